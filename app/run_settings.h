@@ -1,0 +1,60 @@
+#pragma once
+// The run settings: built-in starting values, then the configuration file
+// beside the executable, then the command-line keywords.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "os/text.h"
+
+enum TimeSourceMode : int32_t {
+  Sntp = 0,
+  Nist = 1,
+};
+
+struct RunSettings {
+  int32_t mode = Nist;
+  int32_t onlyShow = 0;
+  int32_t silent = 0;
+  int32_t keepCache = 0;
+  int32_t useConnection = 0;
+  os::WideBuffer<260> server;
+};
+
+// The one process-wide record.
+RunSettings& TheRunSettings();
+// Back to the starting values (process start; tests).
+void ResetRunSettings();
+
+// The configuration file's text with a reading position. Owns its buffer and
+// releases it on every path.
+struct ConfigText {
+  std::unique_ptr<char[]> buffer;
+  size_t size = 0;    // bytes of the file; four zero bytes follow them
+  size_t cursor = 0;  // index of the next line in buffer
+
+  // Releases any text held, reads the whole file; true when text was read.
+  bool Load(const char16_t* path);
+  // The next line as wide text in line (capacity units with the
+  // terminator), or null at the end of the text.
+  char16_t* NextLine(char16_t* line, size_t capacity);
+  void Clear();
+};
+
+constexpr size_t kConfigLineCapacity = 512;
+constexpr size_t kPathCapacity = 260;
+
+// Applies the keywords of one configuration line (already cut at ";").
+void ApplyConfigLine(const char16_t* line, RunSettings& settings);
+// Reads the configuration file and applies its keywords; a file that cannot
+// be read leaves the settings as they were.
+void LoadConfigFile(const char16_t* path, RunSettings& settings = TheRunSettings());
+// Applies the switch and mode keywords of the command line.
+void ApplyCommandLine(const char16_t* commandLine, RunSettings& settings = TheRunSettings());
+
+// The configuration path for a module path: the first ".exe" (any case)
+// becomes ".txt"; a path without ".exe" gets ".txt" appended. False (and out
+// empty) when the result does not fit: a truncated path is never used.
+bool MakeConfigPathFrom(const char16_t* modulePath, char16_t* out, size_t capacity);
+// The configuration path of this executable, into a 260-unit buffer.
+bool MakeConfigPath(char16_t* out, size_t capacity = kPathCapacity);

@@ -1,0 +1,66 @@
+#include "resources/strings.h"
+
+#include "resources/version.h"
+
+namespace {
+
+struct StringEntry {
+  int id;
+  const char16_t* text;
+};
+
+// Line 21 names the host of the default daytime URL (104); line 26 the
+// default SNTP host (105).
+constexpr const char16_t kDefaultConfig[] =
+    u";#ONLYSHOW\r\n"
+    u";#SILENT\r\n"
+    u"#NIST \r\n"
+    u";#KEEPCACHE\r\n"
+    u";#SNTP\r\n"
+    u";#nserver(time-a-g.nist.gov)\r\n"
+    u";#nserver(time-b-g.nist.gov)\r\n"
+    u";#nserver(time-c-g.nist.gov)\r\n"
+    u";#nserver(time-d-g.nist.gov)\r\n"
+    u";#nserver(time-e-g.nist.gov)\r\n"
+    u";#nserver(time-a-wwv.nist.gov)\r\n"
+    u";#nserver(time-b-wwv.nist.gov)\r\n"
+    u";#nserver(time-c-wwv.nist.gov)\r\n"
+    u";#nserver(time-d-wwv.nist.gov)\r\n"
+    u";#nserver(time-e-wwv.nist.gov)\r\n"
+    u";#nserver(time-a-b.nist.gov)\r\n"
+    u";#nserver(time-b-b.nist.gov)\r\n"
+    u";#nserver(time-c-b.nist.gov)\r\n"
+    u";#nserver(time-d-b.nist.gov)\r\n"
+    u";#nserver(time-e-b.nist.gov)\r\n"
+    u"#nserver(time.nist.gov)\r\n"
+    u";#sserver(0.pool.ntp.org)\r\n"
+    u";#sserver(1.pool.ntp.org)\r\n"
+    u";#sserver(time.cloudflare.com)\r\n"
+    u";#sserver(time.google.com)\r\n"
+    u";#sserver(pool.ntp.org)\r\n"
+    u"#sserver(time.nist.gov)";
+
+constexpr StringEntry kStringTable[] = {
+    {102, u"Horolan " HOROLAN_VERSION "\nClock synchronisation\nby SNTP or NIST daytime"},
+    {104, u"http://time.nist.gov:13"},
+    {105, u"pool.ntp.org"},
+    {106, u"Horolan"},
+    {107, u"%s\n\nServer %s\nError %d\n%s"},
+    {108, u"Time sync with device."},
+    {109, u"%s\n\nServer %s\n%04d/%02d/%02d %02d:%02d:%02d UTC\n%04d/%02d/%02d %02d:%02d:%02d Local\n%s"},
+    {110, u"Very big local clock offset"},
+    {111, u"Unknown answer from server"},
+    {112, u"Connection timed out"},
+    {113, u"Unknown host"},
+    {114, u"Resource not found"},
+    {115, u"Server connection time-out"},
+    {116, kDefaultConfig},
+};
+
+}  // namespace
+
+const char16_t* LoadResourceText(int id) {
+  for (const StringEntry& entry : kStringTable)
+    if (entry.id == id) return entry.text;
+  return nullptr;
+}

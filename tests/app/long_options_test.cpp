@@ -1,0 +1,36 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/long_options.h"
+
+namespace {
+TranslatedCommandLine Translate(std::vector<const char*> args) {
+  args.insert(args.begin(), "horolan");
+  return TranslateCommandLine(static_cast<int>(args.size()), args.data());
+}
+}  // namespace
+
+TEST(LongOptions, TranslateToKeywordsAndJoinWithBlanks) {
+  auto r = Translate({"--sntp", "--server=ntp.example", "--silent", "--only-show", "--connect", "--keep-cache"});
+  EXPECT_EQ(r.action, StartAction::Run);
+  EXPECT_EQ(r.text, "#SNTP #SERVER(ntp.example) #SILENT #ONLYSHOW #CONNECT #KEEPCACHE");
+  EXPECT_EQ(Translate({"--server", "h", "--nist", "--config", "--register"}).text,
+            "#SERVER(h) #NIST #CONFIG #REGISTER");
+  EXPECT_EQ(Translate({"--server="}).text, "#SERVER()");
+}
+
+TEST(LongOptions, OtherTextPassesUnchanged) {
+  EXPECT_EQ(Translate({"#SNTP", "#server(a b)", "--unknown", "-x", ""}).text, "#SNTP #server(a b) --unknown -x ");
+  EXPECT_EQ(Translate({}).text, "");
+}
+
+TEST(LongOptions, HelpVersionAndAMissingHost) {
+  EXPECT_EQ(Translate({"#SNTP", "-h"}).action, StartAction::Help);
+  EXPECT_EQ(Translate({"--help"}).action, StartAction::Help);
+  EXPECT_EQ(Translate({"--version"}).action, StartAction::Version);
+  EXPECT_EQ(Translate({"-V"}).action, StartAction::Version);
+  auto r = Translate({"--server"});
+  EXPECT_EQ(r.action, StartAction::UsageError);
+  EXPECT_FALSE(r.message.empty());
+}
