@@ -1,0 +1,20 @@
+#pragma once
+// Dynamic libraries: loading by name, looking up entry points, unloading.
+namespace os {
+
+using LibraryHandle = void*;
+
+// Loads a library by file name: the executable's own folder first, then the
+// system's library search path. Null when it cannot be loaded (last-error
+// set).
+LibraryHandle LoadLibrary(const char* fileName);
+// An entry point by name, or null.
+void* FindEntryPoint(LibraryHandle library, const char* name);
+void FreeLibrary(LibraryHandle library);
+
+// The OS layer's own optional modules (URL service, terminal UI), installed
+// beside the executable and loaded on first use; kept loaded for the rest of
+// the process. Null when the module is missing.
+LibraryHandle LoadOsModule(const char* fileName);
+
+}  // namespace os
