@@ -1,0 +1,34 @@
+#pragma once
+// The in-process fake clock for unit tests. Once installed, the clock
+// service of os/clock.h reads, sets and ticks this clock instead of the
+// machine's; nothing a test does can reach the real clock. Not for the
+// product: only tests call Install.
+#include <cstdint>
+
+#include "os/calendar_time.h"
+
+namespace os::fake {
+
+// Switches the clock service to the fake clock, standing at utc, with the
+// tick count at tick. Resets the record of sets and any refusal.
+void Install(const CalendarTime& utc, uint32_t tick = 0);
+// Back to the real clock (reading only; tests never set it).
+void Uninstall();
+bool Installed();
+
+// Moves the fake UTC time and the tick count on by ms (negative moves back
+// the UTC time only).
+void Advance(int64_t ms);
+void SetTick(uint32_t tick);
+// Shifts only the UTC time (simulates a wrong local clock).
+void Shift(int64_t ms);
+
+// The fake clock's current UTC time.
+CalendarTime Now();
+// How often SetUtcClock succeeded, and the last record it accepted.
+int SetCount();
+CalendarTime LastSet();
+// Make every following SetUtcClock fail with this last-error value (0: accept).
+void RefuseSets(uint32_t error);
+
+}  // namespace os::fake
