@@ -12,6 +12,10 @@ namespace os::fake {
 // Switches the clock service to the fake clock, standing at utc, with the
 // tick count at tick. Resets the record of sets and any refusal.
 void Install(const CalendarTime& utc, uint32_t tick = 0);
+// Switches to a fake clock that runs with the machine's clock, shiftMs
+// ahead of it (for runs against real servers). Sets, Advance and Shift move
+// only the fake; the tick count is the real one.
+void InstallRunning(int64_t shiftMs = 0);
 // Back to the real clock (reading only; tests never set it).
 void Uninstall();
 bool Installed();

@@ -1,0 +1,39 @@
+#pragma once
+// The 64-bit NTP timestamp of era 0 (1900-01-01 00:00:00 to 2036-02-07
+// 06:28:15 UTC): whole seconds in the high word, a 32-bit fraction of a
+// second in the low word. Arithmetic treats the pair as one unsigned 64-bit
+// value and wraps modulo 2^64. Differences and offsets in seconds use the
+// fraction scale 2^32 - 1; milliseconds become fractions on the scale 2^32.
+#include <cstdint>
+
+#include "os/calendar_time.h"
+
+struct NtpTimestamp {
+  uint32_t fraction = 0;
+  uint32_t seconds = 0;
+
+  // dayOfWeek is not read. Times outside era 0 wrap modulo 2^32 seconds;
+  // milliseconds above 999 count as 999.
+  static NtpTimestamp FromCalendar(const CalendarTime& time);
+  // All eight fields filled; milliseconds never exceed 999.
+  CalendarTime ToCalendar() const;
+  // The current UTC time from the clock service, to the millisecond.
+  static NtpTimestamp Now();
+  // a - b in seconds, signed.
+  static double Difference(const NtpTimestamp& a, const NtpTimestamp& b);
+  // A new timestamp offset by the given seconds; whole seconds act modulo
+  // 2^32. A non-finite offset leaves the value unchanged.
+  NtpTimestamp AddSeconds(const double& offsetSeconds) const;
+  // The 8 wire bytes: seconds then fraction, both big-endian.
+  static NtpTimestamp FromNetworkOrder(const uint8_t* bytes);
+
+  uint64_t Value() const { return (uint64_t{seconds} << 32) | fraction; }
+  static NtpTimestamp FromValue(uint64_t value) {
+    return NtpTimestamp{static_cast<uint32_t>(value), static_cast<uint32_t>(value >> 32)};
+  }
+  friend bool operator==(const NtpTimestamp& a, const NtpTimestamp& b) = default;
+};
+
+// Sets the system clock to the timestamp's calendar time. False when the
+// clock service refused; the last-error value then stays as it left it.
+bool SetSystemClock(const NtpTimestamp& time);
