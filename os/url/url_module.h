@@ -1,0 +1,37 @@
+#pragma once
+// The calls between the OS layer and its URL module (libhorolan_url.so).
+// Plain C records so that the two sides agree whatever they were built with;
+// the module allocates the body and frees it again.
+#include <cstddef>
+#include <cstdint>
+
+extern "C" {
+
+struct HorolanUrlRequest {
+  uint32_t size;             // sizeof(HorolanUrlRequest), checked by the module
+  const char* url;           // UTF-8
+  const char* cacheFolder;   // UTF-8; null or empty: no web cache
+  int64_t now;               // seconds since 1970 by the device clock, for cache freshness
+  uint32_t connectMs;        // connect time-out
+  uint32_t totalMs;          // whole-fetch time-out
+  const char* trustFile;     // PEM certificates to trust instead of the system's; null: the system's
+  size_t maxBytes;           // a larger resource fails the fetch
+};
+
+struct HorolanUrlResult {
+  int32_t code;              // 0 or one of the URL result codes of os/url_service.h
+  unsigned char* body;       // the resource; null when empty or failed
+  size_t bodySize;
+  int32_t fromCache;         // 1 when answered from a fresh cached copy
+};
+
+// Fetches one URL; fills result (always, also on failure) and returns its code.
+typedef int32_t (*HorolanUrlFetchFn)(const HorolanUrlRequest* request, HorolanUrlResult* result);
+// Frees what a fetch allocated in result.
+typedef void (*HorolanUrlFreeFn)(HorolanUrlResult* result);
+
+}  // extern "C"
+
+#define HOROLAN_URL_FETCH "horolan_url_fetch"
+#define HOROLAN_URL_FREE "horolan_url_free"
+#define HOROLAN_URL_MODULE "libhorolan_url.so"
