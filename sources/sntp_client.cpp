@@ -1,0 +1,121 @@
+#include "sources/sntp_client.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "os/last_error.h"
+#include "os/text.h"
+
+namespace {
+
+// Closing the socket must not overwrite the reason for the failure.
+bool FailKeepingError(SocketHolder& holder) {
+  uint32_t error = os::GetLastError();
+  holder.Close();
+  os::SetLastError(error);
+  return false;
+}
+
+void PutWord(uint8_t* at, uint32_t hostValue) {
+  uint32_t wire = os::HostToNetworkLong(hostValue);
+  std::memcpy(at, &wire, sizeof wire);
+}
+
+}  // namespace
+
+void SocketHolder::Close() {
+  if (handle != os::kInvalidSocket) {
+    os::CloseSocket(handle);
+    handle = os::kInvalidSocket;
+  }
+}
+
+bool ConnectToServer(SocketHolder& holder, const char16_t* server, uint16_t port) {
+  const char16_t* text = server ? server : u"";
+  std::unique_ptr<char[]> name = os::NewAnsiFromWide(text, os::WideLength(text));
+  if (!name) {
+    os::SetLastError(os::wsa::kNoBuffers);
+    return false;
+  }
+  os::SocketAddressIpv4 address;
+  address.family = os::kAddressFamilyIpv4;
+  address.port = os::HostToNetworkShort(port);
+  address.address = os::ParseDottedAddress(name.get());
+  if (address.address == os::kNoAddress) {
+    const os::HostEntry* host = os::LookUpHost(name.get());
+    if (!host) return false;
+    address.address = host->addresses[0];
+  }
+  name.reset();
+  return os::ConnectSocket(holder.handle, address) == 0;
+}
+
+bool WaitReadable(SocketHolder& holder, uint32_t timeoutMs, bool& readable) {
+  os::SocketSet readSet;
+  readSet.Add(holder.handle);
+  os::SocketWaitTime wait;
+  wait.seconds = static_cast<int32_t>(timeoutMs / 1000);
+  wait.microseconds = static_cast<int32_t>(timeoutMs % 1000 * 1000);
+  int result = os::SelectSockets(0, &readSet, nullptr, nullptr, &wait);
+  if (result == os::kSocketError) return false;
+  readable = result != 0;
+  return true;
+}
+
+bool ReadSntpAnswer(const uint8_t* answer, int length, const NtpTimestamp& sent, SntpExchange& exchange) {
+  if (!answer || length < kSntpRequestSize) return false;
+  uint8_t leap = answer[0] >> 6;
+  uint8_t mode = answer[0] & 0x07;
+  uint8_t stratum = answer[1];
+  if (mode != 4 || leap == 3 || stratum < 1 || stratum > 15) return false;
+  NtpTimestamp originate = NtpTimestamp::FromNetworkOrder(answer + 24);
+  NtpTimestamp receive = NtpTimestamp::FromNetworkOrder(answer + 32);
+  NtpTimestamp transmit = NtpTimestamp::FromNetworkOrder(answer + 40);
+  // A stray or spoofed datagram cannot echo the time we sent.
+  if (transmit.Value() == 0 || !(originate == sent)) return false;
+  exchange.originate = originate;
+  exchange.receive = receive;
+  exchange.transmit = transmit;
+  exchange.offset = (NtpTimestamp::Difference(receive, originate) +
+                     NtpTimestamp::Difference(transmit, exchange.destination)) * 0.5;
+  return true;
+}
+
+bool SntpClient::Query(const char16_t* server, SntpExchange& exchange, uint16_t port) {
+  SocketHolder holder;
+  holder.handle = os::OpenSocket(os::kAddressFamilyIpv4, os::kSocketTypeDatagram, 0);
+  if (holder.handle == os::kInvalidSocket) return false;
+
+  if (!ConnectToServer(holder, server, port)) return FailKeepingError(holder);
+
+  // Leap indicator 0, version 3, mode 3 (client); T1 taken right before the
+  // send and kept to recognise the answer.
+  uint8_t request[kSntpRequestSize] = {};
+  request[0] = 0x1B;
+  NtpTimestamp sent = NtpTimestamp::Now();
+  PutWord(request + 40, sent.seconds);
+  PutWord(request + 44, sent.fraction);
+  if (os::SendOnSocket(holder.handle, request, kSntpRequestSize, 0) == os::kSocketError)
+    return FailKeepingError(holder);
+
+  bool readable = false;
+  if (!WaitReadable(holder, timeoutMs, readable) || !readable) {
+    holder.Close();
+    os::SetLastError(os::wsa::kTimedOut);
+    return false;
+  }
+
+  exchange.destination = NtpTimestamp::Now();
+  uint8_t answer[kSntpAnswerCapacity] = {};
+  int received = os::ReceiveFromSocket(holder.handle, answer, kSntpAnswerCapacity, 0);
+  if (received == os::kSocketError) return FailKeepingError(holder);
+  // An empty datagram carries no time at all: as unusable as a bad answer.
+  if (received == 0 || !ReadSntpAnswer(answer, received, sent, exchange)) {
+    os::SetLastError(kUnknownSntpAnswer);
+    return FailKeepingError(holder);
+  }
+
+  holder.Close();
+  return true;
+}

@@ -1,0 +1,56 @@
+#pragma once
+// One SNTP exchange with one server over UDP: a single client request, a
+// bounded wait for a single answer, and the clock offset from the four
+// timestamps. Failures return false with the reason in the last-error value
+// (os/last_error.h): the failing socket call's own number, 10060 when no
+// answer came in time, and 0xFFFFFFFF (the run's -1) for an answer that is
+// not a real answer to our request.
+#include <cstdint>
+
+#include "os/sockets.h"
+#include "timecore/ntp_timestamp.h"
+
+// The last-error value for an answer that fails the checks.
+constexpr uint32_t kUnknownSntpAnswer = 0xFFFFFFFFu;
+constexpr int kSntpRequestSize = 48;
+// Room for a header and a 20-byte authenticator; longer datagrams are cut.
+constexpr int kSntpAnswerCapacity = 68;
+
+struct SntpExchange {
+  NtpTimestamp originate;    // T1, the request's transmit time as the server echoes it
+  NtpTimestamp receive;      // T2
+  NtpTimestamp transmit;     // T3
+  NtpTimestamp destination;  // T4, the local clock when the answer became readable
+  double offset = 0.0;       // seconds to add to the local clock
+};
+
+// Owns the query's one socket; every exit closes it.
+struct SocketHolder {
+  os::SocketHandle handle = os::kInvalidSocket;
+
+  SocketHolder() = default;
+  SocketHolder(const SocketHolder&) = delete;
+  SocketHolder& operator=(const SocketHolder&) = delete;
+  ~SocketHolder() { Close(); }
+  void Close();
+};
+
+// Resolves the server (a dotted address is used as it is, without a name
+// lookup) and connects the holder's UDP socket to it.
+bool ConnectToServer(SocketHolder& holder, const char16_t* server, uint16_t port);
+// False when the wait itself failed; otherwise readable tells whether the
+// socket became readable within timeoutMs.
+bool WaitReadable(SocketHolder& holder, uint32_t timeoutMs, bool& readable);
+
+// Checks the received answer against the request stamped sent: at least 48
+// bytes, mode 4, leap indicator not 3, stratum 1-15, a transmit time that is
+// not zero, and the originate time equal to sent. When it passes, fills
+// originate, receive, transmit and offset (destination must already hold
+// T4) and returns true; otherwise exchange is left as it was.
+bool ReadSntpAnswer(const uint8_t* answer, int length, const NtpTimestamp& sent, SntpExchange& exchange);
+
+struct SntpClient {
+  uint32_t timeoutMs = 5000;
+
+  bool Query(const char16_t* server, SntpExchange& exchange, uint16_t port);
+};
