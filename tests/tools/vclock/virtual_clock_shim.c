@@ -1,0 +1,192 @@
+/*
+ * Virtual-clock shim for runs of real executables in tests: preloaded, it
+ * gives the process a virtual UTC clock so that setting the clock never
+ * touches the machine's.
+ *
+ * Use:
+ *   printf '0\n' > "$dir/offset"            # optional; missing means 0
+ *   setpriv --bounding-set -sys_time --inh-caps -sys_time \
+ *     env LD_PRELOAD=build/bin/libhorolan_vclock.so \
+ *         HOROLAN_VCLOCK_FILE="$dir/offset" \
+ *         build/bin/horolan '#SNTP' ...
+ *   cat "$dir/offset"                      # what the run set, as an offset
+ *
+ * Environment:
+ *   HOROLAN_VCLOCK_FILE    the offset file. Without it reads pass through
+ *                          and every set fails with EPERM.
+ *   HOROLAN_VCLOCK_REFUSE  when set and not "0", every set fails with EPERM
+ *                          and the file stays as it is.
+ *
+ * The offset file holds one line: the virtual clock minus the real clock in
+ * nanoseconds, as signed decimal text ("-100000000000" for 100 s behind).
+ * It is read on every clock read, so a test may write it at any time; a set
+ * replaces it atomically (written beside it, then renamed).
+ *
+ * Read through the offset: clock_gettime (CLOCK_REALTIME and
+ * CLOCK_REALTIME_COARSE), gettimeofday, time, timespec_get.
+ * Turned into offset updates: clock_settime(CLOCK_REALTIME), settimeofday.
+ * Refused with EPERM, never passed on: any other clock_settime, and
+ * adjtimex, ntp_adjtime and clock_adjtime calls that would change anything.
+ * Drop CAP_SYS_TIME as well (as above), so that a preload that fails to
+ * apply can only make a set fail.
+ */
+#define _GNU_SOURCE
+#include <errno.h>
+#include <fcntl.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <sys/timex.h>
+#include <time.h>
+#include <unistd.h>
+
+#define EXPORT __attribute__((visibility("default")))
+
+static const int64_t kNsPerSecond = 1000000000;
+
+static int64_t RealNs(clockid_t id) {
+  struct timespec now;
+  if (syscall(SYS_clock_gettime, id, &now) != 0) return 0;
+  return (int64_t)now.tv_sec * kNsPerSecond + now.tv_nsec;
+}
+
+static const char* OffsetFile(void) {
+  const char* path = getenv("HOROLAN_VCLOCK_FILE");
+  return path && *path ? path : NULL;
+}
+
+static int Refusing(void) {
+  const char* refuse = getenv("HOROLAN_VCLOCK_REFUSE");
+  return refuse && *refuse && strcmp(refuse, "0") != 0;
+}
+
+static int64_t ReadOffset(void) {
+  const char* path = OffsetFile();
+  if (!path) return 0;
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char text[64];
+  ssize_t n = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (n <= 0) return 0;
+  text[n] = 0;
+  return strtoll(text, NULL, 10);
+}
+
+static int WriteOffset(int64_t offset) {
+  const char* path = OffsetFile();
+  char temporary[4096];
+  if (snprintf(temporary, sizeof temporary, "%s.%ld.tmp", path, (long)getpid()) >= (int)sizeof temporary) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return -1;
+  char text[64];
+  int length = snprintf(text, sizeof text, "%lld\n", (long long)offset);
+  int ok = write(fd, text, (size_t)length) == length;
+  ok = close(fd) == 0 && ok;
+  if (!ok || rename(temporary, path) != 0) {
+    int saved = errno ? errno : EIO;
+    unlink(temporary);
+    errno = saved;
+    return -1;
+  }
+  return 0;
+}
+
+static int64_t VirtualNs(clockid_t id) { return RealNs(id) + ReadOffset(); }
+
+static void ToTimespec(int64_t ns, struct timespec* out) {
+  int64_t seconds = ns / kNsPerSecond;
+  int64_t rest = ns % kNsPerSecond;
+  if (rest < 0) {
+    rest += kNsPerSecond;
+    seconds -= 1;
+  }
+  out->tv_sec = (time_t)seconds;
+  out->tv_nsec = (long)rest;
+}
+
+/* Moves the virtual clock to ns; never the machine's clock. */
+static int SetVirtual(int64_t ns) {
+  if (!OffsetFile() || Refusing()) {
+    errno = EPERM;
+    return -1;
+  }
+  return WriteOffset(ns - RealNs(CLOCK_REALTIME));
+}
+
+EXPORT int clock_gettime(clockid_t id, struct timespec* out) {
+  if (id != CLOCK_REALTIME && id != CLOCK_REALTIME_COARSE) return (int)syscall(SYS_clock_gettime, id, out);
+  ToTimespec(VirtualNs(id), out);
+  return 0;
+}
+
+EXPORT int gettimeofday(struct timeval* restrict out, void* restrict zone) {
+  if (zone) memset(zone, 0, sizeof(struct timezone));
+  struct timespec now;
+  ToTimespec(VirtualNs(CLOCK_REALTIME), &now);
+  out->tv_sec = now.tv_sec;
+  out->tv_usec = now.tv_nsec / 1000;
+  return 0;
+}
+
+EXPORT time_t time(time_t* out) {
+  struct timespec now;
+  ToTimespec(VirtualNs(CLOCK_REALTIME), &now);
+  if (out) *out = now.tv_sec;
+  return now.tv_sec;
+}
+
+EXPORT int timespec_get(struct timespec* out, int base) {
+  if (base != TIME_UTC) return 0;
+  ToTimespec(VirtualNs(CLOCK_REALTIME), out);
+  return base;
+}
+
+EXPORT int clock_settime(clockid_t id, const struct timespec* value) {
+  if (id != CLOCK_REALTIME) {
+    errno = EPERM;
+    return -1;
+  }
+  if (value->tv_nsec < 0 || value->tv_nsec >= kNsPerSecond || value->tv_sec < 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  return SetVirtual((int64_t)value->tv_sec * kNsPerSecond + value->tv_nsec);
+}
+
+/* Only the time is virtual: a call that sets only the time zone is refused. */
+EXPORT int settimeofday(const struct timeval* value, const struct timezone* zone) {
+  (void)zone;
+  if (!value) {
+    errno = EPERM;
+    return -1;
+  }
+  if (value->tv_usec < 0 || value->tv_usec >= 1000000 || value->tv_sec < 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  return SetVirtual((int64_t)value->tv_sec * kNsPerSecond + (int64_t)value->tv_usec * 1000);
+}
+
+/* Reading the kernel's clock state is harmless; changing it is refused. */
+static int AdjustRefused(clockid_t id, struct timex* buffer) {
+  if (!buffer) {
+    errno = EFAULT;
+    return -1;
+  }
+  if (buffer->modes != 0) {
+    errno = EPERM;
+    return -1;
+  }
+  return (int)syscall(SYS_clock_adjtime, id, buffer);
+}
+
+EXPORT int adjtimex(struct timex* buffer) { return AdjustRefused(CLOCK_REALTIME, buffer); }
+EXPORT int ntp_adjtime(struct timex* buffer) { return AdjustRefused(CLOCK_REALTIME, buffer); }
+EXPORT int clock_adjtime(clockid_t id, struct timex* buffer) { return AdjustRefused(id, buffer); }
