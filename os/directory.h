@@ -1,0 +1,44 @@
+#pragma once
+// Directory enumeration: start with a search path, get the next entry, close.
+// Names are wide text, lossless for names that are not valid UTF-8
+// (os/text.h), so an entry's name put back into a path reaches that entry.
+#include <cstdint>
+#include <memory>
+
+namespace os {
+
+// One entry of a folder. attributes uses the bits of os/files.h:
+// kAttrDirectory for a folder, kAttrSymlink for a symbolic link (never with
+// kAttrDirectory, whatever it points to), kAttrReadOnly when this process may
+// not write it, kAttrNormal when none of these applies. "." and ".." are
+// entries too.
+struct DirectoryEntry {
+  uint32_t attributes = 0;
+  char16_t name[260] = {};
+};
+
+struct DirectoryScanRecord;
+struct DirectoryScanCloser {
+  void operator()(DirectoryScanRecord* scan) const;
+};
+using DirectoryScan = std::unique_ptr<DirectoryScanRecord, DirectoryScanCloser>;
+
+// Starts an enumeration and returns its first entry. searchPath is a folder,
+// or a folder followed by "/*" or "/*.*" (both: every entry); other name
+// patterns are refused (EINVAL). The folder itself is not reached through a
+// symbolic link in its last component (ELOOP), just as the entries' links
+// are never reported as folders. False, with errno as the last-error value,
+// when the folder cannot be read.
+bool StartDirectoryScan(const char16_t* searchPath, DirectoryScan& scan, DirectoryEntry& entry);
+
+// The next entry; false after the last one (last-error ENOENT) or on an
+// error.
+bool NextDirectoryEntry(DirectoryScan& scan, DirectoryEntry& entry);
+
+void CloseDirectoryScan(DirectoryScan& scan);
+
+// True when the path names the root folder "/" (by any spelling: "//",
+// "/.", "/..", a link to it).
+bool IsFilesystemRoot(const char16_t* path);
+
+}  // namespace os

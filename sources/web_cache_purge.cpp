@@ -1,0 +1,90 @@
+#include "sources/web_cache_purge.h"
+
+#include <cstddef>
+
+#include "app/keyword_scanner.h"
+#include "os/directory.h"
+#include "os/files.h"
+#include "os/text.h"
+#include "os/wide_format.h"
+#include "platform/registry.h"
+
+namespace {
+
+constexpr size_t kPathCapacity = 260;
+constexpr char16_t kShellFoldersKey[] = u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+}  // namespace
+
+void PurgeWebCache(const char16_t* serverText) {
+  os::WideBuffer<kPathCapacity> cache;
+  if (!RegistryReadString(reg::kCurrentUser, kShellFoldersKey, u"Cache", cache.data(), kPathCapacity, 0)) return;
+  // An empty value would make the walk start at "/", and a relative one
+  // wherever the run happened to start: neither is a cache folder.
+  if (cache.empty() || cache.text[0] != u'/' || os::IsFilesystemRoot(cache.c_str())) return;
+  if (!serverText) return;
+
+  os::WideBuffer<kPathCapacity> work;
+  work.assign(serverText);
+  char16_t* host = FindNoCase(work.data(), u"//");
+  host = host ? host + 2 : work.data();
+  // The first dot anywhere after the host's start, even past a ":" or "/".
+  ptrdiff_t dot = os::WideFindChar(host, u'.');
+  if (dot < 0) return;
+  host[dot] = u'*';
+  host[dot + 1] = 0;
+  DeleteMatchingFiles(cache.c_str(), host);
+}
+
+void DeleteMatchingFiles(const char16_t* folderPath, const char16_t* pattern) {
+  os::WideBuffer<kPathCapacity> search;
+  if (!os::FormatWide(search.data(), search.capacity, u"%s/*.*", {folderPath})) return;
+  os::DirectoryScan scan;
+  os::DirectoryEntry entry;
+  if (!os::StartDirectoryScan(search.c_str(), scan, entry)) return;
+  do {
+    if (os::WideEqual(entry.name, u".") || os::WideEqual(entry.name, u"..")) continue;
+    os::WideBuffer<kPathCapacity> path;
+    // An entry whose path does not fit is left alone: a cut path would name
+    // something else.
+    if (!os::FormatWide(path.data(), path.capacity, u"%s/%s", {folderPath, entry.name})) continue;
+    // A symbolic link is never a folder here, so the walk cannot leave the
+    // cache through one; a matching link is removed as a link.
+    if (entry.attributes & os::kAttrDirectory)
+      DeleteMatchingFiles(path.c_str(), pattern);
+    else if (MatchWildcard(pattern, entry.name))
+      os::DeleteFile(path.c_str());  // a file that cannot be deleted is skipped
+  } while (os::NextDirectoryEntry(scan, entry));
+  os::CloseDirectoryScan(scan);
+}
+
+bool MatchWildcard(const char16_t* pattern, const char16_t* name) {
+  if (!pattern || !name) return false;
+  if (os::WideEqual(pattern, u"*.*")) pattern = u"*";
+  size_t p = 0;
+  size_t n = 0;
+  // Up to the first star, unit for unit.
+  while (name[n] && pattern[p] != u'*') {
+    if (pattern[p] != name[n] && pattern[p] != u'?') return false;
+    ++p, ++n;
+  }
+  // After it, one backtrack point: the last star passed. On a mismatch the
+  // pattern resumes after that star and the name one unit further on than
+  // the last try, which bounds the work by pattern length times name length.
+  size_t resume = 0;
+  size_t retry = 0;
+  while (name[n]) {
+    if (pattern[p] == u'*') {
+      if (!pattern[++p]) return true;
+      resume = p;
+      retry = n + 1;
+    } else if (pattern[p] == name[n] || pattern[p] == u'?') {
+      ++p, ++n;
+    } else {
+      p = resume;
+      n = retry++;
+    }
+  }
+  while (pattern[p] == u'*') ++p;
+  return !pattern[p];
+}
