@@ -1,0 +1,358 @@
+#pragma once
+// The window layer: window classes, top-level and child windows with window
+// procedures, the message queue, default processing, focus, placement in
+// character cells (one pixel is one cell) and painting. It serves one thread:
+// the program's own.
+//
+// The screen is the terminal of standard input and output, drawn through the
+// terminal UI module (os/window_screen.h). Row 0 shows the caption of the
+// active window, the last row is the menu bar; the rows between are the work
+// area. Nearly everything here is plain C++ that runs without a terminal;
+// only a top-level window needs the screen: creating one fails without it.
+//
+// Handles are opaque ids, never addresses: a stale handle is simply not a
+// window any more, whatever was created since.
+#include <cstddef>
+#include <cstdint>
+
+namespace os {
+
+struct WindowTag;
+using WinHandle = WindowTag*;
+struct GdiTag;
+using GdiHandle = GdiTag*;  // fonts and brushes
+struct DcTag;
+using DcHandle = DcTag*;
+
+using WindowProc = intptr_t (*)(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+
+struct Rect {
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+};
+struct Point {
+  int32_t x = 0, y = 0;
+};
+
+// Messages, with the platform's numbers.
+enum : uint32_t {
+  WM_NULL = 0x0000,
+  WM_CREATE = 0x0001,
+  WM_DESTROY = 0x0002,
+  WM_MOVE = 0x0003,
+  WM_SIZE = 0x0005,
+  WM_ACTIVATE = 0x0006,
+  WM_SETFOCUS = 0x0007,
+  WM_KILLFOCUS = 0x0008,
+  WM_SETTEXT = 0x000C,
+  WM_GETTEXT = 0x000D,
+  WM_GETTEXTLENGTH = 0x000E,
+  WM_PAINT = 0x000F,
+  WM_CLOSE = 0x0010,
+  WM_QUIT = 0x0012,
+  WM_ERASEBKGND = 0x0014,
+  WM_SETTINGCHANGE = 0x001A,
+  WM_SETFONT = 0x0030,
+  WM_GETFONT = 0x0031,
+  WM_NCDESTROY = 0x0082,
+  WM_KEYDOWN = 0x0100,
+  WM_KEYUP = 0x0101,
+  WM_CHAR = 0x0102,
+  WM_SYSKEYDOWN = 0x0104,
+  WM_SYSCHAR = 0x0106,
+  WM_COMMAND = 0x0111,
+  WM_HSCROLL = 0x0114,
+  WM_VSCROLL = 0x0115,
+  WM_CTLCOLOREDIT = 0x0133,
+  WM_CTLCOLORBTN = 0x0135,
+  WM_CTLCOLORSTATIC = 0x0138,
+  WM_MOUSEMOVE = 0x0200,
+  WM_LBUTTONDOWN = 0x0201,
+  WM_LBUTTONUP = 0x0202,
+  WM_MOUSEWHEEL = 0x020A,
+  WM_CUT = 0x0300,
+  WM_COPY = 0x0301,
+  WM_PASTE = 0x0302,
+  WM_CLEAR = 0x0303,
+  WM_UNDO = 0x0304,
+};
+
+// WM_ACTIVATE's first parameter.
+constexpr uintptr_t WA_INACTIVE = 0;
+constexpr uintptr_t WA_ACTIVE = 1;
+constexpr uintptr_t WA_CLICKACTIVE = 2;
+
+// WM_SETTINGCHANGE's first parameter when the work area changed (the
+// terminal was resized).
+constexpr uintptr_t SPI_SETWORKAREA = 0x002F;
+
+// WM_HSCROLL / WM_VSCROLL requests.
+constexpr uintptr_t SB_LINEUP = 0;
+constexpr uintptr_t SB_LINEDOWN = 1;
+constexpr uintptr_t SB_PAGEUP = 2;
+constexpr uintptr_t SB_PAGEDOWN = 3;
+constexpr uintptr_t SB_THUMBPOSITION = 4;
+constexpr uintptr_t SB_TOP = 6;
+constexpr uintptr_t SB_BOTTOM = 7;
+// Which scroll bar.
+constexpr int SB_HORZ = 0;
+constexpr int SB_VERT = 1;
+
+// Virtual keys.
+enum : uint32_t {
+  VK_BACK = 0x08,
+  VK_TAB = 0x09,
+  VK_RETURN = 0x0D,
+  VK_SHIFT = 0x10,
+  VK_CONTROL = 0x11,
+  VK_MENU = 0x12,  // Alt
+  VK_ESCAPE = 0x1B,
+  VK_SPACE = 0x20,
+  VK_PRIOR = 0x21,
+  VK_NEXT = 0x22,
+  VK_END = 0x23,
+  VK_HOME = 0x24,
+  VK_LEFT = 0x25,
+  VK_UP = 0x26,
+  VK_RIGHT = 0x27,
+  VK_DOWN = 0x28,
+  VK_INSERT = 0x2D,
+  VK_DELETE = 0x2E,
+  VK_F1 = 0x70,
+  VK_F10 = 0x79,
+  VK_F12 = 0x7B,
+  VK_PACKET = 0xE7,  // a typed character; TranslateMessage turns it into WM_CHAR
+};
+
+// Window styles.
+constexpr uint32_t WS_CHILD = 0x40000000;
+constexpr uint32_t WS_VISIBLE = 0x10000000;
+constexpr uint32_t WS_BORDER = 0x00800000;
+constexpr uint32_t WS_VSCROLL = 0x00200000;
+constexpr uint32_t WS_HSCROLL = 0x00100000;
+
+// Class styles.
+constexpr uint32_t CS_VREDRAW = 0x0001;
+constexpr uint32_t CS_HREDRAW = 0x0002;
+
+constexpr int32_t CW_USEDEFAULT = static_cast<int32_t>(0x80000000);
+
+// ShowWindow commands.
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOWNORMAL = 1;
+constexpr int SW_SHOW = 5;
+
+// SetWindowPos.
+constexpr uint32_t SWP_NOSIZE = 0x0001;
+constexpr uint32_t SWP_NOMOVE = 0x0002;
+constexpr uint32_t SWP_NOZORDER = 0x0004;
+constexpr uint32_t SWP_SHOWWINDOW = 0x0040;
+constexpr uint32_t SWP_HIDEWINDOW = 0x0080;
+const WinHandle HWND_TOP = nullptr;
+
+// Command ids of the system's own buttons.
+constexpr uint16_t IDOK = 1;
+
+constexpr uint16_t LowWord(uintptr_t value) { return static_cast<uint16_t>(value & 0xFFFF); }
+constexpr uint16_t HighWord(uintptr_t value) { return static_cast<uint16_t>((value >> 16) & 0xFFFF); }
+constexpr uintptr_t MakeWParam(uint16_t low, uint16_t high) { return static_cast<uintptr_t>(low) | (static_cast<uintptr_t>(high) << 16); }
+// Client coordinates of mouse messages and the client size of WM_SIZE.
+constexpr intptr_t MakeLParam(int32_t low, int32_t high) {
+  return static_cast<intptr_t>(static_cast<uint32_t>(static_cast<uint16_t>(low)) |
+                               (static_cast<uint32_t>(static_cast<uint16_t>(high)) << 16));
+}
+constexpr int32_t LParamX(intptr_t value) { return static_cast<int16_t>(value & 0xFFFF); }
+constexpr int32_t LParamY(intptr_t value) { return static_cast<int16_t>((value >> 16) & 0xFFFF); }
+
+// ---- Window classes -------------------------------------------------------
+
+struct WindowClass {
+  uint32_t style = 0;
+  WindowProc procedure = nullptr;
+  int32_t classExtra = 0;
+  int32_t windowExtra = 0;
+  void* instance = nullptr;
+  void* icon = nullptr;
+  void* cursor = nullptr;
+  GdiHandle background = nullptr;  // erases the client area; null: not erased
+  const char16_t* menuName = nullptr;
+  const char16_t* className = nullptr;
+};
+
+// Registers a class; its name compares without regard to letter case. Returns
+// a nonzero atom, or 0 (last-error EEXIST when the name is taken, EINVAL for
+// a record without name or procedure). "EDIT" is always registered.
+uint16_t RegisterClass(const WindowClass* windowClass);
+bool UnregisterClass(const char16_t* className, void* instance);
+
+// ---- Windows --------------------------------------------------------------
+
+// What WM_CREATE's second parameter points to.
+struct CreateStruct {
+  void* createParams;
+  void* instance;
+  void* menu;
+  WinHandle parent;
+  int32_t cy, cx, y, x;
+  uint32_t style;
+  const char16_t* name;
+  const char16_t* className;
+  uint32_t exStyle;
+};
+
+// Creates a window of a registered class. Child windows (WS_CHILD) need a
+// parent and take menu as their control id. A top-level window needs the
+// screen: without a terminal or without the terminal UI module it is not
+// created (null, last-error ENOTTY or ENOENT). CW_USEDEFAULT places a
+// top-level window over the work area and a child at 0,0 with no size.
+// WM_CREATE returning -1 ends the creation with null.
+WinHandle CreateWindowEx(uint32_t exStyle, const char16_t* className, const char16_t* windowName,
+                         uint32_t style, int32_t x, int32_t y, int32_t width, int32_t height,
+                         WinHandle parent, void* menu, void* instance, void* createParams);
+// Destroys the window, its children and the windows it owns: focus and
+// activation leave it, WM_DESTROY goes to it and then to each child, its
+// posted messages are dropped. False for what is not a window.
+bool DestroyWindow(WinHandle window);
+bool IsWindow(WinHandle window);
+bool IsWindowVisible(WinHandle window);
+WinHandle GetParent(WinHandle window);
+int32_t GetControlId(WinHandle window);
+WindowProc GetWindowProc(WinHandle window);
+uint32_t GetWindowStyle(WinHandle window);
+void* GetWindowInstance(WinHandle window);
+// The class name into out; the length, 0 when not a window.
+size_t GetClassName(WinHandle window, char16_t* out, size_t capacity);
+// A value the window's procedure may keep with the window.
+intptr_t GetWindowUserData(WinHandle window);
+void SetWindowUserData(WinHandle window, intptr_t value);
+
+bool ShowWindow(WinHandle window, int command);
+// Paints the window at once when it needs it, and puts the result on screen.
+bool UpdateWindow(WinHandle window);
+
+// ---- Placement (character cells) -------------------------------------------
+
+// The client area: 0,0 to width,height.
+bool GetClientRect(WinHandle window, Rect* rect);
+// The window's rectangle in screen cells (border and scroll bars included).
+bool GetWindowRect(WinHandle window, Rect* rect);
+bool SetRect(Rect* rect, int32_t left, int32_t top, int32_t right, int32_t bottom);
+// Moves and sizes a window: x, y relative to the parent's client area (screen
+// cells for a top-level window). Negative sizes count as 0. Sends WM_SIZE
+// when the client size changed and WM_MOVE when the position did.
+bool SetWindowPos(WinHandle window, WinHandle insertAfter, int32_t x, int32_t y, int32_t width, int32_t height,
+                  uint32_t flags);
+bool MoveWindow(WinHandle window, int32_t x, int32_t y, int32_t width, int32_t height, bool repaint);
+// The screen rows between the caption row and the menu bar, all columns.
+Rect WorkArea();
+// A window that fills the work area follows it when the screen is resized
+// (the resize arrives as WM_SETTINGCHANGE with SPI_SETWORKAREA, and whoever
+// handles it calls FitWindowToWorkArea).
+bool SetWindowFullScreen(WinHandle window, bool fullScreen);
+bool IsWindowFullScreen(WinHandle window);
+bool FitWindowToWorkArea(WinHandle window);
+// A "done" button on the caption row while the window is active; clicking it
+// sends WM_COMMAND with IDOK.
+bool SetWindowDoneButton(WinHandle window, bool shown);
+
+// ---- Text -----------------------------------------------------------------
+
+bool SetWindowText(WinHandle window, const char16_t* text);
+int32_t GetWindowText(WinHandle window, char16_t* out, int32_t capacity);
+int32_t GetWindowTextLength(WinHandle window);
+
+// ---- Messages ---------------------------------------------------------------
+
+struct Message {
+  WinHandle window = nullptr;
+  uint32_t message = 0;
+  uintptr_t wParam = 0;
+  intptr_t lParam = 0;
+  uint32_t time = 0;
+  Point point;
+};
+
+// Waits for the next message of the thread (window and the filter range are
+// honoured as the platform does: null and 0, 0 for all). Posted messages come
+// first, then the quit message, then input from the screen, then WM_PAINT
+// for a window that needs painting; before waiting for input, the screen is
+// brought up to date. Returns 0 for WM_QUIT, -1 when the screen is gone (the
+// terminal closed) or the arguments are wrong, 1 otherwise.
+int GetMessage(Message* message, WinHandle window, uint32_t filterMin, uint32_t filterMax);
+// As GetMessage without waiting: false when nothing is there.
+constexpr uint32_t PM_NOREMOVE = 0;
+constexpr uint32_t PM_REMOVE = 1;
+bool PeekMessage(Message* message, WinHandle window, uint32_t filterMin, uint32_t filterMax, uint32_t remove);
+// A key press of a character (VK_PACKET, or a letter with Ctrl, Return,
+// Backspace, Tab, Esc) posts the matching WM_CHAR; Alt with a key gives
+// WM_SYSCHAR. True when a character was posted.
+bool TranslateMessage(const Message* message);
+intptr_t DispatchMessage(const Message* message);
+intptr_t SendMessage(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+bool PostMessage(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+void PostQuitMessage(int exitCode);
+
+// The default processing of every message a window procedure does not
+// handle: WM_CLOSE destroys the window, WM_ERASEBKGND fills the client area
+// with the class background, WM_PAINT validates, WM_SETTEXT/WM_GETTEXT keep
+// the window's text, F10 and Alt with a letter open the menu bar of the
+// top-level window.
+intptr_t DefWindowProc(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+
+// The state of a modifier key (VK_SHIFT, VK_CONTROL, VK_MENU) for the input
+// message being handled: the high bit is set while it is down.
+int16_t GetKeyState(uint32_t virtualKey);
+
+// ---- Focus and activation ----------------------------------------------------
+
+// Moves the keyboard focus (WM_KILLFOCUS to the old window, WM_SETFOCUS to the
+// new one) and returns the old focus window. Null takes the focus away.
+WinHandle SetFocus(WinHandle window);
+WinHandle GetFocus();
+WinHandle GetActiveWindow();
+// Routes keyboard and mouse input to the window instead of the focus window.
+WinHandle SetCapture(WinHandle window);
+bool ReleaseCapture();
+WinHandle GetCapture();
+
+// ---- Invalidation and painting ------------------------------------------------
+
+bool InvalidateRect(WinHandle window, const Rect* rect, bool erase);
+bool ValidateRect(WinHandle window, const Rect* rect);
+// True while the window waits for WM_PAINT.
+bool IsWindowInvalid(WinHandle window);
+
+struct PaintStruct {
+  DcHandle dc = nullptr;
+  bool erase = false;
+  Rect paint;
+};
+DcHandle BeginPaint(WinHandle window, PaintStruct* paint);
+bool EndPaint(WinHandle window, const PaintStruct* paint);
+
+// The text caret of the focus window (one per thread).
+bool CreateCaret(WinHandle window);
+bool DestroyCaret();
+bool SetCaretPos(int32_t x, int32_t y);
+bool ShowCaret(WinHandle window);
+bool HideCaret(WinHandle window);
+
+// ---- Scroll bars ---------------------------------------------------------------
+
+struct ScrollInfo {
+  int32_t min = 0;
+  int32_t max = 0;
+  uint32_t page = 0;
+  int32_t position = 0;
+};
+bool SetScrollInfo(WinHandle window, int bar, const ScrollInfo* info, bool redraw);
+bool GetScrollInfo(WinHandle window, int bar, ScrollInfo* info);
+
+// ---- Clipboard -----------------------------------------------------------------
+
+// The process's clipboard: text put there by cut and copy, taken by paste.
+bool SetClipboardText(const char16_t* text, size_t length);
+// The text, or null when the clipboard is empty; valid until the next change.
+const char16_t* GetClipboardText(size_t* length);
+void EmptyClipboard();
+
+}  // namespace os

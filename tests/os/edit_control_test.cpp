@@ -1,0 +1,315 @@
+// The "EDIT" control: its text model on its own, then the control driven by
+// keys, messages and the mouse on an in-memory screen.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "os/window.h"
+#include "os/window_edit.h"
+#include "os/window_edit_text.h"
+#include "tests/support/memory_screen.h"
+
+namespace {
+
+using os::edit::EditText;
+
+EditText Model(const std::u16string& text) {
+  EditText edit;
+  os::edit::Reset(edit, text.data(), text.size());
+  return edit;
+}
+
+TEST(EditText, EveryLineEndingBreaksALineAndNoPositionSplitsAPair) {
+  EditText edit = Model(u"a\r\nb\nc\rd\U0001F600");
+  ASSERT_EQ(edit.lines.size(), 4u);
+  EXPECT_EQ(edit.lines[0].next, 3u);
+  EXPECT_EQ(os::edit::LineOf(edit, 2), 0u);  // inside the break: still the first line
+  EXPECT_EQ(os::edit::Snap(edit, 2), 1u);    // between CR and LF
+  EXPECT_EQ(os::edit::Snap(edit, 9), 8u);    // between the halves of the emoji
+  EXPECT_EQ(os::edit::Snap(edit, 99), edit.text.size());
+
+  // Moving crosses a CR LF and a surrogate pair in one step each.
+  EXPECT_EQ(os::edit::NextPosition(edit, 1), 3u);
+  EXPECT_EQ(os::edit::PreviousPosition(edit, 3), 1u);
+  EXPECT_EQ(os::edit::NextPosition(edit, 8), 10u);
+  EXPECT_EQ(os::edit::PreviousPosition(edit, 10), 8u);
+  EXPECT_EQ(os::edit::PreviousPosition(edit, 0), 0u);
+
+  // Backspace after a line break removes all of it; Delete before it too.
+  os::edit::MoveTo(edit, 3, false);
+  ASSERT_TRUE(os::edit::DeleteBackward(edit));
+  EXPECT_EQ(edit.text, u"ab\nc\rd\U0001F600");
+  os::edit::MoveTo(edit, 8, false);
+  ASSERT_TRUE(os::edit::DeleteBackward(edit));
+  EXPECT_EQ(edit.text, u"ab\nc\rd");
+  os::edit::MoveTo(edit, 4, false);
+  ASSERT_TRUE(os::edit::DeleteForward(edit));
+  EXPECT_EQ(edit.text, u"ab\ncd");
+  os::edit::MoveTo(edit, edit.text.size(), false);
+  EXPECT_FALSE(os::edit::DeleteForward(edit));
+}
+
+TEST(EditText, UpAndDownKeepTheirColumnAcrossTabsWideCharactersAndShortLines) {
+  EditText edit = Model(u"\tabc\r\nx\r\n\u65E5\u672Cyz\r\n0123456789AB");
+  os::edit::MoveTo(edit, 2, false);  // after "\ta": column 9
+  EXPECT_EQ(os::edit::ColumnOf(edit, 2), 9);
+  os::edit::MoveLines(edit, 1, false);
+  EXPECT_EQ(edit.caret, 7u);  // end of "x"
+  os::edit::MoveLines(edit, 2, false);
+  EXPECT_EQ(edit.caret, os::edit::PositionAt(edit, 3, 9));
+  EXPECT_EQ(os::edit::ColumnOf(edit, edit.caret), 9);
+  os::edit::MoveLines(edit, -1, true);  // "日本yz": columns 0, 2, 4, 5
+  EXPECT_EQ(os::edit::ColumnOf(edit, edit.caret), 6);
+  EXPECT_NE(edit.anchor, edit.caret);
+  EXPECT_EQ(os::edit::WidestLine(edit), 12);
+  // A column inside a wide character or a tab lands before it.
+  EXPECT_EQ(os::edit::PositionAt(edit, 2, 1), 9u);
+  EXPECT_EQ(os::edit::PositionAt(edit, 0, 5), 0u);
+}
+
+TEST(EditText, WordsAndOneLevelOfUndoThatGroupsTypingAndRedoes) {
+  EditText edit = Model(u"alpha beta.gamma");
+  EXPECT_EQ(os::edit::NextWord(edit, 0), 6u);
+  EXPECT_EQ(os::edit::NextWord(edit, 6), 10u);
+  EXPECT_EQ(os::edit::PreviousWord(edit, 16), 11u);
+  EXPECT_EQ(os::edit::PreviousWord(edit, 6), 0u);
+
+  EXPECT_FALSE(edit.canUndo);
+  os::edit::MoveTo(edit, 5, false);
+  for (char16_t ch : std::u16string(u"XYZ")) os::edit::ReplaceSelection(edit, &ch, 1, os::edit::ChangeKind::Typing);
+  EXPECT_EQ(edit.text, u"alphaXYZ beta.gamma");
+  ASSERT_TRUE(os::edit::Undo(edit));
+  EXPECT_EQ(edit.text, u"alpha beta.gamma");  // all three letters at once
+  ASSERT_TRUE(os::edit::Undo(edit));
+  EXPECT_EQ(edit.text, u"alphaXYZ beta.gamma");  // and back
+
+  // Typing somewhere else starts a new step.
+  os::edit::MoveTo(edit, 0, false);
+  char16_t ch = u'!';
+  os::edit::ReplaceSelection(edit, &ch, 1, os::edit::ChangeKind::Typing);
+  os::edit::Undo(edit);
+  EXPECT_EQ(edit.text, u"alphaXYZ beta.gamma");
+  EXPECT_TRUE(edit.modified);
+}
+
+constexpr uint32_t kEditStyle = os::WS_CHILD | os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL |
+                                os::ES_WANTRETURN | os::ES_MULTILINE;
+
+std::vector<uintptr_t> g_notifications;
+
+intptr_t ParentProc(os::WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  if (message == os::WM_COMMAND) g_notifications.push_back(wParam);
+  return os::DefWindowProc(window, message, wParam, lParam);
+}
+
+class EditControl : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InstallMemoryScreen(30, 10);
+    os::EmptyClipboard();
+    os::WindowClass parent;
+    parent.procedure = ParentProc;
+    parent.className = u"EditParent";
+    os::RegisterClass(&parent);
+    top_ = os::CreateWindowEx(0, u"EditParent", u"T", os::WS_VISIBLE, os::CW_USEDEFAULT, 0, os::CW_USEDEFAULT, 0,
+                              nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(top_, nullptr);
+    // 12 columns by 5 rows, at screen cell 2, 3: 11 x 4 of text.
+    edit_ = os::CreateWindowEx(0, u"EDIT", u"", kEditStyle, 2, 2, 12, 5, top_, reinterpret_cast<void*>(intptr_t{7}),
+                               nullptr, nullptr);
+    ASSERT_NE(edit_, nullptr);
+    os::SetFocus(edit_);
+    Pump();
+    g_notifications.clear();
+  }
+  void TearDown() override {
+    os::DestroyWindow(top_);
+    Pump();
+    os::SetScreenFunctions(nullptr);
+  }
+  void Pump() {
+    os::Message message;
+    while (os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE)) {
+      os::TranslateMessage(&message);
+      os::DispatchMessage(&message);
+    }
+  }
+  std::u16string Text() {
+    std::u16string text(static_cast<size_t>(os::SendMessage(edit_, os::WM_GETTEXTLENGTH, 0, 0)) + 1, u'\0');
+    intptr_t n = os::SendMessage(edit_, os::WM_GETTEXT, text.size(), reinterpret_cast<intptr_t>(text.data()));
+    text.resize(static_cast<size_t>(n));
+    return text;
+  }
+  void SetText(const char16_t* text) { os::SendMessage(edit_, os::WM_SETTEXT, 0, reinterpret_cast<intptr_t>(text)); }
+  std::pair<uint32_t, uint32_t> Selection() {
+    uint32_t start = 0, end = 0;
+    os::SendMessage(edit_, os::EM_GETSEL, reinterpret_cast<uintptr_t>(&start), reinterpret_cast<intptr_t>(&end));
+    return {start, end};
+  }
+  MemoryScreen& screen() { return TheMemoryScreen(); }
+
+  os::WinHandle top_ = nullptr;
+  os::WinHandle edit_ = nullptr;
+};
+
+TEST_F(EditControl, TypingReturnAndBackspaceWithShiftSelectionReplaced) {
+  screen().Type(U"ab");
+  screen().Key(os::VK_RETURN);
+  screen().Type(U"cd");
+  screen().Key(os::VK_LEFT, HOROLAN_TUI_SHIFT);
+  screen().Key(os::VK_LEFT, HOROLAN_TUI_SHIFT);
+  Pump();
+  EXPECT_EQ(Text(), u"ab\r\ncd");
+  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{4, 6}));
+  screen().Type(U"X");
+  screen().Key(os::VK_BACK);
+  screen().Key(os::VK_BACK);
+  Pump();
+  EXPECT_EQ(Text(), u"ab");
+  // Control characters other than Tab and Return are never inserted.
+  screen().Key(os::VK_ESCAPE);
+  screen().Key(os::VK_TAB);
+  Pump();
+  EXPECT_EQ(Text(), u"ab\t");
+}
+
+TEST_F(EditControl, ControlKeysSelectAllCutCopyPasteAndUndo) {
+  SetText(u"one two");
+  screen().Key('A', HOROLAN_TUI_CTRL);
+  screen().Key('C', HOROLAN_TUI_CTRL);
+  screen().Key(os::VK_END);
+  screen().Key('V', HOROLAN_TUI_CTRL);
+  Pump();
+  EXPECT_EQ(Text(), u"one twoone two");
+  screen().Key('Z', HOROLAN_TUI_CTRL);
+  Pump();
+  EXPECT_EQ(Text(), u"one two");
+  screen().Key(os::VK_HOME);
+  screen().Key(os::VK_RIGHT, HOROLAN_TUI_SHIFT | HOROLAN_TUI_CTRL);  // "one "
+  screen().Key('X', HOROLAN_TUI_CTRL);
+  Pump();
+  EXPECT_EQ(Text(), u"two");
+  size_t length = 0;
+  EXPECT_EQ(std::u16string(os::GetClipboardText(&length)), u"one ");
+}
+
+TEST_F(EditControl, MessagesSetAndReadTextAndSelectionWithinBounds) {
+  SetText(u"hello\r\nworld");
+  EXPECT_EQ(os::SendMessage(edit_, os::EM_GETLINECOUNT, 0, 0), 2);
+  EXPECT_EQ(os::SendMessage(edit_, os::EM_LINEINDEX, 1, 0), 7);
+  EXPECT_EQ(os::SendMessage(edit_, os::EM_CANUNDO, 0, 0), 0);
+  EXPECT_TRUE(g_notifications.empty());  // setting the text is not a change
+
+  os::SendMessage(edit_, os::EM_SETSEL, 0, -1);
+  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{0, 12}));
+  os::SendMessage(edit_, os::EM_SETSEL, static_cast<uintptr_t>(-1), 0);
+  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{12, 12}));
+  os::SendMessage(edit_, os::EM_SETSEL, 100, 6);  // past the end; inside CR LF
+  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{5, 12}));
+
+  char16_t small[4] = {u'#', u'#', u'#', u'#'};
+  EXPECT_EQ(os::SendMessage(edit_, os::WM_GETTEXT, 4, reinterpret_cast<intptr_t>(small)), 3);
+  EXPECT_EQ(std::u16string(small), u"hel");
+  EXPECT_EQ(os::SendMessage(edit_, os::WM_GETTEXT, 0, reinterpret_cast<intptr_t>(small)), 0);
+
+  // Cut, copy and paste through the messages, and a paste of nothing.
+  os::SendMessage(edit_, os::EM_SETSEL, 0, 5);
+  os::SendMessage(edit_, os::WM_COPY, 0, 0);
+  os::SendMessage(edit_, os::EM_SETSEL, 7, 12);
+  os::SendMessage(edit_, os::WM_PASTE, 0, 0);
+  EXPECT_EQ(Text(), u"hello\r\nhello");
+  EXPECT_EQ(os::SendMessage(edit_, os::EM_UNDO, 0, 0), 1);
+  EXPECT_EQ(Text(), u"hello\r\nworld");
+  os::EmptyClipboard();
+  os::SendMessage(edit_, os::WM_PASTE, 0, 0);
+  EXPECT_EQ(Text(), u"hello\r\nworld");
+}
+
+TEST_F(EditControl, EveryChangeTellsTheParentUpdateThenChangeWithTheControlId) {
+  screen().Type(U"x");
+  Pump();
+  ASSERT_EQ(g_notifications.size(), 2u);
+  EXPECT_EQ(g_notifications[0], os::MakeWParam(7, os::EN_UPDATE));
+  EXPECT_EQ(g_notifications[1], os::MakeWParam(7, os::EN_CHANGE));
+  g_notifications.clear();
+  os::SendMessage(edit_, os::EM_SETSEL, 0, -1);
+  os::SendMessage(edit_, os::WM_COPY, 0, 0);
+  EXPECT_TRUE(g_notifications.empty());  // neither selecting nor copying changes anything
+  os::SendMessage(edit_, os::WM_CUT, 0, 0);
+  EXPECT_EQ(g_notifications.size(), 2u);
+}
+
+TEST_F(EditControl, TheViewFollowsTheCaretBothWaysAndScrollBarsShowIt) {
+  std::u16string text;
+  for (int i = 0; i < 30; ++i) text += u"line" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) + u"\r\n";
+  text += u"0123456789abcdefghijklmnopqrstuvwxyz";
+  SetText(text.c_str());
+  screen().Key(os::VK_END, HOROLAN_TUI_CTRL);
+  Pump();
+  EXPECT_EQ(os::SendMessage(edit_, os::EM_GETFIRSTVISIBLELINE, 0, 0), 27);  // 31 lines, 4 rows
+  os::ScrollInfo vertical, horizontal;
+  os::GetScrollInfo(edit_, os::SB_VERT, &vertical);
+  EXPECT_EQ(vertical.max, 30);
+  EXPECT_EQ(vertical.page, 4u);
+  EXPECT_EQ(vertical.position, 27);
+  os::GetScrollInfo(edit_, os::SB_HORZ, &horizontal);
+  EXPECT_GT(horizontal.position, 36 - 11);  // the caret at column 36 is in view
+  EXPECT_LE(horizontal.position, 36);
+  // The caret is where the terminal's cursor is shown.
+  EXPECT_TRUE(screen().cursorVisible);
+  EXPECT_EQ(screen().cursorRow, 3 + 3);
+
+  screen().Key(os::VK_PRIOR);
+  screen().Key(os::VK_HOME);
+  Pump();
+  EXPECT_EQ(os::SendMessage(edit_, os::EM_GETFIRSTVISIBLELINE, 0, 0), 24);
+  os::GetScrollInfo(edit_, os::SB_HORZ, &horizontal);
+  EXPECT_EQ(horizontal.position, 0);
+
+  // Scrolling moves the view and not the caret; it stops at the ends.
+  auto [start, end] = Selection();
+  os::SendMessage(edit_, os::WM_VSCROLL, os::SB_TOP, 0);
+  os::SendMessage(edit_, os::WM_VSCROLL, os::SB_LINEUP, 0);
+  EXPECT_EQ(os::SendMessage(edit_, os::EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+  os::SendMessage(edit_, os::WM_VSCROLL, os::SB_BOTTOM, 0);
+  EXPECT_EQ(os::SendMessage(edit_, os::EM_GETFIRSTVISIBLELINE, 0, 0), 27);
+  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{start, end}));
+}
+
+TEST_F(EditControl, PaintingShowsTabsSelectionsAndUndecodableBytes) {
+  SetText(u"a\tb\r\n\xDC80\u00E9\r\nzz");
+  os::SendMessage(edit_, os::EM_SETSEL, 4, 6);  // the first line break and "\xDC80"
+  Pump();
+  // The text area starts at screen cell 2, 3.
+  EXPECT_EQ(screen().Row(3).substr(2, 11), "a       b  ");
+  EXPECT_EQ(screen().Row(4).substr(2, 5), "\uFFFD\u00E9");
+  EXPECT_EQ(screen().Attr(3, 3) & HOROLAN_TUI_REVERSE, 0u);
+  EXPECT_NE(screen().Attr(11, 3) & HOROLAN_TUI_REVERSE, 0u);  // the selected line break
+  EXPECT_NE(screen().Attr(2, 4) & HOROLAN_TUI_REVERSE, 0u);
+  EXPECT_EQ(screen().Attr(3, 4) & HOROLAN_TUI_REVERSE, 0u);
+  // The scroll bars sit right of and below the text.
+  EXPECT_EQ(screen().Ch(13, 3), U'\u25B2');
+  EXPECT_EQ(screen().Ch(2, 7), U'\u25C0');
+}
+
+TEST_F(EditControl, TheMouseSetsTheCaretAndSelectsByDraggingOrWithShift) {
+  SetText(u"first line\r\nsecond");
+  screen().Mouse(4, 4, HOROLAN_TUI_PRESS);  // line 1, column 2
+  screen().Mouse(4, 4, HOROLAN_TUI_RELEASE);
+  Pump();
+  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{14, 14}));
+  screen().Mouse(3, 3, HOROLAN_TUI_PRESS, HOROLAN_TUI_SHIFT);
+  Pump();
+  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{1, 14}));
+  screen().Mouse(2, 3, HOROLAN_TUI_PRESS);
+  screen().Mouse(7, 3, HOROLAN_TUI_RELEASE);
+  Pump();
+  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{0, 5}));
+  // Below the last line the caret goes to the last line.
+  screen().Mouse(12, 6, HOROLAN_TUI_PRESS);
+  Pump();
+  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{18, 18}));
+}
+
+}  // namespace
