@@ -27,6 +27,21 @@ struct ServerBehaviour {
   std::string headers;       // Http: extra header lines, each ending in "\r\n"
 };
 
+inline ServerBehaviour Daytime(ServeMode mode, std::string line) {
+  ServerBehaviour behaviour;
+  behaviour.mode = mode;
+  behaviour.line = std::move(line);
+  return behaviour;
+}
+inline ServerBehaviour HttpAnswer(int status, std::string body, std::string headers = "") {
+  ServerBehaviour behaviour;
+  behaviour.mode = ServeMode::Http;
+  behaviour.line = std::move(body);
+  behaviour.status = status;
+  behaviour.headers = std::move(headers);
+  return behaviour;
+}
+
 class FakeDaytimeServer {
  public:
   // Listens on 127.0.0.1, on port when nonzero, else on a free port.

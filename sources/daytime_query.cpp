@@ -1,0 +1,188 @@
+#include "sources/daytime_query.h"
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "app/keyword_scanner.h"
+#include "app/run_settings.h"
+#include "os/clock.h"
+#include "os/last_error.h"
+#include "os/url_service.h"
+#include "os/wide_format.h"
+#include "resources/strings.h"
+#include "sources/web_cache_purge.h"
+#include "timecore/calendar.h"
+
+namespace {
+
+// The answer buffer: at most 1022 bytes are read, so at least two zero bytes
+// always follow the answer.
+constexpr size_t kAnswerCapacity = 1024;
+constexpr uint32_t kAnswerReadBytes = 1022;
+// "Unknown answer from server": no usable time came back.
+constexpr ResultCode kUnknownAnswer = -1;
+// An answer that is not a NIST daytime line.
+constexpr ResultCode kNotNist = -3;
+// Health 2: known wrong by more than 5 s; 3: failure.
+constexpr int32_t kHealthWrong = 2;
+constexpr int32_t kHealthFailed = 3;
+
+constexpr float kMsToSeconds = 0.001f;
+static_assert(std::bit_cast<uint32_t>(kMsToSeconds) == 0x3A83126Fu);
+
+constexpr uint64_t kCountPerSecond = 10000000ull;
+
+// Ends the COM start of this branch on every path out of it.
+struct ComUse {
+  ComUse() { os::ComStart(); }
+  ~ComUse() { os::ComEnd(); }
+  ComUse(const ComUse&) = delete;
+  ComUse& operator=(const ComUse&) = delete;
+};
+
+// Owns the stream between the fetch and the read.
+struct StreamHolder {
+  os::UrlStream* stream = nullptr;
+  ~StreamHolder() { Release(); }
+  void Release() {
+    os::ReleaseUrlStream(stream);
+    stream = nullptr;
+  }
+};
+
+bool FitsUnsigned16(int32_t value) { return value >= 0 && value <= 0xFFFF; }
+
+}  // namespace
+
+ResultCode ChooseDaytimeUrl(const char16_t* commandLine, os::WideBuffer<260>& server) {
+  if (FindNoCase(commandLine, u"#SERVER("))
+    ExtractArgument(u"#SERVER", commandLine, server.data(), server.capacity, u'(', u')');
+  if (server.empty()) server.assign(LoadResourceText(res::kTextDefaultDaytimeUrl));
+
+  // Built whole in a work buffer: a URL that does not fit is never cut into
+  // the address of some other resource.
+  os::WideBuffer<260> work;
+  if (!FindNoCase(server.c_str(), u"http://")) {
+    if (!os::FormatWide(work.data(), work.capacity, u"http://%s", {server.c_str()})) return os::kUrlSyntaxError;
+  } else {
+    work.assign(server.c_str());
+  }
+  if (os::WideFindChar(work.c_str(), u':') == os::WideFindLastChar(work.c_str(), u':') &&
+      !work.append(u":13"))
+    return os::kUrlSyntaxError;
+  server.assign(work.c_str());
+  return 0;
+}
+
+bool ScanDaytimeAnswer(const char* answer, DaytimeAnswer& fields) {
+  fields = DaytimeAnswer{};
+  std::sscanf(answer, "%d %d-%d-%d %d:%d:%d %d %d %d %f", &fields.modifiedJulianDay, &fields.year, &fields.month,
+              &fields.day, &fields.hour, &fields.minute, &fields.second, &fields.daylightSaving,
+              &fields.leapSecond, &fields.health, &fields.advanceMs);
+  // The same scan in 64 bits: where a number reached differs, the 32-bit scan
+  // cut it (4294969304 would read as 2008), and the answer holds no time.
+  long long wide[10] = {};
+  int reached = std::sscanf(answer, "%lld %lld-%lld-%lld %lld:%lld:%lld %lld %lld %lld", &wide[0], &wide[1],
+                            &wide[2], &wide[3], &wide[4], &wide[5], &wide[6], &wide[7], &wide[8], &wide[9]);
+  const int32_t narrow[10] = {fields.modifiedJulianDay, fields.year,   fields.month,          fields.day,
+                              fields.hour,              fields.minute, fields.second,         fields.daylightSaving,
+                              fields.leapSecond,        fields.health};
+  for (int i = 0; i < reached && i < 10; ++i)
+    if (wide[i] != narrow[i]) return false;
+  return true;
+}
+
+bool DaytimeCorrectionSeconds(uint32_t t0, uint32_t t1, float advanceMs, uint32_t& seconds) {
+  seconds = 0;
+  if (!std::isfinite(advanceMs)) return false;
+  uint32_t elapsed = (t1 - t0) / 1000;
+  float advance = advanceMs * kMsToSeconds;
+  float sum = static_cast<float>(elapsed) + advance;
+  if (!(sum > 0.0f)) return true;  // a negative correction counts as none
+  if (sum >= 4294967296.0f) return false;
+  seconds = static_cast<uint32_t>(sum);
+  return true;
+}
+
+RunOutcome QueryDaytimeOverHttp(const char16_t* commandLine) {
+  RunOutcome outcome;
+  RunSettings& settings = TheRunSettings();
+  outcome.code = ChooseDaytimeUrl(commandLine, settings.server);
+  if (outcome.code != 0) return outcome;
+
+  ComUse com;
+  if (settings.keepCache != 1) PurgeWebCache(settings.server.c_str());
+
+  StreamHolder holder;
+  int32_t opened = os::OpenBlockingUrlStream(settings.server.c_str(), &holder.stream);
+  uint32_t t0 = os::TickCountMs();
+  if (opened != 0) {
+    outcome.code = opened;
+    return outcome;
+  }
+  if (!holder.stream) {
+    outcome.code = kUnknownAnswer;
+    return outcome;
+  }
+
+  char answer[kAnswerCapacity] = {};
+  uint32_t placed = 0;
+  os::ReadUrlStream(holder.stream, answer, kAnswerReadBytes, &placed);
+  holder.Release();
+  if (placed == 0) {
+    outcome.code = kUnknownAnswer;
+    return outcome;
+  }
+
+  char16_t wideAnswer[kAnswerCapacity];
+  os::FormatWide(wideAnswer, kAnswerCapacity, u"%S", {static_cast<const char*>(answer)});
+  if (!FindNoCase(wideAnswer, u"NIST")) {
+    outcome.code = kNotNist;
+    return outcome;
+  }
+
+  DaytimeAnswer fields;
+  bool scanned = ScanDaytimeAnswer(answer, fields);
+  // A server that says its time is wrong or failed is not followed.
+  if (!scanned || fields.health == kHealthWrong || fields.health == kHealthFailed) {
+    outcome.code = kUnknownAnswer;
+    return outcome;
+  }
+
+  CalendarTime utc;
+  os::ReadUtcClock(utc);  // keeps the device clock's own milliseconds
+  if (fields.year < 100) fields.year += 2000;
+  bool fits = FitsUnsigned16(fields.year) && FitsUnsigned16(fields.month) && FitsUnsigned16(fields.day) &&
+              FitsUnsigned16(fields.hour) && FitsUnsigned16(fields.minute) && FitsUnsigned16(fields.second);
+  utc.year = static_cast<uint16_t>(fields.year);
+  utc.month = static_cast<uint16_t>(fields.month);
+  utc.day = static_cast<uint16_t>(fields.day);
+  utc.hour = static_cast<uint16_t>(fields.hour);
+  utc.minute = static_cast<uint16_t>(fields.minute);
+  utc.second = static_cast<uint16_t>(fields.second);
+  utc.dayOfWeek = static_cast<uint16_t>(DayOfWeek(fields.year, fields.month, fields.day));
+  uint64_t count = 0;
+  bool valid = fits && os::CalendarToCount(utc, count);
+
+  uint32_t t1 = os::TickCountMs();
+  uint32_t correction = 0;
+  if (!valid || !DaytimeCorrectionSeconds(t0, t1, fields.advanceMs, correction) ||
+      !os::CountToCalendar(count + static_cast<uint64_t>(correction) * kCountPerSecond, utc)) {
+    // "NIST" but no time in it: the clock is never set from such an answer.
+    outcome.code = kUnknownAnswer;
+    return outcome;
+  }
+  count += static_cast<uint64_t>(correction) * kCountPerSecond;
+
+  bool set = settings.onlyShow != 0 || os::SetUtcClock(utc);
+  uint32_t refused = set ? 0 : os::GetLastError();
+  // A refusal without a reason still must not read as success.
+  outcome.code = set ? 0 : (refused ? static_cast<ResultCode>(refused) : kUnknownAnswer);
+  outcome.utc = utc;
+  uint64_t localCount = 0;
+  if (!os::UtcCountToLocalCount(count, localCount) || !os::CountToCalendar(localCount, outcome.local))
+    outcome.local = utc;
+  return outcome;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// The daytime-over-HTTP branch of the run: one NIST daytime line fetched
+// through the URL service, checked, parsed, corrected and set as the clock.
+#include <cstdint>
+
+#include "app/run_outcome.h"
+#include "os/text.h"
+
+// The eleven numbers of a NIST daytime line
+// "JJJJJ YR-MO-DA HH:MM:SS TT L H msADV UTC(NIST) *"; a field the scan does
+// not reach stays 0.
+struct DaytimeAnswer {
+  int32_t modifiedJulianDay = 0;
+  int32_t year = 0;
+  int32_t month = 0;
+  int32_t day = 0;
+  int32_t hour = 0;
+  int32_t minute = 0;
+  int32_t second = 0;
+  int32_t daylightSaving = 0;
+  int32_t leapSecond = 0;
+  int32_t health = 0;
+  float advanceMs = 0;
+};
+
+// Asks the daytime server of the settings (or of "#SERVER(" on the command
+// line) and sets the clock unless onlyShow. The server text is rewritten in
+// place to the URL that was fetched.
+RunOutcome QueryDaytimeOverHttp(const char16_t* commandLine);
+
+// The URL choice of the branch: "#SERVER(" of the command line, else the
+// server, else the built-in default URL; "http://" in front unless the text
+// holds it anywhere (any case); ":13" at the end when the text then holds
+// exactly one colon. 0 with server rewritten, or 0x800C0002 with server left
+// as chosen when the URL would not fit it.
+ResultCode ChooseDaytimeUrl(const char16_t* commandLine, os::WideBuffer<260>& server);
+
+// Scans the 8-bit answer. False when a number the scan reached does not fit
+// its field (the C scan would cut it silently into another value).
+bool ScanDaytimeAnswer(const char* answer, DaytimeAnswer& fields);
+
+// Whole seconds to add: the whole seconds between the tick marks t0 and t1
+// plus the announced advance, summed in single precision and cut toward
+// zero; a negative sum counts as 0. False when the advance is no finite
+// number or the sum does not fit 32 bits.
+bool DaytimeCorrectionSeconds(uint32_t t0, uint32_t t1, float advanceMs, uint32_t& seconds);
