@@ -1,7 +1,8 @@
-// Dial-up links: pid files in a temporary run folder, fake pppd processes (a
-// copy of sleep named pppd) and processes that are not pppd. The fake links
-// start with SIGTERM blocked, so a hang-up stays pending and can be read from
-// /proc whatever the timing.
+// Dial-up links in a temporary run folder: fake pppd processes (a copy of
+// sleep named pppd) and processes that are not pppd behind pid files. All
+// start with SIGTERM blocked, so a hang-up stays pending and is read from
+// /proc whatever the timing. No connection manager lies beside this
+// executable: releasing still hangs up the links.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -13,7 +14,6 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include "os/dialup.h"
@@ -29,27 +29,25 @@ class DialupLinks : public ::testing::Test {
  protected:
   TempDir dir;
   std::string run = dir.File("run");
-  std::string fakePppd = dir.File("pppd");
+  std::string pppd = dir.File("pppd");
   std::vector<pid_t> children;
 
   void SetUp() override {
     std::filesystem::create_directory(run);
-    std::error_code ec;
-    std::filesystem::copy_file("/usr/bin/sleep", fakePppd, ec);
-    ASSERT_FALSE(ec) << ec.message();
-    chmod(fakePppd.c_str(), 0755);
+    std::filesystem::copy_file("/usr/bin/sleep", pppd);
+    chmod(pppd.c_str(), 0755);
     os::SetDialupRunFolder(run.c_str());
   }
   void TearDown() override {
     os::SetDialupRunFolder(nullptr);
-    for (pid_t pid : children) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
+    StopAll();
+  }
+  void StopAll() {
+    for (pid_t pid : children) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+    children.clear();
   }
 
-  // A process of ours running program, with SIGTERM blocked.
-  pid_t Start(const std::string& program) {
+  pid_t Start(const std::string& program = "") {
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t mask;
@@ -57,176 +55,118 @@ class DialupLinks : public ::testing::Test {
     sigaddset(&mask, SIGTERM);
     posix_spawnattr_setsigmask(&attr, &mask);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
-    char name[] = "sleeper", seconds[] = "600";
+    char name[] = "link", seconds[] = "600";
     char* argv[] = {name, seconds, nullptr};
     pid_t pid = 0;
-    int error = posix_spawn(&pid, program.c_str(), nullptr, &attr, argv, environ);
+    EXPECT_EQ(posix_spawn(&pid, (program.empty() ? pppd : program).c_str(), nullptr, &attr, argv, environ), 0);
     posix_spawnattr_destroy(&attr);
-    if (error != 0) {
-      ADD_FAILURE() << "cannot start " << program << ": " << strerror(error);
-      return 0;
-    }
     children.push_back(pid);
     return pid;
   }
-  pid_t StartPppd() { return Start(fakePppd); }
-
-  void PidFile(const std::string& name, const std::string& content) {
-    std::ofstream(run + "/" + name) << content;
-  }
-  pid_t Link(const std::string& fileName) {
-    pid_t pid = StartPppd();
-    PidFile(fileName, std::to_string(pid) + "\n");
+  void PidFile(const std::string& name, const std::string& content) { std::ofstream(run + "/" + name) << content; }
+  pid_t Link(const std::string& name) {
+    pid_t pid = Start();
+    PidFile(name, std::to_string(pid) + "\n");
     return pid;
-  }
-
-  // Whether SIGTERM was sent to a process of ours: it is blocked there, so
-  // it is still pending.
-  static bool GotSigterm(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    unsigned long long pending = 0;
-    for (std::string line; std::getline(status, line);)
-      if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0)
-        pending |= std::stoull(line.substr(7), nullptr, 16);
-    return (pending >> (SIGTERM - 1)) & 1;
   }
 
   std::set<pid_t> Signalled() {
     std::set<pid_t> out;
-    for (pid_t pid : children)
-      if (GotSigterm(pid)) out.insert(pid);
+    for (pid_t pid : children) {
+      std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+      unsigned long long pending = 0;
+      for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) pending |= std::stoull(line.substr(7), nullptr, 16);
+      if ((pending >> (SIGTERM - 1)) & 1) out.insert(pid);
+    }
     return out;
   }
 
-  struct Listing {
-    uint32_t result;
-    uint32_t count;
-    uint32_t bytes;
-    std::vector<std::pair<uint32_t, std::string>> entries;
-  };
-  static Listing Enumerate() {
+  // The names listed, or the enumeration's error as "error N".
+  static std::vector<std::string> Names(uint32_t* count = nullptr, uint32_t* bytesOut = nullptr) {
     os::DialupEntry entries[20];
     entries[0].size = 52;
-    Listing listing{0, 0, sizeof entries, {}};
-    listing.result = os::EnumerateDialupLinks(entries, &listing.bytes, &listing.count);
-    if (listing.result == 0)
-      for (uint32_t i = 0; i < listing.count; ++i) listing.entries.emplace_back(entries[i].handle, U8(entries[i].name));
-    return listing;
+    uint32_t bytes = sizeof entries, n = 0;
+    uint32_t result = os::EnumerateDialupLinks(entries, &bytes, &n);
+    if (count) *count = n;
+    if (bytesOut) *bytesOut = bytes;
+    if (result != 0) return {"error " + std::to_string(result)};
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < n; ++i) names.push_back(U8(entries[i].name));
+    return names;
   }
 };
 
 }  // namespace
 
-// No connection manager lies beside this executable: releasing still hangs
-// up the links.
-TEST_F(DialupLinks, OnlyRunningPppdLinksAreListedAndHungUp) {
+TEST_F(DialupLinks, OnlyRunningPppdProcessesAreLinks) {
   pid_t interfaceLink = Link("ppp0.pid");
   pid_t namedLink = Link("ppp-office.pid");
-  pid_t notPppd = Start("/usr/bin/sleep");  // a stale pid file now naming another program
+  pid_t notPppd = Start("/usr/bin/sleep");  // a stale pid file whose number now belongs to another program
   PidFile("ppp1.pid", std::to_string(notPppd) + "\n");
-  pid_t unlisted = StartPppd();  // not a ppp*.pid file
-  PidFile("other.pid", std::to_string(unlisted));
   PidFile("pppoe-server.pid", std::to_string(notPppd));
-  PidFile("ppp2.pid", "garbage\n");
-  PidFile("ppp3.pid", "0\n");
-  PidFile("ppp4.pid", "1\n");
-  PidFile("ppp5.pid", "-1\n");
-  PidFile("ppp6.pid", "");
-  PidFile("ppp7.pid", "99999999999999999999\n");
+  PidFile("other.pid", std::to_string(Start()));  // a pppd, but not under a ppp*.pid name
+  int n = 100;
+  for (const char* bad : {"garbage\n", "0\n", "1\n", "-1\n", "", "99999999999999999999\n"})
+    PidFile("ppp" + std::to_string(n++) + ".pid", bad);
   PidFile("ppp8.pid", std::to_string(interfaceLink) + "x\n");
   ASSERT_EQ(mkfifo((run + "/ppp9.pid").c_str(), 0600), 0);  // must not block the listing
   std::filesystem::create_directory(run + "/ppp10.pid");
 
-  Listing listing = Enumerate();
-  ASSERT_EQ(listing.result, 0u);
-  EXPECT_EQ(listing.entries, (std::vector<std::pair<uint32_t, std::string>>{
-                                 {static_cast<uint32_t>(namedLink), "office"},
-                                 {static_cast<uint32_t>(interfaceLink), "ppp0"}}));
-
+  EXPECT_EQ(Names(), (std::vector<std::string>{"office", "ppp0"}));
   EXPECT_EQ(ReleaseDataConnection(), 1);
   EXPECT_EQ(Signalled(), (std::set<pid_t>{interfaceLink, namedLink}));
 }
 
 TEST_F(DialupLinks, BackquoteAnywhereInTheNameKeepsTheLink) {
-  pid_t plain = Link("ppp-plain.pid");
-  pid_t twentyPlain = Link("ppp-abcdefghijklmnopqrstuvwxyz.pid");  // cut to 20, still hung up
+  std::set<pid_t> plain = {Link("ppp-plain.pid"), Link("ppp-abcdefghijklmnopqrstuvwxyz.pid"),
+                           Link("ppp-Z\xC3\xBCrich.pid"), Link("ppp-bad\xFF.pid"),
+                           Link("ppp-abcdefghijklmnopqrs\xF0\x9F\x98\x80.pid")};
   for (std::string name : {"`lead", "mid`dle", "trail`", "`", "abcdefghijklmnopqrs`", "abcdefghijklmnopqrstuvw`xyz"})
     Link("ppp-" + name + ".pid");
-  // One pppd with a link name and its interface file is one link: the mark
-  // on its name protects it under either file.
-  pid_t marked = StartPppd();
+  // pppd with a link name writes two files: one link, marked under either.
+  pid_t marked = Start();
   PidFile("ppp0.pid", std::to_string(marked) + "\n");
   PidFile("ppp-keep`.pid", std::to_string(marked) + "\nppp0\n");
 
-  Listing listing = Enumerate();
-  ASSERT_EQ(listing.result, 0u);
-  std::vector<std::string> names;
-  for (auto& entry : listing.entries) names.push_back(entry.second);
-  EXPECT_EQ(names, (std::vector<std::string>{"`", "`lead", "abcdefghijklmnopqrs`", "abcdefghijklmnopqrs`",
-                                             "abcdefghijklmnopqrst", "keep`", "mid`dle", "plain", "trail`"}));
-
+  // Cut to 20 units without splitting a character; a mark beyond the cut
+  // takes the last place.
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Z\xC3\xBCrich", "`", "`lead", "abcdefghijklmnopqrs`",
+                                               "abcdefghijklmnopqrs`", "abcdefghijklmnopqrst", "abcdefghijklmnopqrs",
+                                               "bad\xFF", "keep`", "mid`dle", "plain", "trail`"}));
   ReleaseDataConnection();
-  EXPECT_EQ(Signalled(), (std::set<pid_t>{plain, twentyPlain}));
+  EXPECT_EQ(Signalled(), plain);
 }
 
-TEST_F(DialupLinks, NoLinksOrNoFolder) {
-  Listing listing = Enumerate();
-  EXPECT_EQ(listing.result, 0u);
-  EXPECT_EQ(listing.count, 0u);
-  os::SetDialupRunFolder(dir.File("missing").c_str());
-  listing = Enumerate();
-  EXPECT_EQ(listing.result, 0u);
-  EXPECT_EQ(listing.count, 0u);
-  EXPECT_EQ(ReleaseDataConnection(), 1);
-}
-
-TEST_F(DialupLinks, TwentyLinksAreHungUpButTwentyOneFitNoBuffer) {
+TEST_F(DialupLinks, TwentyLinksAreHungUpButTwentyOneAreNot) {
   std::set<pid_t> twenty;
   for (int i = 0; i < 20; ++i) twenty.insert(Link("ppp" + std::to_string(i) + ".pid"));
   ReleaseDataConnection();
   EXPECT_EQ(Signalled(), twenty);
 
-  for (pid_t pid : children) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
-  children.clear();
+  StopAll();
   for (int i = 0; i < 21; ++i) Link("ppp" + std::to_string(i) + ".pid");
-  Listing listing = Enumerate();
-  EXPECT_EQ(listing.result, os::kDialupBufferTooSmall);
-  EXPECT_EQ(listing.count, 21u);
-  EXPECT_EQ(listing.bytes, 21u * 52u);
+  uint32_t count = 0, bytes = 0;
+  EXPECT_EQ(Names(&count, &bytes), (std::vector<std::string>{"error 603"}));
+  EXPECT_EQ(count, 21u);
+  EXPECT_EQ(bytes, 21u * 52u);
   ReleaseDataConnection();
   EXPECT_TRUE(Signalled().empty());
 }
 
-TEST_F(DialupLinks, HangUpChecksTheProcessAndTheCallersRecord) {
+TEST_F(DialupLinks, NoLinksAndRefusedHangUps) {
+  EXPECT_TRUE(Names().empty());
+  os::SetDialupRunFolder(dir.File("missing").c_str());
+  EXPECT_TRUE(Names().empty());
+  EXPECT_EQ(ReleaseDataConnection(), 1);
+
   pid_t notPppd = Start("/usr/bin/sleep");
-  for (uint32_t handle : {0u, 1u, static_cast<uint32_t>(notPppd), 0xFFFFFFFFu, 0x80000000u})
+  for (uint32_t handle : {0u, 1u, static_cast<uint32_t>(notPppd), 0xFFFFFFFFu})
     EXPECT_EQ(os::HangUpDialupLink(handle), static_cast<uint32_t>(ESRCH)) << handle;
-  pid_t pppd = StartPppd();
-  EXPECT_EQ(os::HangUpDialupLink(static_cast<uint32_t>(pppd)), 0u);
-  EXPECT_EQ(Signalled(), (std::set<pid_t>{pppd}));
-
-  os::DialupEntry entries[2];
-  uint32_t bytes = sizeof entries, count = 0;
+  EXPECT_TRUE(Signalled().empty());
+  os::DialupEntry entries[1];
   entries[0].size = 48;
+  uint32_t bytes = sizeof entries, count = 0;
   EXPECT_EQ(os::EnumerateDialupLinks(entries, &bytes, &count), os::kDialupInvalidSize);
-  entries[0].size = 52;
-  EXPECT_EQ(os::EnumerateDialupLinks(nullptr, &bytes, &count), static_cast<uint32_t>(EINVAL));
-}
-
-TEST_F(DialupLinks, NamesKeepTheirBytesAndNeverSplitACharacter) {
-  Link("ppp-Z\xC3\xBCrich.pid");
-  Link("ppp-bad\xFF.pid");
-  // 19 ASCII characters then one outside the basic plane (two units).
-  Link("ppp-abcdefghijklmnopqrs\xF0\x9F\x98\x80.pid");
-  Listing listing = Enumerate();
-  ASSERT_EQ(listing.result, 0u);
-  std::vector<std::string> names;
-  for (auto& entry : listing.entries) names.push_back(entry.second);
-  EXPECT_EQ(names, (std::vector<std::string>{"Z\xC3\xBCrich", "abcdefghijklmnopqrs", "bad\xFF"}));
-}
-
-TEST(DataConnection, WithoutAConnectionManagerNothingIsEstablished) {
-  // No cellcore.dll lies beside this executable or on the library path.
-  EXPECT_EQ(EstablishDataConnection(), 0);
-  EXPECT_EQ(CurrentDataConnection(), nullptr);
+  EXPECT_EQ(EstablishDataConnection(), 0);  // no connection manager here
 }

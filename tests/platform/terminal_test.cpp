@@ -14,51 +14,18 @@
 
 namespace {
 
-std::string Drain(int fd) {
+// Reads fd until the text ends with marker, or until nothing comes for 5 s.
+std::string ReadUntil(int fd, const std::string& marker) {
   std::string out;
   char chunk[256];
-  ssize_t n;
-  while ((n = read(fd, chunk, sizeof chunk)) > 0) out.append(chunk, static_cast<size_t>(n));
+  pollfd p{fd, POLLIN, 0};
+  while ((out.size() < marker.size() || out.substr(out.size() - marker.size()) != marker) && poll(&p, 1, 5000) > 0) {
+    ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n <= 0) break;
+    out.append(chunk, static_cast<size_t>(n));
+  }
   return out;
 }
-
-// Output and input of the terminal service redirected for one test.
-struct Redirect {
-  Redirect(int in, int out) { os::SetTerminalFdsForTests(in, out); }
-  ~Redirect() { os::SetTerminalFdsForTests(-1, -1); }
-};
-
-// A pseudo-terminal in raw mode: what the service writes arrives unchanged.
-struct Pty {
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  int slave = -1;
-  Pty() {
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
-    slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-    termios mode;
-    if (slave >= 0 && tcgetattr(slave, &mode) == 0) {
-      cfmakeraw(&mode);
-      tcsetattr(slave, TCSANOW, &mode);
-    }
-  }
-  ~Pty() {
-    if (slave >= 0) close(slave);
-    if (master >= 0) close(master);
-  }
-  // Everything written until the text ends with the marker (bounded wait).
-  std::string ReadUntil(const std::string& marker) {
-    std::string out;
-    char chunk[256];
-    while (out.size() < marker.size() || out.compare(out.size() - marker.size(), marker.size(), marker) != 0) {
-      pollfd p{master, POLLIN, 0};
-      if (poll(&p, 1, 5000) <= 0) break;
-      ssize_t n = read(master, chunk, sizeof chunk);
-      if (n <= 0) break;
-      out.append(chunk, static_cast<size_t>(n));
-    }
-    return out;
-  }
-};
 
 }  // namespace
 
@@ -66,34 +33,29 @@ TEST(Terminal, TextFormWhenNotInteractive) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   int devNull = open("/dev/null", O_RDONLY);
-  {
-    Redirect redirect(devNull, fds[1]);
-    EXPECT_FALSE(os::IsInteractive());
-    EXPECT_EQ(os::ShowMessageBox(u"Horolan", u"line one\nZ\u00fcrich 100%s"), 1);
-    // The wait cursor shows nothing without a terminal.
-    os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId));
-    os::SetCursor(nullptr);
-    // Control characters cannot reach the terminal; line feeds and tabs can.
-    os::ShowMessageBox(u"Cap\x1b]0;x\x07", u"a\x1b[2Jb\rc\td\x7f\x9b\xdc80\ne");
-    os::ShowMessageBox(nullptr, nullptr);
-  }
-  close(fds[1]);
+  os::SetTerminalFdsForTests(devNull, fds[1]);
+  EXPECT_FALSE(os::IsInteractive());
+  EXPECT_EQ(os::ShowMessageBox(u"Horolan", u"line one\nZ\u00fcrich 100%s"), 1);
+  os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId));  // no indicator without a terminal
+  os::SetCursor(nullptr);
+  // Control characters cannot reach the terminal; line feeds and tabs can.
+  os::ShowMessageBox(u"Cap\x1b]0;x\x07", u"a\x1b[2Jb\rc\td\x7f\x9b\xdc80\ne");
+  os::ShowMessageBox(nullptr, u"END");
+  os::SetTerminalFdsForTests(-1, -1);
   close(devNull);
-  EXPECT_EQ(Drain(fds[0]),
-            "Horolan\nline one\nZ\xC3\xBCrich 100%s\n"
-            "Cap?]0;x?\na?[2Jb?c\td???\ne\n"
-            "\n\n");
+  EXPECT_EQ(ReadUntil(fds[0], "END\n"),
+            "Horolan\nline one\nZ\xC3\xBCrich 100%s\nCap?]0;x?\na?[2Jb?c\td???\ne\n\nEND\n");
   close(fds[0]);
+  close(fds[1]);
 }
 
 TEST(Terminal, ClosedOutputDoesNotEndTheProcess) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   close(fds[0]);
-  {
-    Redirect redirect(fds[1], fds[1]);
-    EXPECT_EQ(os::ShowMessageBox(u"Horolan", u"nobody reads this"), 1);
-  }
+  os::SetTerminalFdsForTests(fds[1], fds[1]);
+  EXPECT_EQ(os::ShowMessageBox(u"Horolan", u"nobody reads this"), 1);
+  os::SetTerminalFdsForTests(-1, -1);
   close(fds[1]);
   sigset_t pending;
   sigpending(&pending);
@@ -101,34 +63,39 @@ TEST(Terminal, ClosedOutputDoesNotEndTheProcess) {
 }
 
 TEST(Terminal, WaitIndicatorOnATerminal) {
-  Pty pty;
-  ASSERT_GE(pty.slave, 0) << "no pseudo-terminal";
-  Redirect redirect(pty.slave, pty.slave);
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+  int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  termios mode;
+  tcgetattr(slave, &mode);
+  cfmakeraw(&mode);  // what is written arrives unchanged
+  tcsetattr(slave, TCSANOW, &mode);
+  os::SetTerminalFdsForTests(slave, slave);
   EXPECT_TRUE(os::IsInteractive());
+
   os::CursorHandle wait = os::LoadStandardCursor(os::kWaitCursorId);
-  os::CursorHandle arrow = os::LoadStandardCursor(os::kArrowCursorId);
   ASSERT_NE(wait, nullptr);
-  ASSERT_NE(arrow, nullptr);
   EXPECT_EQ(os::SetCursor(wait), nullptr);
   EXPECT_EQ(os::SetCursor(wait), wait);  // shown once
   EXPECT_EQ(os::SetCursor(nullptr), wait);
   EXPECT_EQ(os::SetCursor(nullptr), nullptr);  // erased once
   os::SetCursor(wait);
-  os::SetCursor(arrow);
-  // A box while waiting: the line goes, the text is printed, the line comes
-  // back (the box itself needs the process's own terminal).
+  os::SetCursor(os::LoadStandardCursor(os::kArrowCursorId));
+  // A message while waiting: the line goes, the text is printed, the line
+  // comes back (the box itself needs the process's own terminal).
   os::SetCursor(wait);
   os::ShowMessageBox(u"C", u"T");
   os::SetCursor(nullptr);
   os::ShowMessageBox(u"", u"END");
+  os::SetTerminalFdsForTests(-1, -1);
   std::string shown = "\rWaiting...", erased = "\r          \r";
-  EXPECT_EQ(pty.ReadUntil("END\n"),
+  EXPECT_EQ(ReadUntil(master, "END\n"),
             shown + erased + shown + erased + shown + erased + "C\nT\n" + shown + erased + "\nEND\n");
-}
+  close(slave);
+  close(master);
 
-TEST(Terminal, CursorsAndWindows) {
   EXPECT_EQ(os::ForegroundWindow(), nullptr);
-  os::SetLastError(0);
   EXPECT_EQ(os::LoadStandardCursor(32513), nullptr);
   EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(EINVAL));
 }

@@ -1,0 +1,68 @@
+#include "app/result_report.h"
+
+#include "os/terminal.h"
+#include "os/text.h"
+#include "os/wide_format.h"
+#include "platform/shell.h"
+#include "resources/strings.h"
+
+namespace {
+
+struct CodeText {
+  ResultCode code;
+  int textId;
+};
+
+constexpr CodeText kCodeTexts[] = {
+    {10060, res::kTextTimedOut},
+    {11001, res::kTextUnknownHost},
+    {static_cast<ResultCode>(0x800C0005), res::kTextNotFound},
+    {static_cast<ResultCode>(0x800C000B), res::kTextServerTimeOut},
+    {-2, res::kTextBigOffset},
+    {-1, res::kTextUnknownAnswer},
+};
+
+// A missing table entry must never reach the formatter as a null text.
+const char16_t* Text(int id) {
+  const char16_t* text = LoadResourceText(id);
+  return text ? text : u"";
+}
+
+// The shell's message box style the run passes; its meaning is the shell's.
+constexpr uint32_t kMessageStyle = 8;
+
+}  // namespace
+
+const char16_t* ErrorTextForCode(ResultCode code) {
+  for (const CodeText& entry : kCodeTexts)
+    if (entry.code == code) return Text(entry.textId);
+  return u"";
+}
+
+const char16_t* ServerShown(const char16_t* server) {
+  if (!server) return u"";
+  for (size_t i = 0; server[i]; ++i)
+    if (server[i] == u'/' && server[i + 1] == u'/') return server + i + 2;
+  return server;
+}
+
+bool ComposeResultMessage(const RunOutcome& outcome, const RunSettings& settings, char16_t* out,
+                          size_t capacity) {
+  const char16_t* server = ServerShown(settings.server.c_str());
+  if (outcome.code != 0) {
+    return os::FormatWide(out, capacity, Text(res::kTextFailureFormat),
+                          {Text(res::kTextBanner), server, outcome.code, ErrorTextForCode(outcome.code)});
+  }
+  const char16_t* status = settings.onlyShow == 1 ? u"" : Text(res::kTextClockSet);
+  const CalendarTime& u = outcome.utc;
+  const CalendarTime& l = outcome.local;
+  return os::FormatWide(out, capacity, Text(res::kTextSuccessFormat),
+                        {Text(res::kTextBanner), server, u.year, u.month, u.day, u.hour, u.minute, u.second,
+                         l.year, l.month, l.day, l.hour, l.minute, l.second, status});
+}
+
+void ShowResultMessage(const RunOutcome& outcome) {
+  os::WideBuffer<kMessageCapacity> message;
+  ComposeResultMessage(outcome, TheRunSettings(), message.data(), message.capacity);
+  ShellMessageBox(os::ForegroundWindow(), 0, Text(res::kTextCaption), message.c_str(), kMessageStyle);
+}

@@ -1,0 +1,26 @@
+#pragma once
+// The result report: the error text of a result code, the composition of the
+// final message and the call that shows it.
+#include <cstddef>
+
+#include "app/run_outcome.h"
+#include "app/run_settings.h"
+
+// The message buffer, terminating zero included.
+constexpr size_t kMessageCapacity = 1024;
+
+// The text of a code that has one of its own, else the empty text. Never null.
+const char16_t* ErrorTextForCode(ResultCode code);
+
+// The server as the message shows it: what follows the first "//", or the
+// whole text when there is none. Points into server.
+const char16_t* ServerShown(const char16_t* server);
+
+// The message for outcome into out (capacity units with the terminator), cut
+// to fit and always terminated. True when the whole text fitted.
+bool ComposeResultMessage(const RunOutcome& outcome, const RunSettings& settings, char16_t* out,
+                          size_t capacity);
+
+// Composes the message from the process-wide settings and shows it; returns
+// when the user has dismissed it.
+void ShowResultMessage(const RunOutcome& outcome);
