@@ -84,7 +84,11 @@ uint32_t SetSocketsErrorFromErrno(int error) {
 int StartSockets(uint16_t version, SocketsStartInfo* info) {
   uint8_t major = static_cast<uint8_t>(version & 0xFF);
   uint8_t minor = static_cast<uint8_t>(version >> 8);
-  if (major < 1 || (major == 1 && minor < 1)) return static_cast<int>(wsa::kVersionNotSupported);
+  if (major < 1 || (major == 1 && minor < 1)) {
+    // Returned and also left as the last-error value, where a caller looks.
+    SetLastError(wsa::kVersionNotSupported);
+    return static_cast<int>(wsa::kVersionNotSupported);
+  }
   if (info) {
     info->version = 0x0101;
     info->highestVersion = 0x0101;

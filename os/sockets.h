@@ -88,7 +88,8 @@ struct HostEntry {
 
 // Starts the socket service for the given version word (low byte major,
 // high byte minor). Nothing needs starting on Linux: this counts the start
-// and returns 0, or 10092 for a version below 1.1 (info is then untouched).
+// and returns 0, or 10092 (also left as the last-error value) for a version
+// below 1.1; info is then untouched.
 int StartSockets(uint16_t version, SocketsStartInfo* info);
 // Ends one start: 0, or -1 with 10093 when there was none.
 int StopSockets();

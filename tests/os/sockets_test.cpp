@@ -41,6 +41,7 @@ TEST(Sockets, StartAndStopAreCountedNoOps) {
   EXPECT_EQ(os::StartSockets(0x0101, &info), 0);
   EXPECT_EQ(info.version, 0x0101);
   EXPECT_EQ(os::StartSockets(0x0001, nullptr), 10092);  // 1.0 is too old
+  EXPECT_EQ(os::SocketsLastError(), 10092u);
   EXPECT_EQ(os::SocketsStartCount(), before + 1);
   EXPECT_EQ(os::StopSockets(), 0);
   EXPECT_EQ(os::SocketsStartCount(), before);
