@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Compares one whole horolan SNTP run (silent, show-only) with other SNTP
+# clients from Debian's packages and with a floor (bench/floor_sntp.c: one
+# request, one answer), all against the same chronyd on 127.0.0.1:123 in a
+# private network namespace, without the right to set the clock. Reports the
+# median wall time and the peak memory of each, and the ratios to the floor.
+#
+#   bench/compare_clients.sh [BUILD_DIR] [RUNS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$(realpath "${1:-build}")
+runs=${2:-30}
+
+if [ "${HOROLAN_BENCH_INSIDE:-}" != 1 ]; then
+  for p in sntp ntpdate chrony bc; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="${missing:-} $p"
+  done
+  if [ -n "${missing:-}" ]; then
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+  fi
+  exec env HOROLAN_BENCH_INSIDE=1 setpriv --bounding-set -sys_time --inh-caps -sys_time \
+    unshare -n -m --propagation private bash "$0" "$build" "$runs"
+fi
+
+work=$(mktemp -d /tmp/horolan-bench.XXXXXX)
+trap 'kill $chrony 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+ip link set lo up
+cc -O2 -o "$work/floor" bench/floor_sntp.c
+cat > "$work/chrony.conf" <<CONF
+port 123
+bindaddress 127.0.0.1
+allow 127.0.0.1
+cmdport 0
+local stratum 8
+pidfile $work/chronyd.pid
+CONF
+/usr/sbin/chronyd -x -d -f "$work/chrony.conf" >"$work/chrony.log" 2>&1 &
+chrony=$!
+for i in $(seq 100); do "$work/floor" && break; sleep 0.1; done
+
+cc -O2 -o "$work/measure" bench/measure.c
+
+# Each client: a name and its command line.
+names=() commands=()
+add() { names+=("$1"); commands+=("$2"); }
+add floor "$work/floor 127.0.0.1"
+add horolan "env XDG_STATE_HOME=$work/state XDG_CACHE_HOME=$work/cache $build/bin/horolan --silent --only-show --sntp --server=127.0.0.1"
+command -v sntp >/dev/null && add sntp "sntp 127.0.0.1"
+command -v ntpdate >/dev/null && add "ntpdate -q" "ntpdate -q 127.0.0.1"
+add "chronyd -Q" "/usr/sbin/chronyd -Q -u root -f /dev/null server~127.0.0.1~iburst~maxsamples~1"
+
+printf '%-12s %10s %10s %10s %10s %s\n' client "median ms" "min ms" "max ms" "peak KiB" "x floor"
+floor=""
+for i in "${!names[@]}"; do
+  read -r -a argv <<< "${commands[$i]}"
+  argv=("${argv[@]//\~/ }")
+  "$work/measure" "$runs" "${argv[@]}" > "$work/runs"
+  bad=$(awk '$3 != 0' "$work/runs" | wc -l)
+  med=$(awk '{print $1}' "$work/runs" | sort -n | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}')
+  min=$(awk '{print $1}' "$work/runs" | sort -n | head -n 1)
+  max=$(awk '{print $1}' "$work/runs" | sort -n | tail -n 1)
+  mem=$(awk '{print $2}' "$work/runs" | sort -n | tail -n 1)
+  [ -z "$floor" ] && floor=$med
+  printf '%-12s %10.2f %10.2f %10.2f %10s %7.2f%s\n' "${names[$i]}" "$(bc -l <<< "$med/1000")" \
+    "$(bc -l <<< "$min/1000")" "$(bc -l <<< "$max/1000")" "$mem" "$(bc -l <<< "$med/$floor")" \
+    "$([ "$bad" -gt 0 ] && echo "  ($bad runs failed)")"
+done
+strip -o "$work/horolan.stripped" "$build/bin/horolan"
+echo "stripped horolan: $(stat -c %s "$work/horolan.stripped") bytes; shared libraries at start: $(ldd "$build/bin/horolan" | wc -l)"
