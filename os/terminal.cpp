@@ -19,7 +19,6 @@ namespace {
 
 int g_inFd = 0;
 int g_outFd = 1;
-bool g_tuiDisabled = false;
 
 // Standard cursors are static records; their addresses are the handles.
 struct StandardCursor {
@@ -171,7 +170,7 @@ int ShowMessageBox(const char16_t* caption, const char16_t* text) {
   std::unique_ptr<char16_t[]> safeText = SafeCopy(text ? text : u"", textLength);
   if (!safeCaption || !safeText) return 1;
 
-  if (IsInteractive() && !g_tuiDisabled && g_inFd == 0 && g_outFd == 1) {
+  if (IsInteractive() && g_inFd == 0 && g_outFd == 1) {
     if (HorolanTuiMessageBoxFn box = TuiMessageBox()) {
       std::unique_ptr<wchar_t[]> wideCaption = ToWideChars(safeCaption.get(), captionLength);
       std::unique_ptr<wchar_t[]> wideText = ToWideChars(safeText.get(), textLength);
@@ -192,7 +191,5 @@ void SetTerminalFdsForTests(int inFd, int outFd) {
   g_inFd = inFd < 0 ? 0 : inFd;
   g_outFd = outFd < 0 ? 1 : outFd;
 }
-
-void DisableTuiModuleForTests(bool disabled) { g_tuiDisabled = disabled; }
 
 }  // namespace os

@@ -35,9 +35,8 @@ CursorHandle SetCursor(CursorHandle cursor);
 // newline on standard output, at once. Returns 1.
 int ShowMessageBox(const char16_t* caption, const char16_t* text);
 
-// For tests: the descriptors used as standard input and output (both -1:
-// back to 0 and 1), and whether to skip the terminal UI module.
+// For tests: the descriptors used as standard input and output (-1: back to
+// 0 and 1). The box itself is drawn only on the process's own 0 and 1.
 void SetTerminalFdsForTests(int inFd, int outFd);
-void DisableTuiModuleForTests(bool disabled);
 
 }  // namespace os
