@@ -263,21 +263,33 @@ void Paint(WinHandle window, EditState& state) {
     if (index >= model.lines.size()) break;
     const edit::Line& line = model.lines[index];
     int32_t column = 0;
+    // Characters go out in runs of the same look.
+    size_t runStart = 0, runEnd = 0;
+    int32_t runColumn = 0;
+    auto flush = [&] {
+      if (runEnd > runStart) TextOut(dc, runColumn - left, row, model.text.data() + runStart, runEnd - runStart);
+      runStart = runEnd = 0;
+    };
     for (size_t i = line.start; i < line.end && column < right;) {
       size_t units = 1;
       int32_t next = edit::NextColumn(model, i, column, &units);
       if (next > left) {
-        selected(i >= selectionStart && i < selectionEnd);
+        bool inside = i >= selectionStart && i < selectionEnd;
+        if (inside != inSelection) flush();
+        selected(inside);
         if (model.text[i] == u'\t' || column < left) {
           // A tab, or a wide character cut by the left edge: blanks.
+          flush();
           for (int32_t c = std::max(column, left); c < std::min(next, right); ++c) TextOut(dc, c - left, row, u" ", 1);
         } else {
-          TextOut(dc, column - left, row, model.text.data() + i, units);
+          if (runEnd == runStart) runStart = i, runColumn = column;
+          runEnd = i + units;
         }
       }
       column = next;
       i += units;
     }
+    flush();
     // A selected line break shows as one selected blank.
     if (line.next > line.end && line.end >= selectionStart && line.end < selectionEnd && column >= left &&
         column < right) {

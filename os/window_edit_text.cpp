@@ -24,6 +24,7 @@ char32_t CharAt(const std::u16string& text, size_t position, size_t* units) {
 }
 
 int32_t Advance(char32_t ch, int32_t column) {
+  if (ch >= 0x20 && ch < 0x7F) return column + 1;  // the common case, without the tables
   if (ch == u'\t') return (column / kTabWidth + 1) * kTabWidth;
   return column + CellWidth(IsDrawable(ch) ? ch : 0xFFFD);
 }
@@ -74,6 +75,17 @@ void RebuildLines(EditText& edit) {
     }
   }
   edit.lines.push_back(Line{start, text.size(), text.size()});
+
+  edit.widest = 0;
+  for (const Line& line : edit.lines) {
+    int32_t column = 0;
+    for (size_t i = line.start; i < line.end;) {
+      size_t units = 1;
+      column = Advance(CharAt(text, i, &units), column);
+      i += units;
+    }
+    edit.widest = std::max(edit.widest, column);
+  }
 }
 
 void Reset(EditText& edit, const char16_t* text, size_t length) {
@@ -122,19 +134,7 @@ size_t PositionAt(const EditText& edit, size_t lineIndex, int32_t column) {
   return i;
 }
 
-int32_t WidestLine(const EditText& edit) {
-  int32_t widest = 0;
-  for (const Line& line : edit.lines) {
-    int32_t column = 0;
-    for (size_t i = line.start; i < line.end;) {
-      size_t units = 1;
-      column = Advance(CharAt(edit.text, i, &units), column);
-      i += units;
-    }
-    widest = std::max(widest, column);
-  }
-  return widest;
-}
+int32_t WidestLine(const EditText& edit) { return edit.widest; }
 
 int32_t NextColumn(const EditText& edit, size_t position, int32_t column, size_t* units) {
   return Advance(CharAt(edit.text, position, units), column);

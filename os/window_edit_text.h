@@ -23,6 +23,7 @@ enum class ChangeKind { None, Typing, Backspace, Delete, Other };
 struct EditText {
   std::u16string text;
   std::vector<Line> lines;  // never empty
+  int32_t widest = 0;       // the widest line in cells
   size_t anchor = 0;        // the fixed end of the selection
   size_t caret = 0;         // the moving end, where the caret is
   int32_t goalColumn = -1;  // the column Up and Down keep to, -1: the caret's
@@ -37,6 +38,7 @@ struct EditText {
 };
 
 void Reset(EditText& edit, const char16_t* text, size_t length);
+// The lines and the widest line again, after the text changed.
 void RebuildLines(EditText& edit);
 
 size_t LineOf(const EditText& edit, size_t position);
@@ -49,7 +51,7 @@ bool HasSelection(const EditText& edit);
 // column (never past the line's end).
 int32_t ColumnOf(const EditText& edit, size_t position);
 size_t PositionAt(const EditText& edit, size_t line, int32_t column);
-// The widest line in cells.
+// The widest line in cells (kept up to date by every change).
 int32_t WidestLine(const EditText& edit);
 // The column after the character at position when it starts at column, and
 // the units it takes.

@@ -131,7 +131,7 @@ void MendWideCharacters(std::vector<Cell>& cells, int32_t columns, int32_t rows)
   for (int32_t y = 0; y < rows; ++y) {
     Cell* row = &cells[static_cast<size_t>(y) * columns];
     for (int32_t x = 0; x < columns; ++x) {
-      bool wide = row[x].ch != HOROLAN_TUI_CONTINUATION && CellWidth(row[x].ch) == 2;
+      bool wide = row[x].ch >= 0x1100 && row[x].ch != HOROLAN_TUI_CONTINUATION && CellWidth(row[x].ch) == 2;
       if (wide) {
         if (x + 1 < columns && row[x + 1].ch == HOROLAN_TUI_CONTINUATION) {
           ++x;
