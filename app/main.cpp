@@ -1,0 +1,34 @@
+// The horolan executable: the process's arguments become the command-line
+// text, the entry point does one job, and its code becomes the exit status.
+#include <cstdio>
+
+#include "app/long_options.h"
+#include "app/sync_run.h"
+#include "os/text.h"
+#include "resources/version.h"
+
+int main(int argc, char** argv) {
+  TranslatedCommandLine args = TranslateCommandLine(argc, argv);
+  switch (args.action) {
+    case StartAction::Help:
+      std::fputs(UsageText(), stdout);
+      return 0;
+    case StartAction::Version:
+      std::printf("horolan %s\n", HOROLAN_VERSION);
+      return 0;
+    case StartAction::UsageError:
+      std::fprintf(stderr, "horolan: %s\nTry 'horolan --help'.\n", args.message.c_str());
+      return 2;
+    case StartAction::Run:
+      break;
+  }
+  auto commandLine = os::NewWideFromAnsi(args.text.data(), args.text.size());
+  if (!commandLine) {
+    std::fputs("horolan: out of memory\n", stderr);
+    return 1;
+  }
+  static int instanceMark;
+  int32_t code = HorolanEntry(&instanceMark, commandLine.get());
+  std::fflush(stdout);
+  return ExitStatusForCode(code);
+}

@@ -1,0 +1,72 @@
+#include "app/file_helpers.h"
+#include "app/keyword_scanner.h"
+#include "app/result_report.h"
+#include "app/run_settings.h"
+#include "app/sync_run.h"
+#include "editor/config_editor.h"
+#include "os/files.h"
+#include "os/terminal.h"
+#include "platform/data_connection.h"
+#include "platform/registry.h"
+#include "platform/shell.h"
+#include "platform/shell_registration.h"
+#include "resources/strings.h"
+#include "sources/daytime_query.h"
+
+void* programInstance = nullptr;
+
+namespace {
+
+constexpr const char16_t* kEditorClassName = u"HOROCFGEDIT";
+constexpr const char16_t* kResultKey = u"\\Software\\QV\\horol";
+constexpr const char16_t* kResultValue = u"LastResult";
+
+void RegisterWithShell(char16_t* programPath) {
+  char16_t quoted[kQuotedPathCapacity];
+  ShellRegistrationRecord record;
+  // A path whose quoted form does not fit is not registered in cut form.
+  if (os::ModuleFileName(programPath, kPathCapacity) == 0) return;
+  if (BuildShellRegistration(programPath, quoted, record))
+    ShellRegistration(kShellRegistrationName, kShellRegistrationFlags, &record);
+}
+
+ResultCode SynchronisationRun(const char16_t* commandLine) {
+  const RunSettings& settings = TheRunSettings();
+  if (!settings.silent) os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId));
+  if (settings.useConnection) EstablishDataConnection();
+
+  RunOutcome outcome = settings.mode == Nist ? QueryDaytimeOverHttp(commandLine) : SynchroniseBySntp(commandLine);
+
+  if (settings.useConnection) ReleaseDataConnection();
+  if (!settings.silent) {
+    os::SetCursor(nullptr);
+    ShowResultMessage(outcome);
+  }
+  RegistryWriteDword(reg::kCurrentUser, kResultKey, kResultValue, static_cast<uint32_t>(outcome.code));
+  return outcome.code;
+}
+
+}  // namespace
+
+int32_t HorolanEntry(void* instance, const char16_t* commandLine) {
+  programInstance = instance;
+  char16_t path[kPathCapacity];
+  MakeConfigPath(path, kPathCapacity);
+
+  if (FindNoCase(commandLine, u"#CONFIG")) {
+    RunConfigEditor(programInstance, kEditorClassName, path, LoadResourceText(res::kTextCaption));
+    return 0;
+  }
+  if (path[0] && ProbePath(path) == 1) LoadConfigFile(path);
+  ApplyCommandLine(commandLine);
+
+  RegisterWithShell(path);
+  if (FindNoCase(commandLine, u"#REGISTER")) return 0;
+
+  return SynchronisationRun(commandLine);
+}
+
+int ExitStatusForCode(int32_t code) {
+  int low = static_cast<int>(static_cast<uint32_t>(code) & 0xFF);
+  return code != 0 && low == 0 ? 1 : low;
+}
