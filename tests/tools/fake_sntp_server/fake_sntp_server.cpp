@@ -84,10 +84,10 @@ void FakeSntpServer::Serve() {
       if (read(wake_[0], &command, 1) != 1 || command == 'q') return;
       std::lock_guard<std::mutex> guard(lock_);
       if (!held_.empty()) {
+        ++answers_;  // counted before the client can see the answer
         sendto(socket_, held_.data(), held_.size(), 0, reinterpret_cast<const struct sockaddr*>(heldPeer_.data()),
                static_cast<socklen_t>(heldPeer_.size()));
         held_.clear();
-        ++answers_;
       }
     }
     if (watched[0].revents & POLLIN) {
@@ -155,6 +155,6 @@ void FakeSntpServer::Answer(const uint8_t* request, int length, const void* peer
     return;
   }
   int from = script.behaviour == Behaviour::OtherSourcePort ? otherSocket_ : socket_;
+  ++answers_;  // counted before the client can see the answer
   sendto(from, answer.data(), answer.size(), 0, to, peerLength);
-  ++answers_;
 }
