@@ -15,6 +15,7 @@ namespace os {
 
 struct DirectoryScanRecord {
   DIR* dir = nullptr;
+  EntryDetail detail = EntryDetail::Full;
 };
 
 void DirectoryScanCloser::operator()(DirectoryScanRecord* scan) const {
@@ -48,7 +49,7 @@ bool FolderOf(const char16_t* searchPath, char16_t* folder, size_t capacity) {
   return true;
 }
 
-uint32_t AttributesOf(DIR* dir, const dirent* d) {
+uint32_t AttributesOf(DIR* dir, const dirent* d, EntryDetail detail) {
   int fd = dirfd(dir);
   unsigned char type = d->d_type;
   if (type == DT_UNKNOWN) {
@@ -60,7 +61,8 @@ uint32_t AttributesOf(DIR* dir, const dirent* d) {
   if (type == DT_DIR) attrs |= kAttrDirectory;
   if (type == DT_LNK)
     attrs |= kAttrSymlink;
-  else if (faccessat(fd, d->d_name, W_OK, 0) != 0 && (errno == EACCES || errno == EROFS))
+  else if (detail == EntryDetail::Full && faccessat(fd, d->d_name, W_OK, 0) != 0 &&
+           (errno == EACCES || errno == EROFS))
     attrs |= kAttrReadOnly;
   return attrs ? attrs : kAttrNormal;
 }
@@ -72,13 +74,14 @@ bool ReadEntry(DirectoryScanRecord* scan, DirectoryEntry& entry) {
   size_t length = 0;
   while (d->d_name[length]) ++length;
   WideFromAnsi(d->d_name, length, entry.name, sizeof entry.name / sizeof entry.name[0]);
-  entry.attributes = AttributesOf(scan->dir, d);
+  entry.attributes = AttributesOf(scan->dir, d, scan->detail);
   return true;
 }
 
 }  // namespace
 
-bool StartDirectoryScan(const char16_t* searchPath, DirectoryScan& scan, DirectoryEntry& entry) {
+bool StartDirectoryScan(const char16_t* searchPath, DirectoryScan& scan, DirectoryEntry& entry,
+                        EntryDetail detail) {
   scan.reset();
   char16_t folder[PATH_MAX];
   char native[PATH_MAX];
@@ -92,6 +95,7 @@ bool StartDirectoryScan(const char16_t* searchPath, DirectoryScan& scan, Directo
     close(fd);
     return Fail(ENOMEM);
   }
+  opened->detail = detail;
   opened->dir = fdopendir(fd);
   if (!opened->dir) {
     int error = errno;

@@ -23,13 +23,19 @@ struct DirectoryScanCloser {
 };
 using DirectoryScan = std::unique_ptr<DirectoryScanRecord, DirectoryScanCloser>;
 
+// What each entry reports. Kinds: only kAttrDirectory, kAttrSymlink or
+// kAttrNormal, from the folder listing itself, without a look at each entry
+// (kAttrReadOnly costs one more system call per entry).
+enum class EntryDetail { Full, Kinds };
+
 // Starts an enumeration and returns its first entry. searchPath is a folder,
 // or a folder followed by "/*" or "/*.*" (both: every entry); other name
 // patterns are refused (EINVAL). The folder itself is not reached through a
-// symbolic link in its last component (ELOOP), just as the entries' links
+// symbolic link in its last component (ENOTDIR), just as the entries' links
 // are never reported as folders. False, with errno as the last-error value,
 // when the folder cannot be read.
-bool StartDirectoryScan(const char16_t* searchPath, DirectoryScan& scan, DirectoryEntry& entry);
+bool StartDirectoryScan(const char16_t* searchPath, DirectoryScan& scan, DirectoryEntry& entry,
+                        EntryDetail detail = EntryDetail::Full);
 
 // The next entry; false after the last one (last-error ENOENT) or on an
 // error.

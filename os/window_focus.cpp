@@ -41,8 +41,7 @@ void ActivateWindow(WinHandle window) {
 void LeaveWindow(WinHandle window) {
   State& s = S();
   if (s.capture && IsInTree(s.capture, window)) s.capture = nullptr;
-  const bool wasActive = s.active == window;
-  if (wasActive) {
+  if (s.active == window) {
     s.active = nullptr;
     Deliver(window, WM_ACTIVATE, WA_INACTIVE, 0);
   }
@@ -52,7 +51,7 @@ void LeaveWindow(WinHandle window) {
     if (Find(focus)) Deliver(focus, WM_KILLFOCUS, 0, 0);
   }
   // The next window down becomes active.
-  if (wasActive && !s.active) {
+  if (!s.active) {
     for (auto it = s.topLevel.rbegin(); it != s.topLevel.rend(); ++it) {
       WindowRecord* other = Find(*it);
       if (other && *it != window && other->visible && !other->destroying) {

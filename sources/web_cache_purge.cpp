@@ -41,7 +41,9 @@ void DeleteMatchingFiles(const char16_t* folderPath, const char16_t* pattern) {
   if (!os::FormatWide(search.data(), search.capacity, u"%s/*.*", {folderPath})) return;
   os::DirectoryScan scan;
   os::DirectoryEntry entry;
-  if (!os::StartDirectoryScan(search.c_str(), scan, entry)) return;
+  // Only the kind of each entry matters here; a look at every file for its
+  // read-only bit would cost a system call per file.
+  if (!os::StartDirectoryScan(search.c_str(), scan, entry, os::EntryDetail::Kinds)) return;
   do {
     if (os::WideEqual(entry.name, u".") || os::WideEqual(entry.name, u"..")) continue;
     os::WideBuffer<kPathCapacity> path;
