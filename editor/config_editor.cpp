@@ -19,7 +19,8 @@
 namespace {
 
 constexpr uint32_t kEditStyle = os::WS_CHILD | os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL |
-                                os::ES_WANTRETURN | os::ES_MULTILINE;  // 0x50301004
+                                os::ES_WANTRETURN | os::ES_MULTILINE;
+static_assert(kEditStyle == 0x50301004);
 constexpr uint32_t kInitDoneButtonFullScreen = 5;
 constexpr uint32_t kMenuBarFromResource = 0x10;
 

@@ -41,7 +41,8 @@ void ActivateWindow(WinHandle window) {
 void LeaveWindow(WinHandle window) {
   State& s = S();
   if (s.capture && IsInTree(s.capture, window)) s.capture = nullptr;
-  if (s.active == window) {
+  const bool wasActive = s.active == window;
+  if (wasActive) {
     s.active = nullptr;
     Deliver(window, WM_ACTIVATE, WA_INACTIVE, 0);
   }
@@ -51,7 +52,7 @@ void LeaveWindow(WinHandle window) {
     if (Find(focus)) Deliver(focus, WM_KILLFOCUS, 0, 0);
   }
   // The next window down becomes active.
-  if (!s.active) {
+  if (wasActive && !s.active) {
     for (auto it = s.topLevel.rbegin(); it != s.topLevel.rend(); ++it) {
       WindowRecord* other = Find(*it);
       if (other && *it != window && other->visible && !other->destroying) {

@@ -259,6 +259,16 @@ HOROLAN_EXPORT int horolan_tui_screen_start(void) {
     return 0;
   }
   set_term(g_screen);
+  // A terminal that cannot place the cursor (TERM=dumb) cannot show a
+  // full-screen editor.
+  char* moveCursor = tigetstr(const_cast<char*>("cup"));
+  if (!moveCursor || moveCursor == reinterpret_cast<char*>(-1)) {
+    endwin();
+    delscreen(g_screen);
+    g_screen = nullptr;
+    RestoreLocale();
+    return 0;
+  }
   raw();
   noecho();
   nonl();

@@ -144,4 +144,10 @@ TEST_F(EditorOnATerminal, FileExitLeavesTheFileAndTheScreenIsRestored) {
   EXPECT_EQ(screen.find("typedkeep"), std::string::npos) << screen;
 }
 
+TEST_F(EditorOnATerminal, ATerminalThatCannotPlaceTheCursorGetsNoWindow) {
+  terminal_.Line("TERM=dumb " + std::string(HOROLAN_EDITOR_DEMO) + " " + file_);
+  ASSERT_TRUE(terminal_.WaitFor("editor result -1")) << terminal_.Screen();
+  EXPECT_EQ(terminal_.Screen().find("File  Edit"), std::string::npos);
+}
+
 }  // namespace
