@@ -47,6 +47,7 @@ void Create(os::WinHandle window, const os::CreateStruct* create) {
   state.activation = ShellActivationRecord{};
   state.saved = 0;
   state.edit = nullptr;
+  state.title = create ? create->name : nullptr;
 
   ShellInitRecord init;
   init.mask = 1;
@@ -263,7 +264,6 @@ intptr_t ConfigEditorWindowProc(os::WinHandle window, uint32_t message, uintptr_
 
 int RunConfigEditor(void* instance, const char16_t* className, const char16_t* path, const char16_t* title) {
   ConfigEditorState& state = TheConfigEditor();
-  state.title = title;
   LoadEditorText(path);
 
   os::WindowClass windowClass;
