@@ -128,6 +128,14 @@ TEST(WindowLayerWithoutScreen, TopLevelWindowsNeedATerminalAndChildrenAParent) {
   InstallMemoryScreen();
   TheMemoryScreen().refuseStart = true;
   EXPECT_EQ(os::CreateWindowEx(0, u"Recorder", u"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(ENOTTY));
+
+  // A module without all of its entry points is no screen either.
+  os::ScreenFunctions partial = MemoryScreenFunctions();
+  partial.read = nullptr;
+  os::SetScreenFunctions(&partial);
+  EXPECT_EQ(os::CreateWindowEx(0, u"Recorder", u"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(ENOENT));
   os::SetScreenFunctions(nullptr);
 }
 
