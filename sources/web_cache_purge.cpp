@@ -20,7 +20,8 @@ void PurgeWebCache(const char16_t* serverText) {
   os::WideBuffer<kPathCapacity> cache;
   if (!RegistryReadString(reg::kCurrentUser, kShellFoldersKey, u"Cache", cache.data(), kPathCapacity, 0)) return;
   // An empty value would make the walk start at "/", and a relative one
-  // wherever the run happened to start: neither is a cache folder.
+  // wherever the run happened to start: neither is a cache folder. (A value
+  // cut to 259 units is never walked: its search path cannot fit.)
   if (cache.empty() || cache.text[0] != u'/' || os::IsFilesystemRoot(cache.c_str())) return;
   if (!serverText) return;
 

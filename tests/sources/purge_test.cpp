@@ -51,24 +51,6 @@ struct Purge : ::testing::Test {
 
 }  // namespace
 
-TEST(MatchWildcard, StarsQuestionMarksAndExactUnits) {
-  struct Case {
-    const char16_t* pattern;
-    const char16_t* name;
-    bool match;
-  } cases[] = {
-      {u"alpha*", u"alpha.txt", true}, {u"alpha*", u"alpha[1].htm", true}, {u"alpha*", u"alphabet", true},
-      {u"alpha*", u"Alpha.txt", false}, {u"alpha*", u"xalpha", false},   {u"*.*", u"nodot", true},
-      {u"*", u"", true},                {u"a?c", u"abc", true},          {u"a?c", u"ac", false},
-      {u"a?c", u"abbc", false},         {u"abc**", u"abc", true},        {u"*ab", u"aab", true},
-      {u"*ab", u"xxab", true},          {u"*ab", u"abx", false},         {u"host*", u"ho", false},
-      {u"", u"", true},                 {u"", u"a", false},              {u"*a*b?", u"xaybz", true},
-  };
-  for (const Case& c : cases) EXPECT_EQ(MatchWildcard(c.pattern, c.name), c.match) << U8(c.pattern) << " " << U8(c.name);
-  EXPECT_FALSE(MatchWildcard(nullptr, u"a"));
-  EXPECT_FALSE(MatchWildcard(u"*", nullptr));
-}
-
 TEST(MatchWildcard, AgreesWithTheReferenceOnRandomPatterns) {
   std::mt19937 random(20240611);
   const char16_t patternUnits[] = u"ab.?*";
@@ -84,6 +66,9 @@ TEST(MatchWildcard, AgreesWithTheReferenceOnRandomPatterns) {
       ADD_FAILURE() << "pattern " << U8(pattern.c_str()) << " name " << U8(name.c_str()) << " expected " << expected;
   }
   EXPECT_EQ(disagreements, 0);
+  EXPECT_TRUE(MatchWildcard(u"*.*", u"nodot"));
+  EXPECT_FALSE(MatchWildcard(nullptr, u"a"));
+  EXPECT_FALSE(MatchWildcard(u"*", nullptr));
 }
 
 TEST_F(Purge, FilesOfTheFirstHostLabelGoAtAnyDepthAndFoldersStay) {
