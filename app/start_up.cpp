@@ -54,7 +54,10 @@ int32_t HorolanEntry(void* instance, const char16_t* commandLine) {
   MakeConfigPath(path, kPathCapacity);
 
   if (FindNoCase(commandLine, u"#CONFIG")) {
-    RunConfigEditor(programInstance, kEditorClassName, path, LoadResourceText(res::kTextCaption));
+    // The exit code stays 0 as for every editor start; a start that could not
+    // open the editor still says why, on standard error.
+    if (RunConfigEditor(programInstance, kEditorClassName, path, LoadResourceText(res::kTextCaption)) < 0)
+      os::ReportError(u"the configuration editor needs a terminal");
     return 0;
   }
   if (path[0] && ProbePath(path) == 1) LoadConfigFile(path);

@@ -163,6 +163,15 @@ CursorHandle SetCursor(CursorHandle cursor) {
   return previous;
 }
 
+void ReportError(const char16_t* text) {
+  size_t length = 0;
+  auto safe = SafeCopy(text, length);
+  auto bytes = safe ? NewAnsiFromWide(safe.get(), length) : nullptr;
+  WriteText(2, "horolan: ");
+  if (bytes) WriteText(2, bytes.get());
+  WriteText(2, "\n");
+}
+
 int ShowMessageBox(const char16_t* caption, const char16_t* text) {
   EraseIndicator();
   size_t captionLength = 0, textLength = 0;

@@ -35,6 +35,9 @@ CursorHandle SetCursor(CursorHandle cursor);
 // newline on standard output, at once. Returns 1.
 int ShowMessageBox(const char16_t* caption, const char16_t* text);
 
+// "horolan: " and the text, on a line of standard error.
+void ReportError(const char16_t* text);
+
 // For tests: the descriptors used as standard input and output (-1: back to
 // 0 and 1). The box itself is drawn only on the process's own 0 and 1.
 void SetTerminalFdsForTests(int inFd, int outFd);

@@ -17,6 +17,7 @@ forget_registry
 run '#config'
 check "#config without a terminal: exit 0, no LastResult, no registration" \
   eval '[ "$(status)" = 0 ] && [ -z "$(last_result)" ] && ! registered'
+check "#config without a terminal: says why on standard error" grep -q "editor needs a terminal" "$WORK/err"
 run '#CONFIG' '#REGISTER'
 check "#CONFIG #REGISTER: no registration" eval '[ "$(status)" = 0 ] && ! registered'
 
