@@ -4,6 +4,7 @@
 
 #include "app/long_options.h"
 #include "app/sync_run.h"
+#include "os/registry_store.h"
 #include "os/text.h"
 #include "resources/version.h"
 
@@ -28,7 +29,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   static int instanceMark;
+  // One connection to the registry serves the whole run.
+  os::KeepRegistryStoreOpen(true);
   int32_t code = HorolanEntry(&instanceMark, commandLine.get());
+  os::KeepRegistryStoreOpen(false);
   std::fflush(stdout);
   return ExitStatusForCode(code);
 }

@@ -44,7 +44,9 @@ cc -O2 -o "$work/measure" bench/measure.c
 names=() commands=()
 add() { names+=("$1"); commands+=("$2"); }
 add floor "$work/floor 127.0.0.1"
-add horolan "env XDG_STATE_HOME=$work/state XDG_CACHE_HOME=$work/cache $build/bin/horolan --silent --only-show --sntp --server=127.0.0.1"
+# Its registry (where LastResult is written, durably) lives in the work folder.
+export XDG_STATE_HOME=$work/state XDG_CACHE_HOME=$work/cache
+add horolan "$build/bin/horolan --silent --only-show --sntp --server=127.0.0.1"
 command -v sntp >/dev/null && add sntp "sntp 127.0.0.1"
 command -v ntpdate >/dev/null && add "ntpdate -q" "ntpdate -q 127.0.0.1"
 add "chronyd -Q" "/usr/sbin/chronyd -Q -u root -f /dev/null server~127.0.0.1~iburst~maxsamples~1"

@@ -30,9 +30,34 @@ struct RegistryKeyRecord {
   int64_t id = 0;
 };
 
+namespace {
+
+// The one connection a run keeps while KeepRegistryStoreOpen is on; never
+// used by another process (after fork) or for another file.
+struct KeptStore {
+  bool keep = false;
+  sqlite3* db = nullptr;
+  std::string path;
+  pid_t pid = 0;
+};
+
+KeptStore& Kept() {
+  static KeptStore kept;
+  return kept;
+}
+
+bool IsKept(sqlite3* db) { return db && Kept().db == db && Kept().pid == getpid(); }
+
+// Gives back a connection from OpenStore.
+void ReleaseStore(sqlite3* db) {
+  if (!IsKept(db)) sqlite3_close_v2(db);
+}
+
+}  // namespace
+
 void RegistryKeyCloser::operator()(RegistryKeyRecord* key) const {
   if (!key) return;
-  sqlite3_close_v2(key->db);
+  ReleaseStore(key->db);
   delete key;
 }
 
@@ -303,6 +328,11 @@ int32_t OpenStore(sqlite3** out) {
   *out = nullptr;
   std::string path = StorePath();
   if (path.empty()) return kRegistryCannotOpen;
+  KeptStore& kept = Kept();
+  if (kept.keep && IsKept(kept.db) && kept.path == path) {
+    *out = kept.db;
+    return kRegistryOk;
+  }
   MakeParentFolders(path);
   sqlite3* db = nullptr;
   int r = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -336,6 +366,11 @@ int32_t OpenStore(sqlite3** out) {
     return CodeFor(r, false);
   }
   *out = db;
+  if (kept.keep && !IsKept(kept.db)) {
+    kept.db = db;  // one left by a parent process is not ours to close
+    kept.path = path;
+    kept.pid = getpid();
+  }
   return kRegistryOk;
 }
 
@@ -367,7 +402,7 @@ int32_t OpenRegistryKey(uint32_t root, const char16_t* path, RegistryKey& key) {
   if (code != kRegistryOk) return Fail(code);
   RegistryKey opened(new (std::nothrow) RegistryKeyRecord{db, 0});
   if (!opened) {
-    sqlite3_close_v2(db);
+    ReleaseStore(db);
     return Fail(kRegistryOutOfMemory);
   }
   int r = FindKey(db, root, Folded(normal), opened->id);
@@ -389,7 +424,7 @@ int32_t CreateRegistryKey(uint32_t root, const char16_t* path, RegistryKey& key,
   if (code != kRegistryOk) return Fail(code);
   RegistryKey opened(new (std::nothrow) RegistryKeyRecord{db, 0});
   if (!opened) {
-    sqlite3_close_v2(db);
+    ReleaseStore(db);
     return Fail(kRegistryOutOfMemory);
   }
   WriteTransaction t(db);
@@ -472,6 +507,15 @@ int32_t SetRegistryValue(const RegistryKey& key, const char16_t* valueName, uint
 }
 
 void CloseRegistryKey(RegistryKey& key) { key.reset(); }
+
+void KeepRegistryStoreOpen(bool keep) {
+  KeptStore& kept = Kept();
+  kept.keep = keep;
+  if (!keep) {
+    if (IsKept(kept.db)) sqlite3_close_v2(kept.db);
+    kept.db = nullptr;
+  }
+}
 
 bool RegistryStoreReadString(uint32_t root, const char16_t* keyPath, const char16_t* valueName, char16_t* out,
                              size_t capacity) {

@@ -78,6 +78,12 @@ int32_t SetRegistryValue(const RegistryKey& key, const char16_t* valueName, uint
 
 void CloseRegistryKey(RegistryKey& key);
 
+// While on, keys share one connection to the database instead of opening
+// the file for each key: a process that makes several registry calls in a
+// row (a run) opens it once. Off by default; turning it off closes the
+// shared connection. A child process never uses its parent's connection.
+void KeepRegistryStoreOpen(bool keep);
+
 // For OS-layer services that need one string value (the URL service reads
 // the web cache folder): true when the value exists, is of string type and
 // was copied into out (cut to capacity - 1 units, always terminated). out is
