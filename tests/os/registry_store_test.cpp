@@ -183,3 +183,35 @@ TEST_F(RegistryStore, ACorruptOrUnreachableFileFailsEveryCallWithACode) {
   EXPECT_EQ(os::OpenRegistryKey(kUser, u"", key), os::kRegistryCannotOpen);
   EXPECT_FALSE(key);
 }
+
+namespace {
+size_t OpenDescriptorCount() {
+  size_t n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) n += entry.path().empty() ? 0 : 1;
+  return n;
+}
+}  // namespace
+
+TEST_F(RegistryStore, AKeptConnectionServesEveryKeyAndNeverAChildProcess) {
+  size_t before = OpenDescriptorCount();
+  os::KeepRegistryStoreOpen(true);
+  ASSERT_EQ(Put(u"\\A", u"x", 1), 0);
+  size_t kept = OpenDescriptorCount();
+  EXPECT_GT(kept, before);  // the shared connection stays open between keys
+  for (uint32_t i = 0; i < 20; ++i) {
+    ASSERT_EQ(Put(u"\\A\\B", N(i), i), 0);
+    EXPECT_EQ(Get(u"\\A\\B", N(i)), i);
+  }
+  EXPECT_EQ(OpenDescriptorCount(), kept);
+  // A child must not use the parent's connection: it opens its own, and its
+  // write is seen by the parent.
+  pid_t child = fork();
+  if (child == 0) _exit(Put(u"\\A", u"child", 7) == 0 && Get(u"\\A", u"x") == 1 ? 0 : 1);
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Get(u"\\A", u"child"), 7);
+  os::KeepRegistryStoreOpen(false);
+  EXPECT_EQ(OpenDescriptorCount(), before);
+  EXPECT_EQ(Get(u"\\A\\B", N(19)), 19);
+}
