@@ -11,13 +11,22 @@ RunSettings& TheRunSettings() {
 
 void ResetRunSettings() { TheRunSettings() = RunSettings{}; }
 
+namespace {
+
+// The switch and mode keywords, in the order both sources apply them.
+void ApplySwitchKeywords(const char16_t* text, RunSettings& settings) {
+  if (FindNoCase(text, u"#KEEPCACHE")) settings.keepCache = 1;
+  if (FindNoCase(text, u"#CONNECT")) settings.useConnection = 1;
+  if (FindNoCase(text, u"#NIST")) settings.mode = Nist;
+  if (FindNoCase(text, u"#SNTP")) settings.mode = Sntp;
+  if (FindNoCase(text, u"#ONLYSHOW")) settings.onlyShow = 1;
+  if (FindNoCase(text, u"#SILENT")) settings.silent = 1;
+}
+
+}  // namespace
+
 void ApplyConfigLine(const char16_t* line, RunSettings& settings) {
-  if (FindNoCase(line, u"#KEEPCACHE")) settings.keepCache = 1;
-  if (FindNoCase(line, u"#CONNECT")) settings.useConnection = 1;
-  if (FindNoCase(line, u"#NIST")) settings.mode = Nist;
-  if (FindNoCase(line, u"#SNTP")) settings.mode = Sntp;
-  if (FindNoCase(line, u"#ONLYSHOW")) settings.onlyShow = 1;
-  if (FindNoCase(line, u"#SILENT")) settings.silent = 1;
+  ApplySwitchKeywords(line, settings);
   // A server line counts only in the mode that holds when it is read.
   if (FindNoCase(line, u"#NSERVER(") && settings.mode == Nist)
     ExtractArgument(u"#NSERVER", line, settings.server.data(), settings.server.capacity, u'(', u')');
@@ -37,12 +46,7 @@ void LoadConfigFile(const char16_t* path, RunSettings& settings) {
 }
 
 void ApplyCommandLine(const char16_t* commandLine, RunSettings& settings) {
-  if (FindNoCase(commandLine, u"#KEEPCACHE")) settings.keepCache = 1;
-  if (FindNoCase(commandLine, u"#CONNECT")) settings.useConnection = 1;
-  if (FindNoCase(commandLine, u"#NIST")) settings.mode = Nist;
-  if (FindNoCase(commandLine, u"#SNTP")) settings.mode = Sntp;
-  if (FindNoCase(commandLine, u"#ONLYSHOW")) settings.onlyShow = 1;
-  if (FindNoCase(commandLine, u"#SILENT")) settings.silent = 1;
+  ApplySwitchKeywords(commandLine, settings);
 }
 
 bool MakeConfigPathFrom(const char16_t* modulePath, char16_t* out, size_t capacity) {

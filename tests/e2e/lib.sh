@@ -111,6 +111,14 @@ start_chrony() {
   CHRONY_PID=$!
   PIDS+=("$CHRONY_PID")
 }
+# A synchronised chronyd that has answered once, or a skip.
+start_ready_chrony() {
+  [ -x /usr/sbin/chronyd ] || skip "chronyd is not installed"
+  start_chrony yes
+  set_offset_seconds 0
+  ready() { run --sntp --server=127.0.0.1 --only-show --silent; [ "$(status)" = 0 ]; }
+  wait_until ready || skip "chronyd did not answer on 127.0.0.1:123"
+}
 stop_chrony() {
   kill "$CHRONY_PID" 2>/dev/null
   wait "$CHRONY_PID" 2>/dev/null

@@ -1,12 +1,8 @@
 # The SNTP run of the real executable against chronyd on loopback port 123.
 source "$(dirname "$0")/lib.sh"
 install_app
-[ -x /usr/sbin/chronyd ] || skip "chronyd is not installed"
 
-start_chrony yes
-set_offset_seconds 0
-ready() { run --sntp --server=127.0.0.1 --only-show --silent; [ "$(status)" = 0 ]; }
-wait_until ready || skip "chronyd did not answer on 127.0.0.1:123"
+start_ready_chrony
 
 # A clock 100 s ahead is corrected to within 10 ms.
 set_offset_seconds 100

@@ -2,11 +2,7 @@
 # executable.
 source "$(dirname "$0")/lib.sh"
 install_app
-[ -x /usr/sbin/chronyd ] || skip "chronyd is not installed"
-start_chrony yes
-set_offset_seconds 0
-ready() { run --sntp --server=127.0.0.1 --only-show --silent; [ "$(status)" = 0 ]; }
-wait_until ready || skip "chronyd did not answer on 127.0.0.1:123"
+start_ready_chrony
 registered() {
   local db="$WORK/state/horolan/registry.db"
   [ -f "$db" ] && [ -n "$(sqlite3 "$db" "SELECT 1 FROM registry WHERE lower(ltrim(key, '\\')) = lower('Software\\QV\\horol\\Shell') LIMIT 1")" ]
