@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/long_options.h"
+#include "app/sync_run.h"
 
 namespace {
 TranslatedCommandLine Translate(std::vector<const char*> args) {
@@ -33,4 +34,15 @@ TEST(LongOptions, HelpVersionAndAMissingHost) {
   auto r = Translate({"--server"});
   EXPECT_EQ(r.action, StartAction::UsageError);
   EXPECT_FALSE(r.message.empty());
+}
+
+TEST(ExitStatus, LowEightBitsButAFailureNeverReadsAsSuccess) {
+  EXPECT_EQ(ExitStatusForCode(0), 0);
+  EXPECT_EQ(ExitStatusForCode(-2), 254);
+  EXPECT_EQ(ExitStatusForCode(-1), 255);
+  EXPECT_EQ(ExitStatusForCode(10060), 76);
+  EXPECT_EQ(ExitStatusForCode(11001), 249);
+  EXPECT_EQ(ExitStatusForCode(static_cast<int32_t>(0x800C0005)), 5);
+  EXPECT_EQ(ExitStatusForCode(256), 1);
+  EXPECT_EQ(ExitStatusForCode(static_cast<int32_t>(0x800C0000)), 1);
 }
