@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -35,9 +35,7 @@ std::string Quote(const std::string& text) {
 
 std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 class Terminal {
@@ -61,16 +59,17 @@ class Terminal {
   void Line(const std::string& text) { Keys("-l " + Quote(text) + " \\; send-keys -t e2e Enter"); }
   std::string Screen() { return Output(Tmux() + " capture-pane -p -t e2e"); }
 
-  // Polls until the screen holds text (or, with absent, no longer holds it);
-  // false after ten seconds.
-  bool WaitFor(const std::string& text, bool absent = false) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-      bool present = Screen().find(text) != std::string::npos;
-      if (present != absent) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+  // Polls until the screen holds text; a failure, with the screen, after
+  // ten seconds.
+  ::testing::AssertionResult WaitFor(const std::string& text) {
+    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+      if (Screen().find(text) != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no \"" << text << "\" on the screen:\n" << Screen();
+  }
+  ::testing::AssertionResult Press(const std::string& keys, const std::string& then) {
+    Keys(keys);
+    return WaitFor(then);
   }
 
  private:
@@ -90,7 +89,7 @@ class EditorOnATerminal : public ::testing::Test {
   // Starts the editor on the file and waits until it shows.
   void Open() {
     terminal_.Line("echo BEFORE-MARKER; " + std::string(HOROLAN_EDITOR_DEMO) + " " + file_ + "; echo status $?");
-    ASSERT_TRUE(terminal_.WaitFor("F10 Menu")) << terminal_.Screen();
+    ASSERT_TRUE(terminal_.WaitFor("F10 Menu"));
   }
 
   TempDir dir_;
@@ -105,10 +104,8 @@ TEST_F(EditorOnATerminal, NoFileOpensTheDefaultTextAndExitWritesNothing) {
   EXPECT_NE(screen.find("\n ;#ONLYSHOW"), std::string::npos) << screen;
   EXPECT_NE(screen.find(" File  Edit "), std::string::npos) << screen;
 
-  terminal_.Keys("F10");
-  ASSERT_TRUE(terminal_.WaitFor(" Exit ")) << terminal_.Screen();
-  terminal_.Keys("Down Enter");
-  ASSERT_TRUE(terminal_.WaitFor("editor result 0")) << terminal_.Screen();
+  ASSERT_TRUE(terminal_.Press("F10", " Exit "));
+  ASSERT_TRUE(terminal_.Press("Down Enter", "editor result 0"));
   EXPECT_NE(access(file_.c_str(), F_OK), 0);
 }
 
@@ -116,25 +113,18 @@ TEST_F(EditorOnATerminal, TypingThenFileSaveWritesTheFile) {
   dir_.Write("horolan.txt", "#SNTP\r\n");
   Open();
   ASSERT_TRUE(terminal_.WaitFor(" #SNTP"));
-  terminal_.Keys("-l 'XY'");
-  ASSERT_TRUE(terminal_.WaitFor(" XY#SNTP")) << terminal_.Screen();
-  terminal_.Keys("Enter");
-  terminal_.Keys("M-f");
-  ASSERT_TRUE(terminal_.WaitFor(" Save ")) << terminal_.Screen();
-  terminal_.Keys("Enter");
-  ASSERT_TRUE(terminal_.WaitFor("editor result 1")) << terminal_.Screen();
+  ASSERT_TRUE(terminal_.Press("-l 'XY'", " XY#SNTP"));
+  ASSERT_TRUE(terminal_.Press("Enter M-f", " Save "));
+  ASSERT_TRUE(terminal_.Press("Enter", "editor result 1"));
   EXPECT_EQ(ReadBytes(file_), "XY\r\n#SNTP\r\n");
 }
 
 TEST_F(EditorOnATerminal, FileExitLeavesTheFileAndTheScreenIsRestored) {
   dir_.Write("horolan.txt", "keep\r\n");
   Open();
-  terminal_.Keys("-l 'typed'");
-  ASSERT_TRUE(terminal_.WaitFor(" typedkeep")) << terminal_.Screen();
-  terminal_.Keys("M-f");
-  ASSERT_TRUE(terminal_.WaitFor(" Exit ")) << terminal_.Screen();
-  terminal_.Keys("e");
-  ASSERT_TRUE(terminal_.WaitFor("status 0")) << terminal_.Screen();
+  ASSERT_TRUE(terminal_.Press("-l 'typed'", " typedkeep"));
+  ASSERT_TRUE(terminal_.Press("M-f", " Exit "));
+  ASSERT_TRUE(terminal_.Press("e", "status 0"));
   EXPECT_EQ(ReadBytes(file_), "keep\r\n");
 
   // The shell's screen is back as it was, with nothing of the editor on it.
@@ -146,7 +136,7 @@ TEST_F(EditorOnATerminal, FileExitLeavesTheFileAndTheScreenIsRestored) {
 
 TEST_F(EditorOnATerminal, ATerminalThatCannotPlaceTheCursorGetsNoWindow) {
   terminal_.Line("TERM=dumb " + std::string(HOROLAN_EDITOR_DEMO) + " " + file_);
-  ASSERT_TRUE(terminal_.WaitFor("editor result -1")) << terminal_.Screen();
+  ASSERT_TRUE(terminal_.WaitFor("editor result -1"));
   EXPECT_EQ(terminal_.Screen().find("File  Edit"), std::string::npos);
 }
 

@@ -28,7 +28,6 @@ TEST(EditText, EveryLineEndingBreaksALineAndNoPositionSplitsAPair) {
   EXPECT_EQ(os::edit::Snap(edit, 2), 1u);    // between CR and LF
   EXPECT_EQ(os::edit::Snap(edit, 9), 8u);    // between the halves of the emoji
   EXPECT_EQ(os::edit::Snap(edit, 99), edit.text.size());
-
   // Moving crosses a CR LF and a surrogate pair in one step each.
   EXPECT_EQ(os::edit::NextPosition(edit, 1), 3u);
   EXPECT_EQ(os::edit::PreviousPosition(edit, 3), 1u);
@@ -37,15 +36,13 @@ TEST(EditText, EveryLineEndingBreaksALineAndNoPositionSplitsAPair) {
   EXPECT_EQ(os::edit::PreviousPosition(edit, 0), 0u);
 
   // Backspace after a line break removes all of it; Delete before it too.
-  os::edit::MoveTo(edit, 3, false);
-  ASSERT_TRUE(os::edit::DeleteBackward(edit));
-  EXPECT_EQ(edit.text, u"ab\nc\rd\U0001F600");
-  os::edit::MoveTo(edit, 8, false);
-  ASSERT_TRUE(os::edit::DeleteBackward(edit));
-  EXPECT_EQ(edit.text, u"ab\nc\rd");
-  os::edit::MoveTo(edit, 4, false);
-  ASSERT_TRUE(os::edit::DeleteForward(edit));
-  EXPECT_EQ(edit.text, u"ab\ncd");
+  auto erase = [&](size_t at, bool (*how)(EditText&)) {
+    os::edit::MoveTo(edit, at, false);
+    return how(edit) ? edit.text : u"(nothing erased)";
+  };
+  EXPECT_EQ(erase(3, os::edit::DeleteBackward), u"ab\nc\rd\U0001F600");
+  EXPECT_EQ(erase(8, os::edit::DeleteBackward), u"ab\nc\rd");
+  EXPECT_EQ(erase(4, os::edit::DeleteForward), u"ab\ncd");
   os::edit::MoveTo(edit, edit.text.size(), false);
   EXPECT_FALSE(os::edit::DeleteForward(edit));
 }
@@ -103,6 +100,8 @@ intptr_t ParentProc(os::WinHandle window, uint32_t message, uintptr_t wParam, in
   return os::DefWindowProc(window, message, wParam, lParam);
 }
 
+using Sel = std::pair<uint32_t, uint32_t>;
+
 class EditControl : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -120,31 +119,22 @@ class EditControl : public ::testing::Test {
                                nullptr, nullptr);
     ASSERT_NE(edit_, nullptr);
     os::SetFocus(edit_);
-    Pump();
+    PumpMessages();
     g_notifications.clear();
   }
   void TearDown() override {
     os::DestroyWindow(top_);
-    Pump();
+    PumpMessages();
     os::SetScreenFunctions(nullptr);
   }
-  void Pump() {
-    os::Message message;
-    while (os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE)) {
-      os::TranslateMessage(&message);
-      os::DispatchMessage(&message);
-    }
+  std::u16string Text() { return WindowText(edit_); }
+  void SetText(const char16_t* text) { Send(os::WM_SETTEXT, 0, reinterpret_cast<intptr_t>(text)); }
+  intptr_t Send(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0) {
+    return os::SendMessage(edit_, message, wParam, lParam);
   }
-  std::u16string Text() {
-    std::u16string text(static_cast<size_t>(os::SendMessage(edit_, os::WM_GETTEXTLENGTH, 0, 0)) + 1, u'\0');
-    intptr_t n = os::SendMessage(edit_, os::WM_GETTEXT, text.size(), reinterpret_cast<intptr_t>(text.data()));
-    text.resize(static_cast<size_t>(n));
-    return text;
-  }
-  void SetText(const char16_t* text) { os::SendMessage(edit_, os::WM_SETTEXT, 0, reinterpret_cast<intptr_t>(text)); }
-  std::pair<uint32_t, uint32_t> Selection() {
+  Sel Selection() {
     uint32_t start = 0, end = 0;
-    os::SendMessage(edit_, os::EM_GETSEL, reinterpret_cast<uintptr_t>(&start), reinterpret_cast<intptr_t>(&end));
+    Send(os::EM_GETSEL, reinterpret_cast<uintptr_t>(&start), reinterpret_cast<intptr_t>(&end));
     return {start, end};
   }
   MemoryScreen& screen() { return TheMemoryScreen(); }
@@ -154,89 +144,77 @@ class EditControl : public ::testing::Test {
 };
 
 TEST_F(EditControl, TypingReturnAndBackspaceWithShiftSelectionReplaced) {
-  screen().Type(U"ab");
-  screen().Key(os::VK_RETURN);
-  screen().Type(U"cd");
-  screen().Key(os::VK_LEFT, HOROLAN_TUI_SHIFT);
-  screen().Key(os::VK_LEFT, HOROLAN_TUI_SHIFT);
-  Pump();
+  screen().Type(U"ab").Key(os::VK_RETURN).Type(U"cd");
+  screen().Key(os::VK_LEFT, HOROLAN_TUI_SHIFT).Key(os::VK_LEFT, HOROLAN_TUI_SHIFT);
+  PumpMessages();
   EXPECT_EQ(Text(), u"ab\r\ncd");
-  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{4, 6}));
-  screen().Type(U"X");
-  screen().Key(os::VK_BACK);
-  screen().Key(os::VK_BACK);
-  Pump();
+  EXPECT_EQ(Selection(), (Sel{4, 6}));
+  screen().Type(U"X").Key(os::VK_BACK).Key(os::VK_BACK);
+  PumpMessages();
   EXPECT_EQ(Text(), u"ab");
   // Control characters other than Tab and Return are never inserted.
-  screen().Key(os::VK_ESCAPE);
-  screen().Key(os::VK_TAB);
-  Pump();
+  screen().Key(os::VK_ESCAPE).Key(os::VK_TAB);
+  PumpMessages();
   EXPECT_EQ(Text(), u"ab\t");
 }
 
 TEST_F(EditControl, ControlKeysSelectAllCutCopyPasteAndUndo) {
   SetText(u"one two");
-  screen().Key('A', HOROLAN_TUI_CTRL);
-  screen().Key('C', HOROLAN_TUI_CTRL);
-  screen().Key(os::VK_END);
-  screen().Key('V', HOROLAN_TUI_CTRL);
-  Pump();
+  screen().Key('A', HOROLAN_TUI_CTRL).Key('C', HOROLAN_TUI_CTRL).Key(os::VK_END).Key('V', HOROLAN_TUI_CTRL);
+  PumpMessages();
   EXPECT_EQ(Text(), u"one twoone two");
   screen().Key('Z', HOROLAN_TUI_CTRL);
-  Pump();
+  PumpMessages();
   EXPECT_EQ(Text(), u"one two");
-  screen().Key(os::VK_HOME);
-  screen().Key(os::VK_RIGHT, HOROLAN_TUI_SHIFT | HOROLAN_TUI_CTRL);  // "one "
+  screen().Key(os::VK_HOME).Key(os::VK_RIGHT, HOROLAN_TUI_SHIFT | HOROLAN_TUI_CTRL);  // "one "
   screen().Key('X', HOROLAN_TUI_CTRL);
-  Pump();
+  PumpMessages();
   EXPECT_EQ(Text(), u"two");
   size_t length = 0;
-  EXPECT_EQ(std::u16string(os::GetClipboardText(&length)), u"one ");
+  EXPECT_EQ(os::GetClipboardText(&length), std::u16string(u"one "));
 }
 
 TEST_F(EditControl, MessagesSetAndReadTextAndSelectionWithinBounds) {
   SetText(u"hello\r\nworld");
-  EXPECT_EQ(os::SendMessage(edit_, os::EM_GETLINECOUNT, 0, 0), 2);
-  EXPECT_EQ(os::SendMessage(edit_, os::EM_LINEINDEX, 1, 0), 7);
-  EXPECT_EQ(os::SendMessage(edit_, os::EM_CANUNDO, 0, 0), 0);
+  EXPECT_EQ(Send(os::EM_GETLINECOUNT), 2);
+  EXPECT_EQ(Send(os::EM_LINEINDEX, 1, 0), 7);
+  EXPECT_EQ(Send(os::EM_CANUNDO), 0);
   EXPECT_TRUE(g_notifications.empty());  // setting the text is not a change
 
-  os::SendMessage(edit_, os::EM_SETSEL, 0, -1);
-  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{0, 12}));
-  os::SendMessage(edit_, os::EM_SETSEL, static_cast<uintptr_t>(-1), 0);
-  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{12, 12}));
-  os::SendMessage(edit_, os::EM_SETSEL, 100, 6);  // past the end; inside CR LF
-  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{5, 12}));
+  Send(os::EM_SETSEL, 0, -1);
+  EXPECT_EQ(Selection(), (Sel{0, 12}));
+  Send(os::EM_SETSEL, static_cast<uintptr_t>(-1), 0);
+  EXPECT_EQ(Selection(), (Sel{12, 12}));
+  Send(os::EM_SETSEL, 100, 6);  // past the end; inside CR LF
+  EXPECT_EQ(Selection(), (Sel{5, 12}));
 
   char16_t small[4] = {u'#', u'#', u'#', u'#'};
-  EXPECT_EQ(os::SendMessage(edit_, os::WM_GETTEXT, 4, reinterpret_cast<intptr_t>(small)), 3);
+  EXPECT_EQ(Send(os::WM_GETTEXT, 4, reinterpret_cast<intptr_t>(small)), 3);
   EXPECT_EQ(std::u16string(small), u"hel");
-  EXPECT_EQ(os::SendMessage(edit_, os::WM_GETTEXT, 0, reinterpret_cast<intptr_t>(small)), 0);
+  EXPECT_EQ(Send(os::WM_GETTEXT, 0, reinterpret_cast<intptr_t>(small)), 0);
 
   // Cut, copy and paste through the messages, and a paste of nothing.
-  os::SendMessage(edit_, os::EM_SETSEL, 0, 5);
-  os::SendMessage(edit_, os::WM_COPY, 0, 0);
-  os::SendMessage(edit_, os::EM_SETSEL, 7, 12);
-  os::SendMessage(edit_, os::WM_PASTE, 0, 0);
+  Send(os::EM_SETSEL, 0, 5);
+  Send(os::WM_COPY);
+  Send(os::EM_SETSEL, 7, 12);
+  Send(os::WM_PASTE);
   EXPECT_EQ(Text(), u"hello\r\nhello");
-  EXPECT_EQ(os::SendMessage(edit_, os::EM_UNDO, 0, 0), 1);
+  EXPECT_EQ(Send(os::EM_UNDO), 1);
   EXPECT_EQ(Text(), u"hello\r\nworld");
   os::EmptyClipboard();
-  os::SendMessage(edit_, os::WM_PASTE, 0, 0);
+  Send(os::WM_PASTE);
   EXPECT_EQ(Text(), u"hello\r\nworld");
 }
 
 TEST_F(EditControl, EveryChangeTellsTheParentUpdateThenChangeWithTheControlId) {
   screen().Type(U"x");
-  Pump();
-  ASSERT_EQ(g_notifications.size(), 2u);
-  EXPECT_EQ(g_notifications[0], os::MakeWParam(7, os::EN_UPDATE));
-  EXPECT_EQ(g_notifications[1], os::MakeWParam(7, os::EN_CHANGE));
+  PumpMessages();
+  EXPECT_EQ(g_notifications, (std::vector<uintptr_t>{os::MakeWParam(7, os::EN_UPDATE), os::MakeWParam(7, os::EN_CHANGE)}));
   g_notifications.clear();
-  os::SendMessage(edit_, os::EM_SETSEL, 0, -1);
-  os::SendMessage(edit_, os::WM_COPY, 0, 0);
+  Send(os::EM_SETSEL, 0, -1);
+  Send(os::WM_COPY);
   EXPECT_TRUE(g_notifications.empty());  // neither selecting nor copying changes anything
-  os::SendMessage(edit_, os::WM_CUT, 0, 0);
+  Send(os::WM_CUT);
   EXPECT_EQ(g_notifications.size(), 2u);
 }
 
@@ -246,13 +224,11 @@ TEST_F(EditControl, TheViewFollowsTheCaretBothWaysAndScrollBarsShowIt) {
   text += u"0123456789abcdefghijklmnopqrstuvwxyz";
   SetText(text.c_str());
   screen().Key(os::VK_END, HOROLAN_TUI_CTRL);
-  Pump();
-  EXPECT_EQ(os::SendMessage(edit_, os::EM_GETFIRSTVISIBLELINE, 0, 0), 27);  // 31 lines, 4 rows
+  PumpMessages();
+  EXPECT_EQ(Send(os::EM_GETFIRSTVISIBLELINE), 27);  // 31 lines, 4 rows
   os::ScrollInfo vertical, horizontal;
   os::GetScrollInfo(edit_, os::SB_VERT, &vertical);
-  EXPECT_EQ(vertical.max, 30);
-  EXPECT_EQ(vertical.page, 4u);
-  EXPECT_EQ(vertical.position, 27);
+  EXPECT_EQ(std::tuple(vertical.max, vertical.page, vertical.position), std::tuple(30, 4u, 27));
   os::GetScrollInfo(edit_, os::SB_HORZ, &horizontal);
   EXPECT_GT(horizontal.position, 36 - 11);  // the caret at column 36 is in view
   EXPECT_LE(horizontal.position, 36);
@@ -260,27 +236,26 @@ TEST_F(EditControl, TheViewFollowsTheCaretBothWaysAndScrollBarsShowIt) {
   EXPECT_TRUE(screen().cursorVisible);
   EXPECT_EQ(screen().cursorRow, 3 + 3);
 
-  screen().Key(os::VK_PRIOR);
-  screen().Key(os::VK_HOME);
-  Pump();
-  EXPECT_EQ(os::SendMessage(edit_, os::EM_GETFIRSTVISIBLELINE, 0, 0), 24);
+  screen().Key(os::VK_PRIOR).Key(os::VK_HOME);
+  PumpMessages();
+  EXPECT_EQ(Send(os::EM_GETFIRSTVISIBLELINE), 24);
   os::GetScrollInfo(edit_, os::SB_HORZ, &horizontal);
   EXPECT_EQ(horizontal.position, 0);
 
   // Scrolling moves the view and not the caret; it stops at the ends.
   auto [start, end] = Selection();
-  os::SendMessage(edit_, os::WM_VSCROLL, os::SB_TOP, 0);
-  os::SendMessage(edit_, os::WM_VSCROLL, os::SB_LINEUP, 0);
-  EXPECT_EQ(os::SendMessage(edit_, os::EM_GETFIRSTVISIBLELINE, 0, 0), 0);
-  os::SendMessage(edit_, os::WM_VSCROLL, os::SB_BOTTOM, 0);
-  EXPECT_EQ(os::SendMessage(edit_, os::EM_GETFIRSTVISIBLELINE, 0, 0), 27);
-  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{start, end}));
+  Send(os::WM_VSCROLL, os::SB_TOP, 0);
+  Send(os::WM_VSCROLL, os::SB_LINEUP, 0);
+  EXPECT_EQ(Send(os::EM_GETFIRSTVISIBLELINE), 0);
+  Send(os::WM_VSCROLL, os::SB_BOTTOM, 0);
+  EXPECT_EQ(Send(os::EM_GETFIRSTVISIBLELINE), 27);
+  EXPECT_EQ(Selection(), (Sel{start, end}));
 }
 
 TEST_F(EditControl, PaintingShowsTabsSelectionsAndUndecodableBytes) {
   SetText(u"a\tb\r\n\xDC80\u00E9\r\nzz");
-  os::SendMessage(edit_, os::EM_SETSEL, 4, 6);  // the first line break and "\xDC80"
-  Pump();
+  Send(os::EM_SETSEL, 4, 6);  // the first line break and "\xDC80"
+  PumpMessages();
   // The text area starts at screen cell 2, 3.
   EXPECT_EQ(screen().Row(3).substr(2, 11), "a       b  ");
   EXPECT_EQ(screen().Row(4).substr(2, 5), "\uFFFD\u00E9");
@@ -295,21 +270,19 @@ TEST_F(EditControl, PaintingShowsTabsSelectionsAndUndecodableBytes) {
 
 TEST_F(EditControl, TheMouseSetsTheCaretAndSelectsByDraggingOrWithShift) {
   SetText(u"first line\r\nsecond");
-  screen().Mouse(4, 4, HOROLAN_TUI_PRESS);  // line 1, column 2
-  screen().Mouse(4, 4, HOROLAN_TUI_RELEASE);
-  Pump();
-  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{14, 14}));
+  screen().Mouse(4, 4, HOROLAN_TUI_PRESS).Mouse(4, 4, HOROLAN_TUI_RELEASE);  // line 1, column 2
+  PumpMessages();
+  EXPECT_EQ(Selection(), (Sel{14, 14}));
   screen().Mouse(3, 3, HOROLAN_TUI_PRESS, HOROLAN_TUI_SHIFT);
-  Pump();
-  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{1, 14}));
-  screen().Mouse(2, 3, HOROLAN_TUI_PRESS);
-  screen().Mouse(7, 3, HOROLAN_TUI_RELEASE);
-  Pump();
-  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{0, 5}));
+  PumpMessages();
+  EXPECT_EQ(Selection(), (Sel{1, 14}));
+  screen().Mouse(2, 3, HOROLAN_TUI_PRESS).Mouse(7, 3, HOROLAN_TUI_RELEASE);
+  PumpMessages();
+  EXPECT_EQ(Selection(), (Sel{0, 5}));
   // Below the last line the caret goes to the last line.
   screen().Mouse(12, 6, HOROLAN_TUI_PRESS);
-  Pump();
-  EXPECT_EQ(Selection(), (std::pair<uint32_t, uint32_t>{18, 18}));
+  PumpMessages();
+  EXPECT_EQ(Selection(), (Sel{18, 18}));
 }
 
 }  // namespace

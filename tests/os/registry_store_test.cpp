@@ -40,6 +40,12 @@ int64_t Get(const char16_t* key, const std::u16string& name) {
   return type == os::kRegistryNumber ? value : -1;
 }
 
+// The exit code of a child process, or -1 when it did not exit.
+int ExitCode(pid_t child) {
+  int status = 0;
+  return waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // The first column of every row, each followed by "|".
 std::string Sql(const std::string& file, const char* query) {
   sqlite3* db = nullptr;
@@ -130,11 +136,7 @@ TEST_F(RegistryStore, TwoProcessesWritingAtOnceToANewFileLoseNothing) {
   }
   close(go[0]);
   close(go[1]);
-  for (pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a write failed instead of waiting";
-  }
+  for (pid_t child : children) EXPECT_EQ(ExitCode(child), 0) << "a write failed instead of waiting";
   int missing = 0;
   for (uint32_t i = 0; i < 1000; ++i)
     missing += (Get(u"\\Race", u"a" + N(i)) != i * 2) + (Get(u"\\Race", u"b" + N(i)) != i * 2 + 1);
@@ -207,9 +209,7 @@ TEST_F(RegistryStore, AKeptConnectionServesEveryKeyAndNeverAChildProcess) {
   // write is seen by the parent.
   pid_t child = fork();
   if (child == 0) _exit(Put(u"\\A", u"child", 7) == 0 && Get(u"\\A", u"x") == 1 ? 0 : 1);
-  int status = -1;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ExitCode(child), 0);
   EXPECT_EQ(Get(u"\\A", u"child"), 7);
   os::KeepRegistryStoreOpen(false);
   EXPECT_EQ(OpenDescriptorCount(), before);

@@ -6,11 +6,8 @@
 #include "os/text.h"
 #include "tests/support/wide.h"
 
-TEST(AnsiCodePage, DecodesUtf8IncludingSupplementaryCharacters) {
+TEST(AnsiCodePage, DecodesUtf8AndTurnsInvalidBytesIntoOneEscapeUnitEach) {
   EXPECT_EQ(U16("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"), u"café € \U0001F600");
-}
-
-TEST(AnsiCodePage, InvalidBytesBecomeOneEscapeUnitEach) {
   // A lone continuation byte, an overlong form, an encoded surrogate, a cut sequence.
   std::string bytes = "a\x80" "b\xC0\xAF" "c\xED\xA0\x80" "d\xE2\x82";
   std::u16string wide = U16(bytes);
@@ -56,9 +53,6 @@ TEST(WideText, CopiesAndAppendsStopAtTheCapacity) {
 }
 
 TEST(WideText, FoldCaseMapsLettersAndLeavesEscapesAlone) {
-  EXPECT_EQ(os::FoldCase(u'A'), u'a');
-  EXPECT_EQ(os::FoldCase(u'#'), u'#');
-  EXPECT_EQ(os::FoldCase(u'Ä'), u'ä');
-  EXPECT_EQ(os::FoldCase(0xDCC4), 0xDCC4);
-  EXPECT_EQ(os::FoldCase(0), 0);
+  const std::pair<char16_t, char16_t> cases[] = {{u'A', u'a'}, {u'#', u'#'}, {u'Ä', u'ä'}, {0xDCC4, 0xDCC4}, {0, 0}};
+  for (auto [from, to] : cases) EXPECT_EQ(os::FoldCase(from), to) << int{from};
 }

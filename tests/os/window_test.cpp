@@ -43,38 +43,42 @@ intptr_t TextProc(os::WinHandle window, uint32_t message, uintptr_t wParam, intp
   return 0;
 }
 
-std::vector<uint32_t> MessagesOf(os::WinHandle window) {
-  std::vector<uint32_t> out;
-  for (const Seen& seen : g_seen)
-    if (seen.window == window) out.push_back(seen.message);
-  return out;
+void Register(const char16_t* name, os::WindowProc procedure, os::GdiHandle background = nullptr) {
+  os::WindowClass windowClass;
+  windowClass.procedure = procedure;
+  windowClass.background = background;
+  windowClass.className = name;
+  os::RegisterClass(&windowClass);
 }
 
-bool Saw(os::WinHandle window, uint32_t message) {
+// The wParam of every such message seen, by any window or by that one.
+using Ids = std::vector<uintptr_t>;
+Ids WParams(uint32_t message, os::WinHandle window = nullptr) {
+  Ids out;
   for (const Seen& seen : g_seen)
-    if (seen.window == window && seen.message == message) return true;
-  return false;
+    if (seen.message == message && (!window || seen.window == window)) out.push_back(seen.wParam);
+  return out;
+}
+bool Saw(os::WinHandle window, uint32_t message) { return !WParams(message, window).empty(); }
+
+os::WinHandle Create(const char16_t* className, uint32_t style, os::WinHandle parent = nullptr, int32_t x = 0,
+                     int32_t y = 0, int32_t w = 1, int32_t h = 1, intptr_t id = 0) {
+  return os::CreateWindowEx(0, className, u"", style, x, y, w, h, parent, reinterpret_cast<void*>(id), nullptr,
+                            nullptr);
 }
 
 class WindowLayer : public ::testing::Test {
  protected:
   void SetUp() override {
     InstallMemoryScreen(40, 12);
-    os::WindowClass recorder;
-    recorder.procedure = RecordingProc;
-    recorder.background = os::GetStockObject(os::WHITE_BRUSH);
-    recorder.className = u"Recorder";
-    os::RegisterClass(&recorder);
-    os::WindowClass text;
-    text.procedure = TextProc;
-    text.className = u"TextPainter";
-    os::RegisterClass(&text);
+    Register(u"Recorder", RecordingProc, os::GetStockObject(os::WHITE_BRUSH));
+    Register(u"TextPainter", TextProc);
     g_seen.clear();
     g_createResult = 0;
   }
   void TearDown() override {
     for (os::WinHandle window : created_) os::DestroyWindow(window);
-    Pump();
+    PumpMessages();
     os::SetScreenFunctions(nullptr);
   }
 
@@ -86,23 +90,8 @@ class WindowLayer : public ::testing::Test {
     return window;
   }
   os::WinHandle Child(os::WinHandle parent, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t style = 0,
-                      const char16_t* className = u"Recorder", int id = 3) {
-    return os::CreateWindowEx(0, className, u"", os::WS_CHILD | os::WS_VISIBLE | style, x, y, w, h, parent,
-                              reinterpret_cast<void*>(static_cast<intptr_t>(id)), nullptr, nullptr);
-  }
-  // Dispatches everything waiting, input from the screen included.
-  int Pump() {
-    int quits = 0;
-    os::Message message;
-    while (os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE)) {
-      if (message.message == os::WM_QUIT) {
-        ++quits;
-        continue;
-      }
-      os::TranslateMessage(&message);
-      os::DispatchMessage(&message);
-    }
-    return quits;
+                      const char16_t* className = u"Recorder") {
+    return Create(className, os::WS_CHILD | os::WS_VISIBLE | style, parent, x, y, w, h, 3);
   }
   MemoryScreen& screen() { return TheMemoryScreen(); }
 
@@ -110,31 +99,27 @@ class WindowLayer : public ::testing::Test {
 };
 
 TEST(WindowLayerWithoutScreen, TopLevelWindowsNeedATerminalAndChildrenAParent) {
-  // ctest runs without a terminal on standard input and output.
   os::SetScreenFunctions(nullptr);
-  os::WindowClass recorder;
-  recorder.procedure = RecordingProc;
-  recorder.className = u"Recorder";
-  os::RegisterClass(&recorder);
+  Register(u"Recorder", RecordingProc);
+  // ctest runs without a terminal on standard input and output.
   if (isatty(0) != 1 || isatty(1) != 1) {
     EXPECT_EQ(os::CreateWindowEx(0, u"Recorder", u"", os::WS_VISIBLE, os::CW_USEDEFAULT, 0, os::CW_USEDEFAULT, 0,
                                  nullptr, nullptr, nullptr, nullptr),
               nullptr);
     EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(ENOTTY));
   }
-  EXPECT_EQ(os::CreateWindowEx(0, u"Recorder", u"", os::WS_CHILD, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
-            nullptr);
+  EXPECT_EQ(Create(u"Recorder", os::WS_CHILD), nullptr);
 
   InstallMemoryScreen();
   TheMemoryScreen().refuseStart = true;
-  EXPECT_EQ(os::CreateWindowEx(0, u"Recorder", u"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_EQ(Create(u"Recorder", 0), nullptr);
   EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(ENOTTY));
 
   // A module without all of its entry points is no screen either.
   os::ScreenFunctions partial = MemoryScreenFunctions();
   partial.read = nullptr;
   os::SetScreenFunctions(&partial);
-  EXPECT_EQ(os::CreateWindowEx(0, u"Recorder", u"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_EQ(Create(u"Recorder", 0), nullptr);
   EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(ENOENT));
   os::SetScreenFunctions(nullptr);
 }
@@ -145,36 +130,27 @@ TEST_F(WindowLayer, ClassesAreFoundWithoutRegardToCaseAndRegisteredOnce) {
   again.className = u"RECORDER";
   EXPECT_EQ(os::RegisterClass(&again), 0);
   EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(EEXIST));
-  os::WindowClass nameless;
-  nameless.procedure = RecordingProc;
-  EXPECT_EQ(os::RegisterClass(&nameless), 0);
+  again.className = nullptr;
+  EXPECT_EQ(os::RegisterClass(&again), 0);
 
   os::WinHandle top = TopLevel();
   ASSERT_NE(top, nullptr);
-  EXPECT_NE(os::CreateWindowEx(0, u"edit", u"", os::WS_CHILD, 0, 0, 1, 1, top, nullptr, nullptr, nullptr), nullptr);
-  EXPECT_EQ(os::CreateWindowEx(0, u"NoSuchClass", u"", os::WS_CHILD, 0, 0, 1, 1, top, nullptr, nullptr, nullptr),
-            nullptr);
+  EXPECT_NE(Create(u"edit", os::WS_CHILD, top), nullptr);
+  EXPECT_EQ(Create(u"NoSuchClass", os::WS_CHILD, top), nullptr);
 }
 
 TEST_F(WindowLayer, CreationSendsCreateThenSizeAndActivatesAVisibleTopLevelWindow) {
   os::WinHandle top = TopLevel();
   ASSERT_NE(top, nullptr);
-  std::vector<uint32_t> order = MessagesOf(top);
-  ASSERT_GE(order.size(), 4u);
-  EXPECT_EQ(order[0], os::WM_CREATE);
-  EXPECT_EQ(order[1], os::WM_SIZE);
-  EXPECT_EQ(order[2], os::WM_ACTIVATE);
-  EXPECT_EQ(order[3], os::WM_SETFOCUS);  // default processing of activation
+  std::vector<uint32_t> order;
+  for (const Seen& seen : g_seen) order.push_back(seen.message);
+  order.resize(4);  // the default processing of activation sets the focus
+  EXPECT_EQ(order, (std::vector<uint32_t>{os::WM_CREATE, os::WM_SIZE, os::WM_ACTIVATE, os::WM_SETFOCUS}));
   EXPECT_EQ(os::GetActiveWindow(), top);
   EXPECT_EQ(os::GetFocus(), top);
-
   // By default a top-level window covers the work area: all rows between the
   // caption row and the menu bar.
-  os::Rect rect;
-  os::GetWindowRect(top, &rect);
-  EXPECT_EQ(rect.top, 1);
-  EXPECT_EQ(rect.bottom, 11);
-  EXPECT_EQ(rect.right, 40);
+  EXPECT_EQ(WindowBox(top), (Box{0, 1, 40, 11}));
 
   g_createResult = -1;
   g_seen.clear();
@@ -205,29 +181,26 @@ TEST_F(WindowLayer, DestroyReachesParentThenChildrenDropsTheirMessagesAndEndsThe
   EXPECT_EQ(screen().ends, 1);
 
   g_seen.clear();
-  EXPECT_EQ(Pump(), 0);
+  EXPECT_EQ(PumpMessages(), 0);
   EXPECT_TRUE(g_seen.empty());  // the posted message went with its window
   EXPECT_FALSE(os::DestroyWindow(top));
-
   // A handle stays dead whatever is created after it.
-  os::WinHandle next = TopLevel();
-  EXPECT_NE(next, top);
+  EXPECT_NE(TopLevel(), top);
   EXPECT_FALSE(os::IsWindow(top));
   EXPECT_EQ(os::SendMessage(top, os::WM_GETTEXTLENGTH, 0, 0), 0);
 }
 
 TEST_F(WindowLayer, PostedMessagesComeInOrderBeforeTheQuitMessageAndCloseDestroys) {
   os::WinHandle top = TopLevel();
-  Pump();
-  g_seen.clear();
+  PumpMessages();
   os::PostQuitMessage(3);
   os::PostMessage(top, kTestMessage, 1, 0);
   os::PostMessage(top, kTestMessage, 2, 0);
   os::Message message;
-  ASSERT_EQ(os::GetMessage(&message, nullptr, 0, 0), 1);
-  EXPECT_EQ(message.wParam, 1u);
-  ASSERT_EQ(os::GetMessage(&message, nullptr, 0, 0), 1);
-  EXPECT_EQ(message.wParam, 2u);
+  for (uintptr_t expected : {1u, 2u}) {
+    ASSERT_EQ(os::GetMessage(&message, nullptr, 0, 0), 1);
+    EXPECT_EQ(message.wParam, expected);
+  }
   ASSERT_EQ(os::GetMessage(&message, nullptr, 0, 0), 0);
   EXPECT_EQ(message.message, os::WM_QUIT);
   EXPECT_EQ(message.wParam, 3u);
@@ -240,59 +213,41 @@ TEST_F(WindowLayer, PostedMessagesComeInOrderBeforeTheQuitMessageAndCloseDestroy
 
 TEST_F(WindowLayer, PaintingWaitsForAnEmptyQueueAndAnUnansweredPaintEndsToo) {
   os::WinHandle top = TopLevel();
-  Pump();
+  PumpMessages();
   EXPECT_FALSE(os::IsWindowInvalid(top));
   os::InvalidateRect(top, nullptr, true);
   os::PostMessage(top, kTestMessage, 0, 0);
   os::Message message;
-  ASSERT_TRUE(os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE));
-  EXPECT_EQ(message.message, kTestMessage);
-  ASSERT_TRUE(os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE));
-  EXPECT_EQ(message.message, os::WM_PAINT);
+  for (uint32_t expected : {kTestMessage, uint32_t{os::WM_PAINT}}) {
+    ASSERT_TRUE(os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE));
+    EXPECT_EQ(message.message, expected);
+  }
   // Dispatching validates even a procedure that ignores WM_PAINT.
   os::DispatchMessage(&message);
   EXPECT_FALSE(os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE));
 }
 
 TEST_F(WindowLayer, KeysBecomeCharactersAndAltOrF10BecomeSystemKeys) {
-  os::WinHandle top = TopLevel();
-  Pump();
+  TopLevel();
+  PumpMessages();
   g_seen.clear();
-  screen().Type(U"a\U0001F600");
-  screen().Key('Z', HOROLAN_TUI_CTRL);
-  screen().Key(os::VK_RETURN);
-  screen().Char(U'f', HOROLAN_TUI_ALT);
-  screen().Key(os::VK_F10);
-  Pump();
-  std::vector<uintptr_t> chars, sysChars, sysKeys;
-  for (const Seen& seen : g_seen) {
-    if (seen.message == os::WM_CHAR) chars.push_back(seen.wParam);
-    if (seen.message == os::WM_SYSCHAR) sysChars.push_back(seen.wParam);
-    if (seen.message == os::WM_SYSKEYDOWN) sysKeys.push_back(seen.wParam);
-  }
-  EXPECT_EQ(chars, (std::vector<uintptr_t>{u'a', 0xD83D, 0xDE00, 0x1A, u'\r'}));
-  EXPECT_EQ(sysChars, (std::vector<uintptr_t>{u'f'}));
-  EXPECT_EQ(sysKeys, (std::vector<uintptr_t>{'F', os::VK_F10}));
-  (void)top;
+  screen().Type(U"a\U0001F600").Key('Z', HOROLAN_TUI_CTRL).Key(os::VK_RETURN);
+  screen().Char(U'f', HOROLAN_TUI_ALT).Key(os::VK_F10);
+  PumpMessages();
+  EXPECT_EQ(WParams(os::WM_CHAR), (Ids{u'a', 0xD83D, 0xDE00, 0x1A, u'\r'}));
+  EXPECT_EQ(WParams(os::WM_SYSCHAR), (Ids{u'f'}));
+  EXPECT_EQ(WParams(os::WM_SYSKEYDOWN), (Ids{'F', os::VK_F10}));
 }
 
 TEST_F(WindowLayer, ClientAreasLeaveOutBordersAndScrollBarsAndSizesNeverGoNegative) {
   os::WinHandle top = TopLevel();
   os::WinHandle child = Child(top, 2, 3, 10, 6, os::WS_BORDER | os::WS_VSCROLL | os::WS_HSCROLL);
-  os::Rect client;
-  os::GetClientRect(child, &client);
-  EXPECT_EQ(client.right, 7);   // 10 - 2 border - 1 scroll bar
-  EXPECT_EQ(client.bottom, 3);  // 6 - 2 border - 1 scroll bar
-  os::Rect rect;
-  os::GetWindowRect(child, &rect);
-  EXPECT_EQ(rect.left, 2);
-  EXPECT_EQ(rect.top, 4);  // the parent's client area starts on row 1
+  EXPECT_EQ(ClientBox(child), (Box{0, 0, 7, 3}));  // less 2 for the border, 1 for a scroll bar
+  EXPECT_EQ(WindowBox(child), (Box{2, 4, 12, 10}));  // the parent's client area starts on row 1
 
   g_seen.clear();
   os::SetWindowPos(child, nullptr, 0, 0, -5, -1, os::SWP_NOZORDER);
-  os::GetClientRect(child, &client);
-  EXPECT_EQ(client.right, 0);
-  EXPECT_EQ(client.bottom, 0);
+  EXPECT_EQ(ClientBox(child), (Box{0, 0, 0, 0}));
   EXPECT_TRUE(Saw(child, os::WM_SIZE));
   g_seen.clear();
   os::SetWindowPos(child, nullptr, 1, 1, 0, 0, os::SWP_NOZORDER | os::SWP_NOSIZE);
@@ -304,24 +259,18 @@ TEST_F(WindowLayer, AFullScreenWindowFollowsTheTerminalWhenItsResizeIsHandled) {
   os::WinHandle top = TopLevel(u"Top", 0);
   ASSERT_TRUE(os::SetWindowFullScreen(top, true));
   screen().Resize(60, 20);
-  Pump();
+  PumpMessages();
   // The resize arrives as a setting change; whoever handles it refits.
   ASSERT_TRUE(Saw(top, os::WM_SETTINGCHANGE));
-  os::Rect rect;
-  os::GetWindowRect(top, &rect);
-  EXPECT_EQ(rect.bottom, 11);
+  EXPECT_EQ(WindowBox(top)[3], 11);
   ASSERT_TRUE(os::FitWindowToWorkArea(top));
-  os::GetWindowRect(top, &rect);
-  EXPECT_EQ(rect.right, 60);
-  EXPECT_EQ(rect.top, 1);
-  EXPECT_EQ(rect.bottom, 19);
+  EXPECT_EQ(WindowBox(top), (Box{0, 1, 60, 19}));
 
   // A terminal too small for anything still gives sane rectangles.
   screen().Resize(1, 1);
-  Pump();
+  PumpMessages();
   ASSERT_TRUE(os::FitWindowToWorkArea(top));
-  os::GetWindowRect(top, &rect);
-  EXPECT_EQ(rect.bottom - rect.top, 0);
+  EXPECT_EQ(WindowBox(top)[3] - WindowBox(top)[1], 0);
 }
 
 TEST_F(WindowLayer, FocusMovesWithKillThenSetAndNeverToAWindowBeingDestroyed) {
@@ -332,11 +281,9 @@ TEST_F(WindowLayer, FocusMovesWithKillThenSetAndNeverToAWindowBeingDestroyed) {
   g_seen.clear();
   EXPECT_EQ(os::SetFocus(second), first);
   ASSERT_EQ(g_seen.size(), 2u);
-  EXPECT_EQ(g_seen[0].window, first);
-  EXPECT_EQ(g_seen[0].message, os::WM_KILLFOCUS);
-  EXPECT_EQ(g_seen[0].wParam, reinterpret_cast<uintptr_t>(second));
-  EXPECT_EQ(g_seen[1].window, second);
-  EXPECT_EQ(g_seen[1].message, os::WM_SETFOCUS);
+  EXPECT_TRUE(g_seen[0].window == first && g_seen[0].message == os::WM_KILLFOCUS &&
+              g_seen[0].wParam == reinterpret_cast<uintptr_t>(second));
+  EXPECT_TRUE(g_seen[1].window == second && g_seen[1].message == os::WM_SETFOCUS);
   EXPECT_EQ(os::GetFocus(), second);
   EXPECT_EQ(os::SetFocus(reinterpret_cast<os::WinHandle>(uintptr_t{0xFFFFFF})), nullptr);
   EXPECT_EQ(os::GetFocus(), second);
@@ -345,92 +292,76 @@ TEST_F(WindowLayer, FocusMovesWithKillThenSetAndNeverToAWindowBeingDestroyed) {
 TEST_F(WindowLayer, TheScreenShowsCaptionWindowsClippedToTheirParentAndTheMenuBar) {
   os::WinHandle top = TopLevel(u"Caption", os::WS_VISIBLE, u"TextPainter");
   os::SetWindowDoneButton(top, true);
-  os::WinHandle child = Child(top, 36, 2, 10, 1, 0, u"TextPainter");
-  os::SetWindowText(child, u"clipped-off");
-  os::WinHandle wide = Child(top, 0, 4, 10, 1, 0, u"TextPainter");
-  os::SetWindowText(wide, u"\u65E5\u672C!");
-  Pump();
+  os::SetWindowText(Child(top, 36, 2, 10, 1, 0, u"TextPainter"), u"clipped-off");
+  os::SetWindowText(Child(top, 0, 4, 10, 1, 0, u"TextPainter"), u"\u65E5\u672C!");
+  PumpMessages();
   EXPECT_EQ(screen().Row(0), " Caption" + std::string(27, ' ') + "[OK] ");
   EXPECT_EQ(screen().Attr(0, 0), HOROLAN_TUI_REVERSE);
   EXPECT_EQ(screen().Row(3).substr(36), "clip");  // cut at the parent's edge
   EXPECT_EQ(screen().Row(5).substr(0, 7), "\u65E5\u672C!");
   EXPECT_EQ(screen().Ch(1, 5), HOROLAN_TUI_CONTINUATION);
-
 }
 
 constexpr os::MenuBarItem kFileItems[] = {{u"Save", 20017}, {u"Exit", 2}};
 constexpr os::MenuBarItem kEditItems[] = {{u"Undo", 20018}, {u"Cut", 20016}, {u"Copy", 20013}, {u"Paste", 20014}};
 constexpr os::MenuBarPopup kPopups[] = {{u"File", kFileItems, 2}, {u"Edit", kEditItems, 4}};
 
-std::vector<uintptr_t> Commands(os::WinHandle window) {
-  std::vector<uintptr_t> ids;
-  for (const Seen& seen : g_seen)
-    if (seen.window == window && seen.message == os::WM_COMMAND) ids.push_back(seen.wParam);
-  return ids;
-}
-
 TEST_F(WindowLayer, TheMenuBarOpensWithF10AltOrClicksAndPostsTheChosenCommand) {
   os::WinHandle top = TopLevel();
   os::WinHandle bar = os::CreateMenuBar(top, kPopups, 2);
   ASSERT_NE(bar, nullptr);
   EXPECT_EQ(os::CreateMenuBar(top, kPopups, 2), nullptr);  // one per window
-  Pump();
+  PumpMessages();
   EXPECT_EQ(screen().Row(11).substr(0, 12), " File  Edit ");
+  auto open = [&] { return os::GetOpenMenuBarPopup(bar, nullptr); };
 
   // F10, Down, Enter: the second item of "File".
   screen().Key(os::VK_F10);
-  Pump();
-  EXPECT_EQ(os::GetOpenMenuBarPopup(bar, nullptr), 0);
+  PumpMessages();
+  EXPECT_EQ(open(), 0);
   EXPECT_EQ(screen().Row(8).rfind("\u2502 Save \u2502", 0), 0u);
   EXPECT_FALSE(screen().cursorVisible);
-  screen().Key(os::VK_DOWN);
-  screen().Key(os::VK_RETURN);
-  Pump();
-  EXPECT_EQ(Commands(top), (std::vector<uintptr_t>{2}));
-  EXPECT_EQ(os::GetOpenMenuBarPopup(bar, nullptr), -1);
+  screen().Key(os::VK_DOWN).Key(os::VK_RETURN);
+  PumpMessages();
+  EXPECT_EQ(WParams(os::WM_COMMAND, top), (Ids{2}));
+  EXPECT_EQ(open(), -1);
 
   // Alt+E, then "C" twice: two items start with it, so it only moves; "P"
   // picks the one item it starts.
   g_seen.clear();
-  screen().Char(U'e', HOROLAN_TUI_ALT);
-  screen().Char(U'c');
-  screen().Char(U'c');
-  Pump();
+  screen().Char(U'e', HOROLAN_TUI_ALT).Type(U"cc");
+  PumpMessages();
   int highlighted = -1;
   EXPECT_EQ(os::GetOpenMenuBarPopup(bar, &highlighted), 1);
   EXPECT_EQ(highlighted, 2);
   screen().Char(U'p');
-  Pump();
-  EXPECT_EQ(Commands(top), (std::vector<uintptr_t>{20014}));
-  // Keys typed into a menu never reach the window.
-  EXPECT_FALSE(Saw(top, os::WM_CHAR));
+  PumpMessages();
+  EXPECT_EQ(WParams(os::WM_COMMAND, top), (Ids{20014}));
+  EXPECT_FALSE(Saw(top, os::WM_CHAR));  // keys typed into a menu never reach the window
 
   // Esc closes; Left wraps to the last pop-up.
-  screen().Key(os::VK_F10);
-  screen().Key(os::VK_LEFT);
-  Pump();
-  EXPECT_EQ(os::GetOpenMenuBarPopup(bar, nullptr), 1);
+  screen().Key(os::VK_F10).Key(os::VK_LEFT);
+  PumpMessages();
+  EXPECT_EQ(open(), 1);
   screen().Key(os::VK_ESCAPE);
-  Pump();
-  EXPECT_EQ(os::GetOpenMenuBarPopup(bar, nullptr), -1);
+  PumpMessages();
+  EXPECT_EQ(open(), -1);
 
   // A click on "Edit", then on its first item; a click elsewhere closes.
   g_seen.clear();
   screen().Mouse(8, 11, HOROLAN_TUI_PRESS);
-  Pump();
-  EXPECT_EQ(os::GetOpenMenuBarPopup(bar, nullptr), 1);
+  PumpMessages();
+  EXPECT_EQ(open(), 1);
   screen().Mouse(9, 6, HOROLAN_TUI_PRESS);  // the box stands on the bar: 4 items, rows 6 to 9
-  Pump();
-  EXPECT_EQ(Commands(top), (std::vector<uintptr_t>{20018}));
-  screen().Mouse(1, 11, HOROLAN_TUI_PRESS);
-  screen().Mouse(30, 4, HOROLAN_TUI_PRESS);
-  Pump();
-  EXPECT_EQ(os::GetOpenMenuBarPopup(bar, nullptr), -1);
-  EXPECT_EQ(Commands(top).size(), 1u);
+  PumpMessages();
+  EXPECT_EQ(WParams(os::WM_COMMAND, top), (Ids{20018}));
+  screen().Mouse(1, 11, HOROLAN_TUI_PRESS).Mouse(30, 4, HOROLAN_TUI_PRESS);
+  PumpMessages();
+  EXPECT_EQ(open(), -1);
+  EXPECT_EQ(WParams(os::WM_COMMAND, top).size(), 1u);
 
-  // Destroyed with its window.
   os::DestroyWindow(top);
-  EXPECT_FALSE(os::IsWindow(bar));
+  EXPECT_FALSE(os::IsWindow(bar));  // destroyed with its window
 }
 
 TEST_F(WindowLayer, MouseClicksReachTheClientAreaTheScrollBarsAndTheDoneButton) {
@@ -439,13 +370,13 @@ TEST_F(WindowLayer, MouseClicksReachTheClientAreaTheScrollBarsAndTheDoneButton) 
   os::WinHandle child = Child(top, 4, 2, 10, 5, os::WS_VSCROLL);
   os::ScrollInfo info{0, 99, 4, 50};
   os::SetScrollInfo(child, os::SB_VERT, &info, true);
-  Pump();
+  PumpMessages();
   g_seen.clear();
   screen().Mouse(6, 4, HOROLAN_TUI_PRESS, HOROLAN_TUI_SHIFT);  // client cell 2, 1
   screen().Mouse(13, 3, HOROLAN_TUI_PRESS);                    // the scroll bar's up arrow
   screen().Mouse(13, 4, HOROLAN_TUI_PRESS);                    // track above the thumb
   screen().Mouse(37, 0, HOROLAN_TUI_PRESS);                    // [OK]
-  Pump();
+  PumpMessages();
   ASSERT_TRUE(Saw(child, os::WM_LBUTTONDOWN));
   for (const Seen& seen : g_seen) {
     if (seen.window == child && seen.message == os::WM_LBUTTONDOWN) {
@@ -454,18 +385,14 @@ TEST_F(WindowLayer, MouseClicksReachTheClientAreaTheScrollBarsAndTheDoneButton) 
       EXPECT_EQ(seen.wParam, 0x5u);  // left button with Shift
     }
   }
-  std::vector<uintptr_t> scrolls;
-  for (const Seen& seen : g_seen)
-    if (seen.message == os::WM_VSCROLL) scrolls.push_back(seen.wParam);
-  EXPECT_EQ(scrolls, (std::vector<uintptr_t>{os::SB_LINEUP, os::SB_PAGEUP}));
-  EXPECT_EQ(Commands(top), (std::vector<uintptr_t>{os::IDOK}));
+  EXPECT_EQ(WParams(os::WM_VSCROLL), (Ids{os::SB_LINEUP, os::SB_PAGEUP}));
+  EXPECT_EQ(WParams(os::WM_COMMAND, top), (Ids{os::IDOK}));
 }
 
 TEST(WindowGdi, FontsAreRecordsBrushesMapToReverseVideoAndStockObjectsStay) {
   size_t live = os::LiveGdiObjectCount();
   os::LogFont font;
   font.height = -17;
-  font.weight = 400;
   os::WideCopy(font.faceName, 32, u"Tahoma");
   os::GdiHandle handle = os::CreateFontIndirect(&font);
   ASSERT_NE(handle, nullptr);
@@ -497,9 +424,9 @@ TEST(WindowGdi, CellWidthsKeepTheTerminalInStep) {
   EXPECT_EQ(os::CellWidth(U'a'), 1);
   EXPECT_EQ(os::CellWidth(U'\u65E5'), 2);
   EXPECT_EQ(os::CellWidth(U'\U0001F600'), 2);
-  EXPECT_FALSE(os::IsDrawable(U'\x1B'));     // never an escape sequence on the terminal
-  EXPECT_FALSE(os::IsDrawable(U'\u0301'));   // a combining mark would join the cell before
-  EXPECT_FALSE(os::IsDrawable(0xDC80));      // an undecodable byte
+  // Never an escape sequence, a combining mark that would join the cell
+  // before, or an undecodable byte on the terminal.
+  for (char32_t ch : {U'\x1B', U'\u0301', char32_t{0xDC80}}) EXPECT_FALSE(os::IsDrawable(ch)) << uint32_t{ch};
   EXPECT_TRUE(os::IsDrawable(U'\u00E9'));
 }
 
