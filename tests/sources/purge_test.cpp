@@ -1,3 +1,4 @@
+// The web cache purge: which files go, and a walk that stays in the cache.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -19,6 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const char16_t kShellFolders[] = u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
 struct Purge : ::testing::Test {
   TempDir dir;
   std::string cache = dir.File("cache");
@@ -31,9 +34,8 @@ struct Purge : ::testing::Test {
 
   static void SetCache(const std::string& folder) {
     std::u16string text = U16(folder);
-    ASSERT_EQ(RegistryWriteValue(reg::kCurrentUser,
-                                 u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", u"Cache",
-                                 text.c_str(), (text.size() + 1) * 2, u"REG_SZ"),
+    ASSERT_EQ(RegistryWriteValue(reg::kCurrentUser, kShellFolders, u"Cache", text.c_str(), (text.size() + 1) * 2,
+                                 u"REG_SZ"),
               0);
   }
   // Makes a file (and its folders) below base; returns its path.
@@ -99,18 +101,15 @@ TEST_F(Purge, NoUsableCacheFolderMeansNoWalk) {
   std::string work = dir.File("work");
   Make(work, "hrlnzq-purge-probe");
   Make(work, "sub/hrlnzq-purge-probe");
-  char old[4096];
-  ASSERT_TRUE(getcwd(old, sizeof old));
-  ASSERT_EQ(chdir(work.c_str()), 0);
+  fs::path old = fs::current_path();
+  fs::current_path(work);
   for (const char* value : {"", ".", "sub", "sub/"}) {
     SetCache(value);
     PurgeWebCache(u"http://hrlnzq-purge-probe.invalid");
   }
-  ASSERT_EQ(RegistryWriteDword(reg::kCurrentUser,
-                               u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", u"Cache", 1),
-            0);
+  ASSERT_EQ(RegistryWriteDword(reg::kCurrentUser, kShellFolders, u"Cache", 1), 0);  // no text at all
   PurgeWebCache(u"http://hrlnzq-purge-probe.invalid");
-  EXPECT_EQ(chdir(old), 0);
+  fs::current_path(old);
   EXPECT_TRUE(Exists(work + "/hrlnzq-purge-probe"));
   EXPECT_TRUE(Exists(work + "/sub/hrlnzq-purge-probe"));
   for (const char16_t* root : {u"/", u"//", u"/.", u"/..", u"/tmp/.."}) EXPECT_TRUE(os::IsFilesystemRoot(root));
@@ -121,17 +120,12 @@ TEST_F(Purge, SymbolicLinksAreRemovedAsLinksAndNeverFollowed) {
   std::string outside = dir.File("outside");
   Make(outside, "alpha.keep");
   Make(outside, "deep/alpha.keep");
-  ASSERT_EQ(symlink(outside.c_str(), (cache + "/alpha-dir").c_str()), 0);
-  ASSERT_EQ(symlink(outside.c_str(), (cache + "/sub").c_str()), 0);
-  ASSERT_EQ(symlink((outside + "/alpha.keep").c_str(), (cache + "/alpha-file").c_str()), 0);
-  ASSERT_EQ(symlink("/nonexistent/alpha", (cache + "/alpha-dangling").c_str()), 0);
+  for (auto [target, link] : {std::pair<std::string, const char*>{outside, "alpha-dir"}, {outside, "sub"},
+                               {outside + "/alpha.keep", "alpha-file"}, {"/nonexistent/alpha", "alpha-dangling"}})
+    ASSERT_EQ(symlink(target.c_str(), (cache + "/" + link).c_str()), 0);
   PurgeWebCache(u"http://alpha.example");
-  EXPECT_FALSE(Exists(cache + "/alpha-dir"));
-  EXPECT_FALSE(Exists(cache + "/alpha-file"));
-  EXPECT_FALSE(Exists(cache + "/alpha-dangling"));
-  EXPECT_TRUE(Exists(cache + "/sub"));
-  EXPECT_TRUE(Exists(outside + "/alpha.keep"));
-  EXPECT_TRUE(Exists(outside + "/deep/alpha.keep"));
+  for (auto gone : {"alpha-dir", "alpha-file", "alpha-dangling"}) EXPECT_FALSE(Exists(cache + "/" + gone)) << gone;
+  for (auto kept : {cache + "/sub", outside + "/alpha.keep", outside + "/deep/alpha.keep"}) EXPECT_TRUE(Exists(kept));
   // A cache folder that is itself a link is not walked either.
   SetCache(cache + "/sub");
   PurgeWebCache(u"http://alpha.example");
@@ -153,9 +147,7 @@ TEST_F(Purge, OddNamesSpecialFilesAndDeepTreesDoNotStopTheWalk) {
   fs::create_directories(folder);
   for (const std::string& level : levels) Make(level, "alpha");
   DeleteMatchingFiles(U16(cache).c_str(), u"alpha*");
-  EXPECT_FALSE(Exists(cache + "/alpha\xFF"));
-  EXPECT_FALSE(Exists(cache + "/\xFF" "d/alpha.x"));
-  EXPECT_FALSE(Exists(cache + "/alpha.fifo"));
+  for (auto gone : {"/alpha\xFF", "/\xFF" "d/alpha.x", "/alpha.fifo"}) EXPECT_FALSE(Exists(cache + gone)) << gone;
   EXPECT_TRUE(Exists(cache + "/\xFE\xFF"));
   // A file goes exactly when its folder's search path and its own path fit
   // 260 units with the terminator.
@@ -182,6 +174,5 @@ TEST_F(Purge, AFileThatCannotBeDeletedIsSkipped) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_TRUE(Exists(cache + "/locked/alpha.1"));
-  EXPECT_FALSE(Exists(cache + "/open/alpha.2"));
-  EXPECT_FALSE(Exists(cache + "/open/z/alpha.3"));
+  for (auto gone : {"/open/alpha.2", "/open/z/alpha.3"}) EXPECT_FALSE(Exists(cache + gone)) << gone;
 }

@@ -1,7 +1,8 @@
+// The SNTP query against a fake server on loopback, with seams for the
+// name lookup, send and poll.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 
 #include "app/offset_limit.h"
 #include "os/fake_clock.h"
@@ -20,19 +22,16 @@
 #include "tests/tools/fake_sntp_server/fake_sntp_server.h"
 #include "timecore/calendar.h"
 
+// Scripts name only what differs; GCC 12 warns about the members left out.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 using Behaviour = FakeSntpServer::Behaviour;
 using Script = FakeSntpServer::Script;
 
 namespace {
 
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir)) ++count;
-    closedir(dir);
-  }
-  return count;
-}
+// Every path of a query must close its socket.
+long OpenDescriptors() { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); }
 
 const NtpTimestamp kStart{2147483648u, 3418104915u};  // 2008-04-25 09:35:15.500
 const NtpTimestamp kUntouched{77, 77};
@@ -64,13 +63,12 @@ class SntpQuery : public ::testing::Test {
   }
 
   FakeSntpServer server_;
-  int descriptors_ = 0;
+  long descriptors_ = 0;
 };
 
 }  // namespace
 
 TEST_F(SntpQuery, OneStampedRequestAndTheOffsetOfTheFourTimestamps) {
-  EXPECT_EQ(SntpClient{}.timeoutMs, 5000u);
   server_.SetScript(Answering(1.0, 200));
   SntpExchange exchange;
   ASSERT_TRUE(Query(exchange));
@@ -96,84 +94,69 @@ TEST_F(SntpQuery, OneStampedRequestAndTheOffsetOfTheFourTimestamps) {
   }
 }
 
-TEST_F(SntpQuery, AnswersThatAreNotRealAnswersEndWithMinusOne) {
-  const struct { const char* what; Behaviour behaviour; int length; uint8_t leap, mode, stratum; } cases[] = {
-      {"empty datagram", Behaviour::Cut, 0, 0, 4, 2},  {"1 byte", Behaviour::Cut, 1, 0, 4, 2},
-      {"47 bytes", Behaviour::Cut, 47, 0, 4, 2},       {"zero timestamps", Behaviour::ZeroTimestamps, 48, 0, 4, 2},
-      {"zero transmit", Behaviour::ZeroTransmit, 48, 0, 4, 2},
-      {"wrong originate", Behaviour::WrongOriginate, 48, 0, 4, 2},
-      {"unsynchronised", Behaviour::Normal, 48, 3, 4, 2}, {"stratum 0", Behaviour::Normal, 48, 0, 4, 0},
-      {"stratum 16", Behaviour::Normal, 48, 0, 4, 16},    {"mode 3", Behaviour::Normal, 48, 0, 3, 2},
-      {"mode 5", Behaviour::Normal, 48, 0, 5, 2},
+TEST_F(SntpQuery, OnlyRealAnswersAreTakenAndOthersEndWithMinusOne) {
+  const struct {
+    const char* what;
+    bool taken;
+    Script script;
+  } cases[] = {
+      {"empty datagram", false, {.behaviour = Behaviour::Cut, .length = 0}},
+      {"1 byte", false, {.behaviour = Behaviour::Cut, .length = 1}},
+      {"47 bytes", false, {.behaviour = Behaviour::Cut, .length = 47}},
+      {"zero timestamps", false, {.behaviour = Behaviour::ZeroTimestamps}},
+      {"zero transmit", false, {.behaviour = Behaviour::ZeroTransmit}},
+      {"wrong originate", false, {.behaviour = Behaviour::WrongOriginate}},
+      {"unsynchronised", false, {.leap = 3}},
+      {"stratum 0", false, {.stratum = 0}},
+      {"stratum 16", false, {.stratum = 16}},
+      {"mode 3", false, {.mode = 3}},
+      {"mode 5", false, {.mode = 5}},
+      {"stratum 1", true, {.stratum = 1}},
+      {"stratum 15", true, {.stratum = 15}},
+      {"leap second", true, {.leap = 2}},
+      {"version 3", true, {.version = 3}},
+      {"authenticator", true, {.behaviour = Behaviour::Long, .length = 68}},
+      {"100 bytes", true, {.behaviour = Behaviour::Long, .length = 100}},
   };
   for (const auto& c : cases) {
-    Script script = Answering(1.0);
-    script.behaviour = c.behaviour;
-    script.length = c.length;
-    script.leap = c.leap;
-    script.mode = c.mode;
-    script.stratum = c.stratum;
+    Script script = c.script;
+    script.receiveAfterSeconds = script.transmitAfterSeconds = -2.5;
     server_.SetScript(script);
     SntpExchange exchange;
-    exchange.originate = exchange.receive = exchange.transmit = kUntouched;
+    exchange.originate = kUntouched;
     exchange.offset = 12345.0;
-    EXPECT_FALSE(Query(exchange)) << c.what;
-    EXPECT_EQ(os::GetLastError(), kUnknownSntpAnswer) << c.what;
-    EXPECT_EQ(exchange.originate, kUntouched) << c.what;
-    EXPECT_EQ(exchange.offset, 12345.0) << c.what;
+    ASSERT_EQ(Query(exchange), c.taken) << c.what << ": " << os::GetLastError();
+    if (c.taken) {
+      EXPECT_NEAR(exchange.offset, -2.5, 1e-9) << c.what;
+    } else {
+      EXPECT_EQ(os::GetLastError(), kUnknownSntpAnswer) << c.what;
+      EXPECT_EQ(exchange.originate, kUntouched) << c.what;
+      EXPECT_EQ(exchange.offset, 12345.0) << c.what;
+    }
   }
-  EXPECT_EQ(server_.answers(), 11);
+  EXPECT_EQ(server_.answers(), 17);
 }
 
-TEST_F(SntpQuery, ProperAnswersAtTheEdgesAreTaken) {
-  const struct { const char* what; Behaviour behaviour; int length; uint8_t leap, version, stratum; } cases[] = {
-      {"stratum 1", Behaviour::Normal, 48, 0, 4, 1},    {"stratum 15", Behaviour::Normal, 48, 0, 4, 15},
-      {"leap second", Behaviour::Normal, 48, 2, 4, 2},  {"version 3", Behaviour::Normal, 48, 0, 3, 2},
-      {"authenticator", Behaviour::Long, 68, 0, 4, 2}, {"100 bytes", Behaviour::Long, 100, 0, 4, 2},
-  };
-  for (const auto& c : cases) {
-    Script script = Answering(-2.5);
-    script.behaviour = c.behaviour;
-    script.length = c.length;
-    script.leap = c.leap;
-    script.version = c.version;
-    script.stratum = c.stratum;
-    server_.SetScript(script);
-    SntpExchange exchange;
-    ASSERT_TRUE(Query(exchange)) << c.what << ": " << os::GetLastError();
-    EXPECT_NEAR(exchange.offset, -2.5, 1e-9) << c.what;
-  }
-}
-
-TEST_F(SntpQuery, AnswersFromElsewhereOrTooLateAreNeverSeen) {
-  Script other;
-  other.behaviour = Behaviour::OtherSourcePort;
-  server_.SetScript(other);
+TEST_F(SntpQuery, NoAnswerInTimeIsATimeOut) {
+  server_.SetScript({.behaviour = Behaviour::Never});
   SntpExchange exchange;
+  os::SetLastError(0);
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(SntpClient{}.Query(u"127.0.0.1", exchange, server_.port()));  // the default time-out
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(5000));
+  EXPECT_EQ(os::GetLastError(), os::wsa::kTimedOut);
+  // An answer from another port, or one held back past the wait, is never seen.
+  server_.SetScript({.behaviour = Behaviour::OtherSourcePort});
   EXPECT_FALSE(Query(exchange, 100));
   EXPECT_EQ(os::GetLastError(), os::wsa::kTimedOut);
   EXPECT_EQ(server_.answers(), 1);
-
-  Script late;
-  late.behaviour = Behaviour::Late;
-  server_.SetScript(late);
+  server_.SetScript({.behaviour = Behaviour::Late});
   EXPECT_FALSE(Query(exchange, 100));
   EXPECT_EQ(os::GetLastError(), os::wsa::kTimedOut);
   server_.ReleaseLate();  // to a socket that is gone: the next query is not confused
   server_.SetScript(Answering(7.0));
   ASSERT_TRUE(Query(exchange));
   EXPECT_EQ(exchange.offset, 7.0);
-}
-
-TEST_F(SntpQuery, ASilentServerTimesOutAfterFiveSeconds) {
-  Script never;
-  never.behaviour = Behaviour::Never;
-  server_.SetScript(never);
-  SntpExchange exchange;
-  auto started = std::chrono::steady_clock::now();
-  EXPECT_FALSE(Query(exchange));
-  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(5000));
-  EXPECT_EQ(os::GetLastError(), os::wsa::kTimedOut);
 }
 
 TEST_F(SntpQuery, NamesAreLookedUpAndUnknownOnesSendNothing) {
@@ -208,23 +191,20 @@ TEST_F(SntpQuery, FailingCallsKeepTheirOwnReason) {
 
   // Nothing listening: the kernel's refusal arrives as the answer.
   int s = socket(AF_INET, SOCK_DGRAM, 0);
-  struct sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t length = sizeof a;
-  bind(s, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
-  getsockname(s, reinterpret_cast<struct sockaddr*>(&a), &length);
+  bind(s, reinterpret_cast<sockaddr*>(&a), length);
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
   close(s);
   EXPECT_FALSE(SntpClient{}.Query(u"127.0.0.1", exchange, ntohs(a.sin_port)));
   EXPECT_EQ(os::GetLastError(), os::wsa::kConnectionRefused);
 
   // No descriptor left for the socket (descriptors are handed out lowest first).
-  struct rlimit saved, tight;
+  rlimit saved;
   getrlimit(RLIMIT_NOFILE, &saved);
-  tight = saved;
   int lowestFree = dup(0);
   close(lowestFree);
-  tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+  rlimit tight = {static_cast<rlim_t>(lowestFree), saved.rlim_max};
   setrlimit(RLIMIT_NOFILE, &tight);
   bool ok = Query(exchange);
   uint32_t error = os::GetLastError();

@@ -5,30 +5,24 @@
 // first and chronyd runs with -x: neither can set the clock.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <linux/capability.h>
 #include <net/if.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "os/fake_clock.h"
 #include "os/last_error.h"
-#include "os/sockets.h"
 #include "sources/sntp_client.h"
+#include "tests/sources/peer_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/tools/fake_sntp_server/fake_sntp_server.h"
 
@@ -36,36 +30,29 @@ namespace {
 
 const char* const kChronyd = "/usr/sbin/chronyd";
 
-void Pause(long ms) {
-  struct timespec t = {0, ms * 1000000};
-  nanosleep(&t, nullptr);
-}
-
 std::string Failed(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 // No right to set the clock, for this process and all it starts.
 std::string DropClockRights() {
   if (prctl(PR_CAPBSET_DROP, CAP_SYS_TIME, 0, 0, 0) != 0) return Failed("cannot drop CAP_SYS_TIME");
-  struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
-  struct __user_cap_data_struct data[2] = {};
+  __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2] = {};
   if (syscall(SYS_capget, &header, data) != 0) return Failed("capget");
+  __user_cap_data_struct& word = data[CAP_SYS_TIME / 32];
   const uint32_t bit = 1u << (CAP_SYS_TIME % 32);
-  data[CAP_SYS_TIME / 32].effective &= ~bit;
-  data[CAP_SYS_TIME / 32].permitted &= ~bit;
-  data[CAP_SYS_TIME / 32].inheritable &= ~bit;
+  word.effective &= ~bit, word.permitted &= ~bit, word.inheritable &= ~bit;
   return syscall(SYS_capset, &header, data) == 0 ? "" : Failed("cannot drop CAP_SYS_TIME");
 }
 
 std::string LoopbackUp() {
   int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  struct ifreq request{};
+  ifreq request{};
   std::strcpy(request.ifr_name, "lo");
   bool ok = ioctl(s, SIOCGIFFLAGS, &request) == 0;
   request.ifr_flags |= IFF_UP;
   ok = ok && ioctl(s, SIOCSIFFLAGS, &request) == 0;
-  std::string why = ok ? "" : Failed("cannot bring up loopback");
   close(s);
-  return why;
+  return ok ? "" : Failed("cannot bring up loopback");
 }
 
 // Once per process; the reason when it cannot be done.
@@ -91,74 +78,20 @@ const std::string& EnterPrivateNetwork() {
 // UDP datagrams sent in this network namespace so far.
 long UdpOutDatagrams() {
   std::ifstream snmp("/proc/net/snmp");
-  std::string header, values;
-  while (std::getline(snmp, header) && std::getline(snmp, values)) {
-    if (header.rfind("Udp:", 0) != 0) continue;
-    std::istringstream names(header), numbers(values);
-    std::string name, number;
-    while (names >> name && numbers >> number)
-      if (name == "OutDatagrams") return std::stol(number);
+  std::string names, values;
+  while (std::getline(snmp, names) && std::getline(snmp, values)) {
+    std::istringstream name(names), value(values);
+    for (std::string n, v; names.rfind("Udp:", 0) == 0 && name >> n && value >> v;)
+      if (n == "OutDatagrams") return std::stol(v);
   }
   return -1;
 }
 
-// chronyd serving 127.0.0.1:123 in the foreground, never touching the clock
-// (-x), stopped by its PID.
-class Chronyd {
- public:
-  explicit Chronyd(bool synchronised) {
-    chmod(dir_.path.c_str(), 0755);  // chronyd drops to its own user
-    std::string conf = dir_.Write(
-        "chrony.conf", std::string("port 123\nbindaddress 127.0.0.1\nallow 127.0.0.1\ncmdport 0\nbindcmdaddress /\n") +
-                           (synchronised ? "local stratum 8\n" : "") + "pidfile " + dir_.File("chronyd.pid") +
-                           "\ndriftfile " + dir_.File("drift") + "\n");
-    std::string log = dir_.File("chronyd.log");
-    pid_ = fork();
-    if (pid_ == 0) {
-      int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(fd, 1);
-      dup2(fd, 2);
-      execl(kChronyd, "chronyd", "-x", "-d", "-f", conf.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~Chronyd() {
-    if (!Running()) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 200 && Running(); ++i) Pause(10);
-    if (!Running()) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  // Reaps it once it has ended, so no stale PID is ever signalled.
-  bool Running() {
-    if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) != 0) pid_ = -1;
-    return pid_ > 0;
-  }
-  std::string Log() const {
-    std::stringstream text;
-    text << std::ifstream(dir_.File("chronyd.log")).rdbuf();
-    return text.str();
-  }
-
-  // Polls until chronyd answers at all (a refused answer counts), in a
-  // bounded number of short tries; false when it never did.
-  bool AnswersWith(bool wantSuccess) {
-    for (int attempt = 0; attempt < 250 && Running(); ++attempt) {
-      SntpClient client;
-      client.timeoutMs = 200;
-      SntpExchange exchange;
-      bool ok = client.Query(u"127.0.0.1", exchange, 123);
-      if (ok ? wantSuccess : os::GetLastError() == kUnknownSntpAnswer && !wantSuccess) return true;
-      Pause(20);
-    }
-    return false;
-  }
-
- private:
-  TempDir dir_;
-  pid_t pid_ = -1;
-};
+bool QueryChronyd(SntpExchange& exchange, uint32_t timeoutMs = 5000) {
+  SntpClient client;
+  client.timeoutMs = timeoutMs;
+  return client.Query(u"127.0.0.1", exchange, 123);
+}
 
 class SntpPeer : public ::testing::Test {
  protected:
@@ -167,6 +100,22 @@ class SntpPeer : public ::testing::Test {
     os::fake::InstallRunning(0);
   }
   void TearDown() override { os::fake::Uninstall(); }
+
+  // chronyd serving 127.0.0.1:123, never touching the clock (-x); waits until
+  // it answers at all (a refused answer counts).
+  void StartChronyd(bool synchronised) {
+    if (access(kChronyd, X_OK) != 0) GTEST_SKIP() << "chronyd is not installed (Debian package chrony)";
+    chmod(dir.path.c_str(), 0755);  // chronyd drops to its own user
+    dir.Write("chrony.conf", "port 123\nbindaddress 127.0.0.1\nallow 127.0.0.1\ncmdport 0\nbindcmdaddress /\n" +
+                                 std::string(synchronised ? "local stratum 8\n" : "") + "pidfile " +
+                                 dir.File("chronyd.pid") + "\ndriftfile " + dir.File("drift") + "\n");
+    ASSERT_TRUE(chronyd.Start({kChronyd, "-x", "-d", "-f", dir.File("chrony.conf")}, dir.File("chronyd.log"), [&] {
+      SntpExchange exchange;
+      return QueryChronyd(exchange, 200) == synchronised && (synchronised || os::GetLastError() == kUnknownSntpAnswer);
+    })) << "error " << os::GetLastError() << "\n" << Slurp(dir.File("chronyd.log"));
+  }
+  TempDir dir;
+  Peer chronyd;
 };
 
 }  // namespace
@@ -192,22 +141,20 @@ TEST_F(SntpPeer, NamesResolveThroughTheSystemResolver) {
 }
 
 TEST_F(SntpPeer, SynchronisedChronydGivesTheClockOffset) {
-  if (access(kChronyd, X_OK) != 0) GTEST_SKIP() << "chronyd is not installed (Debian package chrony)";
-  Chronyd chronyd(true);
-  ASSERT_TRUE(chronyd.AnswersWith(true)) << "error " << os::GetLastError() << "\n" << chronyd.Log();
+  StartChronyd(true);
+  if (IsSkipped() || HasFatalFailure()) return;
   SntpExchange exchange;
-  ASSERT_TRUE(SntpClient{}.Query(u"127.0.0.1", exchange, 123)) << os::GetLastError();
+  ASSERT_TRUE(QueryChronyd(exchange)) << os::GetLastError();
   EXPECT_NEAR(exchange.offset, 0.0, 0.010);
   os::fake::InstallRunning(100000);  // our clock 100 s ahead
-  ASSERT_TRUE(SntpClient{}.Query(u"127.0.0.1", exchange, 123)) << os::GetLastError();
+  ASSERT_TRUE(QueryChronyd(exchange)) << os::GetLastError();
   EXPECT_NEAR(exchange.offset, -100.0, 0.010);
 }
 
 TEST_F(SntpPeer, UnsynchronisedChronydIsNotTrusted) {
-  if (access(kChronyd, X_OK) != 0) GTEST_SKIP() << "chronyd is not installed (Debian package chrony)";
-  Chronyd chronyd(false);
-  ASSERT_TRUE(chronyd.AnswersWith(false)) << "error " << os::GetLastError() << "\n" << chronyd.Log();
+  StartChronyd(false);
+  if (IsSkipped() || HasFatalFailure()) return;
   SntpExchange exchange;
-  EXPECT_FALSE(SntpClient{}.Query(u"127.0.0.1", exchange, 123));
+  EXPECT_FALSE(QueryChronyd(exchange));
   EXPECT_EQ(os::GetLastError(), kUnknownSntpAnswer);
 }

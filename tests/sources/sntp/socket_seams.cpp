@@ -9,10 +9,10 @@
 #include <atomic>
 #include <cerrno>
 #include <map>
-#include <mutex>
+#include <utility>
 
 namespace {
-std::mutex lock;
+// Looked up on the test's thread only; the fake server's thread sends and polls too.
 std::map<std::string, std::string> hosts;
 std::string lastLookup;
 int lookups = 0;
@@ -20,37 +20,26 @@ std::atomic<int> sends{0};
 thread_local int failSend = 0;
 thread_local int failPoll = 0;
 struct LookupResult {
-  struct addrinfo info;
-  struct sockaddr_in address;
+  addrinfo info;
+  sockaddr_in address;
 };
 }  // namespace
 
 namespace seams {
-void AddHost(const std::string& name, const std::string& address) {
-  std::lock_guard<std::mutex> guard(lock);
-  hosts[name] = address;
-}
+void AddHost(const std::string& name, const std::string& address) { hosts[name] = address; }
 void ClearHosts() {
-  std::lock_guard<std::mutex> guard(lock);
   hosts.clear();
   lookups = 0;
   lastLookup.clear();
 }
-int Lookups() {
-  std::lock_guard<std::mutex> guard(lock);
-  return lookups;
-}
-std::string LastLookup() {
-  std::lock_guard<std::mutex> guard(lock);
-  return lastLookup;
-}
+int Lookups() { return lookups; }
+std::string LastLookup() { return lastLookup; }
 void FailNextSend(int error) { failSend = error; }
 void FailNextPoll(int error) { failPoll = error; }
 int Sends() { return sends.load(); }
 }  // namespace seams
 
-extern "C" int getaddrinfo(const char* node, const char*, const struct addrinfo*, struct addrinfo** res) {
-  std::lock_guard<std::mutex> guard(lock);
+extern "C" int getaddrinfo(const char* node, const char*, const addrinfo*, addrinfo** res) {
   ++lookups;
   lastLookup = node ? node : "";
   auto found = hosts.find(lastLookup);
@@ -60,30 +49,22 @@ extern "C" int getaddrinfo(const char* node, const char*, const struct addrinfo*
   inet_pton(AF_INET, found->second.c_str(), &result->address.sin_addr);
   result->info.ai_family = AF_INET;
   result->info.ai_addrlen = sizeof result->address;
-  result->info.ai_addr = reinterpret_cast<struct sockaddr*>(&result->address);
+  result->info.ai_addr = reinterpret_cast<sockaddr*>(&result->address);
   *res = &result->info;
   return 0;
 }
 
-extern "C" void freeaddrinfo(struct addrinfo* res) { delete reinterpret_cast<LookupResult*>(res); }
+extern "C" void freeaddrinfo(addrinfo* res) { delete reinterpret_cast<LookupResult*>(res); }
 
 extern "C" ssize_t send(int fd, const void* buffer, size_t length, int flags) {
   ++sends;
-  if (int error = failSend) {
-    failSend = 0;
-    errno = error;
-    return -1;
-  }
+  if (int error = std::exchange(failSend, 0)) return errno = error, -1;
   static auto real = reinterpret_cast<ssize_t (*)(int, const void*, size_t, int)>(dlsym(RTLD_NEXT, "send"));
   return real(fd, buffer, length, flags);
 }
 
-extern "C" int poll(struct pollfd* fds, nfds_t count, int timeout) {
-  if (int error = failPoll) {
-    failPoll = 0;
-    errno = error;
-    return -1;
-  }
-  static auto real = reinterpret_cast<int (*)(struct pollfd*, nfds_t, int)>(dlsym(RTLD_NEXT, "poll"));
+extern "C" int poll(pollfd* fds, nfds_t count, int timeout) {
+  if (int error = std::exchange(failPoll, 0)) return errno = error, -1;
+  static auto real = reinterpret_cast<int (*)(pollfd*, nfds_t, int)>(dlsym(RTLD_NEXT, "poll"));
   return real(fds, count, timeout);
 }
