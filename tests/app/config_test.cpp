@@ -18,54 +18,53 @@ RunSettings FromFile(const std::string& bytes, RunSettings start = {}) {
 
 std::string Server(const RunSettings& s) { return U8(s.server.c_str()); }
 
+using Field = int32_t RunSettings::*;
+constexpr Field kSilent = &RunSettings::silent, kMode = &RunSettings::mode, kOnlyShow = &RunSettings::onlyShow,
+                kConnect = &RunSettings::useConnection, kKeepCache = &RunSettings::keepCache;
+
 }  // namespace
 
-TEST(ConfigFile, CommentsAndKeywordsAnywhereInALine) {
-  RunSettings s = FromFile(";#SILENT\n");
-  EXPECT_EQ(s.silent, 0);
-  EXPECT_EQ(FromFile("#SILENT ;quiet").silent, 1);
-  EXPECT_EQ(FromFile("#sntp").mode, Sntp);
-  EXPECT_EQ(FromFile("xx#SiLeNtyy").silent, 1);
-  s = FromFile("#SILENT #ONLYSHOW #CONNECT");
-  EXPECT_EQ(s.silent + s.onlyShow + s.useConnection, 3);
-  EXPECT_EQ(s.keepCache, 0);
-  EXPECT_EQ(FromFile("#KEEPCACHE\n").keepCache, 1);
-  EXPECT_EQ(FromFile("#NIST #SNTP").mode, Sntp);
-  s = FromFile("#nserver(a;b)");
-  EXPECT_EQ(Server(s), "a");  // the comment cut leaves no close: the rest is taken
+TEST(ConfigFile, KeywordsCommentsLineEndsAndLongLines) {
+  // A zero byte ends its line; one at the start of a line ends the text.
+  const std::string zeros("#CONNECT\0#SILENT\n\0#ONLYSHOW\n", 28);
+  const std::string three = "#SILENT #ONLYSHOW #CONNECT";
+  const struct {
+    std::string text;
+    Field field;
+    int32_t want;
+  } cases[] = {
+      {";#SILENT\n", kSilent, 0},           {"#SILENT ;quiet", kSilent, 1},       {"#sntp", kMode, Sntp},
+      {"xx#SiLeNtyy", kSilent, 1},          {three, kOnlyShow, 1},                {three, kConnect, 1},
+      {three, kKeepCache, 0},               {"#KEEPCACHE\n", kKeepCache, 1},      {"#NIST #SNTP", kMode, Sntp},
+      {"#SILENT\n\n\n", kSilent, 1},        {"#NSERVER(a)\n#SNTP\n", kMode, Sntp}, {zeros, kOnlyShow, 0},
+      {zeros, kConnect, 1},                 {zeros, kSilent, 1},
+      {"#SNTP\r\n#SSERVER(host)\r\n#SILENT", kSilent, 1},
+      // Lines are evaluated from their first 511 characters.
+      {std::string(503, ' ') + "#SILENT", kSilent, 1},  // ends at 510
+      {std::string(505, ' ') + "#SILENT", kSilent, 0},  // would end at 512
+      {std::string(100000, 'x') + "\n#SNTP", kMode, Sntp},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(FromFile(cases[i].text).*cases[i].field, cases[i].want) << i;
 }
 
 TEST(ConfigFile, ServerLinesFollowTheModeWhenRead) {
-  EXPECT_EQ(Server(FromFile("#NSERVER(a)\n#nserver(b)\n")), "b");
-  EXPECT_EQ(Server(FromFile("#SNTP\n#NSERVER(a)\n")), "");
-  RunSettings s = FromFile("#NSERVER(a)\n#SNTP\n");
-  EXPECT_EQ(s.mode, Sntp);
-  EXPECT_EQ(Server(s), "a");
-  EXPECT_EQ(Server(FromFile("#SNTP #SSERVER(ntp)\n#sserver()\n")), "");
+  const struct {
+    const char* text;
+    const char* server;
+  } cases[] = {
+      {"#nserver(a;b)", "a"},  // the comment cut leaves no close: the rest is taken
+      {"#NSERVER(a)\n#nserver(b)\n", "b"},
+      {"#SNTP\n#NSERVER(a)\n", ""},
+      {"#NSERVER(a)\n#SNTP\n", "a"},
+      {"#SNTP #SSERVER(ntp)\n#sserver()\n", ""},
+      {"#SNTP\n#SSERVER(host)\n#SILENT", "host"},
+      {"#SNTP\r\n#SSERVER(host)\r\n#SILENT", "host"},
+      {"#SNTP#SSERVER(host\r\n", "host"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Server(FromFile(c.text)), c.server) << c.text;
   RunSettings named;
   named.server.assign(u"keep");
   EXPECT_EQ(Server(FromFile("#NSERVER()", named)), "");
-}
-
-TEST(ConfigFile, LineEndsCarriageReturnsAndZeroBytes) {
-  RunSettings lf = FromFile("#SNTP\n#SSERVER(host)\n#SILENT");
-  RunSettings crlf = FromFile("#SNTP\r\n#SSERVER(host)\r\n#SILENT");
-  EXPECT_EQ(Server(crlf), "host");
-  EXPECT_EQ(Server(lf), Server(crlf));
-  EXPECT_EQ(crlf.silent, 1);
-  EXPECT_EQ(FromFile("#SILENT\n\n\n").silent, 1);
-  EXPECT_EQ(FromFile("#SNTP#SSERVER(host\r\n").server.length(), 4u);
-  // A zero byte ends its line; one at the start of a line ends the text.
-  RunSettings z = FromFile(std::string("#CONNECT\0#SILENT\n\0#ONLYSHOW\n", 28));
-  EXPECT_EQ(z.useConnection, 1);
-  EXPECT_EQ(z.silent, 1);
-  EXPECT_EQ(z.onlyShow, 0);
-}
-
-TEST(ConfigFile, LongLinesAreEvaluatedFromTheirFirst511Characters) {
-  EXPECT_EQ(FromFile(std::string(503, ' ') + "#SILENT").silent, 1);   // ends at 510
-  EXPECT_EQ(FromFile(std::string(505, ' ') + "#SILENT").silent, 0);   // would end at 512
-  EXPECT_EQ(FromFile(std::string(100000, 'x') + "\n#SNTP").mode, Sntp);
 }
 
 TEST(ConfigFile, GarbageNeverCrashesAndStillFindsKeywords) {
@@ -80,12 +79,10 @@ TEST(ConfigFile, UnreadablePathsLeaveTheSettingsAlone) {
   TempDir dir;
   RunSettings s;
   s.silent = 1;
-  LoadConfigFile(U16(dir.path).c_str(), s);
-  LoadConfigFile(dir.WideFile("missing").c_str(), s);
-  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
-  LoadConfigFile(dir.WideFile("fifo").c_str(), s);  // must not block
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);  // must not block
   dir.Write("empty", "");
-  LoadConfigFile(dir.WideFile("empty").c_str(), s);
+  for (const std::string& path : {dir.path, dir.File("missing"), dir.File("fifo"), dir.File("empty")})
+    LoadConfigFile(U16(path).c_str(), s);
   EXPECT_EQ(s.silent, 1);
   EXPECT_EQ(s.mode, Nist);
 }
@@ -94,9 +91,7 @@ TEST(CommandLine, SetsSwitchesAndModeButClearsNothing) {
   RunSettings s = FromFile("#SILENT #KEEPCACHE");
   ApplyCommandLine(u"#sntp #nist #ONLYSHOW", s);
   EXPECT_EQ(s.mode, Sntp);
-  EXPECT_EQ(s.silent, 1);
-  EXPECT_EQ(s.keepCache, 1);
-  EXPECT_EQ(s.onlyShow, 1);
+  EXPECT_EQ(s.silent + s.keepCache + s.onlyShow, 3);
   ApplyCommandLine(u"#NIST #CONNECT", s);
   EXPECT_EQ(s.mode, Nist);
   EXPECT_EQ(s.useConnection, 1);
@@ -106,14 +101,13 @@ TEST(CommandLine, SetsSwitchesAndModeButClearsNothing) {
 
 TEST(ConfigPath, ExeBecomesTxtOtherwiseTxtIsAppended) {
   char16_t out[260];
-  ASSERT_TRUE(MakeConfigPathFrom(u"/opt/HOROLAN.EXE", out, 260));
-  EXPECT_EQ(U8(out), "/opt/HOROLAN.txt");
-  ASSERT_TRUE(MakeConfigPathFrom(u"/usr/local/bin/horolan", out, 260));
-  EXPECT_EQ(U8(out), "/usr/local/bin/horolan.txt");
-  ASSERT_TRUE(MakeConfigPathFrom(u"/a.exe.d/h.exe", out, 260));
-  EXPECT_EQ(U8(out), "/a.txt.d/h.exe");
-  std::u16string longPath = u"/" + std::u16string(255, u'p');
-  EXPECT_FALSE(MakeConfigPathFrom(longPath.c_str(), out, 260));
+  for (auto [from, to] : {std::pair{u"/opt/HOROLAN.EXE", "/opt/HOROLAN.txt"},
+                          {u"/usr/local/bin/horolan", "/usr/local/bin/horolan.txt"},
+                          {u"/a.exe.d/h.exe", "/a.txt.d/h.exe"}}) {
+    ASSERT_TRUE(MakeConfigPathFrom(from, out, 260)) << to;
+    EXPECT_EQ(U8(out), to);
+  }
+  EXPECT_FALSE(MakeConfigPathFrom((u"/" + std::u16string(255, u'p')).c_str(), out, 260));
   EXPECT_EQ(out[0], 0);
   ASSERT_TRUE(MakeConfigPath(out));
   EXPECT_NE(U8(out).find("test_app_settings.txt"), std::string::npos);
@@ -133,7 +127,6 @@ TEST(FileHelpers, ProbePathAndReadWholeFile) {
   EXPECT_EQ(std::string(bytes.get(), 7), std::string("abc\0\0\0\0", 7));
   EXPECT_FALSE(ReadWholeFile(dir.WideFile("none").c_str(), &n));
   EXPECT_EQ(n, 0u);
-  auto wide = AnsiToWide("h\xC3\xA9");
-  EXPECT_EQ(std::u16string(wide.get()), u"hé");
+  EXPECT_EQ(std::u16string(AnsiToWide("h\xC3\xA9").get()), u"hé");
   EXPECT_STREQ(WideToAnsi(u"hé").get(), "h\xC3\xA9");
 }

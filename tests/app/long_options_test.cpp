@@ -37,12 +37,7 @@ TEST(LongOptions, HelpVersionAndAMissingHost) {
 }
 
 TEST(ExitStatus, LowEightBitsButAFailureNeverReadsAsSuccess) {
-  EXPECT_EQ(ExitStatusForCode(0), 0);
-  EXPECT_EQ(ExitStatusForCode(-2), 254);
-  EXPECT_EQ(ExitStatusForCode(-1), 255);
-  EXPECT_EQ(ExitStatusForCode(10060), 76);
-  EXPECT_EQ(ExitStatusForCode(11001), 249);
-  EXPECT_EQ(ExitStatusForCode(static_cast<int32_t>(0x800C0005)), 5);
-  EXPECT_EQ(ExitStatusForCode(256), 1);
-  EXPECT_EQ(ExitStatusForCode(static_cast<int32_t>(0x800C0000)), 1);
+  for (auto [code, status] : {std::pair<int32_t, int>{0, 0}, {-2, 254}, {-1, 255}, {10060, 76}, {11001, 249},
+                              {static_cast<int32_t>(0x800C0005), 5}, {256, 1}, {static_cast<int32_t>(0x800C0000), 1}})
+    EXPECT_EQ(ExitStatusForCode(code), status) << code;
 }

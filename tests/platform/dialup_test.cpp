@@ -1,8 +1,6 @@
 // Dial-up links in a temporary run folder: fake pppd processes (a copy of
-// sleep named pppd) and processes that are not pppd behind pid files. All
-// start with SIGTERM blocked, so a hang-up stays pending and is read from
-// /proc whatever the timing. No connection manager lies beside this
-// executable: releasing still hangs up the links.
+// sleep named pppd) and other programs behind pid files. All start with
+// SIGTERM blocked, so a hang-up stays pending and is read from /proc.
 #include <gtest/gtest.h>
 
 #include <cerrno>

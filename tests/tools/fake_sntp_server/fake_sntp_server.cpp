@@ -20,17 +20,13 @@ void PutTimestamp(uint8_t* at, const NtpTimestamp& t) {
 
 int BoundUdpSocket(uint16_t port) {
   int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return -1;
-  struct sockaddr_in address;
-  std::memset(&address, 0, sizeof address);
+  sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(s, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
-    close(s);
-    return -1;
-  }
-  return s;
+  if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return s;
+  if (s >= 0) close(s);
+  return -1;
 }
 
 }  // namespace

@@ -55,6 +55,27 @@ void CloseCleanly(int fd) {
   close(fd);
 }
 
+// A TCP socket bound to 127.0.0.1:port (0: a free port), the port bound in
+// *bound; -1 on failure.
+int BoundLoopback(uint16_t port, uint16_t* bound) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  socklen_t length = sizeof address;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    close(fd);
+    return -1;
+  }
+  *bound = ntohs(address.sin_port);
+  return fd;
+}
+
 const char* Reason(int status) {
   switch (status) {
     case 200: return "OK";
@@ -71,22 +92,12 @@ const char* Reason(int status) {
 
 FakeDaytimeServer::FakeDaytimeServer(ServerBehaviour behaviour, uint16_t port) : behaviour_(std::move(behaviour)) {
   if (pipe(stopPipe_) != 0) return;
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return;
-  int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 16) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    close(fd);
+  int fd = BoundLoopback(port, &port_);
+  if (fd < 0 || listen(fd, 16) != 0) {
+    if (fd >= 0) close(fd);
     return;
   }
   listenFd_ = fd;
-  port_ = ntohs(address.sin_port);
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -162,17 +173,9 @@ void FakeDaytimeServer::Serve(int fd) {
 }
 
 uint16_t UnusedLoopbackPort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
   uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-    port = ntohs(address.sin_port);
-  close(fd);
+  int fd = BoundLoopback(0, &port);
+  if (fd >= 0) close(fd);
   return port;
 }
 

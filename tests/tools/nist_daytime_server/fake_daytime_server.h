@@ -27,19 +27,9 @@ struct ServerBehaviour {
   std::string headers;       // Http: extra header lines, each ending in "\r\n"
 };
 
-inline ServerBehaviour Daytime(ServeMode mode, std::string line) {
-  ServerBehaviour behaviour;
-  behaviour.mode = mode;
-  behaviour.line = std::move(line);
-  return behaviour;
-}
+inline ServerBehaviour Daytime(ServeMode mode, std::string line) { return {mode, std::move(line), 200, ""}; }
 inline ServerBehaviour HttpAnswer(int status, std::string body, std::string headers = "") {
-  ServerBehaviour behaviour;
-  behaviour.mode = ServeMode::Http;
-  behaviour.line = std::move(body);
-  behaviour.status = status;
-  behaviour.headers = std::move(headers);
-  return behaviour;
+  return {ServeMode::Http, std::move(body), status, std::move(headers)};
 }
 
 class FakeDaytimeServer {

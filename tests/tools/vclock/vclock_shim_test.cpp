@@ -3,7 +3,6 @@
 // The probe runs without CAP_SYS_TIME and checks that for itself.
 #include <gtest/gtest.h>
 
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,45 +11,23 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
 // Runs the probe under setpriv without CAP_SYS_TIME and under the shim, with
 // the given variables; its exit status and output.
-std::pair<int, std::string> Probe(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-  std::vector<std::string> argv = {"/usr/bin/setpriv", "--bounding-set", "-sys_time", "--inh-caps", "-sys_time",
-                                   "/usr/bin/env", std::string("LD_PRELOAD=") + VCLOCK_SHIM};
-  argv.insert(argv.end(), env.begin(), env.end());
-  argv.push_back(VCLOCK_PROBE);
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> raw;
-  for (std::string& a : argv) raw.push_back(a.data());
-  raw.push_back(nullptr);
-  int out[2];
-  if (pipe(out) != 0) return {-1, ""};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  pid_t pid;
-  int spawned = posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
+std::pair<int, std::string> Probe(const std::string& args, const std::string& env) {
+  std::string command = "/usr/bin/setpriv --bounding-set -sys_time --inh-caps -sys_time /usr/bin/env LD_PRELOAD='"
+                        VCLOCK_SHIM "' " + env + " '" VCLOCK_PROBE "' " + args;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return {-1, ""};
   std::string output;
-  int status = -1;
-  if (spawned == 0) {
-    char buffer[256];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) output.append(buffer, static_cast<size_t>(n));
-    waitpid(pid, &status, 0);
-    status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  close(out[0]);
-  return {status, output};
+  char buffer[256];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
 int64_t NowMs(clockid_t id) {
@@ -60,19 +37,20 @@ int64_t NowMs(clockid_t id) {
 }
 
 constexpr int64_t kTargetMs = 981173106789ll;  // 2001-02-03 04:05:06.789 UTC
-const std::vector<std::string> kSetTarget = {"set", "2001", "2", "3", "4", "5", "6", "789"};
+const std::string kSetTarget = "set 2001 2 3 4 5 6 789";
 
 class VirtualClock : public ::testing::Test {
  protected:
   void SetUp() override {
     if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv (util-linux) is not installed";
-    EXPECT_EQ(Probe({"caps"}, {}), std::make_pair(0, std::string("effective 0 permitted 0 bounding 0\n")));
+    EXPECT_EQ(Probe("caps", ""), std::make_pair(0, std::string("effective 0 permitted 0 bounding 0\n")));
   }
   // The machine's clock moved only as time passed.
   void TearDown() override {
     int64_t jump = (NowMs(CLOCK_REALTIME) - real_) - (NowMs(CLOCK_MONOTONIC) - mono_);
     EXPECT_LT(std::abs(jump), 1000) << "the machine's clock moved";
   }
+  std::string Env() const { return "HOROLAN_VCLOCK_FILE='" + file_ + "'"; }
   std::string Offset() const {
     std::stringstream text;
     text << std::ifstream(file_).rdbuf();
@@ -80,7 +58,7 @@ class VirtualClock : public ::testing::Test {
   }
   // The probe's reading through the product's clock service, ms since 1970.
   long long Read() {
-    auto [status, output] = Probe({"read"}, {"HOROLAN_VCLOCK_FILE=" + file_});
+    auto [status, output] = Probe("read", Env());
     long long serviceMs = 0, seconds = 0, dayMs = 0;
     EXPECT_EQ(std::sscanf(output.c_str(), "%lld %lld %lld", &serviceMs, &seconds, &dayMs), 3) << output;
     EXPECT_LE(std::abs(seconds - serviceMs / 1000), 1);  // time() agrees
@@ -96,7 +74,7 @@ class VirtualClock : public ::testing::Test {
 }  // namespace
 
 TEST_F(VirtualClock, SetsTheVirtualClockAndReadsItBack) {
-  EXPECT_EQ(Probe(kSetTarget, {"HOROLAN_VCLOCK_FILE=" + file_}), std::make_pair(0, std::string("ok\n")));
+  EXPECT_EQ(Probe(kSetTarget, Env()), std::make_pair(0, std::string("ok\n")));
   EXPECT_NEAR(std::stoll(Offset()) / 1e6, static_cast<double>(kTargetMs - NowMs(CLOCK_REALTIME)), 60000.0);
   long long read = Read();
   EXPECT_GE(read, kTargetMs);
@@ -113,12 +91,10 @@ TEST_F(VirtualClock, AnOffsetWrittenBeforehandShiftsEveryRead) {
 
 TEST_F(VirtualClock, RefusesWithEpermWhenToldOrWithoutAFile) {
   std::ofstream(file_) << "5000000000\n";
-  EXPECT_EQ(Probe(kSetTarget, {"HOROLAN_VCLOCK_FILE=" + file_, "HOROLAN_VCLOCK_REFUSE=1"}),
-            std::make_pair(1, std::string("error 1\n")));
+  EXPECT_EQ(Probe(kSetTarget, Env() + " HOROLAN_VCLOCK_REFUSE=1"), std::make_pair(1, std::string("error 1\n")));
   EXPECT_EQ(Offset(), "5000000000\n");
-  EXPECT_EQ(Probe(kSetTarget, {}), std::make_pair(1, std::string("error 1\n")));
+  EXPECT_EQ(Probe(kSetTarget, ""), std::make_pair(1, std::string("error 1\n")));
   // An impossible record is refused by the clock service before the shim.
-  EXPECT_EQ(Probe({"set", "2001", "2", "30", "4", "5", "6", "789"}, {"HOROLAN_VCLOCK_FILE=" + file_}),
-            std::make_pair(1, std::string("error 22\n")));
+  EXPECT_EQ(Probe("set 2001 2 30 4 5 6 789", Env()), std::make_pair(1, std::string("error 22\n")));
   EXPECT_EQ(Offset(), "5000000000\n");
 }

@@ -1,34 +1,17 @@
 /*
- * Virtual-clock shim for runs of real executables in tests: preloaded, it
- * gives the process a virtual UTC clock so that setting the clock never
- * touches the machine's.
- *
- * Use:
- *   printf '0\n' > "$dir/offset"            # optional; missing means 0
- *   setpriv --bounding-set -sys_time --inh-caps -sys_time \
- *     env LD_PRELOAD=build/bin/libhorolan_vclock.so \
- *         HOROLAN_VCLOCK_FILE="$dir/offset" \
- *         build/bin/horolan '#SNTP' ...
- *   cat "$dir/offset"                      # what the run set, as an offset
- *
- * Environment:
- *   HOROLAN_VCLOCK_FILE    the offset file. Without it reads pass through
- *                          and every set fails with EPERM.
- *   HOROLAN_VCLOCK_REFUSE  when set and not "0", every set fails with EPERM
- *                          and the file stays as it is.
- *
- * The offset file holds one line: the virtual clock minus the real clock in
- * nanoseconds, as signed decimal text ("-100000000000" for 100 s behind).
- * It is read on every clock read, so a test may write it at any time; a set
- * replaces it atomically (written beside it, then renamed).
- *
- * Read through the offset: clock_gettime (CLOCK_REALTIME and
- * CLOCK_REALTIME_COARSE), gettimeofday, time, timespec_get.
- * Turned into offset updates: clock_settime(CLOCK_REALTIME), settimeofday.
- * Refused with EPERM, never passed on: any other clock_settime, and
- * adjtimex, ntp_adjtime and clock_adjtime calls that would change anything.
- * Drop CAP_SYS_TIME as well (as above), so that a preload that fails to
- * apply can only make a set fail.
+ * Virtual-clock shim for test runs of real executables: preloaded, it gives
+ * the process a virtual UTC clock, so setting the clock never touches the
+ * machine's. Run it with CAP_SYS_TIME dropped too, so that a preload that
+ * fails to apply can only make a set fail:
+ *   setpriv --bounding-set -sys_time --inh-caps -sys_time env \
+ *     LD_PRELOAD=bin/libhorolan_vclock.so HOROLAN_VCLOCK_FILE=$dir/offset bin/horolan ...
+ * HOROLAN_VCLOCK_FILE holds one line, virtual minus real clock in signed
+ * decimal nanoseconds; it is read on every clock read (missing means 0) and a
+ * set replaces it atomically. Without the variable reads pass through and
+ * every set fails with EPERM; HOROLAN_VCLOCK_REFUSE (not "0") makes every set
+ * fail with EPERM and leaves the file alone. Any other clock_settime, and
+ * adjtimex, ntp_adjtime or clock_adjtime calls that would change anything,
+ * are refused with EPERM, never passed on.
  */
 #define _GNU_SOURCE
 #include <errno.h>
