@@ -1,11 +1,12 @@
 // The editor on a real terminal: a private tmux server runs a shell, the
-// shell runs the program that opens the editor, keys go in with send-keys
-// and the screen comes back with capture-pane. Every wait is a bounded poll
-// for what the screen should show.
+// shell runs "horolan --config" (a copy beside the configuration file), keys
+// go in with send-keys and the screen comes back with capture-pane. Every
+// wait is a bounded poll for what the screen should show.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -86,9 +87,17 @@ class EditorOnATerminal : public ::testing::Test {
     ASSERT_TRUE(terminal_.started()) << "tmux did not start";
     ASSERT_TRUE(terminal_.WaitFor("prompt>"));
   }
+  // The executable and its modules in the test's folder: its configuration
+  // file is then file_.
+  std::string Horolan() {
+    for (const char* name : {"horolan", "libhorolan_tui.so", "libhorolan_url.so"})
+      std::filesystem::copy_file(std::string(HOROLAN_BIN_DIR) + "/" + name, dir_.File(name),
+                                 std::filesystem::copy_options::overwrite_existing);
+    return dir_.File("horolan");
+  }
   // Starts the editor on the file and waits until it shows.
   void Open() {
-    terminal_.Line("echo BEFORE-MARKER; " + std::string(HOROLAN_EDITOR_DEMO) + " " + file_ + "; echo status $?");
+    terminal_.Line("echo BEFORE-MARKER; " + Horolan() + " --config; echo status $?");
     ASSERT_TRUE(terminal_.WaitFor("F10 Menu"));
   }
 
@@ -103,7 +112,7 @@ TEST_F(EditorOnATerminal, TypingThenFileSaveWritesTheFile) {
   ASSERT_TRUE(terminal_.WaitFor(" #SNTP"));
   ASSERT_TRUE(terminal_.Press("-l 'XY'", " XY#SNTP"));
   ASSERT_TRUE(terminal_.Press("Enter M-f", " Save "));
-  ASSERT_TRUE(terminal_.Press("Enter", "editor result 1"));
+  ASSERT_TRUE(terminal_.Press("Enter", "status 0"));
   EXPECT_EQ(ReadBytes(file_), "XY\r\n#SNTP\r\n");
 }
 
@@ -120,14 +129,14 @@ TEST_F(EditorOnATerminal, NoFileOpensTheDefaultTextExitWritesNothingAndTheScreen
 
   // The shell's screen is back as it was, with nothing of the editor on it.
   screen = terminal_.Screen();
-  EXPECT_NE(screen.find("BEFORE-MARKER\neditor result 0\nstatus 0"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("BEFORE-MARKER\nstatus 0"), std::string::npos) << screen;
   EXPECT_EQ(screen.find("F10 Menu"), std::string::npos) << screen;
   EXPECT_EQ(screen.find("typed;"), std::string::npos) << screen;
 }
 
 TEST_F(EditorOnATerminal, ATerminalThatCannotPlaceTheCursorGetsNoWindow) {
-  terminal_.Line("TERM=dumb " + std::string(HOROLAN_EDITOR_DEMO) + " " + file_);
-  ASSERT_TRUE(terminal_.WaitFor("editor result -1"));
+  terminal_.Line("TERM=dumb " + Horolan() + " '#config'; echo status $?");
+  ASSERT_TRUE(terminal_.WaitFor("the configuration editor needs a terminal\nstatus 0"));
   EXPECT_EQ(terminal_.Screen().find("File  Edit"), std::string::npos);
 }
 
