@@ -392,19 +392,32 @@ std::u16string Text(const char16_t* name) { return name ? std::u16string(name) :
 
 }  // namespace
 
-int32_t OpenRegistryKey(uint32_t root, const char16_t* path, RegistryKey& key) {
-  key.reset();
+namespace {
+
+// What opening and creating share: the root and path checked, the path in its
+// normal form, and a key record holding a connection to the store.
+int32_t StartKey(uint32_t root, const char16_t* path, std::u16string& normal, RegistryKey& opened) {
   if (!IsKnownRoot(root)) return Fail(kRegistryInvalidHandle);
-  std::u16string normal;
   if (!NormalisePath(path, normal)) return Fail(kRegistryInvalidParameter);
   sqlite3* db = nullptr;
   int32_t code = OpenStore(&db);
   if (code != kRegistryOk) return Fail(code);
-  RegistryKey opened(new (std::nothrow) RegistryKeyRecord{db, 0});
+  opened.reset(new (std::nothrow) RegistryKeyRecord{db, 0});
   if (!opened) {
     ReleaseStore(db);
     return Fail(kRegistryOutOfMemory);
   }
+  return kRegistryOk;
+}
+
+}  // namespace
+
+int32_t OpenRegistryKey(uint32_t root, const char16_t* path, RegistryKey& key) {
+  key.reset();
+  std::u16string normal;
+  RegistryKey opened;
+  if (int32_t code = StartKey(root, path, normal, opened)) return code;
+  sqlite3* db = opened->db;
   int r = FindKey(db, root, Folded(normal), opened->id);
   if (r == SQLITE_DONE) return Fail(kRegistryNotFound);
   if (r != SQLITE_OK) return Fail(CodeFor(r, false));
@@ -416,17 +429,10 @@ int32_t OpenRegistryKey(uint32_t root, const char16_t* path, RegistryKey& key) {
 int32_t CreateRegistryKey(uint32_t root, const char16_t* path, RegistryKey& key, bool* created) {
   key.reset();
   if (created) *created = false;
-  if (!IsKnownRoot(root)) return Fail(kRegistryInvalidHandle);
   std::u16string normal;
-  if (!NormalisePath(path, normal)) return Fail(kRegistryInvalidParameter);
-  sqlite3* db = nullptr;
-  int32_t code = OpenStore(&db);
-  if (code != kRegistryOk) return Fail(code);
-  RegistryKey opened(new (std::nothrow) RegistryKeyRecord{db, 0});
-  if (!opened) {
-    ReleaseStore(db);
-    return Fail(kRegistryOutOfMemory);
-  }
+  RegistryKey opened;
+  if (int32_t code = StartKey(root, path, normal, opened)) return code;
+  sqlite3* db = opened->db;
   WriteTransaction t(db);
   int r = t.result;
   bool made = false;

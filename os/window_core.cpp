@@ -97,14 +97,19 @@ void ResizeSurface(WindowRecord& record) {
   record.surface.Resize(inset.right - inset.left, inset.bottom - inset.top);
 }
 
+// The z-ordered list the window stands in: its parent's children, the
+// top-level windows, or none (a menu bar belongs to its owner).
+std::vector<WinHandle>* SiblingsOf(WindowRecord& record) {
+  if (IsChildStyle(record)) {
+    WindowRecord* parent = Find(record.parent);
+    return parent ? &parent->children : nullptr;
+  }
+  return record.isMenuBar ? nullptr : &S().topLevel;
+}
+
 void RemoveFromSiblings(WindowRecord& record) {
   WinHandle handle = HandleOf(record.id);
-  std::vector<WinHandle>* siblings = nullptr;
-  if (IsChildStyle(record)) {
-    if (WindowRecord* parent = Find(record.parent)) siblings = &parent->children;
-  } else if (!record.isMenuBar) {
-    siblings = &S().topLevel;
-  }
+  std::vector<WinHandle>* siblings = SiblingsOf(record);
   if (siblings) siblings->erase(std::remove(siblings->begin(), siblings->end(), handle), siblings->end());
   if (record.isMenuBar) {
     if (WindowRecord* owner = Find(record.owner); owner && owner->menuBar == handle) owner->menuBar = nullptr;
@@ -113,12 +118,7 @@ void RemoveFromSiblings(WindowRecord& record) {
 
 void BringToTop(WindowRecord& record) {
   WinHandle handle = HandleOf(record.id);
-  std::vector<WinHandle>* siblings = nullptr;
-  if (IsChildStyle(record)) {
-    if (WindowRecord* parent = Find(record.parent)) siblings = &parent->children;
-  } else if (!record.isMenuBar) {
-    siblings = &S().topLevel;
-  }
+  std::vector<WinHandle>* siblings = SiblingsOf(record);
   if (!siblings) return;
   siblings->erase(std::remove(siblings->begin(), siblings->end(), handle), siblings->end());
   siblings->push_back(handle);
