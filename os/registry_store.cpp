@@ -235,6 +235,25 @@ int ReadUserVersion(sqlite3* db, int& version) {
   return SQLITE_OK;
 }
 
+// Adds the key and every key above it that is missing, from the top down.
+// made tells whether the deepest one was new.
+int AddKeyLevels(sqlite3* db, uint32_t root, const std::u16string& path, bool& made) {
+  made = false;
+  for (size_t end = 0;;) {
+    end = path.find(u'\\', end + 1);
+    std::u16string prefix = path.substr(0, end);
+    Statement add(db, "INSERT OR IGNORE INTO keys(root, path, folded) VALUES(?1, ?2, ?3)");
+    add.BindInt(1, root);
+    add.BindText(2, Utf8(prefix));
+    std::string folded = Folded(prefix);
+    add.BindBlob(3, folded.data(), folded.size());
+    int r = add.Step();
+    if (r != SQLITE_DONE) return r;
+    made = sqlite3_changes(db) > 0;
+    if (end == std::u16string::npos) return SQLITE_OK;
+  }
+}
+
 int AddDefaultContent(sqlite3* db) {
   static const char kSchema[] =
       "CREATE TABLE keys(id INTEGER PRIMARY KEY, root INTEGER NOT NULL, path TEXT NOT NULL,"
@@ -255,17 +274,8 @@ int AddDefaultContent(sqlite3* db) {
   std::u16string wide(WideFromAnsi(cache.data(), cache.size(), nullptr, 0) + 1, u'\0');
   WideFromAnsi(cache.data(), cache.size(), wide.data(), wide.size());
   std::u16string key = u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-  size_t slash = 0;
-  do {
-    slash = key.find(u'\\', slash + 1);
-    std::u16string prefix = key.substr(0, slash);
-    Statement add(db, "INSERT INTO keys(root, path, folded) VALUES(?1, ?2, ?3)");
-    add.BindInt(1, kRegistryCurrentUser);
-    add.BindText(2, Utf8(prefix));
-    std::string folded = Folded(prefix);
-    add.BindBlob(3, folded.data(), folded.size());
-    if ((r = add.Step()) != SQLITE_DONE) return r;
-  } while (slash != std::u16string::npos);
+  bool made = false;
+  if ((r = AddKeyLevels(db, kRegistryCurrentUser, key, made)) != SQLITE_OK) return r;
   Statement value(db, "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, 'Cache', ?2, 1, ?3)");
   value.BindInt(1, sqlite3_last_insert_rowid(db));
   std::string name = Folded(u"Cache");
@@ -436,22 +446,7 @@ int32_t CreateRegistryKey(uint32_t root, const char16_t* path, RegistryKey& key,
   WriteTransaction t(db);
   int r = t.result;
   bool made = false;
-  // Every level from the top down, so that the keys above exist too.
-  for (size_t end = 0; r == SQLITE_OK;) {
-    end = normal.find(u'\\', end + 1);
-    std::u16string prefix = normal.substr(0, end);
-    Statement add(db, "INSERT OR IGNORE INTO keys(root, path, folded) VALUES(?1, ?2, ?3)");
-    add.BindInt(1, root);
-    add.BindText(2, Utf8(prefix));
-    std::string folded = Folded(prefix);
-    add.BindBlob(3, folded.data(), folded.size());
-    r = add.Step();
-    if (r == SQLITE_DONE) {
-      r = SQLITE_OK;
-      made = sqlite3_changes(db) > 0;
-    }
-    if (end == std::u16string::npos) break;
-  }
+  if (r == SQLITE_OK) r = AddKeyLevels(db, root, normal, made);
   if (r == SQLITE_OK) r = FindKey(db, root, Folded(normal), opened->id);
   if (r == SQLITE_OK) r = t.Commit();
   if (r != SQLITE_OK) return Fail(r == SQLITE_DONE ? kRegistryCorrupt : CodeFor(r, true));
