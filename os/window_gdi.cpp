@@ -131,14 +131,23 @@ GdiHandle GetStockObject(int id) {
   return ObjectHandle(static_cast<uint32_t>(1 + id));
 }
 
-GdiHandle CreateSolidBrush(ColorRef color) {
+namespace {
+
+// Keeps a new object record and hands out its handle.
+GdiHandle AddObject(const GdiRecord& record) {
   GdiState& g = G();
-  GdiRecord brush;
-  brush.color = color & 0xFFFFFF;
   uint32_t id = g.nextObject++;
-  g.objects[id] = brush;
+  g.objects[id] = record;
   ++g.live;
   return ObjectHandle(id);
+}
+
+}  // namespace
+
+GdiHandle CreateSolidBrush(ColorRef color) {
+  GdiRecord brush;
+  brush.color = color & 0xFFFFFF;
+  return AddObject(brush);
 }
 
 bool GetBrushColor(GdiHandle brush, ColorRef* color) {
@@ -153,15 +162,11 @@ GdiHandle CreateFontIndirect(const LogFont* font) {
     SetLastError(EINVAL);
     return nullptr;
   }
-  GdiState& g = G();
   GdiRecord record;
   record.kind = GdiRecord::Kind::Font;
   record.font = *font;
   record.font.faceName[31] = 0;
-  uint32_t id = g.nextObject++;
-  g.objects[id] = record;
-  ++g.live;
-  return ObjectHandle(id);
+  return AddObject(record);
 }
 
 bool GetFontRecord(GdiHandle font, LogFont* out) {
