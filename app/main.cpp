@@ -2,10 +2,10 @@
 // text, the entry point does one job, and its code becomes the exit status.
 #include <cstdio>
 
+#include "app/entry_point.h"
 #include "app/long_options.h"
-#include "app/sync_run.h"
-#include "os/registry_store.h"
-#include "os/text.h"
+#include "os/base/text.h"
+#include "os/registry/registry_store.h"
 #include "resources/version.h"
 
 int main(int argc, char** argv) {

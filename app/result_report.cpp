@@ -1,8 +1,8 @@
 #include "app/result_report.h"
 
-#include "os/terminal.h"
-#include "os/text.h"
-#include "os/wide_format.h"
+#include "os/base/text.h"
+#include "os/base/wide_format.h"
+#include "os/term/terminal.h"
 #include "platform/shell.h"
 #include "resources/strings.h"
 
@@ -53,7 +53,7 @@ bool ComposeResultMessage(const RunOutcome& outcome, const RunSettings& settings
     return os::FormatWide(out, capacity, Text(res::kTextFailureFormat),
                           {Text(res::kTextBanner), server, outcome.code, ErrorTextForCode(outcome.code)});
   }
-  const char16_t* status = settings.onlyShow == 1 ? u"" : Text(res::kTextClockSet);
+  const char16_t* status = settings.onlyShow ? u"" : Text(res::kTextClockSet);
   const CalendarTime& u = outcome.utc;
   const CalendarTime& l = outcome.local;
   return os::FormatWide(out, capacity, Text(res::kTextSuccessFormat),
@@ -61,8 +61,8 @@ bool ComposeResultMessage(const RunOutcome& outcome, const RunSettings& settings
                          l.year, l.month, l.day, l.hour, l.minute, l.second, status});
 }
 
-void ShowResultMessage(const RunOutcome& outcome) {
+void ShowResultMessage(const RunOutcome& outcome, const RunSettings& settings) {
   os::WideBuffer<kMessageCapacity> message;
-  ComposeResultMessage(outcome, TheRunSettings(), message.data(), message.capacity);
+  ComposeResultMessage(outcome, settings, message.data(), message.capacity);
   ShellMessageBox(os::ForegroundWindow(), 0, Text(res::kTextCaption), message.c_str(), kMessageStyle);
 }

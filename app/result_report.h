@@ -3,8 +3,8 @@
 // final message and the call that shows it.
 #include <cstddef>
 
-#include "app/run_outcome.h"
 #include "app/run_settings.h"
+#include "common/run_outcome.h"
 
 // The message buffer, terminating zero included.
 constexpr size_t kMessageCapacity = 1024;
@@ -21,6 +21,5 @@ const char16_t* ServerShown(const char16_t* server);
 bool ComposeResultMessage(const RunOutcome& outcome, const RunSettings& settings, char16_t* out,
                           size_t capacity);
 
-// Composes the message from the process-wide settings and shows it; returns
-// when the user has dismissed it.
-void ShowResultMessage(const RunOutcome& outcome);
+// Composes the message and shows it; returns when the user has dismissed it.
+void ShowResultMessage(const RunOutcome& outcome, const RunSettings& settings);

@@ -1,8 +1,9 @@
 #include "app/run_settings.h"
 
-#include "app/file_helpers.h"
-#include "app/keyword_scanner.h"
-#include "os/files.h"
+#include "common/file_helpers.h"
+#include "common/keyword_scanner.h"
+#include "os/base/text.h"
+#include "os/fs/files.h"
 
 RunSettings& TheRunSettings() {
   static RunSettings settings;
@@ -11,16 +12,45 @@ RunSettings& TheRunSettings() {
 
 void ResetRunSettings() { TheRunSettings() = RunSettings{}; }
 
+bool ConfigText::Load(const char16_t* path) {
+  Clear();
+  buffer = ReadWholeFile(path, &size);
+  cursor = 0;
+  return buffer != nullptr;
+}
+
+char16_t* ConfigText::NextLine(char16_t* line, size_t capacity) {
+  // The buffer holds size bytes and four zeros; the cursor never passes the
+  // first of those zeros by more than one byte.
+  if (!buffer || cursor > size || buffer[cursor] == 0) return nullptr;
+  size_t start = cursor;
+  while (buffer[cursor] != '\n' && buffer[cursor] != 0) ++cursor;
+  size_t end = cursor;
+  if (buffer[cursor] == '\n') buffer[cursor] = 0;
+  ++cursor;
+  size_t units = 0;
+  auto wide = os::NewWideFromAnsi(buffer.get() + start, end - start, &units);
+  if (!wide) return nullptr;
+  os::WideCopyN(line, capacity, wide.get(), units);
+  return line;
+}
+
+void ConfigText::Clear() {
+  buffer.reset();
+  size = 0;
+  cursor = 0;
+}
+
 namespace {
 
 // The switch and mode keywords, in the order both sources apply them.
 void ApplySwitchKeywords(const char16_t* text, RunSettings& settings) {
-  if (FindNoCase(text, u"#KEEPCACHE")) settings.keepCache = 1;
-  if (FindNoCase(text, u"#CONNECT")) settings.useConnection = 1;
+  if (FindNoCase(text, u"#KEEPCACHE")) settings.keepCache = true;
+  if (FindNoCase(text, u"#CONNECT")) settings.useConnection = true;
   if (FindNoCase(text, u"#NIST")) settings.mode = Nist;
   if (FindNoCase(text, u"#SNTP")) settings.mode = Sntp;
-  if (FindNoCase(text, u"#ONLYSHOW")) settings.onlyShow = 1;
-  if (FindNoCase(text, u"#SILENT")) settings.silent = 1;
+  if (FindNoCase(text, u"#ONLYSHOW")) settings.onlyShow = true;
+  if (FindNoCase(text, u"#SILENT")) settings.silent = true;
 }
 
 }  // namespace

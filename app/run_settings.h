@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "os/text.h"
+#include "os/base/text.h"
 
 enum TimeSourceMode : int32_t {
   Sntp = 0,
@@ -14,10 +14,10 @@ enum TimeSourceMode : int32_t {
 
 struct RunSettings {
   int32_t mode = Nist;
-  int32_t onlyShow = 0;
-  int32_t silent = 0;
-  int32_t keepCache = 0;
-  int32_t useConnection = 0;
+  bool onlyShow = false;
+  bool silent = false;
+  bool keepCache = false;
+  bool useConnection = false;
   os::WideBuffer<260> server;
 };
 

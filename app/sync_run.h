@@ -1,21 +1,28 @@
 #pragma once
-// One start of the program, from the command-line text to the exit code.
-#include <cstdint>
+// The synchronisation run: wait cursor, data connection, one of the two
+// query branches, the message, LastResult. Both branches correct the clock
+// through SetClockTo, the one place where the run sets it.
+#include "app/run_settings.h"
+#include "common/run_outcome.h"
 
-#include "app/run_outcome.h"
+// One run with these settings; its result code.
+ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine);
 
-// The program's own instance handle, stored once at entry.
-extern void* programInstance;
+// The SNTP branch: the exchange, the offset limit and the clock correction,
+// with the sockets started and cleaned up on every path.
+RunOutcome SynchroniseBySntp(RunSettings& settings, const char16_t* commandLine);
+// The daytime branch: the URL, the fetch, the answer's time and the clock.
+// The server text is rewritten in place to the URL that was fetched.
+RunOutcome SynchroniseByDaytime(RunSettings& settings, const char16_t* commandLine);
 
-// The entry point: "#CONFIG" edits the configuration and returns 0;
-// "#REGISTER" reads the settings, registers with the shell and returns 0;
-// anything else makes one synchronisation run and returns its code.
-int32_t HorolanEntry(void* instance, const char16_t* commandLine);
+// True only for a finite offset whose magnitude is below 3600 s: the clock
+// is corrected only by less than an hour either way.
+bool OffsetWithinLimit(double offsetSeconds);
 
-// The SNTP branch of the run: the exchange, the offset limit and the clock
-// correction, with the sockets started and cleaned up on every path.
-RunOutcome SynchroniseBySntp(const char16_t* commandLine);
+// Sets the clock to utc: 0, or the clock service's refusal (never 0: a
+// refusal without a reason counts as -1).
+ResultCode SetClockTo(const CalendarTime& utc);
 
-// The process exit status for a result code: its low 8 bits, except that a
-// failure whose low 8 bits are 0 exits with 1 (never reads as success).
-int ExitStatusForCode(int32_t code);
+// outcome.local from outcome.utc by the process's time zone (utc when that
+// cannot be done).
+void FillLocalTime(RunOutcome& outcome);

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "app/run_settings.h"
-#include "os/fake_clock.h"
-#include "os/registry_store.h"
-#include "sources/daytime_query.h"
+#include "app/sync_run.h"
+#include "os/registry/registry_store.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wide.h"
 #include "tests/tools/nist_daytime_server/fake_daytime_server.h"
@@ -37,16 +37,16 @@ void BM_QueryDaytimeOverHttp(benchmark::State& state) {
   os::SetRegistryStorePathForTests(dir.File("registry.db").c_str());
   CalendarTime start;
   start.year = 2024, start.month = 5, start.day = 6;
-  os::fake::Install(start);  // never the machine's clock
+  fake::Install(start);  // never the machine's clock
   std::u16string server = U16(Server().url());
   for (auto _ : state) {
-    ResetRunSettings();
-    TheRunSettings().server.assign(server.c_str());
-    RunOutcome outcome = QueryDaytimeOverHttp(u"");
+    RunSettings settings;
+    settings.server.assign(server.c_str());
+    RunOutcome outcome = SynchroniseByDaytime(settings, u"");
     if (outcome.code != 0) state.SkipWithError("the query failed");
     benchmark::DoNotOptimize(outcome);
   }
-  os::fake::Uninstall();
+  fake::Uninstall();
   os::SetRegistryStorePathForTests(nullptr);
 }
 

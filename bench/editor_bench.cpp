@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "os/window.h"
-#include "os/window_edit.h"
+#include "os/window/edit.h"
+#include "os/window/window.h"
 #include "tests/support/memory_screen.h"
 
 namespace {

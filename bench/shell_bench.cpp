@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include "app/result_report.h"
-#include "os/dialup.h"
-#include "os/registry_store.h"
+#include "os/dialup/dialup.h"
+#include "os/registry/registry_store.h"
 #include "platform/shell_registration.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "os/sockets.h"
+#include "os/net/sockets.h"
 #include "sources/sntp_client.h"
 #include "tests/tools/fake_sntp_server/fake_sntp_server.h"
 #include "timecore/ntp_timestamp.h"

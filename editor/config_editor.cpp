@@ -5,14 +5,14 @@
 #include <cstring>
 #include <new>
 
-#include "app/file_helpers.h"
-#include "os/file_write.h"
-#include "os/files.h"
-#include "os/last_error.h"
-#include "os/text.h"
-#include "os/wide_format.h"
-#include "os/window_edit.h"
-#include "os/window_gdi.h"
+#include "common/file_helpers.h"
+#include "os/base/last_error.h"
+#include "os/base/text.h"
+#include "os/base/wide_format.h"
+#include "os/fs/file_write.h"
+#include "os/fs/files.h"
+#include "os/window/edit.h"
+#include "os/window/gdi.h"
 #include "resources/menu.h"
 #include "resources/strings.h"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "os/window.h"
+#include "os/window/window.h"
 #include "platform/shell.h"
 
 // The one editor of the process.

@@ -6,9 +6,9 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/keyword_scanner.h"
 #include "app/run_settings.h"
-#include "os/text.h"
+#include "common/keyword_scanner.h"
+#include "os/base/text.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "os/window.h"
-#include "os/window_edit.h"
-#include "os/window_menu.h"
+#include "os/window/edit.h"
+#include "os/window/menu.h"
+#include "os/window/window.h"
 #include "tests/support/memory_screen.h"
 
 namespace {

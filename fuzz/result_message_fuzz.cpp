@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include "app/result_report.h"
-#include "os/terminal.h"
-#include "os/text.h"
+#include "os/base/text.h"
+#include "os/term/terminal.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 36) return 0;

@@ -1,7 +1,7 @@
 #include "platform/data_connection.h"
 
-#include "os/dialup.h"
-#include "os/dynlib.h"
+#include "os/base/dynlib.h"
+#include "os/dialup/dialup.h"
 
 namespace {
 

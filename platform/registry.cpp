@@ -3,8 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "os/registry_store.h"
-#include "os/text.h"
+#include "os/base/text.h"
+#include "os/registry/registry_store.h"
 
 namespace {
 

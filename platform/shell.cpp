@@ -6,10 +6,10 @@
 #include <cstring>
 #include <memory>
 
-#include "os/last_error.h"
-#include "os/terminal.h"
-#include "os/text.h"
-#include "os/wide_format.h"
+#include "os/base/last_error.h"
+#include "os/base/text.h"
+#include "os/base/wide_format.h"
+#include "os/term/terminal.h"
 #include "platform/registry.h"
 #include "platform/shell_registration.h"
 

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "os/window.h"
-#include "os/window_menu.h"
+#include "os/window/menu.h"
+#include "os/window/window.h"
 #include "platform/shell.h"
 #include "resources/menu.h"
 

@@ -5,26 +5,17 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/keyword_scanner.h"
-#include "app/run_settings.h"
-#include "os/clock.h"
-#include "os/last_error.h"
-#include "os/url_service.h"
-#include "os/wide_format.h"
+#include "common/keyword_scanner.h"
+#include "os/base/wide_format.h"
+#include "os/clock/clock.h"
+#include "os/net/url_service.h"
 #include "resources/strings.h"
 #include "sources/web_cache_purge.h"
 #include "timecore/calendar.h"
 
 namespace {
 
-// The answer buffer: at most 1022 bytes are read, so at least two zero bytes
-// always follow the answer.
-constexpr size_t kAnswerCapacity = 1024;
-constexpr uint32_t kAnswerReadBytes = 1022;
-// "Unknown answer from server": no usable time came back.
-constexpr ResultCode kUnknownAnswer = -1;
-// An answer that is not a NIST daytime line.
-constexpr ResultCode kNotNist = -3;
+constexpr uint32_t kAnswerReadBytes = kDaytimeAnswerCapacity - 2;
 // Health 2: known wrong by more than 5 s; 3: failure.
 constexpr int32_t kHealthWrong = 2;
 constexpr int32_t kHealthFailed = 3;
@@ -106,53 +97,30 @@ bool DaytimeCorrectionSeconds(uint32_t t0, uint32_t t1, float advanceMs, uint32_
   return true;
 }
 
-RunOutcome QueryDaytimeOverHttp(const char16_t* commandLine) {
-  RunOutcome outcome;
-  RunSettings& settings = TheRunSettings();
-  outcome.code = ChooseDaytimeUrl(commandLine, settings.server);
-  if (outcome.code != 0) return outcome;
-
+ResultCode FetchDaytimeAnswer(const char16_t* url, bool keepCache, DaytimeFetch& fetch) {
   ComUse com;
-  if (settings.keepCache != 1) PurgeWebCache(settings.server.c_str());
+  if (!keepCache) PurgeWebCache(url);
 
   StreamHolder holder;
-  int32_t opened = os::OpenBlockingUrlStream(settings.server.c_str(), &holder.stream);
-  uint32_t t0 = os::TickCountMs();
-  if (opened != 0) {
-    outcome.code = opened;
-    return outcome;
-  }
-  if (!holder.stream) {
-    outcome.code = kUnknownAnswer;
-    return outcome;
-  }
+  int32_t opened = os::OpenBlockingUrlStream(url, &holder.stream);
+  fetch.fetchedTick = os::TickCountMs();
+  if (opened != 0) return opened;
+  if (holder.stream) os::ReadUrlStream(holder.stream, fetch.answer, kAnswerReadBytes, &fetch.size);
+  return fetch.size == 0 ? kUnknownAnswer : 0;
+}
 
-  char answer[kAnswerCapacity] = {};
-  uint32_t placed = 0;
-  os::ReadUrlStream(holder.stream, answer, kAnswerReadBytes, &placed);
-  holder.Release();
-  if (placed == 0) {
-    outcome.code = kUnknownAnswer;
-    return outcome;
-  }
-
-  char16_t wideAnswer[kAnswerCapacity];
-  os::FormatWide(wideAnswer, kAnswerCapacity, u"%S", {static_cast<const char*>(answer)});
-  if (!FindNoCase(wideAnswer, u"NIST")) {
-    outcome.code = kNotNist;
-    return outcome;
-  }
+ResultCode DaytimeAnswerTime(const DaytimeFetch& fetch, const CalendarTime& deviceNow, uint32_t nowTick,
+                             CalendarTime& utc, uint64_t& count) {
+  char16_t wideAnswer[kDaytimeAnswerCapacity];
+  os::FormatWide(wideAnswer, kDaytimeAnswerCapacity, u"%S", {static_cast<const char*>(fetch.answer)});
+  if (!FindNoCase(wideAnswer, u"NIST")) return kNotNist;
 
   DaytimeAnswer fields;
-  bool scanned = ScanDaytimeAnswer(answer, fields);
+  bool scanned = ScanDaytimeAnswer(fetch.answer, fields);
   // A server that says its time is wrong or failed is not followed.
-  if (!scanned || fields.health == kHealthWrong || fields.health == kHealthFailed) {
-    outcome.code = kUnknownAnswer;
-    return outcome;
-  }
+  if (!scanned || fields.health == kHealthWrong || fields.health == kHealthFailed) return kUnknownAnswer;
 
-  CalendarTime utc;
-  os::ReadUtcClock(utc);  // keeps the device clock's own milliseconds
+  utc = deviceNow;  // keeps the device clock's own milliseconds
   if (fields.year < 100) fields.year += 2000;
   bool fits = FitsUnsigned16(fields.year) && FitsUnsigned16(fields.month) && FitsUnsigned16(fields.day) &&
               FitsUnsigned16(fields.hour) && FitsUnsigned16(fields.minute) && FitsUnsigned16(fields.second);
@@ -163,26 +131,12 @@ RunOutcome QueryDaytimeOverHttp(const char16_t* commandLine) {
   utc.minute = static_cast<uint16_t>(fields.minute);
   utc.second = static_cast<uint16_t>(fields.second);
   utc.dayOfWeek = static_cast<uint16_t>(DayOfWeek(fields.year, fields.month, fields.day));
-  uint64_t count = 0;
-  bool valid = fits && os::CalendarToCount(utc, count);
-
-  uint32_t t1 = os::TickCountMs();
+  count = 0;
   uint32_t correction = 0;
-  if (!valid || !DaytimeCorrectionSeconds(t0, t1, fields.advanceMs, correction) ||
-      !os::CountToCalendar(count + static_cast<uint64_t>(correction) * kCountPerSecond, utc)) {
-    // "NIST" but no time in it: the clock is never set from such an answer.
-    outcome.code = kUnknownAnswer;
-    return outcome;
-  }
+  // "NIST" but no time in it: the clock is never set from such an answer.
+  if (!fits || !os::CalendarToCount(utc, count) ||
+      !DaytimeCorrectionSeconds(fetch.fetchedTick, nowTick, fields.advanceMs, correction))
+    return kUnknownAnswer;
   count += static_cast<uint64_t>(correction) * kCountPerSecond;
-
-  bool set = settings.onlyShow != 0 || os::SetUtcClock(utc);
-  uint32_t refused = set ? 0 : os::GetLastError();
-  // A refusal without a reason still must not read as success.
-  outcome.code = set ? 0 : (refused ? static_cast<ResultCode>(refused) : kUnknownAnswer);
-  outcome.utc = utc;
-  uint64_t localCount = 0;
-  if (!os::UtcCountToLocalCount(count, localCount) || !os::CountToCalendar(localCount, outcome.local))
-    outcome.local = utc;
-  return outcome;
+  return os::CountToCalendar(count, utc) ? 0 : kUnknownAnswer;
 }

@@ -3,8 +3,8 @@
 // through the URL service, checked, parsed, corrected and set as the clock.
 #include <cstdint>
 
-#include "app/run_outcome.h"
-#include "os/text.h"
+#include "common/run_outcome.h"
+#include "os/base/text.h"
 
 // The eleven numbers of a NIST daytime line
 // "JJJJJ YR-MO-DA HH:MM:SS TT L H msADV UTC(NIST) *"; a field the scan does
@@ -23,10 +23,15 @@ struct DaytimeAnswer {
   float advanceMs = 0;
 };
 
-// Asks the daytime server of the settings (or of "#SERVER(" on the command
-// line) and sets the clock unless onlyShow. The server text is rewritten in
-// place to the URL that was fetched.
-RunOutcome QueryDaytimeOverHttp(const char16_t* commandLine);
+// The answer buffer: at most 1022 bytes are read, so at least two zero bytes
+// always follow the answer.
+constexpr size_t kDaytimeAnswerCapacity = 1024;
+
+struct DaytimeFetch {
+  char answer[kDaytimeAnswerCapacity] = {};
+  uint32_t size = 0;
+  uint32_t fetchedTick = 0;  // the tick count when the fetch returned
+};
 
 // The URL choice of the branch: "#SERVER(" of the command line, else the
 // server, else the built-in default URL; "http://" in front unless the text
@@ -34,6 +39,19 @@ RunOutcome QueryDaytimeOverHttp(const char16_t* commandLine);
 // exactly one colon. 0 with server rewritten, or 0x800C0002 with server left
 // as chosen when the URL would not fit it.
 ResultCode ChooseDaytimeUrl(const char16_t* commandLine, os::WideBuffer<260>& server);
+
+// Purges the host's copies from the web cache (unless keepCache), fetches
+// url and reads the answer. 0, the URL service's code, or -1 when the fetch
+// brought no bytes.
+ResultCode FetchDaytimeAnswer(const char16_t* url, bool keepCache, DaytimeFetch& fetch);
+
+// The UTC time of a fetched answer: its date and time with deviceNow's
+// milliseconds, plus the whole seconds from the fetch's tick to nowTick and
+// the announced advance. 0 with utc and count (its 100-ns count) filled; -3
+// for an answer without "NIST"; -1 for one without a usable time or whose
+// server reports itself wrong or failed.
+ResultCode DaytimeAnswerTime(const DaytimeFetch& fetch, const CalendarTime& deviceNow, uint32_t nowTick,
+                             CalendarTime& utc, uint64_t& count);
 
 // Scans the 8-bit answer. False when a number the scan reached does not fit
 // its field (the C scan would cut it silently into another value).

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <memory>
 
-#include "os/last_error.h"
-#include "os/text.h"
+#include "os/base/last_error.h"
+#include "os/base/text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 // not a real answer to our request.
 #include <cstdint>
 
-#include "os/sockets.h"
+#include "os/net/sockets.h"
 #include "timecore/ntp_timestamp.h"
 
 // The last-error value for an answer that fails the checks.

@@ -2,11 +2,11 @@
 
 #include <cstddef>
 
-#include "app/keyword_scanner.h"
-#include "os/directory.h"
-#include "os/files.h"
-#include "os/text.h"
-#include "os/wide_format.h"
+#include "common/keyword_scanner.h"
+#include "os/base/text.h"
+#include "os/base/wide_format.h"
+#include "os/fs/directory.h"
+#include "os/fs/files.h"
 #include "platform/registry.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "os/clock.h"
+#include "os/clock/clock.h"
 #include "timecore/calendar.h"
 
 namespace {
@@ -75,5 +75,3 @@ NtpTimestamp NtpTimestamp::FromNetworkOrder(const uint8_t* bytes) {
   out.fraction = word(bytes + 4);
   return out;
 }
-
-bool SetSystemClock(const NtpTimestamp& time) { return os::SetUtcClock(time.ToCalendar()); }

@@ -6,7 +6,7 @@
 // fraction scale 2^32 - 1; milliseconds become fractions on the scale 2^32.
 #include <cstdint>
 
-#include "os/calendar_time.h"
+#include "os/clock/clock.h"
 
 struct NtpTimestamp {
   uint32_t fraction = 0;
@@ -33,7 +33,3 @@ struct NtpTimestamp {
   }
   friend bool operator==(const NtpTimestamp& a, const NtpTimestamp& b) = default;
 };
-
-// Sets the system clock to the timestamp's calendar time. False when the
-// clock service refused; the last-error value then stays as it left it.
-bool SetSystemClock(const NtpTimestamp& time);

@@ -3,8 +3,8 @@
 #include <string>
 #include <sys/stat.h>
 
-#include "app/file_helpers.h"
 #include "app/run_settings.h"
+#include "common/file_helpers.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -18,9 +18,12 @@ RunSettings FromFile(const std::string& bytes, RunSettings start = {}) {
 
 std::string Server(const RunSettings& s) { return U8(s.server.c_str()); }
 
-using Field = int32_t RunSettings::*;
-constexpr Field kSilent = &RunSettings::silent, kMode = &RunSettings::mode, kOnlyShow = &RunSettings::onlyShow,
-                kConnect = &RunSettings::useConnection, kKeepCache = &RunSettings::keepCache;
+using Field = int32_t (*)(const RunSettings&);
+constexpr Field kSilent = [](const RunSettings& s) -> int32_t { return s.silent; };
+constexpr Field kMode = [](const RunSettings& s) -> int32_t { return s.mode; };
+constexpr Field kOnlyShow = [](const RunSettings& s) -> int32_t { return s.onlyShow; };
+constexpr Field kConnect = [](const RunSettings& s) -> int32_t { return s.useConnection; };
+constexpr Field kKeepCache = [](const RunSettings& s) -> int32_t { return s.keepCache; };
 
 }  // namespace
 
@@ -44,7 +47,7 @@ TEST(ConfigFile, KeywordsCommentsLineEndsAndLongLines) {
       {std::string(505, ' ') + "#SILENT", kSilent, 0},  // would end at 512
       {std::string(100000, 'x') + "\n#SNTP", kMode, Sntp},
   };
-  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(FromFile(cases[i].text).*cases[i].field, cases[i].want) << i;
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].field(FromFile(cases[i].text)), cases[i].want) << i;
 }
 
 TEST(ConfigFile, ServerLinesFollowTheModeWhenRead) {
@@ -110,7 +113,7 @@ TEST(ConfigPath, ExeBecomesTxtOtherwiseTxtIsAppended) {
   EXPECT_FALSE(MakeConfigPathFrom((u"/" + std::u16string(255, u'p')).c_str(), out, 260));
   EXPECT_EQ(out[0], 0);
   ASSERT_TRUE(MakeConfigPath(out));
-  EXPECT_NE(U8(out).find("test_app_settings.txt"), std::string::npos);
+  EXPECT_NE(U8(out).find("test_app.txt"), std::string::npos);
 }
 
 TEST(FileHelpers, ProbePathAndReadWholeFile) {

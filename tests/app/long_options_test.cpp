@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "app/entry_point.h"
 #include "app/long_options.h"
-#include "app/sync_run.h"
 
 namespace {
 TranslatedCommandLine Translate(std::vector<const char*> args) {

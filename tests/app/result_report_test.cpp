@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "app/result_report.h"
-#include "os/terminal.h"
+#include "os/term/terminal.h"
 #include "resources/strings.h"
 #include "tests/support/wide.h"
 
@@ -68,7 +68,7 @@ TEST(ResultReport, ShowPrintsCaptionAndTextWhenNotInteractive) {
   TheRunSettings().server.assign(u"http://alpha.beta:13");
   RunOutcome outcome;
   outcome.code = 11001;
-  ShowResultMessage(outcome);
+  ShowResultMessage(outcome, TheRunSettings());
   os::SetTerminalFdsForTests(-1, -1);
   ResetRunSettings();
   close(fds[1]);

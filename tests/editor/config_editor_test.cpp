@@ -11,10 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/file_helpers.h"
+#include "common/file_helpers.h"
 #include "editor/config_editor.h"
-#include "os/window_edit.h"
-#include "os/window_gdi.h"
+#include "os/window/edit.h"
+#include "os/window/gdi.h"
 #include "resources/menu.h"
 #include "resources/strings.h"
 #include "tests/support/memory_screen.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "os/dialup.h"
+#include "os/dialup/dialup.h"
 #include "platform/data_connection.h"
 #include "tests/support/temp_dir.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "os/registry_store.h"
+#include "os/registry/registry_store.h"
 #include "platform/registry.h"
 #include "tests/support/temp_dir.h"
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "os/last_error.h"
-#include "os/registry_store.h"
+#include "os/base/last_error.h"
+#include "os/registry/registry_store.h"
 #include "platform/registry.h"
 #include "platform/shell_registration.h"
 #include "tests/support/temp_dir.h"

@@ -14,12 +14,12 @@
 #include <tuple>
 
 #include "app/run_settings.h"
-#include "os/fake_clock.h"
-#include "os/registry_store.h"
-#include "os/url_service.h"
-#include "sources/daytime_query.h"
-#include "tests/sources/fetch_helper.h"
-#include "tests/sources/peer_process.h"
+#include "app/sync_run.h"
+#include "os/net/url_service.h"
+#include "os/registry/registry_store.h"
+#include "tests/os/net/fetch_helper.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/peer_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wide.h"
 #include "tests/tools/nist_daytime_server/fake_daytime_server.h"
@@ -54,17 +54,17 @@ class PeerTest : public ::testing::Test {
     setenv("XDG_CACHE_HOME", dir.File("cache").c_str(), 1);
     setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
     os::SetRegistryStorePathForTests(dir.File("registry.db").c_str());
-    ResetRunSettings();
-    os::fake::Install({2024, 5, 1, 6, 7, 8, 9, 0});
+    fake::Install({2024, 5, 1, 6, 7, 8, 9, 0});
   }
   void TearDown() override {
-    os::fake::Uninstall();
+    fake::Uninstall();
     os::SetRegistryStorePathForTests(nullptr);
     os::SetUrlTrustFileForTests(nullptr);
   }
   RunOutcome Query(const std::string& server) {
-    TheRunSettings().server.assign(U16(server).c_str());
-    return QueryDaytimeOverHttp(u"");
+    RunSettings settings;
+    settings.server.assign(U16(server).c_str());
+    return SynchroniseByDaytime(settings, u"");
   }
   // Skips without the program; otherwise starts it and waits until port takes connections.
   void StartPeer(const char* program, std::vector<std::string> arguments, uint16_t port) {
@@ -115,14 +115,14 @@ TEST_F(Lighttpd, ServesTheNistLineThatSetsTheClockAndAMissingFileIsNotFound) {
   EXPECT_EQ(fetched.code, 0);
   EXPECT_EQ(fetched.bytes, kLine);
   EXPECT_EQ(Query(base + "/nist.txt").code, 0);
-  ASSERT_EQ(os::fake::SetCount(), 1);
-  CalendarTime set = os::fake::LastSet();
+  ASSERT_EQ(fake::SetCount(), 1);
+  CalendarTime set = fake::LastSet();
   EXPECT_EQ(std::tie(set.year, set.month, set.day, set.hour, set.minute, set.second),
             std::make_tuple(2008, 11, 30, 12, 34, 56));
   EXPECT_TRUE(std::filesystem::exists(dir.File("cache/horolan/web/127.0.0.1[1]")));
   EXPECT_EQ(Fetch(base + "/missing.txt").code, os::kUrlNotFound);
   EXPECT_EQ(Query(base + "/missing.txt").code, os::kUrlNotFound);
-  EXPECT_EQ(os::fake::SetCount(), 1);
+  EXPECT_EQ(fake::SetCount(), 1);
 }
 
 TEST_F(Lighttpd, HttpsWorksAndAnUntrustedCertificateFails) {
@@ -154,7 +154,7 @@ TEST_F(PeerTest, XinetdsRealDaytimeLineIsNoNistAnswerEveryTime) {
     EXPECT_NE(fetched.bytes.find(':'), std::string::npos) << fetched.bytes;
     EXPECT_EQ(Query(url).code, -3);
   }
-  EXPECT_EQ(os::fake::SetCount(), 0);
+  EXPECT_EQ(fake::SetCount(), 0);
 }
 
 TEST_F(PeerTest, AnUnknownHostIsResourceNotFoundInAPrivateNetwork) {

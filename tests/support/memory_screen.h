@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "os/window.h"
-#include "os/window_screen.h"
+#include "os/window/internal/screen.h"
+#include "os/window/window.h"
 #include "tests/support/wide.h"
 
 struct MemoryScreen {

@@ -2,7 +2,7 @@
 // Test helpers for UTF-16 text: readable comparisons in gtest.
 #include <string>
 
-#include "os/text.h"
+#include "os/base/text.h"
 
 inline std::string U8(const char16_t* text) {
   std::string out(os::AnsiFromWide(text, os::WideLength(text), nullptr, 0) + 1, '\0');

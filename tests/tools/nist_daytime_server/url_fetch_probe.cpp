@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "os/text.h"
-#include "os/url_service.h"
+#include "os/base/text.h"
+#include "os/net/url_service.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -1,0 +1,51 @@
+#include "app/sync_run.h"
+
+#include <cmath>
+
+#include "app/result_report.h"
+#include "os/base/last_error.h"
+#include "os/clock/clock.h"
+#include "os/term/terminal.h"
+#include "platform/data_connection.h"
+#include "platform/registry.h"
+
+namespace {
+
+constexpr const char16_t* kResultKey = u"\\Software\\QV\\horol";
+constexpr const char16_t* kResultValue = u"LastResult";
+
+}  // namespace
+
+ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine) {
+  if (!settings.silent) os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId));
+  if (settings.useConnection) EstablishDataConnection();
+
+  RunOutcome outcome = settings.mode == Nist ? SynchroniseByDaytime(settings, commandLine)
+                                             : SynchroniseBySntp(settings, commandLine);
+
+  if (settings.useConnection) ReleaseDataConnection();
+  if (!settings.silent) {
+    os::SetCursor(nullptr);
+    ShowResultMessage(outcome, settings);
+  }
+  RegistryWriteDword(reg::kCurrentUser, kResultKey, kResultValue, static_cast<uint32_t>(outcome.code));
+  return outcome.code;
+}
+
+// A NaN fails the comparison and an infinity is not below the limit.
+bool OffsetWithinLimit(double offsetSeconds) { return std::fabs(offsetSeconds) < 3600.0; }
+
+ResultCode SetClockTo(const CalendarTime& utc) {
+  if (os::SetUtcClock(utc)) return 0;
+  uint32_t refused = os::GetLastError();
+  return refused ? static_cast<ResultCode>(refused) : kUnknownAnswer;
+}
+
+void FillLocalTime(RunOutcome& outcome) {
+  uint64_t count = 0;
+  uint64_t local = 0;
+  outcome.local = outcome.utc;
+  if (!os::CalendarToCount(outcome.utc, count)) return;
+  os::CountToCalendar(count, outcome.utc);  // normalised, day of the week included
+  if (os::UtcCountToLocalCount(count, local)) os::CountToCalendar(local, outcome.local);
+}

@@ -1,0 +1,249 @@
+#include "os/net/sockets.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "os/base/last_error.h"
+
+namespace os {
+
+namespace {
+
+std::atomic<int> startCount{0};
+
+int Fail(int error) {
+  SetSocketsErrorFromErrno(error);
+  return kSocketError;
+}
+
+int64_t MonotonicMs() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+uint32_t SetSocketsErrorFromErrno(int error) {
+  uint32_t code;
+  switch (error) {
+    case EINTR: code = wsa::kInterrupted; break;
+    case EBADF: code = wsa::kBadHandle; break;
+    case EACCES:
+    case EPERM: code = wsa::kAccessDenied; break;
+    case EFAULT: code = wsa::kBadAddress; break;
+    case EINVAL: code = wsa::kInvalidArgument; break;
+    case EMFILE:
+    case ENFILE: code = wsa::kTooManyOpen; break;
+    case EAGAIN: code = wsa::kWouldBlock; break;
+    case EINPROGRESS: code = 10036; break;
+    case EALREADY: code = 10037; break;
+    case ENOTSOCK: code = wsa::kNotASocket; break;
+    case EDESTADDRREQ: code = 10039; break;
+    case EMSGSIZE: code = wsa::kMessageTooLong; break;
+    case EPROTOTYPE: code = 10041; break;
+    case ENOPROTOOPT: code = 10042; break;
+    case EPROTONOSUPPORT: code = wsa::kProtocolNotSupported; break;
+    case ESOCKTNOSUPPORT: code = 10044; break;
+    case EOPNOTSUPP: code = 10045; break;
+    case EPFNOSUPPORT: code = 10046; break;
+    case EAFNOSUPPORT: code = wsa::kFamilyNotSupported; break;
+    case EADDRINUSE: code = wsa::kAddressInUse; break;
+    case EADDRNOTAVAIL: code = wsa::kAddressNotAvailable; break;
+    case ENETDOWN: code = wsa::kNetworkDown; break;
+    case ENETUNREACH: code = wsa::kNetworkUnreachable; break;
+    case ENETRESET: code = 10052; break;
+    case ECONNABORTED: code = wsa::kConnectionAborted; break;
+    case ECONNRESET: code = wsa::kConnectionReset; break;
+    case ENOBUFS:
+    case ENOMEM: code = wsa::kNoBuffers; break;
+    case EISCONN: code = 10056; break;
+    case ENOTCONN: code = wsa::kNotConnected; break;
+    case ESHUTDOWN: code = 10058; break;
+    case ETIMEDOUT: code = wsa::kTimedOut; break;
+    case ECONNREFUSED: code = wsa::kConnectionRefused; break;
+    case ELOOP: code = 10062; break;
+    case ENAMETOOLONG: code = 10063; break;
+    case EHOSTDOWN: code = 10064; break;
+    case EHOSTUNREACH: code = wsa::kHostUnreachable; break;
+    default: code = static_cast<uint32_t>(error); break;
+  }
+  SetLastError(code);
+  return code;
+}
+
+int StartSockets(uint16_t version, SocketsStartInfo* info) {
+  uint8_t major = static_cast<uint8_t>(version & 0xFF);
+  uint8_t minor = static_cast<uint8_t>(version >> 8);
+  if (major < 1 || (major == 1 && minor < 1)) {
+    // Returned and also left as the last-error value, where a caller looks.
+    SetLastError(wsa::kVersionNotSupported);
+    return static_cast<int>(wsa::kVersionNotSupported);
+  }
+  if (info) {
+    info->version = 0x0101;
+    info->highestVersion = 0x0101;
+  }
+  ++startCount;
+  return 0;
+}
+
+int StopSockets() {
+  int current = startCount.load();
+  while (current > 0 && !startCount.compare_exchange_weak(current, current - 1)) {
+  }
+  if (current <= 0) {
+    SetLastError(wsa::kNotInitialised);
+    return kSocketError;
+  }
+  return 0;
+}
+
+int SocketsStartCount() { return startCount.load(); }
+
+uint32_t SocketsLastError() { return GetLastError(); }
+
+SocketHandle OpenSocket(int family, int type, int protocol) {
+  if (family != kAddressFamilyIpv4) return Fail(EAFNOSUPPORT);
+  int systemType = type == kSocketTypeDatagram ? SOCK_DGRAM : type == 1 ? SOCK_STREAM : -1;
+  if (systemType < 0) return Fail(ESOCKTNOSUPPORT);
+  int s = socket(AF_INET, systemType | SOCK_CLOEXEC, protocol);
+  return s < 0 ? Fail(errno) : s;
+}
+
+int ConnectSocket(SocketHandle s, const SocketAddressIpv4& address) {
+  if (address.family != kAddressFamilyIpv4) return Fail(EAFNOSUPPORT);
+  struct sockaddr_in peer;
+  std::memset(&peer, 0, sizeof peer);
+  peer.sin_family = AF_INET;
+  peer.sin_port = address.port;
+  peer.sin_addr.s_addr = address.address;
+  int result;
+  do {
+    result = connect(s, reinterpret_cast<const struct sockaddr*>(&peer), sizeof peer);
+  } while (result != 0 && errno == EINTR);
+  return result == 0 ? 0 : Fail(errno);
+}
+
+int SendOnSocket(SocketHandle s, const void* data, int length, int flags) {
+  if (length < 0 || (length > 0 && !data)) return Fail(EINVAL);
+  ssize_t sent;
+  do {
+    sent = send(s, data, static_cast<size_t>(length), flags | MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  return sent < 0 ? Fail(errno) : static_cast<int>(sent);
+}
+
+int ReceiveFromSocket(SocketHandle s, void* buffer, int length, int flags) {
+  if (length < 0 || (length > 0 && !buffer)) return Fail(EINVAL);
+  ssize_t received;
+  do {
+    received = recv(s, buffer, static_cast<size_t>(length), flags);
+  } while (received < 0 && errno == EINTR);
+  return received < 0 ? Fail(errno) : static_cast<int>(received);
+}
+
+int SelectSockets(int, SocketSet* readSet, SocketSet* writeSet, SocketSet* exceptSet,
+                  const SocketWaitTime* waitTime) {
+  if (writeSet || exceptSet || !readSet || readSet->count < 0 || readSet->count > SocketSet::kCapacity)
+    return Fail(EINVAL);
+  if (waitTime && (waitTime->seconds < 0 || waitTime->microseconds < 0)) return Fail(EINVAL);
+  struct pollfd polled[SocketSet::kCapacity];
+  for (int i = 0; i < readSet->count; ++i) {
+    polled[i].fd = readSet->sockets[i];
+    polled[i].events = POLLIN;
+    polled[i].revents = 0;
+  }
+  // poll has no limit on descriptor numbers (select's fd_set has); a signal
+  // does not cut the wait short.
+  int64_t limit = waitTime ? int64_t{waitTime->seconds} * 1000 + (waitTime->microseconds + 999) / 1000 : -1;
+  int64_t deadline = limit >= 0 ? MonotonicMs() + limit : 0;
+  int ready;
+  for (;;) {
+    int64_t left = limit < 0 ? -1 : deadline - MonotonicMs();
+    if (limit >= 0 && left < 0) left = 0;
+    int slice = left > 1000000 ? 1000000 : static_cast<int>(left);
+    ready = poll(polled, static_cast<nfds_t>(readSet->count), slice);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return Fail(errno);
+    if (ready == 0 && limit >= 0 && deadline - MonotonicMs() > 0) continue;
+    break;
+  }
+  int kept = 0;
+  for (int i = 0; i < readSet->count; ++i) {
+    if (polled[i].revents & POLLNVAL) return Fail(ENOTSOCK);
+    if (polled[i].revents & (POLLIN | POLLERR | POLLHUP)) readSet->sockets[kept++] = readSet->sockets[i];
+  }
+  readSet->count = kept;
+  return kept;
+}
+
+int CloseSocket(SocketHandle s) {
+  if (s < 0) return Fail(ENOTSOCK);
+  // The descriptor is released even when close reports EINTR: never retry.
+  return close(s) == 0 || errno == EINTR ? 0 : Fail(errno);
+}
+
+uint32_t ParseDottedAddress(const char* text) {
+  if (!text || !*text) return kNoAddress;
+  for (const char* p = text; *p; ++p) {
+    char c = *p;
+    bool allowed = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == 'x' ||
+                   c == 'X' || c == '.';
+    if (!allowed) return kNoAddress;
+  }
+  struct in_addr parsed;
+  if (inet_aton(text, &parsed) == 0) return kNoAddress;
+  return parsed.s_addr;
+}
+
+const HostEntry* LookUpHost(const char* name) {
+  thread_local HostEntry entry;
+  if (!name || !*name) {
+    SetLastError(wsa::kHostNotFound);
+    return nullptr;
+  }
+  struct addrinfo hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  struct addrinfo* found = nullptr;
+  int result = getaddrinfo(name, nullptr, &hints, &found);
+  if (result != 0) {
+    switch (result) {
+      case EAI_AGAIN: SetLastError(wsa::kTryAgain); break;
+      case EAI_FAIL: SetLastError(wsa::kNoRecovery); break;
+      case EAI_NODATA: SetLastError(wsa::kNoData); break;
+      case EAI_MEMORY: SetLastError(wsa::kNoBuffers); break;
+      case EAI_SYSTEM: SetSocketsErrorFromErrno(errno); break;
+      default: SetLastError(wsa::kHostNotFound); break;
+    }
+    return nullptr;
+  }
+  entry = HostEntry{};
+  for (struct addrinfo* a = found; a && entry.addressCount < HostEntry::kCapacity; a = a->ai_next) {
+    if (a->ai_family != AF_INET || a->ai_addrlen < sizeof(struct sockaddr_in)) continue;
+    entry.addresses[entry.addressCount++] = reinterpret_cast<const struct sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
+  }
+  freeaddrinfo(found);
+  if (entry.addressCount == 0) {
+    SetLastError(wsa::kNoData);
+    return nullptr;
+  }
+  return &entry;
+}
+
+uint16_t HostToNetworkShort(uint16_t value) { return htons(value); }
+uint32_t HostToNetworkLong(uint32_t value) { return htonl(value); }
+uint32_t NetworkToHostLong(uint32_t value) { return ntohl(value); }
+
+}  // namespace os

@@ -1,0 +1,65 @@
+#pragma once
+// The URL service: COM start and end, one blocking fetch of a URL into a
+// stream, the stream's Read and Release. The transfer itself lives in the
+// loadable module libhorolan_url.so (libcurl), loaded on first fetch, so a
+// run that never fetches a URL never loads libcurl.
+//
+// Every fetch leaves a copy in the web cache folder (the registry's "Cache"
+// value), named after the URL's host; a copy answers a later fetch only while
+// the server's own Cache-Control max-age or Expires says it is fresh.
+#include <cstddef>
+#include <cstdint>
+
+#include "os/net/url/url_module.h"
+
+namespace os {
+
+// The URL service's result codes.
+constexpr int32_t kUrlOk = 0;
+constexpr int32_t kUrlSyntaxError = static_cast<int32_t>(0x800C0002);     // unparsable or too long
+constexpr int32_t kUrlCannotConnect = static_cast<int32_t>(0x800C0004);   // refused or unreachable
+constexpr int32_t kUrlNotFound = static_cast<int32_t>(0x800C0005);        // host unknown, HTTP 404 or 410
+constexpr int32_t kUrlDownloadFailure = static_cast<int32_t>(0x800C0008); // any other failure
+constexpr int32_t kUrlTimeout = static_cast<int32_t>(0x800C000B);         // connect or transfer time-out
+constexpr int32_t kUrlUnknownProtocol = static_cast<int32_t>(0x800C000D); // scheme not http or https
+
+// The longest URL the service takes, in UTF-16 units without the terminator.
+constexpr size_t kUrlMaxLength = 2083;
+
+// COM start for the calling thread: 0 the first time, 1 when it is already
+// started (each start wants its own end). Cheap: nothing is loaded.
+int32_t ComStart();
+// Ends one start of the calling thread; an end without a start does nothing.
+void ComEnd();
+
+// What a successful fetch hands out: the whole resource, read from the front.
+struct UrlStream;
+
+// Fetches url and blocks until the whole resource has arrived or the fetch
+// failed (connect time-out 30 s, whole fetch 60 s). Returns 0 with *stream
+// set, or a result code above with *stream null; the code is also the
+// last-error value.
+int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream);
+// Copies at most count bytes from the current position into buffer and
+// places the number copied in *placed (may be null). 0 when count bytes were
+// copied, 1 when fewer (the end was reached).
+int32_t ReadUrlStream(UrlStream* stream, void* buffer, uint32_t count, uint32_t* placed);
+// Gives the stream back.
+void ReleaseUrlStream(UrlStream* stream);
+
+// The transfer behind OpenBlockingUrlStream: the URL module unless a test put
+// its own in (null puts the module back). The product never does.
+struct UrlTransfer {
+  HorolanUrlFetchFn fetch;
+  HorolanUrlFreeFn free;
+};
+void UseUrlTransfer(const UrlTransfer* transfer);
+
+// Test-only: the connect and whole-fetch limits in milliseconds (0 restores
+// the defaults), so that time-out cases run in about a second.
+void SetUrlWaitsForTests(uint32_t connectMs, uint32_t totalMs);
+// Test-only: trust the certificates of this PEM file instead of the system's
+// (null restores the system's).
+void SetUrlTrustFileForTests(const char* pemPath);
+
+}  // namespace os

@@ -1,0 +1,48 @@
+#include "tests/support/fake_url_service.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "os/net/url_service.h"
+
+namespace fake_url {
+
+namespace {
+
+std::function<Answer(const std::string&)>& Fetcher() {
+  static std::function<Answer(const std::string&)> fetch;
+  return fetch;
+}
+
+int32_t Fetch(const HorolanUrlRequest* request, HorolanUrlResult* result) {
+  Answer answer = Fetcher()(request->url ? request->url : "");
+  *result = HorolanUrlResult{};
+  result->code = answer.code;
+  if (answer.code == 0 && !answer.bytes.empty()) {
+    result->body = static_cast<unsigned char*>(std::malloc(answer.bytes.size()));
+    std::memcpy(result->body, answer.bytes.data(), answer.bytes.size());
+    result->bodySize = answer.bytes.size();
+  }
+  return answer.code;
+}
+
+void Free(HorolanUrlResult* result) {
+  std::free(result->body);
+  result->body = nullptr;
+}
+
+constexpr os::UrlTransfer kTransfer = {Fetch, Free};
+
+}  // namespace
+
+void Install(std::function<Answer(const std::string& url)> fetch) {
+  Fetcher() = std::move(fetch);
+  os::UseUrlTransfer(&kTransfer);
+}
+
+void Uninstall() {
+  os::UseUrlTransfer(nullptr);
+  Fetcher() = nullptr;
+}
+
+}  // namespace fake_url
