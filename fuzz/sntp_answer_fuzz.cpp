@@ -10,7 +10,7 @@
 #include <cstring>
 #include <limits>
 
-#include "app/offset_limit.h"
+#include "app/sync_run.h"
 #include "sources/sntp_client.h"
 #include "timecore/calendar.h"
 #include "timecore/ntp_timestamp.h"
