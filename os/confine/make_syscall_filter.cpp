@@ -1,0 +1,62 @@
+// Build tool: compiles the confined run's allow-list (syscall_allow_list.cpp)
+// to BPF with libseccomp and writes it as a C++ header of ready programs.
+//   make_syscall_filter OUTPUT.h
+#include <cstdio>
+#include <linux/filter.h>
+#include <vector>
+
+#include "os/confine/syscall_allow_list.h"
+
+namespace {
+
+using os::confine::FilterKind;
+
+// The BPF program of one filter, or nothing when libseccomp fails.
+std::vector<sock_filter> Compile(FilterKind kind) {
+  std::vector<sock_filter> program;
+  scmp_filter_ctx ctx = os::confine::MakeFilter(kind);
+  FILE* bytes = tmpfile();
+  if (ctx && bytes && seccomp_export_bpf(ctx, fileno(bytes)) == 0) {
+    rewind(bytes);
+    sock_filter instruction;
+    while (fread(&instruction, sizeof instruction, 1, bytes) == 1) program.push_back(instruction);
+  }
+  if (bytes) fclose(bytes);
+  if (ctx) seccomp_release(ctx);
+  return program;
+}
+
+bool Write(FILE* out, const char* name, const std::vector<sock_filter>& program) {
+  if (program.empty()) return false;
+  fprintf(out, "inline constexpr sock_filter %s[] = {\n", name);
+  for (const sock_filter& i : program)
+    fprintf(out, "    {0x%04x, %u, %u, 0x%08x},\n", i.code, i.jt, i.jf, static_cast<unsigned>(i.k));
+  fprintf(out, "};\n");
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: make_syscall_filter OUTPUT.h\n");
+    return 2;
+  }
+  FILE* out = fopen(argv[1], "w");
+  if (!out) {
+    perror(argv[1]);
+    return 1;
+  }
+  fprintf(out, "// Generated from os/confine/syscall_allow_list.cpp by make_syscall_filter.\n#pragma once\n");
+  fprintf(out, "#include <linux/filter.h>\n\nnamespace os::confine::bpf {\n\n");
+  bool ok = Write(out, "kRun", Compile(FilterKind::Run)) && Write(out, "kHangUp", Compile(FilterKind::HangUp)) &&
+            Write(out, "kNoSignals", Compile(FilterKind::NoSignals));
+  fprintf(out, "\n}  // namespace os::confine::bpf\n");
+  ok = fclose(out) == 0 && ok;
+  if (!ok) {
+    fprintf(stderr, "make_syscall_filter: libseccomp could not compile the filters\n");
+    remove(argv[1]);
+    return 1;
+  }
+  return 0;
+}
