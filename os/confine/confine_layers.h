@@ -1,5 +1,6 @@
 #pragma once
 // The layers ConfineRun puts in place, one file each.
+#include <cstddef>
 #include <cstdint>
 
 #include "os/confine/confine.h"
@@ -19,11 +20,15 @@ struct FileRules {
 
 // The kernel's Landlock ABI version; 0 without Landlock.
 int FileAccessAbi();
-// False (errno set) when the kernel has no Landlock or the ruleset cannot be
-// made; a path that cannot be opened is left out.
-bool GatherFileRules(const ConfinePlan& plan, FileRules& rules);
+// The file rights an ABI version knows, and the size of its ruleset record.
+uint64_t HandledRights(int abi);
+size_t RulesetSize(int abi);
+// The plan's rules, gathered while every path may still be opened. Without
+// Landlock nothing is gathered (abi 0); a path that cannot be opened is left
+// out.
+void GatherFileRules(const ConfinePlan& plan, FileRules& rules);
 // Needs no-new-privileges (or CAP_SYS_ADMIN). False with errno set.
-bool RestrictFileAccess(FileRules& rules);
+bool RestrictFileAccess(const FileRules& rules);
 
 // Seccomp: the run's allow-list, every other call EPERM. False with errno set.
 bool LoadSystemCallFilter(const ConfinePlan& plan);

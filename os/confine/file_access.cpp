@@ -2,13 +2,12 @@
 // library has no wrappers). Every right the kernel knows is handled, so what
 // no rule grants is denied; rights of newer ABIs are masked off on older
 // kernels.
-#include <cerrno>
-#include <climits>
+#include <algorithm>
 #include <cstddef>
-#include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <linux/landlock.h>
-#include <string_view>
+#include <string>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -60,122 +59,92 @@ constexpr SystemPath kSystemPaths[] = {
 };
 constexpr SystemPath kTerminalPaths[] = {{"/dev/tty", kTerminal}, {"/dev/pts", kTerminal}};
 
-uint64_t HandledRights(int abi) {
-  uint64_t rights = (LANDLOCK_ACCESS_FS_MAKE_SYM << 1) - 1;  // ABI 1
-  if (abi >= 2) rights |= LANDLOCK_ACCESS_FS_REFER;
-  if (abi >= 3) rights |= kTruncate;
-  if (abi >= 5) rights |= kIoctlDev;
-  return rights;
-}
+// The file rights each ABI version added; every one the kernel knows is
+// handled. Version 4 added network ports, left alone: a run connects to any.
+constexpr uint64_t kRightsAddedBy[] = {0, (LANDLOCK_ACCESS_FS_MAKE_SYM << 1) - 1, LANDLOCK_ACCESS_FS_REFER, kTruncate,
+                                       0, kIoctlDev};
 
-size_t AttrSize(int abi) {
-  if (abi >= 6) return sizeof(RulesetAttr);
-  if (abi >= 4) return offsetof(RulesetAttr, scoped);
-  return offsetof(RulesetAttr, handledAccessNet);
-}
+// A path opened only to name it in a rule, closed on every path. A path that
+// cannot be opened gives -1, which the kernel refuses as a rule.
+struct PathHandle {
+  int fd;
+  PathHandle(const char* path, int flags) : fd(open(path, O_PATH | O_CLOEXEC | flags)) {}
+  ~PathHandle() { close(fd); }
+  PathHandle(const PathHandle&) = delete;
+  PathHandle& operator=(const PathHandle&) = delete;
+};
 
-// Adds a rule for what fd names. Folder rights on a file are refused
-// (EINVAL): the file then gets the rights files have.
-void AddRule(int rulesetFd, int fd, uint64_t access, uint64_t handled) {
+// Adds a rule for what fd names. Folder rights on a file are refused: a file
+// gets the rights files have.
+void AddRule(int rulesetFd, int fd, uint64_t access) {
   struct landlock_path_beneath_attr rule = {};
   rule.parent_fd = fd;
-  rule.allowed_access = access & handled;
-  if (syscall(SYS_landlock_add_rule, rulesetFd, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0 || errno != EINVAL) return;
-  rule.allowed_access &= kFileRights;
-  if (rule.allowed_access) syscall(SYS_landlock_add_rule, rulesetFd, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
+  rule.allowed_access = access;
+  if (syscall(SYS_landlock_add_rule, rulesetFd, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0) return;
+  rule.allowed_access = access & kFileRights;
+  syscall(SYS_landlock_add_rule, rulesetFd, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
 }
 
-void AddPath(int rulesetFd, const char* path, uint64_t access, uint64_t handled) {
+void AddPath(int rulesetFd, const char* path, uint64_t access) {
   if (!path || path[0] != '/') return;
-  int fd = open(path, O_PATH | O_CLOEXEC);
-  if (fd < 0) return;
-  AddRule(rulesetFd, fd, access, handled);
-  close(fd);
+  PathHandle handle(path, 0);
+  AddRule(rulesetFd, handle.fd, access);
 }
 
-// Makes the folder and any missing folder above it, mode 0700.
-void MakeFolders(const char* folder) {
-  char path[PATH_MAX];
-  std::string_view whole(folder);
-  if (whole.size() >= sizeof path) return;
-  for (size_t slash = whole.find('/', 1);; slash = whole.find('/', slash + 1)) {
-    std::string_view part = whole.substr(0, slash);
-    memcpy(path, part.data(), part.size());
-    path[part.size()] = 0;
-    if (mkdir(path, 0700) != 0 && errno != EEXIST) return;
-    if (slash == std::string_view::npos) return;
-  }
-}
-
-// A folder the run writes in: absolute, reached without a final symbolic
-// link, and never the root folder itself (however it is spelled).
-void AddWritableFolder(int rulesetFd, const char* folder, uint64_t handled) {
+// A folder the run writes in: absolute, made when missing (mode 0700, as the
+// run makes it), reached without a final symbolic link, and never the root
+// folder itself, however it is spelled.
+void AddWritableFolder(int rulesetFd, const char* folder, uint64_t access) {
   if (!folder || folder[0] != '/') return;
-  int fd = open(folder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) {
-    MakeFolders(folder);
-    fd = open(folder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  }
-  if (fd < 0) return;
+  std::error_code ignored;
+  mode_t mask = umask(077);
+  std::filesystem::create_directories(folder, ignored);
+  umask(mask);
+  PathHandle handle(folder, O_DIRECTORY | O_NOFOLLOW);
   struct stat info, root;
-  if (fstat(fd, &info) == 0 && stat("/", &root) == 0 && (info.st_dev != root.st_dev || info.st_ino != root.st_ino))
-    AddRule(rulesetFd, fd, kWriteFolder, handled);
-  close(fd);
-}
-
-// The folder of the running executable: its modules lie there.
-void AddExecutableFolder(int rulesetFd, uint64_t handled) {
-  char path[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return;
-  size_t slash = std::string_view(path, static_cast<size_t>(n)).rfind('/');
-  if (slash == std::string_view::npos) return;
-  path[slash == 0 ? 1 : slash] = 0;
-  AddPath(rulesetFd, path, kRead, handled);
+  if (fstat(handle.fd, &info) == 0 && stat("/", &root) == 0 && (info.st_dev != root.st_dev || info.st_ino != root.st_ino))
+    AddRule(rulesetFd, handle.fd, access);
 }
 
 }  // namespace
 
-FileRules::~FileRules() {
-  if (fd >= 0) close(fd);
+uint64_t HandledRights(int abi) {
+  uint64_t rights = 0;
+  for (int version = 1; version <= std::min(abi, 5); ++version) rights |= kRightsAddedBy[version];
+  return rights;
 }
+
+size_t RulesetSize(int abi) {
+  return abi >= 6 ? sizeof(RulesetAttr) : abi >= 4 ? offsetof(RulesetAttr, scoped) : offsetof(RulesetAttr, handledAccessNet);
+}
+
+FileRules::~FileRules() { close(fd); }
 
 int FileAccessAbi() {
-  long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
-  return abi > 0 ? static_cast<int>(abi) : 0;
+  return static_cast<int>(std::max(syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION), 0L));
 }
 
-bool GatherFileRules(const ConfinePlan& plan, FileRules& rules) {
-  int abi = FileAccessAbi();
-  if (abi == 0) {
-    errno = ENOSYS;
-    return false;
-  }
+void GatherFileRules(const ConfinePlan& plan, FileRules& rules) {
+  rules.abi = FileAccessAbi();
+  if (!rules.abi) return;
   RulesetAttr attr = {};
-  attr.handledAccessFs = HandledRights(abi);
-  // Abstract Unix sockets reach outside any folder rule; signals to other
+  attr.handledAccessFs = HandledRights(rules.abi);
+  // Abstract Unix sockets reach past every folder rule; signals to other
   // processes are left to the system-call filter while links are hung up.
   attr.scoped = kScopeAbstractUnixSocket | (plan.hangUpLinks ? 0 : kScopeSignal);
-  long fd = syscall(SYS_landlock_create_ruleset, &attr, AttrSize(abi), 0);
-  if (fd < 0) return false;
-  rules.fd = static_cast<int>(fd);
-  rules.abi = abi;
+  rules.fd = static_cast<int>(syscall(SYS_landlock_create_ruleset, &attr, RulesetSize(rules.abi), 0));
   uint64_t handled = attr.handledAccessFs;
-  for (const SystemPath& system : kSystemPaths) AddPath(rules.fd, system.path, system.access, handled);
+  for (const SystemPath& system : kSystemPaths) AddPath(rules.fd, system.path, system.access & handled);
   if (plan.terminal)
-    for (const SystemPath& terminal : kTerminalPaths) AddPath(rules.fd, terminal.path, terminal.access, handled);
-  AddExecutableFolder(rules.fd, handled);
-  for (const char* path : plan.readablePaths) AddPath(rules.fd, path, kRead, handled);
-  for (const char* folder : plan.writableFolders) AddWritableFolder(rules.fd, folder, handled);
-  return true;
+    for (const SystemPath& terminal : kTerminalPaths) AddPath(rules.fd, terminal.path, terminal.access & handled);
+  // The executable's folder: its modules lie there.
+  std::error_code ignored;
+  std::string executable = std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
+  AddPath(rules.fd, executable.c_str(), kRead);
+  for (const char* path : plan.readablePaths) AddPath(rules.fd, path, kRead);
+  for (const char* folder : plan.writableFolders) AddWritableFolder(rules.fd, folder, kWriteFolder & handled);
 }
 
-bool RestrictFileAccess(FileRules& rules) {
-  if (rules.fd < 0) {
-    errno = EBADF;
-    return false;
-  }
-  return syscall(SYS_landlock_restrict_self, rules.fd, 0) == 0;
-}
+bool RestrictFileAccess(const FileRules& rules) { return syscall(SYS_landlock_restrict_self, rules.fd, 0) == 0; }
 
 }  // namespace os::confine

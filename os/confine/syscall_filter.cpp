@@ -19,18 +19,17 @@ constexpr size_t kMaxInstructions = 1024;
 
 template <size_t N>
 bool Load(const sock_filter (&program)[N]) {
+  static_assert(N > 0, "libseccomp could not compile the filter");
   static_assert(N <= kMaxInstructions, "the filter outgrew its buffer");
   sock_filter copy[kMaxInstructions];
   auto pid = static_cast<uint32_t>(getpid());
   for (size_t i = 0; i < N; ++i) {
     copy[i] = program[i];
-    if (copy[i].code == (BPF_JMP | BPF_JEQ | BPF_K) && copy[i].k == kProcessIdSlot) copy[i].k = pid;
+    if (copy[i].k == kProcessIdSlot) copy[i].k = pid;
   }
   sock_fprog filter = {static_cast<unsigned short>(N), copy};
   // Threads a library started before are bound too.
-  long result = syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &filter);
-  if (result > 0) errno = ESRCH;  // a thread that could not be synchronised
-  return result == 0;
+  return syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &filter) == 0;
 }
 
 }  // namespace

@@ -143,6 +143,11 @@ TEST(Confine, DeniesWhatARunNeverDoes) {
       {"bind", EPERM, [&] { return bind(socket(AF_INET, SOCK_DGRAM, 0), reinterpret_cast<sockaddr*>(&any), sizeof any); }},
       {"typing into the terminal", EPERM, [] { return ioctl(0, TIOCSTI, "x"); }},
       {"changing a limit", EPERM, [&] { return setrlimit(RLIMIT_NOFILE, &files); }},
+      {"confining again, looser", EPERM, [] {
+         os::Confinement again = os::ConfineRun({});
+         errno = static_cast<int>(again.error);
+         return again.capabilities || again.noNewPrivileges || again.systemCallFilter || again.fileAccessAbi ? 0l : -1l;
+       }},
       {"writable code", EPERM, [] {
          return mmap(nullptr, 4096, PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) == MAP_FAILED ? -1l : 0l;
        }},
@@ -174,7 +179,7 @@ TEST(Confine, DoesWhatARunNeeds) {
     if (write(file, "z", 1) != 1 || fsync(file) || close(file) || rename(dir.File("new").c_str(), dir.File("old").c_str()))
       return 3;
     timespec now;
-    if (std::ifstream("/etc/hosts").get() == EOF || clock_gettime(CLOCK_REALTIME, &now)) return 4;
+    if (std::ifstream("/etc/hosts").get() == EOF || clock_gettime(CLOCK_REALTIME, &now) || raise(0)) return 4;
     os::RegistryKey key;  // SQLite: locks, shared memory, journal
     uint32_t value = 7;
     if (os::CreateRegistryKey(os::kRegistryCurrentUser, u"Software\\QV\\horol", key, nullptr) ||
@@ -187,6 +192,15 @@ TEST(Confine, DoesWhatARunNeeds) {
   os::SetRegistryStorePathForTests(nullptr);
   close(receiver);
   close(listener);
+}
+
+TEST(Confine, HandlesEveryFileRightTheKernelsVersionKnows) {
+  // Version 1: execute .. make symlink; 2 refer; 3 truncate; 5 device ioctl.
+  // The ruleset record grows by network rights (4) and scopes (6).
+  const std::pair<uint64_t, size_t> byVersion[] = {{0, 8},      {0x1FFF, 8},  {0x3FFF, 8},  {0x7FFF, 8},
+                                                   {0x7FFF, 16}, {0xFFFF, 16}, {0xFFFF, 24}, {0xFFFF, 24}};
+  for (int abi = 0; abi < 8; ++abi)
+    EXPECT_EQ(std::make_pair(os::confine::HandledRights(abi), os::confine::RulesetSize(abi)), byVersion[abi]) << abi;
 }
 
 TEST(Confine, WritesOnlyInTheGrantedFoldersAndReadsOnlyWhatARunReads) {
