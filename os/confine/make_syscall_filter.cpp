@@ -1,8 +1,11 @@
 // Build tool: compiles the confined run's allow-list (syscall_allow_list.cpp)
 // to BPF with libseccomp and writes it as a C++ header of ready programs.
 //   make_syscall_filter OUTPUT.h
+#include <algorithm>
 #include <cstdio>
 #include <linux/filter.h>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 #include "os/confine/syscall_allow_list.h"
@@ -11,18 +14,15 @@ namespace {
 
 using os::confine::FilterKind;
 
-// The BPF program of one filter, or nothing when libseccomp fails.
+// The BPF program of one filter; empty when libseccomp fails.
 std::vector<sock_filter> Compile(FilterKind kind) {
-  std::vector<sock_filter> program;
   scmp_filter_ctx ctx = os::confine::MakeFilter(kind);
-  FILE* bytes = tmpfile();
-  if (ctx && bytes && seccomp_export_bpf(ctx, fileno(bytes)) == 0) {
-    rewind(bytes);
-    sock_filter instruction;
-    while (fread(&instruction, sizeof instruction, 1, bytes) == 1) program.push_back(instruction);
-  }
-  if (bytes) fclose(bytes);
-  if (ctx) seccomp_release(ctx);
+  int fd = memfd_create("filter", MFD_CLOEXEC);
+  seccomp_export_bpf(ctx, fd);
+  std::vector<sock_filter> program(static_cast<size_t>(std::max<off_t>(lseek(fd, 0, SEEK_END), 0)) / sizeof(sock_filter));
+  (void)!pread(fd, program.data(), program.size() * sizeof(sock_filter), 0);
+  close(fd);
+  seccomp_release(ctx);
   return program;
 }
 
