@@ -4,7 +4,8 @@
 // gives up, for good, everything it does not need:
 //  - capabilities: only CAP_SYS_TIME stays effective and permitted (CAP_KILL
 //    too while dial-up links are hung up); the inheritable and ambient sets
-//    are emptied and the bounding set keeps nothing more; no new privileges;
+//    are emptied; no new privileges (the bounding set is left as it is: with
+//    execve denied it can grant nothing);
 //  - system calls: an allow-list of what a run makes; every other call fails
 //    with EPERM (clone3 with ENOSYS, so that threads are made by clone, whose
 //    flags the list can check);
@@ -30,9 +31,9 @@ struct ConfinePlan {
   // granted. Unused entries are null.
   const char* writableFolders[kMaxWritable] = {};
   // Absolute files and folders the run reads besides the system's (/etc,
-  // /usr, /lib*, /proc/self, /dev/null, /dev/urandom) and the executable's
-  // folder: the configuration file, trust files, the dial-up folder and
-  // /proc for hanging up links. Missing ones are left out.
+  // /usr, /lib, /proc/self, /dev/null, /dev/urandom) and the executable's
+  // folder (its modules): trust files named outside those, the dial-up
+  // folder and /proc for hanging up links. Missing ones are left out.
   const char* readablePaths[kMaxReadable] = {};
   // The message box: the terminal (/dev/tty, /dev/pts/*) may be opened for
   // reading, writing and terminal control.
