@@ -15,13 +15,11 @@ namespace os::confine {
 
 namespace {
 
-constexpr size_t kMaxInstructions = 1024;
-
 template <size_t N>
 bool Load(const sock_filter (&program)[N]) {
   static_assert(N > 0, "libseccomp could not compile the filter");
-  static_assert(N <= kMaxInstructions, "the filter outgrew its buffer");
-  sock_filter copy[kMaxInstructions];
+  static_assert(N <= BPF_MAXINSNS, "the filter outgrew what the kernel loads");
+  sock_filter copy[N];
   auto pid = static_cast<uint32_t>(getpid());
   for (size_t i = 0; i < N; ++i) {
     copy[i] = program[i];
