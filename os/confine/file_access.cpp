@@ -91,18 +91,16 @@ void AddPath(int rulesetFd, const char* path, uint64_t access) {
   AddRule(rulesetFd, handle.fd, access);
 }
 
-// A folder the run writes in: absolute, made when missing (mode 0700, as the
-// run makes it), reached without a final symbolic link, and never the root
-// folder itself, however it is spelled.
-void AddWritableFolder(int rulesetFd, const char* folder, uint64_t access) {
+// A folder the run writes in: absolute, made when missing, reached without a
+// final symbolic link, and never the root folder itself, however it is
+// spelled.
+void AddWritableFolder(int rulesetFd, const char* folder, uint64_t access, const struct stat& root) {
   if (!folder || folder[0] != '/') return;
   std::error_code ignored;
-  mode_t mask = umask(077);
   std::filesystem::create_directories(folder, ignored);
-  umask(mask);
   PathHandle handle(folder, O_DIRECTORY | O_NOFOLLOW);
-  struct stat info, root;
-  if (fstat(handle.fd, &info) == 0 && stat("/", &root) == 0 && (info.st_dev != root.st_dev || info.st_ino != root.st_ino))
+  struct stat info;
+  if (fstat(handle.fd, &info) == 0 && (info.st_dev != root.st_dev || info.st_ino != root.st_ino))
     AddRule(rulesetFd, handle.fd, access);
 }
 
@@ -142,7 +140,11 @@ void GatherFileRules(const ConfinePlan& plan, FileRules& rules) {
   std::string executable = std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
   AddPath(rules.fd, executable.c_str(), kRead);
   for (const char* path : plan.readablePaths) AddPath(rules.fd, path, kRead);
-  for (const char* folder : plan.writableFolders) AddWritableFolder(rules.fd, folder, kWriteFolder & handled);
+  struct stat root = {};
+  stat("/", &root);
+  mode_t mask = umask(077);  // missing folders are made 0700, as the run makes them
+  for (const char* folder : plan.writableFolders) AddWritableFolder(rules.fd, folder, kWriteFolder & handled, root);
+  umask(mask);
 }
 
 bool RestrictFileAccess(const FileRules& rules) { return syscall(SYS_landlock_restrict_self, rules.fd, 0) == 0; }
