@@ -3,6 +3,7 @@
 // no rule grants is denied; rights of newer ABIs are masked off on older
 // kernels.
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <filesystem>
 #include <fcntl.h>
@@ -136,9 +137,11 @@ void GatherFileRules(const ConfinePlan& plan, FileRules& rules) {
   if (plan.terminal)
     for (const SystemPath& terminal : kTerminalPaths) AddPath(rules.fd, terminal.path, terminal.access & handled);
   // The executable's folder: its modules lie there.
-  std::error_code ignored;
-  std::string executable = std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
-  AddPath(rules.fd, executable.c_str(), kRead);
+  char executable[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", executable, sizeof executable);
+  std::string folder = std::filesystem::path(std::string(executable, static_cast<size_t>(std::max<ssize_t>(length, 0))))
+                           .parent_path();
+  AddPath(rules.fd, folder.c_str(), kRead);
   for (const char* path : plan.readablePaths) AddPath(rules.fd, path, kRead);
   struct stat root = {};
   stat("/", &root);
