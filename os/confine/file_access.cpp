@@ -114,13 +114,15 @@ uint64_t HandledRights(int abi) {
 }
 
 size_t RulesetSize(int abi) {
-  return abi >= 6 ? sizeof(RulesetAttr) : abi >= 4 ? offsetof(RulesetAttr, scoped) : offsetof(RulesetAttr, handledAccessNet);
+  if (abi >= 6) return sizeof(RulesetAttr);
+  return abi >= 4 ? offsetof(RulesetAttr, scoped) : offsetof(RulesetAttr, handledAccessNet);
 }
 
 FileRules::~FileRules() { close(fd); }
 
 int FileAccessAbi() {
-  return static_cast<int>(std::max(syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION), 0L));
+  long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+  return static_cast<int>(std::max(abi, 0L));
 }
 
 void GatherFileRules(const ConfinePlan& plan, FileRules& rules) {

@@ -19,7 +19,8 @@ std::vector<sock_filter> Compile(FilterKind kind) {
   scmp_filter_ctx ctx = os::confine::MakeFilter(kind);
   int fd = memfd_create("filter", MFD_CLOEXEC);
   seccomp_export_bpf(ctx, fd);
-  std::vector<sock_filter> program(static_cast<size_t>(std::max<off_t>(lseek(fd, 0, SEEK_END), 0)) / sizeof(sock_filter));
+  off_t size = std::max<off_t>(lseek(fd, 0, SEEK_END), 0);
+  std::vector<sock_filter> program(static_cast<size_t>(size) / sizeof(sock_filter));
   (void)!pread(fd, program.data(), program.size() * sizeof(sock_filter), 0);
   close(fd);
   seccomp_release(ctx);
