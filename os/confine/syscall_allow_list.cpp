@@ -78,6 +78,13 @@ constexpr uint64_t kNamespaceFlags =
 // failed rule is left out rather than failing the whole filter.
 void Allow(scmp_filter_ctx ctx, int call) { seccomp_rule_add(ctx, SCMP_ACT_ALLOW, call, 0); }
 
+// Argument arg equals value, or equals value where mask has bits. Values are
+// compared as the register holds them: an int argument zero-extended.
+constexpr scmp_arg_cmp Equal(unsigned arg, uint64_t value) { return {arg, SCMP_CMP_EQ, value, 0}; }
+constexpr scmp_arg_cmp Masked(unsigned arg, uint64_t mask, uint64_t value) {
+  return {arg, SCMP_CMP_MASKED_EQ, mask, value};
+}
+
 template <typename... Comparisons>
 void AllowWhen(scmp_filter_ctx ctx, int call, Comparisons... comparisons) {
   seccomp_rule_add(ctx, SCMP_ACT_ALLOW, call, sizeof...(comparisons), comparisons...);
@@ -90,29 +97,29 @@ void AddRunRules(scmp_filter_ctx ctx, bool hangUpLinks) {
   // at once.
   constexpr uint32_t kWriteExec = PROT_WRITE | PROT_EXEC;
   for (uint32_t prot : {0u, static_cast<uint32_t>(PROT_WRITE), static_cast<uint32_t>(PROT_EXEC)}) {
-    AllowWhen(ctx, SCMP_SYS(mmap), SCMP_A2_32(SCMP_CMP_MASKED_EQ, kWriteExec, prot));
-    AllowWhen(ctx, SCMP_SYS(mprotect), SCMP_A2_32(SCMP_CMP_MASKED_EQ, kWriteExec, prot));
+    AllowWhen(ctx, SCMP_SYS(mmap), Masked(2, kWriteExec, prot));
+    AllowWhen(ctx, SCMP_SYS(mprotect), Masked(2, kWriteExec, prot));
   }
   // Threads only: no new process, no new namespace. clone3 passes its flags
   // in memory the filter cannot read; ENOSYS makes the C library use clone.
-  AllowWhen(ctx, SCMP_SYS(clone), SCMP_A0_64(SCMP_CMP_MASKED_EQ, CLONE_THREAD | kNamespaceFlags, CLONE_THREAD));
+  AllowWhen(ctx, SCMP_SYS(clone), Masked(0, CLONE_THREAD | kNamespaceFlags, CLONE_THREAD));
   seccomp_rule_add(ctx, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0);
 
-  for (int family : kSocketFamilies) AllowWhen(ctx, SCMP_SYS(socket), SCMP_A0_32(SCMP_CMP_EQ, family));
-  AllowWhen(ctx, SCMP_SYS(socket), SCMP_A0_32(SCMP_CMP_EQ, AF_NETLINK), SCMP_A2_32(SCMP_CMP_EQ, NETLINK_ROUTE));
-  AllowWhen(ctx, SCMP_SYS(socketpair), SCMP_A0_32(SCMP_CMP_EQ, AF_UNIX));
+  for (int family : kSocketFamilies) AllowWhen(ctx, SCMP_SYS(socket), Equal(0, static_cast<uint32_t>(family)));
+  AllowWhen(ctx, SCMP_SYS(socket), Equal(0, AF_NETLINK), Equal(2, NETLINK_ROUTE));
+  AllowWhen(ctx, SCMP_SYS(socketpair), Equal(0, AF_UNIX));
   for (unsigned long request : kIoctls)
-    AllowWhen(ctx, SCMP_SYS(ioctl), SCMP_A1_32(SCMP_CMP_EQ, static_cast<uint32_t>(request)));
+    AllowWhen(ctx, SCMP_SYS(ioctl), Equal(1, request));
   // Limits may be read, not changed.
-  AllowWhen(ctx, SCMP_SYS(prlimit64), SCMP_A2_64(SCMP_CMP_EQ, 0));
+  AllowWhen(ctx, SCMP_SYS(prlimit64), Equal(2, 0));
   // Signals to this process only (raise, abort, a thread's cancel).
-  AllowWhen(ctx, SCMP_SYS(tgkill), SCMP_A0_32(SCMP_CMP_EQ, kProcessIdSlot));
+  AllowWhen(ctx, SCMP_SYS(tgkill), Equal(0, kProcessIdSlot));
   if (hangUpLinks) {
     // SIGTERM to a pppd by its process id (never a group or -1), and what
     // DropKillCapability needs later: dropping capabilities, one more filter.
-    AllowWhen(ctx, SCMP_SYS(kill), SCMP_A0_32(SCMP_CMP_MASKED_EQ, 0x80000000u, 0), SCMP_A1_32(SCMP_CMP_EQ, SIGTERM));
+    AllowWhen(ctx, SCMP_SYS(kill), Masked(0, 0x80000000u, 0), Equal(1, SIGTERM));
     Allow(ctx, SCMP_SYS(capset));
-    AllowWhen(ctx, SCMP_SYS(seccomp), SCMP_A0_32(SCMP_CMP_EQ, SECCOMP_SET_MODE_FILTER));
+    AllowWhen(ctx, SCMP_SYS(seccomp), Equal(0, SECCOMP_SET_MODE_FILTER));
   }
 }
 
