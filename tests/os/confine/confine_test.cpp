@@ -194,7 +194,8 @@ TEST(Confine, WritesOnlyInTheGrantedFoldersAndReadsOnlyWhatARunReads) {
   std::string link = dir.File("link");
   ASSERT_EQ(symlink(dir.path.c_str(), link.c_str()), 0);
   // Missing (made, mode 0700), through a link, the root, relative: only the first is granted.
-  os::ConfinePlan plan{{granted.c_str(), link.c_str(), "/", "relative"}, {extra.c_str()}};
+  os::ConfinePlan plan{.writableFolders = {granted.c_str(), link.c_str(), "/", "relative"},
+                       .readablePaths = {extra.c_str()}};
   auto opens = [](const std::string& path, int flags) { return Err(open(path.c_str(), flags | O_CREAT, 0600)); };
   EXPECT_EQ(Confined(plan, [&] {
     if (opens(granted + "/registry.db", O_RDWR | O_TRUNC)) return 1;
