@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev sqlite3 libcurl4-openssl-dev curl libncurses-dev
+  libsqlite3-dev sqlite3 libcurl4-openssl-dev curl libncurses-dev libseccomp-dev
   tmux chrony lighttpd xinetd iproute2 util-linux procps python3
   lighttpd-mod-openssl openssl ca-certificates
 )

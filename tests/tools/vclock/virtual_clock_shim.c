@@ -6,8 +6,11 @@
  *   setpriv --bounding-set -sys_time --inh-caps -sys_time env \
  *     LD_PRELOAD=bin/libhorolan_vclock.so HOROLAN_VCLOCK_FILE=$dir/offset bin/horolan ...
  * HOROLAN_VCLOCK_FILE holds one line, virtual minus real clock in signed
- * decimal nanoseconds; it is read on every clock read (missing means 0) and a
- * set replaces it atomically. Without the variable reads pass through and
+ * decimal nanoseconds; it is opened once, when the shim is loaded (created
+ * empty when missing, unless sets are refused), so a process that confines
+ * its file access later keeps its clock. Every clock read reads it through
+ * that descriptor (empty or missing means 0) and a set rewrites it in place.
+ * Without the variable reads pass through and
  * every set fails with EPERM; HOROLAN_VCLOCK_REFUSE (not "0") makes every set
  * fail with EPERM and leaves the file alone. Any other clock_settime, and
  * adjtimex, ntp_adjtime or clock_adjtime calls that would change anything,
@@ -46,39 +49,41 @@ static int Refusing(void) {
   return refuse && *refuse && strcmp(refuse, "0") != 0;
 }
 
-static int64_t ReadOffset(void) {
+/* The offset file, opened when the shim is loaded; -1 without one. */
+static int offsetFd = -1;
+static int offsetOpenError = EPERM;
+
+__attribute__((constructor)) static void OpenOffsetFile(void) {
   const char* path = OffsetFile();
-  if (!path) return 0;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
+  if (!path) return;
+  offsetFd = Refusing() ? open(path, O_RDONLY | O_CLOEXEC) : open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (offsetFd < 0) offsetOpenError = errno;
+}
+
+static int64_t ReadOffset(void) {
+  if (offsetFd < 0) return 0;
   char text[64];
-  ssize_t n = read(fd, text, sizeof text - 1);
-  close(fd);
+  ssize_t n = pread(offsetFd, text, sizeof text - 1, 0);
   if (n <= 0) return 0;
   text[n] = 0;
   return strtoll(text, NULL, 10);
 }
 
+/* The new line goes over the old one, then the length is cut: a reader sees
+ * the old number or the new one, each ending in a newline. */
 static int WriteOffset(int64_t offset) {
-  const char* path = OffsetFile();
-  char temporary[4096];
-  if (snprintf(temporary, sizeof temporary, "%s.%ld.tmp", path, (long)getpid()) >= (int)sizeof temporary) {
-    errno = ENAMETOOLONG;
+  if (offsetFd < 0) {
+    errno = offsetOpenError;
     return -1;
   }
-  int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return -1;
   char text[64];
   int length = snprintf(text, sizeof text, "%lld\n", (long long)offset);
-  int ok = write(fd, text, (size_t)length) == length;
-  ok = close(fd) == 0 && ok;
-  if (!ok || rename(temporary, path) != 0) {
-    int saved = errno ? errno : EIO;
-    unlink(temporary);
-    errno = saved;
+  ssize_t written = pwrite(offsetFd, text, (size_t)length, 0);
+  if (written != length) {
+    if (written >= 0) errno = EIO;
     return -1;
   }
-  return 0;
+  return ftruncate(offsetFd, length);
 }
 
 static int64_t VirtualNs(clockid_t id) { return RealNs(id) + ReadOffset(); }

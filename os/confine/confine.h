@@ -1,0 +1,65 @@
+#pragma once
+// Confinement of a synchronisation run. A run reads network input, often as
+// root, so once its settings are read and before its first byte goes out it
+// gives up, for good, everything it does not need:
+//  - capabilities: only CAP_SYS_TIME stays effective and permitted (CAP_KILL
+//    too while dial-up links are hung up); the inheritable and ambient sets
+//    are emptied; no new privileges (the bounding set is left as it is: with
+//    execve denied it can grant nothing);
+//  - system calls: an allow-list of what a run makes; every other call fails
+//    with EPERM (clone3 with ENOSYS, so that threads are made by clone, whose
+//    flags the list can check);
+//  - files (Landlock, where the kernel has it): reading only below the
+//    system's folders, the executable's folder and the plan's paths; writing
+//    only in the plan's folders and to the terminal. Descriptors open before
+//    keep what they were opened for.
+// A process without root or without CAP_SYS_TIME confines itself as far as
+// it can; a kernel without Landlock leaves the file layer out. Confinement
+// covers the calling thread and every thread started after it: call it while
+// the process has one thread.
+#include <cstdint>
+
+namespace os {
+
+struct ConfinePlan {
+  static constexpr int kMaxWritable = 4;
+  static constexpr int kMaxReadable = 12;
+  // Absolute folders the run writes in: the registry's folder, the web cache
+  // folder. A missing one is made (mode 0700, with the folders above it), as
+  // the run makes it on first use: a folder must exist to be granted. "/",
+  // a relative path and a folder named through a symbolic link are never
+  // granted. Unused entries are null.
+  const char* writableFolders[kMaxWritable] = {};
+  // Absolute files and folders the run reads besides the system's (/etc,
+  // /usr, /lib, /proc/self, /dev/null, /dev/urandom) and the executable's
+  // folder (its modules): trust files named outside those, the dial-up
+  // folder and /proc for hanging up links. Missing ones are left out.
+  const char* readablePaths[kMaxReadable] = {};
+  // The message box: the terminal (/dev/tty, /dev/pts/*) may be opened for
+  // reading, writing and terminal control.
+  bool terminal = false;
+  // "#CONNECT": CAP_KILL and SIGTERM to other processes stay until
+  // DropKillCapability.
+  bool hangUpLinks = false;
+};
+
+// Which layers are in force after ConfineRun.
+struct Confinement {
+  bool capabilities = false;     // sets reduced (needs no privilege)
+  bool noNewPrivileges = false;
+  bool systemCallFilter = false;
+  int fileAccessAbi = 0;         // the Landlock ABI in force; 0: no file layer
+  uint32_t error = 0;            // errno of the first layer that failed
+};
+
+// Confines the process for the rest of its life, as far as it can. The run
+// goes on whatever is returned; error says why a layer is missing.
+Confinement ConfineRun(const ConfinePlan& plan);
+
+// After the dial-up links are hung up: CAP_KILL leaves the effective and
+// permitted sets and signals to other processes fail with EPERM from here on.
+// False when signals could not be denied (a run confined without
+// hangUpLinks denies them already).
+bool DropKillCapability();
+
+}  // namespace os

@@ -1,0 +1,157 @@
+// The file layer of confinement: Landlock through its raw system calls (the C
+// library has no wrappers). Every right the kernel knows is handled, so what
+// no rule grants is denied; rights of newer ABIs are masked off on older
+// kernels.
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <filesystem>
+#include <fcntl.h>
+#include <linux/landlock.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "os/confine/confine_layers.h"
+
+namespace os::confine {
+
+namespace {
+
+// Rights and fields newer than the Debian 12 kernel headers.
+constexpr uint64_t kTruncate = 1ull << 14;  // ABI 3
+constexpr uint64_t kIoctlDev = 1ull << 15;  // ABI 5
+constexpr uint64_t kScopeAbstractUnixSocket = 1ull << 0;  // ABI 6
+constexpr uint64_t kScopeSignal = 1ull << 1;              // ABI 6
+
+struct RulesetAttr {
+  uint64_t handledAccessFs;
+  uint64_t handledAccessNet;  // ABI 4
+  uint64_t scoped;            // ABI 6
+};
+
+constexpr uint64_t kRead = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
+// The registry and the web cache: files made, written, cut, read and removed;
+// no folders, links, devices or executables.
+constexpr uint64_t kWriteFolder = kRead | LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_MAKE_REG |
+                                  LANDLOCK_ACCESS_FS_REMOVE_FILE | kTruncate;
+constexpr uint64_t kTerminal = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_WRITE_FILE | kIoctlDev;
+// The rights a rule on a file (not a folder) may hold.
+constexpr uint64_t kFileRights = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE |
+                                 LANDLOCK_ACCESS_FS_READ_FILE | kTruncate | kIoctlDev;
+
+struct SystemPath {
+  const char* path;
+  uint64_t access;
+};
+
+// What every run reads: configuration, libraries and their data, its own
+// process entries, and the two devices the C library and TLS open. (/lib64
+// holds only the loader, mapped before main; 32-bit libraries are never
+// loaded.)
+constexpr SystemPath kSystemPaths[] = {
+    {"/etc", kRead},
+    {"/usr", kRead},
+    {"/lib", kRead},
+    {"/proc/self", kRead},
+    {"/dev/null", LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_WRITE_FILE},
+    {"/dev/urandom", LANDLOCK_ACCESS_FS_READ_FILE},
+};
+constexpr SystemPath kTerminalPaths[] = {{"/dev/tty", kTerminal}, {"/dev/pts", kTerminal}};
+
+// The file rights each ABI version added; every one the kernel knows is
+// handled. Version 4 added network ports, left alone: a run connects to any.
+constexpr uint64_t kRightsAddedBy[] = {0, (LANDLOCK_ACCESS_FS_MAKE_SYM << 1) - 1, LANDLOCK_ACCESS_FS_REFER, kTruncate,
+                                       0, kIoctlDev};
+
+// A path opened only to name it in a rule, closed on every path. A path that
+// cannot be opened gives -1, which the kernel refuses as a rule.
+struct PathHandle {
+  int fd;
+  PathHandle(const char* path, int flags) : fd(open(path, O_PATH | O_CLOEXEC | flags)) {}
+  ~PathHandle() { close(fd); }
+  PathHandle(const PathHandle&) = delete;
+  PathHandle& operator=(const PathHandle&) = delete;
+};
+
+// Adds a rule for what fd names. Folder rights on a file are refused: a file
+// gets the rights files have.
+void AddRule(int rulesetFd, int fd, uint64_t access) {
+  struct landlock_path_beneath_attr rule = {};
+  rule.parent_fd = fd;
+  rule.allowed_access = access;
+  if (syscall(SYS_landlock_add_rule, rulesetFd, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0) return;
+  rule.allowed_access = access & kFileRights;
+  syscall(SYS_landlock_add_rule, rulesetFd, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
+}
+
+void AddPath(int rulesetFd, const char* path, uint64_t access) {
+  if (!path || path[0] != '/') return;
+  PathHandle handle(path, 0);
+  AddRule(rulesetFd, handle.fd, access);
+}
+
+// A folder the run writes in: absolute, made when missing, reached without a
+// final symbolic link, and never the root folder itself, however it is
+// spelled.
+void AddWritableFolder(int rulesetFd, const char* folder, uint64_t access, const struct stat& root) {
+  if (!folder || folder[0] != '/') return;
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
+  PathHandle handle(folder, O_DIRECTORY | O_NOFOLLOW);
+  struct stat info;
+  if (fstat(handle.fd, &info) == 0 && (info.st_dev != root.st_dev || info.st_ino != root.st_ino))
+    AddRule(rulesetFd, handle.fd, access);
+}
+
+}  // namespace
+
+uint64_t HandledRights(int abi) {
+  uint64_t rights = 0;
+  for (int version = 1; version <= std::min(abi, 5); ++version) rights |= kRightsAddedBy[version];
+  return rights;
+}
+
+size_t RulesetSize(int abi) {
+  if (abi >= 6) return sizeof(RulesetAttr);
+  return abi >= 4 ? offsetof(RulesetAttr, scoped) : offsetof(RulesetAttr, handledAccessNet);
+}
+
+FileRules::~FileRules() { close(fd); }
+
+int FileAccessAbi() {
+  long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+  return static_cast<int>(std::max(abi, 0L));
+}
+
+void GatherFileRules(const ConfinePlan& plan, FileRules& rules) {
+  rules.abi = FileAccessAbi();
+  if (!rules.abi) return;
+  RulesetAttr attr = {};
+  attr.handledAccessFs = HandledRights(rules.abi);
+  // Abstract Unix sockets reach past every folder rule; signals to other
+  // processes are left to the system-call filter while links are hung up.
+  attr.scoped = kScopeAbstractUnixSocket | (plan.hangUpLinks ? 0 : kScopeSignal);
+  rules.fd = static_cast<int>(syscall(SYS_landlock_create_ruleset, &attr, RulesetSize(rules.abi), 0));
+  uint64_t handled = attr.handledAccessFs;
+  for (const SystemPath& system : kSystemPaths) AddPath(rules.fd, system.path, system.access & handled);
+  if (plan.terminal)
+    for (const SystemPath& terminal : kTerminalPaths) AddPath(rules.fd, terminal.path, terminal.access & handled);
+  // The executable's folder: its modules lie there.
+  char executable[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", executable, sizeof executable);
+  std::string folder = std::filesystem::path(std::string(executable, static_cast<size_t>(std::max<ssize_t>(length, 0))))
+                           .parent_path();
+  AddPath(rules.fd, folder.c_str(), kRead);
+  for (const char* path : plan.readablePaths) AddPath(rules.fd, path, kRead);
+  struct stat root = {};
+  stat("/", &root);
+  mode_t mask = umask(077);  // missing folders are made 0700, as the run makes them
+  for (const char* folder : plan.writableFolders) AddWritableFolder(rules.fd, folder, kWriteFolder & handled, root);
+  umask(mask);
+}
+
+bool RestrictFileAccess(const FileRules& rules) { return syscall(SYS_landlock_restrict_self, rules.fd, 0) == 0; }
+
+}  // namespace os::confine

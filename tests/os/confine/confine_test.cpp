@@ -1,0 +1,212 @@
+// Confinement of a run. It cannot be undone, so every case confines a forked
+// child and reports through its exit status and standard output. The binary
+// runs without CAP_SYS_TIME in its bounding set like every test: a confined
+// child then holds nothing, and "only CAP_SYS_TIME" is checked against what
+// the parent held.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <linux/netlink.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/ptrace.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "os/confine/confine.h"
+#include "os/confine/confine_layers.h"
+#include "os/base/dynlib.h"
+#include "os/registry/registry_store.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+struct Child {
+  int status;  // body's result; 99 when a layer other than Landlock is missing; -1 when killed
+  std::string out;
+};
+
+// Runs before, then confines by plan and runs body, in a child.
+Child Confined(const os::ConfinePlan& plan, const std::function<int()>& body,
+               const std::function<void()>& before = [] {}) {
+  int out[2], status = 0;
+  if (pipe(out) != 0 || fflush(nullptr) != 0) return {-1, ""};
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    before();
+    os::Confinement c = os::ConfineRun(plan);
+    _exit(c.capabilities && c.noNewPrivileges && c.systemCallFilter && c.error == 0 ? body() : 99);
+  }
+  close(out[1]);
+  waitpid(pid, &status, 0);  // what it wrote fits the pipe
+  char buffer[16384];
+  ssize_t n = read(out[0], buffer, sizeof buffer);
+  close(out[0]);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(buffer, static_cast<size_t>(std::max(n, 0l)))};
+}
+
+int Err(long result) { return result < 0 ? errno : 0; }  // errno of a failed call, 0 on success
+
+std::string OwnStatus() {
+  std::ifstream in("/proc/self/status");
+  return "\n" + std::string(std::istreambuf_iterator<char>(in), {});
+}
+int PrintStatus() { return printf("%s", OwnStatus().c_str()) > 0 && fflush(stdout) == 0 ? 0 : 1; }
+
+uint64_t Field(const std::string& status, const std::string& name) {
+  size_t at = status.find("\n" + name + ":");
+  int base = name[0] == 'C' ? 16 : 10;  // capability sets are hexadecimal
+  return at == std::string::npos ? ~0ull : std::stoull(status.substr(at + name.size() + 2), nullptr, base);
+}
+
+constexpr uint64_t kSysTime = 1ull << CAP_SYS_TIME, kKill = 1ull << CAP_KILL;
+const uint64_t kHeld = Field(OwnStatus(), "CapPrm");
+
+TEST(Confine, HoldsOnlyTheClockCapabilityWithNoNewPrivilegesAndTheFilter) {
+  auto raiseAmbient = [] {  // as a starter that hands capabilities down would
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    syscall(SYS_capget, &header, data);
+    data[0].inheritable |= 1u << CAP_NET_BIND_SERVICE;
+    if (syscall(SYS_capset, &header, data) || prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, CAP_NET_BIND_SERVICE, 0, 0))
+      _exit(5);
+  };
+  std::string status = Confined({}, PrintStatus, raiseAmbient).out;
+  EXPECT_EQ(Field(status, "CapPrm"), kHeld & kSysTime) << status;
+  EXPECT_EQ(Field(status, "CapEff"), kHeld & kSysTime);
+  EXPECT_EQ(Field(status, "CapInh") | Field(status, "CapAmb"), 0u);
+  EXPECT_EQ(Field(status, "NoNewPrivs"), 1u);
+  EXPECT_EQ(Field(status, "Seccomp"), 2u);
+  // Without root: nothing to keep, and confined all the same.
+  status = Confined({}, PrintStatus, [] { (void)!setresuid(65534, 65534, 65534); }).out;
+  EXPECT_EQ(Field(status, "CapPrm") | Field(status, "CapEff"), 0u) << status;
+  EXPECT_EQ(Field(status, "Seccomp"), 2u);
+}
+
+TEST(Confine, KeepsKillOnlyUntilTheLinksAreHungUp) {
+  os::ConfinePlan plan{.hangUpLinks = true};
+  EXPECT_EQ(Field(Confined(plan, PrintStatus).out, "CapPrm"), kHeld & (kSysTime | kKill));
+  pid_t first = fork(), second = first ? fork() : 0;
+  if (first == 0 || second == 0) _exit(pause());
+  EXPECT_EQ(Confined(plan, [&] {
+    if (Err(kill(first, SIGTERM)) || Err(kill(second, SIGKILL)) != EPERM) return 1;
+    if (!os::DropKillCapability() || (Field(OwnStatus(), "CapPrm") & kKill)) return 2;
+    return Err(kill(second, SIGTERM)) == EPERM ? 0 : 3;
+  }).status, 0);
+  kill(second, SIGKILL);
+  waitpid(first, nullptr, 0);
+  waitpid(second, nullptr, 0);
+}
+
+TEST(Confine, DeniesWhatARunNeverDoes) {
+  TempDir dir;
+  sockaddr_in any = {AF_INET, 0, {}, {}};
+  rlimit none = {0, 0};
+  struct Case { const char* what; int expected; std::function<long()> call; } cases[] = {
+      {"execve", EPERM, [] { return execl("/bin/true", "true", nullptr); }},
+      {"ptrace", EPERM, [] { return ptrace(PTRACE_TRACEME, 0, nullptr, nullptr); }},
+      {"mount", EPERM, [&] { return mount("none", dir.path.c_str(), "tmpfs", 0, nullptr); }},
+      {"unshare", EPERM, [] { return unshare(CLONE_NEWUSER); }},
+      {"fork", EPERM, [] { return syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0); }},
+      {"clone3", ENOSYS, [] { return syscall(SYS_clone3, nullptr, 0); }},
+      {"kill", EPERM, [] { return kill(getppid(), 0); }},
+      {"netlink other than routing", EPERM, [] { return socket(AF_NETLINK, SOCK_RAW, NETLINK_KOBJECT_UEVENT); }},
+      {"bind", EPERM, [&] { return bind(socket(AF_INET, SOCK_DGRAM, 0), reinterpret_cast<sockaddr*>(&any), 16); }},
+      {"typing into the terminal", EPERM, [] { return ioctl(0, TIOCSTI, "x"); }},
+      {"changing a limit", EPERM, [&] { return setrlimit(RLIMIT_CORE, &none); }},
+      {"confining again, looser", EPERM, [] {
+         os::Confinement c = os::ConfineRun({});
+         return c.capabilities || c.noNewPrivileges || c.systemCallFilter || c.fileAccessAbi ? 0l : (errno = c.error, -1l);
+       }},
+      {"writable code", EPERM, [] {
+         return mmap(nullptr, 4096, PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) == MAP_FAILED ? -1l : 0l;
+       }},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Confined({}, [&] { return Err(c.call()); }).status, c.expected) << c.what;
+}
+
+TEST(Confine, DoesWhatARunNeeds) {
+  TempDir dir;
+  // A UDP receiver and a TCP listener on loopback, made before (a run has neither).
+  int receiver = socket(AF_INET, SOCK_DGRAM, 0), listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in udp = {AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}}, tcp = udp;
+  socklen_t length = sizeof udp;
+  ASSERT_FALSE(bind(receiver, reinterpret_cast<sockaddr*>(&udp), length) ||
+               getsockname(receiver, reinterpret_cast<sockaddr*>(&udp), &length) ||
+               bind(listener, reinterpret_cast<sockaddr*>(&tcp), length) ||
+               getsockname(listener, reinterpret_cast<sockaddr*>(&tcp), &length) || listen(listener, 1));
+  os::SetRegistryStorePathForTests(dir.File("registry.db").c_str());
+  EXPECT_EQ(Confined({.writableFolders = {dir.path.c_str()}}, [&] {
+    char byte = 0;
+    if (sendto(socket(AF_INET, SOCK_DGRAM, 0), "x", 1, 0, reinterpret_cast<sockaddr*>(&udp), sizeof udp) != 1 ||
+        recv(receiver, &byte, 1, 0) != 1)
+      return 1;
+    int t = socket(AF_INET, SOCK_STREAM, 0);
+    if (connect(t, reinterpret_cast<sockaddr*>(&tcp), sizeof tcp) || send(t, "y", 1, 0) != 1) return 2;
+    int file = open(dir.File("new").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (write(file, "z", 1) != 1 || fsync(file) || close(file) || rename(dir.File("new").c_str(), dir.File("old").c_str()))
+      return 3;
+    timespec now;
+    if (std::ifstream("/etc/hosts").get() == EOF || clock_gettime(CLOCK_REALTIME, &now) || raise(0)) return 4;
+    os::RegistryKey key;  // SQLite: locks, shared memory, journal
+    uint32_t value = 7;
+    if (os::CreateRegistryKey(os::kRegistryCurrentUser, u"Software\\QV\\horol", key, nullptr) ||
+        os::SetRegistryValue(key, u"LastResult", os::kRegistryNumber, &value, 4))
+      return 5;
+    bool ran = false;  // a thread: clone3 refused, clone allowed
+    std::thread([&] { ran = true; }).join();
+    return !ran ? 6 : os::LoadOsModule("libhorolan_tui.so") ? 0 : 7;  // a module and its libraries
+  }).status, 0);
+  os::SetRegistryStorePathForTests(nullptr);
+  close(receiver);
+  close(listener);
+}
+
+TEST(Confine, HandlesEveryFileRightTheKernelsVersionKnows) {
+  // Version 1: execute .. make symlink; 2 refer; 3 truncate; 5 device ioctl. The record grows at 4 and 6.
+  const std::pair<uint64_t, size_t> byVersion[] = {{0, 8},       {0x1FFF, 8},  {0x3FFF, 8},  {0x7FFF, 8},
+                                                   {0x7FFF, 16}, {0xFFFF, 16}, {0xFFFF, 24}, {0xFFFF, 24}};
+  for (int abi = 0; abi < 8; ++abi)
+    EXPECT_EQ(std::make_pair(os::confine::HandledRights(abi), os::confine::RulesetSize(abi)), byVersion[abi]) << abi;
+}
+
+TEST(Confine, WritesOnlyInTheGrantedFoldersAndReadsOnlyWhatARunReads) {
+  if (os::confine::FileAccessAbi() == 0) GTEST_SKIP() << "the kernel has no Landlock: no file layer to test";
+  TempDir dir;
+  std::string granted = dir.File("state/horolan"), outside = dir.Write("out", "o"), extra = dir.Write("extra", "e");
+  std::string link = dir.File("link");
+  ASSERT_EQ(symlink(dir.path.c_str(), link.c_str()), 0);
+  // Missing (made, mode 0700), through a link, the root, relative: only the first is granted.
+  os::ConfinePlan plan{.writableFolders = {granted.c_str(), link.c_str(), "/", "relative"},
+                       .readablePaths = {extra.c_str()}};
+  auto opens = [](const std::string& path, int flags) { return Err(open(path.c_str(), flags | O_CREAT, 0600)); };
+  EXPECT_EQ(Confined(plan, [&] {
+    if (opens(granted + "/registry.db", O_RDWR | O_TRUNC)) return 1;
+    if (opens(outside, O_WRONLY) != EACCES || opens(link + "/new", O_WRONLY) != EACCES) return 2;
+    if (opens(outside, O_RDONLY) != EACCES || opens(extra, O_RDONLY)) return 3;
+    return opens("/dev/tty", O_RDWR) == EACCES ? 0 : 4;  // the terminal only for a message box
+  }).status, 0);
+  struct stat made;
+  ASSERT_EQ(stat(granted.c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 0777, 0700u);
+  EXPECT_EQ(Confined({.terminal = true}, [] { return open("/dev/tty", O_RDWR) < 0 && errno == EACCES; }).status, 0);
+}
+
+}  // namespace
