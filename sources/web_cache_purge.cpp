@@ -37,14 +37,14 @@ void PurgeWebCache(const char16_t* serverText) {
   DeleteMatchingFiles(cache.c_str(), host);
 }
 
-void DeleteMatchingFiles(const char16_t* folderPath, const char16_t* pattern) {
-  os::WideBuffer<kPathCapacity> search;
-  if (!os::FormatWide(search.data(), search.capacity, u"%s/*.*", {folderPath})) return;
-  os::DirectoryScan scan;
-  os::DirectoryEntry entry;
-  // Only the kind of each entry matters here; a look at every file for its
-  // read-only bit would cost a system call per file.
-  if (!os::StartDirectoryScan(search.c_str(), scan, entry, os::EntryDetail::Kinds)) return;
+namespace {
+
+// Walks the folder scan lists, from its current entry. Entries are reached
+// through the folder's descriptor, never by their path again, so a folder
+// swapped for a symbolic link during the walk cannot lead it out of the
+// cache; the path is kept only to leave alone what would not fit.
+void DeleteMatchingIn(os::DirectoryScan& scan, os::DirectoryEntry& entry, const char16_t* folderPath,
+                      const char16_t* pattern) {
   do {
     if (os::WideEqual(entry.name, u".") || os::WideEqual(entry.name, u"..")) continue;
     os::WideBuffer<kPathCapacity> path;
@@ -53,12 +53,30 @@ void DeleteMatchingFiles(const char16_t* folderPath, const char16_t* pattern) {
     if (!os::FormatWide(path.data(), path.capacity, u"%s/%s", {folderPath, entry.name})) continue;
     // A symbolic link is never a folder here, so the walk cannot leave the
     // cache through one; a matching link is removed as a link.
-    if (entry.attributes & os::kAttrDirectory)
-      DeleteMatchingFiles(path.c_str(), pattern);
-    else if (MatchWildcard(pattern, entry.name))
-      os::DeleteFile(path.c_str());  // a file that cannot be deleted is skipped
+    if (entry.attributes & os::kAttrDirectory) {
+      os::WideBuffer<kPathCapacity> search;
+      os::DirectoryScan subfolder;
+      os::DirectoryEntry first;
+      if (os::FormatWide(search.data(), search.capacity, u"%s/*.*", {path.c_str()}) &&
+          os::StartSubfolderScan(scan, entry.name, subfolder, first, os::EntryDetail::Kinds))
+        DeleteMatchingIn(subfolder, first, path.c_str(), pattern);
+    } else if (MatchWildcard(pattern, entry.name)) {
+      os::DeleteScannedEntry(scan, entry.name);  // a file that cannot be deleted is skipped
+    }
   } while (os::NextDirectoryEntry(scan, entry));
-  os::CloseDirectoryScan(scan);
+}
+
+}  // namespace
+
+void DeleteMatchingFiles(const char16_t* folderPath, const char16_t* pattern) {
+  os::WideBuffer<kPathCapacity> search;
+  if (!os::FormatWide(search.data(), search.capacity, u"%s/*.*", {folderPath})) return;
+  os::DirectoryScan scan;
+  os::DirectoryEntry entry;
+  // Only the kind of each entry matters here; a look at every file for its
+  // read-only bit would cost a system call per file.
+  if (os::StartDirectoryScan(search.c_str(), scan, entry, os::EntryDetail::Kinds))
+    DeleteMatchingIn(scan, entry, folderPath, pattern);
 }
 
 bool MatchWildcard(const char16_t* pattern, const char16_t* name) {

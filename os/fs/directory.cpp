@@ -78,17 +78,16 @@ bool ReadEntry(DirectoryScanRecord* scan, DirectoryEntry& entry) {
   return true;
 }
 
-}  // namespace
+// One entry's name as UTF-8; false for names that are no single entry.
+bool EntryName(const char16_t* name, char* out, size_t capacity) {
+  if (!name || WideEqual(name, u"") || WideEqual(name, u".") || WideEqual(name, u"..") || WideFindChar(name, u'/') >= 0)
+    return Fail(EINVAL);
+  return PathToNative(name, out, capacity) || Fail(ENAMETOOLONG);
+}
 
-bool StartDirectoryScan(const char16_t* searchPath, DirectoryScan& scan, DirectoryEntry& entry,
-                        EntryDetail detail) {
-  scan.reset();
-  char16_t folder[PATH_MAX];
-  char native[PATH_MAX];
-  if (!searchPath || !searchPath[0]) return Fail(ENOENT);
-  if (!FolderOf(searchPath, folder, PATH_MAX)) return Fail(WideLength(searchPath) >= PATH_MAX ? ENAMETOOLONG : EINVAL);
-  if (!PathToNative(folder, native, sizeof native)) return Fail(ENAMETOOLONG);
-  int fd = open(native, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+// A scan of the folder fd names (taken over, closed on failure), from its
+// first entry.
+bool StartScanOf(int fd, DirectoryScan& scan, DirectoryEntry& entry, EntryDetail detail) {
   if (fd < 0) return Fail(errno);
   DirectoryScan opened(new (std::nothrow) DirectoryScanRecord);
   if (!opened) {
@@ -105,6 +104,36 @@ bool StartDirectoryScan(const char16_t* searchPath, DirectoryScan& scan, Directo
   if (!ReadEntry(opened.get(), entry)) return false;
   scan = std::move(opened);
   return true;
+}
+
+}  // namespace
+
+bool StartDirectoryScan(const char16_t* searchPath, DirectoryScan& scan, DirectoryEntry& entry,
+                        EntryDetail detail) {
+  scan.reset();
+  char16_t folder[PATH_MAX];
+  char native[PATH_MAX];
+  if (!searchPath || !searchPath[0]) return Fail(ENOENT);
+  if (!FolderOf(searchPath, folder, PATH_MAX)) return Fail(WideLength(searchPath) >= PATH_MAX ? ENAMETOOLONG : EINVAL);
+  if (!PathToNative(folder, native, sizeof native)) return Fail(ENAMETOOLONG);
+  return StartScanOf(open(native, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), scan, entry, detail);
+}
+
+bool StartSubfolderScan(const DirectoryScan& parent, const char16_t* name, DirectoryScan& scan,
+                        DirectoryEntry& entry, EntryDetail detail) {
+  scan.reset();
+  char native[NAME_MAX + 1];
+  if (!parent) return Fail(EBADF);
+  if (!EntryName(name, native, sizeof native)) return false;
+  int fd = openat(dirfd(parent->dir), native, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  return StartScanOf(fd, scan, entry, detail);
+}
+
+bool DeleteScannedEntry(const DirectoryScan& scan, const char16_t* name) {
+  char native[NAME_MAX + 1];
+  if (!scan) return Fail(EBADF);
+  if (!EntryName(name, native, sizeof native)) return false;
+  return unlinkat(dirfd(scan->dir), native, 0) == 0 || Fail(errno);
 }
 
 bool NextDirectoryEntry(DirectoryScan& scan, DirectoryEntry& entry) {

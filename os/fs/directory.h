@@ -43,6 +43,20 @@ bool NextDirectoryEntry(DirectoryScan& scan, DirectoryEntry& entry);
 
 void CloseDirectoryScan(DirectoryScan& scan);
 
+// A walk that cannot be led out of its folder: these reach an entry by name
+// from the folder an open scan lists (the folder's own descriptor), never by
+// a path that is looked up again. name is one entry's name: "", ".", ".."
+// and names holding "/" are refused (EINVAL).
+//
+// Starts an enumeration of the subfolder name and returns its first entry.
+// The subfolder is never reached through a symbolic link (a folder swapped
+// for a link since it was listed fails with ELOOP or ENOTDIR).
+bool StartSubfolderScan(const DirectoryScan& parent, const char16_t* name, DirectoryScan& scan,
+                        DirectoryEntry& entry, EntryDetail detail = EntryDetail::Full);
+// Deletes the file or symbolic link name (never a folder) from the folder
+// scan lists.
+bool DeleteScannedEntry(const DirectoryScan& scan, const char16_t* name);
+
 // True when the path names the root folder "/" (by any spelling: "//",
 // "/.", "/..", a link to it).
 bool IsFilesystemRoot(const char16_t* path);

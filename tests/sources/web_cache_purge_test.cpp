@@ -1,10 +1,14 @@
 // The web cache purge: which files go, and a walk that stays in the cache.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -175,4 +179,56 @@ TEST_F(Purge, AFileThatCannotBeDeletedIsSkipped) {
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_TRUE(Exists(cache + "/locked/alpha.1"));
   for (auto gone : {"/open/alpha.2", "/open/z/alpha.3"}) EXPECT_FALSE(Exists(cache + gone)) << gone;
+}
+
+TEST_F(Purge, AFolderSwappedForALinkDuringTheWalkNeverLeadsItOut) {
+  // "sub" and "link" (to a folder outside) trade places as fast as a thread
+  // can swap them while the purge runs, round after round. A walk that looks
+  // paths up again follows the link about every other step; one that holds
+  // the folders it entered cannot.
+  std::string outside = dir.File("outside"), sub = cache + "/sub", link = cache + "/link";
+  std::vector<std::string> names;
+  for (int i = 0; i < 40; ++i) names.push_back((i % 2 ? "deep/alpha" : "alpha") + std::to_string(i));
+  auto fill = [&](const std::string& base) {
+    for (const std::string& name : names) Make(base, name);
+  };
+  auto count = [&](const std::string& base) {
+    size_t n = 0;
+    for (const std::string& name : names) n += Exists(base + "/" + name);
+    return n;
+  };
+  fill(outside);
+  fs::create_directory(sub);
+  ASSERT_EQ(symlink(outside.c_str(), link.c_str()), 0);
+  // One swapper for all rounds, swapping only while a purge runs: each purge
+  // starts once it has swapped, and the check after it once it has stopped.
+  std::atomic<bool> swapping = false, paused = true, done = false;
+  std::atomic<int> swaps = 0;
+  std::thread swapper([&] {
+    while (!done) {
+      if (!swapping) {
+        paused = true;
+        std::this_thread::yield();
+        continue;
+      }
+      paused = false;
+      swaps += renameat2(AT_FDCWD, sub.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE) == 0;
+    }
+  });
+  int purgedInside = 0;
+  for (int round = 0; round < 30; ++round) {
+    fill(fs::is_symlink(sub) ? link : sub);
+    for (int before = swaps; swaps == before;) swapping = true;
+    PurgeWebCache(u"http://alpha.example");
+    swapping = false;
+    while (!paused) std::this_thread::yield();
+    EXPECT_EQ(count(outside), names.size()) << "round " << round;
+    if (HasFailure()) break;
+    purgedInside += count(fs::is_symlink(sub) ? link : sub) < names.size();
+  }
+  done = true;
+  swapper.join();
+  // The race really ran: folders were swapped and the walk got into them.
+  EXPECT_GT(swaps, 100);
+  EXPECT_GT(purgedInside, 0);
 }
