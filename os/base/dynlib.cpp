@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
 #include <unistd.h>
@@ -11,6 +12,15 @@
 namespace os {
 
 namespace {
+
+// The system's library folders, in the dynamic loader's default order
+// (the multiarch name comes from the build: "x86_64-linux-gnu").
+#ifndef HOROLAN_LIBRARY_ARCHITECTURE
+#define HOROLAN_LIBRARY_ARCHITECTURE ""
+#endif
+constexpr const char* kSystemLibraryFolders[] = {
+    "/usr/local/lib", "/usr/local/lib/" HOROLAN_LIBRARY_ARCHITECTURE, "/lib/" HOROLAN_LIBRARY_ARCHITECTURE,
+    "/usr/lib/" HOROLAN_LIBRARY_ARCHITECTURE, "/lib", "/usr/lib"};
 
 // "<folder of the executable>/<fileName>" into out; false when it does not fit.
 bool BesideExecutable(const char* fileName, char* out, size_t capacity) {
@@ -33,11 +43,17 @@ LibraryHandle LoadLibrary(const char* fileName) {
     SetLastError(EINVAL);
     return nullptr;
   }
+  // Only by absolute path: dlopen's own search would take LD_LIBRARY_PATH,
+  // where an empty element means the working folder, and load whatever
+  // lies there into a process that may be root.
   char path[PATH_MAX];
   void* library = nullptr;
   if (BesideExecutable(fileName, path, sizeof path) && access(path, F_OK) == 0)
     library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  if (!library) library = dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+  for (const char* folder : kSystemLibraryFolders)
+    if (!library && snprintf(path, sizeof path, "%s/%s", folder, fileName) < static_cast<int>(sizeof path) &&
+        access(path, F_OK) == 0)
+      library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   if (!library) SetLastError(ENOENT);
   return library;
 }
