@@ -5,6 +5,7 @@
 #include "app/result_report.h"
 #include "os/base/last_error.h"
 #include "os/clock/clock.h"
+#include "os/confine/confine.h"
 #include "os/term/terminal.h"
 #include "platform/data_connection.h"
 #include "platform/registry.h"
@@ -17,13 +18,21 @@ constexpr const char16_t* kResultValue = u"LastResult";
 }  // namespace
 
 ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine) {
+  // Network input comes next: the run first gives up, for good, all it will
+  // not need. It goes on however far that gets.
+  os::ConfineRunFor({.webCache = settings.mode == Nist,
+                     .terminal = !settings.silent && os::IsInteractive(),
+                     .hangUpLinks = settings.useConnection});
   if (!settings.silent) os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId));
   if (settings.useConnection) EstablishDataConnection();
 
   RunOutcome outcome = settings.mode == Nist ? SynchroniseByDaytime(settings, commandLine)
                                              : SynchroniseBySntp(settings, commandLine);
 
-  if (settings.useConnection) ReleaseDataConnection();
+  if (settings.useConnection) {
+    ReleaseDataConnection();
+    os::DropKillCapability();  // the links are hung up
+  }
   if (!settings.silent) {
     os::SetCursor(nullptr);
     ShowResultMessage(outcome, settings);

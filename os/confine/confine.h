@@ -56,6 +56,21 @@ struct Confinement {
 // goes on whatever is returned; error says why a layer is missing.
 Confinement ConfineRun(const ConfinePlan& plan);
 
+// What a synchronisation run will do, for ConfineRunFor.
+struct RunNeeds {
+  bool webCache = false;     // a daytime fetch: the web cache folder is written
+  bool terminal = false;     // the message box on the terminal
+  bool hangUpLinks = false;  // "#CONNECT": dial-up links are hung up afterwards
+};
+
+// Confines a run by the plan its needs make from where this layer keeps its
+// files: writable, the registry's folder and for the web cache the registry's
+// "Cache" folder; readable besides the system's, the trust store the
+// environment names (CURL_CA_BUNDLE, SSL_CERT_FILE, SSL_CERT_DIR), for the
+// terminal its descriptions (TERMINFO, TERMINFO_DIRS, ~/.terminfo), for
+// hanging up links the run folder and /proc. The time zone is read first.
+Confinement ConfineRunFor(const RunNeeds& needs);
+
 // After the dial-up links are hung up: CAP_KILL leaves the effective and
 // permitted sets and signals to other processes fail with EPERM from here on.
 // False when signals could not be denied (a run confined without

@@ -160,4 +160,6 @@ void SetDialupRunFolder(const char* folder) {
   memcpy(g_runFolder, folder, strlen(folder) + 1);
 }
 
+const char* DialupRunFolder() { return g_runFolder; }
+
 }  // namespace os

@@ -38,5 +38,6 @@ uint32_t HangUpDialupLink(uint32_t handle);
 // The folder holding the pid files ("/run"); tests point it elsewhere (null
 // restores /run). The text is copied.
 void SetDialupRunFolder(const char* folder);
+const char* DialupRunFolder();
 
 }  // namespace os

@@ -46,9 +46,20 @@ rm -f "$APP/horolan.txt"
 # "#CONNECT" with the test connection manager beside the executable:
 # establish before the query, release after it.
 if [ -n "$CELLCORE_DIR" ] && [ -f "$CELLCORE_DIR/cellcore.dll" ]; then
+  # The confined run cannot open the log: it writes to a descriptor it inherits.
+  RUN_ENV=(HOROLAN_CELLCORE_LOG_FD=3)
+  # Planted in the working folder, with an empty LD_LIBRARY_PATH element: never
+  # loaded. (The registry's folder, which the confined run may read.)
+  planted=$WORK/state/horolan
+  mkdir -p "$planted"
+  cp "$CELLCORE_DIR/cellcore.dll" "$planted/"
+  (cd "$planted" && RUN_ENV+=(LD_LIBRARY_PATH=:) && run '#CONNECT' '#SNTP' '#ONLYSHOW' '#SERVER(127.0.0.1)') \
+    3>>"$WORK/cellcore.log"
+  rm "$planted/cellcore.dll"
+  check "#CONNECT: a library in the working folder is not loaded" \
+    eval '[ "$(status)" = 0 ] && [ ! -s "$WORK/cellcore.log" ]'
   cp "$CELLCORE_DIR/cellcore.dll" "$APP/"
-  RUN_ENV=(HOROLAN_CELLCORE_LOG="$WORK/cellcore.log")
-  run '#CONNECT' '#SNTP' '#ONLYSHOW' '#SERVER(127.0.0.1)'
+  run '#CONNECT' '#SNTP' '#ONLYSHOW' '#SERVER(127.0.0.1)' 3>>"$WORK/cellcore.log"
   RUN_ENV=()
   calls=$(awk '{print $1}' "$WORK/cellcore.log" | tr '\n' ' ')
   check "#CONNECT: establish, then status and release, around a successful query" \

@@ -1,8 +1,8 @@
 // A test stand-in for the connection manager library "cellcore.dll".
 //
 // Every call, the loading and unloading of the library and the exact bytes of
-// the connection-information record are appended as lines to the file named
-// by HOROLAN_CELLCORE_LOG. HOROLAN_CELLCORE_MODE chooses the behaviour, read
+// the connection-information record are appended as lines to the descriptor
+// HOROLAN_CELLCORE_LOG_FD or else the file named by HOROLAN_CELLCORE_LOG. HOROLAN_CELLCORE_MODE chooses the behaviour, read
 // at each call:
 //   connect (default)  establishing succeeds with handle 0x5150; status 16
 //   fail               establishing fails (0x80004005) after writing the
@@ -19,14 +19,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
 void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Log(const char* format, ...) {
+  // A confined run may open no file outside its own folders: it then logs
+  // to a descriptor its starter opened.
+  const char* fd = getenv("HOROLAN_CELLCORE_LOG_FD");
   const char* path = getenv("HOROLAN_CELLCORE_LOG");
-  if (!path || !*path) return;
-  FILE* file = fopen(path, "a");
+  FILE* file = fd ? fdopen(dup(atoi(fd)), "a") : path && *path ? fopen(path, "a") : nullptr;
   if (!file) return;
   va_list args;
   va_start(args, format);
