@@ -31,9 +31,9 @@ struct ConfinePlan {
   // granted. Unused entries are null.
   const char* writableFolders[kMaxWritable] = {};
   // Absolute files and folders the run reads besides the system's (/etc,
-  // /usr, /lib, /proc/self, /dev/null, /dev/urandom) and the executable's
-  // folder (its modules): trust files named outside those, the dial-up
-  // folder and /proc for hanging up links. Missing ones are left out.
+  // /usr, /lib, /proc/self, /dev/urandom) and the executable's folder with
+  // ../lib/horolan (its modules): trust files named outside those, the
+  // dial-up folder and /proc for hanging up links. Missing ones are left out.
   const char* readablePaths[kMaxReadable] = {};
   // The message box: the terminal (/dev/tty, /dev/pts/*) may be opened for
   // reading, writing and terminal control.
@@ -66,9 +66,10 @@ struct RunNeeds {
 // Confines a run by the plan its needs make from where this layer keeps its
 // files: writable, the registry's folder and for the web cache the registry's
 // "Cache" folder; readable besides the system's, the trust store the
-// environment names (CURL_CA_BUNDLE, SSL_CERT_FILE, SSL_CERT_DIR), for the
-// terminal its descriptions (TERMINFO, TERMINFO_DIRS, ~/.terminfo), for
-// hanging up links the run folder and /proc. The time zone is read first.
+// environment names (CURL_CA_BUNDLE, SSL_CERT_FILE, SSL_CERT_DIR), the time
+// zone file (TZ as a path, TZDIR), for the terminal its descriptions
+// (TERMINFO, TERMINFO_DIRS, ~/.terminfo), for hanging up links the run folder
+// and /proc.
 Confinement ConfineRunFor(const RunNeeds& needs);
 
 // After the dial-up links are hung up: CAP_KILL leaves the effective and

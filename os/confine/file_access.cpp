@@ -5,10 +5,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstddef>
-#include <filesystem>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/landlock.h>
-#include <string>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -47,15 +46,13 @@ struct SystemPath {
 };
 
 // What every run reads: configuration, libraries and their data, its own
-// process entries, and the two devices the C library and TLS open. (/lib64
-// holds only the loader, mapped before main; 32-bit libraries are never
-// loaded.)
+// process entries, and the random device SQLite seeds from. (/lib64 holds
+// only the loader, mapped before main; 32-bit libraries are never loaded.)
 constexpr SystemPath kSystemPaths[] = {
     {"/etc", kRead},
     {"/usr", kRead},
     {"/lib", kRead},
     {"/proc/self", kRead},
-    {"/dev/null", LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_WRITE_FILE},
     {"/dev/urandom", LANDLOCK_ACCESS_FS_READ_FILE},
 };
 constexpr SystemPath kTerminalPaths[] = {{"/dev/tty", kTerminal}, {"/dev/pts", kTerminal}};
@@ -70,6 +67,7 @@ constexpr uint64_t kRightsAddedBy[] = {0, (LANDLOCK_ACCESS_FS_MAKE_SYM << 1) - 1
 struct PathHandle {
   int fd;
   PathHandle(const char* path, int flags) : fd(open(path, O_PATH | O_CLOEXEC | flags)) {}
+  explicit PathHandle(int opened) : fd(opened) {}
   ~PathHandle() { close(fd); }
   PathHandle(const PathHandle&) = delete;
   PathHandle& operator=(const PathHandle&) = delete;
@@ -92,17 +90,51 @@ void AddPath(int rulesetFd, const char* path, uint64_t access) {
   AddRule(rulesetFd, handle.fd, access);
 }
 
+// The folder and the missing ones above it, each made 0700 as the run makes
+// them.
+void MakeFolders(const char* folder) {
+  char path[PATH_MAX];
+  size_t length = strnlen(folder, sizeof path);
+  if (length == sizeof path) return;
+  memcpy(path, folder, length + 1);
+  for (size_t end = 1; end <= length; ++end) {
+    if (path[end] != '/' && path[end] != 0) continue;
+    char kept = path[end];
+    path[end] = 0;
+    mkdir(path, 0700);
+    path[end] = kept;
+  }
+}
+
 // A folder the run writes in: absolute, made when missing, reached without a
 // final symbolic link, and never the root folder itself, however it is
 // spelled.
-void AddWritableFolder(int rulesetFd, const char* folder, uint64_t access, const struct stat& root) {
+void AddWritableFolder(int rulesetFd, const char* folder, uint64_t rights, const struct stat& root) {
   if (!folder || folder[0] != '/') return;
-  std::error_code ignored;
-  std::filesystem::create_directories(folder, ignored);
-  PathHandle handle(folder, O_DIRECTORY | O_NOFOLLOW);
+  constexpr int kFlags = O_PATH | O_CLOEXEC | O_DIRECTORY | O_NOFOLLOW;
+  int fd = open(folder, kFlags);
+  if (fd < 0) {
+    MakeFolders(folder);
+    fd = open(folder, kFlags);
+  }
+  PathHandle handle(fd);
   struct stat info;
   if (fstat(handle.fd, &info) == 0 && (info.st_dev != root.st_dev || info.st_ino != root.st_ino))
-    AddRule(rulesetFd, handle.fd, access);
+    AddRule(rulesetFd, handle.fd, rights);
+}
+
+// The executable's folder (its modules) and the modules' folder of an
+// installed tree, ../lib/horolan; never the root folder.
+void AddProgramFolders(int rulesetFd) {
+  char path[PATH_MAX];
+  constexpr char kModules[] = "/../lib/horolan";
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - sizeof kModules);
+  char* slash = length > 0 ? static_cast<char*>(memrchr(path, '/', static_cast<size_t>(length))) : nullptr;
+  if (!slash || slash == path) return;
+  *slash = 0;
+  AddPath(rulesetFd, path, kRead);
+  memcpy(slash, kModules, sizeof kModules);
+  AddPath(rulesetFd, path, kRead);
 }
 
 }  // namespace
@@ -138,18 +170,11 @@ void GatherFileRules(const ConfinePlan& plan, FileRules& rules) {
   for (const SystemPath& system : kSystemPaths) AddPath(rules.fd, system.path, system.access & handled);
   if (plan.terminal)
     for (const SystemPath& terminal : kTerminalPaths) AddPath(rules.fd, terminal.path, terminal.access & handled);
-  // The executable's folder: its modules lie there.
-  char executable[PATH_MAX];
-  ssize_t length = readlink("/proc/self/exe", executable, sizeof executable);
-  std::string folder = std::filesystem::path(std::string(executable, static_cast<size_t>(std::max<ssize_t>(length, 0))))
-                           .parent_path();
-  AddPath(rules.fd, folder.c_str(), kRead);
+  AddProgramFolders(rules.fd);
   for (const char* path : plan.readablePaths) AddPath(rules.fd, path, kRead);
   struct stat root = {};
   stat("/", &root);
-  mode_t mask = umask(077);  // missing folders are made 0700, as the run makes them
   for (const char* folder : plan.writableFolders) AddWritableFolder(rules.fd, folder, kWriteFolder & handled, root);
-  umask(mask);
 }
 
 bool RestrictFileAccess(const FileRules& rules) { return syscall(SYS_landlock_restrict_self, rules.fd, 0) == 0; }

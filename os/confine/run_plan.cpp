@@ -1,7 +1,6 @@
 // The plan of a synchronisation run: where the registry, the web cache, the
 // trust store and the terminal descriptions lie.
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -62,13 +61,16 @@ std::string WebCacheFolder() {
 }  // namespace
 
 Confinement ConfineRunFor(const RunNeeds& needs) {
-  // Local times are shown after the file layer is in force; a zone named by
-  // TZ may lie anywhere.
-  tzset();
   PlanPaths paths;
   paths.Write(RegistryFolder());
   if (needs.webCache) paths.Write(WebCacheFolder());
   for (const char* trust : {"CURL_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR"}) paths.ReadVariable(trust);
+  // Local times: a zone file TZ names by its path (":/path" or "/path"), or
+  // the zone folder TZDIR.
+  const char* zone = getenv("TZ");
+  if (zone && zone[0] == ':') ++zone;
+  if (zone && zone[0] == '/') paths.Read(zone);
+  paths.ReadVariable("TZDIR");
   if (needs.terminal) {
     paths.ReadVariable("TERMINFO");
     paths.ReadVariable("TERMINFO_DIRS");
