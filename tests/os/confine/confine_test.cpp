@@ -23,7 +23,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bitset>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -32,6 +34,7 @@
 #include "os/confine/confine.h"
 #include "os/confine/confine_layers.h"
 #include "os/base/dynlib.h"
+#include "os/dialup/dialup.h"
 #include "os/registry/registry_store.h"
 #include "tests/support/temp_dir.h"
 
@@ -42,16 +45,16 @@ struct Child {
   std::string out;
 };
 
-// Runs before, then confines by plan and runs body, in a child.
-Child Confined(const os::ConfinePlan& plan, const std::function<int()>& body,
-               const std::function<void()>& before = [] {}) {
+// Runs before, then confines (by plan, or as a run with needs) and runs body, in a child.
+Child ConfinedBy(const std::function<os::Confinement()>& confine, const std::function<int()>& body,
+                 const std::function<void()>& before = [] {}) {
   int out[2], status = 0;
   if (pipe(out) != 0 || fflush(nullptr) != 0) return {-1, ""};
   pid_t pid = fork();
   if (pid == 0) {
     dup2(out[1], 1);
     before();
-    os::Confinement c = os::ConfineRun(plan);
+    os::Confinement c = confine();
     _exit(c.capabilities && c.noNewPrivileges && c.systemCallFilter && c.error == 0 ? body() : 99);
   }
   close(out[1]);
@@ -60,6 +63,11 @@ Child Confined(const os::ConfinePlan& plan, const std::function<int()>& body,
   ssize_t n = read(out[0], buffer, sizeof buffer);
   close(out[0]);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(buffer, static_cast<size_t>(std::max(n, 0l)))};
+}
+
+Child Confined(const os::ConfinePlan& plan, const std::function<int()>& body,
+               const std::function<void()>& before = [] {}) {
+  return ConfinedBy([&] { return os::ConfineRun(plan); }, body, before);
 }
 
 int Err(long result) { return result < 0 ? errno : 0; }  // errno of a failed call, 0 on success
@@ -210,3 +218,46 @@ TEST(Confine, WritesOnlyInTheGrantedFoldersAndReadsOnlyWhatARunReads) {
 }
 
 }  // namespace
+
+TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNames) {
+  if (os::confine::FileAccessAbi() == 0) GTEST_SKIP() << "the kernel has no Landlock: no file layer to test";
+  TempDir dir;
+  const std::string reads[] = {"certs1/c", "certs2/c", "trust.pem", "zone", "terminfo/t", ".terminfo/t", "run/ppp0.pid"};
+  for (const std::string& name : reads) {
+    std::filesystem::create_directories(std::filesystem::path(dir.File(name)).parent_path());
+    dir.Write(name, "x");
+  }
+  os::SetRegistryStorePathForTests(dir.File("state/horolan/registry.db").c_str());
+  {
+    os::RegistryKey key;
+    std::u16string cache = U16(dir.File("cache/web"));  // missing: made for a daytime run
+    ASSERT_EQ(os::CreateRegistryKey(os::kRegistryCurrentUser,
+                                    u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", key, nullptr) |
+                  os::SetRegistryValue(key, u"Cache", os::kRegistryString, cache.c_str(), (cache.size() + 1) * 2),
+              0);
+  }
+  os::SetDialupRunFolder(dir.File("run").c_str());
+  auto environment = [&] {
+    setenv("SSL_CERT_DIR", (dir.File("certs1") + ":" + dir.File("certs2")).c_str(), 1);
+    setenv("SSL_CERT_FILE", dir.File("trust.pem").c_str(), 1);
+    setenv("TZ", (":" + dir.File("zone")).c_str(), 1);
+    setenv("TERMINFO_DIRS", dir.File("terminfo").c_str(), 1);
+    setenv("HOME", dir.path.c_str(), 1);
+  };
+  // One bit per path read, then per folder written in: the registry's, the web cache.
+  auto probe = [&] {
+    std::string bits;
+    for (const std::string& name : reads) bits += open(dir.File(name).c_str(), O_RDONLY) >= 0 ? '1' : '0';
+    for (const char* folder : {"state/horolan", "cache/web"})
+      bits += open(dir.File(std::string(folder) + "/new").c_str(), O_WRONLY | O_CREAT, 0600) >= 0 ? '1' : '0';
+    return printf("%s", bits.c_str()) > 0 && fflush(stdout) == 0 ? 0 : 1;
+  };
+  const std::pair<os::RunNeeds, std::string> cases[] = {{{}, "111100010"},
+                                                        {{.webCache = true}, "111100011"},
+                                                        {{.terminal = true}, "111111010"},
+                                                        {{.hangUpLinks = true}, "111100110"}};
+  for (const auto& [needs, expected] : cases)
+    EXPECT_EQ(ConfinedBy([&] { return os::ConfineRunFor(needs); }, probe, environment).out, expected) << expected;
+  os::SetDialupRunFolder(nullptr);
+  os::SetRegistryStorePathForTests(nullptr);
+}
