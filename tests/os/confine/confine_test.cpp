@@ -222,7 +222,8 @@ TEST(Confine, WritesOnlyInTheGrantedFoldersAndReadsOnlyWhatARunReads) {
 TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNames) {
   if (os::confine::FileAccessAbi() == 0) GTEST_SKIP() << "the kernel has no Landlock: no file layer to test";
   TempDir dir;
-  const std::string reads[] = {"certs1/c", "certs2/c", "trust.pem", "zone", "terminfo/t", ".terminfo/t", "run/ppp0.pid"};
+  const std::string reads[] = {"certs1/c",   "certs2/c",    "trust.pem",   "zone",
+                               "terminfo/t", ".terminfo/t", "run/ppp0.pid"};
   for (const std::string& name : reads) {
     std::filesystem::create_directories(std::filesystem::path(dir.File(name)).parent_path());
     dir.Write(name, "x");
@@ -231,8 +232,8 @@ TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNames) {
   {
     os::RegistryKey key;
     std::u16string cache = U16(dir.File("cache/web"));  // missing: made for a daytime run
-    ASSERT_EQ(os::CreateRegistryKey(os::kRegistryCurrentUser,
-                                    u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", key, nullptr) |
+    const char16_t* shellFolders = u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    ASSERT_EQ(os::CreateRegistryKey(os::kRegistryCurrentUser, shellFolders, key, nullptr) |
                   os::SetRegistryValue(key, u"Cache", os::kRegistryString, cache.c_str(), (cache.size() + 1) * 2),
               0);
   }
