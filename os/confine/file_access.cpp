@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/landlock.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -93,17 +94,14 @@ void AddPath(int rulesetFd, const char* path, uint64_t access) {
 // The folder and the missing ones above it, each made 0700 as the run makes
 // them.
 void MakeFolders(const char* folder) {
-  char path[PATH_MAX];
-  size_t length = strnlen(folder, sizeof path);
-  if (length == sizeof path) return;
-  memcpy(path, folder, length + 1);
-  for (size_t end = 1; end <= length; ++end) {
-    if (path[end] != '/' && path[end] != 0) continue;
-    char kept = path[end];
-    path[end] = 0;
-    mkdir(path, 0700);
-    path[end] = kept;
+  std::string path = folder;
+  for (char& at : path) {
+    if (at != '/' || &at == path.data()) continue;
+    at = 0;  // the folders above, from the top
+    mkdir(path.c_str(), 0700);
+    at = '/';
   }
+  mkdir(folder, 0700);
 }
 
 // A folder the run writes in: absolute, made when missing, reached without a

@@ -43,28 +43,30 @@ check "file #SILENT stays silent" eval '[ "$(status)" = 0 ] && [ ! -s "$WORK/out
 check "file #ONLYSHOW left the clock" [ "$(offset_ns)" = 0 ]
 rm -f "$APP/horolan.txt"
 
-# "#CONNECT" with the test connection manager beside the executable:
-# establish before the query, release after it.
+# "#CONNECT" with the test connection manager: establish before the query,
+# release after it. Loaded by absolute path only: beside the executable, or
+# from a system library folder (a private mount over /usr/local/lib), never
+# from the working folder through an empty LD_LIBRARY_PATH element (there
+# the registry's folder, which the confined run may read).
 if [ -n "$CELLCORE_DIR" ] && [ -f "$CELLCORE_DIR/cellcore.dll" ]; then
-  # The confined run cannot open the log: it writes to a descriptor it inherits.
-  RUN_ENV=(HOROLAN_CELLCORE_LOG_FD=3)
-  # Planted in the working folder, with an empty LD_LIBRARY_PATH element: never
-  # loaded. (The registry's folder, which the confined run may read.)
-  planted=$WORK/state/horolan
-  mkdir -p "$planted"
-  cp "$CELLCORE_DIR/cellcore.dll" "$planted/"
-  (cd "$planted" && RUN_ENV+=(LD_LIBRARY_PATH=:) && run '#CONNECT' '#SNTP' '#ONLYSHOW' '#SERVER(127.0.0.1)') \
-    3>>"$WORK/cellcore.log"
-  rm "$planted/cellcore.dll"
-  check "#CONNECT: a library in the working folder is not loaded" \
-    eval '[ "$(status)" = 0 ] && [ ! -s "$WORK/cellcore.log" ]'
-  cp "$CELLCORE_DIR/cellcore.dll" "$APP/"
-  run '#CONNECT' '#SNTP' '#ONLYSHOW' '#SERVER(127.0.0.1)' 3>>"$WORK/cellcore.log"
-  RUN_ENV=()
-  calls=$(awk '{print $1}' "$WORK/cellcore.log" | tr '\n' ' ')
+  connect() {  # FOLDER WHERE: a run with the manager in FOLDER, from the working folder WHERE
+    mkdir -p "$1" "$2" && cp "$CELLCORE_DIR/cellcore.dll" "$1/" && : > "$WORK/cellcore.log"
+    # The confined run cannot open the log: it writes to a descriptor it inherits.
+    (cd "$2" && RUN_ENV=(HOROLAN_CELLCORE_LOG_FD=3 LD_LIBRARY_PATH=:) &&
+      run '#CONNECT' '#SNTP' '#ONLYSHOW' '#SERVER(127.0.0.1)') 3>>"$WORK/cellcore.log"
+    rm "$1/cellcore.dll"
+    calls=$(awk '{print $1}' "$WORK/cellcore.log" | tr '\n' ' ')
+  }
+  connect "$WORK/state/horolan" "$WORK/state/horolan"
+  check "#CONNECT: a library in the working folder is not loaded" eval '[ "$(status)" = 0 ] && [ -z "$calls" ]'
+  connect "$APP" "$WORK"
   check "#CONNECT: establish, then status and release, around a successful query" \
     eval '[ "$(status)" = 0 ] && [ "$calls" = "load establish unload load status release unload " ]'
-  rm -f "$APP/cellcore.dll"
+  if mount -t tmpfs none /usr/local/lib; then
+    connect /usr/local/lib "$WORK"
+    check "#CONNECT: found in a system library folder" [ "$calls" = "load establish unload load status release unload " ]
+    umount /usr/local/lib
+  fi
 else
   echo "SKIPPED part: no test connection manager (HOROLAN_CELLCORE_DIR)"
 fi
