@@ -11,8 +11,9 @@
 //    flags the list can check);
 //  - files (Landlock, where the kernel has it): reading only below the
 //    system's folders, the executable's folder and the plan's paths; writing
-//    only in the plan's folders and to the terminal. Descriptors open before
-//    keep what they were opened for.
+//    only in the plan's folders. Descriptors open before (the terminal the
+//    message box draws on) keep what they were opened for; no terminal is
+//    opened anew.
 // A process without root or without CAP_SYS_TIME confines itself as far as
 // it can; a kernel without Landlock leaves the file layer out. Confinement
 // covers the calling thread and every thread started after it: call it while
@@ -35,9 +36,6 @@ struct ConfinePlan {
   // ../lib/horolan (its modules): trust files named outside those, the
   // dial-up folder and /proc for hanging up links. Missing ones are left out.
   const char* readablePaths[kMaxReadable] = {};
-  // The message box: the terminal (/dev/tty, /dev/pts/*) may be opened for
-  // reading, writing and terminal control.
-  bool terminal = false;
   // "#CONNECT": CAP_KILL and SIGTERM to other processes stay until
   // DropKillCapability.
   bool hangUpLinks = false;
@@ -59,7 +57,7 @@ Confinement ConfineRun(const ConfinePlan& plan);
 // What a synchronisation run will do, for ConfineRunFor.
 struct RunNeeds {
   bool webCache = false;     // a daytime fetch: the web cache folder is written
-  bool terminal = false;     // the message box on the terminal
+  bool terminal = false;     // the message box (on the terminal the run already holds)
   bool hangUpLinks = false;  // "#CONNECT": dial-up links are hung up afterwards
 };
 

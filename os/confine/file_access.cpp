@@ -36,7 +36,6 @@ constexpr uint64_t kRead = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_REA
 // no folders, links, devices or executables.
 constexpr uint64_t kWriteFolder = kRead | LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_MAKE_REG |
                                   LANDLOCK_ACCESS_FS_REMOVE_FILE | kTruncate;
-constexpr uint64_t kTerminal = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_WRITE_FILE | kIoctlDev;
 // The rights a rule on a file (not a folder) may hold.
 constexpr uint64_t kFileRights = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE |
                                  LANDLOCK_ACCESS_FS_READ_FILE | kTruncate | kIoctlDev;
@@ -56,7 +55,6 @@ constexpr SystemPath kSystemPaths[] = {
     {"/proc/self", kRead},
     {"/dev/urandom", LANDLOCK_ACCESS_FS_READ_FILE},
 };
-constexpr SystemPath kTerminalPaths[] = {{"/dev/tty", kTerminal}, {"/dev/pts", kTerminal}};
 
 // The file rights each ABI version added; every one the kernel knows is
 // handled. Version 4 added network ports, left alone: a run connects to any.
@@ -166,8 +164,6 @@ void GatherFileRules(const ConfinePlan& plan, FileRules& rules) {
   rules.fd = static_cast<int>(syscall(SYS_landlock_create_ruleset, &attr, RulesetSize(rules.abi), 0));
   uint64_t handled = attr.handledAccessFs;
   for (const SystemPath& system : kSystemPaths) AddPath(rules.fd, system.path, system.access & handled);
-  if (plan.terminal)
-    for (const SystemPath& terminal : kTerminalPaths) AddPath(rules.fd, terminal.path, terminal.access & handled);
   AddProgramFolders(rules.fd);
   for (const char* path : plan.readablePaths) AddPath(rules.fd, path, kRead);
   struct stat root = {};

@@ -81,7 +81,7 @@ Confinement ConfineRunFor(const RunNeeds& needs) {
     paths.Read(DialupRunFolder());
     paths.Read("/proc");
   }
-  ConfinePlan plan{.terminal = needs.terminal, .hangUpLinks = needs.hangUpLinks};
+  ConfinePlan plan{.hangUpLinks = needs.hangUpLinks};
   for (int i = 0; i < paths.writables; ++i) plan.writableFolders[i] = paths.writable[i].c_str();
   for (int i = 0; i < paths.readables; ++i) plan.readablePaths[i] = paths.readable[i].c_str();
   return ConfineRun(plan);
