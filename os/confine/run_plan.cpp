@@ -53,8 +53,9 @@ std::string WebCacheFolder() {
                                folder, kPathUnits))
     return {};
   size_t length = WideLength(folder);
-  char native[kPathUnits * 3];
-  if (length >= kPathUnits - 1 || AnsiFromWide(folder, length, native, sizeof native) >= sizeof native) return {};
+  if (length >= kPathUnits - 1) return {};  // a cut value would name another folder
+  char native[kPathUnits * 3];              // three bytes hold any unit
+  AnsiFromWide(folder, length, native, sizeof native);
   return native;
 }
 
