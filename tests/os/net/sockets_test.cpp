@@ -30,10 +30,7 @@ struct Connected {
   Connected() {
     bind(peer, reinterpret_cast<sockaddr*>(&from), length);
     getsockname(peer, reinterpret_cast<sockaddr*>(&from), &length);
-    os::SocketAddressIpv4 address;
-    address.port = from.sin_port;
-    address.address = from.sin_addr.s_addr;
-    EXPECT_EQ(os::ConnectSocket(s, address), 0);
+    EXPECT_EQ(os::ConnectSocket(s, {os::kAddressFamilyIpv4, from.sin_port, from.sin_addr.s_addr}), 0);
   }
   ~Connected() { os::CloseSocket(s), close(peer); }
   // Sends ping; the peer answers with these datagrams.
@@ -52,9 +49,9 @@ struct Connected {
     int ready = os::SelectSockets(0, &set, nullptr, nullptr, seconds < 0 ? nullptr : &time);
     return Outcome(ready) + (ready == 1 && set.count == 1 && set.sockets[0] == s ? " ours" : "");
   }
-  std::string Receive(int capacity = 4) {
-    char buffer[8];
-    int n = os::ReceiveFromSocket(s, buffer, capacity, 0);
+  std::string Receive() {
+    char buffer[4];
+    int n = os::ReceiveFromSocket(s, buffer, sizeof buffer, 0);
     return n > 0 ? std::string(buffer, n) : Outcome(n);
   }
 };
@@ -83,14 +80,12 @@ TEST(Sockets, CallsCheckTheirArgumentsAndFailWithWindowsSocketsNumbers) {
   EXPECT_FALSE(full.Add(c.s));
   over.count = os::SocketSet::kCapacity + 1;
   os::SocketWaitTime none, negative{-1, 0}, negativeMicro{0, -1};
-  os::SocketAddressIpv4 otherFamily;
-  otherFamily.family = 23;
   os::SocketHandle stream = os::OpenSocket(os::kAddressFamilyIpv4, 1, 0);
   // Each outcome is taken right after its call.
   const std::pair<std::string, const char*> calls[] = {
       {Outcome(os::OpenSocket(10, os::kSocketTypeDatagram, 0)), "error 10047"},
       {Outcome(os::OpenSocket(os::kAddressFamilyIpv4, 3, 0)), "error 10044"},
-      {Outcome(os::ConnectSocket(stream, otherFamily)), "error 10047"}, {Outcome(os::CloseSocket(stream)), "0"},
+      {Outcome(os::ConnectSocket(stream, {23, 0, 0})), "error 10047"}, {Outcome(os::CloseSocket(stream)), "0"},
       {Outcome(os::CloseSocket(os::kInvalidSocket)), "error 10038"},
       {Outcome(os::SendOnSocket(c.s, buffer, -1, 0)), "error 10022"},
       {Outcome(os::SendOnSocket(c.s, nullptr, 1, 0)), "error 10022"},
