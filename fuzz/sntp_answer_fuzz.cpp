@@ -1,10 +1,8 @@
-// SNTP answers from arbitrary bytes: no crash and no undefined behaviour; an
-// answer that passes the checks is a real one and gives a finite offset,
-// and one inside the run's limit moves the clock to a valid calendar time.
+// SNTP answers from arbitrary bytes: no crash and no undefined behaviour; an answer that passes the checks is a real
+// one and gives a finite offset, and one inside the run's limit moves the clock to a valid calendar time.
 //
-// Input: 8 bytes T4 (arrival), then the answer datagram as received (cut at
-// 68 bytes like the receive buffer). It is checked as the answer to the
-// request it echoes, so the fuzzer reaches the accepting path.
+// Input: 8 bytes T4 (arrival), then the answer datagram as received (cut at 68 bytes like the receive buffer). It is
+// checked as the answer to the request it echoes, so the fuzzer reaches the accepting path.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>

@@ -1,8 +1,5 @@
-# The daytime run of the real executable: a NIST line on port 13 over
-# HTTP/0.9 (the fake line server), xinetd's own daytime service (a line
-# without "NIST"), HTTP answers of the fake web server and of lighttpd (also
-# redirected to https), the web cache, a proxy, an unknown host and a missing
-# URL module.
+# The daytime run of the real executable: a NIST line on port 13 (HTTP/0.9), xinetd's daytime service, HTTP answers
+# of the fake web server and lighttpd (also redirected to https), the web cache, a proxy, a missing URL module.
 source "$(dirname "$0")/lib.sh"
 install_app
 NIST_LINE=$'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
@@ -11,15 +8,13 @@ WEB=http://127.0.0.1:8080
 start_line_server 13 "$NIST_LINE"
 start_web_server 8080
 
-# "set" when the virtual clock reads the NIST line's time, "kept" while it
-# has not moved.
+# "set" when the virtual clock reads the NIST line's time, "kept" while it has not moved.
 clock_state() {
   [ "$(offset_ns)" = 0 ] && echo kept && return
   [ "$(env LD_PRELOAD="$BIN/libhorolan_vclock.so" HOROLAN_VCLOCK_FILE="$WORK/offset" date -u '+%F %R')" = \
     "2008-11-30 12:34" ] && echo set
 }
-# daytime_check WHAT STATUS set|kept ARG...: a run from the real time ends
-# with STATUS and leaves the clock so.
+# daytime_check WHAT STATUS set|kept ARG...: a run from the real time ends with STATUS and leaves the clock so.
 daytime_check() {
   set_offset_seconds 0
   run "${@:4}"
@@ -37,8 +32,7 @@ check "#KEEPCACHE: the host's old copy stays" [ -f "$CACHE/daytime.old" ]
 daytime_check "show-only" 0 kept --only-show --server=daytime.e2e.test
 check "the host's old copy is purged, another host's stays" eval '[ ! -e "$CACHE/daytime.old" ] && [ -f "$CACHE/ntp.old" ]'
 
-# HTTP answers: the status decides; redirects are followed between http and
-# https only; a resource over 1 MiB or without a byte is no answer.
+# The status decides; redirects go between http and https only; over 1 MiB or not a byte is no answer.
 for status in 200 299 300 404 410 500; do response "s$status" "$status" "$NIST_LINE"; done
 response moved 302 "" "Location: $WEB/s200\r\n"
 response ftp 302 "" "Location: ftp://127.0.0.1/x\r\n"
@@ -54,8 +48,7 @@ for answer in s200:0:set s299:0:set s300:8:kept s410:5:kept s500:8:kept moved:0:
 done
 check "HTTP 404: message, LastResult 05000C80" eval 'out_has "Resource not found" && [ "$(last_result)" = 05000C80 ]'
 
-# A copy answers while the server's max-age lasts by the device clock, then
-# the resource is fetched anew (and is gone).
+# A copy answers while the server's max-age lasts by the device clock, then the (gone) resource is fetched anew.
 response fresh 200 "$NIST_LINE" "Cache-Control: max-age=60\r\n"
 daytime_check "a fresh answer" 0 kept --only-show "#SERVER($WEB/fresh)"
 rm "$WORK/web/fresh"
@@ -72,8 +65,7 @@ RUN_ENV=()
 check "the proxy got the request for the whole URL" grep -q "^GET http://unknown.e2e.test:13/ HTTP/1.1" "$WORK/requests"
 daytime_check "unknown host" 5 kept '#SERVER(unknown.e2e.test)'
 
-# xinetd's daytime service closes without reading the request, so some
-# fetches end in a reset: its line arrives all the same, without "NIST".
+# xinetd's daytime service closes with the request unread, a reset at times: its line still arrives, without "NIST".
 printf '%s\n' "service daytime" "{" "type = INTERNAL UNLISTED" "id = daytime-stream" "socket_type = stream" \
   "protocol = tcp" "port = 1313" "bind = 127.0.0.1" "wait = no" "user = root" "}" > "$WORK/xinetd.conf"
 if start_peer xinetd -dontfork -filelog "$WORK/xinetd.log" -f "$WORK/xinetd.conf" && wait_until listening tcp 1313; then

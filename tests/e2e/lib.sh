@@ -1,8 +1,5 @@
-# Shared by the end-to-end scripts, which in_namespace.sh runs in private
-# network and mount namespaces without the right to set the clock: only
-# loopback exists and names resolve from a private /etc/hosts. The real
-# executable runs on the virtual-clock shim. Nothing here can move the
-# machine's clock or reach another host.
+# Shared by the end-to-end scripts, run by in_namespace.sh without the right to set the clock in private network and
+# mount namespaces (only loopback; names from a private /etc/hosts): nothing can move the clock or reach another host.
 set -u
 BIN=${HOROLAN_BIN:?set HOROLAN_BIN to the bin folder of a build}
 WORK=$(mktemp -d /tmp/horolan-e2e.XXXXXX)
@@ -50,9 +47,8 @@ wait_until() {
 }
 listening() { ss -Hln "--$1" "sport = :$2" | grep -q .; }  # listening tcp|udp PORT
 
-# start_peer NAME ARG...: a peer program in the foreground, stopped by PID
-# at the end. Found on PATH, in the system folders, or unpacked from its
-# Debian package into the build's peers/NAME folder; fails when there is none.
+# start_peer NAME ARG...: a peer in the foreground, stopped by PID at the end; from PATH, the system folders or its
+# Debian package unpacked into the build's peers/NAME. Fails when there is none.
 start_peer() {
   local dir
   for dir in ${PATH//:/ } /usr/sbin /sbin "$BIN/../peers/$1/usr/sbin" "$BIN/../peers/$1/usr/bin"; do
@@ -63,8 +59,7 @@ start_peer() {
   done
   return 1
 }
-# chronyd as an NTP server on 127.0.0.1:123, "synchronised" (local stratum
-# 8) or not (it then answers with leap indicator 3); never sets a clock (-x).
+# chronyd on 127.0.0.1:123, "synchronised" (local stratum 8) or not (leap indicator 3); never sets a clock (-x).
 start_chrony() {
   mkdir -p "$WORK/chrony"
   printf '%s\n' "port 123" "bindaddress 127.0.0.1" "allow 127.0.0.1" "cmdport 0" "driftfile $WORK/chrony/drift" \
@@ -81,12 +76,9 @@ start_ready_chrony() {
 }
 stop_chrony() { kill "$CHRONY_PID" && wait "$CHRONY_PID" 2>/dev/null; }
 
-# The fake peers on 127.0.0.1:PORT. The line server sends LINE to every
-# connection after the first byte of its request, as a daytime service does,
-# and closes: with the rest unread, that is a reset. The web server reads the
-# request head (appended to $WORK/requests), sends the file of $WORK/web that
-# the target's last path segment names ("index" when empty) as it stands,
-# and closes cleanly.
+# Fake peers on 127.0.0.1:PORT. The line server sends LINE after the request's first byte and closes, a reset with
+# the rest unread, as a daytime service does. The web server logs the request head to $WORK/requests, sends the file
+# of $WORK/web its target's last path segment names ("index" when empty) as it stands, and closes cleanly.
 start_line_server() { fake_peer "$1" line "$2"; }
 start_web_server() { mkdir -p "$WORK/web" && fake_peer "$1" web "$WORK/web"; }
 fake_peer() {
@@ -117,8 +109,7 @@ response() {
     > "$WORK/web/$1"
 }
 
-# A private copy of the executable and its modules: a configuration file and
-# a connection-manager library can lie beside it.
+# A private copy of the executable and its modules, for a configuration file or connection manager beside it.
 install_app() {
   rm -rf "$APP" && mkdir -p "$APP"
   cp "$BIN/horolan" "$BIN/libhorolan_tui.so" "$BIN/libhorolan_url.so" "$APP/"
@@ -128,8 +119,7 @@ set_offset_seconds() { echo "$(($1 * 1000000000))" > "$WORK/offset"; }
 offset_ns() { cat "$WORK/offset" 2>/dev/null || echo 0; }
 abs() { echo "${1#-}"; }
 
-# run ARG...: horolan on the virtual clock, with extra environment from the
-# array RUN_ENV; status in $WORK/status, its output in $WORK/out and err.
+# run ARG...: horolan on the virtual clock (extra environment: RUN_ENV); $WORK/status, $WORK/out, $WORK/err.
 RUN_ENV=()
 run() {
   env XDG_STATE_HOME="$WORK/state" XDG_CACHE_HOME="$WORK/cache" HOME="$WORK" \

@@ -1,5 +1,4 @@
-# The SNTP run of the real executable against chronyd on loopback port 123,
-# a silent server and an unknown host.
+# The SNTP run of the real executable against chronyd on loopback port 123, a silent server and an unknown host.
 source "$(dirname "$0")/lib.sh"
 install_app
 start_ready_chrony
@@ -12,8 +11,7 @@ check "clock 100 s ahead: exit 0, corrected to within 10 ms, LastResult 0" \
 check "success message names the server and says the clock was set" \
   eval "grep -qx 'Server 127.0.0.1' '$WORK/out' && grep -qx 'Time sync with device.' '$WORK/out'"
 
-# An hour off (and a little more, so that rounding to the millisecond cannot
-# bring the measured offset under the limit): -2, the clock unchanged.
+# An hour off (and more, so that millisecond rounding cannot bring it under the limit): -2, the clock unchanged.
 set_offset_seconds 3605
 run --sntp --server 127.0.0.1
 check "an hour off: exit status 254, clock untouched, LastResult FEFFFFFF, message" \

@@ -1,5 +1,4 @@
-# The kinds of start, the switches and the settings precedence of the real
-# executable.
+# The kinds of start, the switches and the settings precedence of the real executable.
 source "$(dirname "$0")/lib.sh"
 CELLCORE_DIR=${HOROLAN_CELLCORE_DIR:-}
 install_app
@@ -28,8 +27,7 @@ run '#SILENT' '#SNTP' '#ONLYSHOW' '#SERVER(127.0.0.1)'
 check "#SILENT: exit 0, no output, LastResult 0" \
   eval '[ "$(status)" = 0 ] && [ ! -s "$WORK/out" ] && [ "$(last_result)" = 00000000 ]'
 
-# Settings precedence. A file choosing the daytime service and a server, and
-# "#SNTP" on the command line: SNTP with the file's server.
+# A file choosing the daytime service and a server, and "#SNTP" on the command line: SNTP with the file's server.
 printf '#NIST\r\n#NSERVER(ntp.e2e.test)\r\n' > "$APP/horolan.txt"
 run '#SNTP' '#ONLYSHOW'
 check "file NIST server + #SNTP: SNTP with that server" eval '[ "$(status)" = 0 ] && out_has "Server ntp.e2e.test"'
@@ -43,8 +41,7 @@ check "file #SILENT stays silent, file #ONLYSHOW leaves the clock" \
   eval '[ "$(status)" = 0 ] && [ ! -s "$WORK/out" ] && [ "$(offset_ns)" = 0 ]'
 rm -f "$APP/horolan.txt"
 
-# "#CONNECT" with the test connection manager beside the executable:
-# establish before the query, release after it.
+# "#CONNECT" with the test connection manager beside the executable: establish before the query, release after it.
 if [ -n "$CELLCORE_DIR" ] && [ -f "$CELLCORE_DIR/cellcore.dll" ]; then
   cp "$CELLCORE_DIR/cellcore.dll" "$APP/"
   RUN_ENV=(HOROLAN_CELLCORE_LOG="$WORK/cellcore.log")

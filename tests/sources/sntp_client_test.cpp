@@ -1,6 +1,5 @@
-// The SNTP exchange: which answers are taken and the offset of their four
-// timestamps, and the query around it. Names, time-outs and real peers:
-// tests/e2e/sntp.sh.
+// The SNTP exchange: which answers are taken and the offset of their four timestamps, and the query around it. Names,
+// time-outs and real peers: tests/e2e/sntp.sh.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -31,8 +30,8 @@ void Put(Datagram& d, size_t at, const NtpTimestamp& t) {
   std::memcpy(&d[at], words, sizeof words);
 }
 
-// A real answer (stratum 2) to a request stamped sent, with receive time
-// T1 + receive and transmit time T1 + transmit.
+// A real answer (stratum 2) to a request stamped sent, with receive time T1 + receive and transmit time T1 +
+// transmit.
 Datagram Answer(const NtpTimestamp& sent, double receive, double transmit) {
   Datagram d(68, 0xEE);
   d[0] = 0x24, d[1] = 2;
@@ -79,8 +78,8 @@ TEST(SntpAnswer, OnlyARealAnswerToOurRequestIsTakenWithTheOffsetOfItsFourTimesta
   EXPECT_FALSE(ReadSntpAnswer(nullptr, 48, kStart, exchange));
 }
 
-// Queries to a server socket of the test's own on loopback, which answers as
-// soon as the request is sent (through the seams); every path closes its socket.
+// Queries to a server socket of the test's own on loopback, which answers as soon as the request is sent (through the
+// seams); every path closes its socket.
 TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithTheirReason) {
   fake::Install(kStart.ToCalendar());
   int server = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -90,8 +90,7 @@ TEST_F(Purge, ThePatternIsCutAtTheFirstDotAfterTheHostStart) {
 }
 
 TEST_F(Purge, NoUsableCacheFolderMeansNoWalk) {
-  // The working folder holds matching files: a walk of "/" or of a relative
-  // folder would reach them.
+  // The working folder holds matching files: a walk of "/" or of a relative folder would reach them.
   Make({"work/hrlnzq-purge-probe", "work/sub/hrlnzq-purge-probe"});
   fs::path old = fs::current_path();
   fs::current_path(dir.File("work"));
@@ -118,7 +117,6 @@ TEST_F(Purge, OddNamesSpecialFilesAndDeepTreesDoNotStopTheWalk) {
   DeleteMatchingFiles(U16(dir.File("cache")).c_str(), u"alpha*");
   for (const char* name : {"alpha\xFF", "\xFF" "d/alpha.x", "alpha.fifo", "\xFE\xFF"})
     EXPECT_EQ(fs::exists(dir.File("cache/") + name), name[0] == '\xFE') << name;
-  // A file goes exactly when its folder's search path and its own path fit
-  // 260 units with the terminator.
+  // A file goes exactly when its folder's search path and its own path fit 260 units with the terminator.
   for (const std::string& level : levels) EXPECT_EQ(fs::exists(level + "/alpha"), level.size() + 6 > 259) << level.size();
 }

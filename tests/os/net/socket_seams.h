@@ -1,9 +1,7 @@
 #pragma once
-// Seams at the system-call boundary of the socket tests: the test
-// executable defines getaddrinfo/freeaddrinfo, connect, send, recv and poll
-// itself, so the OS layer linked into it calls these. Names resolve from a
-// table here, never through the machine's resolver; a call on the test's own
-// thread can be made to fail once, and a send can be answered at once.
+// Seams for the socket tests: the test executable defines getaddrinfo/freeaddrinfo, connect, send, recv and poll, so
+// the OS layer linked into it calls these. Names resolve from a table here, never through the machine's resolver; a
+// call on the test's thread can be made to fail once, and a send answered at once.
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,17 +10,15 @@ namespace seams {
 
 enum Call { kConnect, kSend, kRecv, kPoll, kPollNothing };
 
-// A name that resolves to these IPv4 addresses ("v6": an IPv6 entry,
-// "short": an IPv4 entry with too short an address), or to getaddrinfo's
-// error (errno set to systemError).
+// A name that resolves to these IPv4 addresses ("v6": an IPv6 entry, "short": one with too short an address), or to
+// getaddrinfo's error (errno set to systemError).
 void AddHost(const std::string& name, std::vector<std::string> entries, int error = 0, int systemError = 0);
 void ClearHosts();
 int Lookups();
 std::string LastLookup();
 int Sends();
 
-// The next such call on this thread fails with error (kPollNothing: the
-// next poll returns 0 at once, as if its time were up).
+// The next such call on this thread fails with error (kPollNothing: returns 0 at once, as if its time were up).
 void FailNext(Call call, int error = 0);
 // Runs after every successful send on this thread (empty: none).
 extern thread_local std::function<void()> afterSend;

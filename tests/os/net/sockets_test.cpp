@@ -1,5 +1,5 @@
-// The socket calls over BSD sockets: arguments, error numbers, datagrams,
-// the wait for them, and name lookups answered from the seams' table.
+// The socket calls over BSD sockets: arguments, error numbers, datagrams, the wait for them, and name lookups
+// answered from the seams' table.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -126,7 +126,7 @@ TEST(Sockets, DatagramsAndTheWaitForThem) {
   EXPECT_EQ(c.Wait(-1), "1 ours");
   // A datagram longer than the buffer gives what fits; an empty one gives 0.
   EXPECT_EQ(c.Receive(), "pong");
-  EXPECT_EQ(c.Receive(), "0");
+  EXPECT_EQ(os::ReceiveFromSocket(c.s, nullptr, 0, 0), 0);
   // No call gives up on a signal, and a wait that ends early goes on.
   for (seams::Call call : {seams::kSend, seams::kConnect, seams::kRecv, seams::kPoll}) {
     seams::FailNext(call, EINTR);

@@ -1,6 +1,5 @@
-// The URL service around its transfer: URL limits, the stream and COM
-// start/end (with the fake transfer), and the real module's time-out.
-// Answers, statuses and the web cache of real fetches: tests/e2e/daytime.sh.
+// The URL service around its transfer: URL limits, the stream and COM start/end (with the fake transfer), and the
+// real module's time-out. Answers, statuses and the web cache of real fetches: tests/e2e/daytime.sh.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>

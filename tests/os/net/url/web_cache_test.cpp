@@ -1,5 +1,4 @@
-// The URL module's web cache: which answers may be kept and for how long,
-// and how copies lie in the cache folder.
+// The URL module's web cache: which answers may be kept and for how long, and how copies lie in the cache folder.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -33,7 +32,7 @@ TEST(WebCacheFreshness, OnlyTheServersOwnHeadersMakeACopyFreshAndForHowLong) {
       {{"HTTP/1.1 200 OK\r\n", "Content-Length: 5\r\n", "Last-Modified: 900\r\n"}, 0},
       {{"Cache-Control: max-age=60\r\n"}, 60}, {{"CACHE-CONTROL: MAX-AGE=60"}, 60},
       {{" cache-control :\tpublic, max-age = \"120\" \t\r\n"}, 120},
-      {{"Cache-Control: private=\"a,max-age=5\", max-age=60,"}, 60}, {{"Cache-Control: max-age=60, max-age=60"}, 60},
+      {{"Cache-Control: private=\"a,max-age=5\",max-age=60,"}, 60}, {{"Cache-Control: max-age=60, max-age=60"}, 60},
       {{"Cache-Control: max-age=60", "Age: 15\r\n"}, 45}, {{"Expires: 5000\r\n", "Cache-Control: max-age=60\r\n"}, 60},
       {{"Date: 2000\r\n", "Expires: 2300\r\n", "Age: 100"}, 200}, {{"Date: 0", "Expires: 300"}, 300},
       {{"Date: x", "Expires: 1300"}, 300}, {{"Expires: 1300", "Expires: 1300"}, 300},
