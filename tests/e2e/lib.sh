@@ -31,7 +31,7 @@ check() {
   if "${@:2}"; then
     passed=$((passed + 1)) && echo "ok - $1"
   else
-    failed=$((failed + 1)) && echo "not ok - $1"
+    failed=$((failed + 1)) && echo "not ok - $1" && echo "    status $(status 2>/dev/null), clock offset $(offset_ns) ns"
     sed 's/^/    out: /' "$WORK/out" 2>/dev/null
     sed 's/^/    err: /' "$WORK/err" 2>/dev/null
   fi
