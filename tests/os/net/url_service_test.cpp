@@ -52,7 +52,7 @@ TEST_F(UrlService, UrlsUpToTheLimitReachTheTransferAndTheStreamReadsInPieces) {
   EXPECT_EQ(os::ComStart(), 0);
 }
 
-TEST_F(UrlService, AServerThatNeverAnswersIsATimeOut) {
+TEST_F(UrlService, AServerThatNeverAnswersIsATimeOutOverHttpAndHttps) {
   // The kernel completes the connection into the backlog; nothing answers.
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
@@ -61,7 +61,8 @@ TEST_F(UrlService, AServerThatNeverAnswersIsATimeOut) {
   listen(listener, 4);
   getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
   os::SetUrlWaitsForTests(500, 500);
-  EXPECT_EQ(Open("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/"), os::kUrlTimeout);
+  for (const char* scheme : {"http", "https"})
+    EXPECT_EQ(Open(scheme + std::string("://127.0.0.1:") + std::to_string(ntohs(address.sin_port)) + "/"), os::kUrlTimeout);
   os::SetUrlWaitsForTests(0, 0);
   close(listener);
 }
