@@ -15,7 +15,7 @@
 
 #include "os/base/last_error.h"
 #include "sources/sntp_client.h"
-#include "tests/os/net/socket_seams.h"
+#include "tests/os/net/seams.h"
 #include "tests/support/fake_clock.h"
 
 using Datagram = std::vector<uint8_t>;

@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "os/net/sockets.h"
-#include "tests/os/net/socket_seams.h"
+#include "tests/os/net/seams.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "os/net/url/web_cache.h"
+#include "tests/os/net/seams.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -77,8 +78,10 @@ TEST(WebCacheCopies, AreFoundOnlyWhileFreshWholeAndDescribedAsStored) {
     return urlcache::LookUp(folder, "a.b", which, now, maxBytes, body) ? body : "none";
   };
   EXPECT_FALSE(urlcache::Store(folder, "a.b", url + "\n", "x", 1000, 90, false));
+  seams::FailNext(seams::kWrite, EINTR);  // a signal interrupts no write or read
   ASSERT_TRUE(urlcache::Store(folder, "a.b", url, "line\n", 1000, 90, false));
   EXPECT_TRUE(fs::exists(folder + "/a.b[1]"));
+  seams::FailNext(seams::kRead, EINTR);
   EXPECT_EQ(found(1000) + found(1089) + found(1010, 5), "line\nline\nline\n");
   EXPECT_EQ(found(1090) + found(999) + found(1010, 4) + found(1010, 5, url + "x"), "nonenonenonenone");
   // The description must be whole and match the body: "stored, lifetime, size" after magic and URL.
@@ -93,6 +96,10 @@ TEST(WebCacheCopies, AreFoundOnlyWhileFreshWholeAndDescribedAsStored) {
     dir.Write("web/deep/a.b[1].url", "horolan-web-cache " + text);
     EXPECT_EQ(found(1010), body) << text;
   }
+  // An empty copy whose size is missing is no copy either.
+  ASSERT_TRUE(urlcache::Store(folder, "a.b", url + "e", "", 1000, 90, false));
+  dir.Write("web/deep/a.b[2].url", "horolan-web-cache 1\n" + url + "e\n1000\n90\n\n");
+  EXPECT_EQ(found(1010, 5, url + "e"), "none");
   std::string body;
   EXPECT_FALSE(urlcache::LookUp("", "a.b", url, 1010, 5, body));
   // A folder that cannot be made takes no copy.

@@ -1,6 +1,6 @@
 #pragma once
-// Seams for the socket tests: the test executable defines getaddrinfo/freeaddrinfo, connect, send, recv and poll, so
-// the OS layer linked into it calls these. Names resolve from a table here, never through the machine's resolver; a
+// Seams for the socket and file tests: the test executable defines getaddrinfo/freeaddrinfo, connect, send, recv,
+// poll, read and write, so the code linked into it calls these. Names resolve from a table here, never through the machine's resolver; a
 // call on the test's thread can be made to fail once, and a send answered at once.
 #include <functional>
 #include <string>
@@ -8,7 +8,7 @@
 
 namespace seams {
 
-enum Call { kConnect, kSend, kRecv, kPoll, kPollNothing };
+enum Call { kConnect, kSend, kRecv, kPoll, kPollNothing, kRead, kWrite };
 
 // A name that resolves to these IPv4 addresses ("v6": an IPv6 entry, "short": one with too short an address), or to
 // getaddrinfo's error (errno set to systemError).

@@ -1,10 +1,11 @@
-#include "tests/os/net/socket_seams.h"
+#include "tests/os/net/seams.h"
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <map>
@@ -19,8 +20,8 @@ struct Host {
 std::map<std::string, Host> hosts;
 std::string lastLookup;
 int lookups = 0, sends = 0;
-thread_local int failing[5];
-thread_local bool armed[5];
+thread_local int failing[7];
+thread_local bool armed[7];
 
 // True (with errno set) when the call was told to fail.
 bool Injected(seams::Call call) {
@@ -95,4 +96,14 @@ extern "C" int poll(pollfd* fds, nfds_t count, int timeout) {
   static auto real = Real(&poll, "poll");
   if (Injected(seams::kPoll)) return -1;
   return Injected(seams::kPollNothing) ? 0 : real(fds, count, timeout);
+}
+
+extern "C" ssize_t read(int fd, void* buffer, size_t length) {
+  static auto real = Real(&read, "read");
+  return Injected(seams::kRead) ? -1 : real(fd, buffer, length);
+}
+
+extern "C" ssize_t write(int fd, const void* buffer, size_t length) {
+  static auto real = Real(&write, "write");
+  return Injected(seams::kWrite) ? -1 : real(fd, buffer, length);
 }
