@@ -31,52 +31,33 @@ int64_t MonotonicMs() {
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// errno values and the Windows Sockets numbers that stand for them; any
+// other value passes through unchanged.
+constexpr struct {
+  int error;
+  uint32_t code;
+} kSocketsErrors[] = {
+    {EINTR, wsa::kInterrupted}, {EBADF, wsa::kBadHandle}, {EACCES, wsa::kAccessDenied},
+    {EPERM, wsa::kAccessDenied}, {EFAULT, wsa::kBadAddress}, {EINVAL, wsa::kInvalidArgument},
+    {EMFILE, wsa::kTooManyOpen}, {ENFILE, wsa::kTooManyOpen}, {EAGAIN, wsa::kWouldBlock}, {EINPROGRESS, 10036},
+    {EALREADY, 10037}, {ENOTSOCK, wsa::kNotASocket}, {EDESTADDRREQ, 10039}, {EMSGSIZE, wsa::kMessageTooLong},
+    {EPROTOTYPE, 10041}, {ENOPROTOOPT, 10042}, {EPROTONOSUPPORT, wsa::kProtocolNotSupported},
+    {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045}, {EPFNOSUPPORT, 10046},
+    {EAFNOSUPPORT, wsa::kFamilyNotSupported}, {EADDRINUSE, wsa::kAddressInUse},
+    {EADDRNOTAVAIL, wsa::kAddressNotAvailable}, {ENETDOWN, wsa::kNetworkDown},
+    {ENETUNREACH, wsa::kNetworkUnreachable}, {ENETRESET, 10052}, {ECONNABORTED, wsa::kConnectionAborted},
+    {ECONNRESET, wsa::kConnectionReset}, {ENOBUFS, wsa::kNoBuffers}, {ENOMEM, wsa::kNoBuffers},
+    {EISCONN, 10056}, {ENOTCONN, wsa::kNotConnected}, {ESHUTDOWN, 10058}, {ETIMEDOUT, wsa::kTimedOut},
+    {ECONNREFUSED, wsa::kConnectionRefused}, {ELOOP, 10062}, {ENAMETOOLONG, 10063}, {EHOSTDOWN, 10064},
+    {EHOSTUNREACH, wsa::kHostUnreachable},
+};
+
 }  // namespace
 
 uint32_t SetSocketsErrorFromErrno(int error) {
-  uint32_t code;
-  switch (error) {
-    case EINTR: code = wsa::kInterrupted; break;
-    case EBADF: code = wsa::kBadHandle; break;
-    case EACCES:
-    case EPERM: code = wsa::kAccessDenied; break;
-    case EFAULT: code = wsa::kBadAddress; break;
-    case EINVAL: code = wsa::kInvalidArgument; break;
-    case EMFILE:
-    case ENFILE: code = wsa::kTooManyOpen; break;
-    case EAGAIN: code = wsa::kWouldBlock; break;
-    case EINPROGRESS: code = 10036; break;
-    case EALREADY: code = 10037; break;
-    case ENOTSOCK: code = wsa::kNotASocket; break;
-    case EDESTADDRREQ: code = 10039; break;
-    case EMSGSIZE: code = wsa::kMessageTooLong; break;
-    case EPROTOTYPE: code = 10041; break;
-    case ENOPROTOOPT: code = 10042; break;
-    case EPROTONOSUPPORT: code = wsa::kProtocolNotSupported; break;
-    case ESOCKTNOSUPPORT: code = 10044; break;
-    case EOPNOTSUPP: code = 10045; break;
-    case EPFNOSUPPORT: code = 10046; break;
-    case EAFNOSUPPORT: code = wsa::kFamilyNotSupported; break;
-    case EADDRINUSE: code = wsa::kAddressInUse; break;
-    case EADDRNOTAVAIL: code = wsa::kAddressNotAvailable; break;
-    case ENETDOWN: code = wsa::kNetworkDown; break;
-    case ENETUNREACH: code = wsa::kNetworkUnreachable; break;
-    case ENETRESET: code = 10052; break;
-    case ECONNABORTED: code = wsa::kConnectionAborted; break;
-    case ECONNRESET: code = wsa::kConnectionReset; break;
-    case ENOBUFS:
-    case ENOMEM: code = wsa::kNoBuffers; break;
-    case EISCONN: code = 10056; break;
-    case ENOTCONN: code = wsa::kNotConnected; break;
-    case ESHUTDOWN: code = 10058; break;
-    case ETIMEDOUT: code = wsa::kTimedOut; break;
-    case ECONNREFUSED: code = wsa::kConnectionRefused; break;
-    case ELOOP: code = 10062; break;
-    case ENAMETOOLONG: code = 10063; break;
-    case EHOSTDOWN: code = 10064; break;
-    case EHOSTUNREACH: code = wsa::kHostUnreachable; break;
-    default: code = static_cast<uint32_t>(error); break;
-  }
+  uint32_t code = static_cast<uint32_t>(error);
+  for (const auto& known : kSocketsErrors)
+    if (known.error == error) code = known.code;
   SetLastError(code);
   return code;
 }
