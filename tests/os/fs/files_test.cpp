@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,48 +9,49 @@
 #include "os/fs/files.h"
 #include "tests/support/temp_dir.h"
 
-TEST(ModuleFileName, IsTheAbsolutePathOfThisExecutableAndNeverTruncated) {
+TEST(Files, ModuleFileNameIsThisExecutableAndNeverTruncated) {
   char16_t path[4096];
   size_t length = os::ModuleFileName(path, 4096);
   ASSERT_GT(length, 0u);
-  std::string narrow = U8(path);
-  EXPECT_EQ(narrow[0], '/');
-  EXPECT_NE(narrow.find("test_os_fs"), std::string::npos);
-  char16_t tiny[4] = {u'x', 0};
-  EXPECT_EQ(os::ModuleFileName(tiny, 4), 0u);
-  EXPECT_EQ(tiny[0], 0);
+  EXPECT_EQ(U8(path)[0], '/');
+  EXPECT_NE(U8(path).find("/test_os_fs"), std::string::npos);
+  EXPECT_EQ(os::ModuleFileName(path, length + 1), length);
+  EXPECT_EQ(os::ModuleFileName(path, length), 0u);
+  EXPECT_EQ(path[0], 0);
+  char native[4];
+  EXPECT_TRUE(os::PathToNative(u"/\xE9", native, 4));  // three bytes and the zero
+  EXPECT_FALSE(os::PathToNative(u"/\xE9", native, 3));
 }
 
-TEST(FileAttributes, TellFilesFoldersAndMountPoints) {
+TEST(Files, AttributesOfFilesFoldersAndMountPoints) {
   TempDir dir;
-  dir.Write("f", "x");
-  EXPECT_EQ(os::FileAttributes(dir.WideFile("f").c_str()) & os::kAttrDirectory, 0u);
-  EXPECT_EQ(os::FileAttributes(U16(dir.path).c_str()), os::kAttrDirectory);
-  EXPECT_NE(os::FileAttributes(u"/") & os::kAttrMountRoot, 0u);
-  EXPECT_NE(os::FileAttributes(u"/proc") & os::kAttrMountRoot, 0u);
-  EXPECT_EQ(os::FileAttributes(dir.WideFile("missing").c_str()), os::kInvalidAttributes);
-  EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(ENOENT));
-  EXPECT_EQ(os::FileAttributes(u""), os::kInvalidAttributes);
+  const std::pair<std::u16string, uint32_t> cases[] = {
+      {U16(dir.Write("f", "x")), os::kAttrNormal},          {U16(dir.path), os::kAttrDirectory},
+      {u"/", os::kAttrDirectory | os::kAttrMountRoot},      {u"/proc", os::kAttrDirectory | os::kAttrMountRoot},
+      {dir.WideFile("missing"), os::kInvalidAttributes},    {u"", os::kInvalidAttributes}};
+  for (const auto& [path, attributes] : cases) EXPECT_EQ(os::FileAttributes(path.c_str()), attributes) << U8(path.c_str());
 }
 
-TEST(Files, OnlyRegularFilesOpenWithoutBlockingAndDeleteRemovesOne) {
+TEST(Files, OnlyRegularFilesOpenForReadingAndDeleteRemovesOne) {
   TempDir dir;
-  dir.Write("f", "abc");
-  // A FIFO or a device is never opened: reading one could block for ever.
-  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
-  EXPECT_EQ(os::OpenFileForReading(dir.WideFile("fifo").c_str()), os::kNoFile);
-  EXPECT_EQ(os::OpenFileForReading(U16(dir.path).c_str()), os::kNoFile);
-  EXPECT_EQ(os::OpenFileForReading(u"/dev/zero"), os::kNoFile);
-  int file = os::OpenFileForReading(dir.WideFile("f").c_str());
-  ASSERT_NE(file, os::kNoFile);
-  EXPECT_EQ(os::FileSize(file), 3);
-  os::CloseFile(file);
-  EXPECT_TRUE(os::DeleteFile(dir.WideFile("f").c_str()));
-  EXPECT_FALSE(os::DeleteFile(dir.WideFile("f").c_str()));
-  EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(ENOENT));
-
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);  // opening it must not wait for a writer
+  const std::pair<std::u16string, int> refused[] = {{dir.WideFile("fifo"), EINVAL}, {U16(dir.path), EISDIR},
+                                                    {u"/dev/zero", EINVAL}, {dir.WideFile("none"), ENOENT}};
+  for (const auto& [path, error] : refused) {
+    EXPECT_EQ(os::OpenFileForReading(path.c_str()), os::kNoFile);
+    EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(error)) << U8(path.c_str());
+  }
   // A name that is not UTF-8 is reached byte for byte.
-  file = os::OpenFileForReading(U16(dir.Write("n\xFF\xFE", "z")).c_str());
+  std::u16string odd = U16(dir.Write("n\xFF", "abc"));
+  int file = os::OpenFileForReading(odd.c_str());
   ASSERT_NE(file, os::kNoFile);
+  char bytes[8] = {};
+  EXPECT_EQ(os::FileSize(file), 3);
+  EXPECT_EQ(os::ReadFile(file, bytes, sizeof bytes), 3);
+  EXPECT_STREQ(bytes, "abc");
   os::CloseFile(file);
+  EXPECT_EQ(os::ReadFile(file, bytes, 1) + os::FileSize(file), -2);  // closed
+  EXPECT_TRUE(os::DeleteFile(odd.c_str()));
+  EXPECT_FALSE(os::DeleteFile(odd.c_str()));
+  EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(ENOENT));
 }
