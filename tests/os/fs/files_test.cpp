@@ -1,57 +1,158 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <string>
+#include <functional>
+#include <map>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <sys/wait.h>
 
 #include "os/base/last_error.h"
+#include "os/fs/directory.h"
+#include "os/fs/file_write.h"
 #include "os/fs/files.h"
 #include "tests/support/temp_dir.h"
 
-TEST(Files, ModuleFileNameIsThisExecutableAndNeverTruncated) {
+namespace {
+
+// Every entry of the search path, by UTF-8 name, with its attributes.
+std::map<std::string, uint32_t> List(const std::string& searchPath, os::EntryDetail detail = os::EntryDetail::Full) {
+  std::map<std::string, uint32_t> out;
+  os::DirectoryScan scan;
+  os::DirectoryEntry entry;
+  for (bool more = os::StartDirectoryScan(U16(searchPath).c_str(), scan, entry, detail); more;
+       more = os::NextDirectoryEntry(scan, entry))
+    out[U8(entry.name)] = entry.attributes;
+  return out;
+}
+
+mode_t Mode(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Runs a call in another folder (a bare name is made in the current one).
+template <typename F>
+auto InFolder(const std::string& folder, F call) {
+  std::filesystem::path here = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  auto result = call();
+  std::filesystem::current_path(here);
+  return result;
+}
+
+}  // namespace
+
+TEST(Files, ModuleNameAttributesAndReadingOnlyRegularFiles) {
   char16_t path[4096];
   size_t length = os::ModuleFileName(path, 4096);
-  ASSERT_GT(length, 0u);
-  EXPECT_EQ(U8(path)[0], '/');
   EXPECT_NE(U8(path).find("/test_os_fs"), std::string::npos);
-  EXPECT_EQ(os::ModuleFileName(path, length + 1), length);
-  EXPECT_EQ(os::ModuleFileName(path, length), 0u);
-  EXPECT_EQ(path[0], 0);
-  char native[4];
-  EXPECT_TRUE(os::PathToNative(u"/\xE9", native, 4));  // three bytes and the zero
-  EXPECT_FALSE(os::PathToNative(u"/\xE9", native, 3));
-}
-
-TEST(Files, AttributesOfFilesFoldersAndMountPoints) {
-  TempDir dir;
-  const std::pair<std::u16string, uint32_t> cases[] = {
-      {U16(dir.Write("f", "x")), os::kAttrNormal},          {U16(dir.path), os::kAttrDirectory},
-      {u"/", os::kAttrDirectory | os::kAttrMountRoot},      {u"/proc", os::kAttrDirectory | os::kAttrMountRoot},
-      {dir.WideFile("missing"), os::kInvalidAttributes},    {u"", os::kInvalidAttributes}};
-  for (const auto& [path, attributes] : cases) EXPECT_EQ(os::FileAttributes(path.c_str()), attributes) << U8(path.c_str());
-}
-
-TEST(Files, OnlyRegularFilesOpenForReadingAndDeleteRemovesOne) {
+  EXPECT_TRUE(U8(path)[0] == '/' && os::ModuleFileName(path, length + 1) == length);
+  EXPECT_FALSE(os::ModuleFileName(path, length) || path[0]);  // never truncated
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);  // opening it must not wait for a writer
-  const std::pair<std::u16string, int> refused[] = {{dir.WideFile("fifo"), EINVAL}, {U16(dir.path), EISDIR},
-                                                    {u"/dev/zero", EINVAL}, {dir.WideFile("none"), ENOENT}};
-  for (const auto& [path, error] : refused) {
-    EXPECT_EQ(os::OpenFileForReading(path.c_str()), os::kNoFile);
-    EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(error)) << U8(path.c_str());
+  const std::tuple<std::string, uint32_t, int> cases[] = {
+      {dir.Write("n\xFF", "abc"), os::kAttrNormal, 0}, {dir.path, os::kAttrDirectory, EISDIR},
+      {"/", os::kAttrDirectory | os::kAttrMountRoot, EISDIR}, {"/proc", os::kAttrDirectory | os::kAttrMountRoot, EISDIR},
+      {dir.File("fifo"), os::kAttrNormal, EINVAL}, {dir.File("none"), os::kInvalidAttributes, ENOENT}, {"", os::kInvalidAttributes, ENOENT}};
+  for (const auto& [name, attributes, error] : cases) {
+    EXPECT_EQ(os::FileAttributes(U16(name).c_str()), attributes) << name;
+    int file = os::OpenFileForReading(U16(name).c_str());
+    EXPECT_EQ(file == os::kNoFile ? os::GetLastError() : 0u, static_cast<uint32_t>(error)) << name;
+    char bytes[8] = {};
+    EXPECT_EQ(file == os::kNoFile ? 6 + 'c' : os::FileSize(file) + os::ReadFile(file, bytes, 8) + bytes[2], 6 + 'c');
+    os::CloseFile(file);
+    EXPECT_EQ(os::ReadFile(file, bytes, 1) + os::FileSize(file), -2);  // closed
   }
-  // A name that is not UTF-8 is reached byte for byte.
-  std::u16string odd = U16(dir.Write("n\xFF", "abc"));
-  int file = os::OpenFileForReading(odd.c_str());
-  ASSERT_NE(file, os::kNoFile);
-  char bytes[8] = {};
-  EXPECT_EQ(os::FileSize(file), 3);
-  EXPECT_EQ(os::ReadFile(file, bytes, sizeof bytes), 3);
-  EXPECT_STREQ(bytes, "abc");
-  os::CloseFile(file);
-  EXPECT_EQ(os::ReadFile(file, bytes, 1) + os::FileSize(file), -2);  // closed
-  EXPECT_TRUE(os::DeleteFile(odd.c_str()));
-  EXPECT_FALSE(os::DeleteFile(odd.c_str()));
-  EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(ENOENT));
+  EXPECT_TRUE(os::DeleteFile(U16(dir.File("n\xFF")).c_str()));  // reached byte for byte
+  EXPECT_FALSE(os::DeleteFile(U16(dir.File("n\xFF")).c_str()));
+  char native[4];
+  EXPECT_TRUE(os::PathToNative(u"/\xE9", native, 4) && !os::PathToNative(u"/\xE9", native, 3));
+}
+
+// The safe replace: a new file beside the old one with its permissions,
+// written, flushed and renamed over it.
+TEST(Files, ReplacingBesideKeepsThePermissionsAndEveryFailureSaysWhy) {
+  TempDir dir;
+  mode_t mask = umask(022);
+  const std::u16string path = dir.WideFile("conf.txt"), inMissing = dir.WideFile("missing/conf.txt");
+  chmod(dir.Write("conf.txt", "old").c_str(), 0640);
+  const size_t units = dir.File(".conf.txt.XXXXXX").size();
+  char16_t temp[300], fresh[300], bare[32];
+  ASSERT_TRUE(os::CreateFileBeside(path.c_str(), temp, units + 1));
+  EXPECT_EQ(U8(temp).substr(0, units - 6), dir.File(".conf.txt."));
+  int file = os::OpenFileForAppending(temp);
+  EXPECT_TRUE(os::WriteFile(file, "new ", 4) && os::WriteFile(file, "text", 4) && os::SyncFile(file));
+  EXPECT_TRUE(os::CloseWrittenFile(file) && os::ReplaceFile(temp, path.c_str()));
+  std::ifstream replaced(dir.File("conf.txt"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(replaced), {}) + std::to_string(Mode(dir.File("conf.txt"))),
+            "new text" + std::to_string(0640));
+  // Without an old file: the usual mode less the umask.
+  ASSERT_TRUE(os::CreateFileBeside(dir.WideFile("fresh").c_str(), fresh, 300));
+  EXPECT_TRUE(InFolder(dir.path, [&] { return os::CreateFileBeside(u"x", bare, 32); }));
+  EXPECT_TRUE(os::CloseWrittenFile(os::OpenFileForAppending(dir.WideFile("made").c_str())));
+  umask(mask);
+  EXPECT_EQ(Mode(U8(fresh)) + Mode(dir.File("made")), 2 * 0644u);
+  EXPECT_EQ(U8(bare).substr(0, 5), "./.x.");
+  const std::u16string tooLong = u"/" + std::u16string(5000, u'a');
+  const std::pair<std::function<bool()>, int> failures[] = {
+      {[&] { return os::CreateFileBeside(path.c_str(), temp, units); }, ENAMETOOLONG},
+      {[&] { return os::CreateFileBeside(path.c_str(), nullptr, 300); }, ENAMETOOLONG},
+      {[&] { return os::CreateFileBeside(inMissing.c_str(), temp, 300); }, ENOENT},
+      {[&] { return os::CreateFileBeside(u"", temp, 300); }, ENOENT},
+      {[&] { return os::CreateFileBeside(tooLong.c_str(), temp, 300); }, ENAMETOOLONG},
+      {[&] { return os::OpenFileForAppending(inMissing.c_str()) != os::kNoFile; }, ENOENT},
+      {[&] { return os::OpenFileForAppending(u"") != os::kNoFile; }, ENOENT},
+      {[&] { return os::OpenFileForAppending(tooLong.c_str()) != os::kNoFile; }, ENAMETOOLONG},
+      {[&] { return os::ReplaceFile(dir.WideFile("none").c_str(), path.c_str()); }, ENOENT},
+      {[&] { return os::ReplaceFile(tooLong.c_str(), path.c_str()); }, ENAMETOOLONG},
+      {[&] { return os::WriteFile(-1, "x", 1); }, EBADF},
+      {[&] { return os::SyncFile(-1); }, EBADF},
+      {[&] { return os::CloseWrittenFile(-1); }, 0}};
+  for (size_t i = 0; i < std::size(failures); ++i) {
+    os::SetLastError(0);
+    EXPECT_FALSE(failures[i].first()) << i;
+    EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(failures[i].second)) << i;
+  }
+}
+
+TEST(Files, DirectoryScansReportKindsNeverFollowLinksAndRefusePatterns) {
+  TempDir dir;
+  dir.Write("file", "x");
+  dir.Write("n\xFF\xFE", "x");
+  std::filesystem::create_directory(dir.File("sub"));
+  ASSERT_EQ(symlink(dir.File("sub").c_str(), dir.File("link").c_str()) + symlink("/none", dir.File("dangling").c_str()), 0);
+  const std::map<std::string, uint32_t> expected = {
+      {".", os::kAttrDirectory}, {"..", os::kAttrDirectory}, {"file", os::kAttrNormal}, {"n\xFF\xFE", os::kAttrNormal},
+      {"sub", os::kAttrDirectory}, {"link", os::kAttrSymlink}, {"dangling", os::kAttrSymlink}};
+  for (auto detail : {os::EntryDetail::Full, os::EntryDetail::Kinds})
+    for (const char* suffix : {"", "/*", "/*.*"}) EXPECT_EQ(List(dir.path + suffix, detail), expected) << suffix;
+  EXPECT_EQ(InFolder(dir.path, [] { return List("*"); }), expected);
+  EXPECT_EQ(List("/*").count("proc"), 1u);
+  os::DirectoryScan scan;
+  os::DirectoryEntry entry;
+  const std::pair<std::string, int> refused[] = {{dir.path + "/*.txt", EINVAL}, {dir.path + "/?", EINVAL},
+                                                 {dir.path + "/a?", EINVAL}, {dir.File("missing"), ENOENT},
+                                                 {dir.File("link"), ENOTDIR}, {"", ENOENT}};
+  for (const auto& [path, error] : refused) {
+    EXPECT_FALSE(os::StartDirectoryScan(U16(path).c_str(), scan, entry)) << path;
+    EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(error)) << path;
+  }
+  EXPECT_FALSE(os::NextDirectoryEntry(scan, entry));
+  EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(EBADF));
+  for (auto [path, root] : {std::pair{u"/", true}, {u"//.", true}, {u"/tmp/..", true}, {u"/tmp", false}, {u"", false}})
+    EXPECT_EQ(os::IsFilesystemRoot(path), root) << U8(path);
+
+  // Read-only is what this process may not write: as an ordinary user, since root may write anything.
+  chmod(dir.Write("ro", "x").c_str(), 0444);
+  chmod(dir.Write("rw", "x").c_str(), 0666);
+  chmod(dir.path.c_str(), 0755);
+  pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    _exit(List(dir.path)["ro"] == os::kAttrReadOnly && List(dir.path)["rw"] == os::kAttrNormal &&
+                  List(dir.path, os::EntryDetail::Kinds)["ro"] == os::kAttrNormal &&
+                  os::FileAttributes(U16(dir.File("ro")).c_str()) == os::kAttrReadOnly ? 0 : 1);
+  }
+  int status = 0;
+  EXPECT_TRUE(waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
