@@ -24,13 +24,16 @@ struct DialupLinks : ::testing::Test {
 
   void SetUp() override {
     std::filesystem::create_directory(run);
-    std::filesystem::copy_file("/usr/bin/sleep", dir.File("pppd"));
-    std::filesystem::copy_file("/usr/bin/sleep", dir.File("pppdx"));
+    for (const char* name : {"pppd", "pppdx"}) std::filesystem::copy_file("/usr/bin/sleep", dir.File(name));
     os::SetDialupRunFolder(run.c_str());
   }
   void TearDown() override {
     os::SetDialupRunFolder(nullptr);
+    StopAll();
+  }
+  void StopAll() {
     for (pid_t pid : children) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+    children.clear();
   }
   pid_t Start(const std::string& program = "pppd") {
     posix_spawnattr_t attr;
@@ -52,13 +55,13 @@ struct DialupLinks : ::testing::Test {
     PidFile(name, std::to_string(pid = pid ? pid : Start()) + "\n");
     return pid;
   }
+  // The processes with a SIGTERM pending.
   std::set<pid_t> Signalled() {
     std::set<pid_t> out;
     for (pid_t pid : children) {
       std::ifstream status("/proc/" + std::to_string(pid) + "/status");
       for (std::string line; std::getline(status, line);)
-        if ((line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) && (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1)
-          out.insert(pid);
+        if (line.find("Pnd:") == 3 && (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1) out.insert(pid);
     }
     return out;
   }
@@ -120,11 +123,9 @@ TEST_F(DialupLinks, TwentyLinksAreHungUpButTwentyOneAreNot) {
   for (int i = 0; i < 20; ++i) twenty.insert(Link("ppp" + std::to_string(i) + ".pid"));
   ReleaseDataConnection();
   EXPECT_EQ(Signalled(), twenty);
-  Link("ppp20.pid");
-  EXPECT_EQ(Names(), std::vector<std::string>{"error 603 21 1092"});
-  for (pid_t pid : children) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
-  children.clear();
+  StopAll();
   for (int i = 0; i < 21; ++i) Link("ppp" + std::to_string(i) + ".pid");
+  EXPECT_EQ(Names(), std::vector<std::string>{"error 603 21 1092"});
   ReleaseDataConnection();
   EXPECT_TRUE(Signalled().empty());
 }
