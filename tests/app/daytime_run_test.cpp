@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "app/entry_point.h"
 #include "app/sync_run.h"
 #include "os/net/url_service.h"
 #include "platform/registry.h"
@@ -96,8 +97,13 @@ TEST_F(DaytimeRun, ThePurgeRunsBeforeTheFetchUnlessKeepCache) {
   EXPECT_TRUE(std::filesystem::exists(env.CacheFolder() + "/gamma[1]"));
 }
 
-TEST(OffsetLimit, BelowAnHourEitherWayAndNothingElse) {
+// The run's own rules: the clock moves only by less than an hour; the exit
+// status is the code's low 8 bits, but a failure never reads as success.
+TEST(RunRules, OffsetLimitAndExitStatus) {
   for (double offset : {3599.9, -3599.999999}) EXPECT_TRUE(OffsetWithinLimit(offset));
   for (double offset : {3600.0, -3600.0, -1.7e9, std::nan(""), -std::nan(""), double(INFINITY), -double(INFINITY)})
     EXPECT_FALSE(OffsetWithinLimit(offset)) << offset;
+  for (auto [code, status] : {std::pair<int32_t, int>{0, 0}, {-2, 254}, {-1, 255}, {10060, 76}, {11001, 249}, {1, 1},
+                              {static_cast<int32_t>(0x800C0005), 5}, {256, 1}, {static_cast<int32_t>(0x800C0000), 1}})
+    EXPECT_EQ(ExitStatusForCode(code), status) << code;
 }

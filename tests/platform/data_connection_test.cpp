@@ -2,63 +2,44 @@
 // (tests/tools/cellcore) that lies beside this executable.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "os/dialup/dialup.h"
 #include "platform/data_connection.h"
 #include "tests/support/temp_dir.h"
 
-namespace {
+// The calls logged since the last look; the next ones are answered in mode.
+std::string Calls(const TempDir& dir, const char* mode = "connect") {
+  std::ifstream in(dir.File("calls"));
+  std::string calls(std::istreambuf_iterator<char>(in), {});
+  std::remove(dir.File("calls").c_str());
+  setenv("HOROLAN_CELLCORE_MODE", mode, 1);
+  return calls;
+}
 
-struct Provider : ::testing::Test {
+TEST(DataConnection, EstablishedThenReleasedOnlyWhileConnected) {
   TempDir dir;
-  void SetUp() override {
-    os::SetDialupRunFolder(dir.path.c_str());  // never the machine's own links
-    setenv("HOROLAN_CELLCORE_LOG", dir.File("calls").c_str(), 1);
-  }
-  void TearDown() override { os::SetDialupRunFolder(nullptr); }
-  // The calls since the last look, one line each.
-  std::string Calls(const char* mode = "connect") {
-    std::ifstream in(dir.File("calls"));
-    std::string calls(std::istreambuf_iterator<char>(in), {});
-    std::remove(dir.File("calls").c_str());
-    setenv("HOROLAN_CELLCORE_MODE", mode, 1);
-    return calls;
-  }
-};
-
-// Size 64, mask 1, priority 0x8000, the Internet destination's GUID at 24.
-const std::string kEstablish = "load\nestablish record=4000000001000000000000000080000000000000000000004"
-                               "4F16E43FBB46348A0418F905A62C572" + std::string(48, '0') +
-                               " timeout=120000 status=given\nunload\n";
-
-}  // namespace
-
+  os::SetDialupRunFolder(dir.path.c_str());  // never the machine's own links
+  setenv("HOROLAN_CELLCORE_LOG", dir.File("calls").c_str(), 1);
 #ifndef HOROLAN_PARTIAL_PROVIDER
-
-TEST_F(Provider, EstablishedThenReleasedOnlyWhileConnected) {
   EXPECT_EQ(EstablishDataConnection(), 1);
   EXPECT_EQ(CurrentDataConnection(), reinterpret_cast<void*>(0x5150));
-  EXPECT_EQ(Calls(), kEstablish);  // loaded for the one call only
+  // Size 64, mask 1, priority 0x8000, the Internet destination's GUID at 24; loaded for the one call.
+  const std::string establish = "load\nestablish record=400000000100000000000000008000000000000000000000"
+                                "44F16E43FBB46348A0418F905A62C572" + std::string(48, '0') + " timeout=120000 status=given\nunload\n";
+  EXPECT_EQ(Calls(dir), establish);
   EXPECT_EQ(ReleaseDataConnection(), 1);
-  EXPECT_EQ(Calls("dropped"), "load\nstatus handle=0x5150\nrelease handle=0x5150 cache=0\nunload\n");
-  for (const char* mode : {"statusfail", "connect"}) {  // not connected, or not known to be
+  EXPECT_EQ(Calls(dir, "dropped"), "load\nstatus handle=0x5150\nrelease handle=0x5150 cache=0\nunload\n");
+  for (const char* mode : {"statusfail", "fail"}) {  // not connected, or not known to be
     EXPECT_EQ(ReleaseDataConnection(), 1);
-    EXPECT_EQ(Calls(mode), "load\nstatus handle=0x5150\nunload\n");
+    EXPECT_EQ(Calls(dir, mode), "load\nstatus handle=0x5150\nunload\n");
   }
   // A failed establish drops the handle it was given: it is never asked about.
-  Calls("fail");
   EXPECT_EQ(EstablishDataConnection() + ReleaseDataConnection(), 1);
   EXPECT_EQ(CurrentDataConnection(), nullptr);
-  EXPECT_EQ(Calls(), kEstablish + "load\nstatus handle=(nil)\nunload\n");
-}
-
-#else  // beside a library that lacks ConnMgrConnectionStatus
-
-TEST_F(Provider, AnIncompleteLibraryIsNeverCalled) {
+  EXPECT_EQ(Calls(dir), establish + "load\nstatus handle=(nil)\nunload\n");
+#else  // beside a library that lacks ConnMgrConnectionStatus: never called
   EXPECT_EQ(EstablishDataConnection() + ReleaseDataConnection(), 1);
   EXPECT_EQ(CurrentDataConnection(), nullptr);
-  EXPECT_EQ(Calls(), "load\nunload\nload\nunload\n");
-}
-
+  EXPECT_EQ(Calls(dir), "load\nunload\nload\nunload\n");
 #endif
+  os::SetDialupRunFolder(nullptr);
+}
