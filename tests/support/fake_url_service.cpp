@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "os/net/url_service.h"
 
@@ -21,12 +22,7 @@ int32_t Fetch(const HorolanUrlRequest* request, HorolanUrlResult* result) {
   }
   return answer.code;
 }
-
-void Free(HorolanUrlResult* result) {
-  std::free(result->body);
-  result->body = nullptr;
-}
-
+void Free(HorolanUrlResult* result) { std::free(std::exchange(result->body, nullptr)); }
 constexpr os::UrlTransfer kTransfer = {Fetch, Free};
 
 }  // namespace
