@@ -20,14 +20,13 @@ int32_t Put(const std::u16string& key, const std::u16string& name, uint32_t valu
   int32_t code = os::CreateRegistryKey(kUser, key.c_str(), k, nullptr);
   return code ? code : os::SetRegistryValue(k, name.c_str(), type, data ? data : &value, size);
 }
-
-// "type:bytes" of a value as read into a buffer of capacity bytes, or "error N".
+// "type:bytes" of a value read into a buffer of capacity bytes, or "error N".
 std::string Get(const std::u16string& key, const std::u16string& name, uint32_t capacity = 64) {
   os::RegistryKey k;
   char data[64];
   uint32_t type = 0, size = capacity;
   int32_t code = os::OpenRegistryKey(kUser, key.c_str(), k);
-  if (!code) code = os::QueryRegistryValue(k, name.c_str(), &type, data, &size);
+  code = code ? code : os::QueryRegistryValue(k, name.c_str(), &type, data, &size);
   return code ? "error " + std::to_string(code) : std::to_string(type) + ":" + std::string(data, size);
 }
 std::string Number(uint32_t value) { return "4:" + std::string(reinterpret_cast<char*>(&value), 4); }
@@ -39,11 +38,6 @@ std::string Sql(const std::string& file, const char* query) {  // each row's fir
   sqlite3_exec(db, query, [](void* o, int, char** v, char**) { return *static_cast<std::string*>(o) += v[0] + std::string("|"), 0; }, &out, nullptr);
   sqlite3_close(db);
   return out;
-}
-
-int ExitCode(pid_t child) {
-  int status = 0;
-  return waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 struct RegistryStore : ::testing::Test {
@@ -77,10 +71,10 @@ TEST_F(RegistryStore, WhereTheStoreLiesAndWhatItHoldsAtFirst) {
 
 TEST_F(RegistryStore, KeysAndNamesWithoutCaseAndEveryLimit) {
   os::RegistryKey key;
-  bool created = false;
+  bool made = false;
   EXPECT_EQ(os::OpenRegistryKey(kUser, u"\\Software\\QV", key), os::kRegistryNotFound);
-  EXPECT_TRUE(os::CreateRegistryKey(kUser, u"\\Software\\QV\\horol", key, &created) == 0 && created);
-  EXPECT_TRUE(os::CreateRegistryKey(kUser, u"software\\\\qv\\HOROL\\", key, &created) == 0 && !created);
+  EXPECT_TRUE(os::CreateRegistryKey(kUser, u"\\Software\\QV\\horol", key, &made) == 0 && made);
+  EXPECT_TRUE(os::CreateRegistryKey(kUser, u"software\\\\qv\\HOROL\\", key, &made) == 0 && !made);
   EXPECT_EQ(Put(u"A\\B", u"v", 1) + os::OpenRegistryKey(kUser, u"\\SOFTWARE\\qv", key) + os::OpenRegistryKey(kUser, u"a", key), 0);
   for (uint32_t root = 0x80000000; root < 0x80000005; ++root)
     EXPECT_EQ(os::OpenRegistryKey(root, u"", key), root < 0x80000004 ? 0 : os::kRegistryInvalidHandle) << root;
@@ -106,12 +100,10 @@ TEST_F(RegistryStore, KeysAndNamesWithoutCaseAndEveryLimit) {
   EXPECT_EQ(os::QueryRegistryValue(key, u"b", &type, nullptr, nullptr) + os::SetRegistryValue(key, u"v", 3, nullptr, 1), 2 * 87);
   os::CloseRegistryKey(key);
   EXPECT_EQ(os::QueryRegistryValue(key, u"b", &type, nullptr, &size) + os::SetRegistryValue(key, u"b", 3, "x", 1), 12);
-  // A string without its zero, and a value that is no string.
-  char16_t text[8] = u"junk";
+  char16_t text[8] = u"junk";  // a string without its zero, and a value that is no string
   EXPECT_EQ(Put(u"", u"s", 0, 4, u"ab", os::kRegistryString), 0);
   EXPECT_TRUE(os::RegistryStoreReadString(kUser, u"", u"s", text, 8) && std::u16string(text) == u"ab");
-  EXPECT_FALSE(os::RegistryStoreReadString(kUser, u"", u"b", text, 8) || text[0]);
-  EXPECT_FALSE(os::RegistryStoreReadString(kUser, u"", u"s", text, 0));
+  EXPECT_FALSE(os::RegistryStoreReadString(kUser, u"", u"b", text, 8) || text[0] || os::RegistryStoreReadString(kUser, u"", u"s", text, 0));
 }
 
 // A second process writing at the same time, to the same new file, waits
@@ -139,8 +131,7 @@ TEST_F(RegistryStore, WritersAtOnceWaitAndAKilledOneLeavesEveryReturnedWrite) {
   while (read(report[0], &i, 4) == 4) returned.insert(i);
   close(report[0]);
   char path[128];
-  ASSERT_TRUE(os::RegistryStorePath(path, sizeof path));
-  EXPECT_EQ(Sql(path, "PRAGMA integrity_check"), "ok|");
+  EXPECT_TRUE(os::RegistryStorePath(path, sizeof path) && Sql(path, "PRAGMA integrity_check") == "ok|");
   for (uint32_t v : returned) failed += Get(u"\\K", N(v)) != Number(v);
   for (uint32_t v = 0; v < 300; ++v) failed += Get(u"\\P", N(v)) != Number(v);
   EXPECT_EQ(failed + Put(u"\\K", u"after", 2), 0);
@@ -158,12 +149,12 @@ TEST_F(RegistryStore, ACorruptForeignOrUnreachableFileFailsEveryCallWithACode) {
   std::filesystem::remove(env.RegistryFile());
   std::filesystem::create_directory(env.RegistryFile());  // a folder where the file should be
   EXPECT_EQ(os::CreateRegistryKey(kUser, u"\\A", key, nullptr), os::kRegistryCannotOpen);
-  setenv("XDG_STATE_HOME", env.File("f/x").c_str(), 1);  // a file where a folder should be
-  env.Write("f", "");
+  setenv("XDG_STATE_HOME", env.Write("f", "").c_str(), 1);  // a file where a folder should be
   EXPECT_EQ(os::OpenRegistryKey(kUser, u"", key), os::kRegistryCannotOpen);
   EXPECT_FALSE(key);
 }
 
+// One connection serves every key of a run; a child process opens its own.
 TEST_F(RegistryStore, AKeptConnectionServesEveryKeyAndNeverAChildProcess) {
   auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
   auto before = descriptors();
@@ -171,11 +162,11 @@ TEST_F(RegistryStore, AKeptConnectionServesEveryKeyAndNeverAChildProcess) {
   ASSERT_EQ(Put(u"\\A", u"x", 1), 0);
   auto kept = descriptors();
   for (uint32_t i = 0; i < 20; ++i) ASSERT_EQ(Put(u"\\A\\B", N(i), i) + (Get(u"\\A\\B", N(i)) != Number(i)), 0);
-  EXPECT_TRUE(kept > before && descriptors() == kept);  // one connection, open between keys
-  pid_t child = fork();  // a child opens its own; the parent sees its write
+  EXPECT_TRUE(kept > before && descriptors() == kept);
+  pid_t child = fork();
   if (child == 0) _exit(Put(u"\\A", u"child", 7) == 0 && Get(u"\\A", u"x") == Number(1) ? 0 : 1);
-  EXPECT_EQ(ExitCode(child), 0);
-  EXPECT_EQ(Get(u"\\A", u"child"), Number(7));
+  int status = 0;
+  EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0 && Get(u"\\A", u"child") == Number(7));
   os::KeepRegistryStoreOpen(false);
   EXPECT_EQ(descriptors(), before);
 }
