@@ -54,31 +54,20 @@ TEST(Fractions, MillisecondsBothWays) {
     EXPECT_EQ(FractionToMilliseconds(fraction), ms) << fraction;
 }
 
-TEST(NtpTimestamp, CalendarConversionsAtTheEdgesOfTheEra) {
-  const std::pair<CalendarTime, NtpTimestamp> cases[] = {
-      {{1900, 1, 0, 1, 0, 0, 0, 0}, Ts(0, 0)},
-      {{2008, 4, 3, 25, 9, 35, 15, 500}, Ts(3418104915u, 2147483648u)},  // dayOfWeek is not read
-      {{2036, 2, 0, 7, 6, 28, 15, 999}, Ts(4294967295u, 4290672329u)},
-      {{2036, 2, 0, 7, 6, 28, 16, 0}, Ts(0, 0)},  // outside the era: wrapped
-      {{1899, 12, 0, 31, 23, 59, 59, 0}, Ts(4294967295u, 0)},
-      {{2000, 1, 0, 1, 0, 0, 0, 65535}, Ts(3155673600u, 4290672329u)}};  // milliseconds clamped
-  for (const auto& [calendar, timestamp] : cases) EXPECT_EQ(NtpTimestamp::FromCalendar(calendar), timestamp);
+TEST(NtpTimestamp, OutsideTheEraAndTheRecordsRangesWrappedOrClampedAndArithmeticToTheLastBit) {
+  EXPECT_EQ(NtpTimestamp::FromCalendar({2036, 2, 0, 7, 6, 28, 16, 0}), Ts(0, 0));
+  EXPECT_EQ(NtpTimestamp::FromCalendar({1899, 12, 0, 31, 23, 59, 59, 65535}), Ts(4294967295u, 4290672329u));
   EXPECT_EQ(Show(Ts(3418104915u, 0xFFFFFFFFu).ToCalendar()), "2008-4-25 9:35:15.999 dow 5");
   NtpTimestamp::FromCalendar({65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535});  // defined (sanitizer build)
   fake::Install({2008, 4, 0, 25, 9, 35, 15, 500});
   EXPECT_EQ(NtpTimestamp::Now(), Ts(3418104915u, 2147483648u));
   fake::Uninstall();
-}
-
-TEST(NtpTimestamp, DifferenceAndAddSecondsToTheLastBit) {
-  EXPECT_EQ(NtpTimestamp::Difference(Ts(101, 2147483648u), Ts(100, 0)), 1.5000000001164153);
+  EXPECT_EQ(NtpTimestamp::Difference(Ts(101, 2147483648u), Ts(100, 0)), 1.5000000001164153);  // scale 2^32 - 1
   EXPECT_EQ(NtpTimestamp::Difference(Ts(100, 0), Ts(101, 2147483648u)), -1.5000000001164153);
-  EXPECT_EQ(NtpTimestamp::Difference(Ts(5, 0xFFFFFFFFu), Ts(5, 0)), 1.0);  // the scale is 2^32 - 1
-  const double inf = std::numeric_limits<double>::infinity();
   const std::tuple<NtpTimestamp, double, NtpTimestamp> sums[] = {
       {Ts(100, 0), 1.5, Ts(101, 2147483647u)}, {Ts(0, 0), -0.25, Ts(4294967295u, 3221225473u)},
-      {Ts(100, 5), -3599.0, Ts(4294963797u, 5)}, {Ts(100, 0), std::ldexp(1.0, 40) + 3.0, Ts(103, 0)},  // modulo 2^32
-      {Ts(100, 0), -std::ldexp(1.0, 70), Ts(100, 0)}, {Ts(100, 5), std::nan(""), Ts(100, 5)}, {Ts(100, 5), -inf, Ts(100, 5)}};
+      {Ts(100, 0), std::ldexp(1.0, 40) + 3.0, Ts(103, 0)}, {Ts(100, 0), -std::ldexp(1.0, 70), Ts(100, 0)},  // modulo 2^32
+      {Ts(100, 5), std::nan(""), Ts(100, 5)}, {Ts(100, 5), -std::numeric_limits<double>::infinity(), Ts(100, 5)}};
   for (const auto& [from, offset, to] : sums) EXPECT_EQ(from.AddSeconds(offset), to) << offset;
   Ts(1, 1).AddSeconds(1e308);  // defined (sanitizer build)
 }
