@@ -85,18 +85,6 @@ TEST_F(DaytimeRun, NoUsableAnswerNeverSetsTheClockAndEveryCodeIsStored) {
   EXPECT_EQ(fetched.size() + fake::SetCount(), 0u);
 }
 
-TEST_F(DaytimeRun, ThePurgeRunsBeforeTheFetchUnlessKeepCache) {
-  std::filesystem::create_directories(env.CacheFolder() + "/deep");
-  env.Write("cache/horolan/web/deep/alpha[1]", "old");
-  env.Write("cache/horolan/web/gamma[1]", "other host");
-  for (bool keep : {true, false}) {
-    settings.keepCache = keep;
-    EXPECT_EQ(SynchroniseByDaytime(settings, u"").code, 0);
-    EXPECT_EQ(std::filesystem::exists(env.CacheFolder() + "/deep/alpha[1]"), keep);
-  }
-  EXPECT_TRUE(std::filesystem::exists(env.CacheFolder() + "/gamma[1]"));
-}
-
 // The run's own rules: the clock moves only by less than an hour; the exit
 // status is the code's low 8 bits, but a failure never reads as success.
 TEST(RunRules, OffsetLimitAndExitStatus) {
