@@ -19,8 +19,7 @@ const std::string kWorkedLine = "\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST)
 
 std::string Stamp(const CalendarTime& t) {
   char text[64];
-  snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u w%u|", t.year, t.month, t.day, t.hour, t.minute,
-           t.second, t.milliseconds, t.dayOfWeek);
+  snprintf(text, 64, "%u-%u-%u %u:%u:%u.%u w%u|", t.year, t.month, t.day, t.hour, t.minute, t.second, t.milliseconds, t.dayOfWeek);
   return text;
 }
 
@@ -45,10 +44,7 @@ struct DaytimeRun : ::testing::Test {
     os::ComEnd();
   }
   void Answer(std::string bytes, int32_t code = 0) {
-    fake_url::Install([this, bytes, code](const std::string& url) {
-      fetched.push_back(url);
-      return fake_url::Answer{code, bytes};
-    });
+    fake_url::Install([=, this](const std::string& url) { return fetched.push_back(url), fake_url::Answer{code, bytes}; });
   }
 };
 

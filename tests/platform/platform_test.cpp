@@ -12,11 +12,11 @@ namespace {
 constexpr uint32_t kUser = reg::kCurrentUser;
 constexpr char16_t kKey[] = u"\\Software\\QV\\horol";
 
-// "type:bytes in hex" as RegistryReadRaw gives them (8 at most), or "none size type".
+// "type:size:bytes in hex" as RegistryReadRaw gives them (8 at most), or "none size type".
 std::string Stored(const char16_t* value, const char16_t* key = kKey) {
   uint32_t size = 77, type = 88;
   auto bytes = RegistryReadRaw(kUser, key, value, size, type);
-  std::string out = bytes ? std::to_string(type) + ":" : "none " + std::to_string(size) + " " + std::to_string(type);
+  std::string out = (bytes ? "" : "none ") + std::to_string(type) + ":" + std::to_string(size) + ":";
   for (uint32_t i = 0; bytes && i < size && i < 8; ++i) out += "0123456789ABCDEF"[bytes[i] >> 4], out += "0123456789ABCDEF"[bytes[i] & 15];
   return out;
 }
@@ -32,12 +32,12 @@ TEST(Platform, RegistryTypesByNameTheReadLimitAndStringsCutToTheCapacity) {
             RegistryWriteValue(kUser, kKey, u"raw", u"xy", 4, u"REG_SZ") + RegistryWriteDword(kUser, kKey, u"LastResult", static_cast<uint32_t>(-2)) +
             RegistryWriteValue(kUser, kKey, u"most", block.data(), 8096, u"REG_BINARY") + RegistryWriteValue(kUser, kKey, u"big", block.data(), 8097, u"REG_BINARY"), 0);
   EXPECT_EQ(Stored(u"d") + Stored(u"b") + Stored(u"m") + Stored(u"LastResult") + Stored(u"most") + Stored(u"big"),
-            "4:01020304" "3:010203" "7:6100000062000000" "4:FEFFFFFF" "3:ABABABABABABABAB" "none 0 3");
+            "4:4:01020304" "3:3:010203" "7:10:6100000062000000" "4:4:FEFFFFFF" "3:8096:ABABABABABABABAB" "none 3:0:");
   // No type, or a number of fewer than four bytes: nothing written, not even the key.
   for (const char16_t* name : {u"REG_EXPAND_SZ", u"REG_", static_cast<const char16_t*>(nullptr)})
     EXPECT_EQ(RegistryWriteValue(kUser, u"\\Fresh", u"v", eight, 4, name), -1);
   EXPECT_EQ(RegistryWriteValue(kUser, u"\\Fresh", u"v", eight, 3, u"REG_DWORD"), 87);
-  EXPECT_EQ(Stored(u"v", u"\\Fresh"), "none 77 88");  // a key that cannot be opened leaves both alone
+  EXPECT_EQ(Stored(u"v", u"\\Fresh"), "none 88:77:");  // a key that cannot be opened leaves both alone
   char16_t out[5] = u"zzzz", keep[5] = u"keep", cleared[5] = u"keep";
   EXPECT_TRUE(RegistryReadString(kUser, kKey, u"s", out, 5, 0) && std::u16string(out) == u"abcd");
   EXPECT_TRUE(RegistryReadString(kUser, kKey, u"s", out, 4, 0) && std::u16string(out) == u"abc");
@@ -57,8 +57,8 @@ TEST(Platform, OnlyAWholeQuotedPathIsRegisteredInTheStore) {
   };
   ASSERT_TRUE(BuildShellRegistration(u"/opt/100%s/h\"x", quoted, record));
   EXPECT_EQ(ShellRegistration(kShellRegistrationName, kShellRegistrationFlags, &record), 1);
-  EXPECT_EQ(stored(u"Name") + stored(u"Title") + stored(u"Command") + Stored(u"Flags", kShellRegistryKey),
-            ":HOROLANHOROLAN\"/opt/100%s/h\"x\"4:1F000000");
+  EXPECT_EQ(stored(u"Name") + stored(u"Title") + stored(u"Command") + Stored(u"Flags", kShellRegistryKey) +
+            Stored(u"Name", kShellRegistryKey), ":HOROLANHOROLAN\"/opt/100%s/h\"x\"4:4:1F000000" "1:18:3A0048004F005200");
   // 257 units fit quoted in 260; one more would be cut and name another program.
   std::u16string longest = u"/" + std::u16string(256, u'p');
   EXPECT_TRUE(BuildShellRegistration(longest.c_str(), quoted, record));

@@ -8,20 +8,18 @@
 
 struct IsolatedEnv : TempDir {
   static constexpr const char* kNames[3] = {"HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"};
-  const char* saved[3] = {};
-  std::string keep[3];
+  std::string saved[3];
+  bool had[3] = {};
 
   IsolatedEnv() {
     os::SetRegistryStorePathForTests(nullptr);
-    const std::string values[3] = {path, File("state"), File("cache")};
     for (int i = 0; i < 3; ++i) {
-      if ((saved[i] = getenv(kNames[i]))) saved[i] = (keep[i] = saved[i]).c_str();
-      setenv(kNames[i], values[i].c_str(), 1);
+      if ((had[i] = getenv(kNames[i]) != nullptr)) saved[i] = getenv(kNames[i]);
+      setenv(kNames[i], i == 0 ? path.c_str() : File(i == 1 ? "state" : "cache").c_str(), 1);
     }
   }
   ~IsolatedEnv() {
-    os::KeepRegistryStoreOpen(false);
-    for (int i = 0; i < 3; ++i) saved[i] ? setenv(kNames[i], saved[i], 1) : unsetenv(kNames[i]);
+    for (int i = 0; i < 3; ++i) had[i] ? setenv(kNames[i], saved[i].c_str(), 1) : unsetenv(kNames[i]);
   }
   std::string RegistryFile() const { return File("state/horolan/registry.db"); }
   std::string CacheFolder() const { return File("cache/horolan/web"); }

@@ -24,8 +24,10 @@ TEST(AnsiCodePage, EncodingBoundariesAndInvalidBytes) {
     EXPECT_EQ(U16(bytes), expected) << bytes;
     EXPECT_EQ(U8(expected.c_str()), bytes);
   }
-  const char16_t lone[] = {0xD800, u'x', 0xDC7F, 0xDD00, 0xDBFF, 0};  // stand for no byte
-  EXPECT_EQ(U8(lone), "?x???");
+  const char16_t lone[] = {0xD800, u'x', 0xDC7F, 0xDD00, 0xDFFF, 0xDBFF, 0xDE00};  // stand for no byte
+  char narrow[8] = "#";
+  EXPECT_EQ(os::AnsiFromWide(lone, 6, narrow, 8) + os::AnsiFromWide(lone, 6, narrow, 0), 12u);  // the last pair is beyond
+  EXPECT_EQ(std::string(narrow), "?x????");
 }
 
 // At every capacity a conversion gives a prefix of the whole, leaves out at
@@ -52,7 +54,7 @@ TEST(AnsiCodePage, AnyBytesRoundTripAndEveryCapacityGivesAWholePrefix) {
     }
   }
   char16_t untouched[1] = {u'x'};
-  EXPECT_EQ(os::WideFromAnsi("ab", 2, untouched, 0) + untouched[0], 2u + u'x');
+  EXPECT_EQ(os::WideFromAnsi("ab", 2, untouched, 0) + untouched[0] + os::WideCopy(untouched, 0, u"a"), 2u + u'x');
 }
 
 TEST(WideText, CopyAppendCompareFindAndFold) {
@@ -65,12 +67,12 @@ TEST(WideText, CopyAppendCompareFindAndFold) {
   os::WideBuffer<6> text;
   EXPECT_TRUE(text.assign(u"abc") && text.append(u"de") && !text.append(u"f") && text.length() == 5);
   char16_t unterminated[3] = {u'a', u'b', u'c'};
-  EXPECT_FALSE(os::WideCopy(buffer, 0, u"a") || os::WideAppend(unterminated, 3, u"") || unterminated[2]);
+  EXPECT_FALSE(os::WideAppend(unterminated, 3, u"") || unterminated[2]);
   for (auto [a, b, equal] : {std::tuple{u"ab", u"ab", true}, {u"ab", u"abc", false}, {u"abc", u"ab", false},
                              {nullptr, u"", true}, {nullptr, u"a", false}, {u"a", nullptr, false}})
     EXPECT_EQ(os::WideEqual(a, b), equal);
-  EXPECT_EQ(os::WideFindChar(u"abcb", u'b') * 10 + os::WideFindLastChar(u"abcb", u'b'), 13);
-  EXPECT_EQ(os::WideFindChar(u"abcb", u'a') * 10 + os::WideFindLastChar(u"abca", u'a'), 3);
+  EXPECT_EQ((os::WideFindChar(u"abcb", u'a') + 1) * 1000 + os::WideFindChar(u"abcb", u'b') * 100 +
+            os::WideFindLastChar(u"abcb", u'b') * 10 + os::WideFindLastChar(u"abca", u'a'), 1133);
   EXPECT_EQ(os::WideFindChar(u"ab", u'z') + os::WideFindLastChar(u"ab", u'z') + os::WideFindChar(nullptr, u'a') +
             os::WideFindLastChar(nullptr, u'a') + int(os::WideLength(nullptr)), -4);
   for (auto [from, to] : {std::pair<char16_t, char16_t>{u'A', u'a'}, {u'Z', u'z'}, {u'@', u'@'}, {u'[', u'['},

@@ -83,6 +83,7 @@ TEST(Files, ReplacingBesideKeepsThePermissionsAndEveryFailureSaysWhy) {
   EXPECT_TRUE(Fails(os::CreateFileBeside(inMissing.c_str(), temp, 300), ENOENT));
   EXPECT_TRUE(Fails(os::CreateFileBeside(u"", temp, 300), ENOENT));
   EXPECT_TRUE(Fails(os::CreateFileBeside(tooLong.c_str(), temp, 300), ENAMETOOLONG));
+  EXPECT_TRUE(Fails(os::CreateFileBeside(tooLong.substr(0, 4090).c_str(), temp, 300), ENAMETOOLONG));  // the new name is longer
   EXPECT_TRUE(Fails(os::OpenFileForAppending(inMissing.c_str()) != os::kNoFile, ENOENT));
   EXPECT_TRUE(Fails(os::OpenFileForAppending(u"") != os::kNoFile, ENOENT));
   EXPECT_TRUE(Fails(os::OpenFileForAppending(tooLong.c_str()) != os::kNoFile, ENAMETOOLONG));

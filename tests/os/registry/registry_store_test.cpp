@@ -54,7 +54,8 @@ TEST_F(RegistryStore, WhereTheStoreLiesAndWhatItHoldsAtFirst) {
   for (const auto& [state, home, expected] : places) {
     state ? setenv("XDG_STATE_HOME", state, 1) : unsetenv("XDG_STATE_HOME");
     setenv("HOME", home, 1);
-    EXPECT_TRUE(os::RegistryStorePath(path, expected.size() + 1) && path == expected);
+    path[expected.size() + 1] = 'Z';
+    EXPECT_TRUE(os::RegistryStorePath(path, expected.size() + 1) && path == expected && path[expected.size() + 1] == 'Z');
     EXPECT_FALSE(os::RegistryStorePath(path, expected.size()) || path[0]);
   }
   IsolatedEnv fresh;
@@ -100,9 +101,11 @@ TEST_F(RegistryStore, KeysAndNamesWithoutCaseAndEveryLimit) {
   os::CloseRegistryKey(key);
   EXPECT_EQ(os::QueryRegistryValue(key, u"b", &type, nullptr, &size) + os::SetRegistryValue(key, u"b", 3, "x", 1), 12);
   char16_t text[8] = u"junk";  // a string without its zero, and a value that is no string
-  EXPECT_EQ(Put(u"", u"s", 0, 4, u"ab", os::kRegistryString), 0);
+  EXPECT_EQ(Put(u"", u"s", 0, 4, u"ab", os::kRegistryString) + Put(u"", u"odd", 0, 5, u"abc", os::kRegistryString), 0);
   EXPECT_TRUE(os::RegistryStoreReadString(kUser, u"", u"s", text, 8) && std::u16string(text) == u"ab");
-  EXPECT_FALSE(os::RegistryStoreReadString(kUser, u"", u"b", text, 8) || text[0] || os::RegistryStoreReadString(kUser, u"", u"s", text, 0));
+  EXPECT_TRUE(os::RegistryStoreReadString(kUser, u"", u"odd", text, 8) && std::u16string(text) == u"ab");
+  EXPECT_FALSE(os::RegistryStoreReadString(kUser, u"", u"b", text, 8) || text[0] || os::RegistryStoreReadString(kUser, u"", u"s", text, 0) ||
+               os::RegistryStoreReadString(kUser, u"\\None", u"s", text, 8));
 }
 
 // A second process writing at the same time, to the same new file, waits
