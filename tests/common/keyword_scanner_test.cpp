@@ -2,21 +2,6 @@
 
 #include "common/keyword_scanner.h"
 
-TEST(KeywordScanner, CompareAndFindIgnoringCase) {
-  const std::tuple<const char16_t*, const char16_t*, int32_t, int> compares[] = {
-      {u"#SiLeNt", u"#silent", 7, 0}, {u"abc", u"abd", 2, 0}, {u"abc", u"abd", 3, -1}, {u"abd", u"abc", 3, 1},
-      {u"ab", u"ab", 10, 0}, {u"abc", u"ab", 10, 1}, {u"ab", u"abc", 10, -1}, {nullptr, nullptr, 3, 0},
-      {nullptr, u"a", 3, -1}, {u"a", nullptr, 3, 1}, {u"x", u"y", 0, 0}, {u"\u00C4x", u"\u00E4X", 2, 0}};
-  for (const auto& [a, b, n, sign] : compares) {
-    int32_t r = CompareNoCase(a, b, n);
-    EXPECT_EQ((r > 0) - (r < 0), sign) << (a ? a[0] : 0) << " " << n;
-  }
-  const char16_t* text = u"xx#SiLeNtyy #silent";
-  EXPECT_EQ(FindNoCase(text, u"#SILENT") - text + FindNoCase(text, u"") - text + FindNoCase(text, u"Y #SILENT") - text, 2 + 0 + 10);  // the last ends with the text
-  for (auto [t, p] : {std::pair{u"ab", u"abc"}, {nullptr, u"a"}, {u"a", nullptr}, {u"#NIS", u"#NIST"}, {u"abc", u"bd"}})
-    EXPECT_EQ(FindNoCase(t, p), nullptr);
-}
-
 TEST(KeywordScanner, ReplaceOnlyWhenTheResultFitsAndWriteNothingBeyondIt) {
   const std::tuple<std::u16string, size_t, const char16_t*, const char16_t*, std::u16string, int> cases[] = {
       {u"/a/B.EXE.exe", 16, u".exe", u".txt", u"/a/B.txt.exe", 8},
