@@ -12,53 +12,60 @@ namespace {
 constexpr uint32_t kUser = reg::kCurrentUser;
 constexpr char16_t kKey[] = u"\\Software\\QV\\horol";
 
-// "type:size:bytes in hex" as RegistryReadRaw gives them (8 at most), or "none size type".
+// "type:size:bytes in hex" as RegistryReadRaw gives them (8 at most), or "none type:size:".
 std::string Stored(const char16_t* value, const char16_t* key = kKey) {
   uint32_t size = 77, type = 88;
   auto bytes = RegistryReadRaw(kUser, key, value, size, type);
   std::string out = (bytes ? "" : "none ") + std::to_string(type) + ":" + std::to_string(size) + ":";
-  for (uint32_t i = 0; bytes && i < size && i < 8; ++i) out += "0123456789ABCDEF"[bytes[i] >> 4], out += "0123456789ABCDEF"[bytes[i] & 15];
+  for (uint32_t i = 0; bytes && i < size && i < 8; ++i)
+    out += "0123456789ABCDEF"[bytes[i] >> 4], out += "0123456789ABCDEF"[bytes[i] & 15];
   return out;
 }
 
 }  // namespace
 
-TEST(Platform, RegistryTypesByNameTheReadLimitAndStringsCutToTheCapacity) {
+// The fifth character of the type name chooses the type; 8096 bytes are the
+// most a read takes; strings are cut to the capacity.
+TEST(Platform, RegistryTypesByNameTheReadLimitAndStrings) {
   IsolatedEnv env;
   const uint8_t eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  std::vector<uint8_t> block(8097, 0xAB);  // 8096 bytes are the most a read takes
-  EXPECT_EQ(RegistryWriteValue(kUser, kKey, u"d", eight, 8, u"REG_DWORD") + RegistryWriteValue(kUser, kKey, u"b", eight, 3, u"REG_BINARY") +
-            RegistryWriteValue(kUser, kKey, u"m", u"a\0b\0", 10, u"REG_MULTI_SZ") + RegistryWriteValue(kUser, kKey, u"s", u"abcd", 10, u"REG_SZ") +
-            RegistryWriteValue(kUser, kKey, u"raw", u"xy", 4, u"REG_SZ") + RegistryWriteDword(kUser, kKey, u"LastResult", static_cast<uint32_t>(-2)) +
-            RegistryWriteValue(kUser, kKey, u"most", block.data(), 8096, u"REG_BINARY") + RegistryWriteValue(kUser, kKey, u"big", block.data(), 8097, u"REG_BINARY"), 0);
-  EXPECT_EQ(Stored(u"d") + Stored(u"b") + Stored(u"m") + Stored(u"LastResult") + Stored(u"most") + Stored(u"big"),
-            "4:4:01020304" "3:3:010203" "7:10:6100000062000000" "4:4:FEFFFFFF" "3:8096:ABABABABABABABAB" "none 3:0:");
+  std::vector<uint8_t> block(8097, 0xAB);
+  const std::tuple<const char16_t*, const void*, uint32_t, const char16_t*, std::string> writes[] = {
+      {u"d", eight, 8, u"REG_DWORD", "4:4:01020304"}, {u"b", eight, 3, u"REG_BINARY", "3:3:010203"},
+      {u"m", u"a\0b\0", 10, u"REG_MULTI_SZ", "7:10:6100000062000000"}, {u"raw", u"xy", 4, u"REG_SZ", "1:4:78007900"},
+      {u"most", block.data(), 8096, u"REG_BINARY", "3:8096:ABABABABABABABAB"},
+      {u"big", block.data(), 8097, u"REG_BINARY", "none 3:0:"}};
+  for (const auto& [name, data, size, typeName, stored] : writes) {
+    EXPECT_EQ(RegistryWriteValue(kUser, kKey, name, data, size, typeName), 0);
+    EXPECT_EQ(Stored(name), stored);
+  }
   // No type, or a number of fewer than four bytes: nothing written, not even the key.
   for (const char16_t* name : {u"REG_EXPAND_SZ", u"REG_", static_cast<const char16_t*>(nullptr)})
     EXPECT_EQ(RegistryWriteValue(kUser, u"\\Fresh", u"v", eight, 4, name), -1);
   EXPECT_EQ(RegistryWriteValue(kUser, u"\\Fresh", u"v", eight, 3, u"REG_DWORD"), 87);
   EXPECT_EQ(Stored(u"v", u"\\Fresh"), "none 88:77:");  // a key that cannot be opened leaves both alone
+  EXPECT_EQ(RegistryWriteDword(kUser, kKey, u"LastResult", static_cast<uint32_t>(-2)), 0);
+  EXPECT_EQ(Stored(u"LastResult"), "4:4:FEFFFFFF");
   char16_t out[5] = u"zzzz", keep[5] = u"keep", cleared[5] = u"keep";
-  EXPECT_TRUE(RegistryReadString(kUser, kKey, u"s", out, 5, 0) && std::u16string(out) == u"abcd");
-  EXPECT_TRUE(RegistryReadString(kUser, kKey, u"s", out, 4, 0) && std::u16string(out) == u"abc");
   EXPECT_TRUE(RegistryReadString(kUser, kKey, u"raw", out, 5, 0) && std::u16string(out) == u"xy");  // no zero stored
-  EXPECT_FALSE(RegistryReadString(kUser, kKey, u"s", out, 0, 0) || out[0] != u'x');
-  EXPECT_FALSE(RegistryReadString(kUser, kKey, u"d", keep, 5, 1) || RegistryReadString(kUser, kKey, u"none", cleared, 5, 2));
-  EXPECT_EQ(std::u16string(keep) + u"|" + cleared, u"keep|");  // on failure the buffer is kept, or emptied
+  EXPECT_TRUE(RegistryReadString(kUser, kKey, u"raw", out, 2, 0) && std::u16string(out) == u"x");
+  EXPECT_FALSE(RegistryReadString(kUser, kKey, u"raw", out, 0, 0) || out[0] != u'x');
+  // On failure the buffer is kept, or emptied.
+  EXPECT_FALSE(RegistryReadString(kUser, kKey, u"d", keep, 5, 1) || RegistryReadString(kUser, kKey, u"-", cleared, 5, 2));
+  EXPECT_EQ(std::u16string(keep) + u"|" + cleared, u"keep|");
 }
 
 TEST(Platform, OnlyAWholeQuotedPathIsRegisteredInTheStore) {
   IsolatedEnv env;
   char16_t quoted[kQuotedPathCapacity + 1];
   ShellRegistrationRecord record;
-  auto stored = [](const char16_t* value) {
-    char16_t out[300];
-    return RegistryReadString(kUser, kShellRegistryKey, value, out, 300, 0) ? U8(out) : "<none>";
-  };
   ASSERT_TRUE(BuildShellRegistration(u"/opt/100%s/h\"x", quoted, record));
   EXPECT_EQ(ShellRegistration(kShellRegistrationName, kShellRegistrationFlags, &record), 1);
-  EXPECT_EQ(stored(u"Name") + stored(u"Title") + stored(u"Command") + Stored(u"Flags", kShellRegistryKey) +
-            Stored(u"Name", kShellRegistryKey), ":HOROLANHOROLAN\"/opt/100%s/h\"x\"4:4:1F000000" "1:18:3A0048004F005200");
+  char16_t command[300];
+  EXPECT_TRUE(RegistryReadString(kUser, kShellRegistryKey, u"Command", command, 300, 0));
+  EXPECT_EQ(U8(command) + Stored(u"Name", kShellRegistryKey) + Stored(u"Title", kShellRegistryKey) +
+                Stored(u"Flags", kShellRegistryKey),
+            "\"/opt/100%s/h\"x\"" "1:18:3A0048004F005200" "1:16:48004F0052004F00" "4:4:1F000000");
   // 257 units fit quoted in 260; one more would be cut and name another program.
   std::u16string longest = u"/" + std::u16string(256, u'p');
   EXPECT_TRUE(BuildShellRegistration(longest.c_str(), quoted, record));
@@ -77,8 +84,9 @@ TEST(Platform, MalformedShellRecordsAreRefused) {
   ShellMenuBarRecord sizes, kinds, unknown;
   ShellActivationRecord activation;
   sizes.size = 35, kinds.flags = 0, unknown.menuId = 1, activation.size = 11;
-  EXPECT_EQ(ShellInitDialog(nullptr) + ShellInitDialog(&init) + ShellCreateMenuBar(nullptr) + ShellCreateMenuBar(&sizes) +
-            ShellCreateMenuBar(&kinds) + ShellCreateMenuBar(&unknown) + ShellHandleActivate(nullptr, 0, 0, nullptr, 0) +
-            ShellHandleActivate(nullptr, 0, 0, &activation, 0) + ShellHandleSettingChange(nullptr, 0, 0, nullptr) +
-            ShellHandleSettingChange(nullptr, 0, 0, &activation), 0);
+  for (int refused : {ShellInitDialog(nullptr), ShellInitDialog(&init), ShellCreateMenuBar(nullptr),
+                      ShellCreateMenuBar(&sizes), ShellCreateMenuBar(&kinds), ShellCreateMenuBar(&unknown),
+                      ShellHandleActivate(nullptr, 0, 0, nullptr, 0), ShellHandleActivate(nullptr, 0, 0, &activation, 0),
+                      ShellHandleSettingChange(nullptr, 0, 0, nullptr), ShellHandleSettingChange(nullptr, 0, 0, &activation)})
+    EXPECT_EQ(refused, 0);
 }

@@ -37,15 +37,18 @@ TEST(Files, ModuleNameAttributesAndReadingOnlyRegularFiles) {
   EXPECT_FALSE(os::ModuleFileName(path, length) || path[0]);  // never truncated
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);  // opening it must not wait for a writer
-  const std::tuple<std::string, uint32_t, int> cases[] = {
-      {dir.Write("n\xFF", "abc"), os::kAttrNormal, 0}, {dir.path, os::kAttrDirectory, EISDIR},
-      {"/", os::kAttrDirectory | os::kAttrMountRoot, EISDIR}, {"/proc", os::kAttrDirectory | os::kAttrMountRoot, EISDIR},
-      {dir.File("fifo"), os::kAttrNormal, EINVAL}, {dir.File("none"), os::kInvalidAttributes, ENOENT}, {"", os::kInvalidAttributes, ENOENT}};
-  for (const auto& [name, attributes, error] : cases) {
+  const std::tuple<std::string, uint32_t, std::string> cases[] = {  // attributes, then size and bytes or error
+      {dir.Write("n\xFF", "abc"), os::kAttrNormal, "3:abc"}, {dir.path, os::kAttrDirectory, "error 21"},
+      {"/", os::kAttrDirectory | os::kAttrMountRoot, "error 21"}, {"/proc", os::kAttrDirectory | os::kAttrMountRoot, "error 21"},
+      {dir.File("fifo"), os::kAttrNormal, "error 22"}, {dir.File("none"), os::kInvalidAttributes, "error 2"},
+      {"", os::kInvalidAttributes, "error 2"}};
+  for (const auto& [name, attributes, contents] : cases) {
     EXPECT_EQ(os::FileAttributes(U16(name).c_str()), attributes) << name;
     int file = os::OpenFileForReading(U16(name).c_str());
-    char bytes[8] = {};
-    EXPECT_EQ(file == os::kNoFile ? os::GetLastError() : os::FileSize(file) + os::ReadFile(file, bytes, 8) + bytes[2] - 6 - 'c', error) << name;
+    char bytes[8];
+    EXPECT_EQ(file == os::kNoFile ? "error " + std::to_string(os::GetLastError())
+                                  : std::to_string(os::FileSize(file)) + ":" + std::string(bytes, os::ReadFile(file, bytes, 8)),
+              contents) << name;
     os::CloseFile(file);
     EXPECT_EQ(os::ReadFile(file, bytes, 1) + os::FileSize(file), -2);  // closed
   }

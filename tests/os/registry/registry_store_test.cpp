@@ -77,11 +77,12 @@ TEST_F(RegistryStore, KeysAndNamesWithoutCaseAndEveryLimit) {
   EXPECT_EQ(os::OpenRegistryKey(kUser, u"\\Software\\QV", key), os::kRegistryNotFound);
   EXPECT_TRUE(os::CreateRegistryKey(kUser, u"\\Software\\QV\\horol", key, &made) == 0 && made);
   EXPECT_TRUE(os::CreateRegistryKey(kUser, u"software\\\\qv\\HOROL\\", key, &made) == 0 && !made);
-  EXPECT_EQ(Put(u"A\\B", u"v", 1) + os::OpenRegistryKey(kUser, u"\\SOFTWARE\\qv", key) + os::OpenRegistryKey(kUser, u"a", key), 0);
+  EXPECT_TRUE(Put(u"A\\B", u"v", 1) == 0 && os::OpenRegistryKey(kUser, u"\\SOFTWARE\\qv", key) == 0 &&
+              os::OpenRegistryKey(kUser, u"a", key) == 0);  // the levels above are made too
   for (uint32_t root = 0x80000000; root < 0x80000005; ++root)
     EXPECT_EQ(os::OpenRegistryKey(root, u"", key), root < 0x80000004 ? 0 : os::kRegistryInvalidHandle) << root;
   EXPECT_EQ(os::OpenRegistryKey(os::kRegistryLocalMachine, u"\\Software\\QV", key), os::kRegistryNotFound);
-  EXPECT_EQ(Put(u"\\Software\\QV\\horol", u"LastResult", 7) + Put(u"\\SOFTWARE\\qv\\Horol", u"LASTRESULT", 9), 0);
+  EXPECT_TRUE(Put(u"\\Software\\QV\\horol", u"LastResult", 7) == 0 && Put(u"\\SOFTWARE\\qv\\Horol", u"LASTRESULT", 9) == 0);
   EXPECT_EQ(Get(u"\\software\\qv\\horol", u"lastresult"), Number(9));
   EXPECT_EQ(Sql(env.RegistryFile(), "SELECT key || ':' || value FROM registry WHERE type = 4 ORDER BY key"),
             "A\\B:v|Software\\QV\\horol:LastResult|");
@@ -92,7 +93,7 @@ TEST_F(RegistryStore, KeysAndNamesWithoutCaseAndEveryLimit) {
   EXPECT_EQ(Put(u"", u"b", 0, 5, "12345", 3) + Put(u"", u"empty", 0, 0, nullptr, 3), 0);
   EXPECT_EQ(Get(u"", u"b", 5) + Get(u"", u"b", 4) + Get(u"", u"empty"), "3:12345error 2343:");
   uint32_t type = 0, size = 0;
-  EXPECT_EQ(os::OpenRegistryKey(kUser, u"", key) + os::QueryRegistryValue(key, u"B", &type, nullptr, &size), 0);
+  EXPECT_TRUE(os::OpenRegistryKey(kUser, u"", key) == 0 && os::QueryRegistryValue(key, u"B", &type, nullptr, &size) == 0);
   EXPECT_EQ(size + type, 5u + 3u);
   // Names and paths at their limits, and calls that miss a part.
   std::u16string longest(os::kRegistryMaxValueName, u'n'), deepest(os::kRegistryMaxKeyPath, u'k');
