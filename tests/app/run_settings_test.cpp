@@ -20,7 +20,8 @@ TEST(RunSettings, FromTheFileThenTheCommandLine) {
       {std::string("#CONNECT\0#SILENT\n\0#ONLYSHOW\n", 28), "Nsc:"},  // a zero byte ends a line, or the text
       {std::string(503, ' ') + "#SILENT\n" + std::string(507, ' ') + "#SNTP", "Ns:"},  // 511 units a line
       // A server line counts only in the mode in force when it is read.
-      {"#nserver(a;b)", "N:a"}, {"#NSERVER(a)\n#nserver(b)\n#SNTP\n#NSERVER(c)", "S:b"}, {"#SNTP #SSERVER(ntp)\n#sserver()\n", "S:"},
+      {"#nserver(a;b)", "N:a"}, {"#NSERVER(a)\n#nserver(b)\n#SNTP\n#NSERVER(c)", "S:b"},
+      {"#SNTP #SSERVER(ntp)\n#sserver()\n", "S:"},
       {"#SNTP#SSERVER(host\r\n", "S:host"}, {junk + "\n\xFF\xFE#sNtP\xC3(\n#SSERVER(\xFFhost)", "S:\xFFhost"}};
   for (const auto& [text, summary] : cases) {
     RunSettings settings;
@@ -49,6 +50,7 @@ TEST(RunSettings, TheConfigurationFileLiesBesideTheExecutable) {
   std::u16string longest = u"/" + std::u16string(254, u'p');  // 255 units and ".txt" fill 260
   EXPECT_TRUE(MakeConfigPathFrom(longest.c_str(), out, 260));
   EXPECT_FALSE(MakeConfigPathFrom((longest + u"p").c_str(), out, 260) || out[0]);
-  EXPECT_FALSE(MakeConfigPathFrom((u"/" + std::u16string(259, u'p')).c_str(), out, 260) || out[0] || MakeConfigPathFrom(u"/x", out, 0));
+  EXPECT_FALSE(MakeConfigPathFrom((u"/" + std::u16string(259, u'p')).c_str(), out, 260) || out[0] ||
+               MakeConfigPathFrom(u"/x", out, 0));
   EXPECT_TRUE(MakeConfigPath(out) && U8(out).ends_with("/test_app.txt"));
 }

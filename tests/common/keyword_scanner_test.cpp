@@ -10,7 +10,8 @@ TEST(KeywordScanner, ReplaceOnlyWhenTheResultFitsAndWriteNothingBeyondIt) {
       {u"ab123cd", 8, u"123", u"", u"abcd", 2},
       {u"abcd", 8, u"zz", u"y", u"abcd", -1}};
   for (const auto& [text, capacity, what, with, expected, after] : cases) {
-    std::u16string before = text + u'\0' + text + std::u16string(32 - 2 * text.size() - 1, u'#');  // stale units after the zero
+    // Stale units after the zero must stay as they are.
+    std::u16string before = text + u'\0' + text + std::u16string(32 - 2 * text.size() - 1, u'#');
     char16_t buffer[32];
     std::copy(before.begin(), before.end(), buffer);
     char16_t* at = ReplaceFirstNoCase(buffer, capacity, what, with);

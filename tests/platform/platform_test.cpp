@@ -87,6 +87,7 @@ TEST(Platform, MalformedShellRecordsAreRefused) {
   for (int refused : {ShellInitDialog(nullptr), ShellInitDialog(&init), ShellCreateMenuBar(nullptr),
                       ShellCreateMenuBar(&sizes), ShellCreateMenuBar(&kinds), ShellCreateMenuBar(&unknown),
                       ShellHandleActivate(nullptr, 0, 0, nullptr, 0), ShellHandleActivate(nullptr, 0, 0, &activation, 0),
-                      ShellHandleSettingChange(nullptr, 0, 0, nullptr), ShellHandleSettingChange(nullptr, 0, 0, &activation)})
+                      ShellHandleSettingChange(nullptr, 0, 0, nullptr),
+                      ShellHandleSettingChange(nullptr, 0, 0, &activation)})
     EXPECT_EQ(refused, 0);
 }

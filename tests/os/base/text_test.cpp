@@ -82,7 +82,8 @@ TEST(WideFormat, DirectivesFlagsWidthsMismatchesAndCapacity) {
 
 // Folding, copies cut to the capacity, and libraries loaded by name from the search path.
 TEST(WideText, FoldCopyAndLoadLibraries) {
-  for (auto [from, to] : {std::pair<char16_t, char16_t>{u'A', u'a'}, {u'Z', u'z'}, {u'@', u'@'}, {u'[', u'['}, {u'Ä', u'ä'}, {0xDCC4, 0xDCC4}})
+  for (auto [from, to] : {std::pair<char16_t, char16_t>{u'A', u'a'}, {u'Z', u'z'}, {u'@', u'@'}, {u'[', u'['},
+                          {u'Ä', u'ä'}, {0xDCC4, 0xDCC4}})
     EXPECT_EQ(os::FoldCase(from), to) << int{from};
   char16_t unterminated[3] = {u'a', u'b', u'c'};
   EXPECT_FALSE(os::WideAppend(unterminated, 3, u"") || unterminated[2] || os::WideCopyN(unterminated, 3, u"abc", 3));

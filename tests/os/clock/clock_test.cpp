@@ -48,7 +48,8 @@ TEST(Clock, ImpossibleRecordsCountsOutOfRangeAndLocalTime) {
     tzset();
     uint64_t local = 0;
     bool ok = os::UtcCountToLocalCount(utc, local);
-    EXPECT_EQ(ok ? (static_cast<int64_t>(local) - static_cast<int64_t>(utc)) / static_cast<int64_t>(kHour) : 99, hoursAhead) << zone << " " << utc;
+    int64_t ahead = (static_cast<int64_t>(local) - static_cast<int64_t>(utc)) / static_cast<int64_t>(kHour);
+    EXPECT_EQ(ok ? ahead : 99, hoursAhead) << zone << " " << utc;
   }
   unsetenv("TZ");
   tzset();

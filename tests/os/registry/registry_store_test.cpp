@@ -35,7 +35,8 @@ std::string Sql(const std::string& file, const char* query) {  // each row's fir
   sqlite3* db = nullptr;
   std::string out;
   sqlite3_open(file.c_str(), &db);
-  sqlite3_exec(db, query, [](void* o, int, char** v, char**) { return *static_cast<std::string*>(o) += v[0] + std::string("|"), 0; }, &out, nullptr);
+  auto row = [](void* o, int, char** v, char**) { return *static_cast<std::string*>(o) += v[0] + std::string("|"), 0; };
+  sqlite3_exec(db, query, row, &out, nullptr);
   sqlite3_close(db);
   return out;
 }
@@ -100,15 +101,16 @@ TEST_F(RegistryStore, KeysAndNamesWithoutCaseAndEveryLimit) {
   EXPECT_EQ(Put(u"", longest, 1) + Put(deepest, u"v", 1), 0);
   EXPECT_EQ(Put(u"", longest + u"n", 1) + Put(deepest + u"k", u"v", 1), 2 * 87);
   EXPECT_EQ(Get(u"", longest + u"n") + Get(u"", u"b", 0), "error 87error 234");
-  EXPECT_EQ(os::QueryRegistryValue(key, u"b", &type, nullptr, nullptr) + os::SetRegistryValue(key, u"v", 3, nullptr, 1), 2 * 87);
+  EXPECT_EQ(os::QueryRegistryValue(key, u"b", &type, nullptr, nullptr), 87);
+  EXPECT_EQ(os::SetRegistryValue(key, u"v", 3, nullptr, 1), 87);
   os::CloseRegistryKey(key);
   EXPECT_EQ(os::QueryRegistryValue(key, u"b", &type, nullptr, &size) + os::SetRegistryValue(key, u"b", 3, "x", 1), 12);
   char16_t text[8] = u"junk";  // a string without its zero, and a value that is no string
   EXPECT_EQ(Put(u"", u"s", 0, 4, u"ab", os::kRegistryString) + Put(u"", u"odd", 0, 5, u"abc", os::kRegistryString), 0);
   EXPECT_TRUE(os::RegistryStoreReadString(kUser, u"", u"s", text, 8) && std::u16string(text) == u"ab");
   EXPECT_TRUE(os::RegistryStoreReadString(kUser, u"", u"odd", text, 8) && std::u16string(text) == u"ab");
-  EXPECT_FALSE(os::RegistryStoreReadString(kUser, u"", u"b", text, 8) || text[0] || os::RegistryStoreReadString(kUser, u"", u"s", text, 0) ||
-               os::RegistryStoreReadString(kUser, u"\\None", u"s", text, 8));
+  EXPECT_FALSE(os::RegistryStoreReadString(kUser, u"", u"b", text, 8) || text[0]);
+  EXPECT_FALSE(os::RegistryStoreReadString(kUser, u"", u"s", text, 0) || os::RegistryStoreReadString(kUser, u"\\None", u"s", text, 8));
 }
 
 // A second process writing at the same time, to the same new file, waits
