@@ -5,7 +5,6 @@
 
 #include "os/base/dynlib.h"
 #include "os/base/last_error.h"
-#include "os/base/wide_format.h"
 #include "tests/support/wide.h"
 
 // Every boundary of the UTF-8 forms, both ways, and what is not UTF-8: one
@@ -56,28 +55,6 @@ TEST(AnsiCodePage, AnyBytesRoundTripAndEveryCapacityGivesAWholePrefix) {
   }
   char16_t untouched[1] = {u'x'};
   EXPECT_TRUE(os::WideFromAnsi("ab", 2, untouched, 0) == 2 && !os::WideCopy(untouched, 0, u"a") && untouched[0] == u'x');
-}
-
-TEST(WideFormat, DirectivesFlagsWidthsMismatchesAndCapacity) {
-  auto format = [](const char16_t* format, std::initializer_list<os::FormatArg> args) {
-    char16_t out[64];
-    os::FormatWide(out, 64, format, args);
-    return std::u16string(out);
-  };
-  EXPECT_EQ(format(u"%04d/%02d/%02d %d %i", {2009, 3, 7, static_cast<int>(0x800C0005), -1}), u"2009/03/07 -2146697211 -1");
-  EXPECT_EQ(format(u"\"%s\" %S 100%%", {u"wide", "narr\xC3\xB6w"}), u"\"wide\" narröw 100%");
-  EXPECT_EQ(format(u"[%5d|%-4s|%03d|%-05d|%0-3d|%9d]", {-42, u"ab", -7, 12, 5, 7}), u"[  -42|ab  |-07|12   |5  |        7]");
-  EXPECT_EQ(format(u"%x %X %u %c%c|%3S|%-2c|", {255, 255, -1, u'Z', u"x", "n", u'q'}), u"ff FF 4294967295 Z?|  n|q |");
-  EXPECT_EQ(format(u"%s|%d|%d %s|%2s|", {u"x", u"text"}), u"x|0|0 |  |");  // missing or mismatched
-  EXPECT_EQ(format(u"50%q %s%S|%-3", {static_cast<const char16_t*>(nullptr), static_cast<const char*>(nullptr)}),
-            u"50%q |%-3");
-  char16_t out[8];
-  for (char16_t& unit : out) unit = u'#';
-  EXPECT_FALSE(os::FormatWide(out, 5, u"%s-%d", {u"abcdef", 12}));
-  EXPECT_EQ(std::u16string(out) + out[5], u"abcd#");  // cut and terminated, nothing beyond
-  EXPECT_TRUE(os::FormatWide(out, 8, u"%s", {u"abcdefg"}));
-  EXPECT_FALSE(os::FormatWide(out, 8, u"%s", {u"abcdefgh"}) || os::FormatWide(out, 8, u"%99999999999999999999d", {1}) ||
-               os::FormatWide(out, 0, u"", {}) || os::FormatWide(nullptr, 8, u"", {}));
 }
 
 // Folding, copies cut to the capacity, and libraries loaded by name from the search path.
