@@ -10,8 +10,6 @@ RunSettings& TheRunSettings() {
   return settings;
 }
 
-void ResetRunSettings() { TheRunSettings() = RunSettings{}; }
-
 bool ConfigText::Load(const char16_t* path) {
   Clear();
   buffer = ReadWholeFile(path, &size);

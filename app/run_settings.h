@@ -23,8 +23,6 @@ struct RunSettings {
 
 // The one process-wide record.
 RunSettings& TheRunSettings();
-// Back to the starting values (process start; tests).
-void ResetRunSettings();
 
 // The configuration file's text with a reading position. Owns its buffer and
 // releases it on every path.
