@@ -53,7 +53,6 @@ bool ReplaceRange(EditText& edit, size_t start, size_t end, const char16_t* text
   edit.goalColumn = -1;
   edit.lastChange = kind;
   edit.lastChangeEnd = edit.caret;
-  edit.modified = true;
   return true;
 }
 
@@ -93,7 +92,6 @@ void Reset(EditText& edit, const char16_t* text, size_t length) {
   RebuildLines(edit);
   edit.anchor = edit.caret = 0;
   edit.goalColumn = -1;
-  edit.modified = false;
   ForgetUndo(edit);
 }
 
@@ -236,7 +234,6 @@ bool Undo(EditText& edit) {
   edit.caret = Snap(edit, caret);
   edit.goalColumn = -1;
   edit.lastChange = ChangeKind::None;
-  edit.modified = true;
   return true;
 }
 

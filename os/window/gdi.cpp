@@ -15,7 +15,6 @@ namespace {
 struct GdiRecord {
   enum class Kind { Brush, Font } kind = Kind::Brush;
   ColorRef color = 0;
-  bool nullBrush = false;
   bool stock = false;
   LogFont font;
 };
@@ -25,8 +24,6 @@ struct DcRecord {
   ColorRef text = Rgb(0, 0, 0);
   ColorRef background = Rgb(255, 255, 255);
   int mode = OPAQUE;
-  GdiHandle font = nullptr;
-  GdiHandle brush = nullptr;
 };
 
 // Stock objects have fixed ids below kFirstId.
@@ -43,18 +40,6 @@ struct GdiState {
     white.color = Rgb(255, 255, 255);
     white.stock = true;
     objects[1 + WHITE_BRUSH] = white;
-    GdiRecord black;
-    black.stock = true;
-    objects[1 + BLACK_BRUSH] = black;
-    GdiRecord none;
-    none.nullBrush = none.stock = true;
-    objects[1 + NULL_BRUSH] = none;
-    GdiRecord system;
-    system.kind = GdiRecord::Kind::Font;
-    system.stock = true;
-    system.font.height = 1;
-    system.font.weight = 400;
-    objects[1 + SYSTEM_FONT] = system;
   }
 };
 
@@ -126,7 +111,7 @@ bool IsDrawable(char32_t ch) {
 int CellWidth(char32_t ch) { return IsDrawable(ch) && InRanges(kWide, ch) ? 2 : 1; }
 
 GdiHandle GetStockObject(int id) {
-  if (id != WHITE_BRUSH && id != BLACK_BRUSH && id != NULL_BRUSH && id != SYSTEM_FONT) return nullptr;
+  if (id != WHITE_BRUSH) return nullptr;
   G();
   return ObjectHandle(static_cast<uint32_t>(1 + id));
 }
@@ -144,15 +129,9 @@ GdiHandle AddObject(const GdiRecord& record) {
 
 }  // namespace
 
-GdiHandle CreateSolidBrush(ColorRef color) {
-  GdiRecord brush;
-  brush.color = color & 0xFFFFFF;
-  return AddObject(brush);
-}
-
 bool GetBrushColor(GdiHandle brush, ColorRef* color) {
   GdiRecord* record = FindObject(brush);
-  if (!record || record->kind != GdiRecord::Kind::Brush || record->nullBrush) return false;
+  if (!record || record->kind != GdiRecord::Kind::Brush) return false;
   if (color) *color = record->color;
   return true;
 }
@@ -167,13 +146,6 @@ GdiHandle CreateFontIndirect(const LogFont* font) {
   record.font = *font;
   record.font.faceName[31] = 0;
   return AddObject(record);
-}
-
-bool GetFontRecord(GdiHandle font, LogFont* out) {
-  GdiRecord* record = FindObject(font);
-  if (!record || record->kind != GdiRecord::Kind::Font) return false;
-  if (out) *out = record->font;
-  return true;
 }
 
 bool DeleteObject(GdiHandle object) {
@@ -200,7 +172,6 @@ DcHandle GetDC(WinHandle window) {
   if (g.nextContext == 0) g.nextContext = 1;
   DcRecord dc;
   dc.window = window;
-  dc.font = GetStockObject(SYSTEM_FONT);
   g.contexts[id] = dc;
   return reinterpret_cast<DcHandle>(static_cast<uintptr_t>(id));
 }
@@ -211,11 +182,8 @@ int ReleaseDC(WinHandle /*window*/, DcHandle dc) {
 
 int GetDeviceCaps(DcHandle dc, int index) {
   if (!FindContext(dc)) return 0;
-  if (index == LOGPIXELSX || index == LOGPIXELSY) return win::S().dotsPerInch;
-  return 0;
+  return index == LOGPIXELSX || index == LOGPIXELSY ? 96 : 0;
 }
-
-void SetScreenDotsPerInch(int dpi) { win::S().dotsPerInch = dpi > 0 ? dpi : 96; }
 
 int SetBkMode(DcHandle dc, int mode) {
   DcRecord* record = FindContext(dc);
@@ -251,21 +219,10 @@ ColorRef SetBkColor(DcHandle dc, ColorRef color) {
   return previous;
 }
 
-GdiHandle SelectObject(DcHandle dc, GdiHandle object) {
-  DcRecord* record = FindContext(dc);
-  GdiRecord* selected = FindObject(object);
-  if (!record || !selected) return nullptr;
-  GdiHandle& slot = selected->kind == GdiRecord::Kind::Font ? record->font : record->brush;
-  GdiHandle previous = slot;
-  slot = object;
-  return previous;
-}
-
 bool FillRect(DcHandle dc, const Rect* rect, GdiHandle brush) {
   DcRecord* record = FindContext(dc);
   GdiRecord* fill = FindObject(brush);
   if (!record || !rect || !fill || fill->kind != GdiRecord::Kind::Brush) return false;
-  if (fill->nullBrush) return true;
   win::Surface* surface = TargetOf(*record);
   if (!surface) return true;
   uint32_t attr = IsDark(fill->color) ? HOROLAN_TUI_REVERSE : 0;

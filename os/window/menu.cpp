@@ -259,7 +259,6 @@ WinHandle CreateMenuBar(WinHandle owner, const MenuBarPopup* popups, size_t popu
   record->isMenuBar = true;
   record->owner = owner;
   record->visible = true;
-  record->instance = ownerRecord->instance;
   record->controlData = data;
   WinHandle bar = win::AddWindowRecord(std::move(record));
   win::Find(owner)->menuBar = bar;
@@ -272,19 +271,8 @@ WinHandle GetMenuBar(WinHandle owner) {
   return record && win::Find(record->menuBar) ? record->menuBar : nullptr;
 }
 
-bool OpenMenuBarPopup(WinHandle menuBar, int index) {
+int GetOpenMenuBarPopup(WinHandle menuBar) {
   MenuBarData* data = DataOf(menuBar);
-  if (!data) return false;
-  if (index == -1) {
-    Close(menuBar, *data);
-    return true;
-  }
-  return Open(menuBar, *data, index);
-}
-
-int GetOpenMenuBarPopup(WinHandle menuBar, int* highlightedItem) {
-  MenuBarData* data = DataOf(menuBar);
-  if (highlightedItem) *highlightedItem = data && data->open >= 0 ? data->highlight : -1;
   return data ? data->open : -1;
 }
 

@@ -251,7 +251,7 @@ void ComposeAndPresent() {
   if (rows >= 2) {
     if (Find(bar)) {
       DrawMenuBar(bar, cells, columns, rows);
-      menuOpen = GetOpenMenuBarPopup(bar, nullptr) >= 0;
+      menuOpen = GetOpenMenuBarPopup(bar) >= 0;
     } else {
       for (int32_t x = 0; x < columns; ++x) grid.Put(x, rows - 1, Cell{U' ', HOROLAN_TUI_REVERSE}, all);
     }
@@ -300,11 +300,6 @@ bool ValidateRect(WinHandle window, const Rect* /*rect*/) {
   if (!Find(window)) return false;
   win::ClearFlags(window);
   return true;
-}
-
-bool IsWindowInvalid(WinHandle window) {
-  win::WindowRecord* record = Find(window);
-  return record && record->invalid;
 }
 
 DcHandle BeginPaint(WinHandle window, PaintStruct* paint) {
@@ -364,24 +359,10 @@ bool ShowCaret(WinHandle window) {
   return true;
 }
 
-bool HideCaret(WinHandle window) {
-  win::State& s = win::S();
-  if (!s.caretWindow || (window && window != s.caretWindow)) return false;
-  ++s.caretHidden;
-  return true;
-}
-
 bool SetScrollInfo(WinHandle window, int bar, const ScrollInfo* info, bool /*redraw*/) {
   win::WindowRecord* record = Find(window);
   if (!record || !info || (bar != SB_HORZ && bar != SB_VERT)) return false;
   record->scroll[bar] = *info;
-  return true;
-}
-
-bool GetScrollInfo(WinHandle window, int bar, ScrollInfo* info) {
-  win::WindowRecord* record = Find(window);
-  if (!record || !info || (bar != SB_HORZ && bar != SB_VERT)) return false;
-  *info = record->scroll[bar];
   return true;
 }
 

@@ -20,31 +20,38 @@ EditText Model(const std::u16string& text) {
   return edit;
 }
 
-TEST(EditText, EveryLineEndingBreaksALineAndNoPositionSplitsAPair) {
-  EditText edit = Model(u"a\r\nb\nc\rd\U0001F600");
+TEST(EditText, PositionsNeverSplitALineBreakOrASurrogatePair) {
+  const EditText edit = Model(u"a\r\nb\nc\rd\U0001F600");
   ASSERT_EQ(edit.lines.size(), 4u);
-  EXPECT_EQ(edit.lines[0].next, 3u);
-  EXPECT_EQ(os::edit::LineOf(edit, 2), 0u);  // inside the break: still the first line
-  EXPECT_EQ(os::edit::Snap(edit, 2), 1u);    // between CR and LF
-  EXPECT_EQ(os::edit::Snap(edit, 9), 8u);    // between the halves of the emoji
-  EXPECT_EQ(os::edit::Snap(edit, 99), edit.text.size());
-  // Moving crosses a CR LF and a surrogate pair in one step each.
-  EXPECT_EQ(os::edit::NextPosition(edit, 1), 3u);
-  EXPECT_EQ(os::edit::PreviousPosition(edit, 3), 1u);
-  EXPECT_EQ(os::edit::NextPosition(edit, 8), 10u);
-  EXPECT_EQ(os::edit::PreviousPosition(edit, 10), 8u);
-  EXPECT_EQ(os::edit::PreviousPosition(edit, 0), 0u);
-
+  // For each position 0..11: Snap, NextPosition, PreviousPosition, LineOf.
+  std::string got;
+  for (size_t at = 0; at <= 11; ++at)
+    got += std::to_string(os::edit::Snap(edit, at)) + "," + std::to_string(os::edit::NextPosition(edit, at)) + "," +
+           std::to_string(os::edit::PreviousPosition(edit, at)) + "," + std::to_string(os::edit::LineOf(edit, at)) + " ";
+  EXPECT_EQ(got, "0,1,0,0 1,3,0,0 1,3,1,0 3,4,1,1 4,5,3,1 5,6,4,2 6,7,5,2 7,8,6,3 8,10,7,3 8,10,8,3 10,10,8,3 "
+                 "10,10,8,3 ");
   // Backspace after a line break removes all of it; Delete before it too.
+  EditText changed = edit;
   auto erase = [&](size_t at, bool (*how)(EditText&)) {
-    os::edit::MoveTo(edit, at, false);
-    return how(edit) ? edit.text : u"(nothing erased)";
+    os::edit::MoveTo(changed, at, false);
+    return how(changed) ? changed.text : u"(nothing erased)";
   };
   EXPECT_EQ(erase(3, os::edit::DeleteBackward), u"ab\nc\rd\U0001F600");
   EXPECT_EQ(erase(8, os::edit::DeleteBackward), u"ab\nc\rd");
   EXPECT_EQ(erase(4, os::edit::DeleteForward), u"ab\ncd");
-  os::edit::MoveTo(edit, edit.text.size(), false);
-  EXPECT_FALSE(os::edit::DeleteForward(edit));
+  EXPECT_EQ(erase(5, os::edit::DeleteForward), u"(nothing erased)");
+  EXPECT_EQ(erase(0, os::edit::DeleteBackward), u"(nothing erased)");
+}
+
+TEST(EditText, WordsStopAtClassChangesAndLineEnds) {
+  const EditText edit = Model(u"alpha  beta.gamma_9 \u00E9t\u00E9\r\nx");
+  std::string next, previous;
+  for (size_t at : {0u, 5u, 7u, 11u, 12u, 20u, 23u, 25u, 26u}) {
+    next += std::to_string(os::edit::NextWord(edit, at)) + " ";
+    previous += std::to_string(os::edit::PreviousWord(edit, at)) + " ";
+  }
+  EXPECT_EQ(next, "7 7 11 12 20 23 25 26 26 ");
+  EXPECT_EQ(previous, "0 0 0 7 11 12 20 23 25 ");
 }
 
 TEST(EditText, UpAndDownKeepTheirColumnAcrossTabsWideCharactersAndShortLines) {
@@ -54,40 +61,51 @@ TEST(EditText, UpAndDownKeepTheirColumnAcrossTabsWideCharactersAndShortLines) {
   os::edit::MoveLines(edit, 1, false);
   EXPECT_EQ(edit.caret, 7u);  // end of "x"
   os::edit::MoveLines(edit, 2, false);
-  EXPECT_EQ(edit.caret, os::edit::PositionAt(edit, 3, 9));
-  EXPECT_EQ(os::edit::ColumnOf(edit, edit.caret), 9);
+  EXPECT_EQ(edit.caret, 24u);  // column 9 again
   os::edit::MoveLines(edit, -1, true);  // "日本yz": columns 0, 2, 4, 5
+  EXPECT_EQ(edit.caret, 13u);
   EXPECT_EQ(os::edit::ColumnOf(edit, edit.caret), 6);
-  EXPECT_NE(edit.anchor, edit.caret);
+  EXPECT_EQ(edit.anchor, 24u);
+  os::edit::MoveLines(edit, -9, false);
+  EXPECT_EQ(edit.caret, 2u);
   EXPECT_EQ(os::edit::WidestLine(edit), 12);
   // A column inside a wide character or a tab lands before it.
   EXPECT_EQ(os::edit::PositionAt(edit, 2, 1), 9u);
-  EXPECT_EQ(os::edit::PositionAt(edit, 0, 5), 0u);
+  EXPECT_EQ(os::edit::PositionAt(edit, 0, 7), 0u);
+  EXPECT_EQ(os::edit::PositionAt(edit, 0, 8), 1u);
+  EXPECT_EQ(os::edit::PositionAt(edit, 9, 99), edit.text.size());
 }
 
-TEST(EditText, WordsAndOneLevelOfUndoThatGroupsTypingAndRedoes) {
-  EditText edit = Model(u"alpha beta.gamma");
-  EXPECT_EQ(os::edit::NextWord(edit, 0), 6u);
-  EXPECT_EQ(os::edit::NextWord(edit, 6), 10u);
-  EXPECT_EQ(os::edit::PreviousWord(edit, 16), 11u);
-  EXPECT_EQ(os::edit::PreviousWord(edit, 6), 0u);
-
-  EXPECT_FALSE(edit.canUndo);
+TEST(EditText, OneLevelOfUndoGroupsTypingAndRedoes) {
+  EditText edit = Model(u"alpha beta");
+  EXPECT_FALSE(os::edit::Undo(edit));
+  auto type = [&](const std::u16string& text, os::edit::ChangeKind kind = os::edit::ChangeKind::Typing) {
+    for (char16_t ch : text) os::edit::ReplaceSelection(edit, &ch, 1, kind);
+  };
   os::edit::MoveTo(edit, 5, false);
-  for (char16_t ch : std::u16string(u"XYZ")) os::edit::ReplaceSelection(edit, &ch, 1, os::edit::ChangeKind::Typing);
-  EXPECT_EQ(edit.text, u"alphaXYZ beta.gamma");
+  type(u"XYZ");
+  EXPECT_EQ(edit.text, u"alphaXYZ beta");
   ASSERT_TRUE(os::edit::Undo(edit));
-  EXPECT_EQ(edit.text, u"alpha beta.gamma");  // all three letters at once
+  EXPECT_EQ(edit.text, u"alpha beta");  // all three letters at once
   ASSERT_TRUE(os::edit::Undo(edit));
-  EXPECT_EQ(edit.text, u"alphaXYZ beta.gamma");  // and back
-
-  // Typing somewhere else starts a new step.
+  EXPECT_EQ(edit.text, u"alphaXYZ beta");  // and back
+  EXPECT_EQ(edit.caret, 8u);
+  // Typing elsewhere starts a new step, as does every change of another
+  // kind; Backspaces in a row are one.
   os::edit::MoveTo(edit, 0, false);
-  char16_t ch = u'!';
-  os::edit::ReplaceSelection(edit, &ch, 1, os::edit::ChangeKind::Typing);
+  type(u"!");
+  os::edit::MoveTo(edit, 3, false);
+  type(u"?");
   os::edit::Undo(edit);
-  EXPECT_EQ(edit.text, u"alphaXYZ beta.gamma");
-  EXPECT_TRUE(edit.modified);
+  EXPECT_EQ(edit.text, u"!alphaXYZ beta");
+  type(u"+-", os::edit::ChangeKind::Other);
+  os::edit::Undo(edit);
+  EXPECT_EQ(edit.text, u"!al+phaXYZ beta");
+  os::edit::DeleteBackward(edit);
+  os::edit::DeleteBackward(edit);
+  EXPECT_EQ(edit.text, u"!aphaXYZ beta");
+  os::edit::Undo(edit);
+  EXPECT_EQ(edit.text, u"!al+phaXYZ beta");
 }
 
 constexpr uint32_t kEditStyle = os::WS_CHILD | os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL |
@@ -100,12 +118,10 @@ intptr_t ParentProc(os::WinHandle window, uint32_t message, uintptr_t wParam, in
   return os::DefWindowProc(window, message, wParam, lParam);
 }
 
-using Sel = std::pair<uint32_t, uint32_t>;
-
 class EditControl : public ::testing::Test {
  protected:
   void SetUp() override {
-    InstallMemoryScreen(30, 10);
+    InstallMemoryScreen(16, 8);
     os::EmptyClipboard();
     os::WindowClass parent;
     parent.procedure = ParentProc;
@@ -113,9 +129,9 @@ class EditControl : public ::testing::Test {
     os::RegisterClass(&parent);
     top_ = os::CreateWindowEx(0, u"EditParent", u"T", os::WS_VISIBLE, os::CW_USEDEFAULT, 0, os::CW_USEDEFAULT, 0,
                               nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(top_, nullptr);
-    // 12 columns by 5 rows, at screen cell 2, 3: 11 x 4 of text.
-    edit_ = os::CreateWindowEx(0, u"EDIT", u"", kEditStyle, 2, 2, 12, 5, top_, reinterpret_cast<void*>(intptr_t{7}),
+    // 10 by 5 at screen cell 1, 2: 9 by 4 of text in screen cells 1..9 by
+    // 2..5, the scroll bars in column 10 and on row 6.
+    edit_ = os::CreateWindowEx(0, u"EDIT", u"", kEditStyle, 1, 1, 10, 5, top_, reinterpret_cast<void*>(intptr_t{7}),
                                nullptr, nullptr);
     ASSERT_NE(edit_, nullptr);
     os::SetFocus(edit_);
@@ -132,10 +148,20 @@ class EditControl : public ::testing::Test {
   intptr_t Send(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0) {
     return os::SendMessage(edit_, message, wParam, lParam);
   }
-  Sel Selection() {
+  // The selection as "start-end".
+  std::string Selection() {
     uint32_t start = 0, end = 0;
-    Send(os::EM_GETSEL, reinterpret_cast<uintptr_t>(&start), reinterpret_cast<intptr_t>(&end));
-    return {start, end};
+    intptr_t both = Send(os::EM_GETSEL, reinterpret_cast<uintptr_t>(&start), reinterpret_cast<intptr_t>(&end));
+    EXPECT_EQ(both, static_cast<intptr_t>(start | end << 16));
+    return std::to_string(start) + "-" + std::to_string(end);
+  }
+  // The rows of the screen that show the control, as text and attributes.
+  std::string Shown(bool attrs = false) {
+    PumpMessages();
+    std::string all = attrs ? screen().Attrs() : screen().Text(), out;
+    for (size_t row = 0, at = 0; row < 7; ++row, at = all.find('\n', at) + 1)
+      if (row >= 2) out += all.substr(at, all.find('\n', at) + 1 - at);
+    return out;
   }
   MemoryScreen& screen() { return TheMemoryScreen(); }
 
@@ -143,19 +169,42 @@ class EditControl : public ::testing::Test {
   os::WinHandle edit_ = nullptr;
 };
 
-TEST_F(EditControl, TypingReturnAndBackspaceWithShiftSelectionReplaced) {
+TEST_F(EditControl, TypingReturnBackspaceAndDeleteEditTheTextAndTellTheParent) {
   screen().Type(U"ab").Key(os::VK_RETURN).Type(U"cd");
   screen().Key(os::VK_LEFT, HOROLAN_TUI_SHIFT).Key(os::VK_LEFT, HOROLAN_TUI_SHIFT);
   PumpMessages();
   EXPECT_EQ(Text(), u"ab\r\ncd");
-  EXPECT_EQ(Selection(), (Sel{4, 6}));
-  screen().Type(U"X").Key(os::VK_BACK).Key(os::VK_BACK);
-  PumpMessages();
-  EXPECT_EQ(Text(), u"ab");
+  EXPECT_EQ(Selection(), "4-6");
+  EXPECT_EQ(g_notifications.size(), 10u);
+  EXPECT_EQ(g_notifications[0], os::MakeWParam(7, os::EN_UPDATE));
+  EXPECT_EQ(g_notifications[1], os::MakeWParam(7, os::EN_CHANGE));
+  screen().Type(U"X").Key(os::VK_BACK).Key(os::VK_BACK).Key(os::VK_DELETE);
   // Control characters other than Tab and Return are never inserted.
-  screen().Key(os::VK_ESCAPE).Key(os::VK_TAB);
+  screen().Key(os::VK_ESCAPE).Type(U"\x02\x7F").Key(os::VK_TAB).Key(os::VK_HOME).Key(os::VK_DELETE);
   PumpMessages();
-  EXPECT_EQ(Text(), u"ab\t");
+  EXPECT_EQ(Text(), u"b\t");
+  EXPECT_EQ(g_notifications.size(), 20u);
+}
+
+TEST_F(EditControl, KeysMoveTheCaretByCharactersWordsLinesAndPages) {
+  SetText(u"one two\r\n\tthree\r\nx\r\nfour\r\nfive\r\nsix");
+  const std::pair<uint32_t, uint32_t> keys[] = {
+      {os::VK_END, 0}, {os::VK_HOME, 0}, {os::VK_RIGHT, HOROLAN_TUI_CTRL}, {os::VK_RIGHT, HOROLAN_TUI_CTRL},
+      {os::VK_RIGHT, HOROLAN_TUI_CTRL}, {os::VK_LEFT, HOROLAN_TUI_CTRL}, {os::VK_LEFT, HOROLAN_TUI_CTRL},
+      {os::VK_RIGHT, 0}, {os::VK_DOWN, 0}, {os::VK_DOWN, 0}, {os::VK_DOWN, 0}, {os::VK_UP, 0}, {os::VK_UP, 0},
+      {os::VK_UP, 0}, {os::VK_NEXT, 0}, {os::VK_PRIOR, 0}, {os::VK_END, HOROLAN_TUI_CTRL},
+      {os::VK_HOME, HOROLAN_TUI_CTRL}, {os::VK_LEFT, 0}, {os::VK_RIGHT, HOROLAN_TUI_SHIFT},
+      {os::VK_RIGHT, HOROLAN_TUI_SHIFT}, {os::VK_LEFT, 0}, {os::VK_END, HOROLAN_TUI_SHIFT}, {os::VK_RIGHT, 0},
+      {os::VK_DOWN, HOROLAN_TUI_SHIFT}, {os::VK_F10, 0}};
+  std::string carets;
+  for (auto [key, modifiers] : keys) {
+    screen().Key(key, modifiers);
+    PumpMessages();
+    carets += Selection() + " ";
+  }
+  EXPECT_EQ(carets, "7-7 0-0 4-4 7-7 9-9 7-7 4-4 5-5 9-9 18-18 24-24 18-18 9-9 5-5 24-24 5-5 35-35 0-0 0-0 0-1 0-2 "
+                    "0-0 0-7 7-7 7-9 7-9 ");
+  EXPECT_TRUE(g_notifications.empty());  // moving changes nothing
 }
 
 TEST_F(EditControl, ControlKeysSelectAllCutCopyPasteAndUndo) {
@@ -163,118 +212,124 @@ TEST_F(EditControl, ControlKeysSelectAllCutCopyPasteAndUndo) {
   screen().Key('A', HOROLAN_TUI_CTRL).Key('C', HOROLAN_TUI_CTRL).Key(os::VK_END).Key('V', HOROLAN_TUI_CTRL);
   PumpMessages();
   EXPECT_EQ(Text(), u"one twoone two");
-  screen().Key('Z', HOROLAN_TUI_CTRL);
-  PumpMessages();
-  EXPECT_EQ(Text(), u"one two");
-  screen().Key(os::VK_HOME).Key(os::VK_RIGHT, HOROLAN_TUI_SHIFT | HOROLAN_TUI_CTRL);  // "one "
-  screen().Key('X', HOROLAN_TUI_CTRL);
+  std::u16string undone;
+  for (int i = 0; i < 3; ++i) {
+    screen().Key('Z', HOROLAN_TUI_CTRL);
+    PumpMessages();
+    undone += Text() + u"|";
+  }
+  EXPECT_EQ(undone, u"one two|one twoone two|one two|");
+  screen().Key(os::VK_HOME).Key(os::VK_RIGHT, HOROLAN_TUI_SHIFT | HOROLAN_TUI_CTRL).Key('X', HOROLAN_TUI_CTRL);
   PumpMessages();
   EXPECT_EQ(Text(), u"two");
-  size_t length = 0;
-  EXPECT_EQ(os::GetClipboardText(&length), std::u16string(u"one "));
-}
-
-TEST_F(EditControl, MessagesSetAndReadTextAndSelectionWithinBounds) {
-  SetText(u"hello\r\nworld");
-  EXPECT_EQ(Send(os::EM_GETLINECOUNT), 2);
-  EXPECT_EQ(Send(os::EM_LINEINDEX, 1, 0), 7);
-  EXPECT_EQ(Send(os::EM_CANUNDO), 0);
-  EXPECT_TRUE(g_notifications.empty());  // setting the text is not a change
-
-  Send(os::EM_SETSEL, 0, -1);
-  EXPECT_EQ(Selection(), (Sel{0, 12}));
-  Send(os::EM_SETSEL, static_cast<uintptr_t>(-1), 0);
-  EXPECT_EQ(Selection(), (Sel{12, 12}));
-  Send(os::EM_SETSEL, 100, 6);  // past the end; inside CR LF
-  EXPECT_EQ(Selection(), (Sel{5, 12}));
-
-  char16_t small[4] = {u'#', u'#', u'#', u'#'};
-  EXPECT_EQ(Send(os::WM_GETTEXT, 4, reinterpret_cast<intptr_t>(small)), 3);
-  EXPECT_EQ(std::u16string(small), u"hel");
-  EXPECT_EQ(Send(os::WM_GETTEXT, 0, reinterpret_cast<intptr_t>(small)), 0);
-
-  // A paste of nothing (the clipboard is empty) changes nothing.
-  Send(os::WM_PASTE);
-  EXPECT_EQ(Text(), u"hello\r\nworld");
-}
-
-TEST_F(EditControl, EveryChangeTellsTheParentUpdateThenChangeWithTheControlId) {
-  screen().Type(U"x");
+  auto clipboard = [] {
+    size_t length = 0;
+    const char16_t* text = os::GetClipboardText(&length);
+    return text ? std::u16string(text, length) : u"(empty)";
+  };
+  EXPECT_EQ(clipboard(), u"one ");
+  screen().Key(os::VK_INSERT, HOROLAN_TUI_SHIFT).Key(os::VK_END, HOROLAN_TUI_SHIFT).Key(os::VK_INSERT, HOROLAN_TUI_CTRL);
+  screen().Key(os::VK_RIGHT).Key(os::VK_INSERT, HOROLAN_TUI_SHIFT).Key(os::VK_HOME, HOROLAN_TUI_SHIFT);
+  screen().Key(os::VK_DELETE, HOROLAN_TUI_SHIFT);
   PumpMessages();
-  EXPECT_EQ(g_notifications, (std::vector<uintptr_t>{os::MakeWParam(7, os::EN_UPDATE), os::MakeWParam(7, os::EN_CHANGE)}));
+  EXPECT_EQ(Text(), u"");
+  EXPECT_EQ(clipboard(), u"one twotwo");
+  // Without a selection nothing is copied or cut; an empty clipboard pastes nothing.
   g_notifications.clear();
-  Send(os::EM_SETSEL, 0, -1);
   Send(os::WM_COPY);
-  EXPECT_TRUE(g_notifications.empty());  // neither selecting nor copying changes anything
   Send(os::WM_CUT);
-  EXPECT_EQ(g_notifications.size(), 2u);
+  os::EmptyClipboard();
+  Send(os::WM_PASTE);
+  EXPECT_EQ(clipboard(), u"(empty)");
+  EXPECT_TRUE(g_notifications.empty());
+  EXPECT_EQ(Send(os::EM_UNDO), 1);
+  EXPECT_EQ(Text(), u"one twotwo");
+  SetText(u"new");
+  EXPECT_EQ(Send(os::EM_UNDO), 0);  // a new text has nothing to undo
+  EXPECT_EQ(g_notifications.size(), 2u);  // and is no change the parent hears of
 }
 
-TEST_F(EditControl, TheViewFollowsTheCaretBothWaysAndScrollBarsShowIt) {
+TEST_F(EditControl, PaintingShowsTabsSelectionsUndecodableUnitsAndTheCaret) {
+  SetText(u"a\tb\r\n\xDC80\u00E9\u65E5\r\nzz");
+  Send(os::EM_SETSEL, 6, 10);  // from "é" to the second line break
+  EXPECT_EQ(Shown(), " a       b▲     \n"
+                     " �é日     ░     \n"
+                     " zz       ░     \n"
+                     "          ▼     \n"
+                     " ◀██████░▶      \n");
+  EXPECT_EQ(Shown(true), std::string(16, '.') + "\n..rrrr..........\n" + std::string(16, '.') + "\n" +
+                             std::string(16, '.') + "\n" + std::string(16, '.') + "\n");
+  EXPECT_TRUE(screen().cursorVisible);
+  EXPECT_EQ(screen().cursorRow * 100 + screen().cursorColumn, 401);
+  os::SetFocus(nullptr);  // the caret goes with the focus
+  PumpMessages();
+  EXPECT_FALSE(screen().cursorVisible);
+  EXPECT_EQ(g_notifications, (std::vector<uintptr_t>{os::MakeWParam(7, os::EN_KILLFOCUS)}));
+}
+
+TEST_F(EditControl, TheViewFollowsTheCaretAndScrollsByLinesPagesAndTheWheel) {
   std::u16string text;
-  for (int i = 0; i < 30; ++i) text += u"line" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) + u"\r\n";
-  text += u"0123456789abcdefghijklmnopqrstuvwxyz";
+  for (char16_t line = u'A'; line <= u'J'; ++line) text += std::u16string(1, line) + u"-123456789abcdef\r\n";
+  text.resize(text.size() - 2);
   SetText(text.c_str());
   screen().Key(os::VK_END, HOROLAN_TUI_CTRL);
-  PumpMessages();
-  EXPECT_EQ(Send(os::EM_GETFIRSTVISIBLELINE), 27);  // 31 lines, 4 rows
-  os::ScrollInfo vertical, horizontal;
-  os::GetScrollInfo(edit_, os::SB_VERT, &vertical);
-  EXPECT_EQ(std::tuple(vertical.max, vertical.page, vertical.position), std::tuple(30, 4u, 27));
-  os::GetScrollInfo(edit_, os::SB_HORZ, &horizontal);
-  EXPECT_GT(horizontal.position, 36 - 11);  // the caret at column 36 is in view
-  EXPECT_LE(horizontal.position, 36);
-  // The caret is where the terminal's cursor is shown.
-  EXPECT_TRUE(screen().cursorVisible);
-  EXPECT_EQ(screen().cursorRow, 3 + 3);
-
-  screen().Key(os::VK_PRIOR).Key(os::VK_HOME);
-  PumpMessages();
-  EXPECT_EQ(Send(os::EM_GETFIRSTVISIBLELINE), 24);
-  os::GetScrollInfo(edit_, os::SB_HORZ, &horizontal);
-  EXPECT_EQ(horizontal.position, 0);
-
-  // Scrolling moves the view and not the caret; it stops at the ends.
-  auto [start, end] = Selection();
-  Send(os::WM_VSCROLL, os::SB_TOP, 0);
-  Send(os::WM_VSCROLL, os::SB_LINEUP, 0);
-  EXPECT_EQ(Send(os::EM_GETFIRSTVISIBLELINE), 0);
-  Send(os::WM_VSCROLL, os::SB_BOTTOM, 0);
-  EXPECT_EQ(Send(os::EM_GETFIRSTVISIBLELINE), 27);
-  EXPECT_EQ(Selection(), (Sel{start, end}));
-}
-
-TEST_F(EditControl, PaintingShowsTabsSelectionsAndUndecodableBytes) {
-  SetText(u"a\tb\r\n\xDC80\u00E9\r\nzz");
-  Send(os::EM_SETSEL, 4, 6);  // the first line break and "\xDC80"
-  PumpMessages();
-  // The text area starts at screen cell 2, 3.
-  EXPECT_EQ(screen().Row(3).substr(2, 11), "a       b  ");
-  EXPECT_EQ(screen().Row(4).substr(2, 5), "\uFFFD\u00E9");
-  EXPECT_EQ(screen().Attr(3, 3) & HOROLAN_TUI_REVERSE, 0u);
-  EXPECT_NE(screen().Attr(11, 3) & HOROLAN_TUI_REVERSE, 0u);  // the selected line break
-  EXPECT_NE(screen().Attr(2, 4) & HOROLAN_TUI_REVERSE, 0u);
-  EXPECT_EQ(screen().Attr(3, 4) & HOROLAN_TUI_REVERSE, 0u);
-  // The scroll bars sit right of and below the text.
-  EXPECT_EQ(screen().Ch(13, 3), U'\u25B2');
-  EXPECT_EQ(screen().Ch(2, 7), U'\u25C0');
+  EXPECT_EQ(Shown(), " abcdef   ▲     \n abcdef   ░     \n abcdef   █     \n abcdef   ▼     \n ◀░░░░███▶      \n");
+  EXPECT_EQ(screen().cursorRow * 100 + screen().cursorColumn, 507);
+  // What the view shows after each step: the first line's first cells.
+  std::string views;
+  auto step = [&](uint32_t message, uintptr_t wParam) {
+    if (message == os::WM_KEYDOWN)
+      screen().Key(static_cast<uint32_t>(wParam));
+    else
+      Send(message, wParam, 0);
+    Shown();
+    views += screen().Row(2).substr(1, 3) + (screen().cursorVisible ? "+ " : " ");
+  };
+  step(os::WM_KEYDOWN, os::VK_HOME);
+  step(os::WM_KEYDOWN, os::VK_PRIOR);
+  for (uintptr_t request : {os::SB_LINEUP, os::SB_PAGEUP, os::SB_LINEDOWN, os::SB_PAGEDOWN, os::SB_PAGEDOWN, uintptr_t{99}})
+    step(os::WM_VSCROLL, request);
+  for (uintptr_t request : {os::SB_LINEDOWN, os::SB_PAGEDOWN, os::SB_PAGEDOWN, os::SB_LINEUP, os::SB_PAGEUP})
+    step(os::WM_HSCROLL, request);
+  step(os::WM_MOUSEWHEEL, os::MakeWParam(0, 120));
+  step(os::WM_MOUSEWHEEL, os::MakeWParam(0, static_cast<uint16_t>(-240)));
+  EXPECT_EQ(views, "G-1+ D-1+ C-1 A-1 B-1 E-1+ G-1+ G-1+ -12 89a 89a 789 G-1+ D-1+ G-1+ ");
 }
 
 TEST_F(EditControl, TheMouseSetsTheCaretAndSelectsByDraggingOrWithShift) {
   SetText(u"first line\r\nsecond");
-  screen().Mouse(4, 4, HOROLAN_TUI_PRESS).Mouse(4, 4, HOROLAN_TUI_RELEASE);  // line 1, column 2
-  PumpMessages();
-  EXPECT_EQ(Selection(), (Sel{14, 14}));
-  screen().Mouse(3, 3, HOROLAN_TUI_PRESS, HOROLAN_TUI_SHIFT);
-  PumpMessages();
-  EXPECT_EQ(Selection(), (Sel{1, 14}));
-  screen().Mouse(2, 3, HOROLAN_TUI_PRESS).Mouse(7, 3, HOROLAN_TUI_RELEASE);
-  PumpMessages();
-  EXPECT_EQ(Selection(), (Sel{0, 5}));
-  // Below the last line the caret goes to the last line.
-  screen().Mouse(12, 6, HOROLAN_TUI_PRESS);
-  PumpMessages();
-  EXPECT_EQ(Selection(), (Sel{18, 18}));
+  os::SetFocus(nullptr);
+  g_notifications.clear();
+  std::string selections;
+  for (auto [x, y, action, modifiers] : {std::tuple{4, 3, HOROLAN_TUI_PRESS, 0u}, {4, 3, HOROLAN_TUI_RELEASE, 0u},
+                                         {2, 2, HOROLAN_TUI_PRESS, HOROLAN_TUI_SHIFT}, {1, 2, HOROLAN_TUI_PRESS, 0u},
+                                         {6, 2, HOROLAN_TUI_RELEASE, 0u}, {9, 5, HOROLAN_TUI_PRESS, 0u},
+                                         {2, 2, HOROLAN_TUI_RELEASE, 0u}, {10, 3, HOROLAN_TUI_PRESS, 0u}}) {
+    screen().Mouse(x, y, action, modifiers);
+    PumpMessages();
+    selections += Selection() + " ";
+  }
+  EXPECT_EQ(selections, "15-15 15-15 1-15 0-0 0-5 18-18 1-18 1-18 ");
+  EXPECT_EQ(g_notifications, (std::vector<uintptr_t>{os::MakeWParam(7, os::EN_SETFOCUS)}));  // the click took it
+}
+
+TEST_F(EditControl, MessagesSetTheSelectionAndReadTheTextWithinBounds) {
+  SetText(u"hello\r\nworld");
+  std::string selections;
+  for (auto [start, end] : {std::pair<intptr_t, intptr_t>{0, -1}, {-1, 0}, {100, 6}, {3, 3}, {-5, 2}}) {
+    Send(os::EM_SETSEL, static_cast<uintptr_t>(start), end);
+    selections += Selection() + " ";
+  }
+  EXPECT_EQ(selections, "0-12 12-12 5-12 3-3 2-12 ");
+  char16_t small[4] = {u'#', u'#', u'#', u'#'};
+  EXPECT_EQ(Send(os::WM_GETTEXT, 4, reinterpret_cast<intptr_t>(small)), 3);
+  EXPECT_EQ(std::u16string(small), u"hel");
+  EXPECT_EQ(Send(os::WM_GETTEXT, 0, reinterpret_cast<intptr_t>(small)), 0);
+  EXPECT_EQ(Send(os::WM_GETTEXT, 9, 0), 0);
+  EXPECT_EQ(small[0], u'h');
+  EXPECT_EQ(Send(os::WM_GETTEXTLENGTH), 12);
+  SetText(nullptr);
+  EXPECT_EQ(Text(), u"");
 }
 
 }  // namespace
