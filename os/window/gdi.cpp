@@ -110,6 +110,13 @@ bool IsDrawable(char32_t ch) {
 
 int CellWidth(char32_t ch) { return IsDrawable(ch) && InRanges(kWide, ch) ? 2 : 1; }
 
+char32_t NextCharacter(const char16_t* text, size_t count, size_t* at) {
+  char32_t ch = text[(*at)++];
+  if (ch >= 0xD800 && ch <= 0xDBFF && *at < count && text[*at] >= 0xDC00 && text[*at] <= 0xDFFF)
+    ch = 0x10000 + ((ch - 0xD800) << 10) + (text[(*at)++] - 0xDC00);
+  return ch;
+}
+
 GdiHandle GetStockObject(int id) {
   if (id != WHITE_BRUSH) return nullptr;
   G();
@@ -240,13 +247,8 @@ bool TextOut(DcHandle dc, int32_t x, int32_t y, const char16_t* text, size_t cou
   if (!surface || y < 0 || y >= surface->height) return true;
   const bool opaque = record->mode == OPAQUE;
   const uint32_t paintAttr = IsDark(record->background) ? HOROLAN_TUI_REVERSE : 0;
-  for (size_t i = 0; i < count && x < surface->width; ++i) {
-    char32_t ch = text[i];
-    if (ch >= 0xD800 && ch <= 0xDBFF && i + 1 < count && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      ch = 0x10000 + ((ch - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (!IsDrawable(ch)) ch = 0xFFFD;
+  for (size_t i = 0; i < count && x < surface->width;) {
+    const char32_t ch = Drawn(NextCharacter(text, count, &i));
     const int width = CellWidth(ch);
     const int32_t start = x;
     // Half a wide character cannot be drawn: blanks stand in for it.

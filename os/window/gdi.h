@@ -81,5 +81,9 @@ bool TextOut(DcHandle dc, int32_t x, int32_t y, const char16_t* text, size_t cou
 int CellWidth(char32_t ch);
 // Whether the character is drawn as itself (false: drawn as U+FFFD).
 bool IsDrawable(char32_t ch);
+inline char32_t Drawn(char32_t ch) { return IsDrawable(ch) ? ch : 0xFFFD; }
+// The character that starts at text[*at] of count units (a surrogate pair as
+// one, a lone surrogate as itself); *at moves past it.
+char32_t NextCharacter(const char16_t* text, size_t count, size_t* at);
 
 }  // namespace os

@@ -110,13 +110,8 @@ void ComposeWindow(WinHandle window, const Rect& clip, Grid& grid) {
 
 void PutText(Grid& grid, int32_t row, int32_t column, const std::u16string& text, int32_t limit, uint32_t attr) {
   Rect clip{0, row, limit, row + 1};
-  for (size_t i = 0; i < text.size() && column < limit; ++i) {
-    char32_t ch = text[i];
-    if (ch >= 0xD800 && ch <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      ch = 0x10000 + ((ch - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (!IsDrawable(ch)) ch = 0xFFFD;
+  for (size_t i = 0; i < text.size() && column < limit;) {
+    char32_t ch = Drawn(NextCharacter(text.data(), text.size(), &i));
     int width = CellWidth(ch);
     if (column + width > limit) break;
     grid.Put(column, row, Cell{ch, attr}, clip);

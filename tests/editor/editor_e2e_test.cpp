@@ -37,7 +37,7 @@ TEST_F(EditorOnATerminal, KeysAndTheMouseEditTheTextAndFileSaveWritesIt) {
   dir_.Write("horolan.txt", "alpha beta\r\ngamma\r\n");
   ASSERT_TRUE(Open());
   // The text starts at column 1 of row 2; the caret is the terminal's cursor.
-  EXPECT_EQ(pane_.Tmux("display -p -t e2e '#{cursor_x},#{cursor_y}'"), "1,2\n");
+  EXPECT_TRUE(pane_.WaitFor("1,2,1", "#{cursor_x},#{cursor_y},#{cursor_flag}"));
   pane_.Keys("C-Right S-Right S-Right");
   ASSERT_TRUE(pane_.Press("-l X", " alpha Xta"));
   ASSERT_TRUE(pane_.Press("Home Tab", "         alpha Xta"));
@@ -45,11 +45,12 @@ TEST_F(EditorOnATerminal, KeysAndTheMouseEditTheTextAndFileSaveWritesIt) {
   pane_.Keys(Mouse(4, 3, true));
   pane_.Keys(Mouse(4, 3, false));
   ASSERT_TRUE(pane_.Press("-l 日", " gam日ma"));
-  EXPECT_EQ(pane_.Tmux("display -p -t e2e '#{cursor_x},#{cursor_y}'"), "6,3\n");
+  EXPECT_TRUE(pane_.WaitFor("6,3,1", "#{cursor_x},#{cursor_y},#{cursor_flag}"));
   pane_.Keys("S-Down");
   ASSERT_TRUE(pane_.Press("-l \u0301", " gam日\uFFFD"));
   ASSERT_TRUE(pane_.Press("C-a C-c Down C-v", " gam日\uFFFDalpha t"));
   ASSERT_TRUE(pane_.Press("C-z M-e", "Select all"));
+  EXPECT_TRUE(pane_.WaitFor("0", "#{cursor_flag}"));  // no cursor while a menu is open
   ASSERT_TRUE(pane_.Press("Escape M-f", " Save "));
   ASSERT_TRUE(pane_.Press("Enter", "status 0"));
   EXPECT_EQ(File(), "alpha t\r\ngam\xE6\x97\xA5\xCC\x81");

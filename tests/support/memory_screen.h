@@ -12,15 +12,14 @@
 #include "tests/support/wide.h"
 
 struct MemoryScreen {
-  int32_t columns = 80, rows = 24;
+  explicit MemoryScreen(int32_t c = 80, int32_t r = 24) : columns(c), rows(r), cells(c * r, HorolanTuiCell{U' ', 0}) {}
+  int32_t columns, rows;
   std::vector<HorolanTuiCell> cells;
   std::deque<HorolanTuiEvent> script;
   bool refuseStart = false;
   int ends = 0, drawn = 0;  // terminal given back; cells sent to it
   int32_t cursorRow = 0, cursorColumn = 0;
   bool cursorVisible = false;
-
-  void Clear() { cells.assign(static_cast<size_t>(columns) * rows, HorolanTuiCell{U' ', 0}); }
 
   // Script: keys, typed text, mouse and resizes, applied when read.
   MemoryScreen& Push(HorolanTuiEvent event) {
@@ -37,36 +36,27 @@ struct MemoryScreen {
   }
   MemoryScreen& Resize(int32_t c, int32_t r) { return Push({HOROLAN_TUI_RESIZE, 0, 0, 0, c, r, 0}); }
 
-  // The whole screen, one line per row (second halves of wide characters
-  // left out), and its attributes, one letter per cell: "." plain, "r"
-  // reverse, "B" reverse and bold, "u" underlined, "U" reverse and underlined.
-  std::string Text() const {
-    std::u16string text;
-    for (size_t i = 0; i < cells.size(); ++i) {
-      char32_t ch = cells[i].ch;
-      if (ch >= 0x10000 && ch != HOROLAN_TUI_CONTINUATION) {
-        text += static_cast<char16_t>(0xD7C0 + (ch >> 10));
-        ch = 0xDC00 + (ch & 0x3FF);
+  // count rows from row first (all to the bottom when -1), one line each:
+  // the text without the second halves of wide characters, or the
+  // attributes, a letter a cell: "." plain, "r" reverse, "B" reverse and
+  // bold, "u" underlined, "U" reverse and underlined.
+  std::string Text(int32_t first = 0, int32_t count = -1, bool attributes = false) const {
+    std::u16string out;
+    for (int32_t y = first; y < (count < 0 ? rows : first + count); ++y, out += u'\n') {
+      for (int32_t x = 0; x < columns; ++x) {
+        const HorolanTuiCell& cell = cells[static_cast<size_t>(y * columns + x)];
+        if (attributes) {
+          out += u".rbBuU??"[cell.attr & 7];
+        } else if (cell.ch >= 0x10000 && cell.ch != HOROLAN_TUI_CONTINUATION) {
+          out += {static_cast<char16_t>(0xD7C0 + (cell.ch >> 10)), static_cast<char16_t>(0xDC00 + (cell.ch & 0x3FF))};
+        } else if (cell.ch != HOROLAN_TUI_CONTINUATION) {
+          out += static_cast<char16_t>(cell.ch);
+        }
       }
-      if (ch != HOROLAN_TUI_CONTINUATION) text += static_cast<char16_t>(ch);
-      if ((i + 1) % columns == 0) text += u'\n';
     }
-    return U8(text.c_str());
+    return U8(out.c_str());
   }
-  std::string Row(int32_t row) const {
-    std::string text = Text();
-    size_t start = 0;
-    for (int32_t i = 0; i < row; ++i) start = text.find('\n', start) + 1;
-    return text.substr(start, text.find('\n', start) - start);
-  }
-  std::string Attrs() const {
-    std::string out;
-    for (size_t i = 0; i < cells.size(); ++i) {
-      out += ".rbBuU??"[cells[i].attr & 7];
-      if ((i + 1) % columns == 0) out += '\n';
-    }
-    return out;
-  }
+  std::string Attrs(int32_t first = 0, int32_t count = -1) const { return Text(first, count, true); }
 };
 
 inline MemoryScreen& TheMemoryScreen() {
@@ -76,12 +66,7 @@ inline MemoryScreen& TheMemoryScreen() {
 
 inline const os::ScreenFunctions& MemoryScreenFunctions() {
   static const os::ScreenFunctions functions{
-      [] {
-        MemoryScreen& s = TheMemoryScreen();
-        if (s.refuseStart) return 0;
-        s.Clear();
-        return 1;
-      },
+      [] { return TheMemoryScreen().refuseStart ? 0 : 1; },
       [] { ++TheMemoryScreen().ends; },
       [](int32_t* c, int32_t* r) {
         *c = TheMemoryScreen().columns;
@@ -111,7 +96,7 @@ inline const os::ScreenFunctions& MemoryScreenFunctions() {
         if (event->kind == HOROLAN_TUI_RESIZE) {
           s.columns = event->x;
           s.rows = event->y;
-          s.Clear();
+          s.cells.assign(static_cast<size_t>(s.columns * s.rows), HorolanTuiCell{U' ', 0});
         }
         return 1;
       },
@@ -122,11 +107,7 @@ inline const os::ScreenFunctions& MemoryScreenFunctions() {
 // Puts a fresh screen of that size in place of the terminal.
 inline void InstallMemoryScreen(int32_t columns = 80, int32_t rows = 24) {
   os::SetScreenFunctions(nullptr);
-  MemoryScreen& s = TheMemoryScreen();
-  s = MemoryScreen{};
-  s.columns = columns;
-  s.rows = rows;
-  s.Clear();
+  TheMemoryScreen() = MemoryScreen(columns, rows);
   os::SetScreenFunctions(&MemoryScreenFunctions());
 }
 
@@ -134,14 +115,13 @@ inline void InstallMemoryScreen(int32_t columns = 80, int32_t rows = 24) {
 // the screen up to date; the number of quit messages seen.
 inline int PumpMessages() {
   int quits = 0;
-  os::Message message;
-  while (os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE)) {
+  for (os::Message message; os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE);) {
     if (message.message == os::WM_QUIT) {
       ++quits;
-      continue;
+    } else {
+      os::TranslateMessage(&message);
+      os::DispatchMessage(&message);
     }
-    os::TranslateMessage(&message);
-    os::DispatchMessage(&message);
   }
   return quits;
 }

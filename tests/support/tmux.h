@@ -52,12 +52,15 @@ class TmuxPane {
   void Line(const std::string& text) { Keys("-l " + Quote(text) + " \\; send-keys -t e2e Enter"); }
   std::string Screen() { return Output(tmux_ + "capture-pane -p -t e2e"); }
   std::string Tmux(const std::string& command) { return Output(tmux_ + command); }
-  // Polls for about ten seconds until the screen holds text.
-  ::testing::AssertionResult WaitFor(const std::string& text) {
+  // Polls for about ten seconds until the screen holds text, or until the
+  // pane's state in a tmux format (#{cursor_x}, ...) is the text.
+  ::testing::AssertionResult WaitFor(const std::string& text, const std::string& format = "") {
+    auto shown = [&] { return format.empty() ? Screen() : Tmux("display -p -t e2e " + Quote(format)); };
     for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10); std::chrono::steady_clock::now() < end;
          std::this_thread::sleep_for(std::chrono::milliseconds(20)))
-      if (Screen().find(text) != std::string::npos) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "no \"" << text << "\" on the screen:\n" << Screen();
+      if (format.empty() ? shown().find(text) != std::string::npos : shown() == text + "\n")
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no \"" << text << "\" on the screen:\n" << shown();
   }
   ::testing::AssertionResult Press(const std::string& keys, const std::string& then) {
     Keys(keys);

@@ -18,7 +18,6 @@ namespace os::win {
 struct Cell {
   char32_t ch = U' ';
   uint32_t attr = 0;
-  bool operator==(const Cell& other) const { return ch == other.ch && attr == other.attr; }
 };
 
 // The cells of a window's client area.
