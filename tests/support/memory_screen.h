@@ -5,6 +5,7 @@
 // always ends.
 #include <deque>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "os/window/internal/screen.h"
@@ -68,25 +69,18 @@ inline const os::ScreenFunctions& MemoryScreenFunctions() {
   static const os::ScreenFunctions functions{
       [] { return TheMemoryScreen().refuseStart ? 0 : 1; },
       [] { ++TheMemoryScreen().ends; },
-      [](int32_t* c, int32_t* r) {
-        *c = TheMemoryScreen().columns;
-        *r = TheMemoryScreen().rows;
-      },
+      [](int32_t* c, int32_t* r) { std::tie(*c, *r) = std::pair(TheMemoryScreen().columns, TheMemoryScreen().rows); },
       [](int32_t row, int32_t column, const HorolanTuiCell* cells, int32_t count) {
         MemoryScreen& s = TheMemoryScreen();
         s.drawn += count;
         for (int32_t i = 0; i < count; ++i) s.cells.at(static_cast<size_t>(row * s.columns + column + i)) = cells[i];
       },
       [](const HorolanTuiCell* cells, int32_t count) {
-        MemoryScreen& s = TheMemoryScreen();
-        s.drawn += count;
-        for (int32_t i = 0; i < count; ++i) s.cells.at(static_cast<size_t>((s.rows - 1) * s.columns + i)) = cells[i];
+        MemoryScreenFunctions().draw(TheMemoryScreen().rows - 1, 0, cells, count);
       },
       [](int32_t row, int32_t column, int32_t visible) {
         MemoryScreen& s = TheMemoryScreen();
-        s.cursorRow = row;
-        s.cursorColumn = column;
-        s.cursorVisible = visible != 0;
+        std::tie(s.cursorRow, s.cursorColumn, s.cursorVisible) = std::tuple(row, column, visible != 0);
       },
       [](HorolanTuiEvent* event, int32_t timeoutMs) {
         MemoryScreen& s = TheMemoryScreen();

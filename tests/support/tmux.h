@@ -1,16 +1,14 @@
 #pragma once
 // The real executable on a real terminal: a pane of a private tmux server
 // runs a shell, keys go in with send-keys, the screen comes back with
-// capture-pane. Every wait is a bounded poll for what the screen should show.
-// Each run of horolan is a copy beside its own configuration file, without
-// the right to set the clock, under the virtual-clock shim, with its own
-// registry and cache folders.
+// capture-pane; every wait is a bounded poll. Each run of horolan is a copy
+// beside its own configuration file, without the right to set the clock,
+// under the virtual-clock shim, with its own registry and cache folders.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <string>
 #include <thread>
 #include <unistd.h>
 
@@ -18,11 +16,10 @@
 
 inline std::string Output(const std::string& command) {
   std::string out;
-  if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
-    char chunk[4096];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
-    pclose(pipe);
-  }
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  char chunk[4096];
+  for (size_t n; pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
+  if (pipe) pclose(pipe);
   return out;
 }
 
@@ -39,21 +36,18 @@ class TmuxPane {
     tmux_ = "tmux -L horolan-" + std::to_string(getpid()) + "-" + std::to_string(++serial) + " ";
     std::string shell = "env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/tmp TERM=\"$TERM\" LANG=C.UTF-8 "
                         "PS1='prompt> ' bash --norc --noprofile";
-    started_ = Output("command -v tmux").size() > 0 &&
-               system((tmux_ + "-f /dev/null new-session -d -s e2e -x " + std::to_string(columns) + " -y " +
-                       std::to_string(rows) + " " + Quote(shell) + " >/dev/null 2>&1")
-                          .c_str()) == 0;
+    started_ = !Output("command -v tmux").empty() &&
+               Output(tmux_ + "-f /dev/null new-session -d -s e2e -x " + std::to_string(columns) + " -y " +
+                      std::to_string(rows) + " " + Quote(shell) + " && echo started") == "started\n";
   }
-  ~TmuxPane() {
-    if (started_) Output(tmux_ + "kill-server");
-  }
+  ~TmuxPane() { Tmux("kill-server"); }
   bool started() const { return started_; }
-  void Keys(const std::string& keys) { Output(tmux_ + "send-keys -t e2e " + keys); }
+  void Keys(const std::string& keys) { Tmux("send-keys -t e2e " + keys); }
   void Line(const std::string& text) { Keys("-l " + Quote(text) + " \\; send-keys -t e2e Enter"); }
-  std::string Screen() { return Output(tmux_ + "capture-pane -p -t e2e"); }
   std::string Tmux(const std::string& command) { return Output(tmux_ + command); }
+  std::string Screen() { return Tmux("capture-pane -p -t e2e"); }
   // Polls for about ten seconds until the screen holds text, or until the
-  // pane's state in a tmux format (#{cursor_x}, ...) is the text.
+  // pane's state in a tmux format ("#{cursor_x}", ...) is the text.
   ::testing::AssertionResult WaitFor(const std::string& text, const std::string& format = "") {
     auto shown = [&] { return format.empty() ? Screen() : Tmux("display -p -t e2e " + Quote(format)); };
     for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10); std::chrono::steady_clock::now() < end;
