@@ -8,7 +8,8 @@ namespace {
 
 class MessageBoxOnATerminal : public ::testing::TestWithParam<const char*> {
  protected:
-  void Start(int columns, int rows, const std::string& arguments = "--sntp --server=127.0.0.1 --only-show") {
+  void Start(int columns, int rows, const std::string& arguments = "--sntp --server=127.0.0.1 --only-show",
+             const std::string& shown = "[ OK ]") {
     if (Output("unshare -n true && echo yes") != "yes\n") GTEST_SKIP() << "network namespaces are unavailable here";
     pane_ = std::make_unique<TmuxPane>(columns, rows);
     if (!pane_->started()) GTEST_SKIP() << "tmux is not installed";
@@ -16,7 +17,7 @@ class MessageBoxOnATerminal : public ::testing::TestWithParam<const char*> {
     pane_->Line("clear; stty -g > " + dir_.File("modes") + "; unshare -n " +
                 HorolanCommand(dir_, arguments) + "; echo status $?; stty -g | cmp - " +
                 dir_.File("modes") + " && echo modes kept");
-    ASSERT_TRUE(pane_->WaitFor("[ OK ]"));
+    ASSERT_TRUE(pane_->WaitFor(shown));
   }
   TempDir dir_;
   std::unique_ptr<TmuxPane> pane_;
@@ -57,6 +58,11 @@ TEST_F(MessageBoxOnATerminal, ATallTextWrapsAndScrollsInASmallBox) {
       {"Up", "synchronisation  ↑\n│ by SNTP or NIST  │"}};
   for (auto [key, rows] : steps) EXPECT_TRUE(pane_->Press(key, std::string("┐\n│ ") + rows)) << key;
   EXPECT_TRUE(pane_->Press("Enter", "Server 127.0.0.1/日\n😀:13\nError -2146697212\n\nstatus 4\nmodes kept"));
+}
+
+// A terminal too small for any box gets the text at once.
+TEST_F(MessageBoxOnATerminal, ATerminalTooSmallForABoxGetsTheTextAtOnce) {
+  Start(20, 4, "--sntp --server=127.0.0.1 --only-show", "status 67\nmodes kept");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <map>
+#include <sstream>
 
 #include "os/base/last_error.h"
 #include "os/window/gdi.h"
@@ -17,15 +18,9 @@ using os::WinHandle;
 constexpr uint32_t kUser = 0x0400;
 const WinHandle kGone = reinterpret_cast<WinHandle>(uintptr_t{0xFFFFFF});
 
-struct Seen {
-  WinHandle window;
-  uint32_t message;
-  uintptr_t wParam;
-  intptr_t lParam;
-  std::string keys;  // the modifiers down while it was handled
-};
-std::vector<Seen> g_seen;
+std::string g_log;                           // what the windows were sent, a line each
 std::map<WinHandle, std::string> g_names;    // how the log names windows
+std::string g_nextName;                      // the name of the window being created
 std::map<WinHandle, std::u16string> g_paint;  // what a painter window paints
 
 const std::map<uint32_t, std::string> kNames = {
@@ -38,11 +33,33 @@ const std::map<uint32_t, std::string> kNames = {
 
 std::string NameOf(uintptr_t window) { return window ? g_names[reinterpret_cast<WinHandle>(window)] : "-"; }
 
+// Logs "window:MESSAGE parameters+modifiers" (the parameters as they matter
+// to the message, the modifiers down while it is handled), then does what
+// the layer does by default.
 intptr_t RecordingProc(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  std::string keys;
+  if (message == os::WM_CREATE) g_names[window] = g_nextName;
+  if (!kNames.count(message)) return os::DefWindowProc(window, message, wParam, lParam);
+  char text[64];
+  const int x = os::LParamX(lParam), y = os::LParamY(lParam);
+  const unsigned w = static_cast<unsigned>(wParam);
+  if (message == os::WM_LBUTTONDOWN || message == os::WM_LBUTTONUP)
+    snprintf(text, sizeof text, "%d,%d/%x", x, y, w);
+  else if (message == os::WM_MOUSEWHEEL)
+    snprintf(text, sizeof text, "%d,%d/%x%+d", x, y, os::LowWord(w), static_cast<int16_t>(os::HighWord(w)));
+  else if (message == os::WM_SIZE || message == os::WM_MOVE)
+    snprintf(text, sizeof text, "%d,%d", x, y);
+  else if (message == os::WM_COMMAND)
+    snprintf(text, sizeof text, "%u", w);
+  else if (message == os::WM_SETFOCUS || message == os::WM_KILLFOCUS)
+    snprintf(text, sizeof text, "%s", NameOf(w).c_str());
+  else if (message == os::WM_ACTIVATE)
+    snprintf(text, sizeof text, "%u %s", w, NameOf(static_cast<uintptr_t>(lParam)).c_str());
+  else
+    snprintf(text, sizeof text, "%x", w);
+  g_log += g_names[window] + ":" + kNames.at(message) + " " + text;
   for (auto [key, name] : {std::pair{os::VK_SHIFT, "+S"}, {os::VK_CONTROL, "+C"}, {os::VK_MENU, "+A"}})
-    if (os::GetKeyState(key) < 0) keys += name;
-  if (kNames.count(message)) g_seen.push_back(Seen{window, message, wParam, lParam, keys});
+    if (os::GetKeyState(key) < 0) g_log += name;
+  g_log += "\n";
   return os::DefWindowProc(window, message, wParam, lParam);
 }
 
@@ -56,33 +73,14 @@ intptr_t PainterProc(WinHandle window, uint32_t message, uintptr_t wParam, intpt
   return 0;
 }
 
-// The messages seen of those kinds (all when none given), one line each:
-// "window:MESSAGE parameters+modifiers"; it starts anew.
+// The log's lines for those messages (all when none given); it starts anew.
 std::string Log(std::vector<std::string> only = {}) {
-  std::string out;
-  for (const Seen& s : g_seen) {
-    const std::string& name = kNames.at(s.message);
-    if (!only.empty() && std::find(only.begin(), only.end(), name) == only.end()) continue;
-    char text[64];
-    const int x = os::LParamX(s.lParam), y = os::LParamY(s.lParam);
-    const unsigned w = static_cast<unsigned>(s.wParam);
-    if (s.message == os::WM_LBUTTONDOWN || s.message == os::WM_LBUTTONUP)
-      snprintf(text, sizeof text, "%d,%d/%x", x, y, w);
-    else if (s.message == os::WM_MOUSEWHEEL)
-      snprintf(text, sizeof text, "%d,%d/%x%+d", x, y, os::LowWord(w), static_cast<int16_t>(os::HighWord(w)));
-    else if (s.message == os::WM_SIZE || s.message == os::WM_MOVE)
-      snprintf(text, sizeof text, "%d,%d", x, y);
-    else if (s.message == os::WM_COMMAND)
-      snprintf(text, sizeof text, "%u", w);
-    else if (s.message == os::WM_SETFOCUS || s.message == os::WM_KILLFOCUS)
-      snprintf(text, sizeof text, "%s", NameOf(s.wParam).c_str());
-    else if (s.message == os::WM_ACTIVATE)
-      snprintf(text, sizeof text, "%u %s", w, NameOf(static_cast<uintptr_t>(s.lParam)).c_str());
-    else
-      snprintf(text, sizeof text, "%x", w);
-    out += g_names[s.window] + ":" + name + " " + text + s.keys + "\n";
+  std::string out, line;
+  for (std::istringstream in(g_log); std::getline(in, line);) {
+    std::string message = line.substr(line.find(':') + 1);
+    if (only.empty() || std::count(only.begin(), only.end(), message.substr(0, message.find(' ')))) out += line + "\n";
   }
-  g_seen.clear();
+  g_log.clear();
   return out;
 }
 
@@ -91,7 +89,7 @@ HorolanTuiEvent C(char32_t ch, uint32_t modifiers = 0) { return {HOROLAN_TUI_KEY
 HorolanTuiEvent P(int32_t x, int32_t y) { return {HOROLAN_TUI_MOUSE, 0, 0, 0, x, y, HOROLAN_TUI_PRESS}; }
 
 constexpr os::MenuBarItem kFileItems[] = {{u"Save", 20017}, {u"Exit", 2}};
-constexpr os::MenuBarItem kEditItems[] = {{u"Undo", 20018}, {u"Cut", 20016}, {u"Copy", 20013}, {u"Paste", 20014}};
+constexpr os::MenuBarItem kEditItems[] = {{u"Again", 20018}, {u"Cut", 20016}, {u"Copy", 20013}, {u"Paste", 20014}};
 constexpr os::MenuBarPopup kPopups[] = {{u"File", kFileItems, 2}, {u"Edit", kEditItems, 4}};
 
 // A 24 by 10 screen: the caption on row 0, the work area on rows 1 to 8,
@@ -108,7 +106,7 @@ class WindowLayer : public ::testing::Test {
       windowClass.className = name;
       os::RegisterClass(&windowClass);
     }
-    g_seen.clear();
+    g_log.clear();
   }
   void TearDown() override {
     for (WinHandle window : tops_) os::DestroyWindow(window);
@@ -116,9 +114,9 @@ class WindowLayer : public ::testing::Test {
     os::SetScreenFunctions(nullptr);
   }
   WinHandle Top(const std::string& name, const char16_t* title = u"", uint32_t style = os::WS_VISIBLE) {
+    g_nextName = name;
     WinHandle window = os::CreateWindowEx(0, u"Recorder", title, style, os::CW_USEDEFAULT, 0, os::CW_USEDEFAULT, 0,
                                           nullptr, nullptr, nullptr, nullptr);
-    g_names[window] = name;
     tops_.push_back(window);
     return window;
   }
@@ -128,9 +126,9 @@ class WindowLayer : public ::testing::Test {
   };
   WinHandle Child(const std::string& name, WinHandle parent, Place p, uint32_t style = os::WS_VISIBLE,
                   const char16_t* text = u"", const char16_t* className = u"Recorder") {
+    g_nextName = name;
     WinHandle window = os::CreateWindowEx(0, className, u"", os::WS_CHILD | style, p.x, p.y, p.w, p.h, parent,
                                           reinterpret_cast<void*>(intptr_t{5}), nullptr, nullptr);
-    g_names[window] = name;
     g_paint[window] = text;
     return window;
   }
@@ -178,6 +176,7 @@ TEST_F(WindowLayer, OneTopLevelWindowIsActiveTheFocusFollowsAndTheNextWindowDown
   EXPECT_EQ(screen().Text(0, 1), " Second                 \n");  // the caption row shows the active window
   screen().Mouse(3, 4);  // a click activates the window it hits
   PumpMessages();
+  EXPECT_EQ(screen().Text(0, 1), " First                  \n");
   EXPECT_EQ(os::SetFocus(child), nullptr);
   EXPECT_EQ(os::SetFocus(other), child);
   EXPECT_EQ(os::SetFocus(other), other);
@@ -370,6 +369,9 @@ TEST_F(WindowLayer, PlacementLeavesBordersAndBarsOutOfTheClientAreaAndAResizeRef
     PumpMessages();
     EXPECT_EQ(screen().Text(0, 2), shown);
   }
+  screen().Mouse(1, 1);  // the menu bar, even on the second of two rows
+  PumpMessages();
+  EXPECT_EQ(os::GetOpenMenuBarPopup(os::GetMenuBar(top)), 0);
   EXPECT_EQ(Log({"SIZE", "MOVE", "SETTING"}),
             "c:SIZE 0,0\nc:MOVE 1,3\nc:SIZE 1,1\nc:MOVE 1,4\nh:MOVE 0,0\no:SETTING 2f\nt:SETTING 2f\nt:SIZE 24,3\n"
             "o:SETTING 2f\nt:SETTING 2f\nt:SIZE 5,0\n");
@@ -406,6 +408,7 @@ TEST_F(WindowLayer, TheMenuBarOpensWithF10AltOrAClickAndPostsTheChosenCommand) {
       {{C(U'e', HOROLAN_TUI_ALT), C(U'c'), C(U'c'), C(U'C'), K(os::VK_RETURN)}, 20016},
       {{C(U'f', HOROLAN_TUI_ALT), C(U'e', HOROLAN_TUI_ALT), C(U'p')}, 20014},
       {{C(U'f', HOROLAN_TUI_ALT), K('S')}, 20017},
+      {{C(U'e', HOROLAN_TUI_ALT), K(os::VK_DOWN), K('A')}, 20018},
       {{C(U'e', HOROLAN_TUI_ALT), K(0x70), K(os::VK_RETURN)}, 20018},  // F1's code is no letter "p"
       {{C(U'f', HOROLAN_TUI_ALT), C(U'z'), C(U'9'), K(os::VK_RETURN)}, 20017},
       {{K(os::VK_F10), K(os::VK_F10), K(os::VK_RETURN)}, 0},
@@ -427,6 +430,33 @@ TEST_F(WindowLayer, TheMenuBarOpensWithF10AltOrAClickAndPostsTheChosenCommand) {
   }
   os::DestroyWindow(top);
   EXPECT_FALSE(os::IsWindow(bar));  // destroyed with its window
+}
+
+// Each call says whether it had something to act on (the program reads few
+// of these answers).
+TEST_F(WindowLayer, CallsReportWhetherTheyHadSomethingToActOn) {
+  WinHandle top = Top("t");
+  os::Rect r{0, 0, 2, 2};
+  os::ScrollInfo info;
+  os::PaintStruct paint;
+  os::DcHandle dc = os::GetDC(top);
+  os::GdiHandle white = os::GetStockObject(os::WHITE_BRUSH);
+  std::string got;
+  for (bool result : {os::DestroyCaret(), os::SetRect(&r, 0, 0, 2, 2), os::SetRect(nullptr, 0, 0, 1, 1),
+                      os::GetClientRect(kGone, &r), os::GetWindowRect(top, nullptr), os::SetWindowText(top, u"x"),
+                      os::SetWindowText(kGone, u"x"), os::InvalidateRect(top, nullptr, false),
+                      os::InvalidateRect(kGone, nullptr, false), os::ValidateRect(top, nullptr),
+                      os::ValidateRect(kGone, nullptr), os::UpdateWindow(top), os::UpdateWindow(kGone),
+                      os::EndPaint(top, &paint), os::EndPaint(top, nullptr), os::SetCaretPos(1, 1), os::ShowCaret(top),
+                      os::CreateCaret(kGone), os::CreateCaret(top), os::ShowCaret(kGone), os::ShowCaret(top),
+                      os::ShowCaret(nullptr), os::SetCaretPos(1, 1), os::DestroyCaret(),
+                      os::SetScrollInfo(top, os::SB_VERT, &info, true), os::SetScrollInfo(top, 2, &info, true),
+                      os::SetScrollInfo(top, os::SB_HORZ, nullptr, true), os::SetScrollInfo(kGone, os::SB_HORZ, &info, true),
+                      os::FillRect(dc, &r, white), os::FillRect(dc, nullptr, white), os::TextOut(dc, 0, 0, u"x", 1),
+                      os::TextOut(dc, 0, 0, nullptr, 1), os::TextOut(nullptr, 0, 0, u"x", 1), os::DeleteObject(white),
+                      os::DeleteObject(nullptr), os::ReleaseCapture()})
+    got += result ? '1' : '0';
+  EXPECT_EQ(got, "110001010101010000101111100010100101");
 }
 
 TEST(WindowDrawing, SurrogatePairsAreOneCharacterAndWhatTheTerminalCannotShowIsNotDrawn) {
