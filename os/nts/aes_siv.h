@@ -12,6 +12,10 @@ struct Bytes {
   size_t size;
 };
 
+// The synthetic IV (S2V) of the components and the text, with the first
+// half of key: the whole output for an empty text, which the crypto
+// library's cipher does not take.
+bool S2v(const uint8_t* key, const Bytes* ad, size_t adCount, Bytes text, uint8_t* out);
 // Seals plain into out (plain.size + 16 bytes) with the associated-data
 // components in order (for the NTS AEAD: the associated data, then the nonce).
 bool SivSeal(const uint8_t* key, const Bytes* ad, size_t adCount, Bytes plain, uint8_t* out);
