@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -147,14 +148,20 @@ TEST(NtsPacket, RequestArguments) {
   struct Case {
     uint8_t first;
     size_t capacity;
+    uint32_t cookies;
+    uint16_t cookieLength;
     int32_t result;
-  } cases[] = {{0x1B, 228, HOROLAN_NTS_BAD_ARGUMENT}, {0x24, 228, HOROLAN_NTS_BAD_ARGUMENT},
-               {0x23, 227, HOROLAN_NTS_BAD_ARGUMENT}, {0x23, 228, HOROLAN_NTS_OK}};
+  } cases[] = {{0x1B, 228, 1, 100, HOROLAN_NTS_BAD_ARGUMENT}, {0x24, 228, 1, 100, HOROLAN_NTS_BAD_ARGUMENT},
+               {0x23, 227, 1, 100, HOROLAN_NTS_BAD_ARGUMENT}, {0x23, 228, 1, 100, HOROLAN_NTS_OK},
+               {0x23, 400, 9, 100, HOROLAN_NTS_NO_COOKIE},     {0x23, 400, 1, 0, HOROLAN_NTS_NO_COOKIE},
+               {0x23, 400, 1, 257, HOROLAN_NTS_NO_COOKIE},     {0x23, 384, 1, 256, HOROLAN_NTS_OK}};
   for (const Case& c : cases) {
     Exchange exchange;
     exchange.header[0] = c.first;
     exchange.request.resize(c.capacity);
-    EXPECT_EQ(exchange.Build(), c.result) << int(c.first) << " " << c.capacity;
+    exchange.session.cookieCount = c.cookies;
+    exchange.session.cookieLength[std::min(c.cookies, 8u) - 1] = c.cookieLength;
+    EXPECT_EQ(exchange.Build(), c.result) << int(c.first) << " " << c.capacity << " " << c.cookieLength;
   }
 }
 
@@ -190,6 +197,9 @@ TEST(NtsPacket, ForgedAnswersAreRefusedWithTheirFault) {
   Bytes uid = Field(nts::kUniqueIdentifier, exchange.Uid());
   Bytes cookie = Field(nts::kCookieField, Bytes(96, 7));
   Bytes good = exchange.GoodAnswer();
+  Bytes longCipher = good, shortCipher = good;
+  longCipher[91] += 4;  // the ciphertext length: past the field
+  shortCipher[91] = 8;  // less than a tag
   Bytes other = exchange.Uid();
   other[31] ^= 1;
   struct Case {
@@ -209,6 +219,8 @@ TEST(NtsPacket, ForgedAnswersAreRefusedWithTheirFault) {
       {"no UID", exchange.Answer(Field(0x0999, Bytes(32, 0)), cookie), HOROLAN_NTS_ANSWER_NO_UID},
       {"two UIDs", exchange.Answer(uid + uid, cookie), HOROLAN_NTS_ANSWER_NO_UID},
       {"UID only in the encrypted part", exchange.Answer({}, uid + cookie), HOROLAN_NTS_ANSWER_NO_UID},
+      {"ciphertext past the field", longCipher, HOROLAN_NTS_ANSWER_NO_AUTHENTICATOR},
+      {"ciphertext shorter than a tag", shortCipher, HOROLAN_NTS_ANSWER_NO_AUTHENTICATOR},
       {"nonce of 12", exchange.Answer(uid, cookie, 12), HOROLAN_NTS_ANSWER_NO_AUTHENTICATOR},
       {"malformed plaintext", exchange.Answer(uid, Bytes{2, 4, 0, 10, 0, 0}), HOROLAN_NTS_ANSWER_BAD_PLAINTEXT},
   };
