@@ -7,6 +7,7 @@
 
 namespace nts {
 
+// Every part is shorter than 64 KiB (what a datagram holds).
 struct Bytes {
   const uint8_t* data;
   size_t size;

@@ -14,6 +14,7 @@ namespace {
 
 constexpr uint8_t kModeClient = 3;
 constexpr uint8_t kVersion4 = 4;
+constexpr size_t kMaxDatagram = 65535;
 
 int32_t Finish(HorolanNtsSession& session, int32_t result, int32_t detail = 0) {
   session.result = result;
@@ -81,7 +82,8 @@ int32_t BuildRequest(HorolanNtsSession& session, const uint8_t* header, uint8_t*
 
 int32_t VerifyAnswer(HorolanNtsSession& session, const uint8_t* datagram, size_t length) {
   if (!session.requestPending) return Finish(session, HOROLAN_NTS_NOT_AUTHENTIC, HOROLAN_NTS_ANSWER_NO_REQUEST);
-  if (!datagram) return Finish(session, HOROLAN_NTS_NOT_AUTHENTIC, HOROLAN_NTS_ANSWER_NO_FIELDS);
+  // No UDP datagram is longer than 64 KiB.
+  if (!datagram || length > kMaxDatagram) return Finish(session, HOROLAN_NTS_NOT_AUTHENTIC, HOROLAN_NTS_ANSWER_BAD_FIELDS);
   size_t authAt = 0;
   Authenticator auth;
   int32_t fault = CheckAnswerLayout(datagram, length, session.requestUid, authAt, auth);

@@ -69,6 +69,14 @@ TEST(AesSiv, Rfc5297Vectors) {
   }
 }
 
+TEST(AesSiv, SyntheticIvOfASixteenByteText) {
+  Bytes key(32, 3), ad(20, 4), plain(16, 5), sealed(32), iv(16);
+  nts::Bytes parts[] = {{ad.data(), ad.size()}};
+  ASSERT_TRUE(nts::SivSeal(key.data(), parts, 1, {plain.data(), plain.size()}, sealed.data()));
+  ASSERT_TRUE(nts::S2v(key.data(), parts, 1, {plain.data(), plain.size()}, iv.data()));
+  EXPECT_EQ(iv, Bytes(sealed.begin(), sealed.begin() + 16));
+}
+
 TEST(ExtFields, LengthsAreWholeFieldsOfAtLeast16InsideTheDatagram) {
   struct Case {
     Bytes data;
@@ -208,6 +216,7 @@ TEST(NtsPacket, ForgedAnswersAreRefusedWithTheirFault) {
     int32_t fault;
   } cases[] = {
       {"stripped", Bytes(good.begin(), good.begin() + 48), HOROLAN_NTS_ANSWER_NO_FIELDS},
+      {"longer than a datagram", Bytes(65536, 0), HOROLAN_NTS_ANSWER_BAD_FIELDS},
       {"short header", Bytes(good.begin(), good.begin() + 47), HOROLAN_NTS_ANSWER_BAD_FIELDS},
       {"cut by 4", Bytes(good.begin(), good.end() - 4), HOROLAN_NTS_ANSWER_BAD_FIELDS},
       {"no authenticator", Bytes(good.begin(), good.begin() + 84), HOROLAN_NTS_ANSWER_NO_AUTHENTICATOR},
