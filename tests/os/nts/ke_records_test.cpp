@@ -32,9 +32,9 @@ struct Outcome {
   int32_t detail;
 };
 
-Outcome Parse(const Bytes& reply, bool closed, HorolanNtsSession& session) {
+Outcome Parse(const Bytes& reply, bool closed, HorolanNtsSession& session, const char* host = "ke.example") {
   session = HorolanNtsSession{};
-  bool decided = nts::ParseKeReply(reply.data(), reply.size(), closed, "ke.example", session);
+  bool decided = nts::ParseKeReply(reply.data(), reply.size(), closed, host, session);
   return {decided, session.result, session.detail};
 }
 
@@ -66,6 +66,11 @@ TEST(KeRecords, DefaultsAndCookieLimit) {
   EXPECT_EQ(session.cookieCount, 8u);
   EXPECT_STREQ(session.ntpServer, "ke.example");
   EXPECT_EQ(session.ntpPort, 123);
+  std::string longest(255, 'h');
+  EXPECT_EQ(Parse(Join({reply, kEnd}), false, session, longest.c_str()).result, HOROLAN_NTS_OK);
+  EXPECT_EQ(session.ntpServer, longest);
+  for (std::string host : {std::string(), std::string(256, 'h')})
+    EXPECT_EQ(Parse(Join({reply, kEnd}), false, session, host.c_str()).result, HOROLAN_NTS_BAD_ARGUMENT);
 }
 
 TEST(KeRecords, RefusedReplies) {
