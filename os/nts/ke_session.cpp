@@ -1,7 +1,6 @@
 #include "os/nts/ke_session.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
