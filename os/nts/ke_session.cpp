@@ -6,6 +6,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -164,6 +166,10 @@ int32_t Connect(const char* host, uint16_t port, int64_t deadline, Socket& socke
         continue;
       }
     }
+    // The request follows the handshake's last flight as a second small
+    // write: without this it waits for the server's delayed ACK (40 ms).
+    int on = 1;
+    setsockopt(candidate.fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     socketOut.fd = candidate.fd;
     candidate.fd = -1;
     detail = 0;
