@@ -32,14 +32,14 @@ nts_chronyd() {
 
 # start_nts_chrony DIR [LINE...]: chronyd with the certificate of make_nts_ca
 # DIR as a synchronised NTP server on 127.0.0.1:123 and NTS-KE server on
-# 127.0.0.1:4460; LINEs are added to its configuration (a later "port N"
+# 127.0.0.1:4460 and [::1]:4460; LINEs are added to its configuration (a later "port N"
 # wins). Never touches the clock (-x), runs without CAP_SYS_TIME, in the
 # foreground; its PID in NTS_CHRONY_PID. Skips when it does not come up.
 start_nts_chrony() {
   local dir=$1 chronyd
   shift
   chronyd=$(nts_chronyd) || skip "no chronyd"
-  printf '%s\n' "port 123" "bindaddress 127.0.0.1" "allow 127.0.0.1" "cmdport 0" "local stratum 8" \
+  printf '%s\n' "port 123" "bindaddress 127.0.0.1" "bindaddress ::1" "allow 127.0.0.1" "allow ::1" "cmdport 0" "local stratum 8" \
     "driftfile $dir/drift" "pidfile $dir/chronyd.pid" "ntsdumpdir $dir" "ntsport 4460" \
     "ntsservercert $dir/server.pem" "ntsserverkey $dir/server.key" "$@" > "$dir/chrony.conf"
   setpriv --bounding-set -sys_time --inh-caps -sys_time \

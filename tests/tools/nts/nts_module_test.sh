@@ -35,6 +35,7 @@ check "good run by address: verified, offset shown" out_has "offset "
 check "good run: the server and port the key exchange named" out_has "NTP server 127.0.0.2 port 11123"
 expect "good run by name (localhost)" 0 localhost
 expect "good run by bracketed address" 0 "[127.0.0.1]"
+expect "good run by IPv6 address" 0 "[::1]"
 TRUST=$PKI/other-ca.pem expect "a CA we do not trust: untrusted (4)" 4 127.0.0.1
 expect "a name the certificate is not for: mismatch (5)" 5 ntp.e2e.test
 expect "nothing on the key-exchange port: no service (3)" 3 127.0.0.1 4461
