@@ -70,16 +70,16 @@ bool DecideEnded(const Seen& seen, const char* defaultServer, HorolanNtsSession&
   return Decide(session, HOROLAN_NTS_OK, 0);
 }
 
-void KeepCookie(const uint8_t* body, size_t length, HorolanNtsSession& session) {
+}  // namespace
+
+void KeepCookie(HorolanNtsSession& session, const uint8_t* cookie, size_t length) {
   // Longer cookies are no use to a client that can keep only so much; more
   // than eight are more than one run ever spends.
   if (length == 0 || length > HOROLAN_NTS_MAX_COOKIE_BYTES || session.cookieCount >= HOROLAN_NTS_MAX_COOKIES) return;
-  memcpy(session.cookie[session.cookieCount], body, length);
+  memcpy(session.cookie[session.cookieCount], cookie, length);
   session.cookieLength[session.cookieCount] = static_cast<uint16_t>(length);
   ++session.cookieCount;
 }
-
-}  // namespace
 
 bool ParseKeReply(const uint8_t* data, size_t size, bool closed, const char* defaultServer,
                   HorolanNtsSession& session) {
@@ -123,7 +123,7 @@ bool ParseKeReply(const uint8_t* data, size_t size, bool closed, const char* def
         seen.siv = ListHolds(body, length, kAeadAesSivCmac256);
         break;
       case kCookie:
-        KeepCookie(body, length, session);
+        KeepCookie(session, body, length);
         break;
       case kServer:
         if (seen.server || !PlausibleServer(body, length)) return Decide(session, HOROLAN_NTS_BAD_REPLY, type);

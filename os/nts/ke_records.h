@@ -15,6 +15,10 @@ inline constexpr uint8_t kKeRequest[] = {0x80, 0x01, 0x00, 0x02, 0x00, 0x00,   /
 inline constexpr uint16_t kAeadAesSivCmac256 = 15;
 inline constexpr uint16_t kDefaultNtpPort = 123;
 
+// Adds a cookie to the session unless it is empty, longer than a session
+// keeps, or the session already holds eight.
+void KeepCookie(HorolanNtsSession& session, const uint8_t* cookie, size_t length);
+
 // Reads the reply records in data[0, size), the bytes received so far;
 // closed tells that no more will come. False while more bytes are needed.
 // True when the reply is decided: session.result is then HOROLAN_NTS_OK with

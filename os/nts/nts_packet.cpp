@@ -7,6 +7,7 @@
 
 #include "os/nts/aes_siv.h"
 #include "os/nts/ext_fields.h"
+#include "os/nts/ke_records.h"
 
 namespace nts {
 
@@ -20,13 +21,6 @@ int32_t Finish(HorolanNtsSession& session, int32_t result, int32_t detail = 0) {
   session.result = result;
   session.detail = detail;
   return result;
-}
-
-void KeepCookie(HorolanNtsSession& session, const uint8_t* cookie, size_t length) {
-  if (length == 0 || length > HOROLAN_NTS_MAX_COOKIE_BYTES || session.cookieCount >= HOROLAN_NTS_MAX_COOKIES) return;
-  memcpy(session.cookie[session.cookieCount], cookie, length);
-  session.cookieLength[session.cookieCount] = static_cast<uint16_t>(length);
-  ++session.cookieCount;
 }
 
 // The cookies among the decrypted fields; false when they are not whole fields.
