@@ -1,0 +1,313 @@
+#include "os/nts/ke_session.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "os/nts/ke_records.h"
+
+namespace nts {
+
+namespace {
+
+constexpr char kExporterLabel[] = "EXPORTER-network-time-security";
+constexpr uint8_t kAlpn[] = {7, 'n', 't', 's', 'k', 'e', '/', '1'};
+// The largest reply we read: eight cookies of the largest size kept and
+// every other record fit many times over.
+constexpr size_t kMaxReplyBytes = 16384;
+
+int32_t Finish(HorolanNtsSession& session, int32_t result, int32_t detail = 0) {
+  session.result = result;
+  session.detail = detail;
+  return result;
+}
+
+// Milliseconds on the monotonic clock: deadlines do not move with the clock
+// this program sets.
+int64_t NowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+struct Socket {
+  int fd = -1;
+  Socket() = default;
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  ~Socket() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+struct AddressFree {
+  void operator()(addrinfo* list) const { freeaddrinfo(list); }
+};
+struct ContextFree {
+  void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+};
+struct SslFree {
+  void operator()(SSL* ssl) const { SSL_free(ssl); }
+};
+
+// SIGPIPE held back while the exchange writes, so that a server that went
+// away cannot end the process; one it raised is dropped afterwards.
+struct PipeSignalHold {
+  sigset_t previous{};
+  bool wasPending = false;
+  bool held = false;
+  PipeSignalHold() {
+    sigset_t pipeOnly;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending = sigismember(&pending, SIGPIPE) == 1;
+    held = pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous) == 0;
+  }
+  PipeSignalHold(const PipeSignalHold&) = delete;
+  PipeSignalHold& operator=(const PipeSignalHold&) = delete;
+  ~PipeSignalHold() {
+    if (!held) return;
+    sigset_t pipeOnly;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    if (!wasPending) {
+      timespec zero{};
+      sigtimedwait(&pipeOnly, nullptr, &zero);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  }
+};
+
+// Waits until fd is ready for events or the deadline passes: 1 ready, 0 time
+// out, -1 failure.
+int WaitFor(int fd, short events, int64_t deadline) {
+  for (;;) {
+    int64_t left = deadline - NowMs();
+    if (left <= 0) return 0;
+    pollfd entry{fd, events, 0};
+    int ready = poll(&entry, 1, static_cast<int>(left));
+    if (ready > 0) return 1;
+    if (ready == 0) return 0;
+    if (errno != EINTR) return -1;
+  }
+}
+
+// Strips the brackets of "[::1]"; false when the host does not fit.
+bool PlainHost(const char* host, char (&out)[HOROLAN_NTS_MAX_SERVER_BYTES + 1]) {
+  size_t length = strnlen(host, sizeof out);
+  if (length == 0 || length >= sizeof out) return false;
+  if (host[0] == '[' && length > 2 && host[length - 1] == ']') {
+    memcpy(out, host + 1, length - 2);
+    out[length - 2] = '\0';
+  } else if (host[0] == '[' || memchr(host, ']', length)) {
+    return false;
+  } else {
+    memcpy(out, host, length + 1);
+  }
+  return true;
+}
+
+bool IsAddressLiteral(const char* host) {
+  in6_addr address;
+  return inet_pton(AF_INET, host, &address) == 1 || inet_pton(AF_INET6, host, &address) == 1;
+}
+
+// Connects to the first address that takes the connection.
+int32_t Connect(const char* host, uint16_t port, int64_t deadline, Socket& socketOut, int32_t& detail) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | (IsAddressLiteral(host) ? AI_NUMERICHOST : 0);
+  char service[8];
+  snprintf(service, sizeof service, "%u", static_cast<unsigned>(port));
+  addrinfo* found = nullptr;
+  int resolved = getaddrinfo(host, service, &hints, &found);
+  if (resolved != 0) {
+    detail = resolved;
+    return HOROLAN_NTS_UNKNOWN_HOST;
+  }
+  std::unique_ptr<addrinfo, AddressFree> list(found);
+  detail = ECONNREFUSED;
+  for (addrinfo* entry = list.get(); entry; entry = entry->ai_next) {
+    Socket candidate;
+    candidate.fd = socket(entry->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (candidate.fd < 0) {
+      detail = errno;
+      continue;
+    }
+    if (connect(candidate.fd, entry->ai_addr, entry->ai_addrlen) != 0) {
+      if (errno != EINPROGRESS) {
+        detail = errno;
+        continue;
+      }
+      int ready = WaitFor(candidate.fd, POLLOUT, deadline);
+      if (ready == 0) return HOROLAN_NTS_TIMEOUT;
+      int error = 0;
+      socklen_t size = sizeof error;
+      if (ready < 0 || getsockopt(candidate.fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+      if (error != 0) {
+        detail = error;
+        continue;
+      }
+    }
+    // The request follows the handshake's last flight as a second small
+    // write: without this it waits for the server's delayed ACK (40 ms).
+    int on = 1;
+    setsockopt(candidate.fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    socketOut.fd = candidate.fd;
+    candidate.fd = -1;
+    detail = 0;
+    return HOROLAN_NTS_OK;
+  }
+  return HOROLAN_NTS_NO_SERVICE;
+}
+
+// Waits for what a non-blocking TLS call asked for: OK to call again,
+// TIMEOUT, or NO_SERVICE when the call failed for good.
+int32_t WaitForTls(SSL* ssl, int outcome, int fd, int64_t deadline) {
+  int error = SSL_get_error(ssl, outcome);
+  short events = error == SSL_ERROR_WANT_READ ? POLLIN : error == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
+  if (events == 0) return HOROLAN_NTS_NO_SERVICE;
+  int ready = WaitFor(fd, events, deadline);
+  if (ready == 0) return HOROLAN_NTS_TIMEOUT;
+  return ready > 0 ? HOROLAN_NTS_OK : HOROLAN_NTS_NO_SERVICE;
+}
+
+// Why the handshake failed: the certificate, or no NTS-KE service there.
+int32_t HandshakeFailure(SSL* ssl, int32_t& detail) {
+  long verified = SSL_get_verify_result(ssl);
+  detail = static_cast<int32_t>(verified);
+  if (verified == X509_V_ERR_HOSTNAME_MISMATCH || verified == X509_V_ERR_IP_ADDRESS_MISMATCH)
+    return HOROLAN_NTS_NAME_MISMATCH;
+  if (verified != X509_V_OK) return HOROLAN_NTS_UNTRUSTED;
+  detail = errno;
+  return HOROLAN_NTS_NO_SERVICE;
+}
+
+bool ConfigureContext(SSL_CTX* context) {
+  return SSL_CTX_set_min_proto_version(context, TLS1_3_VERSION) == 1 &&
+         SSL_CTX_set_max_proto_version(context, TLS1_3_VERSION) == 1 &&
+         SSL_CTX_set_default_verify_paths(context) == 1;
+}
+
+bool ConfigureSession(SSL* ssl, const char* host) {
+  SSL_set_verify(ssl, SSL_VERIFY_PEER, nullptr);
+  if (SSL_set_alpn_protos(ssl, kAlpn, sizeof kAlpn) != 0) return false;  // 0 is success here
+  X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
+  if (IsAddressLiteral(host)) return X509_VERIFY_PARAM_set1_ip_asc(param, host) == 1;
+  X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+  return X509_VERIFY_PARAM_set1_host(param, host, 0) == 1 && SSL_set_tlsext_host_name(ssl, host) == 1;
+}
+
+bool ExportKeys(SSL* ssl, HorolanNtsSession& session) {
+  // Context: protocol NTPv4 (0), the AEAD, then 0 for client-to-server, 1 for server-to-client.
+  uint8_t context[5] = {0, 0, 0, kAeadAesSivCmac256, 0};
+  if (SSL_export_keying_material(ssl, session.c2sKey, HOROLAN_NTS_KEY_BYTES, kExporterLabel, sizeof kExporterLabel - 1,
+                                 context, sizeof context, 1) != 1)
+    return false;
+  context[4] = 1;
+  return SSL_export_keying_material(ssl, session.s2cKey, HOROLAN_NTS_KEY_BYTES, kExporterLabel,
+                                    sizeof kExporterLabel - 1, context, sizeof context, 1) == 1;
+}
+
+int32_t Handshake(SSL* ssl, int fd, int64_t deadline, int32_t& detail) {
+  for (;;) {
+    ERR_clear_error();
+    errno = 0;
+    int outcome = SSL_connect(ssl);
+    if (outcome == 1) break;
+    int32_t waited = WaitForTls(ssl, outcome, fd, deadline);
+    if (waited == HOROLAN_NTS_NO_SERVICE) return HandshakeFailure(ssl, detail);
+    if (waited != HOROLAN_NTS_OK) return waited;
+  }
+  const unsigned char* chosen = nullptr;
+  unsigned int chosenLength = 0;
+  SSL_get0_alpn_selected(ssl, &chosen, &chosenLength);
+  if (SSL_version(ssl) != TLS1_3_VERSION || chosenLength != sizeof kAlpn - 1 ||
+      memcmp(chosen, kAlpn + 1, chosenLength) != 0)
+    return HOROLAN_NTS_NO_SERVICE;
+  return HOROLAN_NTS_OK;
+}
+
+int32_t SendRequest(SSL* ssl, int fd, int64_t deadline) {
+  size_t sent = 0;
+  while (sent < sizeof kKeRequest) {
+    ERR_clear_error();
+    int outcome = SSL_write(ssl, kKeRequest + sent, static_cast<int>(sizeof kKeRequest - sent));
+    if (outcome > 0) {
+      sent += static_cast<size_t>(outcome);
+      continue;
+    }
+    int32_t waited = WaitForTls(ssl, outcome, fd, deadline);
+    if (waited != HOROLAN_NTS_OK) return waited == HOROLAN_NTS_TIMEOUT ? waited : HOROLAN_NTS_BAD_REPLY;
+  }
+  return HOROLAN_NTS_OK;
+}
+
+int32_t ReadReply(SSL* ssl, int fd, int64_t deadline, const char* host, HorolanNtsSession& session) {
+  std::unique_ptr<uint8_t[]> reply(new uint8_t[kMaxReplyBytes]);
+  size_t size = 0;
+  for (;;) {
+    ERR_clear_error();
+    int outcome = SSL_read(ssl, reply.get() + size, static_cast<int>(kMaxReplyBytes - size));
+    bool closed = false;
+    if (outcome > 0) {
+      size += static_cast<size_t>(outcome);
+      closed = size == kMaxReplyBytes;  // a reply this long is no reply
+    } else {
+      int32_t waited = WaitForTls(ssl, outcome, fd, deadline);
+      if (waited == HOROLAN_NTS_TIMEOUT) return waited;
+      if (waited == HOROLAN_NTS_OK) continue;
+      closed = true;  // the server closed or reset the connection
+    }
+    if (ParseKeReply(reply.get(), size, closed, host, session)) return session.result;
+  }
+}
+
+}  // namespace
+
+int32_t KeyExchange(const HorolanNtsKeRequest& request, HorolanNtsSession& session) {
+  char host[HOROLAN_NTS_MAX_SERVER_BYTES + 1];
+  if (!request.host || !PlainHost(request.host, host)) return Finish(session, HOROLAN_NTS_BAD_ARGUMENT);
+  uint16_t port = request.port ? request.port : HOROLAN_NTS_DEFAULT_KE_PORT;
+  int64_t deadline = NowMs() + (request.timeoutMs ? request.timeoutMs : HOROLAN_NTS_DEFAULT_TIMEOUT_MS);
+
+  PipeSignalHold pipeHold;
+  Socket connection;
+  int32_t detail = 0;
+  int32_t connected = Connect(host, port, deadline, connection, detail);
+  if (connected != HOROLAN_NTS_OK) return Finish(session, connected, detail);
+
+  std::unique_ptr<SSL_CTX, ContextFree> context(SSL_CTX_new(TLS_client_method()));
+  if (!context || !ConfigureContext(context.get())) return Finish(session, HOROLAN_NTS_INTERNAL);
+  std::unique_ptr<SSL, SslFree> ssl(SSL_new(context.get()));
+  if (!ssl || !ConfigureSession(ssl.get(), host) || SSL_set_fd(ssl.get(), connection.fd) != 1)
+    return Finish(session, HOROLAN_NTS_INTERNAL);
+
+  int32_t step = Handshake(ssl.get(), connection.fd, deadline, detail);
+  if (step != HOROLAN_NTS_OK) return Finish(session, step, detail);
+  if (!ExportKeys(ssl.get(), session)) return Finish(session, HOROLAN_NTS_INTERNAL);
+  step = SendRequest(ssl.get(), connection.fd, deadline);
+  if (step != HOROLAN_NTS_OK) return Finish(session, step);
+  if (ReadReply(ssl.get(), connection.fd, deadline, host, session) != HOROLAN_NTS_OK) return session.result;
+  SSL_shutdown(ssl.get());  // one close_notify, not waited for
+  return Finish(session, HOROLAN_NTS_OK);
+}
+
+}  // namespace nts
