@@ -31,6 +31,20 @@ void SocketHolder::Close() {
   }
 }
 
+namespace {
+
+bool ConnectTo(SocketHolder& holder, const os::SocketAddress& address) {
+  if (holder.handle == os::kInvalidSocket || address.family != holder.family) {
+    holder.Close();
+    holder.handle = os::OpenSocket(address.family, os::kSocketTypeDatagram, 0);
+    if (holder.handle == os::kInvalidSocket) return false;
+    holder.family = address.family;
+  }
+  return os::ConnectSocket(holder.handle, address) == 0;
+}
+
+}  // namespace
+
 bool ConnectToServer(SocketHolder& holder, const char16_t* server, uint16_t port) {
   const char16_t* text = server ? server : u"";
   std::unique_ptr<char[]> name = os::NewAnsiFromWide(text, os::WideLength(text));
@@ -38,17 +52,24 @@ bool ConnectToServer(SocketHolder& holder, const char16_t* server, uint16_t port
     os::SetLastError(os::wsa::kNoBuffers);
     return false;
   }
-  os::SocketAddressIpv4 address;
-  address.family = os::kAddressFamilyIpv4;
-  address.port = os::HostToNetworkShort(port);
-  address.address = os::ParseDottedAddress(name.get());
-  if (address.address == os::kNoAddress) {
+  os::SocketAddress address;
+  uint32_t dotted = os::ParseDottedAddress(name.get());
+  if (dotted != os::kNoAddress) {
+    std::memcpy(address.bytes, &dotted, sizeof dotted);
+  } else if (!os::ParseIpv6Address(name.get(), address)) {
     const os::HostEntry* host = os::LookUpHost(name.get());
     if (!host) return false;
-    address.address = host->addresses[0];
+    // A family this machine cannot reach fails at once (no route): the next
+    // address may still serve.
+    for (int i = 0; i < host->addressCount; ++i) {
+      address = host->addresses[i];
+      address.port = os::HostToNetworkShort(port);
+      if (ConnectTo(holder, address)) return true;
+    }
+    return false;
   }
-  name.reset();
-  return os::ConnectSocket(holder.handle, address) == 0;
+  address.port = os::HostToNetworkShort(port);
+  return ConnectTo(holder, address);
 }
 
 bool WaitReadable(SocketHolder& holder, uint32_t timeoutMs, bool& readable) {

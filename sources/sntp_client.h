@@ -27,6 +27,7 @@ struct SntpExchange {
 // Owns the query's one socket; every exit closes it.
 struct SocketHolder {
   os::SocketHandle handle = os::kInvalidSocket;
+  int family = os::kAddressFamilyIpv4;  // of handle
 
   SocketHolder() = default;
   SocketHolder(const SocketHolder&) = delete;
@@ -35,8 +36,11 @@ struct SocketHolder {
   void Close();
 };
 
-// Resolves the server (a dotted address is used as it is, without a name
-// lookup) and connects the holder's UDP socket to it.
+// Resolves the server (a dotted IPv4 or an IPv6 address, bracketed or not,
+// is used as it is, without a name lookup) and connects the holder's UDP
+// socket to it: to the first of the name's addresses that takes the connect,
+// reopening the socket for that address's family. Otherwise the last
+// address's reason.
 bool ConnectToServer(SocketHolder& holder, const char16_t* server, uint16_t port);
 // False when the wait itself failed; otherwise readable tells whether the
 // socket became readable within timeoutMs.
