@@ -58,7 +58,7 @@ bool DecideReported(const Seen& seen, HorolanNtsSession& session) {
 bool DecideEnded(const Seen& seen, const char* defaultServer, HorolanNtsSession& session) {
   if (seen.error || seen.warning) return DecideReported(seen, session);
   if (!seen.nextProtocol) return Decide(session, HOROLAN_NTS_BAD_REPLY, kNextProtocol);
-  if (!seen.ntpV4) return Decide(session, HOROLAN_NTS_NO_SERVICE, 0);
+  if (!seen.ntpV4) return Decide(session, HOROLAN_NTS_NO_SERVICE, -1);
   if (!seen.siv) return Decide(session, HOROLAN_NTS_NO_AEAD, 0);
   if (session.cookieCount == 0) return Decide(session, HOROLAN_NTS_NO_COOKIE, 0);
   if (!seen.server) {

@@ -15,8 +15,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "os/nts/ke_records.h"
 
@@ -34,6 +37,19 @@ int32_t Finish(HorolanNtsSession& session, int32_t result, int32_t detail = 0) {
   session.result = result;
   session.detail = detail;
   return result;
+}
+
+__attribute__((format(printf, 2, 3))) void Say(HorolanNtsSession& session, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  vsnprintf(session.reason, sizeof session.reason, format, arguments);
+  va_end(arguments);
+}
+
+// The latest OpenSSL failure in words, or "" when it left none.
+const char* TlsReason() {
+  const char* reason = ERR_reason_error_string(ERR_peek_last_error());
+  return reason ? reason : "";
 }
 
 // Milliseconds on the monotonic clock: deadlines do not move with the clock
@@ -128,16 +144,60 @@ bool IsAddressLiteral(const char* host) {
   return inet_pton(AF_INET, host, &address) == 1 || inet_pton(AF_INET6, host, &address) == 1;
 }
 
+// One name lookup running beside the caller; the resolver writes into it
+// until the lookup is done or cancelled.
+struct Lookup {
+  gaicb request{};
+  addrinfo hints{};
+  char name[HOROLAN_NTS_MAX_SERVER_BYTES + 1] = {};
+  char service[8] = {};
+};
+
+// getaddrinfo bounded by the key exchange's deadline: a name service that
+// does not answer in time gives EAI_AGAIN. An address literal needs no
+// lookup and is read at once.
+int Resolve(const char* host, uint16_t port, int64_t deadline, addrinfo*& found) {
+  std::unique_ptr<Lookup> lookup(new (std::nothrow) Lookup);
+  if (!lookup) return EAI_MEMORY;
+  lookup->hints.ai_family = AF_UNSPEC;
+  lookup->hints.ai_socktype = SOCK_STREAM;
+  lookup->hints.ai_flags = AI_NUMERICSERV;
+  snprintf(lookup->service, sizeof lookup->service, "%u", static_cast<unsigned>(port));
+  if (IsAddressLiteral(host)) {
+    lookup->hints.ai_flags |= AI_NUMERICHOST;
+    return getaddrinfo(host, lookup->service, &lookup->hints, &found);
+  }
+  snprintf(lookup->name, sizeof lookup->name, "%s", host);
+  lookup->request.ar_name = lookup->name;
+  lookup->request.ar_service = lookup->service;
+  lookup->request.ar_request = &lookup->hints;
+  gaicb* list[] = {&lookup->request};
+  if (int started = getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr)) return started;
+  for (;;) {
+    int status = gai_error(&lookup->request);
+    if (status != EAI_INPROGRESS) {
+      found = lookup->request.ar_result;
+      return status;
+    }
+    int64_t left = deadline - NowMs();
+    if (left <= 0) break;
+    timespec wait{static_cast<time_t>(left / 1000), static_cast<long>(left % 1000 * 1000000)};
+    gai_suspend(list, 1, &wait);  // back early when the lookup is done
+  }
+  if (gai_cancel(&lookup->request) == EAI_ALLDONE) {  // done at the last moment
+    found = lookup->request.ar_result;
+    return gai_error(&lookup->request);
+  }
+  // A lookup that could not be cancelled still writes into its record: it
+  // is left to the resolver, whose thread ends with the process.
+  if (gai_error(&lookup->request) != EAI_CANCELED) lookup.release();
+  return EAI_AGAIN;
+}
+
 // Connects to the first address that takes the connection.
 int32_t Connect(const char* host, uint16_t port, int64_t deadline, Socket& socketOut, int32_t& detail) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV | (IsAddressLiteral(host) ? AI_NUMERICHOST : 0);
-  char service[8];
-  snprintf(service, sizeof service, "%u", static_cast<unsigned>(port));
   addrinfo* found = nullptr;
-  int resolved = getaddrinfo(host, service, &hints, &found);
+  int resolved = Resolve(host, port, deadline, found);
   if (resolved != 0) {
     detail = resolved;
     return HOROLAN_NTS_UNKNOWN_HOST;
@@ -175,7 +235,8 @@ int32_t Connect(const char* host, uint16_t port, int64_t deadline, Socket& socke
     detail = 0;
     return HOROLAN_NTS_OK;
   }
-  return HOROLAN_NTS_NO_SERVICE;
+  // Refused: nothing listens for the key exchange there.
+  return detail == ECONNREFUSED ? HOROLAN_NTS_NO_SERVICE : HOROLAN_NTS_UNREACHABLE;
 }
 
 // Waits for what a non-blocking TLS call asked for: OK to call again,
@@ -190,13 +251,14 @@ int32_t WaitForTls(SSL* ssl, int outcome, int fd, int64_t deadline) {
 }
 
 // Why the handshake failed: the certificate, or no NTS-KE service there.
-int32_t HandshakeFailure(SSL* ssl, int32_t& detail) {
+int32_t HandshakeFailure(SSL* ssl, int32_t& detail, HorolanNtsSession& session) {
   long verified = SSL_get_verify_result(ssl);
   detail = static_cast<int32_t>(verified);
   if (verified == X509_V_ERR_HOSTNAME_MISMATCH || verified == X509_V_ERR_IP_ADDRESS_MISMATCH)
     return HOROLAN_NTS_NAME_MISMATCH;
   if (verified != X509_V_OK) return HOROLAN_NTS_UNTRUSTED;
   detail = errno;
+  if (detail == 0 && *TlsReason()) Say(session, "TLS handshake failed: %s", TlsReason());
   return HOROLAN_NTS_NO_SERVICE;
 }
 
@@ -226,22 +288,24 @@ bool ExportKeys(SSL* ssl, HorolanNtsSession& session) {
                                     sizeof kExporterLabel - 1, context, sizeof context, 1) == 1;
 }
 
-int32_t Handshake(SSL* ssl, int fd, int64_t deadline, int32_t& detail) {
+int32_t Handshake(SSL* ssl, int fd, int64_t deadline, int32_t& detail, HorolanNtsSession& session) {
   for (;;) {
     ERR_clear_error();
     errno = 0;
     int outcome = SSL_connect(ssl);
     if (outcome == 1) break;
     int32_t waited = WaitForTls(ssl, outcome, fd, deadline);
-    if (waited == HOROLAN_NTS_NO_SERVICE) return HandshakeFailure(ssl, detail);
+    if (waited == HOROLAN_NTS_NO_SERVICE) return HandshakeFailure(ssl, detail, session);
     if (waited != HOROLAN_NTS_OK) return waited;
   }
   const unsigned char* chosen = nullptr;
   unsigned int chosenLength = 0;
   SSL_get0_alpn_selected(ssl, &chosen, &chosenLength);
   if (SSL_version(ssl) != TLS1_3_VERSION || chosenLength != sizeof kAlpn - 1 ||
-      memcmp(chosen, kAlpn + 1, chosenLength) != 0)
+      memcmp(chosen, kAlpn + 1, chosenLength) != 0) {
+    Say(session, "the TLS server does not speak the NTS key exchange (ALPN ntske/1)");
     return HOROLAN_NTS_NO_SERVICE;
+  }
   return HOROLAN_NTS_OK;
 }
 
@@ -280,14 +344,46 @@ int32_t ReadReply(SSL* ssl, int fd, int64_t deadline, const char* host, HorolanN
   }
 }
 
-}  // namespace
+const char* KeErrorName(int32_t code) {
+  switch (code) {
+    case 0: return " (unrecognized critical record)";
+    case 1: return " (bad request)";
+    case 2: return " (internal server error)";
+    default: return "";
+  }
+}
 
-int32_t KeyExchange(const HorolanNtsKeRequest& request, HorolanNtsSession& session) {
-  char host[HOROLAN_NTS_MAX_SERVER_BYTES + 1];
-  if (!request.host || !PlainHost(request.host, host)) return Finish(session, HOROLAN_NTS_BAD_ARGUMENT);
-  uint16_t port = request.port ? request.port : HOROLAN_NTS_DEFAULT_KE_PORT;
-  int64_t deadline = NowMs() + (request.timeoutMs ? request.timeoutMs : HOROLAN_NTS_DEFAULT_TIMEOUT_MS);
+// The failure in words where its site had nothing more to say.
+void Describe(HorolanNtsSession& session, const char* host, uint16_t port, uint32_t timeoutMs) {
+  if (session.result == HOROLAN_NTS_OK || session.reason[0]) return;
+  int32_t d = session.detail;
+  switch (session.result) {
+    case HOROLAN_NTS_UNKNOWN_HOST: Say(session, "%s: %s", host, gai_strerror(d)); break;
+    case HOROLAN_NTS_NO_SERVICE:
+      if (d < 0) Say(session, "%s offers no NTPv4 over NTS", host);
+      else Say(session, "%s port %u: %s", host, port, d ? strerror(d) : "no NTS key exchange");
+      break;
+    case HOROLAN_NTS_UNREACHABLE: Say(session, "%s port %u: %s", host, port, strerror(d)); break;
+    case HOROLAN_NTS_UNTRUSTED:
+    case HOROLAN_NTS_NAME_MISMATCH:
+      Say(session, "certificate of %s: %s", host, X509_verify_cert_error_string(d));
+      break;
+    case HOROLAN_NTS_KE_ERROR: Say(session, "%s sent key-exchange error %d%s", host, d, KeErrorName(d)); break;
+    case HOROLAN_NTS_KE_WARNING: Say(session, "%s sent key-exchange warning %d", host, d); break;
+    case HOROLAN_NTS_NO_AEAD: Say(session, "%s offers no AEAD_AES_SIV_CMAC_256", host); break;
+    case HOROLAN_NTS_NO_COOKIE: Say(session, "%s gave no cookie", host); break;
+    case HOROLAN_NTS_TIMEOUT: Say(session, "no key exchange with %s port %u within %u ms", host, port, timeoutMs); break;
+    case HOROLAN_NTS_BAD_REPLY:
+      if (d < 0) Say(session, "%s ended its key-exchange reply early", host);
+      else Say(session, "malformed key-exchange reply from %s (record type %d)", host, d);
+      break;
+    case HOROLAN_NTS_INTERNAL: Say(session, "OpenSSL failed: %s", TlsReason()); break;
+    default: Say(session, "bad key-exchange request"); break;
+  }
+}
 
+int32_t Exchange(const char* host, uint16_t port, uint32_t timeoutMs, HorolanNtsSession& session) {
+  int64_t deadline = NowMs() + timeoutMs;
   PipeSignalHold pipeHold;
   Socket connection;
   int32_t detail = 0;
@@ -300,7 +396,7 @@ int32_t KeyExchange(const HorolanNtsKeRequest& request, HorolanNtsSession& sessi
   if (!ssl || !ConfigureSession(ssl.get(), host) || SSL_set_fd(ssl.get(), connection.fd) != 1)
     return Finish(session, HOROLAN_NTS_INTERNAL);
 
-  int32_t step = Handshake(ssl.get(), connection.fd, deadline, detail);
+  int32_t step = Handshake(ssl.get(), connection.fd, deadline, detail, session);
   if (step != HOROLAN_NTS_OK) return Finish(session, step, detail);
   if (!ExportKeys(ssl.get(), session)) return Finish(session, HOROLAN_NTS_INTERNAL);
   step = SendRequest(ssl.get(), connection.fd, deadline);
@@ -308,6 +404,22 @@ int32_t KeyExchange(const HorolanNtsKeRequest& request, HorolanNtsSession& sessi
   if (ReadReply(ssl.get(), connection.fd, deadline, host, session) != HOROLAN_NTS_OK) return session.result;
   SSL_shutdown(ssl.get());  // one close_notify, not waited for
   return Finish(session, HOROLAN_NTS_OK);
+}
+
+}  // namespace
+
+int32_t KeyExchange(const HorolanNtsKeRequest& request, HorolanNtsSession& session) {
+  char host[HOROLAN_NTS_MAX_SERVER_BYTES + 1];
+  if (!request.host || !PlainHost(request.host, host)) {
+    Say(session, "bad key-exchange host");
+    return Finish(session, HOROLAN_NTS_BAD_ARGUMENT);
+  }
+  uint16_t port = request.port ? request.port : HOROLAN_NTS_DEFAULT_KE_PORT;
+  uint32_t timeoutMs = request.timeoutMs ? request.timeoutMs : HOROLAN_NTS_DEFAULT_TIMEOUT_MS;
+  ERR_clear_error();
+  int32_t result = Exchange(host, port, timeoutMs, session);
+  Describe(session, host, port, timeoutMs);
+  return result;
 }
 
 }  // namespace nts

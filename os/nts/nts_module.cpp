@@ -1,6 +1,8 @@
 // The entry points of the NTS module (see os/nts/nts_module.h).
 #include <openssl/crypto.h>
 
+#include <cstring>
+
 #include "os/nts/ke_session.h"
 #include "os/nts/nts_module.h"
 #include "os/nts/nts_packet.h"
@@ -25,12 +27,15 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_nts_key_exchan
   }
   int32_t result = nts::KeyExchange(*request, *session);
   if (result != HOROLAN_NTS_OK) {
-    // Keys and cookies of a failed exchange are never used.
+    // Keys and cookies of a failed exchange are never used; what went wrong stays.
     int32_t detail = session->detail;
+    char reason[sizeof session->reason];
+    memcpy(reason, session->reason, sizeof reason);
     OPENSSL_cleanse(session, sizeof *session);
     session->size = size;
     session->result = result;
     session->detail = detail;
+    memcpy(session->reason, reason, sizeof reason);
   }
   return result;
 }

@@ -12,8 +12,8 @@ extern "C" {
 enum HorolanNtsResult {
   HOROLAN_NTS_OK = 0,
   HOROLAN_NTS_BAD_ARGUMENT = 1,   // a record of another size, no host, a header that is no NTPv4 request, a small buffer
-  HOROLAN_NTS_UNKNOWN_HOST = 2,   // the key-exchange host does not resolve; detail: the getaddrinfo code (EAI_...)
-  HOROLAN_NTS_NO_SERVICE = 3,     // refused, unreachable, no TLS 1.3, no "ntske/1", handshake failed, no NTPv4; detail: errno or 0
+  HOROLAN_NTS_UNKNOWN_HOST = 2,   // the key-exchange host does not resolve (in time: EAI_AGAIN); detail: the EAI_... code
+  HOROLAN_NTS_NO_SERVICE = 3,     // refused, no TLS 1.3, no "ntske/1", handshake failed (detail: errno or 0), no NTPv4 (-1)
   HOROLAN_NTS_UNTRUSTED = 4,      // the certificate chain does not verify; detail: the X509_V_ERR_... value
   HOROLAN_NTS_NAME_MISMATCH = 5,  // the certificate is not for that name or address; detail: the X509_V_ERR_... value
   HOROLAN_NTS_KE_ERROR = 6,       // the server sent an error record; detail: its code
@@ -24,6 +24,7 @@ enum HorolanNtsResult {
   HOROLAN_NTS_BAD_REPLY = 11,     // a malformed key-exchange reply; detail: the record type at fault, or -1
   HOROLAN_NTS_NOT_AUTHENTIC = 12, // an NTP answer that is not the authentic answer to our request; detail: HorolanNtsAnswerFault
   HOROLAN_NTS_INTERNAL = 13,      // the crypto library failed (no random bytes, no cipher)
+  HOROLAN_NTS_UNREACHABLE = 14,   // no connection for another reason than a refusal; detail: errno
 };
 
 // Why an answer was refused (detail of HOROLAN_NTS_NOT_AUTHENTIC).
@@ -47,6 +48,7 @@ enum HorolanNtsAnswerFault {
 #define HOROLAN_NTS_DEFAULT_KE_PORT 4460
 #define HOROLAN_NTS_DEFAULT_TIMEOUT_MS 5000
 #define HOROLAN_NTS_NTP_HEADER_BYTES 48
+#define HOROLAN_NTS_REASON_BYTES 192
 // The largest request: header, Unique Identifier, the largest cookie, authenticator.
 #define HOROLAN_NTS_MAX_REQUEST_BYTES (48 + 36 + 4 + HOROLAN_NTS_MAX_COOKIE_BYTES + 40)
 // Room for any answer to such a request (a server answers no longer than asked,
@@ -57,7 +59,7 @@ struct HorolanNtsKeRequest {
   uint32_t size;       // sizeof(HorolanNtsKeRequest), checked by the module
   const char* host;    // UTF-8 host name or IPv4/IPv6 literal ("::1" or "[::1]")
   uint16_t port;       // 0: 4460
-  uint32_t timeoutMs;  // the whole key exchange (resolve aside); 0: 5000
+  uint32_t timeoutMs;  // the whole key exchange, the name lookup included; 0: 5000
 };
 
 // One NTS association: filled by the key exchange, used and refreshed by the
@@ -76,6 +78,7 @@ struct HorolanNtsSession {
   uint16_t ntpPort;               // named by the key exchange, else 123
   uint8_t requestUid[HOROLAN_NTS_UID_BYTES];  // the Unique Identifier of the request awaiting its answer
   uint32_t requestPending;        // 1 from building a request until its answer verifies
+  char reason[HOROLAN_NTS_REASON_BYTES];  // the last failure in words (certificate, TLS, resolver, record), or empty
 };
 
 // The key exchange: TLS 1.3 with ALPN "ntske/1" to host:port, the server's

@@ -1,7 +1,9 @@
 #include "os/nts/nts_packet.h"
 
+#include <openssl/crypto.h>
 #include <openssl/rand.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -17,9 +19,27 @@ constexpr uint8_t kModeClient = 3;
 constexpr uint8_t kVersion4 = 4;
 constexpr size_t kMaxDatagram = 65535;
 
+const char* Reason(int32_t result, int32_t fault) {
+  if (result == HOROLAN_NTS_NO_COOKIE) return "no cookie left for a request";
+  if (result == HOROLAN_NTS_INTERNAL) return "no random bytes or no cipher";
+  if (result != HOROLAN_NTS_NOT_AUTHENTIC) return "";
+  switch (fault) {
+    case HOROLAN_NTS_ANSWER_NO_REQUEST: return "an answer where no request awaits one";
+    case HOROLAN_NTS_ANSWER_NO_FIELDS: return "an answer without extension fields (stripped)";
+    case HOROLAN_NTS_ANSWER_BAD_FIELDS: return "an answer with malformed extension fields";
+    case HOROLAN_NTS_ANSWER_NO_UID: return "an answer without one Unique Identifier";
+    case HOROLAN_NTS_ANSWER_WRONG_UID: return "an answer to another request (replayed)";
+    case HOROLAN_NTS_ANSWER_NO_AUTHENTICATOR: return "an answer without a well-formed authenticator";
+    case HOROLAN_NTS_ANSWER_AFTER_AUTHENTICATOR: return "an answer with fields after its authenticator";
+    case HOROLAN_NTS_ANSWER_BAD_TAG: return "an answer whose authenticator does not verify";
+    default: return "an answer whose encrypted fields are malformed";
+  }
+}
+
 int32_t Finish(HorolanNtsSession& session, int32_t result, int32_t detail = 0) {
   session.result = result;
   session.detail = detail;
+  snprintf(session.reason, sizeof session.reason, "%s", Reason(result, detail));
   return result;
 }
 
@@ -88,9 +108,11 @@ int32_t VerifyAnswer(HorolanNtsSession& session, const uint8_t* datagram, size_t
   if (!SivOpen(session.s2cKey, ad, 2, Bytes{datagram + auth.cipherOffset, auth.cipherLength}, plain.data()))
     return Finish(session, HOROLAN_NTS_NOT_AUTHENTIC, HOROLAN_NTS_ANSWER_BAD_TAG);
   HorolanNtsSession taken = session;
-  if (!TakeCookies(taken, plain.data(), plain.size()))
-    return Finish(session, HOROLAN_NTS_NOT_AUTHENTIC, HOROLAN_NTS_ANSWER_BAD_PLAINTEXT);
-  session = taken;
+  bool whole = TakeCookies(taken, plain.data(), plain.size());
+  if (whole) session = taken;
+  OPENSSL_cleanse(&taken, sizeof taken);  // no stray copy of the keys
+  OPENSSL_cleanse(plain.data(), plain.size());
+  if (!whole) return Finish(session, HOROLAN_NTS_NOT_AUTHENTIC, HOROLAN_NTS_ANSWER_BAD_PLAINTEXT);
   session.requestPending = 0;
   return Finish(session, HOROLAN_NTS_OK);
 }
