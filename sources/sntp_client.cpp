@@ -6,6 +6,7 @@
 
 #include "os/base/last_error.h"
 #include "os/base/text.h"
+#include "os/clock/clock.h"
 
 namespace {
 
@@ -137,6 +138,59 @@ bool SntpClient::Query(const char16_t* server, SntpExchange& exchange, uint16_t 
     return FailKeepingError(holder);
   }
 
+  holder.Close();
+  return true;
+}
+
+bool SntpClient::QueryNts(const char16_t* server, SntpExchange& exchange, os::NtsAssociation& association) {
+  if (os::NtsKeyExchange(server, timeoutMs, association) != 0) return false;
+  char16_t timeServer[HOROLAN_NTS_MAX_SERVER_BYTES + 1];
+  uint16_t port = 0;
+  if (!os::NtsTimeServer(association, timeServer, HOROLAN_NTS_MAX_SERVER_BYTES + 1, port)) {
+    os::SetLastError(os::kNtsBadReply);
+    return false;
+  }
+
+  SocketHolder holder;
+  holder.handle = os::OpenSocket(os::kAddressFamilyIpv4, os::kSocketTypeDatagram, 0);
+  if (holder.handle == os::kInvalidSocket) return false;
+  if (!ConnectToServer(holder, timeServer, port)) return FailKeepingError(holder);
+
+  // Leap indicator 0, version 4, mode 3 (client): NTS protects NTPv4 only.
+  uint8_t header[kSntpRequestSize] = {};
+  header[0] = 0x23;
+  NtpTimestamp sent = NtpTimestamp::Now();
+  PutWord(header + 40, sent.seconds);
+  PutWord(header + 44, sent.fraction);
+  uint8_t request[os::kNtsRequestCapacity];
+  int length = os::ProtectNtsRequest(association, header, request, os::kNtsRequestCapacity);
+  if (length == 0 || os::SendOnSocket(holder.handle, request, length, 0) == os::kSocketError)
+    return FailKeepingError(holder);
+
+  // Anyone on the path can send datagrams from the server's address: only
+  // the authentic answer ends the wait before its deadline.
+  uint32_t started = os::TickCountMs();
+  bool refused = false;
+  uint8_t answer[os::kNtsAnswerCapacity];
+  int received = 0;
+  for (;;) {
+    uint32_t waited = os::TickCountMs() - started;
+    bool readable = false;
+    if (waited >= timeoutMs || !WaitReadable(holder, timeoutMs - waited, readable) || !readable) {
+      holder.Close();
+      os::SetLastError(refused ? kUnknownSntpAnswer : os::wsa::kTimedOut);
+      return false;
+    }
+    exchange.destination = NtpTimestamp::Now();
+    received = os::ReceiveFromSocket(holder.handle, answer, os::kNtsAnswerCapacity, 0);
+    if (received == os::kSocketError) return FailKeepingError(holder);
+    if (os::IsAuthenticNtsAnswer(association, answer, received)) break;
+    refused = true;
+  }
+  if (!ReadSntpAnswer(answer, received, sent, exchange)) {
+    os::SetLastError(kUnknownSntpAnswer);
+    return FailKeepingError(holder);
+  }
   holder.Close();
   return true;
 }

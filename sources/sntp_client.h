@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "os/net/sockets.h"
+#include "os/nts/nts_service.h"
 #include "timecore/ntp_timestamp.h"
 
 // The last-error value for an answer that fails the checks.
@@ -57,4 +58,13 @@ struct SntpClient {
   uint32_t timeoutMs = 5000;
 
   bool Query(const char16_t* server, SntpExchange& exchange, uint16_t port);
+  // The authenticated exchange: the NTS key exchange with server, then one
+  // NTPv4 request to the server and port it named, and a wait of up to
+  // timeoutMs (each) for the authentic answer: datagrams that do not
+  // authenticate are dropped and the wait goes on. The authentic answer
+  // must then pass ReadSntpAnswer. False with the key exchange's reason,
+  // 10060 when nothing authentic came and nothing else either, -1 when only
+  // inauthentic datagrams came or the authentic answer fails the checks, or
+  // a failing call's reason; the association keeps the failure in words.
+  bool QueryNts(const char16_t* server, SntpExchange& exchange, os::NtsAssociation& association);
 };
