@@ -410,9 +410,10 @@ int32_t Exchange(const char* host, uint16_t port, uint32_t timeoutMs, HorolanNts
 
 int32_t KeyExchange(const HorolanNtsKeRequest& request, HorolanNtsSession& session) {
   char host[HOROLAN_NTS_MAX_SERVER_BYTES + 1];
-  if (!request.host || !PlainHost(request.host, host)) {
-    Say(session, "bad key-exchange host");
-    return Finish(session, HOROLAN_NTS_BAD_ARGUMENT);
+  if (!request.host) return Finish(session, HOROLAN_NTS_BAD_ARGUMENT);
+  if (!PlainHost(request.host, host)) {  // too long for a name, or brackets around no address
+    Say(session, "%.64s: %s", request.host, gai_strerror(EAI_NONAME));
+    return Finish(session, HOROLAN_NTS_UNKNOWN_HOST, EAI_NONAME);
   }
   uint16_t port = request.port ? request.port : HOROLAN_NTS_DEFAULT_KE_PORT;
   uint32_t timeoutMs = request.timeoutMs ? request.timeoutMs : HOROLAN_NTS_DEFAULT_TIMEOUT_MS;
