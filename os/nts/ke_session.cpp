@@ -1,9 +1,11 @@
 #include "os/nts/ke_session.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netdb.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 #include <netinet/in.h>
@@ -17,6 +19,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -262,10 +265,39 @@ int32_t HandshakeFailure(SSL* ssl, int32_t& detail, HorolanNtsSession& session) 
   return HOROLAN_NTS_NO_SERVICE;
 }
 
+// A folder of certificates named by their subject hash ("1a2b3c4d.0"), as
+// c_rehash and update-ca-certificates leave them.
+bool HashedFolder(const char* path) {
+  std::unique_ptr<DIR, int (*)(DIR*)> folder(opendir(path), closedir);
+  if (!folder) return false;
+  while (const dirent* entry = readdir(folder.get())) {
+    const char* name = entry->d_name;
+    if (strlen(name) == 10 && strspn(name, "0123456789abcdef") == 8 && strcmp(name + 8, ".0") == 0) return true;
+  }
+  return false;
+}
+
+// The system's trust store, or what SSL_CERT_FILE and SSL_CERT_DIR name.
+// The system's bundle file costs 100 ms and more to parse (every certificate
+// at once); its hashed folder holds the same certificates and is read one
+// needed certificate at a time. So the default file is read only where the
+// default folder is not hashed. Missing files and folders are no error, as
+// for OpenSSL's own defaults.
+void LoadTrust(SSL_CTX* context) {
+  X509_STORE* store = SSL_CTX_get_cert_store(context);
+  const char* file = getenv(X509_get_default_cert_file_env());
+  const char* folder = getenv(X509_get_default_cert_dir_env());
+  if (!file && (folder || !HashedFolder(X509_get_default_cert_dir()))) file = X509_get_default_cert_file();
+  if (!folder) folder = X509_get_default_cert_dir();
+  if (file) X509_STORE_load_file(store, file);
+  X509_STORE_load_path(store, folder);
+  ERR_clear_error();
+}
+
 bool ConfigureContext(SSL_CTX* context) {
+  LoadTrust(context);
   return SSL_CTX_set_min_proto_version(context, TLS1_3_VERSION) == 1 &&
-         SSL_CTX_set_max_proto_version(context, TLS1_3_VERSION) == 1 &&
-         SSL_CTX_set_default_verify_paths(context) == 1;
+         SSL_CTX_set_max_proto_version(context, TLS1_3_VERSION) == 1;
 }
 
 bool ConfigureSession(SSL* ssl, const char* host) {
