@@ -3,7 +3,7 @@
 # wait_until).
 
 # make_nts_ca DIR: DIR/ca.pem (the CA to trust) and DIR/server.pem with
-# DIR/server.key for localhost, 127.0.0.1 and ::1, signed by it; also
+# DIR/server.key for localhost, 127.0.0.1, 127.0.0.4 and ::1, signed by it; also
 # DIR/other-ca.pem, a CA that signed nothing here.
 make_nts_ca() {
   local dir=$1 ca
@@ -14,7 +14,7 @@ make_nts_ca() {
       -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null || return 1
   done
   openssl req "${key[@]}" -keyout "$dir/server.key" -out "$dir/server.csr" -subj /CN=localhost 2>/dev/null || return 1
-  printf 'subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1\nextendedKeyUsage=serverAuth\n' > "$dir/server.ext"
+  printf 'subjectAltName=DNS:localhost,IP:127.0.0.1,IP:127.0.0.4,IP:::1\nextendedKeyUsage=serverAuth\n' > "$dir/server.ext"
   openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" -CAcreateserial -days 2 \
     -extfile "$dir/server.ext" -out "$dir/server.pem" 2>/dev/null
 }

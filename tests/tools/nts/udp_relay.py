@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """A man in the middle for NTP over UDP: relays each request from
 LISTEN_HOST:PORT to TARGET_HOST:PORT and the answer back, doing MODE to it:
-pass, flip:N (flip bit 0 of byte N), strip (the 48-byte header alone), or
-replay (the first answer passes; every later request gets it again)."""
+pass, flip:N (flip bit 0 of byte N), strip (the 48-byte header alone),
+replay (the first answer passes; every later request gets it again), drop
+(no answer), or junk (the answer with a bit of byte 1 flipped, then the
+answer itself)."""
 import socket
 import sys
 
@@ -24,8 +26,14 @@ while True:
         continue
     if first is None:
         first = bytes(answer)
-    if mode.startswith("flip:"):
-        answer[int(mode[5:])] ^= 1
+    if mode.startswith("flip:") or mode == "junk":
+        flipped = bytearray(answer)
+        flipped[1 if mode == "junk" else int(mode[5:])] ^= 1
+        relay.sendto(bytes(flipped), client)
+        if mode != "junk":
+            continue
     elif mode == "strip":
         answer = answer[:48]
+    elif mode == "drop":
+        continue
     relay.sendto(bytes(answer), client)
