@@ -20,6 +20,27 @@ TEST(Sockets, DottedAddressesParseAndAnythingElseIsNoAddress) {
   for (const char* name : names) EXPECT_EQ(os::ParseDottedAddress(name), os::kNoAddress) << (name ? name : "null");
 }
 
+TEST(Sockets, Ipv6AddressesWithOrWithoutBracketsAndAZone) {
+  const struct {
+    const char* text;
+    bool parsed;
+    uint32_t scope;
+  } cases[] = {{"::1", true, 0},         {"[::1]", true, 0},      {"fe80::1%1", true, 1},     {"[fe80::1%lo]", true, 1},
+               {"fe80::1%lo0x", false, 0}, {"fe80::1%", false, 0}, {"[::1", false, 0},        {"::1]", false, 0},
+               {"[]", false, 0},          {"", false, 0},          {"127.0.0.1", false, 0},   {"[::1]:123", false, 0},
+               {"2001:db8::1 ", false, 0}, {"fe80::1%4294967297", false, 0}, {nullptr, false, 0}};
+  for (const auto& c : cases) {
+    os::SocketAddress address;
+    address.port = 7;
+    ASSERT_EQ(os::ParseIpv6Address(c.text, address), c.parsed) << (c.text ? c.text : "null");
+    if (!c.parsed) continue;
+    EXPECT_EQ(address.family, os::kAddressFamilyIpv6);
+    EXPECT_EQ(address.port, 0);
+    EXPECT_EQ(address.bytes[15], 1);
+    EXPECT_EQ(address.scopeId, c.scope);
+  }
+}
+
 TEST(Sockets, ErrorsAWindowsUserWouldRecognise) {
   const std::pair<int, uint32_t> cases[] = {{ETIMEDOUT, 10060}, {ECONNREFUSED, 10061}, {EHOSTUNREACH, 10065},
                                             {ENETUNREACH, 10051}, {ECONNRESET, 10054},  {EADDRNOTAVAIL, 10049},
