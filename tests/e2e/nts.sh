@@ -77,6 +77,19 @@ check "no ntske/1: error line" err_has "ntske/1"
 nts_check "a key-exchange server that never answers" 241 kept --nts --server=127.0.0.5
 check "key exchange timed out: message" out_has "NTS key exchange timed out"
 nts_check "an unknown host" 249 kept --nts --server=no-such-host.e2e.test
+# A name service that never answers (it would be waited for 30 s): the
+# lookup ends with the key exchange's 5 s limit, "try again" (11002).
+python3 -c 'import socket,time; s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM); s.bind(("127.0.0.53",53)); time.sleep(120)' &
+PIDS+=($!)
+wait_until bash -c "ss -uln | grep -q '127.0.0.53:53 '"
+printf 'nameserver 127.0.0.53\noptions timeout:30 attempts:1\n' > "$WORK/resolv.conf"
+mount --bind "$WORK/resolv.conf" /etc/resolv.conf || skip "cannot mount a private /etc/resolv.conf"
+printf 'hosts: files dns\n' > "$WORK/nsswitch.conf"
+started=$(date +%s%N)
+nts_check "a name service that does not answer" 250 kept --nts --server=silent.e2e.test
+elapsed_ms=$((($(date +%s%N) - started) / 1000000))
+check "the lookup is given up with the key exchange (took $elapsed_ms ms of 30000)" [ "$elapsed_ms" -lt 15000 ]
+printf 'hosts: files\n' > "$WORK/nsswitch.conf"
 mv "$APP/libhorolan_nts.so" "$WORK/"
 nts_check "no NTS module" 239 kept --nts --server=127.0.0.1
 check "no NTS module: message" out_has "NTS is not available"
