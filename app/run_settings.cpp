@@ -49,6 +49,11 @@ void ApplySwitchKeywords(const char16_t* text, RunSettings& settings) {
   if (FindNoCase(text, u"#SNTP")) settings.mode = Sntp;
   if (FindNoCase(text, u"#ONLYSHOW")) settings.onlyShow = true;
   if (FindNoCase(text, u"#SILENT")) settings.silent = true;
+  // NTS is SNTP, authenticated: the server lines that follow are SNTP's.
+  if (FindNoCase(text, u"#NTS")) {
+    settings.nts = true;
+    settings.mode = Sntp;
+  }
 }
 
 }  // namespace

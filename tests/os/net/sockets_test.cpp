@@ -21,6 +21,13 @@ std::string Outcome(int result) {
   return result == os::kSocketError ? "error " + std::to_string(os::SocketsLastError()) : std::to_string(result);
 }
 
+// An address as text, IPv4 or IPv6.
+std::string Text(const os::SocketAddress& address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  inet_ntop(address.family == os::kAddressFamilyIpv6 ? AF_INET6 : AF_INET, address.bytes, text, sizeof text);
+  return text;
+}
+
 // Our socket connected to a peer socket of the test's on loopback.
 struct Connected {
   int peer = socket(AF_INET, SOCK_DGRAM, 0);
@@ -30,7 +37,7 @@ struct Connected {
   Connected() {
     bind(peer, reinterpret_cast<sockaddr*>(&from), length);
     getsockname(peer, reinterpret_cast<sockaddr*>(&from), &length);
-    EXPECT_EQ(os::ConnectSocket(s, {os::kAddressFamilyIpv4, from.sin_port, from.sin_addr.s_addr}), 0);
+    EXPECT_EQ(os::ConnectSocket(s, os::SocketAddressIpv4{os::kAddressFamilyIpv4, from.sin_port, from.sin_addr.s_addr}), 0);
   }
   ~Connected() { os::CloseSocket(s), close(peer); }
   // Sends ping; the peer answers with these datagrams.
@@ -70,7 +77,8 @@ TEST(Sockets, DottedAddressesParseAndAnythingElseIsNoAddress) {
 
 TEST(Sockets, CallsCheckTheirArgumentsAndFailWithWindowsSocketsNumbers) {
   for (auto [error, code] : {std::pair{ETIMEDOUT, 10060u}, {ECONNREFUSED, 10061u}, {EHOSTUNREACH, 10065u},
-                             {ENETUNREACH, 10051u}, {EACCES, 10013u}, {EMFILE, 10024u}, {EIO, unsigned{EIO}}})
+                             {ENETUNREACH, 10051u}, {EACCES, 10013u}, {EMFILE, 10024u}, {ECONNRESET, 10054u},
+                             {EADDRNOTAVAIL, 10049u}, {EINVAL, 10022u}, {EIO, unsigned{EIO}}})
     EXPECT_EQ(os::SetSocketsErrorFromErrno(error), code) << error;
   Connected c;
   char buffer[4];
@@ -85,7 +93,7 @@ TEST(Sockets, CallsCheckTheirArgumentsAndFailWithWindowsSocketsNumbers) {
   const std::pair<std::string, const char*> calls[] = {
       {Outcome(os::OpenSocket(10, os::kSocketTypeDatagram, 0)), "error 10047"},
       {Outcome(os::OpenSocket(os::kAddressFamilyIpv4, 3, 0)), "error 10044"},
-      {Outcome(os::ConnectSocket(stream, {23, 0, 0})), "error 10047"}, {Outcome(os::CloseSocket(stream)), "0"},
+      {Outcome(os::ConnectSocket(stream, os::SocketAddressIpv4{23, 0, 0})), "error 10047"}, {Outcome(os::CloseSocket(stream)), "0"},
       {Outcome(os::CloseSocket(os::kInvalidSocket)), "error 10038"},
       {Outcome(os::SendOnSocket(c.s, buffer, -1, 0)), "error 10022"},
       {Outcome(os::SendOnSocket(c.s, nullptr, 1, 0)), "error 10022"},
@@ -102,6 +110,27 @@ TEST(Sockets, CallsCheckTheirArgumentsAndFailWithWindowsSocketsNumbers) {
       {Outcome((set.count = -1, os::SelectSockets(0, &set, nullptr, nullptr, &none))), "error 10022"},
   };
   for (size_t i = 0; i < std::size(calls); ++i) EXPECT_EQ(calls[i].first, calls[i].second) << i;
+}
+
+TEST(Sockets, Ipv6AddressesWithOrWithoutBracketsAndAZone) {
+  const struct {
+    const char* text;
+    bool parsed;
+    uint32_t scope;
+  } cases[] = {{"::1", true, 0},         {"[::1]", true, 0},      {"fe80::1%1", true, 1},     {"[fe80::1%lo]", true, 1},
+               {"fe80::1%lo0x", false, 0}, {"fe80::1%", false, 0}, {"[::1", false, 0},        {"::1]", false, 0},
+               {"[]", false, 0},          {"", false, 0},          {"127.0.0.1", false, 0},   {"[::1]:123", false, 0},
+               {"2001:db8::1 ", false, 0}, {"fe80::1%4294967297", false, 0}, {nullptr, false, 0}};
+  for (const auto& c : cases) {
+    os::SocketAddress address;
+    address.port = 7;
+    ASSERT_EQ(os::ParseIpv6Address(c.text, address), c.parsed) << (c.text ? c.text : "null");
+    if (!c.parsed) continue;
+    EXPECT_EQ(address.family, os::kAddressFamilyIpv6);
+    EXPECT_EQ(address.port, 0);
+    EXPECT_EQ(address.bytes[15], 1);
+    EXPECT_EQ(address.scopeId, c.scope);
+  }
 }
 
 TEST(Sockets, StartsFromVersionOnePointOneAreCountedAndEachStopEndsOne) {
@@ -164,12 +193,12 @@ TEST(Sockets, NamesResolveToTheirIpv4AddressesOrAResolverError) {
     if (error) seams::AddHost(name, {}, error, systemError);
     const os::HostEntry* host = os::LookUpHost(name);
     std::string found = host ? "" : "error " + std::to_string(os::SocketsLastError());
-    for (int i = 0; host && i < host->addressCount; ++i) found += (i ? " " : "") + std::string(inet_ntoa({host->addresses[i]}));
+    for (int i = 0; host && i < host->addressCount; ++i) found += (i ? " " : "") + Text(host->addresses[i]);
     EXPECT_EQ(found, expected) << (name ? name : "null");
   }
   EXPECT_EQ(seams::Lookups(), 8);  // an empty name asks nobody
   const os::HostEntry* capped = os::LookUpHost("many.test");
   ASSERT_NE(capped, nullptr);
   EXPECT_EQ(capped->addressCount, os::HostEntry::kCapacity);
-  EXPECT_EQ(capped->addresses[15], inet_addr("10.0.1.16"));
+  EXPECT_EQ(Text(capped->addresses[15]), "10.0.1.16");
 }
