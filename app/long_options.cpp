@@ -12,7 +12,7 @@ struct LongOption {
 constexpr LongOption kFlags[] = {
     {"--config", "#CONFIG"},       {"--register", "#REGISTER"}, {"--nist", "#NIST"},
     {"--sntp", "#SNTP"},           {"--silent", "#SILENT"},     {"--only-show", "#ONLYSHOW"},
-    {"--connect", "#CONNECT"},     {"--keep-cache", "#KEEPCACHE"},
+    {"--connect", "#CONNECT"},     {"--keep-cache", "#KEEPCACHE"}, {"--nts", "#NTS"},
 };
 
 }  // namespace
@@ -60,6 +60,7 @@ const char* UsageText() {
          "\n"
          "  --sntp            '#SNTP'       ask an SNTP server (UDP port 123)\n"
          "  --nist            '#NIST'       ask a NIST daytime server over HTTP (default)\n"
+         "  --nts             '#NTS'        SNTP authenticated with NTS (TLS key exchange, port 4460)\n"
          "  --server=HOST     '#SERVER(HOST)' the server (a host name or URL)\n"
          "  --only-show       '#ONLYSHOW'   show the time, leave the clock alone\n"
          "  --silent          '#SILENT'     show nothing; the exit status tells the result\n"

@@ -2,6 +2,7 @@
 
 #include "os/base/text.h"
 #include "os/base/wide_format.h"
+#include "os/nts/nts_service.h"
 #include "os/term/terminal.h"
 #include "platform/shell.h"
 #include "resources/strings.h"
@@ -20,6 +21,16 @@ constexpr CodeText kCodeTexts[] = {
     {static_cast<ResultCode>(0x800C000B), res::kTextServerTimeOut},
     {-2, res::kTextBigOffset},
     {-1, res::kTextUnknownAnswer},
+    {static_cast<ResultCode>(os::kNtsUntrusted), res::kTextNtsUntrusted},
+    {static_cast<ResultCode>(os::kNtsNameMismatch), res::kTextNtsNameMismatch},
+    {static_cast<ResultCode>(os::kNtsNoService), res::kTextNtsNoService},
+    {static_cast<ResultCode>(os::kNtsKeError), res::kTextNtsKeError},
+    {static_cast<ResultCode>(os::kNtsKeWarning), res::kTextNtsKeWarning},
+    {static_cast<ResultCode>(os::kNtsNoAead), res::kTextNtsNoAead},
+    {static_cast<ResultCode>(os::kNtsNoCookie), res::kTextNtsNoCookie},
+    {static_cast<ResultCode>(os::kNtsKeTimeout), res::kTextNtsKeTimeout},
+    {static_cast<ResultCode>(os::kNtsBadReply), res::kTextNtsBadReply},
+    {static_cast<ResultCode>(os::kNtsUnavailable), res::kTextNtsUnavailable},
 };
 
 // A missing table entry must never reach the formatter as a null text.

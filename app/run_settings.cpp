@@ -10,8 +10,6 @@ RunSettings& TheRunSettings() {
   return settings;
 }
 
-void ResetRunSettings() { TheRunSettings() = RunSettings{}; }
-
 bool ConfigText::Load(const char16_t* path) {
   Clear();
   buffer = ReadWholeFile(path, &size);
@@ -51,6 +49,11 @@ void ApplySwitchKeywords(const char16_t* text, RunSettings& settings) {
   if (FindNoCase(text, u"#SNTP")) settings.mode = Sntp;
   if (FindNoCase(text, u"#ONLYSHOW")) settings.onlyShow = true;
   if (FindNoCase(text, u"#SILENT")) settings.silent = true;
+  // NTS is SNTP, authenticated: the server lines that follow are SNTP's.
+  if (FindNoCase(text, u"#NTS")) {
+    settings.nts = true;
+    settings.mode = Sntp;
+  }
 }
 
 }  // namespace

@@ -18,13 +18,12 @@ struct RunSettings {
   bool silent = false;
   bool keepCache = false;
   bool useConnection = false;
+  bool nts = false;  // authenticated SNTP (NTS); never an unauthenticated run
   os::WideBuffer<260> server;
 };
 
 // The one process-wide record.
 RunSettings& TheRunSettings();
-// Back to the starting values (process start; tests).
-void ResetRunSettings();
 
 // The configuration file's text with a reading position. Owns its buffer and
 // releases it on every path.

@@ -3,6 +3,8 @@
 #include "os/base/last_error.h"
 #include "os/clock/clock.h"
 #include "os/net/sockets.h"
+#include "os/nts/nts_service.h"
+#include "os/term/terminal.h"
 #include "resources/strings.h"
 #include "sources/sntp_client.h"
 #include "timecore/calendar.h"
@@ -13,14 +15,33 @@ namespace {
 constexpr uint16_t kSntpPort = 123;
 constexpr uint16_t kSocketsVersion = 0x0101;
 
+// The query, authenticated for an NTS run; an NTS failure that can say more
+// than its code says it on standard error.
+bool Ask(SntpClient& client, const RunSettings& settings, SntpExchange& exchange) {
+  if (!settings.nts) return client.Query(settings.server.c_str(), exchange, kSntpPort);
+  os::NtsAssociation association;
+  if (client.QueryNts(settings.server.c_str(), exchange, association)) return true;
+  uint32_t code = os::GetLastError();
+  char16_t reason[HOROLAN_NTS_REASON_BYTES];
+  if (!settings.silent && os::NtsFailureReason(association, reason, HOROLAN_NTS_REASON_BYTES)) {
+    os::WideBuffer<HOROLAN_NTS_REASON_BYTES + 8> line;
+    line.assign(u"NTS: ");
+    line.append(reason);
+    os::ReportError(line.c_str());
+  }
+  os::SetLastError(code);
+  return false;
+}
+
 void RunSntpExchange(RunSettings& settings, const char16_t* commandLine, RunOutcome& outcome) {
   SntpClient client;
   SntpExchange exchange;
   if (FindNoCase(commandLine, u"#SERVER("))
     ExtractArgument(u"#SERVER", commandLine, settings.server.data(), settings.server.capacity, u'(', u')');
-  if (settings.server.empty()) settings.server.assign(LoadResourceText(res::kTextDefaultSntpServer));
+  if (settings.server.empty())
+    settings.server.assign(LoadResourceText(settings.nts ? res::kTextDefaultNtsServer : res::kTextDefaultSntpServer));
 
-  if (!client.Query(settings.server.c_str(), exchange, kSntpPort)) {
+  if (!Ask(client, settings, exchange)) {
     outcome.code = static_cast<ResultCode>(os::GetLastError());
     return;
   }

@@ -26,8 +26,9 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
   if (!settings.silent) os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId));
   if (settings.useConnection) EstablishDataConnection();
 
-  RunOutcome outcome = settings.mode == Nist ? SynchroniseByDaytime(settings, commandLine)
-                                             : SynchroniseBySntp(settings, commandLine);
+  // An NTS run is never given up for unauthenticated daytime.
+  RunOutcome outcome = settings.mode == Nist && !settings.nts ? SynchroniseByDaytime(settings, commandLine)
+                                                              : SynchroniseBySntp(settings, commandLine);
 
   if (settings.useConnection) {
     ReleaseDataConnection();

@@ -18,7 +18,7 @@
 #include "tests/support/fake_clock.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wide.h"
-#include "tests/tools/nist_daytime_server/fake_daytime_server.h"
+#include "bench/loopback_servers.h"
 
 extern char** environ;
 

@@ -9,7 +9,7 @@
 
 #include "os/net/sockets.h"
 #include "sources/sntp_client.h"
-#include "tests/tools/fake_sntp_server/fake_sntp_server.h"
+#include "bench/loopback_servers.h"
 #include "timecore/ntp_timestamp.h"
 
 namespace {

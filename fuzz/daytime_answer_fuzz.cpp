@@ -1,6 +1,5 @@
-// The daytime answer over any bytes (one read takes at most 1022): no crash
-// and no undefined behaviour, and a time is given only when it is a valid
-// date and time that matches its 100-ns count.
+// The daytime answer over any bytes (one read takes at most 1022): no crash and no undefined behaviour, and a time is
+// given only when it is a valid date and time that matches its 100-ns count.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

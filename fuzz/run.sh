@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan+UBSan) and runs one for a
 # bounded time: fuzz/run.sh NAME [SECONDS]. NAME is a target of
-# fuzz/CMakeLists.txt, e.g. fuzz_config. Exits non-zero when it finds a crash.
+# fuzz/CMakeLists.txt, e.g. fuzz_sntp_answer. Exits non-zero when it finds a crash.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 name=${1:?usage: fuzz/run.sh NAME [SECONDS]}

@@ -91,5 +91,3 @@ int ReleaseDataConnection() {
   HangUpDialupLinks();
   return 1;
 }
-
-ConnectionHandle CurrentDataConnection() { return g_connection; }

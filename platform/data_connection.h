@@ -33,7 +33,3 @@ int EstablishDataConnection();
 // Releases the connection when it is still up, then hangs up every active
 // dial-up link whose name holds no backquote. Always 1.
 int ReleaseDataConnection();
-
-// The process-wide connection handle (null at start and after a failed
-// establish).
-ConnectionHandle CurrentDataConnection();

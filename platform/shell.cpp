@@ -90,15 +90,3 @@ bool BuildShellRegistration(const char16_t* programPath, char16_t* quoted, Shell
   record.flags = kShellRegistrationFlags;
   return true;
 }
-
-std::array<uint8_t, 24> ShellRegistrationRecordBytes(const ShellRegistrationRecord& record, uint32_t nameValue,
-                                                     uint32_t pathValue) {
-  std::array<uint8_t, 24> bytes{};
-  PutLittleEndian(&bytes[0], record.reserved0);
-  PutLittleEndian(&bytes[4], record.name ? nameValue : 0);
-  PutLittleEndian(&bytes[8], record.quotedPath ? pathValue : 0);
-  PutLittleEndian(&bytes[12], record.reserved12);
-  PutLittleEndian(&bytes[16], record.flags);
-  PutLittleEndian(&bytes[20], record.reserved20);
-  return bytes;
-}

@@ -1,7 +1,5 @@
 #pragma once
-// Building the shell registration that start-up makes, and the record's
-// 24-byte image as the shell reads it.
-#include <array>
+// Building the shell registration that start-up makes.
 #include <cstddef>
 #include <cstdint>
 
@@ -22,9 +20,3 @@ constexpr const char16_t* kShellRegistryKey = u"\\Software\\QV\\horol\\Shell";
 // the caller skips the registration rather than register a cut path, which
 // would name another program.
 bool BuildShellRegistration(const char16_t* programPath, char16_t* quoted, ShellRegistrationRecord& record);
-
-// The record as six 32-bit little-endian fields. Pointers do not fit 32 bits
-// here, so the two text fields carry the stand-in values given (0 for a null
-// pointer).
-std::array<uint8_t, 24> ShellRegistrationRecordBytes(const ShellRegistrationRecord& record, uint32_t nameValue,
-                                                     uint32_t pathValue);

@@ -55,6 +55,17 @@ constexpr StringEntry kStringTable[] = {
     {114, u"Resource not found"},
     {115, u"Server connection time-out"},
     {116, kDefaultConfig},
+    {117, u"Server certificate not trusted"},
+    {118, u"Server certificate is for another server"},
+    {119, u"No NTS key exchange on the server"},
+    {120, u"The server refused the NTS key exchange"},
+    {121, u"The server warned in the NTS key exchange"},
+    {122, u"No NTS algorithm in common with the server"},
+    {123, u"The NTS key exchange gave no cookie"},
+    {124, u"NTS key exchange timed out"},
+    {125, u"Malformed NTS key exchange reply"},
+    {126, u"NTS is not available"},
+    {127, u"time.cloudflare.com"},
 };
 
 }  // namespace

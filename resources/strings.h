@@ -16,6 +16,17 @@ constexpr int kTextUnknownHost = 113;
 constexpr int kTextNotFound = 114;
 constexpr int kTextServerTimeOut = 115;
 constexpr int kTextDefaultConfig = 116;
+constexpr int kTextNtsUntrusted = 117;
+constexpr int kTextNtsNameMismatch = 118;
+constexpr int kTextNtsNoService = 119;
+constexpr int kTextNtsKeError = 120;
+constexpr int kTextNtsKeWarning = 121;
+constexpr int kTextNtsNoAead = 122;
+constexpr int kTextNtsNoCookie = 123;
+constexpr int kTextNtsKeTimeout = 124;
+constexpr int kTextNtsBadReply = 125;
+constexpr int kTextNtsUnavailable = 126;
+constexpr int kTextDefaultNtsServer = 127;
 
 }  // namespace res
 

@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 libcurl4-openssl-dev curl libncurses-dev libseccomp-dev
   tmux chrony lighttpd xinetd iproute2 util-linux procps python3
-  lighttpd-mod-openssl openssl ca-certificates
+  lighttpd-mod-openssl openssl ca-certificates libssl-dev
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -45,6 +45,17 @@ struct StreamHolder {
 
 bool FitsUnsigned16(int32_t value) { return value >= 0 && value <= 0xFFFF; }
 
+// The colons of an IPv6 literal's brackets are the address's, never a port's.
+int ColonsOutsideBrackets(const char16_t* text) {
+  int colons = 0;
+  bool inside = false;
+  for (; *text; ++text) {
+    if (*text == u'[' || *text == u']') inside = *text == u'[';
+    colons += !inside && *text == u':';
+  }
+  return colons;
+}
+
 }  // namespace
 
 ResultCode ChooseDaytimeUrl(const char16_t* commandLine, os::WideBuffer<260>& server) {
@@ -60,8 +71,7 @@ ResultCode ChooseDaytimeUrl(const char16_t* commandLine, os::WideBuffer<260>& se
   } else {
     work.assign(server.c_str());
   }
-  if (os::WideFindChar(work.c_str(), u':') == os::WideFindLastChar(work.c_str(), u':') &&
-      !work.append(u":13"))
+  if (ColonsOutsideBrackets(work.c_str()) == 1 && !work.append(u":13"))
     return os::kUrlSyntaxError;
   server.assign(work.c_str());
   return 0;

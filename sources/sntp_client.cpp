@@ -6,6 +6,7 @@
 
 #include "os/base/last_error.h"
 #include "os/base/text.h"
+#include "os/clock/clock.h"
 
 namespace {
 
@@ -31,6 +32,20 @@ void SocketHolder::Close() {
   }
 }
 
+namespace {
+
+bool ConnectTo(SocketHolder& holder, const os::SocketAddress& address) {
+  if (holder.handle == os::kInvalidSocket || address.family != holder.family) {
+    holder.Close();
+    holder.handle = os::OpenSocket(address.family, os::kSocketTypeDatagram, 0);
+    if (holder.handle == os::kInvalidSocket) return false;
+    holder.family = address.family;
+  }
+  return os::ConnectSocket(holder.handle, address) == 0;
+}
+
+}  // namespace
+
 bool ConnectToServer(SocketHolder& holder, const char16_t* server, uint16_t port) {
   const char16_t* text = server ? server : u"";
   std::unique_ptr<char[]> name = os::NewAnsiFromWide(text, os::WideLength(text));
@@ -38,17 +53,24 @@ bool ConnectToServer(SocketHolder& holder, const char16_t* server, uint16_t port
     os::SetLastError(os::wsa::kNoBuffers);
     return false;
   }
-  os::SocketAddressIpv4 address;
-  address.family = os::kAddressFamilyIpv4;
-  address.port = os::HostToNetworkShort(port);
-  address.address = os::ParseDottedAddress(name.get());
-  if (address.address == os::kNoAddress) {
+  os::SocketAddress address;
+  uint32_t dotted = os::ParseDottedAddress(name.get());
+  if (dotted != os::kNoAddress) {
+    std::memcpy(address.bytes, &dotted, sizeof dotted);
+  } else if (!os::ParseIpv6Address(name.get(), address)) {
     const os::HostEntry* host = os::LookUpHost(name.get());
     if (!host) return false;
-    address.address = host->addresses[0];
+    // A family this machine cannot reach fails at once (no route): the next
+    // address may still serve.
+    for (int i = 0; i < host->addressCount; ++i) {
+      address = host->addresses[i];
+      address.port = os::HostToNetworkShort(port);
+      if (ConnectTo(holder, address)) return true;
+    }
+    return false;
   }
-  name.reset();
-  return os::ConnectSocket(holder.handle, address) == 0;
+  address.port = os::HostToNetworkShort(port);
+  return ConnectTo(holder, address);
 }
 
 bool WaitReadable(SocketHolder& holder, uint32_t timeoutMs, bool& readable) {
@@ -116,6 +138,59 @@ bool SntpClient::Query(const char16_t* server, SntpExchange& exchange, uint16_t 
     return FailKeepingError(holder);
   }
 
+  holder.Close();
+  return true;
+}
+
+bool SntpClient::QueryNts(const char16_t* server, SntpExchange& exchange, os::NtsAssociation& association) {
+  if (os::NtsKeyExchange(server, timeoutMs, association) != 0) return false;
+  char16_t timeServer[HOROLAN_NTS_MAX_SERVER_BYTES + 1];
+  uint16_t port = 0;
+  if (!os::NtsTimeServer(association, timeServer, HOROLAN_NTS_MAX_SERVER_BYTES + 1, port)) {
+    os::SetLastError(os::kNtsBadReply);
+    return false;
+  }
+
+  SocketHolder holder;
+  holder.handle = os::OpenSocket(os::kAddressFamilyIpv4, os::kSocketTypeDatagram, 0);
+  if (holder.handle == os::kInvalidSocket) return false;
+  if (!ConnectToServer(holder, timeServer, port)) return FailKeepingError(holder);
+
+  // Leap indicator 0, version 4, mode 3 (client): NTS protects NTPv4 only.
+  uint8_t header[kSntpRequestSize] = {};
+  header[0] = 0x23;
+  NtpTimestamp sent = NtpTimestamp::Now();
+  PutWord(header + 40, sent.seconds);
+  PutWord(header + 44, sent.fraction);
+  uint8_t request[os::kNtsRequestCapacity];
+  int length = os::ProtectNtsRequest(association, header, request, os::kNtsRequestCapacity);
+  if (length == 0 || os::SendOnSocket(holder.handle, request, length, 0) == os::kSocketError)
+    return FailKeepingError(holder);
+
+  // Anyone on the path can send datagrams from the server's address: only
+  // the authentic answer ends the wait before its deadline.
+  uint32_t started = os::TickCountMs();
+  bool refused = false;
+  uint8_t answer[os::kNtsAnswerCapacity];
+  int received = 0;
+  for (;;) {
+    uint32_t waited = os::TickCountMs() - started;
+    bool readable = false;
+    if (waited >= timeoutMs || !WaitReadable(holder, timeoutMs - waited, readable) || !readable) {
+      holder.Close();
+      os::SetLastError(refused ? kUnknownSntpAnswer : os::wsa::kTimedOut);
+      return false;
+    }
+    exchange.destination = NtpTimestamp::Now();
+    received = os::ReceiveFromSocket(holder.handle, answer, os::kNtsAnswerCapacity, 0);
+    if (received == os::kSocketError) return FailKeepingError(holder);
+    if (os::IsAuthenticNtsAnswer(association, answer, received)) break;
+    refused = true;
+  }
+  if (!ReadSntpAnswer(answer, received, sent, exchange)) {
+    os::SetLastError(kUnknownSntpAnswer);
+    return FailKeepingError(holder);
+  }
   holder.Close();
   return true;
 }

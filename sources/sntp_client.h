@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "os/net/sockets.h"
+#include "os/nts/nts_service.h"
 #include "timecore/ntp_timestamp.h"
 
 // The last-error value for an answer that fails the checks.
@@ -27,6 +28,7 @@ struct SntpExchange {
 // Owns the query's one socket; every exit closes it.
 struct SocketHolder {
   os::SocketHandle handle = os::kInvalidSocket;
+  int family = os::kAddressFamilyIpv4;  // of handle
 
   SocketHolder() = default;
   SocketHolder(const SocketHolder&) = delete;
@@ -35,8 +37,11 @@ struct SocketHolder {
   void Close();
 };
 
-// Resolves the server (a dotted address is used as it is, without a name
-// lookup) and connects the holder's UDP socket to it.
+// Resolves the server (a dotted IPv4 or an IPv6 address, bracketed or not,
+// is used as it is, without a name lookup) and connects the holder's UDP
+// socket to it: to the first of the name's addresses that takes the connect,
+// reopening the socket for that address's family. Otherwise the last
+// address's reason.
 bool ConnectToServer(SocketHolder& holder, const char16_t* server, uint16_t port);
 // False when the wait itself failed; otherwise readable tells whether the
 // socket became readable within timeoutMs.
@@ -53,4 +58,13 @@ struct SntpClient {
   uint32_t timeoutMs = 5000;
 
   bool Query(const char16_t* server, SntpExchange& exchange, uint16_t port);
+  // The authenticated exchange: the NTS key exchange with server, then one
+  // NTPv4 request to the server and port it named, and a wait of up to
+  // timeoutMs (each) for the authentic answer: datagrams that do not
+  // authenticate are dropped and the wait goes on. The authentic answer
+  // must then pass ReadSntpAnswer. False with the key exchange's reason,
+  // 10060 when nothing authentic came and nothing else either, -1 when only
+  // inauthentic datagrams came or the authentic answer fails the checks, or
+  // a failing call's reason; the association keeps the failure in words.
+  bool QueryNts(const char16_t* server, SntpExchange& exchange, os::NtsAssociation& association);
 };

@@ -1,6 +1,7 @@
 #include "os/net/sockets.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -31,52 +33,33 @@ int64_t MonotonicMs() {
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// errno values and the Windows Sockets numbers that stand for them; any
+// other value passes through unchanged.
+constexpr struct {
+  int error;
+  uint32_t code;
+} kSocketsErrors[] = {
+    {EINTR, wsa::kInterrupted}, {EBADF, wsa::kBadHandle}, {EACCES, wsa::kAccessDenied},
+    {EPERM, wsa::kAccessDenied}, {EFAULT, wsa::kBadAddress}, {EINVAL, wsa::kInvalidArgument},
+    {EMFILE, wsa::kTooManyOpen}, {ENFILE, wsa::kTooManyOpen}, {EAGAIN, wsa::kWouldBlock}, {EINPROGRESS, 10036},
+    {EALREADY, 10037}, {ENOTSOCK, wsa::kNotASocket}, {EDESTADDRREQ, 10039}, {EMSGSIZE, wsa::kMessageTooLong},
+    {EPROTOTYPE, 10041}, {ENOPROTOOPT, 10042}, {EPROTONOSUPPORT, wsa::kProtocolNotSupported},
+    {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045}, {EPFNOSUPPORT, 10046},
+    {EAFNOSUPPORT, wsa::kFamilyNotSupported}, {EADDRINUSE, wsa::kAddressInUse},
+    {EADDRNOTAVAIL, wsa::kAddressNotAvailable}, {ENETDOWN, wsa::kNetworkDown},
+    {ENETUNREACH, wsa::kNetworkUnreachable}, {ENETRESET, 10052}, {ECONNABORTED, wsa::kConnectionAborted},
+    {ECONNRESET, wsa::kConnectionReset}, {ENOBUFS, wsa::kNoBuffers}, {ENOMEM, wsa::kNoBuffers},
+    {EISCONN, 10056}, {ENOTCONN, wsa::kNotConnected}, {ESHUTDOWN, 10058}, {ETIMEDOUT, wsa::kTimedOut},
+    {ECONNREFUSED, wsa::kConnectionRefused}, {ELOOP, 10062}, {ENAMETOOLONG, 10063}, {EHOSTDOWN, 10064},
+    {EHOSTUNREACH, wsa::kHostUnreachable},
+};
+
 }  // namespace
 
 uint32_t SetSocketsErrorFromErrno(int error) {
-  uint32_t code;
-  switch (error) {
-    case EINTR: code = wsa::kInterrupted; break;
-    case EBADF: code = wsa::kBadHandle; break;
-    case EACCES:
-    case EPERM: code = wsa::kAccessDenied; break;
-    case EFAULT: code = wsa::kBadAddress; break;
-    case EINVAL: code = wsa::kInvalidArgument; break;
-    case EMFILE:
-    case ENFILE: code = wsa::kTooManyOpen; break;
-    case EAGAIN: code = wsa::kWouldBlock; break;
-    case EINPROGRESS: code = 10036; break;
-    case EALREADY: code = 10037; break;
-    case ENOTSOCK: code = wsa::kNotASocket; break;
-    case EDESTADDRREQ: code = 10039; break;
-    case EMSGSIZE: code = wsa::kMessageTooLong; break;
-    case EPROTOTYPE: code = 10041; break;
-    case ENOPROTOOPT: code = 10042; break;
-    case EPROTONOSUPPORT: code = wsa::kProtocolNotSupported; break;
-    case ESOCKTNOSUPPORT: code = 10044; break;
-    case EOPNOTSUPP: code = 10045; break;
-    case EPFNOSUPPORT: code = 10046; break;
-    case EAFNOSUPPORT: code = wsa::kFamilyNotSupported; break;
-    case EADDRINUSE: code = wsa::kAddressInUse; break;
-    case EADDRNOTAVAIL: code = wsa::kAddressNotAvailable; break;
-    case ENETDOWN: code = wsa::kNetworkDown; break;
-    case ENETUNREACH: code = wsa::kNetworkUnreachable; break;
-    case ENETRESET: code = 10052; break;
-    case ECONNABORTED: code = wsa::kConnectionAborted; break;
-    case ECONNRESET: code = wsa::kConnectionReset; break;
-    case ENOBUFS:
-    case ENOMEM: code = wsa::kNoBuffers; break;
-    case EISCONN: code = 10056; break;
-    case ENOTCONN: code = wsa::kNotConnected; break;
-    case ESHUTDOWN: code = 10058; break;
-    case ETIMEDOUT: code = wsa::kTimedOut; break;
-    case ECONNREFUSED: code = wsa::kConnectionRefused; break;
-    case ELOOP: code = 10062; break;
-    case ENAMETOOLONG: code = 10063; break;
-    case EHOSTDOWN: code = 10064; break;
-    case EHOSTUNREACH: code = wsa::kHostUnreachable; break;
-    default: code = static_cast<uint32_t>(error); break;
-  }
+  uint32_t code = static_cast<uint32_t>(error);
+  for (const auto& known : kSocketsErrors)
+    if (known.error == error) code = known.code;
   SetLastError(code);
   return code;
 }
@@ -113,10 +96,11 @@ int SocketsStartCount() { return startCount.load(); }
 uint32_t SocketsLastError() { return GetLastError(); }
 
 SocketHandle OpenSocket(int family, int type, int protocol) {
-  if (family != kAddressFamilyIpv4) return Fail(EAFNOSUPPORT);
+  int systemFamily = family == kAddressFamilyIpv4 ? AF_INET : family == kAddressFamilyIpv6 ? AF_INET6 : -1;
+  if (systemFamily < 0) return Fail(EAFNOSUPPORT);
   int systemType = type == kSocketTypeDatagram ? SOCK_DGRAM : type == 1 ? SOCK_STREAM : -1;
   if (systemType < 0) return Fail(ESOCKTNOSUPPORT);
-  int s = socket(AF_INET, systemType | SOCK_CLOEXEC, protocol);
+  int s = socket(systemFamily, systemType | SOCK_CLOEXEC, protocol);
   return s < 0 ? Fail(errno) : s;
 }
 
@@ -127,6 +111,27 @@ int ConnectSocket(SocketHandle s, const SocketAddressIpv4& address) {
   peer.sin_family = AF_INET;
   peer.sin_port = address.port;
   peer.sin_addr.s_addr = address.address;
+  int result;
+  do {
+    result = connect(s, reinterpret_cast<const struct sockaddr*>(&peer), sizeof peer);
+  } while (result != 0 && errno == EINTR);
+  return result == 0 ? 0 : Fail(errno);
+}
+
+int ConnectSocket(SocketHandle s, const SocketAddress& address) {
+  if (address.family == kAddressFamilyIpv4) {
+    SocketAddressIpv4 v4;
+    v4.port = address.port;
+    std::memcpy(&v4.address, address.bytes, sizeof v4.address);
+    return ConnectSocket(s, v4);
+  }
+  if (address.family != kAddressFamilyIpv6) return Fail(EAFNOSUPPORT);
+  struct sockaddr_in6 peer;
+  std::memset(&peer, 0, sizeof peer);
+  peer.sin6_family = AF_INET6;
+  peer.sin6_port = address.port;
+  std::memcpy(&peer.sin6_addr, address.bytes, sizeof peer.sin6_addr);
+  peer.sin6_scope_id = address.scopeId;
   int result;
   do {
     result = connect(s, reinterpret_cast<const struct sockaddr*>(&peer), sizeof peer);
@@ -206,6 +211,36 @@ uint32_t ParseDottedAddress(const char* text) {
   return parsed.s_addr;
 }
 
+bool ParseIpv6Address(const char* text, SocketAddress& out) {
+  if (!text) return false;
+  // The longest literal: eight groups with an embedded IPv4 tail, a zone
+  // name, brackets.
+  char plain[INET6_ADDRSTRLEN + IF_NAMESIZE + 3];
+  size_t length = strnlen(text, sizeof plain);
+  if (length == 0 || length == sizeof plain) return false;
+  if (text[0] == '[') {
+    if (length < 3 || text[length - 1] != ']') return false;
+    std::memcpy(plain, text + 1, length - 2);
+    plain[length - 2] = '\0';
+  } else {
+    std::memcpy(plain, text, length + 1);
+  }
+  uint32_t scope = 0;
+  if (char* zone = std::strchr(plain, '%')) {
+    *zone++ = '\0';
+    bool numeric = *zone != '\0' && std::strspn(zone, "0123456789") == std::strlen(zone) && std::strlen(zone) < 10;
+    scope = numeric ? static_cast<uint32_t>(std::strtoul(zone, nullptr, 10)) : if_nametoindex(zone);
+    if (scope == 0) return false;
+  }
+  struct in6_addr parsed;
+  if (inet_pton(AF_INET6, plain, &parsed) != 1) return false;
+  out = SocketAddress{};
+  out.family = kAddressFamilyIpv6;
+  std::memcpy(out.bytes, &parsed, sizeof out.bytes);
+  out.scopeId = scope;
+  return true;
+}
+
 const HostEntry* LookUpHost(const char* name) {
   thread_local HostEntry entry;
   if (!name || !*name) {
@@ -214,7 +249,7 @@ const HostEntry* LookUpHost(const char* name) {
   }
   struct addrinfo hints;
   std::memset(&hints, 0, sizeof hints);
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_DGRAM;
   struct addrinfo* found = nullptr;
   int result = getaddrinfo(name, nullptr, &hints, &found);
@@ -231,8 +266,19 @@ const HostEntry* LookUpHost(const char* name) {
   }
   entry = HostEntry{};
   for (struct addrinfo* a = found; a && entry.addressCount < HostEntry::kCapacity; a = a->ai_next) {
-    if (a->ai_family != AF_INET || a->ai_addrlen < sizeof(struct sockaddr_in)) continue;
-    entry.addresses[entry.addressCount++] = reinterpret_cast<const struct sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
+    SocketAddress& kept = entry.addresses[entry.addressCount];
+    if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(struct sockaddr_in)) {
+      kept.family = kAddressFamilyIpv4;
+      std::memcpy(kept.bytes, &reinterpret_cast<const struct sockaddr_in*>(a->ai_addr)->sin_addr, 4);
+    } else if (a->ai_family == AF_INET6 && a->ai_addrlen >= sizeof(struct sockaddr_in6)) {
+      const auto* v6 = reinterpret_cast<const struct sockaddr_in6*>(a->ai_addr);
+      kept.family = kAddressFamilyIpv6;
+      std::memcpy(kept.bytes, &v6->sin6_addr, sizeof kept.bytes);
+      kept.scopeId = v6->sin6_scope_id;
+    } else {
+      continue;
+    }
+    ++entry.addressCount;
   }
   freeaddrinfo(found);
   if (entry.addressCount == 0) {

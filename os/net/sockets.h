@@ -1,6 +1,6 @@
 #pragma once
 // Sockets: the Windows Sockets 1.1 calls the SNTP query makes, over BSD
-// sockets, IPv4 only. Failures leave Windows Sockets error numbers as the
+// sockets, IPv4 and IPv6. Failures leave Windows Sockets error numbers as the
 // last-error value (os/last_error.h): 10060 time-out, 11001 unknown host,
 // 10061 refused, 10065 host unreachable, 10054 reset ... Program code uses
 // these role-named functions and never the system's socket headers.
@@ -44,6 +44,7 @@ using SocketHandle = int;
 constexpr SocketHandle kInvalidSocket = -1;
 constexpr int kSocketError = -1;
 constexpr int kAddressFamilyIpv4 = 2;
+constexpr int kAddressFamilyIpv6 = 23;  // the Windows Sockets number
 constexpr int kSocketTypeDatagram = 2;
 // What ParseDottedAddress returns for a text that is not an address.
 constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
@@ -53,6 +54,15 @@ struct SocketAddressIpv4 {
   uint16_t family = kAddressFamilyIpv4;
   uint16_t port = 0;
   uint32_t address = 0;
+};
+
+// An IPv4 or IPv6 socket address: the port in network byte order, the
+// address as its bytes in network order (the first 4 for IPv4).
+struct SocketAddress {
+  uint16_t family = kAddressFamilyIpv4;
+  uint16_t port = 0;
+  uint8_t bytes[16] = {};
+  uint32_t scopeId = 0;  // IPv6 link-local addresses: the interface
 };
 
 // What StartSockets reports back.
@@ -78,12 +88,12 @@ struct SocketWaitTime {
   int32_t microseconds = 0;
 };
 
-// The result of a name lookup: its IPv4 addresses in network byte order.
-// Valid until the next lookup on the same thread.
+// The result of a name lookup: its IPv4 and IPv6 addresses in the system's
+// order (ports 0). Valid until the next lookup on the same thread.
 struct HostEntry {
   static constexpr int kCapacity = 16;
   int addressCount = 0;
-  uint32_t addresses[kCapacity] = {};
+  SocketAddress addresses[kCapacity] = {};
 };
 
 // Starts the socket service for the given version word (low byte major,
@@ -102,6 +112,7 @@ uint32_t SocketsLastError();
 SocketHandle OpenSocket(int family, int type, int protocol);
 // 0 or -1 (connection refused 10061, unreachable 10065 ...).
 int ConnectSocket(SocketHandle s, const SocketAddressIpv4& address);
+int ConnectSocket(SocketHandle s, const SocketAddress& address);
 // Bytes sent or -1.
 int SendOnSocket(SocketHandle s, const void* data, int length, int flags);
 // Bytes received, 0 for an empty datagram, or -1. A datagram longer than the
@@ -121,8 +132,11 @@ int CloseSocket(SocketHandle s);
 // the classic parser knows) in network byte order; kNoAddress for anything
 // else, trailing characters included.
 uint32_t ParseDottedAddress(const char* text);
-// Resolves a host name to its IPv4 addresses through the system resolver;
-// null with 11001 (unknown host), 11002 (try again), 11003 or 11004.
+// An IPv6 address ("::1", also in brackets, "[::1]", and with a zone,
+// "fe80::1%eth0") into out with port 0; false for anything else.
+bool ParseIpv6Address(const char* text, SocketAddress& out);
+// Resolves a host name to its IPv4 and IPv6 addresses through the system
+// resolver; null with 11001 (unknown host), 11002 (try again), 11003 or 11004.
 const HostEntry* LookUpHost(const char* name);
 
 uint16_t HostToNetworkShort(uint16_t value);

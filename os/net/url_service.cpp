@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "os/base/dynlib.h"
@@ -33,8 +32,6 @@ thread_local int comStarts = 0;
 
 std::atomic<uint32_t> connectMs{kDefaultConnectMs};
 std::atomic<uint32_t> totalMs{kDefaultTotalMs};
-std::mutex trustMutex;
-std::string trustFile;
 
 const UrlTransfer& UrlModule() {
   static UrlTransfer module = [] {
@@ -102,11 +99,6 @@ int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream) {
   if (!module.fetch) return Fail(kUrlDownloadFailure, stream);
 
   std::string folder = CacheFolder();
-  std::string trust;
-  {
-    std::lock_guard<std::mutex> lock(trustMutex);
-    trust = trustFile;
-  }
   HorolanUrlRequest request{};
   request.size = sizeof request;
   request.url = native;
@@ -114,7 +106,6 @@ int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream) {
   request.now = NowUnixSeconds();
   request.connectMs = connectMs.load();
   request.totalMs = totalMs.load();
-  request.trustFile = trust.empty() ? nullptr : trust.c_str();
   request.maxBytes = kMaxResourceBytes;
 
   HorolanUrlResult result{};
@@ -150,11 +141,6 @@ void ReleaseUrlStream(UrlStream* stream) {
 void SetUrlWaitsForTests(uint32_t connect, uint32_t total) {
   connectMs = connect ? connect : kDefaultConnectMs;
   totalMs = total ? total : kDefaultTotalMs;
-}
-
-void SetUrlTrustFileForTests(const char* pemPath) {
-  std::lock_guard<std::mutex> lock(trustMutex);
-  trustFile = pemPath ? pemPath : "";
 }
 
 }  // namespace os

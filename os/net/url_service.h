@@ -58,8 +58,5 @@ void UseUrlTransfer(const UrlTransfer* transfer);
 // Test-only: the connect and whole-fetch limits in milliseconds (0 restores
 // the defaults), so that time-out cases run in about a second.
 void SetUrlWaitsForTests(uint32_t connectMs, uint32_t totalMs);
-// Test-only: trust the certificates of this PEM file instead of the system's
-// (null restores the system's).
-void SetUrlTrustFileForTests(const char* pemPath);
 
 }  // namespace os

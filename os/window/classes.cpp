@@ -66,26 +66,11 @@ uint16_t RegisterClass(const WindowClass* windowClass) {
   record.name = windowClass->className;
   record.style = windowClass->style;
   record.procedure = windowClass->procedure;
-  record.instance = windowClass->instance;
   record.background = windowClass->background;
   record.atom = s.nextAtom++;
   if (s.nextAtom == 0) s.nextAtom = 0xC000;
   s.classes.push_back(record);
   return record.atom;
-}
-
-bool UnregisterClass(const char16_t* className, void* /*instance*/) {
-  win::FindClass(nullptr);
-  auto& classes = win::S().classes;
-  for (auto it = classes.begin(); it != classes.end(); ++it) {
-    if (win::SameName(it->name, className)) {
-      // Windows of the class keep what they copied from it.
-      classes.erase(it);
-      return true;
-    }
-  }
-  SetLastError(ENOENT);
-  return false;
 }
 
 }  // namespace os

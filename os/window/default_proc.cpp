@@ -36,20 +36,6 @@ intptr_t DefWindowProc(WinHandle window, uint32_t message, uintptr_t wParam, int
       return 1;
     }
 
-    case WM_GETTEXT: {
-      auto* out = reinterpret_cast<char16_t*>(lParam);
-      if (!out || wParam == 0) return 0;
-      WideCopyN(out, wParam, record->text.c_str(), record->text.size());
-      return static_cast<intptr_t>(WideLength(out));
-    }
-
-    case WM_GETTEXTLENGTH:
-      return static_cast<intptr_t>(record->text.size());
-
-    case WM_ACTIVATE:
-      if (LowWord(wParam) != WA_INACTIVE) SetFocus(window);
-      return 0;
-
     case WM_SYSKEYDOWN: {
       // F10 and Alt with a letter open the menu bar of the top-level window.
       WinHandle bar = GetMenuBar(win::TopLevelOf(window));
@@ -60,21 +46,6 @@ intptr_t DefWindowProc(WinHandle window, uint32_t message, uintptr_t wParam, int
         win::OpenMenuBarByLetter(bar, static_cast<char16_t>(wParam));
       }
       return 0;
-    }
-
-    case WM_MOUSEWHEEL:
-      // Unhandled, it goes up to the parent.
-      if (win::IsChildStyle(*record) && win::Find(record->parent))
-        return SendMessage(record->parent, message, wParam, lParam);
-      return 0;
-
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORSTATIC: {
-      auto dc = reinterpret_cast<DcHandle>(wParam);
-      SetTextColor(dc, Rgb(0, 0, 0));
-      SetBkColor(dc, Rgb(255, 255, 255));
-      return reinterpret_cast<intptr_t>(GetStockObject(WHITE_BRUSH));
     }
 
     default:

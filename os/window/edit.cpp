@@ -20,7 +20,6 @@ constexpr ColorRef kHighlightText = Rgb(255, 255, 255);
 
 struct EditState {
   edit::EditText model;
-  GdiHandle font = nullptr;
   int32_t firstLine = 0;
   int32_t firstColumn = 0;
   bool selecting = false;  // the mouse button went down in the text
@@ -319,15 +318,6 @@ void Scroll(WinHandle window, EditState& state, bool vertical, uintptr_t wParam)
     case SB_PAGEDOWN:
       first += page;
       break;
-    case SB_THUMBPOSITION:
-      first = HighWord(wParam);
-      break;
-    case SB_TOP:
-      first = 0;
-      break;
-    case SB_BOTTOM:
-      first = vertical ? LineCount(state) : edit::WidestLine(state.model);
-      break;
     default:
       return;
   }
@@ -380,20 +370,16 @@ bool TextMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t
       result = static_cast<intptr_t>(model.text.size());
       return true;
     case WM_SETFONT:
-      state.font = reinterpret_cast<GdiHandle>(wParam);
+      // The terminal's own font shows every text: only the repaint is left.
       if (LowWord(static_cast<uintptr_t>(lParam))) InvalidateRect(window, nullptr, true);
-      return true;
-    case WM_GETFONT:
-      result = reinterpret_cast<intptr_t>(state.font);
       return true;
     default:
       return false;
   }
 }
 
-// Keys, the clipboard, undo and replacing the selection.
-bool EditingMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t wParam, intptr_t lParam,
-                    intptr_t& result) {
+// Keys, the clipboard and undo.
+bool EditingMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t wParam, intptr_t& result) {
   edit::EditText& model = state.model;
   switch (message) {
     case WM_KEYDOWN:
@@ -411,34 +397,11 @@ bool EditingMessage(WinHandle window, EditState& state, uint32_t message, uintpt
     case WM_PASTE:
       if (Paste(state)) Changed(window);
       return true;
-    case WM_CLEAR:
-      if (edit::ReplaceSelection(model, nullptr, 0, edit::ChangeKind::Other)) Changed(window);
-      return true;
-    case WM_UNDO:
     case EM_UNDO:
       if (edit::Undo(model)) {
         Changed(window);
         result = 1;
       }
-      return true;
-    case EM_CANUNDO:
-      result = model.canUndo ? 1 : 0;
-      return true;
-    case EM_EMPTYUNDOBUFFER:
-      edit::ForgetUndo(model);
-      return true;
-    case EM_REPLACESEL: {
-      const auto* text = reinterpret_cast<const char16_t*>(lParam);
-      bool changed = edit::ReplaceSelection(model, text, TextLength(text), edit::ChangeKind::Other);
-      if (!wParam) edit::ForgetUndo(model);
-      if (changed) Changed(window);
-      return true;
-    }
-    case EM_GETMODIFY:
-      result = model.modified ? 1 : 0;
-      return true;
-    case EM_SETMODIFY:
-      model.modified = wParam != 0;
       return true;
     default:
       return false;
@@ -474,36 +437,6 @@ bool SelectionMessage(WinHandle window, EditState& state, uint32_t message, uint
       result = static_cast<intptr_t>((start & 0xFFFF) | ((end & 0xFFFF) << 16));
       return true;
     }
-    case EM_GETLINECOUNT:
-      result = LineCount(state);
-      return true;
-    case EM_LINEFROMCHAR: {
-      const auto position = static_cast<intptr_t>(wParam);
-      size_t at = position < 0 ? edit::SelectionStart(model) : std::min<size_t>(static_cast<size_t>(position), model.text.size());
-      result = static_cast<intptr_t>(edit::LineOf(model, at));
-      return true;
-    }
-    case EM_LINEINDEX: {
-      const auto line = static_cast<intptr_t>(wParam);
-      size_t index = line < 0 ? edit::LineOf(model, model.caret) : static_cast<size_t>(line);
-      result = index >= model.lines.size() ? -1 : static_cast<intptr_t>(model.lines[index].start);
-      return true;
-    }
-    case EM_LINELENGTH: {
-      const auto position = static_cast<intptr_t>(wParam);
-      size_t at = position < 0 ? model.caret : std::min<size_t>(static_cast<size_t>(position), model.text.size());
-      const edit::Line& line = model.lines[edit::LineOf(model, at)];
-      result = static_cast<intptr_t>(line.end - line.start);
-      return true;
-    }
-    case EM_GETFIRSTVISIBLELINE:
-      result = state.firstLine;
-      return true;
-    case EM_SCROLLCARET:
-      ScrollCaretIntoView(window, state);
-      Refresh(window, state);
-      result = 1;
-      return true;
     default:
       return false;
   }
@@ -572,7 +505,7 @@ intptr_t EditProc(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t
   if (!state) return DefWindowProc(window, message, wParam, lParam);
   intptr_t result = 0;
   if (TextMessage(window, *state, message, wParam, lParam, result) ||
-      EditingMessage(window, *state, message, wParam, lParam, result) ||
+      EditingMessage(window, *state, message, wParam, result) ||
       SelectionMessage(window, *state, message, wParam, lParam, result) ||
       PointerAndFocusMessage(window, *state, message, wParam, lParam))
     return result;

@@ -12,13 +12,10 @@
 // Ctrl+Insert and Shift+Insert as cut, copy and paste. One level of undo:
 // undoing again redoes. The clipboard is the process's (os/window.h).
 //
-// Messages: WM_SETTEXT, WM_GETTEXT, WM_GETTEXTLENGTH, WM_SETFONT, WM_GETFONT,
-// WM_CUT, WM_COPY, WM_PASTE, WM_CLEAR, WM_UNDO and EM_UNDO, EM_CANUNDO,
-// EM_EMPTYUNDOBUFFER, EM_GETSEL, EM_SETSEL (0, -1 selects everything; -1
-// start removes the selection), EM_REPLACESEL, EM_GETMODIFY, EM_SETMODIFY,
-// EM_GETLINECOUNT, EM_LINEFROMCHAR, EM_LINEINDEX, EM_LINELENGTH,
-// EM_GETFIRSTVISIBLELINE, EM_SCROLLCARET, WM_VSCROLL, WM_HSCROLL, focus and
-// activation.
+// Messages: WM_SETTEXT, WM_GETTEXT, WM_GETTEXTLENGTH, WM_SETFONT, WM_CUT,
+// WM_COPY, WM_PASTE, EM_UNDO, EM_GETSEL, EM_SETSEL (0, -1 selects
+// everything; -1 start removes the selection), WM_VSCROLL and WM_HSCROLL
+// (line and page steps), the mouse and focus.
 //
 // Notifications to the parent, as WM_COMMAND (control id, code) with the
 // control as second parameter: EN_UPDATE and then EN_CHANGE after every
@@ -36,18 +33,7 @@ constexpr uint32_t ES_WANTRETURN = 0x1000;
 enum : uint32_t {
   EM_GETSEL = 0x00B0,
   EM_SETSEL = 0x00B1,
-  EM_SCROLLCARET = 0x00B7,
-  EM_GETMODIFY = 0x00B8,
-  EM_SETMODIFY = 0x00B9,
-  EM_GETLINECOUNT = 0x00BA,
-  EM_LINEINDEX = 0x00BB,
-  EM_LINELENGTH = 0x00C1,
-  EM_REPLACESEL = 0x00C2,
-  EM_CANUNDO = 0x00C6,
   EM_UNDO = 0x00C7,
-  EM_LINEFROMCHAR = 0x00C9,
-  EM_EMPTYUNDOBUFFER = 0x00CD,
-  EM_GETFIRSTVISIBLELINE = 0x00CE,
 };
 
 constexpr uint16_t EN_SETFOCUS = 0x0100;

@@ -14,19 +14,16 @@ bool IsLow(char16_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
 
 // The character at position: its code point and its units.
 char32_t CharAt(const std::u16string& text, size_t position, size_t* units) {
-  char16_t ch = text[position];
-  if (IsHigh(ch) && position + 1 < text.size() && IsLow(text[position + 1])) {
-    *units = 2;
-    return 0x10000 + ((static_cast<char32_t>(ch) - 0xD800) << 10) + (text[position + 1] - 0xDC00);
-  }
-  *units = 1;
+  size_t at = position;
+  char32_t ch = NextCharacter(text.data(), text.size(), &at);
+  *units = at - position;
   return ch;
 }
 
 int32_t Advance(char32_t ch, int32_t column) {
   if (ch >= 0x20 && ch < 0x7F) return column + 1;  // the common case, without the tables
   if (ch == u'\t') return (column / kTabWidth + 1) * kTabWidth;
-  return column + CellWidth(IsDrawable(ch) ? ch : 0xFFFD);
+  return column + CellWidth(Drawn(ch));
 }
 
 int Class(char16_t ch) {
@@ -53,7 +50,6 @@ bool ReplaceRange(EditText& edit, size_t start, size_t end, const char16_t* text
   edit.goalColumn = -1;
   edit.lastChange = kind;
   edit.lastChangeEnd = edit.caret;
-  edit.modified = true;
   return true;
 }
 
@@ -93,7 +89,6 @@ void Reset(EditText& edit, const char16_t* text, size_t length) {
   RebuildLines(edit);
   edit.anchor = edit.caret = 0;
   edit.goalColumn = -1;
-  edit.modified = false;
   ForgetUndo(edit);
 }
 
@@ -236,7 +231,6 @@ bool Undo(EditText& edit) {
   edit.caret = Snap(edit, caret);
   edit.goalColumn = -1;
   edit.lastChange = ChangeKind::None;
-  edit.modified = true;
   return true;
 }
 

@@ -88,8 +88,6 @@ WinHandle SetFocus(WinHandle window) {
 
 WinHandle GetFocus() { return win::Find(win::S().focus) ? win::S().focus : nullptr; }
 
-WinHandle GetActiveWindow() { return win::Find(win::S().active) ? win::S().active : nullptr; }
-
 WinHandle SetCapture(WinHandle window) {
   win::State& s = win::S();
   WinHandle previous = win::Find(s.capture) ? s.capture : nullptr;

@@ -15,7 +15,6 @@ namespace {
 struct GdiRecord {
   enum class Kind { Brush, Font } kind = Kind::Brush;
   ColorRef color = 0;
-  bool nullBrush = false;
   bool stock = false;
   LogFont font;
 };
@@ -25,8 +24,6 @@ struct DcRecord {
   ColorRef text = Rgb(0, 0, 0);
   ColorRef background = Rgb(255, 255, 255);
   int mode = OPAQUE;
-  GdiHandle font = nullptr;
-  GdiHandle brush = nullptr;
 };
 
 // Stock objects have fixed ids below kFirstId.
@@ -43,18 +40,6 @@ struct GdiState {
     white.color = Rgb(255, 255, 255);
     white.stock = true;
     objects[1 + WHITE_BRUSH] = white;
-    GdiRecord black;
-    black.stock = true;
-    objects[1 + BLACK_BRUSH] = black;
-    GdiRecord none;
-    none.nullBrush = none.stock = true;
-    objects[1 + NULL_BRUSH] = none;
-    GdiRecord system;
-    system.kind = GdiRecord::Kind::Font;
-    system.stock = true;
-    system.font.height = 1;
-    system.font.weight = 400;
-    objects[1 + SYSTEM_FONT] = system;
   }
 };
 
@@ -125,8 +110,15 @@ bool IsDrawable(char32_t ch) {
 
 int CellWidth(char32_t ch) { return IsDrawable(ch) && InRanges(kWide, ch) ? 2 : 1; }
 
+char32_t NextCharacter(const char16_t* text, size_t count, size_t* at) {
+  char32_t ch = text[(*at)++];
+  if (ch >= 0xD800 && ch <= 0xDBFF && *at < count && text[*at] >= 0xDC00 && text[*at] <= 0xDFFF)
+    ch = 0x10000 + ((ch - 0xD800) << 10) + (text[(*at)++] - 0xDC00);
+  return ch;
+}
+
 GdiHandle GetStockObject(int id) {
-  if (id != WHITE_BRUSH && id != BLACK_BRUSH && id != NULL_BRUSH && id != SYSTEM_FONT) return nullptr;
+  if (id != WHITE_BRUSH) return nullptr;
   G();
   return ObjectHandle(static_cast<uint32_t>(1 + id));
 }
@@ -144,15 +136,9 @@ GdiHandle AddObject(const GdiRecord& record) {
 
 }  // namespace
 
-GdiHandle CreateSolidBrush(ColorRef color) {
-  GdiRecord brush;
-  brush.color = color & 0xFFFFFF;
-  return AddObject(brush);
-}
-
 bool GetBrushColor(GdiHandle brush, ColorRef* color) {
   GdiRecord* record = FindObject(brush);
-  if (!record || record->kind != GdiRecord::Kind::Brush || record->nullBrush) return false;
+  if (!record || record->kind != GdiRecord::Kind::Brush) return false;
   if (color) *color = record->color;
   return true;
 }
@@ -167,13 +153,6 @@ GdiHandle CreateFontIndirect(const LogFont* font) {
   record.font = *font;
   record.font.faceName[31] = 0;
   return AddObject(record);
-}
-
-bool GetFontRecord(GdiHandle font, LogFont* out) {
-  GdiRecord* record = FindObject(font);
-  if (!record || record->kind != GdiRecord::Kind::Font) return false;
-  if (out) *out = record->font;
-  return true;
 }
 
 bool DeleteObject(GdiHandle object) {
@@ -200,7 +179,6 @@ DcHandle GetDC(WinHandle window) {
   if (g.nextContext == 0) g.nextContext = 1;
   DcRecord dc;
   dc.window = window;
-  dc.font = GetStockObject(SYSTEM_FONT);
   g.contexts[id] = dc;
   return reinterpret_cast<DcHandle>(static_cast<uintptr_t>(id));
 }
@@ -211,11 +189,8 @@ int ReleaseDC(WinHandle /*window*/, DcHandle dc) {
 
 int GetDeviceCaps(DcHandle dc, int index) {
   if (!FindContext(dc)) return 0;
-  if (index == LOGPIXELSX || index == LOGPIXELSY) return win::S().dotsPerInch;
-  return 0;
+  return index == LOGPIXELSX || index == LOGPIXELSY ? 96 : 0;
 }
-
-void SetScreenDotsPerInch(int dpi) { win::S().dotsPerInch = dpi > 0 ? dpi : 96; }
 
 int SetBkMode(DcHandle dc, int mode) {
   DcRecord* record = FindContext(dc);
@@ -251,21 +226,10 @@ ColorRef SetBkColor(DcHandle dc, ColorRef color) {
   return previous;
 }
 
-GdiHandle SelectObject(DcHandle dc, GdiHandle object) {
-  DcRecord* record = FindContext(dc);
-  GdiRecord* selected = FindObject(object);
-  if (!record || !selected) return nullptr;
-  GdiHandle& slot = selected->kind == GdiRecord::Kind::Font ? record->font : record->brush;
-  GdiHandle previous = slot;
-  slot = object;
-  return previous;
-}
-
 bool FillRect(DcHandle dc, const Rect* rect, GdiHandle brush) {
   DcRecord* record = FindContext(dc);
   GdiRecord* fill = FindObject(brush);
   if (!record || !rect || !fill || fill->kind != GdiRecord::Kind::Brush) return false;
-  if (fill->nullBrush) return true;
   win::Surface* surface = TargetOf(*record);
   if (!surface) return true;
   uint32_t attr = IsDark(fill->color) ? HOROLAN_TUI_REVERSE : 0;
@@ -283,13 +247,8 @@ bool TextOut(DcHandle dc, int32_t x, int32_t y, const char16_t* text, size_t cou
   if (!surface || y < 0 || y >= surface->height) return true;
   const bool opaque = record->mode == OPAQUE;
   const uint32_t paintAttr = IsDark(record->background) ? HOROLAN_TUI_REVERSE : 0;
-  for (size_t i = 0; i < count && x < surface->width; ++i) {
-    char32_t ch = text[i];
-    if (ch >= 0xD800 && ch <= 0xDBFF && i + 1 < count && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      ch = 0x10000 + ((ch - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (!IsDrawable(ch)) ch = 0xFFFD;
+  for (size_t i = 0; i < count && x < surface->width;) {
+    const char32_t ch = Drawn(NextCharacter(text, count, &i));
     const int width = CellWidth(ch);
     const int32_t start = x;
     // Half a wide character cannot be drawn: blanks stand in for it.

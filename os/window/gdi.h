@@ -18,15 +18,11 @@ constexpr ColorRef Rgb(uint8_t r, uint8_t g, uint8_t b) {
   return static_cast<ColorRef>(r) | (static_cast<ColorRef>(g) << 8) | (static_cast<ColorRef>(b) << 16);
 }
 
-// Stock objects.
+// Stock objects: the white brush.
 constexpr int WHITE_BRUSH = 0;
-constexpr int BLACK_BRUSH = 4;
-constexpr int NULL_BRUSH = 5;
-constexpr int SYSTEM_FONT = 13;
 GdiHandle GetStockObject(int id);
 
-GdiHandle CreateSolidBrush(ColorRef color);
-// The colour of a brush; false for what is not a brush or for the null brush.
+// The colour of a brush; false for what is not a brush.
 bool GetBrushColor(GdiHandle brush, ColorRef* color);
 
 struct LogFont {
@@ -46,8 +42,6 @@ struct LogFont {
   char16_t faceName[32] = {};
 };
 GdiHandle CreateFontIndirect(const LogFont* font);
-// The record a font was created from; false for what is not a font.
-bool GetFontRecord(GdiHandle font, LogFont* out);
 // Deletes a font or brush. Stock objects are never deleted (true, nothing
 // happens); false for what is not an object.
 bool DeleteObject(GdiHandle object);
@@ -61,9 +55,8 @@ int ReleaseDC(WinHandle window, DcHandle dc);
 
 constexpr int LOGPIXELSX = 88;
 constexpr int LOGPIXELSY = 90;
+// The dots per inch the screen reports: 96.
 int GetDeviceCaps(DcHandle dc, int index);
-// The dots per inch the screen reports (96); tests may change it.
-void SetScreenDotsPerInch(int dpi);
 
 constexpr int TRANSPARENT = 1;
 constexpr int OPAQUE = 2;
@@ -74,7 +67,6 @@ int GetBkMode(DcHandle dc);
 ColorRef SetTextColor(DcHandle dc, ColorRef color);
 ColorRef GetTextColor(DcHandle dc);
 ColorRef SetBkColor(DcHandle dc, ColorRef color);
-GdiHandle SelectObject(DcHandle dc, GdiHandle object);
 
 // Fills the rectangle (client cells) with blanks in the brush's colour.
 bool FillRect(DcHandle dc, const Rect* rect, GdiHandle brush);
@@ -89,5 +81,9 @@ bool TextOut(DcHandle dc, int32_t x, int32_t y, const char16_t* text, size_t cou
 int CellWidth(char32_t ch);
 // Whether the character is drawn as itself (false: drawn as U+FFFD).
 bool IsDrawable(char32_t ch);
+inline char32_t Drawn(char32_t ch) { return IsDrawable(ch) ? ch : 0xFFFD; }
+// The character that starts at text[*at] of count units (a surrogate pair as
+// one, a lone surrogate as itself); *at moves past it.
+char32_t NextCharacter(const char16_t* text, size_t count, size_t* at);
 
 }  // namespace os

@@ -14,7 +14,6 @@ namespace {
 constexpr uintptr_t MK_LBUTTON = 0x0001;
 constexpr uintptr_t MK_SHIFT = 0x0004;
 constexpr uintptr_t MK_CONTROL = 0x0008;
-constexpr intptr_t kAltContext = intptr_t{1} << 29;
 
 void PostInput(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam, uint32_t modifiers) {
   QueuedMessage queued;
@@ -61,7 +60,7 @@ void PostKey(const HorolanTuiEvent& event) {
   if (event.key != 0) {
     // F10 is a system key, as is anything with Alt.
     uint32_t message = (alt || event.key == VK_F10) ? WM_SYSKEYDOWN : WM_KEYDOWN;
-    PostInput(target, message, event.key, alt ? kAltContext : 0, event.modifiers);
+    PostInput(target, message, event.key, 0, event.modifiers);
     return;
   }
   char32_t ch = event.ch;
@@ -70,8 +69,10 @@ void PostKey(const HorolanTuiEvent& event) {
     uintptr_t key = VK_PACKET;
     if (ch >= 'a' && ch <= 'z') key = ch - 0x20;
     if ((ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9')) key = ch;
+    // A typed unit rides in the high word, as without Alt (none for a
+    // character beyond it).
     intptr_t unit = ch < 0x10000 ? static_cast<intptr_t>(ch) << 16 : 0;
-    PostInput(target, WM_SYSKEYDOWN, key, unit | kAltContext, event.modifiers);
+    PostInput(target, WM_SYSKEYDOWN, key, unit, event.modifiers);
     return;
   }
   // A typed character: one key press per UTF-16 unit.

@@ -41,14 +41,7 @@ MenuBarData* DataOf(WinHandle bar) {
 
 int32_t TextWidth(const std::u16string& text) {
   int32_t width = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t ch = text[i];
-    if (ch >= 0xD800 && ch <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      ch = 0x10000 + ((ch - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    }
-    width += CellWidth(IsDrawable(ch) ? ch : 0xFFFD);
-  }
+  for (size_t i = 0; i < text.size();) width += CellWidth(Drawn(NextCharacter(text.data(), text.size(), &i)));
   return width;
 }
 
@@ -259,7 +252,6 @@ WinHandle CreateMenuBar(WinHandle owner, const MenuBarPopup* popups, size_t popu
   record->isMenuBar = true;
   record->owner = owner;
   record->visible = true;
-  record->instance = ownerRecord->instance;
   record->controlData = data;
   WinHandle bar = win::AddWindowRecord(std::move(record));
   win::Find(owner)->menuBar = bar;
@@ -272,19 +264,8 @@ WinHandle GetMenuBar(WinHandle owner) {
   return record && win::Find(record->menuBar) ? record->menuBar : nullptr;
 }
 
-bool OpenMenuBarPopup(WinHandle menuBar, int index) {
+int GetOpenMenuBarPopup(WinHandle menuBar) {
   MenuBarData* data = DataOf(menuBar);
-  if (!data) return false;
-  if (index == -1) {
-    Close(menuBar, *data);
-    return true;
-  }
-  return Open(menuBar, *data, index);
-}
-
-int GetOpenMenuBarPopup(WinHandle menuBar, int* highlightedItem) {
-  MenuBarData* data = DataOf(menuBar);
-  if (highlightedItem) *highlightedItem = data && data->open >= 0 ? data->highlight : -1;
   return data ? data->open : -1;
 }
 
@@ -328,16 +309,12 @@ void DrawMenuBar(WinHandle menuBar, std::vector<Cell>& grid, int32_t columns, in
   };
   // Text with its first letter underlined (the key that opens or picks it).
   auto text = [&](int32_t x, int32_t y, const std::u16string& s, int32_t limit, uint32_t attr) {
-    for (size_t i = 0; i < s.size() && x < limit; ++i) {
-      char32_t ch = s[i];
-      if (ch >= 0xD800 && ch <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-        ch = 0x10000 + ((ch - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-        ++i;
-      }
-      if (!IsDrawable(ch)) ch = 0xFFFD;
+    for (size_t i = 0; i < s.size() && x < limit;) {
+      const uint32_t underline = i == 0 ? HOROLAN_TUI_UNDERLINE : 0;
+      char32_t ch = Drawn(NextCharacter(s.data(), s.size(), &i));
       int width = CellWidth(ch);
       if (x + width > limit) break;
-      put(x, y, ch, attr | (i == 0 ? HOROLAN_TUI_UNDERLINE : 0));
+      put(x, y, ch, attr | underline);
       if (width == 2) put(x + 1, y, HOROLAN_TUI_CONTINUATION, attr);
       x += width;
     }

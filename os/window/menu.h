@@ -33,10 +33,7 @@ struct MenuBarPopup {
 WinHandle CreateMenuBar(WinHandle owner, const MenuBarPopup* popups, size_t popupCount);
 WinHandle GetMenuBar(WinHandle owner);
 
-// Opens pop-up index (closing any other) with its first item highlighted;
-// false for a bad index or handle. -1 closes the menu.
-bool OpenMenuBarPopup(WinHandle menuBar, int index);
-// The open pop-up and its highlighted item, or -1.
-int GetOpenMenuBarPopup(WinHandle menuBar, int* highlightedItem);
+// The open pop-up, or -1.
+int GetOpenMenuBarPopup(WinHandle menuBar);
 
 }  // namespace os

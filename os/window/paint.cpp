@@ -110,13 +110,8 @@ void ComposeWindow(WinHandle window, const Rect& clip, Grid& grid) {
 
 void PutText(Grid& grid, int32_t row, int32_t column, const std::u16string& text, int32_t limit, uint32_t attr) {
   Rect clip{0, row, limit, row + 1};
-  for (size_t i = 0; i < text.size() && column < limit; ++i) {
-    char32_t ch = text[i];
-    if (ch >= 0xD800 && ch <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      ch = 0x10000 + ((ch - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (!IsDrawable(ch)) ch = 0xFFFD;
+  for (size_t i = 0; i < text.size() && column < limit;) {
+    char32_t ch = Drawn(NextCharacter(text.data(), text.size(), &i));
     int width = CellWidth(ch);
     if (column + width > limit) break;
     grid.Put(column, row, Cell{ch, attr}, clip);
@@ -251,7 +246,7 @@ void ComposeAndPresent() {
   if (rows >= 2) {
     if (Find(bar)) {
       DrawMenuBar(bar, cells, columns, rows);
-      menuOpen = GetOpenMenuBarPopup(bar, nullptr) >= 0;
+      menuOpen = GetOpenMenuBarPopup(bar) >= 0;
     } else {
       for (int32_t x = 0; x < columns; ++x) grid.Put(x, rows - 1, Cell{U' ', HOROLAN_TUI_REVERSE}, all);
     }
@@ -300,11 +295,6 @@ bool ValidateRect(WinHandle window, const Rect* /*rect*/) {
   if (!Find(window)) return false;
   win::ClearFlags(window);
   return true;
-}
-
-bool IsWindowInvalid(WinHandle window) {
-  win::WindowRecord* record = Find(window);
-  return record && record->invalid;
 }
 
 DcHandle BeginPaint(WinHandle window, PaintStruct* paint) {
@@ -364,24 +354,10 @@ bool ShowCaret(WinHandle window) {
   return true;
 }
 
-bool HideCaret(WinHandle window) {
-  win::State& s = win::S();
-  if (!s.caretWindow || (window && window != s.caretWindow)) return false;
-  ++s.caretHidden;
-  return true;
-}
-
 bool SetScrollInfo(WinHandle window, int bar, const ScrollInfo* info, bool /*redraw*/) {
   win::WindowRecord* record = Find(window);
   if (!record || !info || (bar != SB_HORZ && bar != SB_VERT)) return false;
   record->scroll[bar] = *info;
-  return true;
-}
-
-bool GetScrollInfo(WinHandle window, int bar, ScrollInfo* info) {
-  win::WindowRecord* record = Find(window);
-  if (!record || !info || (bar != SB_HORZ && bar != SB_VERT)) return false;
-  *info = record->scroll[bar];
   return true;
 }
 

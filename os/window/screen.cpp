@@ -2,6 +2,7 @@
 // first top-level window is created, ended when the last one is destroyed.
 #include "os/window/internal/screen.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <unistd.h>
 #include <vector>
@@ -112,8 +113,8 @@ void ScreenUpdateSize() {
   int32_t columns = 0, rows = 0;
   screen.active.size(&columns, &rows);
   // Absurd sizes from a broken terminal must not make huge grids.
-  screen.columns = columns < 0 ? 0 : (columns > 4096 ? 4096 : columns);
-  screen.rows = rows < 0 ? 0 : (rows > 4096 ? 4096 : rows);
+  screen.columns = std::clamp(columns, 0, 4096);
+  screen.rows = std::clamp(rows, 0, 4096);
 }
 
 int ScreenRead(HorolanTuiEvent* event, int32_t timeoutMs) {

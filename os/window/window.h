@@ -35,7 +35,6 @@ struct Point {
 
 // Messages, with the platform's numbers.
 enum : uint32_t {
-  WM_NULL = 0x0000,
   WM_CREATE = 0x0001,
   WM_DESTROY = 0x0002,
   WM_MOVE = 0x0003,
@@ -52,10 +51,8 @@ enum : uint32_t {
   WM_ERASEBKGND = 0x0014,
   WM_SETTINGCHANGE = 0x001A,
   WM_SETFONT = 0x0030,
-  WM_GETFONT = 0x0031,
   WM_NCDESTROY = 0x0082,
   WM_KEYDOWN = 0x0100,
-  WM_KEYUP = 0x0101,
   WM_CHAR = 0x0102,
   WM_SYSKEYDOWN = 0x0104,
   WM_SYSCHAR = 0x0106,
@@ -65,21 +62,17 @@ enum : uint32_t {
   WM_CTLCOLOREDIT = 0x0133,
   WM_CTLCOLORBTN = 0x0135,
   WM_CTLCOLORSTATIC = 0x0138,
-  WM_MOUSEMOVE = 0x0200,
   WM_LBUTTONDOWN = 0x0201,
   WM_LBUTTONUP = 0x0202,
   WM_MOUSEWHEEL = 0x020A,
   WM_CUT = 0x0300,
   WM_COPY = 0x0301,
   WM_PASTE = 0x0302,
-  WM_CLEAR = 0x0303,
-  WM_UNDO = 0x0304,
 };
 
 // WM_ACTIVATE's first parameter.
 constexpr uintptr_t WA_INACTIVE = 0;
 constexpr uintptr_t WA_ACTIVE = 1;
-constexpr uintptr_t WA_CLICKACTIVE = 2;
 
 // WM_SETTINGCHANGE's first parameter when the work area changed (the
 // terminal was resized).
@@ -90,9 +83,6 @@ constexpr uintptr_t SB_LINEUP = 0;
 constexpr uintptr_t SB_LINEDOWN = 1;
 constexpr uintptr_t SB_PAGEUP = 2;
 constexpr uintptr_t SB_PAGEDOWN = 3;
-constexpr uintptr_t SB_THUMBPOSITION = 4;
-constexpr uintptr_t SB_TOP = 6;
-constexpr uintptr_t SB_BOTTOM = 7;
 // Which scroll bar.
 constexpr int SB_HORZ = 0;
 constexpr int SB_VERT = 1;
@@ -117,9 +107,7 @@ enum : uint32_t {
   VK_DOWN = 0x28,
   VK_INSERT = 0x2D,
   VK_DELETE = 0x2E,
-  VK_F1 = 0x70,
   VK_F10 = 0x79,
-  VK_F12 = 0x7B,
   VK_PACKET = 0xE7,  // a typed character; TranslateMessage turns it into WM_CHAR
 };
 
@@ -136,17 +124,12 @@ constexpr uint32_t CS_HREDRAW = 0x0002;
 
 constexpr int32_t CW_USEDEFAULT = static_cast<int32_t>(0x80000000);
 
-// ShowWindow commands.
-constexpr int SW_HIDE = 0;
-constexpr int SW_SHOWNORMAL = 1;
+// ShowWindow command.
 constexpr int SW_SHOW = 5;
 
 // SetWindowPos.
-constexpr uint32_t SWP_NOSIZE = 0x0001;
-constexpr uint32_t SWP_NOMOVE = 0x0002;
 constexpr uint32_t SWP_NOZORDER = 0x0004;
 constexpr uint32_t SWP_SHOWWINDOW = 0x0040;
-constexpr uint32_t SWP_HIDEWINDOW = 0x0080;
 const WinHandle HWND_TOP = nullptr;
 
 // Command ids of the system's own buttons.
@@ -182,7 +165,6 @@ struct WindowClass {
 // a nonzero atom, or 0 (last-error EEXIST when the name is taken, EINVAL for
 // a record without name or procedure). "EDIT" is always registered.
 uint16_t RegisterClass(const WindowClass* windowClass);
-bool UnregisterClass(const char16_t* className, void* instance);
 
 // ---- Windows --------------------------------------------------------------
 
@@ -213,18 +195,11 @@ WinHandle CreateWindowEx(uint32_t exStyle, const char16_t* className, const char
 // posted messages are dropped. False for what is not a window.
 bool DestroyWindow(WinHandle window);
 bool IsWindow(WinHandle window);
-bool IsWindowVisible(WinHandle window);
 WinHandle GetParent(WinHandle window);
 int32_t GetControlId(WinHandle window);
-WindowProc GetWindowProc(WinHandle window);
-uint32_t GetWindowStyle(WinHandle window);
-void* GetWindowInstance(WinHandle window);
-// The class name into out; the length, 0 when not a window.
-size_t GetClassName(WinHandle window, char16_t* out, size_t capacity);
-// A value the window's procedure may keep with the window.
-intptr_t GetWindowUserData(WinHandle window);
-void SetWindowUserData(WinHandle window, intptr_t value);
 
+// Shows the window (SW_SHOW); a top-level window becomes the active one when
+// none is. True when it was visible before.
 bool ShowWindow(WinHandle window, int command);
 // Paints the window at once when it needs it, and puts the result on screen.
 bool UpdateWindow(WinHandle window);
@@ -241,7 +216,6 @@ bool SetRect(Rect* rect, int32_t left, int32_t top, int32_t right, int32_t botto
 // when the client size changed and WM_MOVE when the position did.
 bool SetWindowPos(WinHandle window, WinHandle insertAfter, int32_t x, int32_t y, int32_t width, int32_t height,
                   uint32_t flags);
-bool MoveWindow(WinHandle window, int32_t x, int32_t y, int32_t width, int32_t height, bool repaint);
 // The screen rows between the caption row and the menu bar, all columns.
 Rect WorkArea();
 // A window that fills the work area follows it when the screen is resized
@@ -257,8 +231,6 @@ bool SetWindowDoneButton(WinHandle window, bool shown);
 // ---- Text -----------------------------------------------------------------
 
 bool SetWindowText(WinHandle window, const char16_t* text);
-int32_t GetWindowText(WinHandle window, char16_t* out, int32_t capacity);
-int32_t GetWindowTextLength(WinHandle window);
 
 // ---- Messages ---------------------------------------------------------------
 
@@ -293,9 +265,9 @@ void PostQuitMessage(int exitCode);
 
 // The default processing of every message a window procedure does not
 // handle: WM_CLOSE destroys the window, WM_ERASEBKGND fills the client area
-// with the class background, WM_PAINT validates, WM_SETTEXT/WM_GETTEXT keep
-// the window's text, F10 and Alt with a letter open the menu bar of the
-// top-level window.
+// with the class background, WM_PAINT validates, WM_SETTEXT keeps the
+// window's text (the caption of a top-level window), F10 and Alt with a
+// letter open the menu bar of the top-level window.
 intptr_t DefWindowProc(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 // The state of a modifier key (VK_SHIFT, VK_CONTROL, VK_MENU) for the input
@@ -308,7 +280,6 @@ int16_t GetKeyState(uint32_t virtualKey);
 // new one) and returns the old focus window. Null takes the focus away.
 WinHandle SetFocus(WinHandle window);
 WinHandle GetFocus();
-WinHandle GetActiveWindow();
 // Routes keyboard and mouse input to the window instead of the focus window.
 WinHandle SetCapture(WinHandle window);
 bool ReleaseCapture();
@@ -318,8 +289,6 @@ WinHandle GetCapture();
 
 bool InvalidateRect(WinHandle window, const Rect* rect, bool erase);
 bool ValidateRect(WinHandle window, const Rect* rect);
-// True while the window waits for WM_PAINT.
-bool IsWindowInvalid(WinHandle window);
 
 struct PaintStruct {
   DcHandle dc = nullptr;
@@ -334,7 +303,6 @@ bool CreateCaret(WinHandle window);
 bool DestroyCaret();
 bool SetCaretPos(int32_t x, int32_t y);
 bool ShowCaret(WinHandle window);
-bool HideCaret(WinHandle window);
 
 // ---- Scroll bars ---------------------------------------------------------------
 
@@ -345,7 +313,6 @@ struct ScrollInfo {
   int32_t position = 0;
 };
 bool SetScrollInfo(WinHandle window, int bar, const ScrollInfo* info, bool redraw);
-bool GetScrollInfo(WinHandle window, int bar, ScrollInfo* info);
 
 // ---- Clipboard -----------------------------------------------------------------
 

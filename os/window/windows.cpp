@@ -167,7 +167,6 @@ WinHandle CreateWindowEx(uint32_t exStyle, const char16_t* className, const char
   record->style = style;
   record->exStyle = exStyle;
   record->text = windowName ? windowName : u"";
-  record->instance = instance;
   if (child) {
     record->parent = parent;
     record->controlId = static_cast<int32_t>(reinterpret_cast<intptr_t>(menu));
@@ -261,12 +260,6 @@ bool DestroyWindow(WinHandle window) {
 
 bool IsWindow(WinHandle window) { return Find(window) != nullptr; }
 
-bool IsWindowVisible(WinHandle window) {
-  bool visible = false;
-  win::ClientOrigin(window, &visible);
-  return visible;
-}
-
 WinHandle GetParent(WinHandle window) {
   WindowRecord* record = Find(window);
   if (!record) return nullptr;
@@ -278,53 +271,13 @@ int32_t GetControlId(WinHandle window) {
   return record ? record->controlId : 0;
 }
 
-WindowProc GetWindowProc(WinHandle window) {
-  WindowRecord* record = Find(window);
-  return record ? record->procedure : nullptr;
-}
-
-uint32_t GetWindowStyle(WinHandle window) {
-  WindowRecord* record = Find(window);
-  return record ? (record->style & ~WS_VISIBLE) | (record->visible ? WS_VISIBLE : 0) : 0;
-}
-
-void* GetWindowInstance(WinHandle window) {
-  WindowRecord* record = Find(window);
-  return record ? record->instance : nullptr;
-}
-
-size_t GetClassName(WinHandle window, char16_t* out, size_t capacity) {
-  WindowRecord* record = Find(window);
-  if (!record) {
-    if (out && capacity) out[0] = 0;
-    return 0;
-  }
-  WideCopy(out, capacity, record->className.c_str());
-  return record->className.size();
-}
-
-intptr_t GetWindowUserData(WinHandle window) {
-  WindowRecord* record = Find(window);
-  return record ? record->userData : 0;
-}
-
-void SetWindowUserData(WinHandle window, intptr_t value) {
-  if (WindowRecord* record = Find(window)) record->userData = value;
-}
-
-bool ShowWindow(WinHandle window, int command) {
+bool ShowWindow(WinHandle window, int /*command*/) {
   WindowRecord* record = Find(window);
   if (!record || record->destroying) return false;
   bool wasVisible = record->visible;
-  if (command == SW_HIDE) {
-    record->visible = false;
-    if (!win::IsChildStyle(*record) && win::S().active == window) win::LeaveWindow(window);
-    return wasVisible;
-  }
   record->visible = true;
   if (!wasVisible) InvalidateRect(window, nullptr, true);
-  if (!win::IsChildStyle(*record) && !record->isMenuBar && (command == SW_SHOWNORMAL || !win::S().active))
-    win::ActivateWindow(window);
+  if (!win::S().active) win::ActivateWindow(window);
   return wasVisible;
 }
 
@@ -366,8 +319,6 @@ bool SetWindowPos(WinHandle window, WinHandle /*insertAfter*/, int32_t x, int32_
   Rect old = record->rect;
   Rect oldClient;
   GetClientRect(window, &oldClient);
-  if (flags & SWP_NOMOVE) x = old.left, y = old.top;
-  if (flags & SWP_NOSIZE) width = old.right - old.left, height = old.bottom - old.top;
   record->rect = {x, y, x + std::max(width, 0), y + std::max(height, 0)};
   win::ResizeSurface(*record);
   if (!(flags & SWP_NOZORDER)) win::BringToTop(*record);
@@ -377,7 +328,6 @@ bool SetWindowPos(WinHandle window, WinHandle /*insertAfter*/, int32_t x, int32_
     record->visible = true;
     sized = true;
   }
-  if (flags & SWP_HIDEWINDOW) record->visible = false;
   if (sized) InvalidateRect(window, nullptr, true);
   Rect client;
   GetClientRect(window, &client);
@@ -385,12 +335,6 @@ bool SetWindowPos(WinHandle window, WinHandle /*insertAfter*/, int32_t x, int32_
     win::Deliver(window, WM_SIZE, 0, MakeLParam(client.right, client.bottom));
   if (moved && Find(window)) win::Deliver(window, WM_MOVE, 0, MakeLParam(x, y));
   return true;
-}
-
-bool MoveWindow(WinHandle window, int32_t x, int32_t y, int32_t width, int32_t height, bool repaint) {
-  bool moved = SetWindowPos(window, nullptr, x, y, width, height, SWP_NOZORDER);
-  if (moved && repaint) InvalidateRect(window, nullptr, true);
-  return moved;
 }
 
 Rect WorkArea() {
@@ -430,17 +374,6 @@ bool SetWindowDoneButton(WinHandle window, bool shown) {
 bool SetWindowText(WinHandle window, const char16_t* text) {
   if (!Find(window)) return false;
   return SendMessage(window, WM_SETTEXT, 0, reinterpret_cast<intptr_t>(text)) != 0;
-}
-
-int32_t GetWindowText(WinHandle window, char16_t* out, int32_t capacity) {
-  if (!Find(window) || !out || capacity <= 0) return 0;
-  return static_cast<int32_t>(SendMessage(window, WM_GETTEXT, static_cast<uintptr_t>(capacity),
-                                          reinterpret_cast<intptr_t>(out)));
-}
-
-int32_t GetWindowTextLength(WinHandle window) {
-  if (!Find(window)) return 0;
-  return static_cast<int32_t>(SendMessage(window, WM_GETTEXTLENGTH, 0, 0));
 }
 
 }  // namespace os

@@ -1,63 +1,103 @@
-# The daytime run of the real executable against the fake NIST daytime
-# server on port 13 (HTTP/0.9) and against lighttpd serving a NIST line.
+# The daytime run of the real executable: a NIST line on port 13 (HTTP/0.9), xinetd's daytime service, HTTP answers
+# of the fake web server and lighttpd (also redirected to https), the web cache, a proxy, a missing URL module.
 source "$(dirname "$0")/lib.sh"
 install_app
-
 NIST_LINE=$'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
-"$BIN/nist_daytime_server" --port 13 "$NIST_LINE" >"$WORK/daytime13.log" 2>&1 &
-PIDS+=($!)
-"$BIN/nist_daytime_server" --port 1313 $'\nTue Dec  6 19:00:00 2026\n' >"$WORK/plain.log" 2>&1 &
-PIDS+=($!)
-wait_until bash -c "ss -tln | grep -q '127.0.0.1:13 ' && ss -tln | grep -q '127.0.0.1:1313 '" ||
-  skip "the daytime test server did not start"
+CACHE=$WORK/cache/horolan/web
+WEB=http://127.0.0.1:8080
+start_line_server 13 "$NIST_LINE"
+start_web_server 8080
 
-virtual_date() {
-  env LD_PRELOAD="$BIN/libhorolan_vclock.so" HOROLAN_VCLOCK_FILE="$WORK/offset" date -u '+%Y-%m-%d %H:%M'
+# "set" when the virtual clock reads the NIST line's time, "kept" while it has not moved.
+clock_state() {
+  [ "$(offset_ns)" = 0 ] && echo kept && return
+  [ "$(env LD_PRELOAD="$BIN/libhorolan_vclock.so" HOROLAN_VCLOCK_FILE="$WORK/offset" date -u '+%F %R')" = \
+    "2008-11-30 12:34" ] && echo set
+}
+# daytime_check WHAT STATUS set|kept ARG...: a run from the real time ends with STATUS and leaves the clock so.
+daytime_check() {
+  set_offset_seconds 0
+  run "${@:4}"
+  check "$1: exit status $2, clock $3" eval "[ \"\$(status)\" = $2 ] && [ \"\$(clock_state)\" = $3 ]"
 }
 
-# Port 13 over HTTP/0.9: the clock is set to the server's line.
-set_offset_seconds 0
-run '#SERVER(daytime.e2e.test)'
-check "NIST line on port 13: exit 0" [ "$(status)" = 0 ]
-check "NIST line on port 13: the clock reads 2008-11-30 12:34" [ "$(virtual_date)" = "2008-11-30 12:34" ]
-check "NIST line on port 13: message shows the server and the time" \
-  eval 'out_has "Server daytime.e2e.test:13" && out_has "2008/11/30 12:34:5"'
-check "NIST line on port 13: LastResult 0" [ "$(last_result)" = 00000000 ]
+daytime_check "NIST line on port 13" 0 set '#SERVER(daytime.e2e.test)'
+check "NIST line on port 13: message with the server and the time, LastResult 0, a copy in the web cache" \
+  eval 'out_has "Server daytime.e2e.test:13" && out_has "2008/11/30 12:34:5" && [ "$(last_result)" = 00000000 ] &&
+    [ -f "$CACHE/daytime.e2e.test[1]" ]'
+# Before a fetch the host's old copies go, unless #KEEPCACHE.
+touch "$CACHE/daytime.old" "$CACHE/ntp.old"
+daytime_check "show-only, keeping the cache" 0 kept --nist --only-show --keep-cache --server=daytime.e2e.test
+check "#KEEPCACHE: the host's old copy stays" [ -f "$CACHE/daytime.old" ]
+daytime_check "show-only" 0 kept --only-show --server=daytime.e2e.test
+check "the host's old copy is purged, another host's stays" eval '[ ! -e "$CACHE/daytime.old" ] && [ -f "$CACHE/ntp.old" ]'
 
-# Show-only leaves the clock.
-set_offset_seconds 0
-run --nist --only-show --server=daytime.e2e.test
-check "show-only: exit 0, clock untouched" eval '[ "$(status)" = 0 ] && [ "$(offset_ns)" = 0 ]'
+# The status decides; redirects go between http and https only; over 1 MiB or not a byte is no answer.
+for status in 200 299 300 404 410 500; do response "s$status" "$status" "$NIST_LINE"; done
+response moved 302 "" "Location: $WEB/s200\r\n"
+response ftp 302 "" "Location: ftp://127.0.0.1/x\r\n"
+response empty 200 ""
+for size in 1048576 1048577; do
+  { printf 'HTTP/1.1 200 X\r\nContent-Length: %s\r\n\r\n%s' "$size" "$NIST_LINE"
+    head -c $((size - ${#NIST_LINE})) /dev/zero; } > "$WORK/web/big$size"
+done
+for answer in s200:0:set s299:0:set s300:8:kept s410:5:kept s500:8:kept moved:0:set ftp:13:kept missing:8:kept \
+  empty:255:kept big1048576:0:set big1048577:8:kept s404:5:kept; do
+  IFS=: read -r name expected clock <<< "$answer"
+  daytime_check "HTTP answer $name" "$expected" "$clock" "#SERVER($WEB/$name)"
+done
+check "HTTP 404: message, LastResult 05000C80" eval 'out_has "Resource not found" && [ "$(last_result)" = 05000C80 ]'
 
-# An answer without "NIST": -3, clock untouched.
-run '#SERVER(127.0.0.1:1313)'
-check "no NIST in the answer: exit status 253, clock untouched" eval '[ "$(status)" = 253 ] && [ "$(offset_ns)" = 0 ]'
-check "no NIST in the answer: error line and empty last line" eval 'out_has "Error -3" && [ -z "$(tail -n 1 "$WORK/out")" ]'
+# A copy answers while it is fresh by the server's dates (60 s) and the device clock, then the (gone) resource is
+# fetched anew.
+response fresh 200 "$NIST_LINE" "Date: Thu, 01 Jan 1970 00:00:00 GMT\r\nExpires: Thu, 01 Jan 1970 00:01:00 GMT\r\n"
+daytime_check "a fresh answer" 0 kept --only-show "#SERVER($WEB/fresh)"
+rm "$WORK/web/fresh"
+daytime_check "the same from the web cache" 0 kept --only-show --keep-cache "#SERVER($WEB/fresh)"
+set_offset_seconds 60
+run --only-show --keep-cache "#SERVER($WEB/fresh)"
+check "the same 60 s later: fetched anew" [ "$(status)" = 8 ]
 
-# lighttpd serving a NIST line, and 404 for a missing file.
-if [ -x /usr/sbin/lighttpd ]; then
-  mkdir -p "$WORK/www"
-  printf '%s' "$NIST_LINE" > "$WORK/www/nist.txt"
-  cat > "$WORK/lighttpd.conf" <<CONF
+# The proxy of the environment is asked for a host no one else knows.
+response index 200 "$NIST_LINE"
+RUN_ENV=(http_proxy="$WEB")
+daytime_check "through the proxy" 0 set '#SERVER(unknown.e2e.test)'
+RUN_ENV=()
+check "the proxy got the request for the whole URL" grep -q "^GET http://unknown.e2e.test:13/ HTTP/1.1" "$WORK/requests"
+daytime_check "unknown host" 5 kept '#SERVER(unknown.e2e.test)'
+
+# xinetd's daytime service closes with the request unread, a reset at times: its line still arrives, without "NIST".
+printf '%s\n' "service daytime" "{" "type = INTERNAL UNLISTED" "id = daytime-stream" "socket_type = stream" \
+  "protocol = tcp" "port = 1313" "bind = 127.0.0.1" "wait = no" "user = root" "}" > "$WORK/xinetd.conf"
+if start_peer xinetd -dontfork -filelog "$WORK/xinetd.log" -f "$WORK/xinetd.conf" && wait_until listening tcp 1313; then
+  for try in 1 2 3 4 5; do daytime_check "xinetd's daytime line, try $try" 253 kept '#SERVER(127.0.0.1:1313)'; done
+  check "no NIST: error line and an empty last line" eval 'out_has "Error -3" && [ -z "$(tail -n 1 "$WORK/out")" ]'
+else
+  echo "SKIPPED part: xinetd did not start"
+fi
+
+# lighttpd: a file over http, and a redirect to https.
+mkdir -p "$WORK/www" && printf '%s' "$NIST_LINE" > "$WORK/www/nist.txt"
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "$WORK/key.pem" \
+  -out "$WORK/cert.pem" -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 2>/dev/null
+cat > "$WORK/lighttpd.conf" <<CONF
 server.document-root = "$WORK/www"
 server.bind = "127.0.0.1"
 server.port = 8013
-server.pid-file = "$WORK/lighttpd.pid"
-server.errorlog = "$WORK/lighttpd.err"
-mimetype.assign = ( "" => "text/plain" )
+server.modules += ("mod_redirect", "mod_openssl")
+url.redirect = ("^/secure$" => "https://127.0.0.1:8443/nist.txt")
+\$SERVER["socket"] == "127.0.0.1:8443" { ssl.engine = "enable" ssl.pemfile = "$WORK/cert.pem" ssl.privkey = "$WORK/key.pem" }
 CONF
-  /usr/sbin/lighttpd -D -f "$WORK/lighttpd.conf" &
-  PIDS+=($!)
-  wait_until bash -c "ss -tln | grep -q '127.0.0.1:8013 '"
-  set_offset_seconds 0
-  run '#SERVER(http://127.0.0.1:8013/nist.txt)'
-  check "lighttpd NIST line: exit 0, clock at 2008-11-30" eval '[ "$(status)" = 0 ] && [ "$(virtual_date)" = "2008-11-30 12:34" ]'
-  set_offset_seconds 0
-  run '#SERVER(http://127.0.0.1:8013/missing.txt)'
-  check "lighttpd 404: exit status 5 (0x800C0005), message" eval '[ "$(status)" = 5 ] && out_has "Resource not found"'
-  check "lighttpd 404: LastResult 05000C80" [ "$(last_result)" = 05000C80 ]
+if start_peer lighttpd -D -f "$WORK/lighttpd.conf" && wait_until listening tcp 8443; then
+  daytime_check "lighttpd NIST line" 0 set '#SERVER(http://127.0.0.1:8013/nist.txt)'
+  daytime_check "redirect to https, certificate not trusted" 8 kept '#SERVER(http://127.0.0.1:8013/secure)'
+  mount --bind "$WORK/cert.pem" /etc/ssl/certs/ca-certificates.crt
+  daytime_check "redirect to https, certificate trusted" 0 set '#SERVER(http://127.0.0.1:8013/secure)'
 else
-  echo "SKIPPED part: lighttpd is not installed"
+  echo "SKIPPED part: lighttpd with TLS did not start"
 fi
 
+rm "$APP/libhorolan_url.so"
+daytime_check "no URL module beside the executable" 8 kept '#SERVER(daytime.e2e.test)'
+check "no URL module: LastResult 08000C80" [ "$(last_result)" = 08000C80 ]
 finish

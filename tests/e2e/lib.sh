@@ -1,81 +1,125 @@
-# Shared by the end-to-end scripts: they run the real horolan executable in a
-# private network and mount namespace (only loopback exists; names resolve
-# from a private /etc/hosts), under the virtual-clock shim, with the right to
-# set the clock dropped. Nothing here can move the machine's clock or reach
-# another host.
+# Shared by the end-to-end scripts, run by in_namespace.sh without the right to set the clock in private network and
+# mount namespaces (only loopback; names from a private /etc/hosts): nothing can move the clock or reach another host.
 set -u
-
 BIN=${HOROLAN_BIN:?set HOROLAN_BIN to the bin folder of a build}
-CELLCORE_DIR=${HOROLAN_CELLCORE_DIR:-}
 WORK=$(mktemp -d /tmp/horolan-e2e.XXXXXX)
 APP=$WORK/app
 PIDS=()
 passed=0
 failed=0
-
 cleanup() {
   for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
   for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
   rm -rf "$WORK"
 }
 trap cleanup EXIT
-
 skip() {
   echo "SKIPPED: $*"
   exit 77
 }
 
-# Checks run in the namespace only; refuse to run anywhere else.
-[ -e /proc/self/ns/net ] || skip "no network namespaces"
-if ip -o link show | grep -v ': lo:' | grep -q .; then
-  skip "not inside a private network namespace (run through tests/e2e/in_namespace.sh)"
-fi
-capbnd=$(awk '/CapBnd/ {print $2}' /proc/self/status)
-if (( (0x$capbnd >> 25) & 1 )); then  # CAP_SYS_TIME
-  skip "CAP_SYS_TIME is still in the bounding set"
-fi
+ip -o link show | grep -v ': lo:' | grep -q . && skip "not in a private network namespace (use tests/e2e/in_namespace.sh)"
+(( (0x$(awk '/CapBnd/ {print $2}' /proc/self/status) >> 25) & 1 )) && skip "CAP_SYS_TIME is still in the bounding set"
 ip link set lo up || skip "cannot bring up loopback"
 printf '127.0.0.1 localhost\n127.0.0.1 ntp.e2e.test daytime.e2e.test\n' > "$WORK/hosts"
 printf 'hosts: files\n' > "$WORK/nsswitch.conf"
-mount --bind "$WORK/hosts" /etc/hosts || skip "cannot mount a private /etc/hosts"
-mount --bind "$WORK/nsswitch.conf" /etc/nsswitch.conf || skip "cannot mount a private nsswitch.conf"
+mount --bind "$WORK/hosts" /etc/hosts && mount --bind "$WORK/nsswitch.conf" /etc/nsswitch.conf ||
+  skip "cannot mount a private /etc/hosts"
 
-ok() {
-  passed=$((passed + 1))
-  echo "ok - $1"
-}
-not_ok() {
-  failed=$((failed + 1))
-  echo "not ok - $1"
-  [ -f "$WORK/out" ] && sed 's/^/    out: /' "$WORK/out"
-  [ -f "$WORK/err" ] && sed 's/^/    err: /' "$WORK/err"
-  return 0
-}
+# check WHAT COMMAND...: one check; a failure shows the last run's output.
 check() {
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else not_ok "$what"; fi
+  if "${@:2}"; then
+    passed=$((passed + 1)) && echo "ok - $1"
+  else
+    failed=$((failed + 1)) && echo "not ok - $1" && echo "    status $(status 2>/dev/null), clock offset $(offset_ns) ns"
+    sed 's/^/    out: /' "$WORK/out" 2>/dev/null
+    sed 's/^/    err: /' "$WORK/err" 2>/dev/null
+  fi
 }
 finish() {
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]
 }
+# Polls until the command succeeds, at most 100 times 0.1 s; readiness only.
+wait_until() {
+  for _ in $(seq 100); do "$@" && return 0 || sleep 0.1; done
+  return 1
+}
+listening() { ss -Hln "--$1" "sport = :$2" | grep -q .; }  # listening tcp|udp PORT
 
-# A private copy of the executable and its modules: its configuration file
-# and a connection-manager library can then lie beside it.
-install_app() {
-  rm -rf "$APP"
-  mkdir -p "$APP"
-  cp "$BIN/horolan" "$BIN/libhorolan_tui.so" "$BIN/libhorolan_url.so" "$APP/"
+# start_peer NAME ARG...: a peer in the foreground, stopped by PID at the end; from PATH, the system folders or its
+# Debian package unpacked into the build's peers/NAME. Fails when there is none.
+start_peer() {
+  local dir
+  for dir in ${PATH//:/ } /usr/sbin /sbin "$BIN/../peers/$1/usr/sbin" "$BIN/../peers/$1/usr/bin"; do
+    [ -x "$dir/$1" ] || continue
+    "$dir/$1" "${@:2}" >>"$WORK/peers.log" 2>&1 &
+    PIDS+=($!)
+    return 0
+  done
+  return 1
+}
+# chronyd on 127.0.0.1:123, "synchronised" (local stratum 8) or not (leap indicator 3); never sets a clock (-x).
+start_chrony() {
+  mkdir -p "$WORK/chrony"
+  printf '%s\n' "port 123" "bindaddress 127.0.0.1" "allow 127.0.0.1" "cmdport 0" "driftfile $WORK/chrony/drift" \
+    "pidfile $WORK/chrony/chronyd.pid" "$([ "$1" = synchronised ] && echo "local stratum 8")" > "$WORK/chrony/conf"
+  start_peer chronyd -x -d -u root -f "$WORK/chrony/conf" || skip "chronyd is not installed"
+  CHRONY_PID=$!
+}
+# A synchronised chronyd that has answered a show-only run, or a skip.
+start_ready_chrony() {
+  start_chrony synchronised
+  set_offset_seconds 0
+  answers() { run --sntp --server=127.0.0.1 --only-show --silent && [ "$(status)" = 0 ]; }
+  wait_until answers || skip "chronyd did not answer on 127.0.0.1:123: $(tail -3 "$WORK/peers.log")"
+}
+stop_chrony() { kill "$CHRONY_PID" && wait "$CHRONY_PID" 2>/dev/null; }
+
+# Fake peers on 127.0.0.1:PORT. The line server sends LINE after the request's first byte and closes, a reset with
+# the rest unread, as a daytime service does. The web server logs the request head to $WORK/requests, sends the file
+# of $WORK/web its target's last path segment names ("index" when empty) as it stands, and closes cleanly.
+start_line_server() { fake_peer "$1" line "$2"; }
+start_web_server() { mkdir -p "$WORK/web" && fake_peer "$1" web "$WORK/web"; }
+fake_peer() {
+  python3 - "$@" "$WORK/requests" <<'PY' &
+import os, socket, sys
+port, mode, what, log = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
+server = socket.create_server(("127.0.0.1", port))
+while True:
+    client, request = server.accept()[0], b""
+    while b"\r\n\r\n" not in request and (mode == "web" or not request):
+        chunk = client.recv(1 if mode == "line" else 65536)
+        request += chunk
+        if not chunk: break
+    open(log, "ab").write(request)
+    path = os.path.join(what, (request.split(b" ") + [b""])[1].rsplit(b"/", 1)[-1].decode() or "index")
+    client.sendall(what.encode() if mode == "line" else open(path, "rb").read() if os.path.isfile(path) else b"")
+    if mode == "web":
+        client.shutdown(socket.SHUT_WR)
+        while client.recv(65536): pass
+    client.close()
+PY
+  PIDS+=($!)
+  wait_until listening tcp "$1" || skip "the fake $2 server did not start on port $1"
+}
+# response NAME STATUS BODY [HEADER-LINES]: what the web server sends for NAME.
+response() {
+  printf 'HTTP/1.1 %s X\r\nContent-Length: %s\r\nConnection: close\r\n%b\r\n%s' "$2" "${#3}" "${4:-}" "$3" \
+    > "$WORK/web/$1"
 }
 
+# A private copy of the executable and its modules, for a configuration file or connection manager beside it.
+install_app() {
+  rm -rf "$APP" && mkdir -p "$APP"
+  cp "$BIN/horolan" "$BIN/libhorolan_tui.so" "$BIN/libhorolan_url.so" "$APP/"
+}
 # The virtual clock's offset from the real clock, in nanoseconds.
 set_offset_seconds() { echo "$(($1 * 1000000000))" > "$WORK/offset"; }
 offset_ns() { cat "$WORK/offset" 2>/dev/null || echo 0; }
-abs() { local v=$1; echo "${v#-}"; }
+abs() { echo "${1#-}"; }
 
-# Runs horolan with the given arguments; status in $WORK/status, standard
-# output in $WORK/out. Extra environment in RUN_ENV (an array).
+# run ARG...: horolan on the virtual clock (extra environment: RUN_ENV); $WORK/status, $WORK/out, $WORK/err.
 RUN_ENV=()
 run() {
   env XDG_STATE_HOME="$WORK/state" XDG_CACHE_HOME="$WORK/cache" HOME="$WORK" \
@@ -85,51 +129,9 @@ run() {
 }
 status() { cat "$WORK/status"; }
 out_has() { grep -qF -- "$1" "$WORK/out"; }
-
 # LastResult as hex bytes (e.g. FEFFFFFF), empty when none was written.
 last_result() {
-  local db="$WORK/state/horolan/registry.db"
-  [ -f "$db" ] || return 0
-  sqlite3 "$db" "SELECT hex(data) FROM registry WHERE lower(ltrim(key, '\\')) = lower('Software\\QV\\horol') AND lower(value) = 'lastresult'"
+  [ -f "$WORK/state/horolan/registry.db" ] && sqlite3 "$WORK/state/horolan/registry.db" "SELECT hex(data) FROM
+    registry WHERE lower(ltrim(key, '\\')) = lower('Software\\QV\\horol') AND lower(value) = 'lastresult'"
 }
 forget_registry() { rm -rf "$WORK/state"; }
-
-# chronyd as an NTP server on 127.0.0.1:123; never touches the clock (-x).
-start_chrony() {
-  local synchronised=$1
-  mkdir -p "$WORK/chrony"
-  {
-    echo "port 123"
-    echo "bindaddress 127.0.0.1"
-    echo "allow 127.0.0.1"
-    echo "cmdport 0"
-    echo "driftfile $WORK/chrony/drift"
-    echo "pidfile $WORK/chrony/chronyd.pid"
-    [ "$synchronised" = yes ] && echo "local stratum 8"
-  } > "$WORK/chrony/chrony.conf"
-  /usr/sbin/chronyd -x -d -f "$WORK/chrony/chrony.conf" >"$WORK/chrony/log" 2>&1 &
-  CHRONY_PID=$!
-  PIDS+=("$CHRONY_PID")
-}
-# A synchronised chronyd that has answered once, or a skip.
-start_ready_chrony() {
-  [ -x /usr/sbin/chronyd ] || skip "chronyd is not installed"
-  start_chrony yes
-  set_offset_seconds 0
-  ready() { run --sntp --server=127.0.0.1 --only-show --silent; [ "$(status)" = 0 ]; }
-  wait_until ready || skip "chronyd did not answer on 127.0.0.1:123"
-}
-stop_chrony() {
-  kill "$CHRONY_PID" 2>/dev/null
-  wait "$CHRONY_PID" 2>/dev/null
-}
-
-# Polls until the condition holds, at most 100 times 0.1 s; readiness only.
-wait_until() {
-  local i
-  for i in $(seq 100); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}

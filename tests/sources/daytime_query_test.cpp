@@ -41,12 +41,9 @@ TEST(DaytimeUrl, RewritesTheServerTextIntoTheUrlOrRefusesItWhole) {
     const char16_t* commandLine;
     std::string result;  // the rewritten text, or the code and the text left
   } cases[] = {
-      {u"alpha.beta", u"", "http://alpha.beta:13"},
-      {u"http://alpha.beta", u"", "http://alpha.beta:13"},
-      {u"http://alpha.beta:80", u"", "http://alpha.beta:80"},
-      {u"HTTP://alpha.beta", u"", "HTTP://alpha.beta:13"},
-      {u"alpha.beta:13", u"", "http://alpha.beta:13"},
-      {u"http://alpha.beta/x", u"", "http://alpha.beta/x:13"},
+      {u"alpha.beta", u"", "http://alpha.beta:13"}, {u"http://alpha.beta", u"", "http://alpha.beta:13"},
+      {u"http://alpha.beta:80", u"", "http://alpha.beta:80"}, {u"HTTP://alpha.beta", u"", "HTTP://alpha.beta:13"},
+      {u"alpha.beta:13", u"", "http://alpha.beta:13"}, {u"http://alpha.beta/x", u"", "http://alpha.beta/x:13"},
       {u"", u"", "http://time.nist.gov:13"},
       {u"alpha.beta", u"x '#server(gamma.delta)' y", "http://gamma.delta:13"},
       {u"alpha.beta", u"#NSERVER(gamma.delta)", "http://alpha.beta:13"},
@@ -62,37 +59,31 @@ TEST(DaytimeUrl, RewritesTheServerTextIntoTheUrlOrRefusesItWhole) {
   }
 }
 
-TEST(DaytimeAnswerTime, TheDateAndTimeWithTheDevicesMillisecondsAndTheCorrection) {
+TEST(DaytimeAnswerTime, TheDateAndTimeWithTheDevicesMillisecondsAndTheCorrectionOrNone) {
   const struct {
     std::string answer;
-    uint32_t fetched, now;
-    const char* expected;
+    const char* expected;  // the time, or the code
+    uint32_t fetched = 5000, now = 5000;
   } cases[] = {
-      {"\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *\n", 5000, 5000, "2008-11-30 12:34:56.321 w0"},
-      {"54800 08-11-30 12:34:56 00 0 0 45.0 UTC(NIST) *", 5000, 6999, "2008-11-30 12:34:57.321 w0"},
-      {"54800 08-11-30 12:34:56 00 0 0 1000.0 UTC(NIST) *", 5000, 7000, "2008-11-30 12:34:59.321 w0"},
-      {"54800 08-11-30 12:34:56 00 0 0 999.0 UTC(NIST) *", 5000, 5000, "2008-11-30 12:34:56.321 w0"},
+      {"\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *\n", "2008-11-30 12:34:56.321 w0"},
+      {"54800 08-11-30 12:34:56 00 0 0 45.0 UTC(NIST) *", "2008-11-30 12:34:57.321 w0", 5000, 6999},
+      {"54800 08-11-30 12:34:56 00 0 0 1000.0 UTC(NIST) *", "2008-11-30 12:34:59.321 w0", 5000, 7000},
+      {"54800 08-11-30 12:34:56 00 0 0 999.0 UTC(NIST) *", "2008-11-30 12:34:56.321 w0"},
       // A negative correction counts as none.
-      {"54800 08-11-30 12:34:56 00 0 0 -5000.0 UTC(NIST) *", 5000, 5000, "2008-11-30 12:34:56.321 w0"},
-      {"54800 08-11-30 12:34:56 00 0 0 -1500.0 UTC(NIST) *", 5000, 8000, "2008-11-30 12:34:57.321 w0"},
-      {"54800 08-11-30 12:34:56 00 0 0 86400000 UTC(NIST) *", 5000, 5000, "2008-12-01 12:34:56.321 w1"},
+      {"54800 08-11-30 12:34:56 00 0 0 -5000.0 UTC(NIST) *", "2008-11-30 12:34:56.321 w0"},
+      {"54800 08-11-30 12:34:56 00 0 0 -1500.0 UTC(NIST) *", "2008-11-30 12:34:57.321 w0", 5000, 8000},
+      {"54800 08-11-30 12:34:56 00 0 0 86400000 UTC(NIST) *", "2008-12-01 12:34:56.321 w1"},
       // The tick count wraps between the marks.
-      {"54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", 0xFFFFFC18u, 1500, "2008-11-30 12:34:58.321 w0"},
+      {"54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2008-11-30 12:34:58.321 w0", 0xFFFFFC18u, 1500},
       // "NIST" in any case; a leap second coming; two- and four-digit years.
-      {"54800 08-11-30 12:34:56 00 0 0 50.0 utc(nist) *", 0, 0, "2008-11-30 12:34:56.321 w0"},
-      {"54800 08-11-30 12:34:56 00 0 1 50.0 UTC(NIST) *", 0, 0, "2008-11-30 12:34:56.321 w0"},
-      {"54800 99-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", 0, 0, "2099-11-30 12:34:56.321 w1"},
-      {"54800 0-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", 0, 0, "2000-11-30 12:34:56.321 w4"},
-      {"54800 2024-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", 0, 0, "2024-11-30 12:34:56.321 w6"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(TimeOf(c.answer, c.fetched, c.now), c.expected) << c.answer;
-}
-
-TEST(DaytimeAnswerTime, AnswersWithoutAUsableTime) {
-  const struct {
-    std::string answer;
-    const char* expected;
-  } cases[] = {
+      {"54800 08-11-30 12:34:56 00 0 0 50.0 utc(nist) *", "2008-11-30 12:34:56.321 w0"},
+      {"54800 08-11-30 12:34:56 00 1 0 50.0 UTC(NIST) *", "2008-11-30 12:34:56.321 w0"},
+      {"54800 99-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2099-11-30 12:34:56.321 w1"},
+      {"54800 0-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2000-11-30 12:34:56.321 w4"},
+      {"54800 2024-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2024-11-30 12:34:56.321 w6"},
+      // Zero time fields; a health of 1 (up to 5 s wrong) is followed.
+      {"54800 08-11-30 00:00:00 00 0 1 0 UTC(NIST) *", "2008-11-30 00:00:00.321 w0"},
+      // No usable time: the clock is never set from these.
       {"30 NOV 2008 12:34:56 UTC\r\n", "-3"},
       // The check covers only what one read of 1022 bytes brings.
       {"54800 08-11-30 12:34:56 00 0 0 50.0 " + std::string(1000, ' ') + "UTC(NIST) *", "-3"},
@@ -108,6 +99,8 @@ TEST(DaytimeAnswerTime, AnswersWithoutAUsableTime) {
       {"54800 4294969304-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"},  // would read as 2008
       {"54800 2008-65547-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"},     // 16 bits would make it 11
       {"54800 -9999-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"},
+      {"54800 100-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"},  // only two digits make a year of this century
+      {"54800 08-11-30 12:34:56 00 0 0 4294967296000 UTC(NIST) *", "-1"},  // 2^32 s: no 32-bit correction
   };
-  for (const auto& c : cases) EXPECT_EQ(TimeOf(c.answer), c.expected) << c.answer;
+  for (const auto& c : cases) EXPECT_EQ(TimeOf(c.answer, c.fetched, c.now), c.expected) << c.answer;
 }

@@ -1,7 +1,6 @@
 #pragma once
-// The meaning of a file-name pattern, written the slow and obvious way:
-// dynamic programming over pattern and name. "*" any run, "?" one unit,
-// anything else itself; "*.*" alone means "*".
+// The meaning of a file-name pattern, written the slow and obvious way: dynamic programming over pattern and name.
+// "*" any run, "?" one unit, anything else itself; "*.*" alone means "*".
 #include <string>
 #include <vector>
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "os/net/url_service.h"
 
@@ -9,40 +10,31 @@ namespace fake_url {
 
 namespace {
 
-std::function<Answer(const std::string&)>& Fetcher() {
-  static std::function<Answer(const std::string&)> fetch;
-  return fetch;
-}
+std::function<Answer(const std::string&)> fetcher;
 
 int32_t Fetch(const HorolanUrlRequest* request, HorolanUrlResult* result) {
-  Answer answer = Fetcher()(request->url ? request->url : "");
+  Answer answer = fetcher(request->url ? request->url : "");
   *result = HorolanUrlResult{};
   result->code = answer.code;
   if (answer.code == 0 && !answer.bytes.empty()) {
     result->body = static_cast<unsigned char*>(std::malloc(answer.bytes.size()));
-    std::memcpy(result->body, answer.bytes.data(), answer.bytes.size());
-    result->bodySize = answer.bytes.size();
+    std::memcpy(result->body, answer.bytes.data(), result->bodySize = answer.bytes.size());
   }
   return answer.code;
 }
-
-void Free(HorolanUrlResult* result) {
-  std::free(result->body);
-  result->body = nullptr;
-}
-
+void Free(HorolanUrlResult* result) { std::free(std::exchange(result->body, nullptr)); }
 constexpr os::UrlTransfer kTransfer = {Fetch, Free};
 
 }  // namespace
 
 void Install(std::function<Answer(const std::string& url)> fetch) {
-  Fetcher() = std::move(fetch);
+  fetcher = std::move(fetch);
   os::UseUrlTransfer(&kTransfer);
 }
 
 void Uninstall() {
   os::UseUrlTransfer(nullptr);
-  Fetcher() = nullptr;
+  fetcher = nullptr;
 }
 
 }  // namespace fake_url

@@ -1,19 +1,16 @@
 #pragma once
-// The in-process fake URL transfer for unit tests and fuzzing. Once
-// installed, OpenBlockingUrlStream answers from the given function instead
-// of the URL module: nothing is loaded, fetched or cached.
-#include <cstdint>
+// The in-process fake URL transfer for unit tests. Once installed, every
+// fetch of the URL service (os/net/url_service.h) is answered by the given
+// function with the URL (UTF-8): nothing is loaded, fetched or cached.
 #include <functional>
 #include <string>
 
 namespace fake_url {
 
 struct Answer {
-  int32_t code = 0;   // what OpenBlockingUrlStream returns
+  int32_t code = 0;   // the fetch's result code
   std::string bytes;  // the resource
 };
-
-// Every following fetch calls fetch with the URL (UTF-8).
 void Install(std::function<Answer(const std::string& url)> fetch);
 void Uninstall();
 

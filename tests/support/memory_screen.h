@@ -1,10 +1,11 @@
 #pragma once
-// An in-memory screen for the window layer: a grid of cells the tests can
-// read, and a script of input events. When the script is used up, a read that
-// would wait reports the terminal as gone, so a message loop always ends.
-#include <array>
+// An in-memory screen for the window layer: a grid of cells the tests read
+// back as text, and a script of input events. When the script is used up, a
+// read that would wait reports the terminal as gone, so a message loop
+// always ends.
 #include <deque>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "os/window/internal/screen.h"
@@ -12,57 +13,51 @@
 #include "tests/support/wide.h"
 
 struct MemoryScreen {
-  int32_t columns = 80, rows = 24;
+  explicit MemoryScreen(int32_t c = 80, int32_t r = 24) : columns(c), rows(r), cells(c * r, HorolanTuiCell{U' ', 0}) {}
+  int32_t columns, rows;
   std::vector<HorolanTuiCell> cells;
   std::deque<HorolanTuiEvent> script;
   bool refuseStart = false;
-  int ends = 0;
-  int32_t cursorRow = 0;
+  int ends = 0, drawn = 0;  // terminal given back; cells sent to it
+  int32_t cursorRow = 0, cursorColumn = 0;
   bool cursorVisible = false;
 
-  void Reset(int32_t c, int32_t r) {
-    *this = MemoryScreen{};
-    columns = c;
-    rows = r;
-    Clear();
-  }
-  void Clear() { cells.assign(static_cast<size_t>(columns) * rows, HorolanTuiCell{U' ', 0}); }
-
-  // Script: keys, typed text, mouse and resizes (applied when read); each
-  // returns the screen for the next.
+  // Script: keys, typed text, mouse and resizes, applied when read.
   MemoryScreen& Push(HorolanTuiEvent event) {
     script.push_back(event);
     return *this;
   }
   MemoryScreen& Key(uint32_t key, uint32_t modifiers = 0) { return Push({HOROLAN_TUI_KEY, key, 0, modifiers, 0, 0, 0}); }
-  MemoryScreen& Char(char32_t ch, uint32_t modifiers = 0) { return Push({HOROLAN_TUI_KEY, 0, ch, modifiers, 0, 0, 0}); }
-  MemoryScreen& Type(const std::u32string& text) {
-    for (char32_t ch : text) Char(ch);
+  MemoryScreen& Type(const std::u32string& text, uint32_t modifiers = 0) {
+    for (char32_t ch : text) Push({HOROLAN_TUI_KEY, 0, ch, modifiers, 0, 0, 0});
     return *this;
   }
-  MemoryScreen& Mouse(int32_t x, int32_t y, int32_t action, uint32_t modifiers = 0) {
+  MemoryScreen& Mouse(int32_t x, int32_t y, int32_t action = HOROLAN_TUI_PRESS, uint32_t modifiers = 0) {
     return Push({HOROLAN_TUI_MOUSE, 0, 0, modifiers, x, y, action});
   }
   MemoryScreen& Resize(int32_t c, int32_t r) { return Push({HOROLAN_TUI_RESIZE, 0, 0, 0, c, r, 0}); }
-  // A menu bar item: Alt with the pop-up's letter, then the item's letter.
-  MemoryScreen& Menu(char32_t popup, char32_t item) { return Char(popup, HOROLAN_TUI_ALT).Char(item); }
 
-  // A row as UTF-8 (second halves of wide characters left out).
-  std::string Row(int32_t row) const {
-    std::u16string text;
-    for (int32_t x = 0; x < columns; ++x) {
-      uint32_t ch = Ch(x, row);
-      if (ch == HOROLAN_TUI_CONTINUATION) continue;
-      if (ch >= 0x10000) {  // a surrogate pair
-        text += static_cast<char16_t>(0xD7C0 + (ch >> 10));
-        ch = 0xDC00 + (ch & 0x3FF);
+  // count rows from row first (all to the bottom when -1), one line each:
+  // the text without the second halves of wide characters, or the
+  // attributes, a letter a cell: "." plain, "r" reverse, "B" reverse and
+  // bold, "u" underlined, "U" reverse and underlined.
+  std::string Text(int32_t first = 0, int32_t count = -1, bool attributes = false) const {
+    std::u16string out;
+    for (int32_t y = first; y < (count < 0 ? rows : first + count); ++y, out += u'\n') {
+      for (int32_t x = 0; x < columns; ++x) {
+        const HorolanTuiCell& cell = cells[static_cast<size_t>(y * columns + x)];
+        if (attributes) {
+          out += u".rbBuU??"[cell.attr & 7];
+        } else if (cell.ch >= 0x10000 && cell.ch != HOROLAN_TUI_CONTINUATION) {
+          out += {static_cast<char16_t>(0xD7C0 + (cell.ch >> 10)), static_cast<char16_t>(0xDC00 + (cell.ch & 0x3FF))};
+        } else if (cell.ch != HOROLAN_TUI_CONTINUATION) {
+          out += static_cast<char16_t>(cell.ch);
+        }
       }
-      text += static_cast<char16_t>(ch);
     }
-    return U8(text.c_str());
+    return U8(out.c_str());
   }
-  uint32_t Attr(int32_t x, int32_t y) const { return cells[static_cast<size_t>(y) * columns + x].attr; }
-  uint32_t Ch(int32_t x, int32_t y) const { return cells[static_cast<size_t>(y) * columns + x].ch; }
+  std::string Attrs(int32_t first = 0, int32_t count = -1) const { return Text(first, count, true); }
 };
 
 inline MemoryScreen& TheMemoryScreen() {
@@ -72,31 +67,20 @@ inline MemoryScreen& TheMemoryScreen() {
 
 inline const os::ScreenFunctions& MemoryScreenFunctions() {
   static const os::ScreenFunctions functions{
-      [] {
-        MemoryScreen& s = TheMemoryScreen();
-        if (s.refuseStart) return 0;
-        s.Clear();
-        return 1;
-      },
+      [] { return TheMemoryScreen().refuseStart ? 0 : 1; },
       [] { ++TheMemoryScreen().ends; },
-      [](int32_t* c, int32_t* r) {
-        *c = TheMemoryScreen().columns;
-        *r = TheMemoryScreen().rows;
-      },
+      [](int32_t* c, int32_t* r) { std::tie(*c, *r) = std::pair(TheMemoryScreen().columns, TheMemoryScreen().rows); },
       [](int32_t row, int32_t column, const HorolanTuiCell* cells, int32_t count) {
         MemoryScreen& s = TheMemoryScreen();
-        for (int32_t i = 0; i < count; ++i)
-          if (row >= 0 && row < s.rows && column + i >= 0 && column + i < s.columns)
-            s.cells[static_cast<size_t>(row) * s.columns + column + i] = cells[i];
+        s.drawn += count;
+        for (int32_t i = 0; i < count; ++i) s.cells.at(static_cast<size_t>(row * s.columns + column + i)) = cells[i];
       },
       [](const HorolanTuiCell* cells, int32_t count) {
-        MemoryScreen& s = TheMemoryScreen();
-        for (int32_t i = 0; i < count && i < s.columns; ++i)
-          s.cells[static_cast<size_t>(s.rows - 1) * s.columns + i] = cells[i];
+        MemoryScreenFunctions().draw(TheMemoryScreen().rows - 1, 0, cells, count);
       },
-      [](int32_t row, int32_t, int32_t visible) {
-        TheMemoryScreen().cursorRow = row;
-        TheMemoryScreen().cursorVisible = visible != 0;
+      [](int32_t row, int32_t column, int32_t visible) {
+        MemoryScreen& s = TheMemoryScreen();
+        std::tie(s.cursorRow, s.cursorColumn, s.cursorVisible) = std::tuple(row, column, visible != 0);
       },
       [](HorolanTuiEvent* event, int32_t timeoutMs) {
         MemoryScreen& s = TheMemoryScreen();
@@ -106,7 +90,7 @@ inline const os::ScreenFunctions& MemoryScreenFunctions() {
         if (event->kind == HOROLAN_TUI_RESIZE) {
           s.columns = event->x;
           s.rows = event->y;
-          s.Clear();
+          s.cells.assign(static_cast<size_t>(s.columns * s.rows), HorolanTuiCell{U' ', 0});
         }
         return 1;
       },
@@ -117,44 +101,29 @@ inline const os::ScreenFunctions& MemoryScreenFunctions() {
 // Puts a fresh screen of that size in place of the terminal.
 inline void InstallMemoryScreen(int32_t columns = 80, int32_t rows = 24) {
   os::SetScreenFunctions(nullptr);
-  TheMemoryScreen().Reset(columns, rows);
+  TheMemoryScreen() = MemoryScreen(columns, rows);
   os::SetScreenFunctions(&MemoryScreenFunctions());
 }
 
-// Dispatches everything waiting, input from the screen included; the number
-// of quit messages seen.
+// Dispatches everything waiting, input from the screen included, and brings
+// the screen up to date; the number of quit messages seen.
 inline int PumpMessages() {
   int quits = 0;
-  os::Message message;
-  while (os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE)) {
+  for (os::Message message; os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE);) {
     if (message.message == os::WM_QUIT) {
       ++quits;
-      continue;
+    } else {
+      os::TranslateMessage(&message);
+      os::DispatchMessage(&message);
     }
-    os::TranslateMessage(&message);
-    os::DispatchMessage(&message);
   }
   return quits;
 }
 
-// The text of a window (an edit control's whole text) through WM_GETTEXT.
+// The whole text of an edit control.
 inline std::u16string WindowText(os::WinHandle window) {
   std::u16string text(static_cast<size_t>(os::SendMessage(window, os::WM_GETTEXTLENGTH, 0, 0)) + 1, u'\0');
   text.resize(static_cast<size_t>(
       os::SendMessage(window, os::WM_GETTEXT, text.size(), reinterpret_cast<intptr_t>(text.data()))));
   return text;
-}
-
-// A rectangle as {left, top, right, bottom}: a window's on the screen, or its
-// client area's.
-using Box = std::array<int32_t, 4>;
-inline Box WindowBox(os::WinHandle window) {
-  os::Rect r;
-  os::GetWindowRect(window, &r);
-  return {r.left, r.top, r.right, r.bottom};
-}
-inline Box ClientBox(os::WinHandle window) {
-  os::Rect r;
-  os::GetClientRect(window, &r);
-  return {r.left, r.top, r.right, r.bottom};
 }

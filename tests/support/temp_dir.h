@@ -10,18 +10,16 @@
 struct TempDir {
   std::string path;
   TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "horolan-test-XXXXXX").string();
-    char* made = mkdtemp(tmpl.data());
-    path = made ? made : "";
+    std::string pattern = (std::filesystem::temp_directory_path() / "horolan-test-XXXXXX").string();
+    path = mkdtemp(pattern.data()) ? pattern : "";
   }
   ~TempDir() {
+    namespace fs = std::filesystem;
     std::error_code ec;
     // Read-only folders made by a test must not stop the clean-up.
-    for (auto it = std::filesystem::recursive_directory_iterator(path, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add | std::filesystem::perm_options::nofollow, ec);
-    std::filesystem::remove_all(path, ec);
+    for (fs::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add | fs::perm_options::nofollow, ec);
+    fs::remove_all(path, ec);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

@@ -154,10 +154,6 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
              curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer) == CURLE_OK &&
              curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader) == CURLE_OK &&
              curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer) == CURLE_OK;
-  if (set && request->trustFile) {
-    set = curl_easy_setopt(h, CURLOPT_CAINFO, request->trustFile) == CURLE_OK &&
-          curl_easy_setopt(h, CURLOPT_CAPATH, nullptr) == CURLE_OK;
-  }
   if (!set) return Finish(result, os::kUrlDownloadFailure, nullptr, false);
 
   CURLcode done = curl_easy_perform(h);

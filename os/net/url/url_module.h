@@ -14,7 +14,6 @@ struct HorolanUrlRequest {
   int64_t now;               // seconds since 1970 by the device clock, for cache freshness
   uint32_t connectMs;        // connect time-out
   uint32_t totalMs;          // whole-fetch time-out
-  const char* trustFile;     // PEM certificates to trust instead of the system's; null: the system's
   size_t maxBytes;           // a larger resource fails the fetch
 };
 

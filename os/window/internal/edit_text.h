@@ -33,8 +33,6 @@ struct EditText {
   size_t undoAnchor = 0, undoCaret = 0;
   ChangeKind lastChange = ChangeKind::None;
   size_t lastChangeEnd = 0;
-
-  bool modified = false;
 };
 
 void Reset(EditText& edit, const char16_t* text, size_t length);

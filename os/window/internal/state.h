@@ -18,7 +18,6 @@ namespace os::win {
 struct Cell {
   char32_t ch = U' ';
   uint32_t attr = 0;
-  bool operator==(const Cell& other) const { return ch == other.ch && attr == other.attr; }
 };
 
 // The cells of a window's client area.
@@ -35,7 +34,6 @@ struct ClassRecord {
   std::u16string name;
   uint32_t style = 0;
   WindowProc procedure = nullptr;
-  void* instance = nullptr;
   GdiHandle background = nullptr;
   uint16_t atom = 0;
 };
@@ -54,8 +52,6 @@ struct WindowRecord {
   std::vector<WinHandle> children;  // bottom to top
   Rect rect;  // relative to the parent's client area; screen cells for a top-level window
   int32_t controlId = 0;
-  void* instance = nullptr;
-  intptr_t userData = 0;
   std::shared_ptr<void> controlData;  // the class's own record (edit control, menu bar)
   ScrollInfo scroll[2];
   WinHandle menuBar = nullptr;
@@ -91,7 +87,6 @@ struct State {
   WinHandle caretWindow = nullptr;
   Point caret;
   int caretHidden = 1;  // shown at 0
-  int dotsPerInch = 96;
   std::u16string clipboard;
   bool clipboardFull = false;
 };

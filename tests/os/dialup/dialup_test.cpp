@@ -1,94 +1,69 @@
 // Dial-up links in a temporary run folder: fake pppd processes (a copy of
-// sleep named pppd) and other programs behind pid files. All start with
+// sleep named pppd) and other programs behind pid files. They inherit
 // SIGTERM blocked, so a hang-up stays pending and is read from /proc.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <csignal>
-#include <filesystem>
-#include <fstream>
 #include <set>
 #include <spawn.h>
-#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <vector>
 
 #include "os/dialup/dialup.h"
 #include "platform/data_connection.h"
 #include "tests/support/temp_dir.h"
-#include "tests/support/wide.h"
 
 extern char** environ;
 
 namespace {
 
-class DialupLinks : public ::testing::Test {
- protected:
+struct DialupLinks : ::testing::Test {
   TempDir dir;
-  std::string run = dir.File("run");
-  std::string pppd = dir.File("pppd");
+  std::string run = dir.File("run/");
   std::vector<pid_t> children;
+  sigset_t term, saved;
 
   void SetUp() override {
     std::filesystem::create_directory(run);
-    std::filesystem::copy_file("/usr/bin/sleep", pppd);
-    chmod(pppd.c_str(), 0755);
+    for (const char* name : {"pppd", "pppdx"}) std::filesystem::copy_file("/usr/bin/sleep", dir.File(name));
     os::SetDialupRunFolder(run.c_str());
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    sigprocmask(SIG_BLOCK, &term, &saved);
   }
   void TearDown() override {
     os::SetDialupRunFolder(nullptr);
-    StopAll();
-  }
-  void StopAll() {
     for (pid_t pid : children) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
-    children.clear();
+    sigprocmask(SIG_SETMASK, &saved, nullptr);
   }
-
-  pid_t Start(const std::string& program = "") {
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t mask;
-    sigemptyset(&mask);
-    sigaddset(&mask, SIGTERM);
-    posix_spawnattr_setsigmask(&attr, &mask);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+  pid_t Start(const std::string& program = "pppd") {
     char name[] = "link", seconds[] = "600";
     char* argv[] = {name, seconds, nullptr};
     pid_t pid = 0;
-    EXPECT_EQ(posix_spawn(&pid, (program.empty() ? pppd : program).c_str(), nullptr, &attr, argv, environ), 0);
-    posix_spawnattr_destroy(&attr);
+    EXPECT_EQ(posix_spawn(&pid, dir.File(program).c_str(), nullptr, nullptr, argv, environ), 0);
     children.push_back(pid);
     return pid;
   }
-  void PidFile(const std::string& name, const std::string& content) { std::ofstream(run + "/" + name) << content; }
-  pid_t Link(const std::string& name) {
-    pid_t pid = Start();
-    PidFile(name, std::to_string(pid) + "\n");
+  void PidFile(const std::string& name, const std::string& content) { std::ofstream(run + name) << content; }
+  pid_t Link(const std::string& name, pid_t pid = 0) {
+    PidFile(name, std::to_string(pid = pid ? pid : Start()) + "\n");
     return pid;
   }
-
-  std::set<pid_t> Signalled() {
+  std::set<pid_t> Signalled() {  // the processes with a SIGTERM pending
     std::set<pid_t> out;
     for (pid_t pid : children) {
       std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-      unsigned long long pending = 0;
       for (std::string line; std::getline(status, line);)
-        if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) pending |= std::stoull(line.substr(7), nullptr, 16);
-      if ((pending >> (SIGTERM - 1)) & 1) out.insert(pid);
+        if (line.find("Pnd:") == 3 && (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1) out.insert(pid);
     }
     return out;
   }
-
-  // The names listed, or the enumeration's error as "error N".
-  static std::vector<std::string> Names(uint32_t* count = nullptr, uint32_t* bytesOut = nullptr) {
-    os::DialupEntry entries[20];
-    entries[0].size = 52;
-    uint32_t bytes = sizeof entries, n = 0;
-    uint32_t result = os::EnumerateDialupLinks(entries, &bytes, &n);
-    if (count) *count = n;
-    if (bytesOut) *bytesOut = bytes;
-    if (result != 0) return {"error " + std::to_string(result)};
+  // The names listed with room for capacity entries, or "error N count bytes".
+  static std::vector<std::string> Names(uint32_t capacity = 20) {
+    os::DialupEntry entries[21];
+    uint32_t bytes = capacity * 52, n = 0;
+    if (uint32_t result = os::EnumerateDialupLinks(entries, &bytes, &n))
+      return {"error " + std::to_string(result) + " " + std::to_string(n) + " " + std::to_string(bytes)};
     std::vector<std::string> names;
     for (uint32_t i = 0; i < n; ++i) names.push_back(U8(entries[i].name));
     return names;
@@ -97,74 +72,55 @@ class DialupLinks : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(DialupLinks, OnlyRunningPppdProcessesAreLinks) {
-  pid_t interfaceLink = Link("ppp0.pid");
-  pid_t namedLink = Link("ppp-office.pid");
-  pid_t notPppd = Start("/usr/bin/sleep");  // a stale pid file whose number now belongs to another program
-  PidFile("ppp1.pid", std::to_string(notPppd) + "\n");
-  PidFile("pppoe-server.pid", std::to_string(notPppd));
-  PidFile("other.pid", std::to_string(Start()));  // a pppd, but not under a ppp*.pid name
+TEST_F(DialupLinks, OnlyRunningPppdProcessesBehindPidFilesAreLinks) {
+  std::set<pid_t> links = {Link("ppp0.pid"), Link("ppp-office.pid"), Link("ppp.pid")};
+  links.insert(Link("ppp-named.pid", Link("ppp+1.pid")));  // pppd writes both: one link, by its name
+  pid_t late = Start();  // the largest pid file that is read whole, and one byte more
+  PidFile("ppp9.pid", std::string(63 - std::to_string(late).size(), ' ') + std::to_string(late));
+  PidFile("ppp8.pid", std::string(64 - std::to_string(late).size(), ' ') + std::to_string(late));
+  links.insert(late);
+  PidFile("ppp7.pid", " \t" + std::to_string(Start("pppdx")) + " \r\n");  // another program
+  PidFile("xppp0.pid", std::to_string(Start()));  // a pppd, but under no ppp*.pid name
   int n = 100;
-  for (const char* bad : {"garbage\n", "0\n", "1\n", "-1\n", "", "99999999999999999999\n"})
+  for (const char* bad : {"garbage\n", "0\n", "1\n", "-1\n", "", "2147483648\n", "12345678901\n", "5x\n"})
     PidFile("ppp" + std::to_string(n++) + ".pid", bad);
-  PidFile("ppp8.pid", std::to_string(interfaceLink) + "x\n");
-  ASSERT_EQ(mkfifo((run + "/ppp9.pid").c_str(), 0600), 0);  // must not block the listing
-  std::filesystem::create_directory(run + "/ppp10.pid");
-
-  EXPECT_EQ(Names(), (std::vector<std::string>{"office", "ppp0"}));
+  ASSERT_EQ(mkfifo((run + "ppp5.pid").c_str(), 0600), 0);  // must not block the listing
+  std::filesystem::create_directory(run + "ppp6.pid");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"named", "office", "ppp", "ppp0", "ppp9"}));
+  EXPECT_EQ(Names(5).size(), 5u);
+  EXPECT_EQ(Names(4), std::vector<std::string>{"error 603 5 260"});
   EXPECT_EQ(ReleaseDataConnection(), 1);
-  EXPECT_EQ(Signalled(), (std::set<pid_t>{interfaceLink, namedLink}));
+  EXPECT_EQ(Signalled(), links);
 }
 
-TEST_F(DialupLinks, BackquoteAnywhereInTheNameKeepsTheLink) {
-  std::set<pid_t> plain = {Link("ppp-plain.pid"), Link("ppp-abcdefghijklmnopqrstuvwxyz.pid"),
-                           Link("ppp-Z\xC3\xBCrich.pid"), Link("ppp-bad\xFF.pid"),
-                           Link("ppp-abcdefghijklmnopqrs\xF0\x9F\x98\x80.pid")};
-  for (std::string name : {"`lead", "mid`dle", "trail`", "`", "abcdefghijklmnopqrs`", "abcdefghijklmnopqrstuvw`xyz"})
+TEST_F(DialupLinks, ABackquoteAnywhereInTheNameKeepsTheLink) {
+  std::set<pid_t> plain = {Link("ppp-plain.pid"), Link("ppp-abcdefghijklmnopqrstuvwxyz.pid"), Link("ppp-Z\xC3\xBCrich.pid"),
+                           Link("ppp-bad\xFF.pid"), Link("ppp-abcdefghijklmnopqrs\xF4\x8F\xBF\xBF.pid"),
+                           Link("ppp-bcdefghijklmnopqrs\xF0\x90\x80\x80.pid")};
+  for (std::string name : {"`lead", "mid`dle", "trail`", "abcdefghijklmnopqrs`", "abcdefghijklmnopqrstuvw`xyz"})
     Link("ppp-" + name + ".pid");
-  // pppd with a link name writes two files: one link, marked under either.
-  pid_t marked = Start();
-  PidFile("ppp0.pid", std::to_string(marked) + "\n");
-  PidFile("ppp-keep`.pid", std::to_string(marked) + "\nppp0\n");
-
-  // Cut to 20 units without splitting a character; a mark beyond the cut
-  // takes the last place.
-  EXPECT_EQ(Names(), (std::vector<std::string>{"Z\xC3\xBCrich", "`", "`lead", "abcdefghijklmnopqrs`",
-                                               "abcdefghijklmnopqrs`", "abcdefghijklmnopqrst", "abcdefghijklmnopqrs",
-                                               "bad\xFF", "keep`", "mid`dle", "plain", "trail`"}));
+  // Cut to 20 units without splitting a character; a mark beyond the cut takes the last place.
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Z\xC3\xBCrich", "`lead", "abcdefghijklmnopqrs`", "abcdefghijklmnopqrs`",
+                                               "abcdefghijklmnopqrst", "abcdefghijklmnopqrs", "bad\xFF",
+                                               "bcdefghijklmnopqrs\xF0\x90\x80\x80", "mid`dle", "plain", "trail`"}));
   ReleaseDataConnection();
   EXPECT_EQ(Signalled(), plain);
 }
 
-TEST_F(DialupLinks, TwentyLinksAreHungUpButTwentyOneAreNot) {
-  std::set<pid_t> twenty;
-  for (int i = 0; i < 20; ++i) twenty.insert(Link("ppp" + std::to_string(i) + ".pid"));
-  ReleaseDataConnection();
-  EXPECT_EQ(Signalled(), twenty);
-
-  StopAll();
-  for (int i = 0; i < 21; ++i) Link("ppp" + std::to_string(i) + ".pid");
-  uint32_t count = 0, bytes = 0;
-  EXPECT_EQ(Names(&count, &bytes), (std::vector<std::string>{"error 603"}));
-  EXPECT_EQ(count, 21u);
-  EXPECT_EQ(bytes, 21u * 52u);
-  ReleaseDataConnection();
-  EXPECT_TRUE(Signalled().empty());
-}
-
-TEST_F(DialupLinks, NoLinksAndRefusedHangUps) {
-  EXPECT_TRUE(Names().empty());
-  os::SetDialupRunFolder(dir.File("missing").c_str());
-  EXPECT_TRUE(Names().empty());
-  EXPECT_EQ(ReleaseDataConnection(), 1);
-
-  pid_t notPppd = Start("/usr/bin/sleep");
-  for (uint32_t handle : {0u, 1u, static_cast<uint32_t>(notPppd), 0xFFFFFFFFu})
+TEST_F(DialupLinks, WhatIsNoLinkIsNeverHungUpAndUnreadableFoldersHaveNoLinks) {
+  for (uint32_t handle : {0u, 1u, static_cast<uint32_t>(Start("pppdx")), 0xFFFFFFFFu})
     EXPECT_EQ(os::HangUpDialupLink(handle), static_cast<uint32_t>(ESRCH)) << handle;
   EXPECT_TRUE(Signalled().empty());
+  for (std::string folder : {dir.File("missing"), dir.File("pppd")}) {  // no folder, or a file: no links
+    os::SetDialupRunFolder(folder.c_str());
+    EXPECT_TRUE(Names().empty());
+  }
+  os::SetDialupRunFolder(("/tmp/" + std::string(300, 'x')).c_str());
+  EXPECT_EQ(Names(), std::vector<std::string>{"error 36 0 1040"});  // ENAMETOOLONG
   os::DialupEntry entries[1];
+  uint32_t bytes = 52, count = 0;
+  EXPECT_EQ(os::EnumerateDialupLinks(entries, nullptr, &count) + os::EnumerateDialupLinks(nullptr, &bytes, &count) +
+            os::EnumerateDialupLinks(entries, &bytes, nullptr), 3u * EINVAL);
   entries[0].size = 48;
-  uint32_t bytes = sizeof entries, count = 0;
   EXPECT_EQ(os::EnumerateDialupLinks(entries, &bytes, &count), os::kDialupInvalidSize);
-  EXPECT_EQ(EstablishDataConnection(), 0);  // no connection manager here
 }

@@ -1,55 +1,144 @@
 #include <gtest/gtest.h>
 
-#include <string>
+#include <cerrno>
+#include <map>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <sys/wait.h>
 
 #include "os/base/last_error.h"
+#include "os/fs/directory.h"
+#include "os/fs/file_write.h"
 #include "os/fs/files.h"
 #include "tests/support/temp_dir.h"
 
-TEST(ModuleFileName, IsTheAbsolutePathOfThisExecutableAndNeverTruncated) {
+namespace {
+
+// Every entry of the search path, by UTF-8 name, with its attributes.
+std::map<std::string, uint32_t> List(const std::string& searchPath, os::EntryDetail detail = os::EntryDetail::Full) {
+  std::map<std::string, uint32_t> out;
+  os::DirectoryScan scan;
+  os::DirectoryEntry entry;
+  bool more = os::StartDirectoryScan(U16(searchPath).c_str(), scan, entry, detail);
+  for (; more; more = os::NextDirectoryEntry(scan, entry)) out[U8(entry.name)] = entry.attributes;
+  return out;
+}
+mode_t Mode(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+bool Fails(bool ok, int error) { return !ok && os::GetLastError() == static_cast<uint32_t>(error); }
+
+}  // namespace
+
+TEST(Files, ModuleNameAttributesAndReadingOnlyRegularFiles) {
   char16_t path[4096];
   size_t length = os::ModuleFileName(path, 4096);
-  ASSERT_GT(length, 0u);
-  std::string narrow = U8(path);
-  EXPECT_EQ(narrow[0], '/');
-  EXPECT_NE(narrow.find("test_os_fs"), std::string::npos);
-  char16_t tiny[4] = {u'x', 0};
-  EXPECT_EQ(os::ModuleFileName(tiny, 4), 0u);
-  EXPECT_EQ(tiny[0], 0);
+  EXPECT_TRUE(U8(path).starts_with("/") && U8(path).ends_with("/test_os_fs"));
+  EXPECT_EQ(os::ModuleFileName(path, length + 1), length);
+  EXPECT_FALSE(os::ModuleFileName(path, length) || path[0]);  // never truncated
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);  // opening it must not wait for a writer
+  const std::tuple<std::string, uint32_t, std::string> cases[] = {  // attributes, then size and bytes or error
+      {dir.Write("n\xFF", "abc"), os::kAttrNormal, "3:abc"}, {dir.path, os::kAttrDirectory, "error 21"},
+      {"/", os::kAttrDirectory | os::kAttrMountRoot, "error 21"},
+      {"/proc", os::kAttrDirectory | os::kAttrMountRoot, "error 21"},
+      {dir.File("fifo"), os::kAttrNormal, "error 22"}, {dir.File("none"), os::kInvalidAttributes, "error 2"},
+      {"", os::kInvalidAttributes, "error 2"}};
+  for (const auto& [name, attributes, contents] : cases) {
+    EXPECT_EQ(os::FileAttributes(U16(name).c_str()), attributes) << name;
+    int file = os::OpenFileForReading(U16(name).c_str());
+    char bytes[8];
+    std::string got = "error " + std::to_string(os::GetLastError());
+    if (file != os::kNoFile) got = std::to_string(os::FileSize(file)) + ":" + std::string(bytes, os::ReadFile(file, bytes, 8));
+    EXPECT_EQ(got, contents) << name;
+    os::CloseFile(file);
+    EXPECT_EQ(os::ReadFile(file, bytes, 1) + os::FileSize(file), -2);  // closed
+  }
+  EXPECT_TRUE(os::DeleteFile(U16(dir.File("n\xFF")).c_str()));  // reached byte for byte
+  EXPECT_TRUE(Fails(os::DeleteFile(U16(dir.File("n\xFF")).c_str()), ENOENT));
 }
 
-TEST(FileAttributes, TellFilesFoldersAndMountPoints) {
+// The safe replace: a new file beside the old one with its permissions,
+// written, flushed and renamed over it.
+TEST(Files, ReplacingBesideKeepsThePermissionsAndEveryFailureSaysWhy) {
   TempDir dir;
-  dir.Write("f", "x");
-  EXPECT_EQ(os::FileAttributes(dir.WideFile("f").c_str()) & os::kAttrDirectory, 0u);
-  EXPECT_EQ(os::FileAttributes(U16(dir.path).c_str()), os::kAttrDirectory);
-  EXPECT_NE(os::FileAttributes(u"/") & os::kAttrMountRoot, 0u);
-  EXPECT_NE(os::FileAttributes(u"/proc") & os::kAttrMountRoot, 0u);
-  EXPECT_EQ(os::FileAttributes(dir.WideFile("missing").c_str()), os::kInvalidAttributes);
-  EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(ENOENT));
-  EXPECT_EQ(os::FileAttributes(u""), os::kInvalidAttributes);
+  mode_t mask = umask(022);
+  const std::u16string path = dir.WideFile("conf.txt"), inMissing = dir.WideFile("missing/conf.txt");
+  chmod(dir.Write("conf.txt", "old").c_str(), 0640);
+  const size_t units = dir.File(".conf.txt.XXXXXX").size();
+  char16_t temp[300], fresh[300], bare[32];
+  ASSERT_TRUE(os::CreateFileBeside(path.c_str(), temp, units + 1) && U8(temp).starts_with(dir.File(".conf.txt.")));
+  int file = os::OpenFileForAppending(temp);
+  EXPECT_TRUE(os::WriteFile(file, "new ", 4) && os::WriteFile(file, "text", 4) && os::SyncFile(file));
+  EXPECT_TRUE(os::CloseWrittenFile(file) && os::ReplaceFile(temp, path.c_str()));
+  std::ifstream replaced(dir.File("conf.txt"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(replaced), {}), "new text");
+  EXPECT_EQ(Mode(dir.File("conf.txt")), 0640u);
+  // Without an old file: the usual mode less the umask; a bare name is made in the current folder.
+  ASSERT_TRUE(os::CreateFileBeside(dir.WideFile("fresh").c_str(), fresh, 300));
+  EXPECT_TRUE(os::CloseWrittenFile(os::OpenFileForAppending(dir.WideFile("made").c_str())));
+  std::filesystem::path here = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path);
+  EXPECT_TRUE(os::CreateFileBeside(u"x", bare, 32) && U8(bare).starts_with("./.x."));
+  std::filesystem::current_path(here);
+  umask(mask);
+  EXPECT_EQ(Mode(U8(fresh)) + Mode(dir.File("made")), 2 * 0644u);
+  const std::u16string tooLong = u"/" + std::u16string(5000, u'a');
+  EXPECT_TRUE(Fails(os::CreateFileBeside(path.c_str(), temp, units), ENAMETOOLONG));
+  EXPECT_TRUE(Fails(os::CreateFileBeside(path.c_str(), nullptr, 300), ENAMETOOLONG));
+  EXPECT_TRUE(Fails(os::CreateFileBeside(inMissing.c_str(), temp, 300), ENOENT));
+  EXPECT_TRUE(Fails(os::CreateFileBeside(u"", temp, 300), ENOENT));
+  EXPECT_TRUE(Fails(os::CreateFileBeside(tooLong.c_str(), temp, 300), ENAMETOOLONG));
+  // A path that fits, but not with the new file's longer name.
+  EXPECT_TRUE(Fails(os::CreateFileBeside(tooLong.substr(0, 4090).c_str(), temp, 300), ENAMETOOLONG));
+  EXPECT_TRUE(Fails(os::OpenFileForAppending(inMissing.c_str()) != os::kNoFile, ENOENT));
+  EXPECT_TRUE(Fails(os::OpenFileForAppending(u"") != os::kNoFile, ENOENT));
+  EXPECT_TRUE(Fails(os::OpenFileForAppending(tooLong.c_str()) != os::kNoFile, ENAMETOOLONG));
+  EXPECT_TRUE(Fails(os::ReplaceFile(dir.WideFile("none").c_str(), path.c_str()), ENOENT));
+  EXPECT_TRUE(Fails(os::ReplaceFile(tooLong.c_str(), path.c_str()), ENAMETOOLONG));
+  EXPECT_TRUE(Fails(os::WriteFile(-1, "x", 1), EBADF) && Fails(os::SyncFile(-1), EBADF) && !os::CloseWrittenFile(-1));
 }
 
-TEST(Files, OnlyRegularFilesOpenWithoutBlockingAndDeleteRemovesOne) {
+// Kinds of entries and links are checked by the web cache purge's tests.
+TEST(Files, DirectoryScansOfAFolderOnlyWithReadOnlyWhatThisProcessMayNotWrite) {
   TempDir dir;
-  dir.Write("f", "abc");
-  // A FIFO or a device is never opened: reading one could block for ever.
-  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
-  EXPECT_EQ(os::OpenFileForReading(dir.WideFile("fifo").c_str()), os::kNoFile);
-  EXPECT_EQ(os::OpenFileForReading(U16(dir.path).c_str()), os::kNoFile);
-  EXPECT_EQ(os::OpenFileForReading(u"/dev/zero"), os::kNoFile);
-  int file = os::OpenFileForReading(dir.WideFile("f").c_str());
-  ASSERT_NE(file, os::kNoFile);
-  EXPECT_EQ(os::FileSize(file), 3);
-  os::CloseFile(file);
-  EXPECT_TRUE(os::DeleteFile(dir.WideFile("f").c_str()));
-  EXPECT_FALSE(os::DeleteFile(dir.WideFile("f").c_str()));
-  EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(ENOENT));
-
-  // A name that is not UTF-8 is reached byte for byte.
-  file = os::OpenFileForReading(U16(dir.Write("n\xFF\xFE", "z")).c_str());
-  ASSERT_NE(file, os::kNoFile);
-  os::CloseFile(file);
+  chmod(dir.Write("ro", "x").c_str(), 0444);
+  chmod(dir.Write("rw", "x").c_str(), 0666);
+  chmod(dir.path.c_str(), 0755);
+  ASSERT_EQ(symlink(dir.path.c_str(), dir.File("link").c_str()), 0);
+  const std::map<std::string, uint32_t> all = {{".", 16}, {"..", 16}, {"ro", 128}, {"rw", 128}, {"link", 0x400}};
+  std::filesystem::path here = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path);
+  EXPECT_EQ(List("*"), all);
+  std::filesystem::current_path(here);
+  EXPECT_EQ(List("/*").count("proc") + List(dir.path + "/*.*").size(), 1u + all.size());
+  os::DirectoryScan scan;
+  os::DirectoryEntry entry;
+  for (const auto& [path, error] : {std::pair{dir.path + "/*.txt", EINVAL}, {dir.path + "/?", EINVAL},
+                                    {dir.path + "/a?", EINVAL}, {dir.File("missing"), ENOENT},
+                                    {dir.File("link"), ENOTDIR}, {std::string(), ENOENT}})
+    EXPECT_TRUE(Fails(os::StartDirectoryScan(U16(path).c_str(), scan, entry), error)) << path;
+  EXPECT_TRUE(Fails(os::NextDirectoryEntry(scan, entry), EBADF));
+  for (auto [path, root] : {std::pair{u"/", true}, {u"//.", true}, {u"/tmp/..", true}, {u"/tmp", false}, {u"", false}})
+    EXPECT_EQ(os::IsFilesystemRoot(path), root) << U8(path);
+  pid_t child = fork();  // as an ordinary user: root may write anything
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    auto full = List(dir.path), kinds = List(dir.path, os::EntryDetail::Kinds);
+    _exit(full["ro"] == os::kAttrReadOnly && full["rw"] == os::kAttrNormal && kinds["ro"] == os::kAttrNormal &&
+                  os::FileAttributes(U16(dir.File("ro")).c_str()) == os::kAttrReadOnly ? 0 : 1);
+  }
+  int status = 0;
+  EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0);
+  // Entries reached by one name from the open folder only, never through a link; a folder is never deleted.
+  std::filesystem::create_directory(dir.File("sub"));
+  os::DirectoryScan sub;
+  ASSERT_TRUE(os::StartDirectoryScan(U16(dir.path).c_str(), scan, entry));
+  EXPECT_TRUE(os::StartSubfolderScan(scan, u"sub", sub, entry));
+  EXPECT_FALSE(os::StartSubfolderScan(scan, u"link", sub, entry));
+  for (const char16_t* name : {u"sub/", u".", u"..", u"", static_cast<const char16_t*>(nullptr)})
+    EXPECT_FALSE(os::StartSubfolderScan(scan, name, sub, entry) || os::DeleteScannedEntry(scan, name) ||
+                 os::GetLastError() != EINVAL);
+  EXPECT_FALSE(os::DeleteScannedEntry(scan, u"sub"));
+  EXPECT_TRUE(os::DeleteScannedEntry(scan, u"link") && std::filesystem::is_directory(dir.File("sub")));
 }

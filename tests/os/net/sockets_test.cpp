@@ -1,97 +1,204 @@
+// The socket calls over BSD sockets: arguments, error numbers, datagrams, the wait for them, and name lookups
+// answered from the seams' table.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <netdb.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
+#include <tuple>
+#include <utility>
 
-#include "os/base/last_error.h"
 #include "os/net/sockets.h"
+#include "tests/os/net/seams.h"
+
+namespace {
+
+// What a call returned, or the error number it left.
+std::string Outcome(int result) {
+  return result == os::kSocketError ? "error " + std::to_string(os::SocketsLastError()) : std::to_string(result);
+}
+
+// An address as text, IPv4 or IPv6.
+std::string Text(const os::SocketAddress& address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  inet_ntop(address.family == os::kAddressFamilyIpv6 ? AF_INET6 : AF_INET, address.bytes, text, sizeof text);
+  return text;
+}
+
+// Our socket connected to a peer socket of the test's on loopback.
+struct Connected {
+  int peer = socket(AF_INET, SOCK_DGRAM, 0);
+  os::SocketHandle s = os::OpenSocket(os::kAddressFamilyIpv4, os::kSocketTypeDatagram, 0);
+  sockaddr_in from{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t length = sizeof from;
+  Connected() {
+    bind(peer, reinterpret_cast<sockaddr*>(&from), length);
+    getsockname(peer, reinterpret_cast<sockaddr*>(&from), &length);
+    EXPECT_EQ(os::ConnectSocket(s, os::SocketAddressIpv4{os::kAddressFamilyIpv4, from.sin_port, from.sin_addr.s_addr}), 0);
+  }
+  ~Connected() { os::CloseSocket(s), close(peer); }
+  // Sends ping; the peer answers with these datagrams.
+  void Exchange(std::initializer_list<std::string> answers) {
+    char got[8];
+    EXPECT_EQ(os::SendOnSocket(s, "ping", 4, 0), 4);
+    recvfrom(peer, got, sizeof got, 0, reinterpret_cast<sockaddr*>(&from), &length);
+    for (const std::string& a : answers) sendto(peer, a.data(), a.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
+  }
+  // The wait's result, with " ours" when only this socket is left ready.
+  std::string Wait(int32_t seconds, os::SocketHandle other = os::kInvalidSocket) {
+    os::SocketSet set;
+    if (other != os::kInvalidSocket) set.Add(other);
+    set.Add(s);
+    os::SocketWaitTime time{seconds, 0};
+    int ready = os::SelectSockets(0, &set, nullptr, nullptr, seconds < 0 ? nullptr : &time);
+    return Outcome(ready) + (ready == 1 && set.count == 1 && set.sockets[0] == s ? " ours" : "");
+  }
+  std::string Receive() {
+    char buffer[4];
+    int n = os::ReceiveFromSocket(s, buffer, sizeof buffer, 0);
+    return n > 0 ? std::string(buffer, n) : Outcome(n);
+  }
+};
+
+}  // namespace
 
 TEST(Sockets, DottedAddressesParseAndAnythingElseIsNoAddress) {
-  EXPECT_EQ(os::ParseDottedAddress("127.0.0.1"), htonl(0x7F000001));
-  EXPECT_EQ(os::ParseDottedAddress("127.1"), htonl(0x7F000001));
-  EXPECT_EQ(os::ParseDottedAddress("0x7f.0.0.1"), htonl(0x7F000001));
-  const char* names[] = {nullptr, "", "pool.example.test", "127.0.0.1 ", " 127.0.0.1", "1.2.3.4.5",
-                         "256.1.1.1", "127.0.0.1:123", "abc"};
-  for (const char* name : names) EXPECT_EQ(os::ParseDottedAddress(name), os::kNoAddress) << (name ? name : "null");
+  const uint32_t no = os::kNoAddress;  // the same in either byte order
+  const std::pair<const char*, uint32_t> cases[] = {
+      {"127.0.0.1", 0x7F000001}, {"0.0.0.0", 0}, {"9.9.9.9", 0x09090909}, {"127.1", 0x7F000001},
+      {"0x7f.0.0.1", 0x7F000001}, {"0X7F.1", 0x7F000001}, {"0xAbCdEf09", 0xABCDEF09}, {nullptr, no}, {"", no},
+      {"127.0.0.1 ", no}, {"127.0.0.1\t", no}, {"1.2.3.4.5", no}, {"256.1.1.1", no}, {"127.0.0.1:123", no},
+      {"pool.example.test", no}};
+  for (auto [text, address] : cases) EXPECT_EQ(os::ParseDottedAddress(text), htonl(address)) << (text ? text : "null");
 }
 
-TEST(Sockets, ErrorsAWindowsUserWouldRecognise) {
-  const std::pair<int, uint32_t> cases[] = {{ETIMEDOUT, 10060}, {ECONNREFUSED, 10061}, {EHOSTUNREACH, 10065},
-                                            {ENETUNREACH, 10051}, {ECONNRESET, 10054},  {EADDRNOTAVAIL, 10049},
-                                            {EACCES, 10013},     {EINVAL, 10022},      {EMFILE, 10024},
-                                            {EIO, EIO}};
-  for (const auto& [error, code] : cases) EXPECT_EQ(os::SetSocketsErrorFromErrno(error), code) << error;
-  EXPECT_EQ(os::SocketsLastError(), static_cast<uint32_t>(EIO));
-  EXPECT_EQ(os::OpenSocket(10, os::kSocketTypeDatagram, 0), os::kInvalidSocket);
-  EXPECT_EQ(os::SocketsLastError(), 10047u);
-  EXPECT_EQ(os::CloseSocket(os::kInvalidSocket), -1);
-  EXPECT_EQ(os::SocketsLastError(), 10038u);
-  EXPECT_EQ(os::LookUpHost(""), nullptr);  // answered without the resolver
-  EXPECT_EQ(os::SocketsLastError(), 11001u);
+TEST(Sockets, CallsCheckTheirArgumentsAndFailWithWindowsSocketsNumbers) {
+  for (auto [error, code] : {std::pair{ETIMEDOUT, 10060u}, {ECONNREFUSED, 10061u}, {EHOSTUNREACH, 10065u},
+                             {ENETUNREACH, 10051u}, {EACCES, 10013u}, {EMFILE, 10024u}, {ECONNRESET, 10054u},
+                             {EADDRNOTAVAIL, 10049u}, {EINVAL, 10022u}, {EIO, unsigned{EIO}}})
+    EXPECT_EQ(os::SetSocketsErrorFromErrno(error), code) << error;
+  Connected c;
+  char buffer[4];
+  os::SocketSet set, full, over;
+  set.Add(c.s);
+  for (int i = 0; i < os::SocketSet::kCapacity; ++i) EXPECT_TRUE(full.Add(c.s));
+  EXPECT_FALSE(full.Add(c.s));
+  over.count = os::SocketSet::kCapacity + 1;
+  os::SocketWaitTime none, negative{-1, 0}, negativeMicro{0, -1};
+  os::SocketHandle stream = os::OpenSocket(os::kAddressFamilyIpv4, 1, 0);
+  // Each outcome is taken right after its call.
+  const std::pair<std::string, const char*> calls[] = {
+      {Outcome(os::OpenSocket(10, os::kSocketTypeDatagram, 0)), "error 10047"},
+      {Outcome(os::OpenSocket(os::kAddressFamilyIpv4, 3, 0)), "error 10044"},
+      {Outcome(os::ConnectSocket(stream, os::SocketAddressIpv4{23, 0, 0})), "error 10047"}, {Outcome(os::CloseSocket(stream)), "0"},
+      {Outcome(os::CloseSocket(os::kInvalidSocket)), "error 10038"},
+      {Outcome(os::SendOnSocket(c.s, buffer, -1, 0)), "error 10022"},
+      {Outcome(os::SendOnSocket(c.s, nullptr, 1, 0)), "error 10022"},
+      {Outcome(os::SendOnSocket(c.s, nullptr, 0, 0)), "0"},
+      {Outcome(os::ReceiveFromSocket(c.s, buffer, -1, 0)), "error 10022"},
+      {Outcome(os::ReceiveFromSocket(c.s, nullptr, 1, 0)), "error 10022"},
+      {Outcome(os::SelectSockets(0, &set, &set, nullptr, &none)), "error 10022"},
+      {Outcome(os::SelectSockets(0, &set, nullptr, &set, &none)), "error 10022"},
+      {Outcome(os::SelectSockets(0, nullptr, nullptr, nullptr, &none)), "error 10022"},
+      {Outcome(os::SelectSockets(0, &over, nullptr, nullptr, &none)), "error 10022"},
+      {Outcome(os::SelectSockets(0, &set, nullptr, nullptr, &negative)), "error 10022"},
+      {Outcome(os::SelectSockets(0, &set, nullptr, nullptr, &negativeMicro)), "error 10022"},
+      {Outcome(os::SelectSockets(0, &full, nullptr, nullptr, &none)), "0"},
+      {Outcome((set.count = -1, os::SelectSockets(0, &set, nullptr, nullptr, &none))), "error 10022"},
+  };
+  for (size_t i = 0; i < std::size(calls); ++i) EXPECT_EQ(calls[i].first, calls[i].second) << i;
 }
 
-TEST(Sockets, StartAndStopAreCountedNoOps) {
-  int before = os::SocketsStartCount();
-  os::SocketsStartInfo info;
-  EXPECT_EQ(os::StartSockets(0x0101, &info), 0);
-  EXPECT_EQ(info.version, 0x0101);
-  EXPECT_EQ(os::StartSockets(0x0001, nullptr), 10092);  // 1.0 is too old
-  EXPECT_EQ(os::SocketsLastError(), 10092u);
-  EXPECT_EQ(os::SocketsStartCount(), before + 1);
-  EXPECT_EQ(os::StopSockets(), 0);
-  EXPECT_EQ(os::SocketsStartCount(), before);
-  if (before == 0) {
-    EXPECT_EQ(os::StopSockets(), -1);
-    EXPECT_EQ(os::SocketsLastError(), 10093u);
+TEST(Sockets, Ipv6AddressesWithOrWithoutBracketsAndAZone) {
+  const struct {
+    const char* text;
+    bool parsed;
+    uint32_t scope;
+  } cases[] = {{"::1", true, 0},         {"[::1]", true, 0},      {"fe80::1%1", true, 1},     {"[fe80::1%lo]", true, 1},
+               {"fe80::1%lo0x", false, 0}, {"fe80::1%", false, 0}, {"[::1", false, 0},        {"::1]", false, 0},
+               {"[]", false, 0},          {"", false, 0},          {"127.0.0.1", false, 0},   {"[::1]:123", false, 0},
+               {"2001:db8::1 ", false, 0}, {"fe80::1%4294967297", false, 0}, {nullptr, false, 0}};
+  for (const auto& c : cases) {
+    os::SocketAddress address;
+    address.port = 7;
+    ASSERT_EQ(os::ParseIpv6Address(c.text, address), c.parsed) << (c.text ? c.text : "null");
+    if (!c.parsed) continue;
+    EXPECT_EQ(address.family, os::kAddressFamilyIpv6);
+    EXPECT_EQ(address.port, 0);
+    EXPECT_EQ(address.bytes[15], 1);
+    EXPECT_EQ(address.scopeId, c.scope);
   }
 }
 
+TEST(Sockets, StartsFromVersionOnePointOneAreCountedAndEachStopEndsOne) {
+  for (auto [version, result] : {std::pair<uint16_t, int>{0x0000, 10092}, {0x0100, 10092}, {0x0001, 10092},
+                                 {0x0101, 0}, {0x0201, 0}, {0x0002, 0}}) {
+    os::SocketsStartInfo info;
+    EXPECT_EQ(os::StartSockets(version, &info), result) << version;
+    EXPECT_EQ(info.version, result ? 0 : 0x0101);
+  }
+  EXPECT_EQ(os::SocketsStartCount(), 3);  // each test runs in a process of its own
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(os::StopSockets(), 0);
+  EXPECT_EQ(Outcome(os::StopSockets()), "error 10093");
+  EXPECT_EQ(os::SocketsStartCount(), 0);
+}
+
 TEST(Sockets, DatagramsAndTheWaitForThem) {
-  int peer = socket(AF_INET, SOCK_DGRAM, 0);
-  struct sockaddr_in bound{};
-  bound.sin_family = AF_INET;
-  bound.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof bound;
-  ASSERT_EQ(bind(peer, reinterpret_cast<struct sockaddr*>(&bound), sizeof bound), 0);
-  getsockname(peer, reinterpret_cast<struct sockaddr*>(&bound), &length);
-
-  os::SocketHandle s = os::OpenSocket(os::kAddressFamilyIpv4, os::kSocketTypeDatagram, 0);
-  os::SocketAddressIpv4 address;
-  address.port = bound.sin_port;
-  address.address = bound.sin_addr.s_addr;
-  ASSERT_EQ(os::ConnectSocket(s, address), 0);
-  EXPECT_EQ(os::SendOnSocket(s, "ping", 4, 0), 4);
-  os::SocketSet set;
-  set.Add(s);
-  os::SocketWaitTime none;
-  EXPECT_EQ(os::SelectSockets(0, &set, nullptr, nullptr, &none), 0);
-  EXPECT_EQ(set.count, 0);
-
-  struct sockaddr_in from{};
-  socklen_t fromLength = sizeof from;
-  char got[8];
-  ASSERT_EQ(recvfrom(peer, got, sizeof got, 0, reinterpret_cast<struct sockaddr*>(&from), &fromLength), 4);
-  sendto(peer, "pong-pong", 9, 0, reinterpret_cast<struct sockaddr*>(&from), fromLength);
-  sendto(peer, "", 0, 0, reinterpret_cast<struct sockaddr*>(&from), fromLength);
-  set.Add(s);
-  os::SocketWaitTime second{1, 0};
-  EXPECT_EQ(os::SelectSockets(0, &set, nullptr, nullptr, &second), 1);
+  Connected c, idle;
+  EXPECT_EQ(c.Wait(0), "0");
+  c.Exchange({"pong-pong", ""});
+  // Only the ready socket is kept; a long limit is not waited out.
+  EXPECT_EQ(c.Wait(600, idle.s), "1 ours");
+  EXPECT_EQ(c.Wait(-1), "1 ours");
   // A datagram longer than the buffer gives what fits; an empty one gives 0.
-  char answer[4];
-  EXPECT_EQ(os::ReceiveFromSocket(s, answer, sizeof answer, 0), 4);
-  EXPECT_EQ(std::string(answer, 4), "pong");
-  EXPECT_EQ(os::ReceiveFromSocket(s, answer, sizeof answer, 0), 0);
-  EXPECT_EQ(os::CloseSocket(s), 0);
-  close(peer);
+  EXPECT_EQ(c.Receive(), "pong");
+  EXPECT_EQ(os::ReceiveFromSocket(c.s, nullptr, 0, 0), 0);
+  // No call gives up on a signal, and a wait that ends early goes on.
+  for (seams::Call call : {seams::kSend, seams::kConnect, seams::kRecv, seams::kPoll}) {
+    seams::FailNext(call, EINTR);
+    Connected again;
+    again.Exchange({"pong"});
+    seams::FailNext(seams::kPollNothing);
+    EXPECT_EQ(again.Wait(600), "1 ours") << call;
+    EXPECT_EQ(again.Receive(), "pong") << call;
+  }
+  seams::FailNext(seams::kPoll, ENOMEM);
+  EXPECT_EQ(c.Wait(600), "error 10055");
+  // A pending error makes a socket ready; a closed one is no socket.
+  close(std::exchange(c.peer, -1));
+  c.Exchange({});
+  EXPECT_EQ(c.Wait(600), "1 ours");
+  EXPECT_EQ(c.Receive(), "error 10061");
+  os::SocketHandle closed = os::OpenSocket(os::kAddressFamilyIpv4, os::kSocketTypeDatagram, 0);
+  os::CloseSocket(closed);
+  EXPECT_EQ(c.Wait(0, closed), "error 10038");
+}
 
-  // A closed socket is no socket for the wait.
-  set.count = 0;
-  set.Add(s);
-  EXPECT_EQ(os::SelectSockets(0, &set, nullptr, nullptr, &none), -1);
-  EXPECT_EQ(os::SocketsLastError(), 10038u);
+TEST(Sockets, NamesResolveToTheirIpv4AddressesOrAResolverError) {
+  std::vector<std::string> many;
+  for (int i = 1; i <= 17; ++i) many.push_back("10.0.1." + std::to_string(i));
+  seams::AddHost("many.test", many);
+  seams::AddHost("one.test", {"v6", "short", "10.0.0.1", "v6", "10.0.0.2"});
+  seams::AddHost("none.test", {"v6"});
+  const std::tuple<const char*, int, int, std::string> cases[] = {
+      {"one.test", 0, 0, "10.0.0.1 10.0.0.2"}, {"none.test", 0, 0, "error 11004"},
+      {"unknown.test", 0, 0, "error 11001"},   {"again.test", EAI_AGAIN, 0, "error 11002"},
+      {"fail.test", EAI_FAIL, 0, "error 11003"}, {"nodata.test", EAI_NODATA, 0, "error 11004"},
+      {"memory.test", EAI_MEMORY, 0, "error 10055"}, {"system.test", EAI_SYSTEM, EMFILE, "error 10024"},
+      {"", 0, 0, "error 11001"}, {nullptr, 0, 0, "error 11001"}};
+  for (auto [name, error, systemError, expected] : cases) {
+    if (error) seams::AddHost(name, {}, error, systemError);
+    const os::HostEntry* host = os::LookUpHost(name);
+    std::string found = host ? "" : "error " + std::to_string(os::SocketsLastError());
+    for (int i = 0; host && i < host->addressCount; ++i) found += (i ? " " : "") + Text(host->addresses[i]);
+    EXPECT_EQ(found, expected) << (name ? name : "null");
+  }
+  EXPECT_EQ(seams::Lookups(), 8);  // an empty name asks nobody
+  const os::HostEntry* capped = os::LookUpHost("many.test");
+  ASSERT_NE(capped, nullptr);
+  EXPECT_EQ(capped->addressCount, os::HostEntry::kCapacity);
+  EXPECT_EQ(Text(capped->addresses[15]), "10.0.1.16");
 }

@@ -1,3 +1,5 @@
+// The text form of the message box and the wait indicator, on a pipe and on
+// a pseudo-terminal (the box itself: message_box_e2e_test.cpp).
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -5,7 +7,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
-#include <string>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,46 +15,42 @@
 
 namespace {
 
-// Reads fd until the text ends with marker, or until nothing comes for 5 s.
-std::string ReadUntil(int fd, const std::string& marker) {
+// Reads fd until the text ends with "END\n", or until nothing comes for 5 s.
+std::string ReadToEnd(int fd) {
   std::string out;
   char chunk[256];
   pollfd p{fd, POLLIN, 0};
-  while ((out.size() < marker.size() || out.substr(out.size() - marker.size()) != marker) && poll(&p, 1, 5000) > 0) {
-    ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n <= 0) break;
+  for (ssize_t n = 0; !out.ends_with("END\n") && poll(&p, 1, 5000) > 0 && (n = read(fd, chunk, sizeof chunk)) > 0;)
     out.append(chunk, static_cast<size_t>(n));
-  }
   return out;
 }
 
-}  // namespace
+// A terminal as standard input, its end for the test, and the other.
+std::pair<int, int> Terminal() {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  EXPECT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+  int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  termios mode;
+  EXPECT_EQ(tcgetattr(slave, &mode), 0);
+  cfmakeraw(&mode);  // what is written arrives unchanged
+  tcsetattr(slave, TCSANOW, &mode);
+  return {master, slave};
+}
 
-TEST(Terminal, TextFormWhenNotInteractive) {
+TEST(Terminal, WithoutATerminalOnBothEndsTheMessageIsPrintedWithoutControlCharacters) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
-  int devNull = open("/dev/null", O_RDONLY);
-  os::SetTerminalFdsForTests(devNull, fds[1]);
+  os::SetTerminalFdsForTests(Terminal().second, fds[1]);
   EXPECT_FALSE(os::IsInteractive());
   EXPECT_EQ(os::ShowMessageBox(u"Horolan", u"line one\nZ\u00fcrich 100%s"), 1);
   os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId));  // no indicator without a terminal
   os::SetCursor(nullptr);
-  // Control characters cannot reach the terminal; line feeds and tabs can.
-  os::ShowMessageBox(u"Cap\x1b]0;x\x07", u"a\x1b[2Jb\rc\td\x7f\x9b\xdc80\ne");
-  os::ShowMessageBox(nullptr, u"END");
-  os::SetTerminalFdsForTests(-1, -1);
-  close(devNull);
-  EXPECT_EQ(ReadUntil(fds[0], "END\n"),
-            "Horolan\nline one\nZ\xC3\xBCrich 100%s\nCap?]0;x?\na?[2Jb?c\td???\ne\n\nEND\n");
+  os::ShowMessageBox(u"Cap\x1b]0;x\x07", u"a\x1b[2Jb\rc\td\x1f\x7f\x9b\xa0\xdc80\xdcff\ne");
+  os::ShowMessageBox(nullptr, nullptr);
+  os::ShowMessageBox(u"", u"END");
+  EXPECT_EQ(ReadToEnd(fds[0]), "Horolan\nline one\nZ\xC3\xBCrich 100%s\nCap?]0;x?\na?[2Jb?c\td???\xC2\xA0??\ne\n\n\n\nEND\n");
+  // A reader that went away ends nothing: the write gives up quietly.
   close(fds[0]);
-  close(fds[1]);
-}
-
-TEST(Terminal, ClosedOutputDoesNotEndTheProcess) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  close(fds[0]);
-  os::SetTerminalFdsForTests(fds[1], fds[1]);
   EXPECT_EQ(os::ShowMessageBox(u"Horolan", u"nobody reads this"), 1);
   os::SetTerminalFdsForTests(-1, -1);
   close(fds[1]);
@@ -62,40 +59,31 @@ TEST(Terminal, ClosedOutputDoesNotEndTheProcess) {
   EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
 }
 
-TEST(Terminal, WaitIndicatorOnATerminal) {
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-  int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-  ASSERT_GE(slave, 0);
-  termios mode;
-  tcgetattr(slave, &mode);
-  cfmakeraw(&mode);  // what is written arrives unchanged
-  tcsetattr(slave, TCSANOW, &mode);
+TEST(Terminal, TheWaitIndicatorShowsOnceOnATerminalAndMakesWayForAMessage) {
+  auto [master, slave] = Terminal();
   os::SetTerminalFdsForTests(slave, slave);
   EXPECT_TRUE(os::IsInteractive());
-
   os::CursorHandle wait = os::LoadStandardCursor(os::kWaitCursorId);
-  ASSERT_NE(wait, nullptr);
   EXPECT_EQ(os::SetCursor(wait), nullptr);
   EXPECT_EQ(os::SetCursor(wait), wait);  // shown once
-  EXPECT_EQ(os::SetCursor(nullptr), wait);
-  EXPECT_EQ(os::SetCursor(nullptr), nullptr);  // erased once
-  os::SetCursor(wait);
-  os::SetCursor(os::LoadStandardCursor(os::kArrowCursorId));
+  EXPECT_EQ(os::SetCursor(os::LoadStandardCursor(os::kArrowCursorId)), wait);
+  EXPECT_NE(os::SetCursor(nullptr), nullptr);  // erased once
   // A message while waiting: the line goes, the text is printed, the line
   // comes back (the box itself needs the process's own terminal).
   os::SetCursor(wait);
   os::ShowMessageBox(u"C", u"T");
+  os::SetTerminalFdsForTests(-1, -1);  // erases it too
   os::SetCursor(nullptr);
+  os::SetTerminalFdsForTests(slave, slave);
   os::ShowMessageBox(u"", u"END");
   os::SetTerminalFdsForTests(-1, -1);
   std::string shown = "\rWaiting...", erased = "\r          \r";
-  EXPECT_EQ(ReadUntil(master, "END\n"),
-            shown + erased + shown + erased + shown + erased + "C\nT\n" + shown + erased + "\nEND\n");
+  EXPECT_EQ(ReadToEnd(master), shown + erased + shown + erased + "C\nT\n" + shown + erased + "\nEND\n");
   close(slave);
   close(master);
-
   EXPECT_EQ(os::ForegroundWindow(), nullptr);
   EXPECT_EQ(os::LoadStandardCursor(32513), nullptr);
-  EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(EINVAL));
+  EXPECT_EQ(os::GetLastError(), uint32_t{EINVAL});
 }
+
+}  // namespace

@@ -1,97 +1,11 @@
-// The "EDIT" control: its text model on its own, then the control driven by
-// keys, messages and the mouse on an in-memory screen.
+// The "EDIT" control driven by keys, messages and the mouse on an in-memory
+// screen.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "os/window/edit.h"
-#include "os/window/internal/edit_text.h"
-#include "os/window/window.h"
 #include "tests/support/memory_screen.h"
 
 namespace {
-
-using os::edit::EditText;
-
-EditText Model(const std::u16string& text) {
-  EditText edit;
-  os::edit::Reset(edit, text.data(), text.size());
-  return edit;
-}
-
-TEST(EditText, EveryLineEndingBreaksALineAndNoPositionSplitsAPair) {
-  EditText edit = Model(u"a\r\nb\nc\rd\U0001F600");
-  ASSERT_EQ(edit.lines.size(), 4u);
-  EXPECT_EQ(edit.lines[0].next, 3u);
-  EXPECT_EQ(os::edit::LineOf(edit, 2), 0u);  // inside the break: still the first line
-  EXPECT_EQ(os::edit::Snap(edit, 2), 1u);    // between CR and LF
-  EXPECT_EQ(os::edit::Snap(edit, 9), 8u);    // between the halves of the emoji
-  EXPECT_EQ(os::edit::Snap(edit, 99), edit.text.size());
-  // Moving crosses a CR LF and a surrogate pair in one step each.
-  EXPECT_EQ(os::edit::NextPosition(edit, 1), 3u);
-  EXPECT_EQ(os::edit::PreviousPosition(edit, 3), 1u);
-  EXPECT_EQ(os::edit::NextPosition(edit, 8), 10u);
-  EXPECT_EQ(os::edit::PreviousPosition(edit, 10), 8u);
-  EXPECT_EQ(os::edit::PreviousPosition(edit, 0), 0u);
-
-  // Backspace after a line break removes all of it; Delete before it too.
-  auto erase = [&](size_t at, bool (*how)(EditText&)) {
-    os::edit::MoveTo(edit, at, false);
-    return how(edit) ? edit.text : u"(nothing erased)";
-  };
-  EXPECT_EQ(erase(3, os::edit::DeleteBackward), u"ab\nc\rd\U0001F600");
-  EXPECT_EQ(erase(8, os::edit::DeleteBackward), u"ab\nc\rd");
-  EXPECT_EQ(erase(4, os::edit::DeleteForward), u"ab\ncd");
-  os::edit::MoveTo(edit, edit.text.size(), false);
-  EXPECT_FALSE(os::edit::DeleteForward(edit));
-}
-
-TEST(EditText, UpAndDownKeepTheirColumnAcrossTabsWideCharactersAndShortLines) {
-  EditText edit = Model(u"\tabc\r\nx\r\n\u65E5\u672Cyz\r\n0123456789AB");
-  os::edit::MoveTo(edit, 2, false);  // after "\ta": column 9
-  EXPECT_EQ(os::edit::ColumnOf(edit, 2), 9);
-  os::edit::MoveLines(edit, 1, false);
-  EXPECT_EQ(edit.caret, 7u);  // end of "x"
-  os::edit::MoveLines(edit, 2, false);
-  EXPECT_EQ(edit.caret, os::edit::PositionAt(edit, 3, 9));
-  EXPECT_EQ(os::edit::ColumnOf(edit, edit.caret), 9);
-  os::edit::MoveLines(edit, -1, true);  // "日本yz": columns 0, 2, 4, 5
-  EXPECT_EQ(os::edit::ColumnOf(edit, edit.caret), 6);
-  EXPECT_NE(edit.anchor, edit.caret);
-  EXPECT_EQ(os::edit::WidestLine(edit), 12);
-  // A column inside a wide character or a tab lands before it.
-  EXPECT_EQ(os::edit::PositionAt(edit, 2, 1), 9u);
-  EXPECT_EQ(os::edit::PositionAt(edit, 0, 5), 0u);
-}
-
-TEST(EditText, WordsAndOneLevelOfUndoThatGroupsTypingAndRedoes) {
-  EditText edit = Model(u"alpha beta.gamma");
-  EXPECT_EQ(os::edit::NextWord(edit, 0), 6u);
-  EXPECT_EQ(os::edit::NextWord(edit, 6), 10u);
-  EXPECT_EQ(os::edit::PreviousWord(edit, 16), 11u);
-  EXPECT_EQ(os::edit::PreviousWord(edit, 6), 0u);
-
-  EXPECT_FALSE(edit.canUndo);
-  os::edit::MoveTo(edit, 5, false);
-  for (char16_t ch : std::u16string(u"XYZ")) os::edit::ReplaceSelection(edit, &ch, 1, os::edit::ChangeKind::Typing);
-  EXPECT_EQ(edit.text, u"alphaXYZ beta.gamma");
-  ASSERT_TRUE(os::edit::Undo(edit));
-  EXPECT_EQ(edit.text, u"alpha beta.gamma");  // all three letters at once
-  ASSERT_TRUE(os::edit::Undo(edit));
-  EXPECT_EQ(edit.text, u"alphaXYZ beta.gamma");  // and back
-
-  // Typing somewhere else starts a new step.
-  os::edit::MoveTo(edit, 0, false);
-  char16_t ch = u'!';
-  os::edit::ReplaceSelection(edit, &ch, 1, os::edit::ChangeKind::Typing);
-  os::edit::Undo(edit);
-  EXPECT_EQ(edit.text, u"alphaXYZ beta.gamma");
-  EXPECT_TRUE(edit.modified);
-}
-
-constexpr uint32_t kEditStyle = os::WS_CHILD | os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL |
-                                os::ES_WANTRETURN | os::ES_MULTILINE;
 
 std::vector<uintptr_t> g_notifications;
 
@@ -100,24 +14,19 @@ intptr_t ParentProc(os::WinHandle window, uint32_t message, uintptr_t wParam, in
   return os::DefWindowProc(window, message, wParam, lParam);
 }
 
-using Sel = std::pair<uint32_t, uint32_t>;
-
 class EditControl : public ::testing::Test {
  protected:
   void SetUp() override {
-    InstallMemoryScreen(30, 10);
+    InstallMemoryScreen(16, 8);
     os::EmptyClipboard();
-    os::WindowClass parent;
-    parent.procedure = ParentProc;
-    parent.className = u"EditParent";
+    os::WindowClass parent{0, ParentProc, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, u"EditParent"};
     os::RegisterClass(&parent);
     top_ = os::CreateWindowEx(0, u"EditParent", u"T", os::WS_VISIBLE, os::CW_USEDEFAULT, 0, os::CW_USEDEFAULT, 0,
                               nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(top_, nullptr);
-    // 12 columns by 5 rows, at screen cell 2, 3: 11 x 4 of text.
-    edit_ = os::CreateWindowEx(0, u"EDIT", u"", kEditStyle, 2, 2, 12, 5, top_, reinterpret_cast<void*>(intptr_t{7}),
-                               nullptr, nullptr);
-    ASSERT_NE(edit_, nullptr);
+    // 10 by 5 at screen cell 1, 2: 9 by 4 of text in screen cells 1..9 by
+    // 2..5, the scroll bars in column 10 and on row 6.
+    edit_ = os::CreateWindowEx(0, u"EDIT", u"", os::WS_CHILD | os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL, 1, 1,
+                               10, 5, top_, reinterpret_cast<void*>(intptr_t{7}), nullptr, nullptr);
     os::SetFocus(edit_);
     PumpMessages();
     g_notifications.clear();
@@ -132,10 +41,17 @@ class EditControl : public ::testing::Test {
   intptr_t Send(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0) {
     return os::SendMessage(edit_, message, wParam, lParam);
   }
-  Sel Selection() {
+  // The selection as "start-end".
+  std::string Selection() {
     uint32_t start = 0, end = 0;
-    Send(os::EM_GETSEL, reinterpret_cast<uintptr_t>(&start), reinterpret_cast<intptr_t>(&end));
-    return {start, end};
+    intptr_t both = Send(os::EM_GETSEL, reinterpret_cast<uintptr_t>(&start), reinterpret_cast<intptr_t>(&end));
+    EXPECT_EQ(both, static_cast<intptr_t>(start | end << 16));
+    return std::to_string(start) + "-" + std::to_string(end);
+  }
+  // The rows of the screen that show the control, as text and attributes.
+  std::string Shown(bool attrs = false) {
+    PumpMessages();
+    return screen().Text(2, 5, attrs);
   }
   MemoryScreen& screen() { return TheMemoryScreen(); }
 
@@ -143,19 +59,44 @@ class EditControl : public ::testing::Test {
   os::WinHandle edit_ = nullptr;
 };
 
-TEST_F(EditControl, TypingReturnAndBackspaceWithShiftSelectionReplaced) {
+TEST_F(EditControl, TypingReturnBackspaceAndDeleteEditTheTextAndTellTheParent) {
   screen().Type(U"ab").Key(os::VK_RETURN).Type(U"cd");
   screen().Key(os::VK_LEFT, HOROLAN_TUI_SHIFT).Key(os::VK_LEFT, HOROLAN_TUI_SHIFT);
   PumpMessages();
   EXPECT_EQ(Text(), u"ab\r\ncd");
-  EXPECT_EQ(Selection(), (Sel{4, 6}));
-  screen().Type(U"X").Key(os::VK_BACK).Key(os::VK_BACK);
-  PumpMessages();
-  EXPECT_EQ(Text(), u"ab");
+  EXPECT_EQ(Selection(), "4-6");
+  EXPECT_EQ(g_notifications.size(), 10u);
+  EXPECT_EQ(g_notifications[0], os::MakeWParam(7, os::EN_UPDATE));
+  EXPECT_EQ(g_notifications[1], os::MakeWParam(7, os::EN_CHANGE));
+  screen().Type(U"X").Key(os::VK_BACK).Key(os::VK_BACK).Key(os::VK_DELETE);
   // Control characters other than Tab and Return are never inserted.
-  screen().Key(os::VK_ESCAPE).Key(os::VK_TAB);
+  screen().Key(os::VK_ESCAPE).Type(U"\x02\x7F").Key(os::VK_TAB).Key(os::VK_HOME).Key(os::VK_DELETE);
   PumpMessages();
-  EXPECT_EQ(Text(), u"ab\t");
+  EXPECT_EQ(Text(), u"b\t");
+  EXPECT_EQ(g_notifications.size(), 20u);
+}
+
+// Lines end in CR LF, LF or CR; a surrogate pair and a tab are one step each.
+TEST_F(EditControl, KeysMoveTheCaretByCharactersWordsLinesAndPages) {
+  SetText(u"0ne tw9\r\n\tthree\nx\r(\U0001F600r\r\nfive\r\nsix");
+  constexpr uint32_t kCtrl = HOROLAN_TUI_CTRL, kShift = HOROLAN_TUI_SHIFT;
+  const std::pair<uint32_t, uint32_t> keys[] = {
+      {os::VK_END, 0}, {os::VK_HOME, 0}, {os::VK_RIGHT, kCtrl}, {os::VK_RIGHT, kCtrl}, {os::VK_RIGHT, kCtrl},
+      {os::VK_LEFT, kCtrl}, {os::VK_LEFT, kCtrl}, {os::VK_RIGHT, 0}, {os::VK_DOWN, 0}, {os::VK_DOWN, 0},
+      {os::VK_DOWN, 0}, {os::VK_UP, 0}, {os::VK_UP, 0}, {os::VK_UP, 0}, {os::VK_NEXT, 0}, {os::VK_PRIOR, 0},
+      {os::VK_END, kCtrl}, {os::VK_HOME, kCtrl}, {os::VK_LEFT, 0}, {os::VK_RIGHT, kShift}, {os::VK_RIGHT, kShift},
+      {os::VK_LEFT, 0}, {os::VK_END, kShift}, {os::VK_RIGHT, 0}, {os::VK_DOWN, kShift}, {os::VK_F10, 0},
+      {os::VK_DOWN, 0}, {os::VK_DOWN, 0}, {os::VK_LEFT, 0}, {os::VK_LEFT, 0}, {os::VK_RIGHT, 0}, {os::VK_LEFT, kCtrl},
+      {os::VK_LEFT, kCtrl}};
+  std::string carets;
+  for (auto [key, modifiers] : keys) {
+    screen().Key(key, modifiers);
+    PumpMessages();
+    carets += Selection() + " ";
+  }
+  EXPECT_EQ(carets, "7-7 0-0 4-4 7-7 9-9 7-7 4-4 5-5 9-9 17-17 22-22 17-17 9-9 5-5 22-22 5-5 33-33 0-0 0-0 0-1 0-2 "
+                    "0-0 0-7 7-7 7-9 7-9 17-17 22-22 21-21 19-19 21-21 19-19 18-18 ");
+  EXPECT_TRUE(g_notifications.empty());  // moving changes nothing
 }
 
 TEST_F(EditControl, ControlKeysSelectAllCutCopyPasteAndUndo) {
@@ -163,118 +104,97 @@ TEST_F(EditControl, ControlKeysSelectAllCutCopyPasteAndUndo) {
   screen().Key('A', HOROLAN_TUI_CTRL).Key('C', HOROLAN_TUI_CTRL).Key(os::VK_END).Key('V', HOROLAN_TUI_CTRL);
   PumpMessages();
   EXPECT_EQ(Text(), u"one twoone two");
-  screen().Key('Z', HOROLAN_TUI_CTRL);
-  PumpMessages();
-  EXPECT_EQ(Text(), u"one two");
-  screen().Key(os::VK_HOME).Key(os::VK_RIGHT, HOROLAN_TUI_SHIFT | HOROLAN_TUI_CTRL);  // "one "
-  screen().Key('X', HOROLAN_TUI_CTRL);
+  std::u16string undone;
+  for (int i = 0; i < 3; ++i) {
+    screen().Key('Z', HOROLAN_TUI_CTRL);
+    PumpMessages();
+    undone += Text() + u"|";
+  }
+  EXPECT_EQ(undone, u"one two|one twoone two|one two|");
+  screen().Key(os::VK_HOME).Key(os::VK_RIGHT, HOROLAN_TUI_SHIFT | HOROLAN_TUI_CTRL).Key('X', HOROLAN_TUI_CTRL);
   PumpMessages();
   EXPECT_EQ(Text(), u"two");
-  size_t length = 0;
-  EXPECT_EQ(os::GetClipboardText(&length), std::u16string(u"one "));
-}
-
-TEST_F(EditControl, MessagesSetAndReadTextAndSelectionWithinBounds) {
-  SetText(u"hello\r\nworld");
-  EXPECT_EQ(Send(os::EM_GETLINECOUNT), 2);
-  EXPECT_EQ(Send(os::EM_LINEINDEX, 1, 0), 7);
-  EXPECT_EQ(Send(os::EM_CANUNDO), 0);
-  EXPECT_TRUE(g_notifications.empty());  // setting the text is not a change
-
-  Send(os::EM_SETSEL, 0, -1);
-  EXPECT_EQ(Selection(), (Sel{0, 12}));
-  Send(os::EM_SETSEL, static_cast<uintptr_t>(-1), 0);
-  EXPECT_EQ(Selection(), (Sel{12, 12}));
-  Send(os::EM_SETSEL, 100, 6);  // past the end; inside CR LF
-  EXPECT_EQ(Selection(), (Sel{5, 12}));
-
-  char16_t small[4] = {u'#', u'#', u'#', u'#'};
-  EXPECT_EQ(Send(os::WM_GETTEXT, 4, reinterpret_cast<intptr_t>(small)), 3);
-  EXPECT_EQ(std::u16string(small), u"hel");
-  EXPECT_EQ(Send(os::WM_GETTEXT, 0, reinterpret_cast<intptr_t>(small)), 0);
-
-  // A paste of nothing (the clipboard is empty) changes nothing.
-  Send(os::WM_PASTE);
-  EXPECT_EQ(Text(), u"hello\r\nworld");
-}
-
-TEST_F(EditControl, EveryChangeTellsTheParentUpdateThenChangeWithTheControlId) {
-  screen().Type(U"x");
+  // Shift+Insert pastes, Ctrl+Insert copies, Shift+Delete cuts.
+  screen().Key(os::VK_INSERT, HOROLAN_TUI_SHIFT).Key(os::VK_END, HOROLAN_TUI_SHIFT).Key(os::VK_INSERT, HOROLAN_TUI_CTRL);
+  screen().Key(os::VK_RIGHT).Key(os::VK_INSERT, HOROLAN_TUI_SHIFT).Key(os::VK_HOME, HOROLAN_TUI_SHIFT);
+  screen().Key(os::VK_DELETE, HOROLAN_TUI_SHIFT).Key('V', HOROLAN_TUI_CTRL).Key('V', HOROLAN_TUI_CTRL);
   PumpMessages();
-  EXPECT_EQ(g_notifications, (std::vector<uintptr_t>{os::MakeWParam(7, os::EN_UPDATE), os::MakeWParam(7, os::EN_CHANGE)}));
+  EXPECT_EQ(Text(), u"one twotwoone twotwo");
+  // Without a selection nothing is copied or cut; an empty clipboard pastes
+  // nothing; a new text has nothing to undo and is no change for the parent.
   g_notifications.clear();
-  Send(os::EM_SETSEL, 0, -1);
   Send(os::WM_COPY);
-  EXPECT_TRUE(g_notifications.empty());  // neither selecting nor copying changes anything
   Send(os::WM_CUT);
-  EXPECT_EQ(g_notifications.size(), 2u);
+  os::EmptyClipboard();
+  Send(os::WM_PASTE);
+  size_t length = 0;
+  EXPECT_TRUE(g_notifications.empty() && !os::GetClipboardText(&length));
+  SetText(u"new");
+  EXPECT_EQ(Send(os::EM_UNDO) + g_notifications.size(), 0u);
 }
 
-TEST_F(EditControl, TheViewFollowsTheCaretBothWaysAndScrollBarsShowIt) {
+TEST_F(EditControl, PaintingShowsTabsSelectionsUndecodableUnitsAndTheCaret) {
+  SetText(u"a\tb\r\n\xDC80\u00E9\u65E5\r\nz\t");
+  Send(os::EM_SETSEL, 6, 12);  // from "é" to the end
+  EXPECT_EQ(Shown(), " a       b▲     \n"
+                     " �é日     ░     \n"
+                     " z        ░     \n"
+                     "          ▼     \n"
+                     " ◀██████░▶      \n");
+  const std::string plain(16, '.');
+  EXPECT_EQ(Shown(true), plain + "\n..rrrr..........\n.rrrrrrrr.......\n" + plain + "\n" + plain + "\n");
+  EXPECT_TRUE(screen().cursorVisible);
+  EXPECT_EQ(screen().cursorRow * 100 + screen().cursorColumn, 409);
+  os::SetFocus(nullptr);  // the caret goes with the focus
+  PumpMessages();
+  EXPECT_FALSE(screen().cursorVisible);
+  EXPECT_EQ(g_notifications, (std::vector<uintptr_t>{os::MakeWParam(7, os::EN_KILLFOCUS)}));
+}
+
+TEST_F(EditControl, TheViewFollowsTheCaretAndScrollsByLinesPagesAndTheWheel) {
   std::u16string text;
-  for (int i = 0; i < 30; ++i) text += u"line" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) + u"\r\n";
-  text += u"0123456789abcdefghijklmnopqrstuvwxyz";
+  for (char16_t line = u'A'; line <= u'J'; ++line) text += std::u16string(1, line) + u"-123456789abcdef\r\n";
+  text.resize(text.size() - 2);
   SetText(text.c_str());
   screen().Key(os::VK_END, HOROLAN_TUI_CTRL);
-  PumpMessages();
-  EXPECT_EQ(Send(os::EM_GETFIRSTVISIBLELINE), 27);  // 31 lines, 4 rows
-  os::ScrollInfo vertical, horizontal;
-  os::GetScrollInfo(edit_, os::SB_VERT, &vertical);
-  EXPECT_EQ(std::tuple(vertical.max, vertical.page, vertical.position), std::tuple(30, 4u, 27));
-  os::GetScrollInfo(edit_, os::SB_HORZ, &horizontal);
-  EXPECT_GT(horizontal.position, 36 - 11);  // the caret at column 36 is in view
-  EXPECT_LE(horizontal.position, 36);
-  // The caret is where the terminal's cursor is shown.
-  EXPECT_TRUE(screen().cursorVisible);
-  EXPECT_EQ(screen().cursorRow, 3 + 3);
-
-  screen().Key(os::VK_PRIOR).Key(os::VK_HOME);
-  PumpMessages();
-  EXPECT_EQ(Send(os::EM_GETFIRSTVISIBLELINE), 24);
-  os::GetScrollInfo(edit_, os::SB_HORZ, &horizontal);
-  EXPECT_EQ(horizontal.position, 0);
-
-  // Scrolling moves the view and not the caret; it stops at the ends.
-  auto [start, end] = Selection();
-  Send(os::WM_VSCROLL, os::SB_TOP, 0);
-  Send(os::WM_VSCROLL, os::SB_LINEUP, 0);
-  EXPECT_EQ(Send(os::EM_GETFIRSTVISIBLELINE), 0);
-  Send(os::WM_VSCROLL, os::SB_BOTTOM, 0);
-  EXPECT_EQ(Send(os::EM_GETFIRSTVISIBLELINE), 27);
-  EXPECT_EQ(Selection(), (Sel{start, end}));
-}
-
-TEST_F(EditControl, PaintingShowsTabsSelectionsAndUndecodableBytes) {
-  SetText(u"a\tb\r\n\xDC80\u00E9\r\nzz");
-  Send(os::EM_SETSEL, 4, 6);  // the first line break and "\xDC80"
-  PumpMessages();
-  // The text area starts at screen cell 2, 3.
-  EXPECT_EQ(screen().Row(3).substr(2, 11), "a       b  ");
-  EXPECT_EQ(screen().Row(4).substr(2, 5), "\uFFFD\u00E9");
-  EXPECT_EQ(screen().Attr(3, 3) & HOROLAN_TUI_REVERSE, 0u);
-  EXPECT_NE(screen().Attr(11, 3) & HOROLAN_TUI_REVERSE, 0u);  // the selected line break
-  EXPECT_NE(screen().Attr(2, 4) & HOROLAN_TUI_REVERSE, 0u);
-  EXPECT_EQ(screen().Attr(3, 4) & HOROLAN_TUI_REVERSE, 0u);
-  // The scroll bars sit right of and below the text.
-  EXPECT_EQ(screen().Ch(13, 3), U'\u25B2');
-  EXPECT_EQ(screen().Ch(2, 7), U'\u25C0');
+  EXPECT_EQ(Shown(), " abcdef   ▲     \n abcdef   ░     \n abcdef   █     \n abcdef   ▼     \n ◀░░░░███▶      \n");
+  EXPECT_EQ(screen().cursorRow * 100 + screen().cursorColumn, 507);
+  // What the view shows after each step: the first line's first cells.
+  std::string views;
+  auto step = [&](uint32_t message, uintptr_t wParam) {
+    if (message == os::WM_KEYDOWN)
+      screen().Key(static_cast<uint32_t>(wParam));
+    else
+      Send(message, wParam, 0);
+    Shown();
+    views += screen().Text(2, 1).substr(1, 3) + (screen().cursorVisible ? "+ " : " ");
+  };
+  step(os::WM_KEYDOWN, os::VK_HOME);
+  step(os::WM_KEYDOWN, os::VK_PRIOR);
+  for (uintptr_t request : {os::SB_LINEUP, os::SB_PAGEUP, os::SB_LINEDOWN, os::SB_PAGEDOWN, os::SB_PAGEDOWN, uintptr_t{99}})
+    step(os::WM_VSCROLL, request);
+  for (uintptr_t request : {os::SB_LINEDOWN, os::SB_PAGEDOWN, os::SB_PAGEDOWN, os::SB_LINEUP, os::SB_PAGEUP})
+    step(os::WM_HSCROLL, request);
+  step(os::WM_MOUSEWHEEL, os::MakeWParam(0, 120));
+  step(os::WM_MOUSEWHEEL, os::MakeWParam(0, static_cast<uint16_t>(-240)));
+  EXPECT_EQ(views, "G-1+ D-1+ C-1 A-1 B-1 E-1+ G-1+ G-1+ -12 89a 89a 789 G-1+ D-1+ G-1+ ");
 }
 
 TEST_F(EditControl, TheMouseSetsTheCaretAndSelectsByDraggingOrWithShift) {
   SetText(u"first line\r\nsecond");
-  screen().Mouse(4, 4, HOROLAN_TUI_PRESS).Mouse(4, 4, HOROLAN_TUI_RELEASE);  // line 1, column 2
-  PumpMessages();
-  EXPECT_EQ(Selection(), (Sel{14, 14}));
-  screen().Mouse(3, 3, HOROLAN_TUI_PRESS, HOROLAN_TUI_SHIFT);
-  PumpMessages();
-  EXPECT_EQ(Selection(), (Sel{1, 14}));
-  screen().Mouse(2, 3, HOROLAN_TUI_PRESS).Mouse(7, 3, HOROLAN_TUI_RELEASE);
-  PumpMessages();
-  EXPECT_EQ(Selection(), (Sel{0, 5}));
-  // Below the last line the caret goes to the last line.
-  screen().Mouse(12, 6, HOROLAN_TUI_PRESS);
-  PumpMessages();
-  EXPECT_EQ(Selection(), (Sel{18, 18}));
+  os::SetFocus(nullptr);
+  g_notifications.clear();
+  std::string selections;
+  for (auto [x, y, action, modifiers] : {std::tuple{4, 3, HOROLAN_TUI_PRESS, 0u}, {4, 3, HOROLAN_TUI_RELEASE, 0u},
+                                         {2, 2, HOROLAN_TUI_PRESS, HOROLAN_TUI_SHIFT}, {1, 2, HOROLAN_TUI_PRESS, 0u},
+                                         {6, 2, HOROLAN_TUI_RELEASE, 0u}, {9, 5, HOROLAN_TUI_PRESS, 0u},
+                                         {2, 2, HOROLAN_TUI_RELEASE, 0u}, {10, 3, HOROLAN_TUI_PRESS, 0u}}) {
+    screen().Mouse(x, y, action, modifiers);
+    PumpMessages();
+    selections += Selection() + " ";
+  }
+  EXPECT_EQ(selections, "15-15 15-15 1-15 0-0 0-5 18-18 1-18 1-18 ");
+  EXPECT_EQ(g_notifications, (std::vector<uintptr_t>{os::MakeWParam(7, os::EN_SETFOCUS)}));  // the click took it
 }
 
 }  // namespace

@@ -1,433 +1,482 @@
-// The window layer without a terminal: windows, the queue, focus, placement,
-// painting into the screen and the menu bar, on an in-memory screen.
+// The window layer on an in-memory screen: windows and their messages, the
+// queue, input, focus, the menu bar, and the screen composed from them.
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <unistd.h>
-#include <string>
-#include <vector>
+#include <cstdio>
+#include <map>
+#include <sstream>
 
 #include "os/base/last_error.h"
 #include "os/window/gdi.h"
 #include "os/window/menu.h"
-#include "os/window/window.h"
 #include "tests/support/memory_screen.h"
 
 namespace {
 
-struct Seen {
-  os::WinHandle window;
-  uint32_t message;
-  uintptr_t wParam;
-  intptr_t lParam;
-};
-constexpr uint32_t kTestMessage = 0x0400;
-std::vector<Seen> g_seen;
-intptr_t g_createResult = 0;
+using os::WinHandle;
+constexpr uint32_t kUser = 0x0400;
+const WinHandle kGone = reinterpret_cast<WinHandle>(uintptr_t{0xFFFFFF});
 
-intptr_t RecordingProc(os::WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  g_seen.push_back(Seen{window, message, wParam, lParam});
-  if (message == os::WM_CREATE) return g_createResult;
+std::string g_log;                           // what the windows were sent, a line each
+std::map<WinHandle, std::string> g_names;    // how the log names windows
+std::string g_nextName;                      // the name of the window being created
+std::map<WinHandle, std::u16string> g_paint;  // what a painter window paints
+
+const std::map<uint32_t, std::string> kNames = {
+    {os::WM_CREATE, "CREATE"}, {os::WM_DESTROY, "DESTROY"}, {os::WM_NCDESTROY, "NCDESTROY"}, {os::WM_MOVE, "MOVE"},
+    {os::WM_SIZE, "SIZE"}, {os::WM_ACTIVATE, "ACTIVATE"}, {os::WM_SETFOCUS, "SETFOCUS"}, {os::WM_KILLFOCUS, "KILLFOCUS"},
+    {os::WM_PAINT, "PAINT"}, {os::WM_KEYDOWN, "KEY"}, {os::WM_CHAR, "CHAR"}, {os::WM_SYSKEYDOWN, "SYSKEY"},
+    {os::WM_SYSCHAR, "SYSCHAR"}, {os::WM_COMMAND, "COMMAND"}, {os::WM_VSCROLL, "VSCROLL"}, {os::WM_HSCROLL, "HSCROLL"},
+    {os::WM_LBUTTONDOWN, "DOWN"}, {os::WM_LBUTTONUP, "UP"}, {os::WM_MOUSEWHEEL, "WHEEL"},
+    {os::WM_SETTINGCHANGE, "SETTING"}};
+
+std::string NameOf(uintptr_t window) { return window ? g_names[reinterpret_cast<WinHandle>(window)] : "-"; }
+
+// Logs "window:MESSAGE parameters+modifiers" (the parameters as they matter
+// to the message, the modifiers down while it is handled), then does what
+// the layer does by default.
+intptr_t RecordingProc(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  if (message == os::WM_CREATE) g_names[window] = g_nextName;
+  if (!kNames.count(message)) return os::DefWindowProc(window, message, wParam, lParam);
+  char text[64];
+  const int x = os::LParamX(lParam), y = os::LParamY(lParam);
+  const unsigned w = static_cast<unsigned>(wParam);
+  if (message == os::WM_LBUTTONDOWN || message == os::WM_LBUTTONUP)
+    snprintf(text, sizeof text, "%d,%d/%x", x, y, w);
+  else if (message == os::WM_MOUSEWHEEL)
+    snprintf(text, sizeof text, "%d,%d/%x%+d", x, y, os::LowWord(w), static_cast<int16_t>(os::HighWord(w)));
+  else if (message == os::WM_SIZE || message == os::WM_MOVE)
+    snprintf(text, sizeof text, "%d,%d", x, y);
+  else if (message == os::WM_COMMAND)
+    snprintf(text, sizeof text, "%u", w);
+  else if (message == os::WM_SETFOCUS || message == os::WM_KILLFOCUS)
+    snprintf(text, sizeof text, "%s", NameOf(w).c_str());
+  else if (message == os::WM_ACTIVATE)
+    snprintf(text, sizeof text, "%u %s", w, NameOf(static_cast<uintptr_t>(lParam)).c_str());
+  else
+    snprintf(text, sizeof text, "%x", w);
+  g_log += g_names[window] + ":" + kNames.at(message) + " " + text;
+  for (auto [key, name] : {std::pair{os::VK_SHIFT, "+S"}, {os::VK_CONTROL, "+C"}, {os::VK_MENU, "+A"}})
+    if (os::GetKeyState(key) < 0) g_log += name;
+  g_log += "\n";
   return os::DefWindowProc(window, message, wParam, lParam);
 }
 
-// Paints its client area full of its window text.
-intptr_t TextProc(os::WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+// Paints its text at its client area's top left corner.
+intptr_t PainterProc(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   if (message != os::WM_PAINT) return RecordingProc(window, message, wParam, lParam);
   os::PaintStruct paint;
   os::DcHandle dc = os::BeginPaint(window, &paint);
-  char16_t text[64];
-  int32_t length = os::GetWindowText(window, text, 64);
-  os::TextOut(dc, 0, 0, text, static_cast<size_t>(length));
+  os::TextOut(dc, 0, 0, g_paint[window].data(), g_paint[window].size());
   os::EndPaint(window, &paint);
   return 0;
 }
 
-void Register(const char16_t* name, os::WindowProc procedure, os::GdiHandle background = nullptr) {
-  os::WindowClass windowClass;
-  windowClass.procedure = procedure;
-  windowClass.background = background;
-  windowClass.className = name;
-  os::RegisterClass(&windowClass);
-}
-
-// The wParam of every such message seen, by any window or by that one.
-using Ids = std::vector<uintptr_t>;
-Ids WParams(uint32_t message, os::WinHandle window = nullptr) {
-  Ids out;
-  for (const Seen& seen : g_seen)
-    if (seen.message == message && (!window || seen.window == window)) out.push_back(seen.wParam);
+// The log's lines for those messages (all when none given); it starts anew.
+std::string Log(std::vector<std::string> only = {}) {
+  std::string out, line;
+  for (std::istringstream in(g_log); std::getline(in, line);) {
+    std::string message = line.substr(line.find(':') + 1);
+    if (only.empty() || std::count(only.begin(), only.end(), message.substr(0, message.find(' ')))) out += line + "\n";
+  }
+  g_log.clear();
   return out;
 }
-bool Saw(os::WinHandle window, uint32_t message) { return !WParams(message, window).empty(); }
 
-os::WinHandle Create(const char16_t* className, uint32_t style, os::WinHandle parent = nullptr, int32_t x = 0,
-                     int32_t y = 0, int32_t w = 1, int32_t h = 1, intptr_t id = 0) {
-  return os::CreateWindowEx(0, className, u"", style, x, y, w, h, parent, reinterpret_cast<void*>(id), nullptr,
-                            nullptr);
-}
+HorolanTuiEvent K(uint32_t key, uint32_t modifiers = 0) { return {HOROLAN_TUI_KEY, key, 0, modifiers, 0, 0, 0}; }
+HorolanTuiEvent C(char32_t ch, uint32_t modifiers = 0) { return {HOROLAN_TUI_KEY, 0, ch, modifiers, 0, 0, 0}; }
+HorolanTuiEvent P(int32_t x, int32_t y) { return {HOROLAN_TUI_MOUSE, 0, 0, 0, x, y, HOROLAN_TUI_PRESS}; }
 
+constexpr os::MenuBarItem kFileItems[] = {{u"Save", 20017}, {u"Exit", 2}};
+constexpr os::MenuBarItem kEditItems[] = {{u"Again", 20018}, {u"Cut", 20016}, {u"Copy", 20013}, {u"Paste", 20014}};
+constexpr os::MenuBarPopup kPopups[] = {{u"File", kFileItems, 2}, {u"Edit", kEditItems, 4}};
+
+// A 24 by 10 screen: the caption on row 0, the work area on rows 1 to 8,
+// the menu bar on row 9.
 class WindowLayer : public ::testing::Test {
  protected:
   void SetUp() override {
-    InstallMemoryScreen(40, 12);
-    Register(u"Recorder", RecordingProc, os::GetStockObject(os::WHITE_BRUSH));
-    Register(u"TextPainter", TextProc);
-    g_seen.clear();
-    g_createResult = 0;
+    InstallMemoryScreen(24, 10);
+    for (auto [name, procedure] : {std::pair<const char16_t*, os::WindowProc>{u"Recorder", RecordingProc},
+                                   {u"Painter", PainterProc}}) {
+      os::WindowClass windowClass;
+      windowClass.procedure = procedure;
+      windowClass.background = os::GetStockObject(os::WHITE_BRUSH);
+      windowClass.className = name;
+      os::RegisterClass(&windowClass);
+    }
+    g_log.clear();
   }
   void TearDown() override {
-    for (os::WinHandle window : created_) os::DestroyWindow(window);
+    for (WinHandle window : tops_) os::DestroyWindow(window);
     PumpMessages();
     os::SetScreenFunctions(nullptr);
   }
-
-  os::WinHandle TopLevel(const char16_t* title = u"Top", uint32_t style = os::WS_VISIBLE,
-                         const char16_t* className = u"Recorder") {
-    os::WinHandle window = os::CreateWindowEx(0, className, title, style, os::CW_USEDEFAULT, 0, os::CW_USEDEFAULT, 0,
-                                              nullptr, nullptr, nullptr, nullptr);
-    if (window) created_.push_back(window);
+  WinHandle Top(const std::string& name, const char16_t* title = u"", uint32_t style = os::WS_VISIBLE) {
+    g_nextName = name;
+    WinHandle window = os::CreateWindowEx(0, u"Recorder", title, style, os::CW_USEDEFAULT, 0, os::CW_USEDEFAULT, 0,
+                                          nullptr, nullptr, nullptr, nullptr);
+    tops_.push_back(window);
     return window;
   }
-  os::WinHandle Child(os::WinHandle parent, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t style = 0,
-                      const char16_t* className = u"Recorder") {
-    return Create(className, os::WS_CHILD | os::WS_VISIBLE | style, parent, x, y, w, h, 3);
+  // A child at x, y of its parent's client area, w by h; a painter paints text.
+  struct Place {
+    int32_t x, y, w, h;
+  };
+  WinHandle Child(const std::string& name, WinHandle parent, Place p, uint32_t style = os::WS_VISIBLE,
+                  const char16_t* text = u"", const char16_t* className = u"Recorder") {
+    g_nextName = name;
+    WinHandle window = os::CreateWindowEx(0, className, u"", os::WS_CHILD | style, p.x, p.y, p.w, p.h, parent,
+                                          reinterpret_cast<void*>(intptr_t{5}), nullptr, nullptr);
+    g_paint[window] = text;
+    return window;
   }
   MemoryScreen& screen() { return TheMemoryScreen(); }
 
-  std::vector<os::WinHandle> created_;
+  std::vector<WinHandle> tops_;
 };
 
-TEST(WindowLayerWithoutScreen, TopLevelWindowsNeedATerminalAndChildrenAParent) {
-  os::SetScreenFunctions(nullptr);
-  Register(u"Recorder", RecordingProc);
-  // ctest runs without a terminal on standard input and output.
-  if (isatty(0) != 1 || isatty(1) != 1) {
-    EXPECT_EQ(os::CreateWindowEx(0, u"Recorder", u"", os::WS_VISIBLE, os::CW_USEDEFAULT, 0, os::CW_USEDEFAULT, 0,
-                                 nullptr, nullptr, nullptr, nullptr),
-              nullptr);
-    EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(ENOTTY));
-  }
-  EXPECT_EQ(Create(u"Recorder", os::WS_CHILD), nullptr);
-
-  InstallMemoryScreen();
-  TheMemoryScreen().refuseStart = true;
-  EXPECT_EQ(Create(u"Recorder", 0), nullptr);
-  EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(ENOTTY));
-
-  // A module without all of its entry points is no screen either.
-  os::ScreenFunctions partial = MemoryScreenFunctions();
-  partial.read = nullptr;
-  os::SetScreenFunctions(&partial);
-  EXPECT_EQ(Create(u"Recorder", 0), nullptr);
-  EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(ENOENT));
-  os::SetScreenFunctions(nullptr);
-}
-
-TEST_F(WindowLayer, ClassesAreFoundWithoutRegardToCaseAndRegisteredOnce) {
-  os::WindowClass again;
-  again.procedure = RecordingProc;
-  again.className = u"RECORDER";
-  EXPECT_EQ(os::RegisterClass(&again), 0);
-  EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(EEXIST));
-  again.className = nullptr;
-  EXPECT_EQ(os::RegisterClass(&again), 0);
-
-  os::WinHandle top = TopLevel();
-  ASSERT_NE(top, nullptr);
-  EXPECT_NE(Create(u"edit", os::WS_CHILD, top), nullptr);
-  EXPECT_EQ(Create(u"NoSuchClass", os::WS_CHILD, top), nullptr);
-}
-
-TEST_F(WindowLayer, CreationSendsCreateThenSizeAndActivatesAVisibleTopLevelWindow) {
-  os::WinHandle top = TopLevel();
-  ASSERT_NE(top, nullptr);
-  std::vector<uint32_t> order;
-  for (const Seen& seen : g_seen) order.push_back(seen.message);
-  order.resize(4);  // the default processing of activation sets the focus
-  EXPECT_EQ(order, (std::vector<uint32_t>{os::WM_CREATE, os::WM_SIZE, os::WM_ACTIVATE, os::WM_SETFOCUS}));
-  EXPECT_EQ(os::GetActiveWindow(), top);
-  EXPECT_EQ(os::GetFocus(), top);
-  // By default a top-level window covers the work area: all rows between the
-  // caption row and the menu bar.
-  EXPECT_EQ(WindowBox(top), (Box{0, 1, 40, 11}));
-
-  g_createResult = -1;
-  g_seen.clear();
-  EXPECT_EQ(TopLevel(u"Refused"), nullptr);
-  ASSERT_FALSE(g_seen.empty());
-  EXPECT_TRUE(Saw(g_seen[0].window, os::WM_DESTROY));
-  EXPECT_FALSE(os::IsWindow(g_seen[0].window));
-}
-
-TEST_F(WindowLayer, DestroyReachesParentThenChildrenDropsTheirMessagesAndEndsTheScreen) {
-  os::WinHandle top = TopLevel();
-  os::WinHandle child = Child(top, 0, 0, 5, 5);
-  os::WinHandle grandChild = Child(child, 0, 0, 2, 2);
+TEST_F(WindowLayer, CreationSendsCreateAndSizeActivatesAndDestructionGoesParentsFirst) {
+  WinHandle top = Top("t");
+  EXPECT_EQ(Log(), "t:CREATE 0\nt:SIZE 24,8\nt:ACTIVATE 1 -\n");  // the whole work area
+  WinHandle child = Child("c", top, {2, 1, 6, 3}, os::WS_VISIBLE | os::WS_BORDER);
+  WinHandle grandChild = Child("g", child, {0, 0, 2, 2});
+  EXPECT_EQ(Log(), "c:CREATE 0\nc:SIZE 4,1\ng:CREATE 0\ng:SIZE 2,2\n");
+  EXPECT_TRUE(os::GetParent(grandChild) == child && os::GetControlId(child) == 5);
   os::SetFocus(grandChild);
-  os::PostMessage(child, kTestMessage, 0, 0);
-  g_seen.clear();
-
+  os::PostMessage(child, kUser, 1, 0);
+  os::PostMessage(nullptr, kUser, 2, 0);
+  Log();
   ASSERT_TRUE(os::DestroyWindow(top));
-  std::vector<os::WinHandle> destroyed;
-  for (const Seen& seen : g_seen)
-    if (seen.message == os::WM_DESTROY) destroyed.push_back(seen.window);
-  EXPECT_EQ(destroyed, (std::vector<os::WinHandle>{top, child, grandChild}));
-  EXPECT_TRUE(Saw(grandChild, os::WM_KILLFOCUS));
-  EXPECT_TRUE(Saw(top, os::WM_ACTIVATE));
-  EXPECT_FALSE(os::IsWindow(top) || os::IsWindow(child) || os::IsWindow(grandChild));
-  EXPECT_EQ(os::GetFocus(), nullptr);
-  EXPECT_EQ(os::GetActiveWindow(), nullptr);
-  EXPECT_EQ(screen().ends, 1);
-
-  g_seen.clear();
-  EXPECT_EQ(PumpMessages(), 0);
-  EXPECT_TRUE(g_seen.empty());  // the posted message went with its window
-  EXPECT_FALSE(os::DestroyWindow(top));
+  EXPECT_EQ(Log(), "t:ACTIVATE 0 -\ng:KILLFOCUS -\nt:DESTROY 0\nc:DESTROY 0\ng:DESTROY 0\n"
+                   "g:NCDESTROY 0\nc:NCDESTROY 0\nt:NCDESTROY 0\n");
+  EXPECT_FALSE(os::IsWindow(top) || os::IsWindow(child) || os::IsWindow(grandChild) || os::GetFocus());
+  EXPECT_EQ(screen().ends, 1);  // the last top-level window gave the terminal back
+  // The message posted to the window went with it; the thread's stays.
+  os::Message message;
+  ASSERT_TRUE(os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE));
+  EXPECT_EQ(message.wParam, 2u);
   // A handle stays dead whatever is created after it.
-  EXPECT_NE(TopLevel(), top);
-  EXPECT_FALSE(os::IsWindow(top));
-  EXPECT_EQ(os::SendMessage(top, os::WM_GETTEXTLENGTH, 0, 0), 0);
+  EXPECT_NE(Top("n"), top);
+  EXPECT_FALSE(os::DestroyWindow(top) || os::IsWindow(top) || os::SendMessage(top, kUser, 0, 0));
 }
 
-TEST_F(WindowLayer, PostedMessagesComeInOrderBeforeTheQuitMessageAndCloseDestroys) {
-  os::WinHandle top = TopLevel();
+TEST_F(WindowLayer, OneTopLevelWindowIsActiveTheFocusFollowsAndTheNextWindowDownTakesOver) {
+  WinHandle hidden = Top("h", u"Hidden", 0);
+  WinHandle first = Top("a", u"First");
+  WinHandle child = Child("c", first, {0, 0, 5, 5});
+  WinHandle other = Child("o", first, {5, 0, 5, 5});
+  EXPECT_EQ(Log({"ACTIVATE"}), "a:ACTIVATE 1 -\n");
+  EXPECT_FALSE(os::ShowWindow(hidden, os::SW_SHOW));  // shown, not activated: another one is active
+  EXPECT_TRUE(os::ShowWindow(hidden, os::SW_SHOW));
+  WinHandle second = Top("b", u"Second");
+  os::SetWindowPos(second, nullptr, 12, 1, 12, 8, os::SWP_NOZORDER);
+  PumpMessages();
+  EXPECT_EQ(screen().Text(0, 1), " Second                 \n");  // the caption row shows the active window
+  screen().Mouse(3, 4);  // a click activates the window it hits
+  PumpMessages();
+  EXPECT_EQ(screen().Text(0, 1), " First                  \n");
+  EXPECT_EQ(os::SetFocus(child), nullptr);
+  EXPECT_EQ(os::SetFocus(other), child);
+  EXPECT_EQ(os::SetFocus(other), other);
+  EXPECT_EQ(os::SetFocus(nullptr), other);
+  os::SetCapture(child);
+  os::SetFocus(kGone);
+  EXPECT_EQ(os::GetLastError(), uint32_t{EINVAL});
+  os::DestroyWindow(Top("x", u"", 0));
+  EXPECT_EQ(os::GetCapture(), child);  // what goes elsewhere leaves the capture alone
+  for (WinHandle window : {first, second, hidden}) os::DestroyWindow(window);  // the next one down takes over
+  WinHandle last = Top("l", u"", 0);
+  os::ShowWindow(last, os::SW_SHOW);  // alone and hidden, it becomes active when it is shown
+  EXPECT_EQ(Log({"ACTIVATE", "SETFOCUS", "KILLFOCUS"}),
+            "a:ACTIVATE 0 b\nb:ACTIVATE 1 a\nb:ACTIVATE 0 a\na:ACTIVATE 1 b\nc:SETFOCUS -\nc:KILLFOCUS o\n"
+            "o:SETFOCUS c\no:KILLFOCUS -\na:ACTIVATE 0 -\nb:ACTIVATE 1 -\nb:ACTIVATE 0 -\nh:ACTIVATE 1 -\n"
+            "h:ACTIVATE 0 -\nl:ACTIVATE 1 -\n");
+  EXPECT_EQ(os::GetCapture(), nullptr);
+  EXPECT_FALSE(os::ShowWindow(nullptr, os::SW_SHOW));
+}
+
+TEST_F(WindowLayer, PostedMessagesComeFirstThenTheQuitMessageThenPaintingAndFiltersChooseAmongThem) {
+  WinHandle top = Top("t");
+  WinHandle child = Child("c", top, {0, 0, 2, 2});
+  WinHandle other = Top("o");
   PumpMessages();
   os::PostQuitMessage(3);
-  os::PostMessage(top, kTestMessage, 1, 0);
-  os::PostMessage(top, kTestMessage, 2, 0);
-  os::Message message;
-  for (uintptr_t expected : {1u, 2u}) {
-    ASSERT_EQ(os::GetMessage(&message, nullptr, 0, 0), 1);
-    EXPECT_EQ(message.wParam, expected);
-  }
-  ASSERT_EQ(os::GetMessage(&message, nullptr, 0, 0), 0);
-  EXPECT_EQ(message.message, os::WM_QUIT);
-  EXPECT_EQ(message.wParam, 3u);
-
-  EXPECT_EQ(os::SendMessage(top, os::WM_CLOSE, 0, 0), 0);
-  EXPECT_FALSE(os::IsWindow(top));
-  // No window, no screen, nothing posted: waiting would never end.
-  EXPECT_EQ(os::GetMessage(&message, nullptr, 0, 0), -1);
+  os::PostMessage(top, kUser, 1, 0);
+  os::PostMessage(other, kUser + 1, 2, 0);
+  os::PostMessage(child, kUser, 3, 0);
+  os::PostMessage(nullptr, kUser, 4, 0);
+  os::InvalidateRect(other, nullptr, true);
+  os::Message m;
+  auto next = [&](WinHandle window, uint32_t from, uint32_t to, uint32_t remove = os::PM_REMOVE) {
+    if (!os::PeekMessage(&m, window, from, to, remove)) return std::string("none");
+    return NameOf(reinterpret_cast<uintptr_t>(m.window)) + ":" + std::to_string(m.message) + "/" +
+           std::to_string(m.wParam);
+  };
+  EXPECT_EQ(next(other, 0, 0, os::PM_NOREMOVE), "o:1025/2");  // left in place
+  EXPECT_EQ(next(nullptr, kUser + 1, kUser + 1), "o:1025/2");
+  EXPECT_EQ(next(nullptr, 1, kUser), "t:1024/1");
+  EXPECT_EQ(next(top, 0, 0), "c:1024/3");  // a child's message is the window's too
+  EXPECT_EQ(next(top, 0, 0), "none");      // no quit message for one window
+  EXPECT_EQ(next(nullptr, 0, 0), "-:1024/4");
+  EXPECT_EQ(next(nullptr, 0, 0), "-:18/3");  // WM_QUIT
+  EXPECT_EQ(next(nullptr, 0, os::WM_PAINT - 1), "none");
+  EXPECT_EQ(next(nullptr, os::WM_PAINT, os::WM_PAINT), "o:15/0");
+  os::DispatchMessage(&m);
+  EXPECT_EQ(next(nullptr, 0, 0), "none");
+  // A window that is gone; the terminal gone while waiting.
+  EXPECT_FALSE(os::PeekMessage(&m, kGone, 0, 0, os::PM_REMOVE) || os::PostMessage(kGone, kUser, 0, 0));
+  EXPECT_EQ(os::GetMessage(&m, kGone, 0, 0), -1);
+  EXPECT_EQ(os::GetMessage(&m, nullptr, 0, 0), -1);
+  EXPECT_EQ(os::GetLastError(), uint32_t{EIO});
+  EXPECT_FALSE(os::TranslateMessage(nullptr) || os::TranslateMessage(&m));
 }
 
-TEST_F(WindowLayer, PaintingWaitsForAnEmptyQueueAndAnUnansweredPaintEndsToo) {
-  os::WinHandle top = TopLevel();
+TEST_F(WindowLayer, KeysGoToTheFocusWindowAndBecomeCharactersAltAndF10SystemKeys) {
+  WinHandle top = Top("t");
+  WinHandle child = Child("c", top, {0, 0, 5, 5});
   PumpMessages();
-  EXPECT_FALSE(os::IsWindowInvalid(top));
-  os::InvalidateRect(top, nullptr, true);
-  os::PostMessage(top, kTestMessage, 0, 0);
-  os::Message message;
-  for (uint32_t expected : {kTestMessage, uint32_t{os::WM_PAINT}}) {
-    ASSERT_TRUE(os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE));
-    EXPECT_EQ(message.message, expected);
-  }
-  // Dispatching validates even a procedure that ignores WM_PAINT.
-  os::DispatchMessage(&message);
-  EXPECT_FALSE(os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE));
-}
-
-TEST_F(WindowLayer, KeysBecomeCharactersAndAltOrF10BecomeSystemKeys) {
-  TopLevel();
+  Log();
+  screen().Type(U"a\U0001F600").Type(U"q", HOROLAN_TUI_SHIFT);  // typed: one press per UTF-16 unit
   PumpMessages();
-  g_seen.clear();
-  screen().Type(U"a\U0001F600").Key('Z', HOROLAN_TUI_CTRL).Key(os::VK_RETURN);
-  screen().Char(U'f', HOROLAN_TUI_ALT).Key(os::VK_F10);
+  EXPECT_EQ(Log(), "t:KEY e7\nt:CHAR 61\nt:KEY e7\nt:CHAR d83d\nt:KEY e7\nt:CHAR de00\nt:KEY e7+S\nt:CHAR 71+S\n");
+  os::SetFocus(child);
+  for (uint32_t key : {0x51, 0x35, 0x30, 0x39, 0x41, 0x5A, 0x08, 0x09, 0x0D, 0x1B, 0x20, 0x25, 0x40, 0x5B, 0x2F, 0x3A})
+    screen().Key(key);
+  screen().Key('Q', HOROLAN_TUI_SHIFT).Key('Q', HOROLAN_TUI_CTRL).Key('9', HOROLAN_TUI_CTRL);
   PumpMessages();
-  EXPECT_EQ(WParams(os::WM_CHAR), (Ids{u'a', 0xD83D, 0xDE00, 0x1A, u'\r'}));
-  EXPECT_EQ(WParams(os::WM_SYSCHAR), (Ids{u'f'}));
-  EXPECT_EQ(WParams(os::WM_SYSKEYDOWN), (Ids{'F', os::VK_F10}));
-}
-
-TEST_F(WindowLayer, ClientAreasLeaveOutBordersAndScrollBarsAndSizesNeverGoNegative) {
-  os::WinHandle top = TopLevel();
-  os::WinHandle child = Child(top, 2, 3, 10, 6, os::WS_BORDER | os::WS_VSCROLL | os::WS_HSCROLL);
-  EXPECT_EQ(ClientBox(child), (Box{0, 0, 7, 3}));  // less 2 for the border, 1 for a scroll bar
-  EXPECT_EQ(WindowBox(child), (Box{2, 4, 12, 10}));  // the parent's client area starts on row 1
-
-  g_seen.clear();
-  os::SetWindowPos(child, nullptr, 0, 0, -5, -1, os::SWP_NOZORDER);
-  EXPECT_EQ(ClientBox(child), (Box{0, 0, 0, 0}));
-  EXPECT_TRUE(Saw(child, os::WM_SIZE));
-  g_seen.clear();
-  os::SetWindowPos(child, nullptr, 1, 1, 0, 0, os::SWP_NOZORDER | os::SWP_NOSIZE);
-  EXPECT_FALSE(Saw(child, os::WM_SIZE));
-  EXPECT_TRUE(Saw(child, os::WM_MOVE));
-}
-
-TEST_F(WindowLayer, AFullScreenWindowFollowsTheTerminalWhenItsResizeIsHandled) {
-  os::WinHandle top = TopLevel(u"Top", 0);
-  ASSERT_TRUE(os::SetWindowFullScreen(top, true));
-  screen().Resize(60, 20);
+  EXPECT_EQ(Log({"CHAR"}), "c:CHAR 71\nc:CHAR 35\nc:CHAR 30\nc:CHAR 39\nc:CHAR 61\nc:CHAR 7a\nc:CHAR 8\nc:CHAR 9\n"
+                           "c:CHAR d\nc:CHAR 1b\nc:CHAR 20\nc:CHAR 51+S\nc:CHAR 11+C\n");
+  // Alt: letters and digits as their keys, anything else as a typed unit.
+  screen().Type(U"azAZ09@[/:\u00E9\U0001F600", HOROLAN_TUI_ALT).Key(os::VK_F10).Key(os::VK_LEFT, HOROLAN_TUI_ALT);
+  screen().Type(std::u32string{0, 0xD800, 0xDFFF, 0x110000});  // never a character
   PumpMessages();
-  // The resize arrives as a setting change; whoever handles it refits.
-  ASSERT_TRUE(Saw(top, os::WM_SETTINGCHANGE));
-  EXPECT_EQ(WindowBox(top)[3], 11);
-  ASSERT_TRUE(os::FitWindowToWorkArea(top));
-  EXPECT_EQ(WindowBox(top), (Box{0, 1, 60, 19}));
-
-  // A terminal too small for anything still gives sane rectangles.
-  screen().Resize(1, 1);
+  EXPECT_EQ(Log({"SYSKEY"}), "c:SYSKEY 41+A\nc:SYSKEY 5a+A\nc:SYSKEY 41+A\nc:SYSKEY 5a+A\nc:SYSKEY 30+A\n"
+                             "c:SYSKEY 39+A\nc:SYSKEY e7+A\nc:SYSKEY e7+A\nc:SYSKEY e7+A\nc:SYSKEY e7+A\n"
+                             "c:SYSKEY e7+A\nc:SYSKEY e7+A\nc:SYSKEY 79\nc:SYSKEY 25+A\n");
+  screen().Type(U"f\u00E9\U0001F600", HOROLAN_TUI_ALT);
   PumpMessages();
-  ASSERT_TRUE(os::FitWindowToWorkArea(top));
-  EXPECT_EQ(WindowBox(top)[3] - WindowBox(top)[1], 0);
+  EXPECT_EQ(Log({"SYSCHAR"}), "c:SYSCHAR 66+A\nc:SYSCHAR e9+A\n");
+  os::SetCapture(top);
+  screen().Type(U"x");
+  PumpMessages();
+  EXPECT_EQ(Log({"CHAR"}), "t:CHAR 78\n");
+  EXPECT_TRUE(os::ReleaseCapture());
+  EXPECT_EQ(os::GetCapture(), nullptr);
 }
 
-TEST_F(WindowLayer, FocusMovesWithKillThenSetAndNeverToAWindowBeingDestroyed) {
-  os::WinHandle top = TopLevel();
-  os::WinHandle first = Child(top, 0, 0, 5, 5);
-  os::WinHandle second = Child(top, 5, 0, 5, 5);
-  os::SetFocus(first);
-  g_seen.clear();
-  EXPECT_EQ(os::SetFocus(second), first);
-  ASSERT_EQ(g_seen.size(), 2u);
-  EXPECT_TRUE(g_seen[0].window == first && g_seen[0].message == os::WM_KILLFOCUS &&
-              g_seen[0].wParam == reinterpret_cast<uintptr_t>(second));
-  EXPECT_TRUE(g_seen[1].window == second && g_seen[1].message == os::WM_SETFOCUS);
-  EXPECT_EQ(os::GetFocus(), second);
-  EXPECT_EQ(os::SetFocus(reinterpret_cast<os::WinHandle>(uintptr_t{0xFFFFFF})), nullptr);
-  EXPECT_EQ(os::GetFocus(), second);
-}
-
-TEST_F(WindowLayer, TheScreenShowsCaptionWindowsClippedToTheirParentAndTheMenuBar) {
-  os::WinHandle top = TopLevel(u"Caption", os::WS_VISIBLE, u"TextPainter");
+TEST_F(WindowLayer, ClicksReachClientAreasScrollBarsAndTheDoneButtonAndTheWheelThePointedWindow) {
+  WinHandle top = Top("t");
   os::SetWindowDoneButton(top, true);
-  os::SetWindowText(Child(top, 36, 2, 10, 1, 0, u"TextPainter"), u"clipped-off");
-  os::SetWindowText(Child(top, 0, 4, 10, 1, 0, u"TextPainter"), u"\u65E5\u672C!");
+  Child("h", top, {0, 0, 3, 3}, 0);  // hidden: never hit
+  WinHandle child = Child("c", top, {4, 2, 10, 5}, os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL);
+  // On the screen: client cells 4..12 by 3..6, the vertical bar in column 13
+  // (thumb on row 5), the horizontal bar on row 7 (thumb in columns 5 and 6).
+  os::ScrollInfo vertical{0, 99, 4, 99}, horizontal{0, 29, 10, 0};
+  os::SetScrollInfo(child, os::SB_VERT, &vertical, true);
+  os::SetScrollInfo(child, os::SB_HORZ, &horizontal, true);
   PumpMessages();
-  EXPECT_EQ(screen().Row(0), " Caption" + std::string(27, ' ') + "[OK] ");
-  EXPECT_EQ(screen().Attr(0, 0), HOROLAN_TUI_REVERSE);
-  EXPECT_EQ(screen().Row(3).substr(36), "clip");  // cut at the parent's edge
-  EXPECT_EQ(screen().Row(5).substr(0, 7), "\u65E5\u672C!");
-  EXPECT_EQ(screen().Ch(1, 5), HOROLAN_TUI_CONTINUATION);
+  Log();
+  screen().Mouse(6, 4, HOROLAN_TUI_PRESS, HOROLAN_TUI_SHIFT).Mouse(6, 4, HOROLAN_TUI_RELEASE, HOROLAN_TUI_CTRL);
+  for (int32_t y : {3, 4, 5, 6}) screen().Mouse(13, y);
+  for (int32_t x : {4, 5, 7, 12, 13}) screen().Mouse(x, 7);
+  for (int32_t x : {18, 19, 22, 23}) screen().Mouse(x, 0);
+  screen().Mouse(1, 2).Mouse(6, 9).Mouse(6, 9, HOROLAN_TUI_RELEASE).Mouse(6, 0, HOROLAN_TUI_RELEASE);
+  screen().Mouse(6, 4, HOROLAN_TUI_WHEEL_UP).Mouse(1, 2, HOROLAN_TUI_WHEEL_DOWN, HOROLAN_TUI_SHIFT);
+  screen().Mouse(5, 0, HOROLAN_TUI_WHEEL_UP).Mouse(5, 0, 99);
+  // With the focus or the capture somewhere, what hits no window goes there.
+  PumpMessages();
+  os::SetFocus(child);
+  screen().Mouse(5, 0, HOROLAN_TUI_WHEEL_DOWN);
+  PumpMessages();
+  os::SetCapture(child);
+  screen().Mouse(1, 2).Mouse(1, 2, HOROLAN_TUI_RELEASE).Mouse(1, 2, HOROLAN_TUI_WHEEL_UP);
+  PumpMessages();
+  EXPECT_EQ(Log({"DOWN", "UP", "VSCROLL", "HSCROLL", "COMMAND", "WHEEL"}),
+            "c:DOWN 2,1/5+S\nc:UP 2,1/8+C\nc:VSCROLL 0\nc:VSCROLL 2\nc:VSCROLL 1\nc:HSCROLL 0\nc:HSCROLL 3\n"
+            "c:HSCROLL 1\nt:COMMAND 1\nt:COMMAND 1\nt:DOWN 1,1/1\nc:WHEEL 6,4/0+120\nt:WHEEL 1,2/4-120+S\n"
+            "c:WHEEL 5,0/0-120\nc:DOWN -3,-1/1\nc:UP -3,-1/0\nc:WHEEL 1,2/0+120\n");
 }
 
-constexpr os::MenuBarItem kFileItems[] = {{u"Save", 20017}, {u"Exit", 2}};
-constexpr os::MenuBarItem kEditItems[] = {{u"Undo", 20018}, {u"Cut", 20016}, {u"Copy", 20013}, {u"Paste", 20014}};
-constexpr os::MenuBarPopup kPopups[] = {{u"File", kFileItems, 2}, {u"Edit", kEditItems, 4}};
-
-TEST_F(WindowLayer, TheMenuBarOpensWithF10AltOrClicksAndPostsTheChosenCommand) {
-  os::WinHandle top = TopLevel();
-  os::WinHandle bar = os::CreateMenuBar(top, kPopups, 2);
-  ASSERT_NE(bar, nullptr);
-  EXPECT_EQ(os::CreateMenuBar(top, kPopups, 2), nullptr);  // one per window
+TEST_F(WindowLayer, TheScreenShowsTheCaptionTheWindowsClippedByTheirParentsAndTheMenuBar) {
+  WinHandle top = Top("t", u"A caption far too long");
+  os::SetWindowDoneButton(top, true);
+  WinHandle framed = Child("f", top, {1, 1, 10, 7}, os::WS_VISIBLE | os::WS_BORDER | os::WS_VSCROLL | os::WS_HSCROLL,
+                           u"abcdefghij", u"Painter");
+  os::ScrollInfo vertical{0, 9, 5, 9}, horizontal{0, 99, 20, 40};
+  os::SetScrollInfo(framed, os::SB_VERT, &vertical, true);
+  os::SetScrollInfo(framed, os::SB_HORZ, &horizontal, true);
+  Child("w", top, {19, 1, 10, 1}, os::WS_VISIBLE, u"日本\u1100x", u"Painter");  // cut by the screen's edge
+  Child("n", top, {12, 3, 2, 1}, os::WS_VISIBLE, u"a日", u"Painter");  // half a wide character
+  Child("h", top, {12, 4, 6, 1}, 0, u"hidden", u"Painter");
+  Child("z", top, {12, 5, 8, 1}, os::WS_VISIBLE, u"\x1B\u0301\U0001F600é\xDC80!", u"Painter");
+  ASSERT_NE(os::CreateMenuBar(top, kPopups, 2), nullptr);
   PumpMessages();
-  EXPECT_EQ(screen().Row(11).substr(0, 12), " File  Edit ");
-  auto open = [&] { return os::GetOpenMenuBarPopup(bar, nullptr); };
-
-  // F10, Down, Enter: the second item of "File".
-  screen().Key(os::VK_F10);
-  PumpMessages();
-  EXPECT_EQ(open(), 0);
-  EXPECT_EQ(screen().Row(8).rfind("\u2502 Save \u2502", 0), 0u);
+  EXPECT_EQ(screen().Text(),
+            " A caption far too [OK] \n"
+            "                        \n"
+            " ┌────────┐        日本 \n"
+            " │abcdefg▲│             \n"
+            " │       ░│ a           \n"
+            " │       █│             \n"
+            " │       ▼│ ��😀é�!     \n"
+            " │◀░░█░░▶ │             \n"
+            " └────────┘             \n"
+            " File  Edit    F10 Menu \n");
+  EXPECT_EQ(screen().Attrs(0, 1) + screen().Attrs(9, 1), "rrrrrrrrrrrrrrrrrrrBBBBr\nrUrrrrrUrrrrrrrrrrrrrrrr\n");
+  EXPECT_EQ(screen().Attrs(1, 8).find_first_not_of(".\n"), std::string::npos);
   EXPECT_FALSE(screen().cursorVisible);
-  screen().Key(os::VK_DOWN).Key(os::VK_RETURN);
+  // Only changed cells reach the terminal; a new first half of a wide
+  // character sends its second half too.
+  screen().drawn = 0;
+  os::InvalidateRect(nullptr, nullptr, true);  // everything painted again, the same
   PumpMessages();
-  EXPECT_EQ(WParams(os::WM_COMMAND, top), (Ids{2}));
-  EXPECT_EQ(open(), -1);
+  std::string drawn = std::to_string(screen().drawn);
+  WinHandle over = Child("w2", top, {17, 1, 10, 1}, os::WS_VISIBLE, u"", u"Painter");
+  for (const char16_t* text : {u"日x本\u1100x", u"日y本\u1100x", u"日y日\u1100x", u"日y日\u1100x"}) {
+    g_paint[over] = text;
+    os::InvalidateRect(over, nullptr, false);
+    screen().drawn = 0;
+    PumpMessages();
+    drawn += " " + std::to_string(screen().drawn);
+  }
+  EXPECT_EQ(drawn, "0 7 1 2 0");
+}
 
-  // Alt+E, then "C" twice: two items start with it, so it only moves; "P"
-  // picks the one item it starts.
-  g_seen.clear();
-  screen().Char(U'e', HOROLAN_TUI_ALT).Type(U"cc");
+TEST_F(WindowLayer, PlacementLeavesBordersAndBarsOutOfTheClientAreaAndAResizeRefitsFullScreenWindows) {
+  WinHandle top = Top("t", u"Tops", 0);
+  Top("o");
+  WinHandle child = Child("c", top, {2, 3, 10, 6}, os::WS_VISIBLE | os::WS_BORDER | os::WS_VSCROLL | os::WS_HSCROLL);
+  WinHandle hidden = Child("h", top, {9, 0, 6, 1}, 0, u"hidden", u"Painter");
+  os::Rect client, outer;
+  os::GetClientRect(child, &client);
+  os::GetWindowRect(child, &outer);  // the parent's client area starts on row 1
+  EXPECT_EQ(std::tuple(client.right, client.bottom, outer.left, outer.top, outer.right), std::tuple(7, 3, 2, 4, 12));
+  Log();
+  for (Place p : {Place{2, 3, -5, -1}, {2, 3, 2, 2}, {1, 3, 2, 2}, {1, 4, 4, 4}})
+    os::SetWindowPos(child, nullptr, p.x, p.y, p.w, p.h, os::SWP_NOZORDER);
+  os::SetWindowPos(hidden, nullptr, 0, 0, 6, 1, os::SWP_NOZORDER);  // still hidden
+  ASSERT_TRUE(os::SetWindowFullScreen(top, true) && os::IsWindowFullScreen(top) && os::SetWindowDoneButton(top, true));
+  ASSERT_NE(os::CreateMenuBar(top, kPopups, 2), nullptr);
+  os::ShowWindow(top, os::SW_SHOW);
+  os::SetFocus(top);
+  for (auto [columns, rows, shown] : {std::tuple{24, 5, " Tops              [OK] \n                        \n"},
+                                      {5, 2, " Tops\n File\n"}}) {  // the height alone, then too narrow for more
+    screen().Resize(columns, rows);
+    PumpMessages();
+    ASSERT_TRUE(os::FitWindowToWorkArea(top));
+    PumpMessages();
+    EXPECT_EQ(screen().Text(0, 2), shown);
+  }
+  screen().Mouse(1, 1);  // the menu bar, even on the second of two rows
   PumpMessages();
-  int highlighted = -1;
-  EXPECT_EQ(os::GetOpenMenuBarPopup(bar, &highlighted), 1);
-  EXPECT_EQ(highlighted, 2);
-  screen().Char(U'p');
-  PumpMessages();
-  EXPECT_EQ(WParams(os::WM_COMMAND, top), (Ids{20014}));
-  EXPECT_FALSE(Saw(top, os::WM_CHAR));  // keys typed into a menu never reach the window
+  EXPECT_EQ(os::GetOpenMenuBarPopup(os::GetMenuBar(top)), 0);
+  EXPECT_EQ(Log({"SIZE", "MOVE", "SETTING"}),
+            "c:SIZE 0,0\nc:MOVE 1,3\nc:SIZE 1,1\nc:MOVE 1,4\nh:MOVE 0,0\no:SETTING 2f\nt:SETTING 2f\nt:SIZE 24,3\n"
+            "o:SETTING 2f\nt:SETTING 2f\nt:SIZE 5,0\n");
+  EXPECT_FALSE(os::SetWindowFullScreen(child, true) || os::FitWindowToWorkArea(child) ||
+               os::SetWindowDoneButton(child, true) || os::IsWindowFullScreen(child) ||
+               os::SetWindowPos(nullptr, nullptr, 0, 0, 1, 1, 0) || os::SetWindowFullScreen(os::GetMenuBar(top), true) ||
+               os::SetWindowDoneButton(os::GetMenuBar(top), true));
+  EXPECT_TRUE(os::SetWindowFullScreen(top, false) && !os::IsWindowFullScreen(top));
+}
 
-  // Esc closes; Left wraps to the last pop-up.
-  screen().Key(os::VK_F10).Key(os::VK_LEFT);
+TEST_F(WindowLayer, TheMenuBarOpensWithF10AltOrAClickAndPostsTheChosenCommand) {
+  WinHandle top = Top("t");
+  WinHandle child = Child("c", top, {0, 0, 5, 5});
+  EXPECT_FALSE(os::CreateMenuBar(child, kPopups, 2) || os::CreateMenuBar(top, kPopups, 0));
+  WinHandle bar = os::CreateMenuBar(top, kPopups, 2);
+  ASSERT_TRUE(bar && !os::CreateMenuBar(top, kPopups, 2));  // one per window
+  os::SetFocus(child);  // keys for the menu go to a child first
+  screen().Key(os::VK_F10).Key(os::VK_DOWN);
   PumpMessages();
-  EXPECT_EQ(open(), 1);
-  screen().Key(os::VK_ESCAPE);
-  PumpMessages();
-  EXPECT_EQ(open(), -1);
-
-  // A click on "Edit", then on its first item; a click elsewhere closes.
-  g_seen.clear();
-  screen().Mouse(8, 11, HOROLAN_TUI_PRESS);
-  PumpMessages();
-  EXPECT_EQ(open(), 1);
-  screen().Mouse(9, 6, HOROLAN_TUI_PRESS);  // the box stands on the bar: 4 items, rows 6 to 9
-  PumpMessages();
-  EXPECT_EQ(WParams(os::WM_COMMAND, top), (Ids{20018}));
-  screen().Mouse(1, 11, HOROLAN_TUI_PRESS).Mouse(30, 4, HOROLAN_TUI_PRESS);
-  PumpMessages();
-  EXPECT_EQ(open(), -1);
-  EXPECT_EQ(WParams(os::WM_COMMAND, top).size(), 1u);
-
+  EXPECT_EQ(os::GetOpenMenuBarPopup(bar), 0);
+  EXPECT_EQ(screen().Text(5), "┌──────┐                \n│ Save │                \n│ Exit │                \n"
+                              "└──────┘                \n File  Edit    F10 Menu \n");
+  EXPECT_EQ(screen().Attrs(5), "........................\n..u.....................\n.rUrrrr.................\n"
+                               "........................\n.u....rUrrrrrrrrrrrrrrrr\n");
+  EXPECT_FALSE(screen().cursorVisible);
+  // Key sequences and clicks, each with the command it chooses (0: none).
+  const std::pair<std::vector<HorolanTuiEvent>, unsigned> cases[] = {
+      {{K(os::VK_RETURN)}, 2},  // the item highlighted above: Exit
+      {{K(os::VK_F10), K(os::VK_LEFT), K(os::VK_UP), K(os::VK_RETURN)}, 20014},  // Edit, Up wraps to Paste
+      {{K(os::VK_F10), K(os::VK_RIGHT), K(os::VK_DOWN), K(os::VK_DOWN), K(os::VK_SPACE)}, 20013},
+      {{K(os::VK_F10), K(os::VK_TAB), K(os::VK_END), K(os::VK_DOWN), K(os::VK_RETURN)}, 20018},
+      {{K(os::VK_F10), K(os::VK_TAB), K(os::VK_END), K(os::VK_HOME), K(os::VK_UP), K(os::VK_RETURN)}, 20014},
+      {{C(U'e', HOROLAN_TUI_ALT), C(U'c'), C(U'c'), K(os::VK_RETURN)}, 20013},  // two items start with C
+      {{C(U'e', HOROLAN_TUI_ALT), C(U'c'), C(U'c'), C(U'C'), K(os::VK_RETURN)}, 20016},
+      {{C(U'f', HOROLAN_TUI_ALT), C(U'e', HOROLAN_TUI_ALT), C(U'p')}, 20014},
+      {{C(U'f', HOROLAN_TUI_ALT), K('S')}, 20017},
+      {{C(U'e', HOROLAN_TUI_ALT), K(os::VK_DOWN), K('A')}, 20018},
+      {{C(U'e', HOROLAN_TUI_ALT), K(0x70), K(os::VK_RETURN)}, 20018},  // F1's code is no letter "p"
+      {{C(U'f', HOROLAN_TUI_ALT), C(U'z'), C(U'9'), K(os::VK_RETURN)}, 20017},
+      {{K(os::VK_F10), K(os::VK_F10), K(os::VK_RETURN)}, 0},
+      {{K(os::VK_F10), K(os::VK_ESCAPE), K(os::VK_RETURN)}, 0},
+      {{C(U'x', HOROLAN_TUI_ALT), C(U'5', HOROLAN_TUI_ALT), K(0x66, HOROLAN_TUI_ALT), K(os::VK_RETURN)}, 0},
+      {{P(8, 9), P(10, 6)}, 20013},  // "Edit", then its third item
+      {{P(5, 9), P(6, 9), P(10, 7)}, 20014},
+      {{P(8, 9), P(6, 5), P(14, 5), P(10, 3), P(10, 4)}, 20018},  // the box's edges choose nothing
+      {{P(0, 9), P(0, 9), K(os::VK_RETURN)}, 0},
+      {{P(0, 9), P(20, 5), K(os::VK_RETURN)}, 0},  // beside the box, in its rows
+      {{P(0, 9), P(20, 9), K(os::VK_RETURN)}, 0},
+  };
+  for (const auto& [events, command] : cases) {
+    Log();
+    for (const HorolanTuiEvent& event : events) screen().Push(event);
+    PumpMessages();
+    EXPECT_EQ(Log({"COMMAND"}), command ? "t:COMMAND " + std::to_string(command) + "\n" : "") << &events - &cases[0].first;
+    EXPECT_EQ(os::GetOpenMenuBarPopup(bar), -1);
+  }
   os::DestroyWindow(top);
   EXPECT_FALSE(os::IsWindow(bar));  // destroyed with its window
 }
 
-TEST_F(WindowLayer, MouseClicksReachTheClientAreaTheScrollBarsAndTheDoneButton) {
-  os::WinHandle top = TopLevel();
-  os::SetWindowDoneButton(top, true);
-  os::WinHandle child = Child(top, 4, 2, 10, 5, os::WS_VSCROLL);
-  os::ScrollInfo info{0, 99, 4, 50};
-  os::SetScrollInfo(child, os::SB_VERT, &info, true);
-  PumpMessages();
-  g_seen.clear();
-  screen().Mouse(6, 4, HOROLAN_TUI_PRESS, HOROLAN_TUI_SHIFT);  // client cell 2, 1
-  screen().Mouse(13, 3, HOROLAN_TUI_PRESS);                    // the scroll bar's up arrow
-  screen().Mouse(13, 4, HOROLAN_TUI_PRESS);                    // track above the thumb
-  screen().Mouse(37, 0, HOROLAN_TUI_PRESS);                    // [OK]
-  PumpMessages();
-  ASSERT_TRUE(Saw(child, os::WM_LBUTTONDOWN));
-  for (const Seen& seen : g_seen) {
-    if (seen.window == child && seen.message == os::WM_LBUTTONDOWN) {
-      EXPECT_EQ(os::LParamX(seen.lParam), 2);
-      EXPECT_EQ(os::LParamY(seen.lParam), 1);
-      EXPECT_EQ(seen.wParam, 0x5u);  // left button with Shift
-    }
-  }
-  EXPECT_EQ(WParams(os::WM_VSCROLL), (Ids{os::SB_LINEUP, os::SB_PAGEUP}));
-  EXPECT_EQ(WParams(os::WM_COMMAND, top), (Ids{os::IDOK}));
-}
-
-TEST(WindowGdi, FontsAreRecordsBrushesMapToReverseVideoAndStockObjectsStay) {
-  size_t live = os::LiveGdiObjectCount();
-  os::LogFont font;
-  font.height = -17;
-  os::WideCopy(font.faceName, 32, u"Tahoma");
-  os::GdiHandle handle = os::CreateFontIndirect(&font);
-  ASSERT_NE(handle, nullptr);
-  os::LogFont back;
-  ASSERT_TRUE(os::GetFontRecord(handle, &back));
-  EXPECT_EQ(back.height, -17);
-  EXPECT_TRUE(os::WideEqual(back.faceName, u"Tahoma"));
-  EXPECT_EQ(os::LiveGdiObjectCount(), live + 1);
-  EXPECT_TRUE(os::DeleteObject(handle));
-  EXPECT_FALSE(os::DeleteObject(handle));
-  EXPECT_FALSE(os::GetFontRecord(handle, &back));
-  EXPECT_EQ(os::LiveGdiObjectCount(), live);
-
+// Each call says whether it had something to act on (the program reads few
+// of these answers).
+TEST_F(WindowLayer, CallsReportWhetherTheyHadSomethingToActOn) {
+  WinHandle top = Top("t");
+  os::Rect r{0, 0, 2, 2};
+  os::ScrollInfo info;
+  os::PaintStruct paint;
+  os::DcHandle dc = os::GetDC(top);
   os::GdiHandle white = os::GetStockObject(os::WHITE_BRUSH);
-  EXPECT_TRUE(os::DeleteObject(white));
-  os::ColorRef color = 0;
-  ASSERT_TRUE(os::GetBrushColor(white, &color));
-  EXPECT_EQ(color, os::Rgb(255, 255, 255));
-
-  os::DcHandle screenDc = os::GetDC(nullptr);
-  EXPECT_EQ(os::GetDeviceCaps(screenDc, os::LOGPIXELSY), 96);
-  EXPECT_EQ(os::SetBkMode(screenDc, os::TRANSPARENT), os::OPAQUE);
-  EXPECT_EQ(os::SetTextColor(screenDc, 0x123456), os::Rgb(0, 0, 0));
-  EXPECT_EQ(os::ReleaseDC(nullptr, screenDc), 1);
-  EXPECT_EQ(os::SetBkMode(screenDc, os::OPAQUE), 0);  // released
+  std::string got;
+  for (bool result : {os::DestroyCaret(), os::SetRect(&r, 0, 0, 2, 2), os::SetRect(nullptr, 0, 0, 1, 1),
+                      os::GetClientRect(kGone, &r), os::GetWindowRect(top, nullptr), os::SetWindowText(top, u"x"),
+                      os::SetWindowText(kGone, u"x"), os::InvalidateRect(top, nullptr, false),
+                      os::InvalidateRect(kGone, nullptr, false), os::ValidateRect(top, nullptr),
+                      os::ValidateRect(kGone, nullptr), os::UpdateWindow(top), os::UpdateWindow(kGone),
+                      os::EndPaint(top, &paint), os::EndPaint(top, nullptr), os::SetCaretPos(1, 1), os::ShowCaret(top),
+                      os::CreateCaret(kGone), os::CreateCaret(top), os::ShowCaret(kGone), os::ShowCaret(top),
+                      os::ShowCaret(nullptr), os::SetCaretPos(1, 1), os::DestroyCaret(),
+                      os::SetScrollInfo(top, os::SB_VERT, &info, true), os::SetScrollInfo(top, 2, &info, true),
+                      os::SetScrollInfo(top, os::SB_HORZ, nullptr, true), os::SetScrollInfo(kGone, os::SB_HORZ, &info, true),
+                      os::FillRect(dc, &r, white), os::FillRect(dc, nullptr, white), os::TextOut(dc, 0, 0, u"x", 1),
+                      os::TextOut(dc, 0, 0, nullptr, 1), os::TextOut(nullptr, 0, 0, u"x", 1), os::DeleteObject(white),
+                      os::DeleteObject(nullptr), os::ReleaseCapture()})
+    got += result ? '1' : '0';
+  EXPECT_EQ(got, "110001010101010000101111100010100101");
 }
 
-TEST(WindowGdi, CellWidthsKeepTheTerminalInStep) {
-  EXPECT_EQ(os::CellWidth(U'a'), 1);
-  EXPECT_EQ(os::CellWidth(U'\u65E5'), 2);
-  EXPECT_EQ(os::CellWidth(U'\U0001F600'), 2);
-  // Never an escape sequence, a combining mark that would join the cell
-  // before, or an undecodable byte on the terminal.
-  for (char32_t ch : {U'\x1B', U'\u0301', char32_t{0xDC80}}) EXPECT_FALSE(os::IsDrawable(ch)) << uint32_t{ch};
-  EXPECT_TRUE(os::IsDrawable(U'\u00E9'));
+TEST(WindowDrawing, SurrogatePairsAreOneCharacterAndWhatTheTerminalCannotShowIsNotDrawn) {
+  std::string decoded;
+  for (std::u16string text : {u"\xD800\xDC00\xDBFF\xDFFF", u"\xD7FF\xDC00\xE000\xD800", u"\xDBFF\xE000\xDFFF\xDC00"}) {
+    for (size_t at = 0; at < text.size();) decoded += std::to_string(os::NextCharacter(text.data(), text.size(), &at)) + " ";
+    decoded += "| ";
+  }
+  size_t at = 0;
+  EXPECT_EQ(os::NextCharacter(u"\xD800\xDC00", 1, &at), 0xD800u);  // the pair's second half lies beyond
+  EXPECT_EQ(decoded, "65536 1114111 | 55295 56320 57344 55296 | 56319 57344 57343 56320 | ");
+  std::string drawable, wide;
+  for (char32_t ch : {0x1F, 0x20, 0x7E, 0x7F, 0x9F, 0xA0, 0xAC, 0xAD, 0xAE, 0x2FF, 0x300, 0x36F, 0x370, 0x10FF,
+                      0x1100, 0x115F, 0x1160, 0xD7FF, 0xD800, 0xDFFF, 0xE000, 0xFDCF, 0xFDD0, 0xFDEF, 0xFDF0, 0xFFFD,
+                      0xFFFE, 0x1F600, 0x1FFFF, 0x10FFFD, 0x110000}) {
+    drawable += os::IsDrawable(ch) ? '1' : '0';
+    wide += static_cast<char>('0' + os::CellWidth(ch));
+  }
+  EXPECT_EQ(drawable, "0110011011001111110011001101010");
+  EXPECT_EQ(wide, "1111111111111122111111111112111");
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The URL module's web cache: which answers may be kept and for how long,
-// and how copies lie in the cache folder.
+// The URL module's web cache: which answers may be kept and for how long, and how copies lie in the cache folder.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,9 +6,13 @@
 #include <filesystem>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "os/net/url/web_cache.h"
+#include "tests/os/net/seams.h"
 #include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -20,97 +23,121 @@ int64_t NumberDate(const char* text) {
   return (end == text || *end) ? -1 : value;
 }
 
-urlcache::Freshness Headers(std::initializer_list<const char*> lines) {
-  urlcache::Freshness freshness;
-  for (const char* line : lines) urlcache::NoteHeader(freshness, line, strlen(line), NumberDate);
-  return freshness;
-}
-
-int64_t Lifetime(std::initializer_list<const char*> lines, int64_t receivedAt = 1000) {
-  return urlcache::FreshLifetime(Headers(lines), receivedAt);
-}
-
 }  // namespace
 
-TEST(WebCacheFreshness, OnlyTheServersOwnHeadersMakeACopyFresh) {
-  EXPECT_EQ(Lifetime({"HTTP/1.1 200 OK\r\n", "Content-Length: 5\r\n", "Last-Modified: 900\r\n"}), 0);
-  EXPECT_EQ(Lifetime({"Cache-Control: max-age=60\r\n"}), 60);
-  EXPECT_EQ(Lifetime({"cache-control:  public, MAX-AGE=\"120\" \r\n"}), 120);
-  EXPECT_EQ(Lifetime({"Cache-Control: max-age=60\r\n", "Age: 15\r\n"}), 45);
-  // max-age wins over Expires; Expires counts from the server's own Date.
-  EXPECT_EQ(Lifetime({"Expires: 5000\r\n", "Cache-Control: max-age=60\r\n"}), 60);
-  EXPECT_EQ(Lifetime({"Date: 2000\r\n", "Expires: 2300\r\n"}), 300);
-  EXPECT_EQ(Lifetime({"Expires: 1300\r\n"}, 1000), 300);
-  EXPECT_LE(Lifetime({"Date: 2000\r\n", "Expires: 0\r\n"}), 0);
-}
-
-TEST(WebCacheFreshness, RefusalsAndBrokenValuesNeverMakeACopyFresh) {
-  EXPECT_EQ(Lifetime({"Cache-Control: max-age=60, no-cache\r\n"}), 0);
-  EXPECT_EQ(Lifetime({"Cache-Control: no-store\r\n", "Expires: 9999\r\n"}), 0);
-  EXPECT_TRUE(Headers({"Cache-Control: private, no-store\r\n"}).noStore);
-  EXPECT_EQ(Lifetime({"Cache-Control: max-age=abc\r\n"}), 0);
-  EXPECT_EQ(Lifetime({"Cache-Control: max-age=-5\r\n"}), 0);
-  EXPECT_EQ(Lifetime({"Cache-Control: max-age\r\n"}), 0);
-  EXPECT_EQ(Lifetime({"Cache-Control: max-age=60\r\n", "Cache-Control: max-age=3600\r\n"}), 0);
-  // An enormous age saturates instead of overflowing.
-  EXPECT_GT(Lifetime({"Cache-Control: max-age=99999999999999999999999999\r\n"}), 0);
-  // Only the last response of a redirect chain counts.
-  EXPECT_EQ(Lifetime({"HTTP/1.1 301 Moved\r\n", "Cache-Control: max-age=600\r\n", "HTTP/1.1 200 OK\r\n",
-                      "Content-Length: 3\r\n"}),
-            0);
+TEST(WebCacheFreshness, OnlyTheServersOwnHeadersMakeACopyFreshAndForHowLong) {
+  const struct {
+    std::vector<const char*> headers;
+    int64_t lifetime;  // from receipt at 1000
+  } cases[] = {
+      {{"HTTP/1.1 200 OK\r\n", "Content-Length: 5\r\n", "Last-Modified: 900\r\n"}, 0},
+      {{"Cache-Control: max-age=60\r\n"}, 60}, {{"CACHE-CONTROL: MAX-AGE=60"}, 60},
+      {{" cache-control :\tpublic, max-age = \"120\" \t\r\n"}, 120},
+      {{"Cache-Control: private=\"a,max-age=5\",max-age=60,"}, 60}, {{"Cache-Control: max-age=60, max-age=60"}, 60},
+      {{"Cache-Control: max-age=60", "Age: 15\r\n"}, 45}, {{"Expires: 5000\r\n", "Cache-Control: max-age=60\r\n"}, 60},
+      {{"Date: 2000\r\n", "Expires: 2300\r\n", "Age: 100"}, 200}, {{"Date: 0", "Expires: 300"}, 300},
+      {{"Date: x", "Expires: 1300"}, 300}, {{"Expires: 1300", "Expires: 1300"}, 300},
+      {{"Cache-Control: max-age=2147483647"}, 2147483647},
+      {{"Cache-Control: max-age=99999999999999999999999999"}, 2147483648},  // saturates
+      // Refusals, broken and conflicting values: never fresh.
+      {{"Cache-Control: max-age=60, no-cache\r\n"}, 0}, {{"Cache-Control: no-store\r\n", "Expires: 9999\r\n"}, 0},
+      {{"Cache-Control: no-storex, no-stor, max-age=60"}, 60},
+      {{"X-Cache-Control: max-age=60", "Cache-Control max-age=60"}, 0}, {{"Cache-Control: max-age=abc"}, 0},
+      {{"Cache-Control: max-age=-5"}, 0}, {{"Cache-Control: max-age="}, 0}, {{"Cache-Control: max-age"}, 0},
+      {{"Cache-Control: max-age=\"60"}, 0}, {{"Cache-Control: max-age=60", "Cache-Control: max-age=3600"}, 0},
+      {{"Expires: 1300", "Expires: 1400"}, 0}, {{"Expires: never"}, 0}, {{"Date: 2000", "Expires: 0"}, -2000},
+      // Only the last response of a redirect chain counts.
+      {{"HTTP/1.1 301 Moved\r\n", "Cache-Control: max-age=600\r\n", "HTTP/1.1 200 OK\r\n"}, 0},
+      {{"Cache-Control: max-age=600", "HTTP/"}, 0},
+  };
+  for (const auto& c : cases) {
+    urlcache::Freshness freshness;
+    std::string all;
+    for (const char* line : c.headers) {
+      urlcache::NoteHeader(freshness, line, strlen(line), NumberDate);
+      all += line + std::string("|");
+    }
+    EXPECT_EQ(urlcache::FreshLifetime(freshness, 1000), c.lifetime) << all;
+    EXPECT_EQ(freshness.noStore, all.find("no-store\r") != std::string::npos) << all;
+  }
 }
 
 TEST(WebCacheNames, BeginWithTheHostAndAreSafeFileNames) {
-  EXPECT_EQ(urlcache::CacheNameOfHost("alpha.beta.gamma"), "alpha.beta.gamma");
-  EXPECT_EQ(urlcache::CacheNameOfHost("a/b\n"), "a_b_");
-  EXPECT_EQ(urlcache::CacheNameOfHost(".."), "_..");
-  EXPECT_EQ(urlcache::CacheNameOfHost(std::string(300, 'h')).size(), 200u);
+  const std::pair<std::string, std::string> cases[] = {
+      {"alpha.beta.gamma", "alpha.beta.gamma"}, {"a/b\n\x1f \x7e\x7f", "a_b__ ~_"}, {"", "_"}, {".", "_."},
+      {"..", "_.."}, {"...", "..."}, {std::string(200, 'h'), std::string(200, 'h')},
+      {std::string(201, 'h'), std::string(200, 'h')}};
+  for (const auto& [host, name] : cases) EXPECT_EQ(urlcache::CacheNameOfHost(host), name) << host;
 }
 
-TEST(WebCacheCopies, AreFoundOnlyWhileFreshAndWhole) {
+TEST(WebCacheCopies, AreFoundOnlyWhileFreshWholeAndDescribedAsStored) {
   TempDir dir;
-  std::string folder = dir.File("web");  // created by the first store
-  const std::string url = "http://alpha.beta.gamma:13/";
+  const std::string folder = dir.File("web/deep"), url = "http://a.b:13/";  // the folder is made by the store
+  auto found = [&](int64_t now, size_t maxBytes = 1 << 20, const std::string& which = "http://a.b:13/") {
+    std::string body;
+    return urlcache::LookUp(folder, "a.b", which, now, maxBytes, body) ? body : "none";
+  };
+  EXPECT_FALSE(urlcache::Store(folder, "a.b", url + "\n", "x", 1000, 90, false));
+  seams::FailNext(seams::kWrite, EINTR);  // a signal interrupts no write or read
+  ASSERT_TRUE(urlcache::Store(folder, "a.b", url, "line\n", 1000, 90, false));
+  EXPECT_TRUE(fs::exists(folder + "/a.b[1]"));
+  seams::FailNext(seams::kRead, EINTR);
+  EXPECT_EQ(found(1000) + found(1089) + found(1010, 5), "line\nline\nline\n");
+  EXPECT_EQ(found(1090) + found(999) + found(1010, 4) + found(1010, 5, url + "x"), "nonenonenonenone");
+  // The description must be whole and match the body: "stored, lifetime, size" after magic and URL.
+  const std::pair<std::string, std::string> descriptions[] = {
+      {"1\n" + url + "\n0000000000000001000\n90\n5\n", "line\n"}, {"2\n" + url + "\n1000\n90\n5\n", "none"},
+      {"1\n" + url + "\n1000\n90\n5", "none"}, {"1\n" + url + "\n1000\n90\n5\n\n", "none"},
+      {"1\n" + url + "\n00000000000000001000\n90\n5\n", "none"}, {"1\n" + url + "\n-\n90\n5\n", "none"},
+      {"1\n" + url + "\n\n90\n5\n", "none"}, {"1\n" + url + "\n10:0\n90\n5\n", "none"},
+      {"1\n" + url + "\n1000\n-90\n5\n", "none"}, {"1\n" + url + "\n1000\n90\n-5\n", "none"},
+      {"1\n" + url + "\n1000\n90\n6\n", "none"}};
+  for (const auto& [text, body] : descriptions) {
+    dir.Write("web/deep/a.b[1].url", "horolan-web-cache " + text);
+    EXPECT_EQ(found(1010), body) << text;
+  }
+  // An empty copy whose size is missing or no number is no copy either.
+  ASSERT_TRUE(urlcache::Store(folder, "a.b", url + "e", "", 1000, 90, false));
+  for (const char* size : {"", "-"}) {
+    dir.Write("web/deep/a.b[2].url", "horolan-web-cache 1\n" + url + "e\n1000\n90\n" + size + "\n");
+    EXPECT_EQ(found(1010, 5, url + "e"), "none") << size;
+  }
+  // A copy that cannot be written whole is not kept.
+  seams::FailNext(seams::kWrite, EIO);
+  EXPECT_FALSE(urlcache::Store(folder, "a.b", url + "w", "x", 1000, 90, false));
+  EXPECT_FALSE(fs::exists(folder + "/a.b[3]") || fs::exists(folder + "/a.b[3].url"));
   std::string body;
-  ASSERT_TRUE(urlcache::Store(folder, "alpha.beta.gamma", url, "line\n", 1000, 60, false));
-  EXPECT_TRUE(std::filesystem::exists(folder + "/alpha.beta.gamma[1]"));
-  EXPECT_TRUE(std::filesystem::exists(folder + "/alpha.beta.gamma[1].url"));
-
-  EXPECT_TRUE(urlcache::LookUp(folder, "alpha.beta.gamma", url, 1059, 1 << 20, body));
-  EXPECT_EQ(body, "line\n");
-  EXPECT_FALSE(urlcache::LookUp(folder, "alpha.beta.gamma", url, 1060, 1 << 20, body));
-  // The clock went back: a copy "from the future" is not trusted.
-  EXPECT_FALSE(urlcache::LookUp(folder, "alpha.beta.gamma", url, 999, 1 << 20, body));
-  EXPECT_FALSE(urlcache::LookUp(folder, "alpha.beta.gamma", url + "x", 1010, 1 << 20, body));
-  EXPECT_FALSE(urlcache::LookUp(folder, "alpha.beta.gamma", url, 1010, 4, body));
-
-  // A body that does not match its description is no copy.
-  dir.Write("web/alpha.beta.gamma[1]", "lin");
-  EXPECT_FALSE(urlcache::LookUp(folder, "alpha.beta.gamma", url, 1010, 1 << 20, body));
+  EXPECT_FALSE(urlcache::LookUp("", "a.b", url, 1010, 5, body));
+  // A folder that cannot be made takes no copy.
+  EXPECT_FALSE(urlcache::Store(folder + "/a.b[1]/sub", "h", "http://h/", "x", 1000, 90, false));
+  EXPECT_FALSE(urlcache::Store("", "h", "http://h/", "x", 1000, 90, false));
 }
 
-TEST(WebCacheCopies, OneSlotPerUrlAndNoStoreRemovesTheOldCopy) {
+TEST(WebCacheCopies, OneSlotPerUrlUpToNinetyNineAndNoStoreRemovesTheOldCopy) {
   TempDir dir;
-  std::string folder = dir.path;
-  std::string body;
-  ASSERT_TRUE(urlcache::Store(folder, "h.example", "http://h.example/a", "A1", 100, 60, false));
-  ASSERT_TRUE(urlcache::Store(folder, "h.example", "http://h.example/b", "B", 100, 60, false));
-  ASSERT_TRUE(urlcache::Store(folder, "h.example", "http://h.example/a", "A2", 110, 60, false));
-  EXPECT_FALSE(std::filesystem::exists(folder + "/h.example[3]"));
-  ASSERT_TRUE(urlcache::LookUp(folder, "h.example", "http://h.example/a", 120, 1 << 20, body));
-  EXPECT_EQ(body, "A2");
-  ASSERT_TRUE(urlcache::Store(folder, "h.example", "http://h.example/a", "", 130, 60, true));
-  EXPECT_FALSE(urlcache::LookUp(folder, "h.example", "http://h.example/a", 131, 1 << 20, body));
-  EXPECT_TRUE(urlcache::LookUp(folder, "h.example", "http://h.example/b", 131, 1 << 20, body));
-  // A stale copy is still stored (the daytime answer): found, but never fresh.
-  ASSERT_TRUE(urlcache::Store(folder, "h.example", "http://h.example/c", "C", 100, 0, false));
-  EXPECT_FALSE(urlcache::LookUp(folder, "h.example", "http://h.example/c", 100, 1 << 20, body));
+  auto store = [&](const std::string& path, const std::string& body, bool noStore = false) {
+    return urlcache::Store(dir.path, "h.example", "http://h.example/" + path, body, 100, 60, noStore);
+  };
+  auto found = [&](const std::string& path) {
+    std::string body;
+    return urlcache::LookUp(dir.path, "h.example", "http://h.example/" + path, 120, 1 << 20, body) ? body : "none";
+  };
+  ASSERT_TRUE(store("a", "A1") && store("b", "B") && store("a", "A2"));
+  EXPECT_FALSE(fs::exists(dir.File("h.example[3]")));
+  EXPECT_EQ(found("a"), "A2");
+  ASSERT_TRUE(store("a", "", true));
+  EXPECT_EQ(found("a") + found("b"), "noneB");
+  EXPECT_TRUE(store("gone", "", true));
+  int stored = 0;
+  while (stored < 200 && store(std::to_string(stored), "x")) ++stored;
+  EXPECT_EQ(stored, urlcache::kMaxCopiesPerHost - 1);  // "b" holds one slot
+  EXPECT_EQ(found(std::to_string(stored - 1)), "x");   // in the last slot
 }
 
 TEST(WebCacheCopies, NeverWriteOrReadThroughASymbolicLink) {
   TempDir dir;
   std::string folder = dir.File("web");
-  std::filesystem::create_directory(folder);
+  fs::create_directory(folder);
   dir.Write("victim", "keep");
   ASSERT_EQ(symlink(dir.File("victim").c_str(), (folder + "/evil.host[1]").c_str()), 0);
   // Slot 1 is taken by the link: the copy goes elsewhere and the target stays.
@@ -118,12 +145,16 @@ TEST(WebCacheCopies, NeverWriteOrReadThroughASymbolicLink) {
   std::string body;
   ASSERT_TRUE(urlcache::LookUp(folder, "evil.host", "http://evil.host/", 20, 1 << 20, body));
   EXPECT_EQ(body, "new");
-  std::string victim;
-  EXPECT_EQ((std::ifstream(dir.File("victim")) >> victim, victim), "keep");
-
-  // A description swapped for a link is not followed either.
-  std::filesystem::remove(folder + "/evil.host[2].url");
+  EXPECT_EQ(std::ifstream(dir.File("victim")).get(), 'k');
+  // A description or a body swapped for a link is not followed either.
+  fs::remove(folder + "/evil.host[2].url");
   dir.Write("fake.url", "horolan-web-cache 1\nhttp://evil.host/\n10\n60\n3\n");
   ASSERT_EQ(symlink(dir.File("fake.url").c_str(), (folder + "/evil.host[2].url").c_str()), 0);
+  EXPECT_FALSE(urlcache::LookUp(folder, "evil.host", "http://evil.host/", 20, 1 << 20, body));
+  fs::remove(folder + "/evil.host[2].url");
+  fs::copy_file(dir.File("fake.url"), folder + "/evil.host[2].url");
+  fs::remove(folder + "/evil.host[2]");
+  dir.Write("new", "new");
+  ASSERT_EQ(symlink(dir.File("new").c_str(), (folder + "/evil.host[2]").c_str()), 0);
   EXPECT_FALSE(urlcache::LookUp(folder, "evil.host", "http://evil.host/", 20, 1 << 20, body));
 }

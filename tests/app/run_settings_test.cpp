@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "app/run_settings.h"
+#include "tests/support/temp_dir.h"
+
+// The whole record: the mode, the switches that are on, the server.
+std::string Summary(const RunSettings& s) {
+  return std::string(s.mode == Sntp ? "S" : s.mode == Nist ? "N" : "?") + (s.silent ? "s" : "") + (s.onlyShow ? "o" : "") +
+         (s.useConnection ? "c" : "") + (s.keepCache ? "k" : "") + ":" + U8(s.server.c_str());
+}
+
+TEST(RunSettings, FromTheFileThenTheCommandLine) {
+  TempDir dir;
+  std::string junk;
+  for (int i = 0; i < 5000; ++i) junk += static_cast<char>(((i * 7919) & 0xFF) | 1);  // no zero byte
+  const std::pair<std::string, std::string> cases[] = {
+      {";#SILENT\n#sntp", "S:"}, {"xx#SiLeNtyy ;#NIST", "Ns:"}, {"#ONLYSHOW #CONNECT\n#KEEPCACHE\n#NIST #SNTP\n\n", "Sock:"},
+      {std::string("#CONNECT\0#SILENT\n\0#ONLYSHOW\n", 28), "Nsc:"},  // a zero byte ends a line, or the text
+      {std::string(503, ' ') + "#SILENT\n" + std::string(507, ' ') + "#SNTP", "Ns:"},  // 511 units a line
+      // A server line counts only in the mode in force when it is read.
+      {"#nserver(a;b)", "N:a"}, {"#NSERVER(a)\n#nserver(b)\n#SNTP\n#NSERVER(c)", "S:b"},
+      {"#SNTP #SSERVER(ntp)\n#sserver()\n", "S:"},
+      {"#SNTP#SSERVER(host\r\n", "S:host"}, {junk + "\n\xFF\xFE#sNtP\xC3(\n#SSERVER(\xFFhost)", "S:\xFFhost"}};
+  for (const auto& [text, summary] : cases) {
+    RunSettings settings;
+    LoadConfigFile(U16(dir.Write("horolan.txt", text)).c_str(), settings);
+    EXPECT_EQ(Summary(settings), summary) << text.substr(0, 40);
+  }
+  RunSettings s;  // unreadable: the settings stay as they were
+  s.silent = true;
+  s.server.assign(u"keep");
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);  // must not block
+  for (const std::string& path : {dir.path, dir.File("missing"), dir.File("fifo"), dir.Write("empty", "")})
+    LoadConfigFile(U16(path).c_str(), s);
+  ApplyCommandLine(u"#sntp #ONLYSHOW #NSERVER(x) #SSERVER(y)", s);  // switches on, nothing off
+  EXPECT_EQ(Summary(s), "Sso:keep");
+  ApplyCommandLine(u"#NIST #CONNECT #keepcache", s);
+  EXPECT_EQ(Summary(s), "Nsock:keep");
+}
+
+TEST(RunSettings, TheConfigurationFileLiesBesideTheExecutable) {
+  char16_t out[260];
+  for (auto [from, to] : {std::pair{u"/opt/H.EXE", "/opt/H.txt"}, {u"/usr/bin/horolan", "/usr/bin/horolan.txt"},
+                          {u"/a.exe.d/h.exe", "/a.txt.d/h.exe"}, {u"", ""}, {u"/a.EXE/.Exe", "/a.txt/.Exe"}}) {
+    EXPECT_EQ(MakeConfigPathFrom(from, out, 260), to[0] != 0);
+    EXPECT_EQ(U8(out), to);
+  }
+  std::u16string longest = u"/" + std::u16string(254, u'p');  // 255 units and ".txt" fill 260
+  EXPECT_TRUE(MakeConfigPathFrom(longest.c_str(), out, 260));
+  EXPECT_FALSE(MakeConfigPathFrom((longest + u"p").c_str(), out, 260) || out[0]);
+  EXPECT_FALSE(MakeConfigPathFrom((u"/" + std::u16string(259, u'p')).c_str(), out, 260) || out[0] ||
+               MakeConfigPathFrom(u"/x", out, 0));
+  EXPECT_TRUE(MakeConfigPath(out) && U8(out).ends_with("/test_app.txt"));
+}

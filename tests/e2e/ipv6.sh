@@ -1,0 +1,41 @@
+# SNTP and daytime over IPv6 with the real executable: chronyd and a NIST
+# line server listening on ::1 only, a name with only an IPv6 address.
+source "$(dirname "$0")/lib.sh"
+install_app
+echo "::1 six.e2e.test" >> "$WORK/hosts"
+[ -x /usr/sbin/chronyd ] || skip "chronyd is not installed"
+mkdir -p "$WORK/chrony6"
+printf '%s\n' "port 123" "bindaddress ::1" "allow ::1" "cmdport 0" "local stratum 8" \
+  "pidfile $WORK/chrony6/chronyd.pid" > "$WORK/chrony6/conf"
+/usr/sbin/chronyd -x -d -f "$WORK/chrony6/conf" >"$WORK/chrony6/log" 2>&1 &
+PIDS+=($!)
+python3 - <<'PY' &
+import socket
+server = socket.create_server(("::1", 13), family=socket.AF_INET6)
+while True:
+    client = server.accept()[0]
+    client.sendall(b"\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n")
+    client.close()
+PY
+PIDS+=($!)
+set_offset_seconds 0
+answers() { run --sntp '--server=::1' --only-show --silent && [ "$(status)" = 0 ]; }
+wait_until answers || skip "chronyd did not answer on [::1]:123: $(tail -3 "$WORK/chrony6/log")"
+wait_until bash -c "ss -tln | grep -q '\[::1\]:13 '" || skip "the daytime line server did not start"
+
+for server in ::1 '[::1]' six.e2e.test; do
+  set_offset_seconds 100
+  run --sntp "--server=$server"
+  check "SNTP to $server: exit 0, clock corrected" eval '[ "$(status)" = 0 ] && [ "$(abs "$(offset_ns)")" -lt 10000000 ]'
+done
+check "SNTP: the server line names the server as given" out_has "Server six.e2e.test"
+run --sntp --server=127.0.0.1 --only-show
+check "(nothing answers on IPv4: refused, 10061)" [ "$(status)" = 77 ]
+
+set_offset_seconds 0
+run '#SERVER([::1])'
+check "daytime from [::1]: exit 0, the server shown as [::1]:13" eval '[ "$(status)" = 0 ] && out_has "Server [::1]:13"'
+check "daytime from [::1]: the clock reads the line's time" [ "$(env LD_PRELOAD="$BIN/libhorolan_vclock.so" \
+  HOROLAN_VCLOCK_FILE="$WORK/offset" date -u '+%F %R')" = "2008-11-30 12:34" ]
+
+finish

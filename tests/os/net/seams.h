@@ -1,0 +1,26 @@
+#pragma once
+// Seams for the socket and file tests: the test executable defines getaddrinfo/freeaddrinfo, connect, send, recv,
+// poll, read and write, so the code linked into it calls these. Names resolve from a table here, never through the machine's resolver; a
+// call on the test's thread can be made to fail once, and a send answered at once.
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace seams {
+
+enum Call { kConnect, kSend, kRecv, kPoll, kPollNothing, kRead, kWrite };
+
+// A name that resolves to these IPv4 addresses ("v6": an IPv6 entry, "short": one with too short an address), or to
+// getaddrinfo's error (errno set to systemError).
+void AddHost(const std::string& name, std::vector<std::string> entries, int error = 0, int systemError = 0);
+void ClearHosts();
+int Lookups();
+std::string LastLookup();
+int Sends();
+
+// The next such call on this thread fails with error (kPollNothing: returns 0 at once, as if its time were up).
+void FailNext(Call call, int error = 0);
+// Runs after every successful send on this thread (empty: none).
+extern thread_local std::function<void()> afterSend;
+
+}  // namespace seams

@@ -1,0 +1,39 @@
+#!/usr/bin/env python3
+"""A man in the middle for NTP over UDP: relays each request from
+LISTEN_HOST:PORT to TARGET_HOST:PORT and the answer back, doing MODE to it:
+pass, flip:N (flip bit 0 of byte N), strip (the 48-byte header alone),
+replay (the first answer passes; every later request gets it again), drop
+(no answer), or junk (the answer with a bit of byte 1 flipped, then the
+answer itself)."""
+import socket
+import sys
+
+listen_host, port, target_host, target_port, mode = sys.argv[1:6]
+relay = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+relay.bind((listen_host, int(port)))
+upstream = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+upstream.settimeout(2)
+first = None
+while True:
+    request, client = relay.recvfrom(4096)
+    if mode == "replay" and first is not None:
+        relay.sendto(first, client)
+        continue
+    upstream.sendto(request, (target_host, int(target_port)))
+    try:
+        answer = bytearray(upstream.recv(4096))
+    except socket.timeout:
+        continue
+    if first is None:
+        first = bytes(answer)
+    if mode.startswith("flip:") or mode == "junk":
+        flipped = bytearray(answer)
+        flipped[1 if mode == "junk" else int(mode[5:])] ^= 1
+        relay.sendto(bytes(flipped), client)
+        if mode != "junk":
+            continue
+    elif mode == "strip":
+        answer = answer[:48]
+    elif mode == "drop":
+        continue
+    relay.sendto(bytes(answer), client)
