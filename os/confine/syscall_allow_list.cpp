@@ -51,9 +51,11 @@ constexpr int kPlainCalls[] = {
     SCMP_SYS(clock_nanosleep), SCMP_SYS(nanosleep), SCMP_SYS(clock_settime), SCMP_SYS(settimeofday),
     SCMP_SYS(clock_adjtime), SCMP_SYS(adjtimex),
     // Signals: handlers and masks (the terminal UI, the URL library), their
-    // return, and an interrupted call's restart.
+    // return, and an interrupted call's restart; taking back the SIGPIPE a
+    // write to a closed pipe or a server that went away raised while it was
+    // held (left pending, it would end the run once unblocked).
     SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn), SCMP_SYS(rt_sigpending),
-    SCMP_SYS(sigaltstack), SCMP_SYS(restart_syscall),
+    SCMP_SYS(rt_sigtimedwait), SCMP_SYS(sigaltstack), SCMP_SYS(restart_syscall),
     // Facts about the process and the machine the C library, TLS and the
     // terminal UI ask for; reading the capability sets.
     SCMP_SYS(getpid), SCMP_SYS(getppid), SCMP_SYS(getuid), SCMP_SYS(geteuid), SCMP_SYS(getgid),

@@ -27,6 +27,14 @@ run '#SILENT' '#SNTP' '#ONLYSHOW' '#SERVER(127.0.0.1)'
 check "#SILENT: exit 0, no output, LastResult 0" \
   eval '[ "$(status)" = 0 ] && [ ! -s "$WORK/out" ] && [ "$(last_result)" = 00000000 ]'
 
+# Output to a pipe no one reads: the run takes back the SIGPIPE its message raised, ends with its code and stores it.
+forget_registry
+RUN_ENV=(python3 -c 'import os, signal, sys; r, w = os.pipe(); os.close(r); os.dup2(w, 1)
+signal.signal(signal.SIGPIPE, signal.SIG_DFL); os.execv(sys.argv[1], sys.argv[1:])')
+run '#SNTP' '#ONLYSHOW' '#SERVER(127.0.0.1)'
+RUN_ENV=()
+check "output to a closed pipe: exit 0, LastResult 0" eval '[ "$(status)" = 0 ] && [ "$(last_result)" = 00000000 ]'
+
 # A file choosing the daytime service and a server, and "#SNTP" on the command line: SNTP with the file's server.
 printf '#NIST\r\n#NSERVER(ntp.e2e.test)\r\n' > "$APP/horolan.txt"
 run '#SNTP' '#ONLYSHOW'
