@@ -3,25 +3,9 @@
 source "$(dirname "$0")/lib.sh"
 install_app
 echo "::1 six.e2e.test" >> "$WORK/hosts"
-[ -x /usr/sbin/chronyd ] || skip "chronyd is not installed"
-mkdir -p "$WORK/chrony6"
-printf '%s\n' "port 123" "bindaddress ::1" "allow ::1" "cmdport 0" "local stratum 8" \
-  "pidfile $WORK/chrony6/chronyd.pid" > "$WORK/chrony6/conf"
-/usr/sbin/chronyd -x -d -f "$WORK/chrony6/conf" >"$WORK/chrony6/log" 2>&1 &
-PIDS+=($!)
-python3 - <<'PY' &
-import socket
-server = socket.create_server(("::1", 13), family=socket.AF_INET6)
-while True:
-    client = server.accept()[0]
-    client.sendall(b"\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n")
-    client.close()
-PY
-PIDS+=($!)
-set_offset_seconds 0
-answers() { run --sntp '--server=::1' --only-show --silent && [ "$(status)" = 0 ]; }
-wait_until answers || skip "chronyd did not answer on [::1]:123: $(tail -3 "$WORK/chrony6/log")"
-wait_until bash -c "ss -tln | grep -q '\[::1\]:13 '" || skip "the daytime line server did not start"
+# chronyd answers on [::1] only: its IPv4 side moves away from 127.0.0.1.
+start_ready_chrony ::1 "bindaddress 127.0.0.9" "bindaddress ::1" "allow ::1"
+start_line_server 13 $'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n' ::1
 
 for server in ::1 '[::1]' six.e2e.test; do
   set_offset_seconds 100

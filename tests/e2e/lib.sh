@@ -59,33 +59,36 @@ start_peer() {
   done
   return 1
 }
-# chronyd on 127.0.0.1:123, "synchronised" (local stratum 8) or not (leap indicator 3); never sets a clock (-x).
+# start_chrony synchronised|unsynchronised [LINE...]: chronyd on 127.0.0.1:123, "synchronised" (local stratum 8) or not
+# (leap indicator 3), LINEs added to its configuration (a later bindaddress of a family wins); never sets a clock (-x).
 start_chrony() {
   mkdir -p "$WORK/chrony"
   printf '%s\n' "port 123" "bindaddress 127.0.0.1" "allow 127.0.0.1" "cmdport 0" "driftfile $WORK/chrony/drift" \
-    "pidfile $WORK/chrony/chronyd.pid" "$([ "$1" = synchronised ] && echo "local stratum 8")" > "$WORK/chrony/conf"
+    "pidfile $WORK/chrony/chronyd.pid" "$([ "$1" = synchronised ] && echo "local stratum 8")" "${@:2}" > "$WORK/chrony/conf"
   start_peer chronyd -x -d -u root -f "$WORK/chrony/conf" || skip "chronyd is not installed"
   CHRONY_PID=$!
 }
-# A synchronised chronyd that has answered a show-only run, or a skip.
+# start_ready_chrony [SERVER [LINE...]]: a synchronised chronyd that has answered a show-only run to SERVER
+# (127.0.0.1), or a skip.
 start_ready_chrony() {
-  start_chrony synchronised
+  READY_SERVER=${1:-127.0.0.1}
+  start_chrony synchronised "${@:2}"
   set_offset_seconds 0
-  answers() { run --sntp --server=127.0.0.1 --only-show --silent && [ "$(status)" = 0 ]; }
-  wait_until answers || skip "chronyd did not answer on 127.0.0.1:123: $(tail -3 "$WORK/peers.log")"
+  answers() { run --sntp "--server=$READY_SERVER" --only-show --silent && [ "$(status)" = 0 ]; }
+  wait_until answers || skip "chronyd did not answer on $READY_SERVER: $(tail -3 "$WORK/peers.log")"
 }
 stop_chrony() { kill "$CHRONY_PID" && wait "$CHRONY_PID" 2>/dev/null; }
 
-# Fake peers on 127.0.0.1:PORT. The line server sends LINE after the request's first byte and closes, a reset with
+# Fake peers on 127.0.0.1:PORT (HOST:PORT when HOST is given as a third argument). The line server sends LINE after the request's first byte and closes, a reset with
 # the rest unread, as a daytime service does. The web server logs the request head to $WORK/requests, sends the file
 # of $WORK/web its target's last path segment names ("index" when empty) as it stands, and closes cleanly.
-start_line_server() { fake_peer "$1" line "$2"; }
-start_web_server() { mkdir -p "$WORK/web" && fake_peer "$1" web "$WORK/web"; }
+start_line_server() { fake_peer "$1" line "$2" "${3:-127.0.0.1}"; }
+start_web_server() { mkdir -p "$WORK/web" && fake_peer "$1" web "$WORK/web" 127.0.0.1; }
 fake_peer() {
   python3 - "$@" "$WORK/requests" <<'PY' &
 import os, socket, sys
-port, mode, what, log = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
-server = socket.create_server(("127.0.0.1", port))
+port, mode, what, host, log = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5]
+server = socket.create_server((host, port), family=socket.AF_INET6 if ":" in host else socket.AF_INET)
 while True:
     client, request = server.accept()[0], b""
     while b"\r\n\r\n" not in request and (mode == "web" or not request):

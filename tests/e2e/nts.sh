@@ -2,15 +2,33 @@
 # test CA: only an authentic answer corrects the clock; every refusal leaves
 # it as it was, with its own code, text and error line.
 source "$(dirname "$0")/lib.sh"
-source "$(dirname "$0")/nts_peer.sh"
+# make_nts_ca DIR: DIR/ca.pem (the CA to trust) and DIR/server.pem with
+# DIR/server.key for localhost, 127.0.0.1, 127.0.0.4 and ::1, signed by it; also
+# DIR/other-ca.pem, a CA that signed nothing here.
+make_nts_ca() {
+  local dir=$1 ca
+  local key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
+  mkdir -p "$dir"
+  for ca in ca other-ca; do
+    openssl req -x509 "${key[@]}" -keyout "$dir/$ca.key" -out "$dir/$ca.pem" -days 2 -subj "/CN=Horolan test $ca" \
+      -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null || return 1
+  done
+  openssl req "${key[@]}" -keyout "$dir/server.key" -out "$dir/server.csr" -subj /CN=localhost 2>/dev/null || return 1
+  printf 'subjectAltName=DNS:localhost,IP:127.0.0.1,IP:127.0.0.4,IP:::1\nextendedKeyUsage=serverAuth\n' > "$dir/server.ext"
+  openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" -CAcreateserial -days 2 \
+    -extfile "$dir/server.ext" -out "$dir/server.pem" 2>/dev/null
+}
+
 install_app
 cp "$BIN/libhorolan_nts.so" "$APP/"
 unset SSL_CERT_FILE SSL_CERT_DIR
 PKI=$WORK/pki
 make_nts_ca "$PKI" || skip "openssl cannot make the test CA"
-# chronyd names 127.0.0.2:11123 as its NTP server: a relay there (the man in
-# the middle) forwards to its real port.
-start_nts_chrony "$PKI" "port 11123" "ntsntpserver 127.0.0.2"
+# chronyd as the NTS server (key exchange on 127.0.0.1 and ::1, port 4460) names 127.0.0.2:11123 as its NTP server:
+# a relay there (the man in the middle) forwards to its real port.
+start_chrony synchronised "port 11123" "bindaddress ::1" "allow ::1" "ntsdumpdir $PKI" "ntsport 4460" \
+  "ntsservercert $PKI/server.pem" "ntsserverkey $PKI/server.key" "ntsntpserver 127.0.0.2"
+wait_until listening tcp 4460 || skip "chronyd did not start: $(tail -3 "$WORK/peers.log")"
 RELAY=$(dirname "$0")/../tools/nts/udp_relay.py
 relay() {
   [ -n "${RELAY_PID:-}" ] && kill "$RELAY_PID" && wait "$RELAY_PID" 2>/dev/null
@@ -37,7 +55,7 @@ err_has() { grep -qF -- "$1" "$WORK/err"; }
 
 relay pass
 answers() { run --nts --server=127.0.0.1 --only-show --silent && [ "$(status)" = 0 ]; }
-wait_until answers || skip "chronyd did not answer an NTS run: $(tail -3 "$WORK/chrony.log" 2>/dev/null)"
+wait_until answers || skip "chronyd did not answer an NTS run: $(tail -3 "$WORK/peers.log")"
 nts_check "good run by address" 0 set --nts --server=127.0.0.1
 check "good run: message, LastResult 0" eval 'out_has "Time sync with device." && [ "$(last_result)" = 00000000 ]'
 nts_check "good run, key exchange over IPv6" 0 set --nts '--server=[::1]'
