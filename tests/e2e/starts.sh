@@ -49,15 +49,11 @@ check "file #SILENT stays silent, file #ONLYSHOW leaves the clock" \
   eval '[ "$(status)" = 0 ] && [ ! -s "$WORK/out" ] && [ "$(offset_ns)" = 0 ]'
 rm -f "$APP/horolan.txt"
 
-# "#CONNECT" with the test connection manager: establish before the query,
-# release after it. Loaded by absolute path only: beside the executable, or
-# from a system library folder (a private mount over /usr/local/lib), never
-# from the working folder through an empty LD_LIBRARY_PATH element (there
-# the registry's folder, which the confined run may read).
+# "#CONNECT" with the test connection manager: establish before the query, release after it. Loaded beside the executable
+# or from a system library folder, never from the working folder through an empty LD_LIBRARY_PATH element.
 if [ -n "$CELLCORE_DIR" ] && [ -f "$CELLCORE_DIR/cellcore.dll" ]; then
   connect() {  # FOLDER WHERE: a run with the manager in FOLDER, from the working folder WHERE
     mkdir -p "$1" "$2" && cp "$CELLCORE_DIR/cellcore.dll" "$1/" && : > "$WORK/cellcore.log"
-    # The confined run cannot open the log: it writes to a descriptor it inherits.
     (cd "$2" && RUN_ENV=(HOROLAN_CELLCORE_LOG_FD=3 LD_LIBRARY_PATH=:) &&
       run '#CONNECT' '#SNTP' '#ONLYSHOW' '#SERVER(127.0.0.1)') 3>>"$WORK/cellcore.log"
     rm "$1/cellcore.dll"

@@ -136,10 +136,8 @@ TEST_F(Purge, OddNamesSpecialFilesAndDeepTreesDoNotStopTheWalk) {
 }
 
 TEST_F(Purge, AFolderSwappedForALinkDuringTheWalkNeverLeadsItOut) {
-  // "sub" and "link" (to a folder outside) trade places right before the
-  // walk's k-th deletion, for several k, and in the last round before every
-  // one. A walk that looks paths up again then deletes outside, every round;
-  // one that holds the folders it entered never does.
+  // "sub" and "link" (to a folder outside) trade places right before the walk's k-th deletion (k 0: every one). A
+  // walk that looks paths up again then deletes outside, every round; one that holds the folders it entered never.
   std::string sub = dir.File("cache/sub"), link = dir.File("cache/link");
   auto files = [&](const std::string& base, bool make) {  // how many of its files base holds, made first or not
     size_t n = 0;
@@ -154,8 +152,7 @@ TEST_F(Purge, AFolderSwappedForALinkDuringTheWalkNeverLeadsItOut) {
   Make({"cache/link>../outside"});
   fs::create_directory(sub);
   for (int k : {1, 11, 21, 31, 40, 0}) {
-    std::string inside = fs::is_symlink(sub) ? "cache/link" : "cache/sub";
-    files(inside, true);
+    files(fs::is_symlink(sub) ? "cache/link" : "cache/sub", true);
     int deletions = 0, swaps = 0;
     beforeDeletion = [&] {
       if (++deletions == k || k == 0)

@@ -1,8 +1,7 @@
 // A test stand-in for the connection manager library "cellcore.dll" that the
 // end-to-end runs put beside the executable: it connects at once, and logs
 // its loading, unloading and every call as lines to the descriptor
-// $HOROLAN_CELLCORE_LOG_FD or else to the file $HOROLAN_CELLCORE_LOG (a
-// confined run may open no file outside its own folders).
+// $HOROLAN_CELLCORE_LOG_FD (a confined run opens no file outside its folders).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,12 +9,7 @@
 namespace {
 
 void Log(const char* line, const void* handle = nullptr) {
-  const char* path = getenv("HOROLAN_CELLCORE_LOG");
   if (const char* fd = getenv("HOROLAN_CELLCORE_LOG_FD")) dprintf(atoi(fd), "%s %p\n", line, handle);
-  else if (FILE* file = path ? fopen(path, "a") : nullptr) {
-    fprintf(file, "%s %p\n", line, handle);
-    fclose(file);
-  }
 }
 
 void* const kHandle = reinterpret_cast<void*>(0x5150);

@@ -6,12 +6,11 @@
  *   setpriv --bounding-set -sys_time --inh-caps -sys_time env \
  *     LD_PRELOAD=bin/libhorolan_vclock.so HOROLAN_VCLOCK_FILE=$dir/offset bin/horolan ...
  * HOROLAN_VCLOCK_FILE holds one line, virtual minus real clock in signed
- * decimal nanoseconds; it is opened once, when the shim is loaded (created
- * empty when missing, unless sets are refused), so a process that confines
- * its file access later keeps its clock. Every clock read reads it through
- * that descriptor (empty or missing means 0) and a set rewrites it in place.
- * Without the variable reads pass through and
- * every set fails with EPERM; HOROLAN_VCLOCK_REFUSE (not "0") makes every set
+ * decimal nanoseconds; opened once, when the shim is loaded (made empty when
+ * missing, unless sets are refused), so that a process that confines its file
+ * access later keeps its clock; read on every clock read (empty or missing
+ * means 0), rewritten in place by a set. Without the variable reads pass
+ * through and every set fails with EPERM; HOROLAN_VCLOCK_REFUSE (not "0") makes every set
  * fail with EPERM and leaves the file alone. Any other clock_settime, and
  * adjtimex, ntp_adjtime or clock_adjtime calls that would change anything,
  * are refused with EPERM, never passed on.
