@@ -172,10 +172,8 @@ TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNames) {
   TempDir dir;
   const std::string reads[] = {"certs1/c", "certs2/c", "trust.pem", "zone", "terminfo/t", ".terminfo/t",
                                "run/ppp0.pid", "outside"};
-  for (const std::string& name : reads) {
-    std::filesystem::create_directories(std::filesystem::path(dir.File(name)).parent_path());
-    dir.Write(name, "x");
-  }
+  for (const std::string& name : reads)
+    std::filesystem::create_directories(std::filesystem::path(dir.File(name)).parent_path()), dir.Write(name, "x");
   os::SetRegistryStorePathForTests(dir.File("state/horolan/registry.db").c_str());
   {
     os::RegistryKey key;
@@ -212,6 +210,9 @@ TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNames) {
     EXPECT_EQ(ConfinedBy([&] { return os::ConfineRunFor(needs); }, probe, environment).out, expected) << expected;
   struct stat made;
   EXPECT_TRUE(stat(dir.File("cache/web").c_str(), &made) == 0 && (made.st_mode & 0777) == 0700);
+  std::string many = "/x";  // more paths than a plan holds: the first ones are taken, no more
+  for (int i = 0; i < 4; ++i) many += ":" + many;
+  EXPECT_EQ(ConfinedBy([&] { setenv("TZDIR", many.c_str(), 1); return os::ConfineRunFor({}); }, PrintStatus).status, 0);
   os::SetDialupRunFolder(nullptr);
   os::SetRegistryStorePathForTests(nullptr);
 }
