@@ -396,6 +396,17 @@ int FindKey(sqlite3* db, uint32_t root, const std::string& folded, int64_t& id) 
   return r;  // SQLITE_DONE: no such key
 }
 
+bool HoldsAlready(sqlite3* db, int64_t key, const std::string& folded, uint32_t type, const void* data,
+                  uint32_t size) {
+  Statement s(db, "SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2");
+  s.BindInt(1, key);
+  s.BindBlob(2, folded.data(), folded.size());
+  if (s.Step() != SQLITE_ROW || static_cast<uint32_t>(sqlite3_column_int64(s.stmt, 0)) != type) return false;
+  const void* stored = sqlite3_column_blob(s.stmt, 1);
+  if (static_cast<uint32_t>(sqlite3_column_bytes(s.stmt, 1)) != size) return false;
+  return size == 0 || (stored && memcmp(stored, data, size) == 0);
+}
+
 bool ValueNameFits(const char16_t* name) { return WideLength(name) <= kRegistryMaxValueName; }
 
 std::u16string Text(const char16_t* name) { return name ? std::u16string(name) : std::u16string(); }
@@ -443,6 +454,12 @@ int32_t CreateRegistryKey(uint32_t root, const char16_t* path, RegistryKey& key,
   RegistryKey opened;
   if (int32_t code = StartKey(root, path, normal, opened)) return code;
   sqlite3* db = opened->db;
+  // Keys are never removed: one that is found needs no write transaction.
+  if (FindKey(db, root, Folded(normal), opened->id) == SQLITE_OK) {
+    key = std::move(opened);
+    SetLastError(0);
+    return kRegistryOk;
+  }
   WriteTransaction t(db);
   int r = t.result;
   bool made = false;
@@ -487,6 +504,12 @@ int32_t SetRegistryValue(const RegistryKey& key, const char16_t* valueName, uint
   if ((size && !data) || !ValueNameFits(valueName)) return Fail(kRegistryInvalidParameter);
   std::u16string name = Text(valueName);
   std::string folded = Folded(name);
+  // A value that already holds these bytes, committed, is left alone: a run
+  // whose result did not change takes no write lock and syncs nothing.
+  if (HoldsAlready(key->db, key->id, folded, type, data, size)) {
+    SetLastError(0);
+    return kRegistryOk;
+  }
   WriteTransaction t(key->db);
   int r = t.result;
   if (r == SQLITE_OK) {

@@ -85,8 +85,17 @@ TEST_F(RegistryStore, KeysAndNamesWithoutCaseAndEveryLimit) {
   EXPECT_EQ(os::OpenRegistryKey(os::kRegistryLocalMachine, u"\\Software\\QV", key), os::kRegistryNotFound);
   EXPECT_TRUE(Put(u"\\Software\\QV\\horol", u"LastResult", 7) == 0 && Put(u"\\SOFTWARE\\qv\\Horol", u"LASTRESULT", 9) == 0);
   EXPECT_EQ(Get(u"\\software\\qv\\horol", u"lastresult"), Number(9));
+  // Writing what is stored already takes no write lock: it goes through while
+  // another connection holds one.
+  sqlite3* other = nullptr;
+  sqlite3_open(env.RegistryFile().c_str(), &other);
+  EXPECT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(Put(u"\\Software\\QV\\horol", u"lastResult", 9), 0);
+  sqlite3_close(other);
   EXPECT_EQ(Sql(env.RegistryFile(), "SELECT key || ':' || value FROM registry WHERE type = 4 ORDER BY key"),
             "A\\B:v|Software\\QV\\horol:LastResult|");
+  EXPECT_EQ(Put(u"\\Software\\QV\\horol", u"LastResult", 9, 4, nullptr, 3), 0);  // same bytes, new type
+  EXPECT_EQ(Get(u"\\software\\qv\\horol", u"lastresult"), "3" + Number(9).substr(1));
   // Non-ASCII letters fold too; units that differ in any other way stay apart.
   EXPECT_EQ(Put(u"\\\u00C4pfel", u"\u00D6l", 1) + Put(u"\\\u00E4pfel", u"\xDCFF", 2), 0);
   EXPECT_EQ(Get(u"\\\u00E4PFEL", u"\u00F6L") + Get(u"\\\u00E4pfel", u"\xD83D\xDCFF"), Number(1) + "error 2");
