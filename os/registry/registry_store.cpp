@@ -351,12 +351,18 @@ int32_t OpenStore(sqlite3** out) {
     sqlite3_close_v2(db);
     return r == SQLITE_NOMEM ? kRegistryOutOfMemory : kRegistryCannotOpen;
   }
+  // The log and its index stay beside the file between runs, so that a run
+  // that only reads creates and removes no files.
+  int persist = 1;
+  sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
   sqlite3_busy_handler(db, WaitWhileBusy, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   // A write that returned must survive the process being killed, or power
   // going away: the log is synced at every commit.
-  r = Run(db, "PRAGMA synchronous = FULL");
+  // Emptied at the last close, the kept log holds nothing a later run must
+  // read back or check in.
+  r = Run(db, "PRAGMA synchronous = FULL; PRAGMA journal_size_limit = 0");
   int version = 0;
   // While a new file is being set up by another process, reads of it can
   // fail at once as busy: the set-up is then tried again. A file whose
