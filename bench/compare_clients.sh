@@ -5,7 +5,10 @@
 # private network namespace, without the right to set the clock. Reports the
 # median wall time and the peak memory of each, and the ratios to the floor.
 #
-#   bench/compare_clients.sh [BUILD_DIR] [RUNS]
+#   bench/compare_clients.sh [BUILD_DIR] [RUNS] [OTHER_HOROLAN...]
+#
+# Other horolan executables (an older build, another link) are measured in
+# the same session, next to this build's, as "horolan 2", "horolan 3", ...
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
@@ -19,7 +22,7 @@ if [ "${HOROLAN_BENCH_INSIDE:-}" != 1 ]; then
     apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
   fi
   exec env HOROLAN_BENCH_INSIDE=1 setpriv --bounding-set -sys_time --inh-caps -sys_time \
-    unshare -n -m --propagation private bash "$0" "$build" "$runs"
+    unshare -n -m --propagation private bash "$0" "$build" "$runs" "${@:3}"
 fi
 
 work=$(mktemp -d /tmp/horolan-bench.XXXXXX)
@@ -47,6 +50,8 @@ add floor "$work/floor 127.0.0.1"
 # Its registry (where LastResult is written, durably) lives in the work folder.
 export XDG_STATE_HOME=$work/state XDG_CACHE_HOME=$work/cache
 add horolan "$build/bin/horolan --silent --only-show --sntp --server=127.0.0.1"
+n=1
+for other in "${@:3}"; do add "horolan $((++n))" "$(realpath "$other") --silent --only-show --sntp --server=127.0.0.1"; done
 command -v sntp >/dev/null && add sntp "sntp 127.0.0.1"
 command -v ntpdate >/dev/null && add "ntpdate -q" "ntpdate -q 127.0.0.1"
 add "chronyd -Q" "/usr/sbin/chronyd -Q -u root -f /dev/null server~127.0.0.1~iburst~maxsamples~1"

@@ -34,7 +34,16 @@ namespace {
 
 // The one connection a run keeps while KeepRegistryStoreOpen is on; never
 // used by another process (after fork) or for another file.
+// A statement of the kept connection, prepared once and reset after each
+// use; found by the address of its text.
+struct CachedStatement {
+  const char* sql = nullptr;
+  sqlite3_stmt* stmt = nullptr;
+  bool busy = false;
+};
+
 struct KeptStore {
+  CachedStatement cached[8];
   bool keep = false;
   sqlite3* db = nullptr;
   std::string path;
@@ -180,11 +189,39 @@ int32_t CodeFor(int result, bool writing) {
   }
 }
 
+// The kept connection's free slot for sql, or an empty one; null when there
+// is none (the statement is then prepared for this one use).
+CachedStatement* CacheSlot(sqlite3* db, const char* sql) {
+  if (!IsKept(db)) return nullptr;
+  CachedStatement* empty = nullptr;
+  for (CachedStatement& slot : Kept().cached) {
+    if (slot.sql == sql) return slot.busy ? nullptr : &slot;
+    if (!slot.sql && !empty) empty = &slot;
+  }
+  return empty;
+}
+
 struct Statement {
   sqlite3_stmt* stmt = nullptr;
+  CachedStatement* slot = nullptr;
   int result = SQLITE_OK;
-  Statement(sqlite3* db, const char* sql) { result = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr); }
-  ~Statement() { sqlite3_finalize(stmt); }
+  Statement(sqlite3* db, const char* sql) : slot(CacheSlot(db, sql)) {
+    if (!slot || !slot->stmt) result = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+    if (slot && result != SQLITE_OK) slot = nullptr;
+    if (!slot) return;
+    if (slot->stmt) stmt = slot->stmt;
+    *slot = CachedStatement{sql, stmt, true};
+  }
+  ~Statement() {
+    if (!slot) {
+      sqlite3_finalize(stmt);
+      return;
+    }
+    // Reset ends the statement's read of the file, as finalising would.
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    slot->busy = false;
+  }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
   bool ok() const { return result == SQLITE_OK; }
@@ -542,7 +579,11 @@ void KeepRegistryStoreOpen(bool keep) {
   KeptStore& kept = Kept();
   kept.keep = keep;
   if (!keep) {
-    if (IsKept(kept.db)) sqlite3_close_v2(kept.db);
+    if (IsKept(kept.db)) {
+      for (CachedStatement& slot : kept.cached) sqlite3_finalize(slot.stmt);
+      sqlite3_close_v2(kept.db);
+    }
+    for (CachedStatement& slot : kept.cached) slot = CachedStatement{};
     kept.db = nullptr;
   }
 }

@@ -73,6 +73,7 @@ TEST_F(RegistryStore, WhereTheStoreLiesAndWhatItHoldsAtFirst) {
 }
 
 TEST_F(RegistryStore, KeysAndNamesWithoutCaseAndEveryLimit) {
+  os::KeepRegistryStoreOpen(true);  // as a run has it: one connection, its statements kept
   os::RegistryKey key;
   bool made = false;
   EXPECT_EQ(os::OpenRegistryKey(kUser, u"\\Software\\QV", key), os::kRegistryNotFound);
@@ -120,6 +121,7 @@ TEST_F(RegistryStore, KeysAndNamesWithoutCaseAndEveryLimit) {
   EXPECT_TRUE(os::RegistryStoreReadString(kUser, u"", u"odd", text, 8) && std::u16string(text) == u"ab");
   EXPECT_FALSE(os::RegistryStoreReadString(kUser, u"", u"b", text, 8) || text[0]);
   EXPECT_FALSE(os::RegistryStoreReadString(kUser, u"", u"s", text, 0) || os::RegistryStoreReadString(kUser, u"\\None", u"s", text, 8));
+  os::KeepRegistryStoreOpen(false);
 }
 
 // A second process writing at the same time, to the same new file, waits
