@@ -21,8 +21,7 @@ int SetCount();
 CalendarTime LastSet();
 // Every following SetUtcClock fails with this last-error value (0: accepts).
 void RefuseSets(uint32_t error);
-// Every following StepUtcClock fails with this last-error value (0: steps
-// move the fake by whole 100-ns units).
+// The same for StepUtcClock (0: steps move the fake in 100-ns units).
 void RefuseSteps(uint32_t error);
 
 }  // namespace fake

@@ -162,24 +162,12 @@ EXPORT int settimeofday(const struct timeval* value, const struct timezone* zone
  * (ADJ_SETOFFSET, the field tv_usec holding nanoseconds with ADJ_NANO) moves
  * the virtual clock; any other change is refused. */
 static int Adjust(clockid_t id, struct timex* buffer) {
-  if (!buffer) {
-    errno = EFAULT;
-    return -1;
-  }
+  if (!buffer) return errno = EFAULT, -1;
   if (buffer->modes == 0) return (int)syscall(SYS_clock_adjtime, id, buffer);
-  if (id != CLOCK_REALTIME || (buffer->modes & ~(unsigned)ADJ_NANO) != ADJ_SETOFFSET) {
-    errno = EPERM;
-    return -1;
-  }
+  if (id != CLOCK_REALTIME || (buffer->modes & ~(unsigned)ADJ_NANO) != ADJ_SETOFFSET || !OffsetFile() || Refusing())
+    return errno = EPERM, -1;
   int64_t unit = buffer->modes & ADJ_NANO ? 1 : 1000;
-  if (buffer->time.tv_usec < 0 || buffer->time.tv_usec >= kNsPerSecond / unit) {
-    errno = EINVAL;
-    return -1;
-  }
-  if (!OffsetFile() || Refusing()) {
-    errno = EPERM;
-    return -1;
-  }
+  if (buffer->time.tv_usec < 0 || buffer->time.tv_usec >= kNsPerSecond / unit) return errno = EINVAL, -1;
   if (WriteOffset(ReadOffset() + (int64_t)buffer->time.tv_sec * kNsPerSecond + buffer->time.tv_usec * unit) != 0)
     return -1;
   buffer->modes = 0;
