@@ -32,8 +32,6 @@ struct RegistryKeyRecord {
 
 namespace {
 
-// The one connection a run keeps while KeepRegistryStoreOpen is on; never
-// used by another process (after fork) or for another file.
 // A statement of the kept connection, prepared once and reset after each
 // use; found by the address of its text.
 struct CachedStatement {
@@ -42,6 +40,8 @@ struct CachedStatement {
   bool busy = false;
 };
 
+// The one connection a run keeps while KeepRegistryStoreOpen is on; never
+// used by another process (after fork) or for another file.
 struct KeptStore {
   CachedStatement cached[8];
   bool keep = false;
@@ -396,9 +396,8 @@ int32_t OpenStore(sqlite3** out) {
   sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   // A write that returned must survive the process being killed, or power
-  // going away: the log is synced at every commit.
-  // Emptied at the last close, the kept log holds nothing a later run must
-  // read back or check in.
+  // going away: the log is synced at every commit. The kept log is emptied
+  // at the last close, so a later run has nothing in it to read back.
   r = Run(db, "PRAGMA synchronous = FULL; PRAGMA journal_size_limit = 0");
   int version = 0;
   // While a new file is being set up by another process, reads of it can
@@ -548,7 +547,7 @@ int32_t SetRegistryValue(const RegistryKey& key, const char16_t* valueName, uint
   std::u16string name = Text(valueName);
   std::string folded = Folded(name);
   // A value that already holds these bytes, committed, is left alone: a run
-  // whose result did not change takes no write lock and syncs nothing.
+  // whose result did not change takes no write lock, so waits for no writer.
   if (HoldsAlready(key->db, key->id, folded, type, data, size)) {
     SetLastError(0);
     return kRegistryOk;
