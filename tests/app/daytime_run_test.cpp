@@ -83,8 +83,7 @@ TEST(RunRules, OffsetLimitAndExitStatus) {
     EXPECT_EQ(ExitStatusForCode(code), status) << code;
 }
 
-// The SNTP correction: one step to the fake's 100 ns; the millisecond set
-// only where the kernel cannot step; any other refusal is the code.
+// The SNTP step (to the fake's 100 ns), the set only where the kernel cannot step, else the refusal.
 TEST(RunRules, StepElseSetOnlyWhereTheStepIsUnsupported) {
   for (auto [refusal, code, sets, moved] : {std::tuple{0u, 0, 0, -12345678ll}, {22u, 0, 1, -12350000ll},
                                             {38u, 0, 1, -12350000ll}, {1u, 1, 0, 0ll}}) {

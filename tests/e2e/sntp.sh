@@ -3,13 +3,8 @@ source "$(dirname "$0")/lib.sh"
 install_app
 start_ready_chrony
 
-# A clock 100 s ahead is corrected by one relative step, to within 1 ms of chronyd (which serves the real clock).
-# On a loaded machine a run preempted between its timestamps can miss that: the first of three runs that makes it counts.
-for attempt in 1 2 3; do
-  set_offset_seconds 100
-  run '#SNTP' '#SERVER(127.0.0.1)'
-  [ "$(status)" = 0 ] && [ "$(abs "$(offset_ns)")" -lt 1000000 ] && break
-done
+# A clock 100 s ahead is stepped to within 1 ms of chronyd (of three runs one must: a busy machine may preempt a run).
+for attempt in 1 2 3; do set_offset_seconds 100; run '#SNTP' '#SERVER(127.0.0.1)'; [ "$(abs "$(offset_ns)")" -lt 1000000 ] && break; done
 check "clock 100 s ahead: exit 0, corrected to 1 ms, LastResult 0" \
   eval '[ "$(status)" = 0 ] && [ "$(abs "$(offset_ns)")" -lt 1000000 ] && [ "$(last_result)" = 00000000 ]'
 check "success message names the server and says the clock was set" \

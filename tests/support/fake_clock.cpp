@@ -41,12 +41,9 @@ bool SetToCount(uint64_t count) {
     return os::CountToCalendar(count, s.lastSet);
   });
 }
-bool StepBy(int64_t offsetNs) {
-  return Locked([offsetNs](State& s) {
-    if (s.stepRefusal) return os::SetLastError(s.stepRefusal), false;
-    s.count += static_cast<uint64_t>(offsetNs / 100);  // wraps back for a negative step
-    return true;
-  });
+bool StepBy(int64_t ns) {  // a negative step wraps the count back
+  return Locked(
+      [ns](State& s) { return s.stepRefusal ? (os::SetLastError(s.stepRefusal), false) : (s.count += ns / 100, true); });
 }
 constexpr os::ClockSource kFakeSource = {ReadCount, SetToCount, StepBy, Tick};
 

@@ -21,7 +21,6 @@ int SetCount();
 CalendarTime LastSet();
 // Every following SetUtcClock fails with this last-error value (0: accepts).
 void RefuseSets(uint32_t error);
-// The same for StepUtcClock (0: steps move the fake in 100-ns units).
-void RefuseSteps(uint32_t error);
+void RefuseSteps(uint32_t error);  // the same for StepUtcClock (0: steps move the fake by 100 ns units)
 
 }  // namespace fake

@@ -29,7 +29,6 @@ std::string Get(const std::u16string& key, const std::u16string& name, uint32_t 
   code = code ? code : os::QueryRegistryValue(k, name.c_str(), &type, data, &size);
   return code ? "error " + std::to_string(code) : std::to_string(type) + ":" + std::string(data, size);
 }
-int Sql(sqlite3* db, const char* statement) { return sqlite3_exec(db, statement, nullptr, nullptr, nullptr); }
 std::string Number(uint32_t value) { return "4:" + std::string(reinterpret_cast<char*>(&value), 4); }
 
 std::string Sql(const std::string& file, const char* query) {  // each row's first column and "|"
@@ -89,7 +88,7 @@ TEST_F(RegistryStore, KeysAndNamesWithoutCaseAndEveryLimit) {
   EXPECT_EQ(Get(u"\\software\\qv\\horol", u"lastresult"), Number(9));
   sqlite3* other = nullptr;  // what is stored already is written without the write lock another one holds
   sqlite3_open(env.RegistryFile().c_str(), &other);
-  EXPECT_TRUE(Sql(other, "BEGIN IMMEDIATE") == 0 && Put(u"\\Software\\QV\\horol", u"lastResult", 9) == 0);
+  EXPECT_TRUE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == 0 && Put(u"\\Software\\QV\\horol", u"lastResult", 9) == 0);
   sqlite3_close(other);
   EXPECT_EQ(Sql(env.RegistryFile(), "SELECT key || ':' || value FROM registry WHERE type = 4 ORDER BY key"),
             "A\\B:v|Software\\QV\\horol:LastResult|");

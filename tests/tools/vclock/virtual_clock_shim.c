@@ -158,9 +158,8 @@ EXPORT int settimeofday(const struct timeval* value, const struct timezone* zone
   return SetVirtual((int64_t)value->tv_sec * kNsPerSecond + (int64_t)value->tv_usec * 1000);
 }
 
-/* Reading the kernel's clock state is harmless; a relative step
- * (ADJ_SETOFFSET, the field tv_usec holding nanoseconds with ADJ_NANO) moves
- * the virtual clock; any other change is refused. */
+/* Reading the kernel's clock state is harmless; a relative step (ADJ_SETOFFSET,
+ * tv_usec in nanoseconds with ADJ_NANO) moves the virtual clock; nothing else. */
 static int Adjust(clockid_t id, struct timex* buffer) {
   if (!buffer) return errno = EFAULT, -1;
   if (buffer->modes == 0) return (int)syscall(SYS_clock_adjtime, id, buffer);
