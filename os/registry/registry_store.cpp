@@ -381,6 +381,9 @@ int32_t OpenStore(sqlite3** out) {
     return kRegistryOk;
   }
   MakeParentFolders(path);
+  // No memory statistics: every allocation would take a global lock for them.
+  static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+  (void)configured;
   sqlite3* db = nullptr;
   int r = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                           nullptr);
