@@ -58,7 +58,7 @@ void RunSntpExchange(RunSettings& settings, const char16_t* commandLine, RunOutc
     outcome.code = kOffsetTooLarge;
     return;
   }
-  outcome.code = SetClockTo(NtpTimestamp::Now().AddSeconds(exchange.offset).ToCalendar());
+  outcome.code = StepClockBy(exchange.offset);
   if (outcome.code != 0) return;
   // What is shown is the clock read back just after it was set.
   os::ReadUtcClock(outcome.utc);

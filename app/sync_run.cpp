@@ -9,6 +9,7 @@
 #include "os/term/terminal.h"
 #include "platform/data_connection.h"
 #include "platform/registry.h"
+#include "timecore/ntp_timestamp.h"
 
 namespace {
 
@@ -45,10 +46,21 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
 // A NaN fails the comparison and an infinity is not below the limit.
 bool OffsetWithinLimit(double offsetSeconds) { return std::fabs(offsetSeconds) < 3600.0; }
 
-ResultCode SetClockTo(const CalendarTime& utc) {
-  if (os::SetUtcClock(utc)) return 0;
+namespace {
+
+ResultCode Refusal() {
   uint32_t refused = os::GetLastError();
   return refused ? static_cast<ResultCode>(refused) : kUnknownAnswer;
+}
+
+}  // namespace
+
+ResultCode SetClockTo(const CalendarTime& utc) { return os::SetUtcClock(utc) ? 0 : Refusal(); }
+
+ResultCode StepClockBy(double offsetSeconds) {
+  if (os::StepUtcClock(std::llround(offsetSeconds * 1e9))) return 0;
+  if (!os::StepUnsupported(os::GetLastError())) return Refusal();
+  return SetClockTo(NtpTimestamp::Now().AddSeconds(offsetSeconds).ToCalendar());
 }
 
 void FillLocalTime(RunOutcome& outcome) {

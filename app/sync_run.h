@@ -1,7 +1,7 @@
 #pragma once
 // The synchronisation run: wait cursor, data connection, one of the two
-// query branches, the message, LastResult. Both branches correct the clock
-// through SetClockTo, the one place where the run sets it.
+// query branches, the message, LastResult. The branches correct the clock
+// through SetClockTo and StepClockBy, the one place where the run sets it.
 #include "app/run_settings.h"
 #include "common/run_outcome.h"
 
@@ -22,6 +22,12 @@ bool OffsetWithinLimit(double offsetSeconds);
 // Sets the clock to utc: 0, or the clock service's refusal (never 0: a
 // refusal without a reason counts as -1).
 ResultCode SetClockTo(const CalendarTime& utc);
+
+// Moves the clock by offsetSeconds (within the limit) as one relative step
+// to the nanosecond; where this kernel cannot step (EINVAL, ENOSYS) sets it
+// to the current time plus the offset instead. 0, or the refusal as
+// SetClockTo gives it.
+ResultCode StepClockBy(double offsetSeconds);
 
 // outcome.local from outcome.utc by the process's time zone (utc when that
 // cannot be done).

@@ -5,7 +5,10 @@
 # private network namespace, without the right to set the clock. Reports the
 # median wall time and the peak memory of each, and the ratios to the floor.
 #
-#   bench/compare_clients.sh [BUILD_DIR] [RUNS]
+#   bench/compare_clients.sh [BUILD_DIR] [RUNS] [OTHER_HOROLAN...]
+#
+# Other horolan executables (an older build, another link) are measured in
+# the same session, next to this build's, as "horolan 2", "horolan 3", ...
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
@@ -19,7 +22,7 @@ if [ "${HOROLAN_BENCH_INSIDE:-}" != 1 ]; then
     apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
   fi
   exec env HOROLAN_BENCH_INSIDE=1 setpriv --bounding-set -sys_time --inh-caps -sys_time \
-    unshare -n -m --propagation private bash "$0" "$build" "$runs"
+    unshare -n -m --propagation private bash "$0" "$build" "$runs" "${@:3}"
 fi
 
 work=$(mktemp -d /tmp/horolan-bench.XXXXXX)
@@ -45,18 +48,31 @@ names=() commands=()
 add() { names+=("$1"); commands+=("$2"); }
 add floor "$work/floor 127.0.0.1"
 # Its registry (where LastResult is written, durably) lives in the work folder.
-export XDG_STATE_HOME=$work/state XDG_CACHE_HOME=$work/cache
+export XDG_CACHE_HOME=$work/cache
 add horolan "$build/bin/horolan --silent --only-show --sntp --server=127.0.0.1"
+n=1
+for other in "${@:3}"; do add "horolan $((++n))" "$(realpath "$other") --silent --only-show --sntp --server=127.0.0.1"; done
 command -v sntp >/dev/null && add sntp "sntp 127.0.0.1"
 command -v ntpdate >/dev/null && add "ntpdate -q" "ntpdate -q 127.0.0.1"
 add "chronyd -Q" "/usr/sbin/chronyd -Q -u root -f /dev/null server~127.0.0.1~iburst~maxsamples~1"
 
 printf '%-12s %10s %10s %10s %10s %s\n' client "median ms" "min ms" "max ms" "peak KiB" "x floor"
+# The floor and the horolan executables round by round, one run of each, so
+# that a busy machine weighs on them alike; then the other clients, each
+# client with a registry of its own.
+measure() {  # INDEX RUNS
+  read -r -a argv <<< "${commands[$1]}"
+  argv=("${argv[@]//\~/ }")
+  XDG_STATE_HOME=$work/state.$1 "$work/measure" "$2" "${argv[@]}" >> "$work/runs.$1"
+}
+for round in $(seq "$runs"); do
+  for ((i = 0; i <= n; i++)); do measure "$i" 1; done
+done
+for ((i = n + 1; i < ${#names[@]}; i++)); do measure "$i" "$runs"; done
+
 floor=""
 for i in "${!names[@]}"; do
-  read -r -a argv <<< "${commands[$i]}"
-  argv=("${argv[@]//\~/ }")
-  "$work/measure" "$runs" "${argv[@]}" > "$work/runs"
+  mv "$work/runs.$i" "$work/runs"
   bad=$(awk '$3 != 0' "$work/runs" | wc -l)
   med=$(awk '{print $1}' "$work/runs" | sort -n | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}')
   min=$(awk '{print $1}' "$work/runs" | sort -n | head -n 1)

@@ -39,9 +39,15 @@ CalendarTime NtpTimestamp::ToCalendar() const {
 }
 
 NtpTimestamp NtpTimestamp::Now() {
+  // The clock's 100-ns units below the millisecond are kept, so that the
+  // offset of an exchange is not rounded to milliseconds.
+  uint64_t count = os::ReadUtcCount();
   CalendarTime now;
-  os::ReadUtcClock(now);
-  return FromCalendar(now);
+  if (!os::CountToCalendar(count, now)) now = CalendarTime{};
+  NtpTimestamp out = FromCalendar(now);
+  // At most 999 ms plus 0.9999 ms: below one whole second, no carry.
+  out.fraction += static_cast<uint32_t>(count % 10000 * 4294967296ull / 10000000);
+  return out;
 }
 
 double NtpTimestamp::Difference(const NtpTimestamp& a, const NtpTimestamp& b) {

@@ -17,7 +17,7 @@ struct NtpTimestamp {
   static NtpTimestamp FromCalendar(const CalendarTime& time);
   // All eight fields filled; milliseconds never exceed 999.
   CalendarTime ToCalendar() const;
-  // The current UTC time from the clock service, to the millisecond.
+  // The current UTC time from the clock service, to 100 ns.
   static NtpTimestamp Now();
   // a - b in seconds, signed.
   static double Difference(const NtpTimestamp& a, const NtpTimestamp& b);

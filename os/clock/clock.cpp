@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include <sys/timex.h>
+
 #include "os/base/last_error.h"
 
 namespace os {
@@ -116,13 +118,33 @@ bool SetMachineUtcCount(uint64_t count) {
   return true;
 }
 
+bool StepMachineUtc(int64_t offsetNs) {
+  constexpr int64_t kNsPerSecond = 1000000000;
+  struct timex step = {};
+  step.modes = ADJ_SETOFFSET | ADJ_NANO;
+  // The kernel wants the nanoseconds in 0..999999999, the seconds floored.
+  int64_t seconds = offsetNs / kNsPerSecond;
+  int64_t rest = offsetNs % kNsPerSecond;
+  if (rest < 0) {
+    rest += kNsPerSecond;
+    --seconds;
+  }
+  step.time.tv_sec = static_cast<time_t>(seconds);
+  step.time.tv_usec = static_cast<suseconds_t>(rest);  // nanoseconds with ADJ_NANO
+  if (clock_adjtime(CLOCK_REALTIME, &step) < 0) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  return true;
+}
+
 uint32_t MachineTickMs() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }
 
-constexpr ClockSource kMachineClock = {MachineUtcCount, SetMachineUtcCount, MachineTickMs};
+constexpr ClockSource kMachineClock = {MachineUtcCount, SetMachineUtcCount, StepMachineUtc, MachineTickMs};
 std::atomic<const ClockSource*> source{&kMachineClock};
 
 }  // namespace
@@ -134,6 +156,12 @@ const ClockSource& MachineClock() { return kMachineClock; }
 void ReadUtcClock(CalendarTime& out) {
   if (!CountToCalendar(source.load()->readUtcCount(), out)) out = CalendarTime{};
 }
+
+uint64_t ReadUtcCount() { return source.load()->readUtcCount(); }
+
+bool StepUtcClock(int64_t offsetNs) { return source.load()->stepUtcNs(offsetNs); }
+
+bool StepUnsupported(uint32_t error) { return error == EINVAL || error == ENOSYS; }
 
 bool SetUtcClock(const CalendarTime& time) {
   uint64_t count;

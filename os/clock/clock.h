@@ -21,9 +21,18 @@ namespace os {
 
 // The current UTC time, milliseconds included. Cannot fail.
 void ReadUtcClock(CalendarTime& out);
+// The same as a 100-ns count since 1601-01-01, finer than the record.
+uint64_t ReadUtcCount();
 // Sets the clock; false with the last-error value (errno, EPERM without the
 // right to set the clock; EINVAL for an impossible record) on failure.
 bool SetUtcClock(const CalendarTime& time);
+// Moves the clock by offsetNs nanoseconds in one kernel call, so no time
+// passes between reading and setting it; false with the last-error value
+// (EPERM without the right to set the clock, see StepUnsupported).
+bool StepUtcClock(int64_t offsetNs);
+// True for a refusal that only says this kind of step is not available
+// here (EINVAL, ENOSYS): setting the clock outright may still work.
+bool StepUnsupported(uint32_t error);
 
 // false for a record that is not a valid date and time (month 1-12, a day
 // the month has, hour 0-23, minute and second 0-59, milliseconds 0-999, year
@@ -37,11 +46,12 @@ bool UtcCountToLocalCount(uint64_t utc, uint64_t& local);
 // CLOCK_MONOTONIC in milliseconds, wrapping at 32 bits.
 uint32_t TickCountMs();
 
-// Where ReadUtcClock, SetUtcClock and TickCountMs go: the machine's clock
+// Where ReadUtcClock, SetUtcClock, StepUtcClock and TickCountMs go: the machine's clock
 // unless a test put another source in (null puts the machine's back).
 struct ClockSource {
   uint64_t (*readUtcCount)();           // 100-ns count since 1601-01-01
   bool (*setUtcCount)(uint64_t count);  // false with the last-error value set
+  bool (*stepUtcNs)(int64_t offsetNs);  // the same
   uint32_t (*tickMs)();
 };
 void UseClockSource(const ClockSource* source);

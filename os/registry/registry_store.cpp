@@ -32,9 +32,18 @@ struct RegistryKeyRecord {
 
 namespace {
 
+// A statement of the kept connection, prepared once and reset after each
+// use; found by the address of its text.
+struct CachedStatement {
+  const char* sql = nullptr;
+  sqlite3_stmt* stmt = nullptr;
+  bool busy = false;
+};
+
 // The one connection a run keeps while KeepRegistryStoreOpen is on; never
 // used by another process (after fork) or for another file.
 struct KeptStore {
+  CachedStatement cached[8];
   bool keep = false;
   sqlite3* db = nullptr;
   std::string path;
@@ -180,11 +189,39 @@ int32_t CodeFor(int result, bool writing) {
   }
 }
 
+// The kept connection's free slot for sql, or an empty one; null when there
+// is none (the statement is then prepared for this one use).
+CachedStatement* CacheSlot(sqlite3* db, const char* sql) {
+  if (!IsKept(db)) return nullptr;
+  CachedStatement* empty = nullptr;
+  for (CachedStatement& slot : Kept().cached) {
+    if (slot.sql == sql) return slot.busy ? nullptr : &slot;
+    if (!slot.sql && !empty) empty = &slot;
+  }
+  return empty;
+}
+
 struct Statement {
   sqlite3_stmt* stmt = nullptr;
+  CachedStatement* slot = nullptr;
   int result = SQLITE_OK;
-  Statement(sqlite3* db, const char* sql) { result = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr); }
-  ~Statement() { sqlite3_finalize(stmt); }
+  Statement(sqlite3* db, const char* sql) : slot(CacheSlot(db, sql)) {
+    if (!slot || !slot->stmt) result = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+    if (slot && result != SQLITE_OK) slot = nullptr;
+    if (!slot) return;
+    if (slot->stmt) stmt = slot->stmt;
+    *slot = CachedStatement{sql, stmt, true};
+  }
+  ~Statement() {
+    if (!slot) {
+      sqlite3_finalize(stmt);
+      return;
+    }
+    // Reset ends the statement's read of the file, as finalising would.
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    slot->busy = false;
+  }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
   bool ok() const { return result == SQLITE_OK; }
@@ -344,6 +381,9 @@ int32_t OpenStore(sqlite3** out) {
     return kRegistryOk;
   }
   MakeParentFolders(path);
+  // No memory statistics: every allocation would take a global lock for them.
+  static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+  (void)configured;
   sqlite3* db = nullptr;
   int r = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                           nullptr);
@@ -351,12 +391,17 @@ int32_t OpenStore(sqlite3** out) {
     sqlite3_close_v2(db);
     return r == SQLITE_NOMEM ? kRegistryOutOfMemory : kRegistryCannotOpen;
   }
+  // The log and its index stay beside the file between runs, so that a run
+  // that only reads creates and removes no files.
+  int persist = 1;
+  sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
   sqlite3_busy_handler(db, WaitWhileBusy, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   // A write that returned must survive the process being killed, or power
-  // going away: the log is synced at every commit.
-  r = Run(db, "PRAGMA synchronous = FULL");
+  // going away: the log is synced at every commit. The kept log is emptied
+  // at the last close, so a later run has nothing in it to read back.
+  r = Run(db, "PRAGMA synchronous = FULL; PRAGMA journal_size_limit = 0");
   int version = 0;
   // While a new file is being set up by another process, reads of it can
   // fail at once as busy: the set-up is then tried again. A file whose
@@ -394,6 +439,17 @@ int FindKey(sqlite3* db, uint32_t root, const std::string& folded, int64_t& id) 
     return SQLITE_OK;
   }
   return r;  // SQLITE_DONE: no such key
+}
+
+bool HoldsAlready(sqlite3* db, int64_t key, const std::string& folded, uint32_t type, const void* data,
+                  uint32_t size) {
+  Statement s(db, "SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2");
+  s.BindInt(1, key);
+  s.BindBlob(2, folded.data(), folded.size());
+  if (s.Step() != SQLITE_ROW || static_cast<uint32_t>(sqlite3_column_int64(s.stmt, 0)) != type) return false;
+  const void* stored = sqlite3_column_blob(s.stmt, 1);
+  if (static_cast<uint32_t>(sqlite3_column_bytes(s.stmt, 1)) != size) return false;
+  return size == 0 || (stored && memcmp(stored, data, size) == 0);
 }
 
 bool ValueNameFits(const char16_t* name) { return WideLength(name) <= kRegistryMaxValueName; }
@@ -443,6 +499,12 @@ int32_t CreateRegistryKey(uint32_t root, const char16_t* path, RegistryKey& key,
   RegistryKey opened;
   if (int32_t code = StartKey(root, path, normal, opened)) return code;
   sqlite3* db = opened->db;
+  // Keys are never removed: one that is found needs no write transaction.
+  if (FindKey(db, root, Folded(normal), opened->id) == SQLITE_OK) {
+    key = std::move(opened);
+    SetLastError(0);
+    return kRegistryOk;
+  }
   WriteTransaction t(db);
   int r = t.result;
   bool made = false;
@@ -487,6 +549,12 @@ int32_t SetRegistryValue(const RegistryKey& key, const char16_t* valueName, uint
   if ((size && !data) || !ValueNameFits(valueName)) return Fail(kRegistryInvalidParameter);
   std::u16string name = Text(valueName);
   std::string folded = Folded(name);
+  // A value that already holds these bytes, committed, is left alone: a run
+  // whose result did not change takes no write lock, so waits for no writer.
+  if (HoldsAlready(key->db, key->id, folded, type, data, size)) {
+    SetLastError(0);
+    return kRegistryOk;
+  }
   WriteTransaction t(key->db);
   int r = t.result;
   if (r == SQLITE_OK) {
@@ -513,7 +581,11 @@ void KeepRegistryStoreOpen(bool keep) {
   KeptStore& kept = Kept();
   kept.keep = keep;
   if (!keep) {
-    if (IsKept(kept.db)) sqlite3_close_v2(kept.db);
+    if (IsKept(kept.db)) {
+      for (CachedStatement& slot : kept.cached) sqlite3_finalize(slot.stmt);
+      sqlite3_close_v2(kept.db);
+    }
+    for (CachedStatement& slot : kept.cached) slot = CachedStatement{};
     kept.db = nullptr;
   }
 }

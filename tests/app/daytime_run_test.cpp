@@ -82,3 +82,16 @@ TEST(RunRules, OffsetLimitAndExitStatus) {
                               {static_cast<int32_t>(0x800C0005), 5}, {256, 1}, {static_cast<int32_t>(0x800C0000), 1}})
     EXPECT_EQ(ExitStatusForCode(code), status) << code;
 }
+
+// The SNTP step (to the fake's 100 ns), the set only where the kernel cannot step, else the refusal.
+TEST(RunRules, StepElseSetOnlyWhereTheStepIsUnsupported) {
+  for (auto [refusal, code, sets, moved] : {std::tuple{0u, 0, 0, -12345678ll}, {22u, 0, 1, -12350000ll},
+                                            {38u, 0, 1, -12350000ll}, {1u, 1, 0, 0ll}}) {
+    fake::Install({2024, 5, 0, 6, 7, 8, 9, 321});
+    fake::RefuseSteps(refusal);
+    uint64_t before = os::ReadUtcCount();
+    EXPECT_EQ(StepClockBy(-1.2345678) + 9 * fake::SetCount(), code + 9 * sets) << refusal;
+    EXPECT_EQ(static_cast<int64_t>(os::ReadUtcCount() - before), moved) << refusal;
+  }
+  fake::Uninstall();
+}

@@ -45,6 +45,15 @@ wait_until() {
   for _ in $(seq 100); do "$@" && return 0 || sleep 0.1; done
   return 1
 }
+# ready PEER PID COMMAND...: waits until our run COMMAND gets the peer's answer. A peer that died is a skip (nothing to
+# test against here); one that runs but is never answered by our program is a failure of ours, never a skip.
+ready() {
+  wait_until "${@:3}" && return 0
+  kill -0 "$2" 2>/dev/null || skip "$1 did not start: $(tail -3 "$WORK/peers.log")"
+  check "$1 answers our run" false
+  finish
+  exit 1
+}
 listening() { ss -Hln "--$1" "sport = :$2" | grep -q .; }  # listening tcp|udp PORT
 
 # start_peer NAME ARG...: a peer in the foreground, stopped by PID at the end; from PATH, the system folders or its
@@ -69,13 +78,13 @@ start_chrony() {
   CHRONY_PID=$!
 }
 # start_ready_chrony [SERVER [LINE...]]: a synchronised chronyd that has answered a show-only run to SERVER
-# (127.0.0.1), or a skip.
+# (127.0.0.1).
 start_ready_chrony() {
   READY_SERVER=${1:-127.0.0.1}
   start_chrony synchronised "${@:2}"
   set_offset_seconds 0
   answers() { run --sntp "--server=$READY_SERVER" --only-show --silent && [ "$(status)" = 0 ]; }
-  wait_until answers || skip "chronyd did not answer on $READY_SERVER: $(tail -3 "$WORK/peers.log")"
+  ready chronyd "$CHRONY_PID" answers
 }
 stop_chrony() { kill "$CHRONY_PID" && wait "$CHRONY_PID" 2>/dev/null; }
 

@@ -55,7 +55,7 @@ err_has() { grep -qF -- "$1" "$WORK/err"; }
 
 relay pass
 answers() { run --nts --server=127.0.0.1 --only-show --silent && [ "$(status)" = 0 ]; }
-wait_until answers || skip "chronyd did not answer an NTS run: $(tail -3 "$WORK/peers.log")"
+ready chronyd "$CHRONY_PID" answers
 nts_check "good run by address" 0 set --nts --server=127.0.0.1
 check "good run: message, LastResult 0" eval 'out_has "Time sync with device." && [ "$(last_result)" = 00000000 ]'
 nts_check "good run, key exchange over IPv6" 0 set --nts '--server=[::1]'
@@ -116,7 +116,7 @@ mv "$WORK/libhorolan_nts.so" "$APP/"
 # The man in the middle: nothing but the authentic answer is used.
 relay junk
 nts_check "a forged datagram before the authentic answer" 0 set --nts --server=127.0.0.1
-for mode in flip:1 flip:-1 strip; do
+for mode in flip:1 strip; do
   relay "$mode"
   nts_check "answer changed ($mode)" 255 kept --nts --server=127.0.0.1
 done

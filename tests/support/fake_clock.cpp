@@ -12,12 +12,13 @@ namespace {
 constexpr uint64_t kTicksPerMs = 10000;
 
 struct State {
-  uint64_t count = 0;  // 100-ns units since 1601, whole milliseconds; running: the shift from the machine's
+  uint64_t count = 0;  // 100-ns units since 1601 (sets keep whole milliseconds); running: the shift from the machine's
   bool running = false;
   uint32_t tick = 0;
   int sets = 0;
   CalendarTime lastSet;
   uint32_t refusal = 0;
+  uint32_t stepRefusal = 0;
 };
 
 // One fake clock per process; fake servers may read it from their threads.
@@ -40,19 +41,23 @@ bool SetToCount(uint64_t count) {
     return os::CountToCalendar(count, s.lastSet);
   });
 }
-constexpr os::ClockSource kFakeSource = {ReadCount, SetToCount, Tick};
+bool StepBy(int64_t ns) {  // a negative step wraps the count back
+  return Locked(
+      [ns](State& s) { return s.stepRefusal ? (os::SetLastError(s.stepRefusal), false) : (s.count += ns / 100, true); });
+}
+constexpr os::ClockSource kFakeSource = {ReadCount, SetToCount, StepBy, Tick};
 
 }  // namespace
 
 void Install(const CalendarTime& utc, uint32_t tick) {
   uint64_t count = 0;
   if (!os::CalendarToCount(utc, count)) std::abort();  // a test's own mistake
-  Locked([&](State& s) { s = State{count, false, tick, 0, {}, 0}; });
+  Locked([&](State& s) { s = State{count, false, tick, 0, {}, 0, 0}; });
   os::UseClockSource(&kFakeSource);
 }
 
 void InstallRunning(int64_t shiftMs) {
-  Locked([&](State& s) { s = State{static_cast<uint64_t>(shiftMs) * kTicksPerMs, true, 0, 0, {}, 0}; });
+  Locked([&](State& s) { s = State{static_cast<uint64_t>(shiftMs) * kTicksPerMs, true, 0, 0, {}, 0, 0}; });
   os::UseClockSource(&kFakeSource);
 }
 
@@ -73,5 +78,6 @@ CalendarTime Now() {
 int SetCount() { return Locked([](State& s) { return s.sets; }); }
 CalendarTime LastSet() { return Locked([](State& s) { return s.lastSet; }); }
 void RefuseSets(uint32_t error) { Locked([error](State& s) { s.refusal = error; }); }
+void RefuseSteps(uint32_t error) { Locked([error](State& s) { s.stepRefusal = error; }); }
 
 }  // namespace fake

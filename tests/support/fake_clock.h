@@ -1,6 +1,6 @@
 #pragma once
 // The in-process fake clock for unit tests. Once installed, the clock
-// service (os/clock/clock.h) reads, sets and ticks this clock instead of the
+// service (os/clock/clock.h) reads, sets, steps and ticks this clock instead of the
 // machine's; nothing a test does can reach the real clock.
 #include "os/clock/clock.h"
 
@@ -21,5 +21,6 @@ int SetCount();
 CalendarTime LastSet();
 // Every following SetUtcClock fails with this last-error value (0: accepts).
 void RefuseSets(uint32_t error);
+void RefuseSteps(uint32_t error);  // the same for StepUtcClock (0: steps move the fake by 100 ns units)
 
 }  // namespace fake

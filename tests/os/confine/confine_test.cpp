@@ -38,10 +38,8 @@
 
 namespace {
 
-struct Child {
-  int status;  // body's result; 99 when a layer other than Landlock is missing; -1 when killed
-  std::string out;
-};
+// status: body's result; 99 when a layer other than Landlock is missing; -1 when killed.
+struct Child { int status; std::string out; };
 
 // Runs before, then confines (by plan, or as a run with needs) and runs body, in a child.
 Child ConfinedBy(const std::function<os::Confinement()>& confine, const std::function<int()>& body,

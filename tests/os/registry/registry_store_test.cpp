@@ -73,6 +73,7 @@ TEST_F(RegistryStore, WhereTheStoreLiesAndWhatItHoldsAtFirst) {
 }
 
 TEST_F(RegistryStore, KeysAndNamesWithoutCaseAndEveryLimit) {
+  os::KeepRegistryStoreOpen(true);  // as a run has it: one connection, its statements kept
   os::RegistryKey key;
   bool made = false;
   EXPECT_EQ(os::OpenRegistryKey(kUser, u"\\Software\\QV", key), os::kRegistryNotFound);
@@ -85,8 +86,14 @@ TEST_F(RegistryStore, KeysAndNamesWithoutCaseAndEveryLimit) {
   EXPECT_EQ(os::OpenRegistryKey(os::kRegistryLocalMachine, u"\\Software\\QV", key), os::kRegistryNotFound);
   EXPECT_TRUE(Put(u"\\Software\\QV\\horol", u"LastResult", 7) == 0 && Put(u"\\SOFTWARE\\qv\\Horol", u"LASTRESULT", 9) == 0);
   EXPECT_EQ(Get(u"\\software\\qv\\horol", u"lastresult"), Number(9));
+  sqlite3* other = nullptr;  // what is stored already is written without the write lock another one holds
+  sqlite3_open(env.RegistryFile().c_str(), &other);
+  EXPECT_TRUE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == 0 && Put(u"\\Software\\QV\\horol", u"lastResult", 9) == 0);
+  sqlite3_close(other);
   EXPECT_EQ(Sql(env.RegistryFile(), "SELECT key || ':' || value FROM registry WHERE type = 4 ORDER BY key"),
             "A\\B:v|Software\\QV\\horol:LastResult|");
+  EXPECT_EQ(Put(u"\\Software\\QV\\horol", u"LastResult", 9, 4, nullptr, 3), 0);  // same bytes, new type
+  EXPECT_EQ(Get(u"\\software\\qv\\horol", u"lastresult"), "3" + Number(9).substr(1));
   // Non-ASCII letters fold too; units that differ in any other way stay apart.
   EXPECT_EQ(Put(u"\\\u00C4pfel", u"\u00D6l", 1) + Put(u"\\\u00E4pfel", u"\xDCFF", 2), 0);
   EXPECT_EQ(Get(u"\\\u00E4PFEL", u"\u00F6L") + Get(u"\\\u00E4pfel", u"\xD83D\xDCFF"), Number(1) + "error 2");
@@ -111,6 +118,7 @@ TEST_F(RegistryStore, KeysAndNamesWithoutCaseAndEveryLimit) {
   EXPECT_TRUE(os::RegistryStoreReadString(kUser, u"", u"odd", text, 8) && std::u16string(text) == u"ab");
   EXPECT_FALSE(os::RegistryStoreReadString(kUser, u"", u"b", text, 8) || text[0]);
   EXPECT_FALSE(os::RegistryStoreReadString(kUser, u"", u"s", text, 0) || os::RegistryStoreReadString(kUser, u"\\None", u"s", text, 8));
+  os::KeepRegistryStoreOpen(false);
 }
 
 // A second process writing at the same time, to the same new file, waits

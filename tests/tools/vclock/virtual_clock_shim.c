@@ -10,10 +10,11 @@
  * missing, unless sets are refused), so that a process that confines its file
  * access later keeps its clock; read on every clock read (empty or missing
  * means 0), rewritten in place by a set. Without the variable reads pass
- * through and every set fails with EPERM; HOROLAN_VCLOCK_REFUSE (not "0") makes every set
- * fail with EPERM and leaves the file alone. Any other clock_settime, and
- * adjtimex, ntp_adjtime or clock_adjtime calls that would change anything,
- * are refused with EPERM, never passed on.
+ * through and every set fails with EPERM; HOROLAN_VCLOCK_REFUSE (not "0")
+ * makes every set fail with EPERM and leaves the file alone. A relative step
+ * through adjtimex, ntp_adjtime or clock_adjtime (ADJ_SETOFFSET) shifts the
+ * offset; any other clock_settime, and any other adjustment that would change
+ * anything, is refused with EPERM, never passed on.
  */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -161,19 +162,21 @@ EXPORT int settimeofday(const struct timeval* value, const struct timezone* zone
   return SetVirtual((int64_t)value->tv_sec * kNsPerSecond + (int64_t)value->tv_usec * 1000);
 }
 
-/* Reading the kernel's clock state is harmless; changing it is refused. */
-static int AdjustRefused(clockid_t id, struct timex* buffer) {
-  if (!buffer) {
-    errno = EFAULT;
+/* Reading the kernel's clock state is harmless; a relative step (ADJ_SETOFFSET,
+ * tv_usec in nanoseconds with ADJ_NANO) moves the virtual clock; nothing else. */
+static int Adjust(clockid_t id, struct timex* buffer) {
+  if (!buffer) return errno = EFAULT, -1;
+  if (buffer->modes == 0) return (int)syscall(SYS_clock_adjtime, id, buffer);
+  if (id != CLOCK_REALTIME || (buffer->modes & ~(unsigned)ADJ_NANO) != ADJ_SETOFFSET || !OffsetFile() || Refusing())
+    return errno = EPERM, -1;
+  int64_t unit = buffer->modes & ADJ_NANO ? 1 : 1000;
+  if (buffer->time.tv_usec < 0 || buffer->time.tv_usec >= kNsPerSecond / unit) return errno = EINVAL, -1;
+  if (WriteOffset(ReadOffset() + (int64_t)buffer->time.tv_sec * kNsPerSecond + buffer->time.tv_usec * unit) != 0)
     return -1;
-  }
-  if (buffer->modes != 0) {
-    errno = EPERM;
-    return -1;
-  }
+  buffer->modes = 0;
   return (int)syscall(SYS_clock_adjtime, id, buffer);
 }
 
-EXPORT int adjtimex(struct timex* buffer) { return AdjustRefused(CLOCK_REALTIME, buffer); }
-EXPORT int ntp_adjtime(struct timex* buffer) { return AdjustRefused(CLOCK_REALTIME, buffer); }
-EXPORT int clock_adjtime(clockid_t id, struct timex* buffer) { return AdjustRefused(id, buffer); }
+EXPORT int adjtimex(struct timex* buffer) { return Adjust(CLOCK_REALTIME, buffer); }
+EXPORT int ntp_adjtime(struct timex* buffer) { return Adjust(CLOCK_REALTIME, buffer); }
+EXPORT int clock_adjtime(clockid_t id, struct timex* buffer) { return Adjust(id, buffer); }
