@@ -70,6 +70,11 @@ struct RunNeeds {
 // and /proc.
 Confinement ConfineRunFor(const RunNeeds& needs);
 
+// A test that drives whole runs in its own process turns their confinement
+// off: it cannot be undone, and the process still has to be checked at its
+// exit (the leak checker traces it).
+void SetRunConfinementForTests(bool on);
+
 // After the dial-up links are hung up: CAP_KILL leaves the effective and
 // permitted sets and signals to other processes fail with EPERM from here on.
 // False when signals could not be denied (a run confined without

@@ -7,6 +7,7 @@
 
 #include "app/entry_point.h"
 #include "app/sync_run.h"
+#include "os/confine/confine.h"
 #include "os/net/url_service.h"
 #include "platform/registry.h"
 #include "tests/support/fake_clock.h"
@@ -51,6 +52,7 @@ TEST(DaytimeRun, OnlyAUsableAnswerSetsTheClockAndEveryCodeIsStored) {
       {"30 NOV 2008 12:34:56 UTC\r\n", 0, -3}, {"54800 08-11-30 12:34:56 00 0 2 50.0 UTC(NIST) *", 0, -1},
       {worked, 0, 1}};  // the clock refuses: its reason
   fake::RefuseSets(1);
+  os::SetRunConfinementForTests(false);  // whole runs, in this process
   settings.onlyShow = false;
   settings.silent = true;
   for (const auto& [bytes, urlCode, expected] : cases) {
