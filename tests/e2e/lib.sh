@@ -47,13 +47,15 @@ wait_until() {
 }
 listening() { ss -Hln "--$1" "sport = :$2" | grep -q .; }  # listening tcp|udp PORT
 
-# start_peer NAME ARG...: a peer in the foreground, stopped by PID at the end; from PATH, the system folders or its
-# Debian package unpacked into the build's peers/NAME. Fails when there is none.
+# start_peer NAME ARG...: a peer in the foreground, stopped by PID at the end; first from the Debian packages
+# scripts/fetch-peers.sh unpacked into the build's peers/PACKAGE, else from PATH or the system folders. Fails when
+# there is none. An unpacked lighttpd is told where its modules are.
 start_peer() {
-  local dir
-  for dir in ${PATH//:/ } /usr/sbin /sbin "$BIN/../peers/$1/usr/sbin" "$BIN/../peers/$1/usr/bin"; do
+  local dir modules=()
+  for dir in "$BIN"/../peers/*/usr/sbin "$BIN"/../peers/*/usr/bin ${PATH//:/ } /usr/sbin /sbin; do
     [ -x "$dir/$1" ] || continue
-    "$dir/$1" "${@:2}" >>"$WORK/peers.log" 2>&1 &
+    [ "$1" = lighttpd ] && modules=(-m "$dir/../lib/lighttpd")
+    "$dir/$1" "${modules[@]}" "${@:2}" >>"$WORK/peers.log" 2>&1 &
     PIDS+=($!)
     return 0
   done
