@@ -16,6 +16,7 @@ here=$PWD
 
 # Inside the namespace (run by tests/e2e/in_namespace.sh): the runs of part 2.
 if [ -n "${HOROLAN_INSTALLED:-}" ]; then
+  set +e +o pipefail  # as in every end-to-end script: a failed check is counted, not fatal
   source tests/e2e/lib.sh
   APP=$HOROLAN_INSTALLED
   show=()
@@ -30,8 +31,8 @@ if [ -n "${HOROLAN_INSTALLED:-}" ]; then
   run --sntp --server=127.0.0.1 "${show[@]}"
   check "$APP/horolan: SNTP run against chronyd, exit 0" eval '[ "$(status)" = 0 ] && out_has "Server 127.0.0.1" &&
     { [ ${#show[@]} -gt 0 ] || [ "$(abs "$(offset_ns)")" -lt 100000000 ]; }'
-  finish
-  exit
+  finish && exit 0
+  exit 1
 fi
 
 release=$(realpath "${1:?usage: check-install.sh RELEASE_BUILD TEST_BUILD}")
@@ -45,10 +46,18 @@ in_namespace() {
   HOROLAN_BIN=$tests/bin HOROLAN_INSTALLED=$1 HOROLAN_SHOW_ONLY=${2:-} \
     bash tests/e2e/in_namespace.sh "$here/scripts/check-install.sh" || fail "runs of $1/horolan (status $?)"
 }
-# Flags of the executable and the modules; the modules are no executables, which hardening-check ignores.
+# The executable's and the modules' hardening (for the modules PIE does not apply). Two exceptions, both outside
+# what a build can change: Debian 12's C start files (Scrt1.o, crti.o, crtn.o) carry no CET property, so no
+# program linked here is marked for control-flow protection however its own code is compiled (/bin/ls is not
+# either); and the URL module has no call whose buffer size the compiler knows, so fortify has nothing to replace
+# there although it is compiled in.
 hardened() {
-  hardening-check "$@" | tee "$work/hardening"
-  ! grep -E ': no' "$work/hardening" >/dev/null || fail "hardening-check: $(grep -E ': no' "$work/hardening" | head -n 3)"
+  local file options
+  for file in "$@"; do
+    options=(--nocfprotection)
+    [ "$(basename "$file")" = libhorolan_url.so ] && options+=(--nofortify)
+    hardening-check "${options[@]}" "$file" || fail "hardening-check $file"
+  done
 }
 
 # 1. The install.
@@ -84,8 +93,13 @@ in_namespace "$root/bin"
 # 3. The package.
 (cd "$release" && cpack -G DEB >/dev/null) || fail "cpack -G DEB"
 deb=$(ls "$release"/horolan_*.deb)
-dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "no computed dependencies in $deb"
-dpkg-deb -c "$deb" | grep -q ' ./usr/lib/horolan/libhorolan_nts.so$' || fail "$deb lacks the NTS module"
+dpkg-deb -f "$deb" Depends > "$work/depends"
+grep -q libc6 "$work/depends" || fail "no computed dependencies in $deb"
+dpkg-deb -c "$deb" > "$work/contents"
+for file in usr/bin/horolan usr/lib/horolan/libhorolan_nts.so usr/lib/horolan/libhorolan_url.so \
+    usr/lib/horolan/libhorolan_tui.so usr/share/man/man1/horolan.1 lib/systemd/system/horolan-sync.timer; do
+  grep -q " ./$file\$" "$work/contents" || fail "$deb lacks /$file"
+done
 ok "$(basename "$deb"): Depends: $(dpkg-deb -f "$deb" Depends)"
 if dpkg-query -W -f='${Status}' horolan 2>/dev/null | grep -q 'install ok installed'; then
   fail "a horolan package is installed on this machine already: not replaced by a test"
