@@ -125,4 +125,5 @@ in_namespace /usr/bin 1
 remove
 listing > "$work/after"
 diff "$work/before" "$work/after" || fail "dpkg -r left the file system changed (above)"
+! ls /var/lib/dpkg/info/horolan.* 2>/dev/null || fail "dpkg -r left the package's records behind (above)"
 ok "dpkg -i, runs, dpkg -r: nothing left behind"
