@@ -97,7 +97,6 @@ else
   echo "SKIPPED part: lighttpd with TLS did not start"
 fi
 
-# The installed layout: PREFIX/bin/horolan finds its modules in PREFIX/lib/horolan.
 mkdir -p "$WORK/lib/horolan" && mv "$APP/libhorolan_url.so" "$WORK/lib/horolan/"
 daytime_check "URL module in ../lib/horolan" 0 set '#SERVER(daytime.e2e.test)'
 rm -r "$WORK/lib"

@@ -47,9 +47,8 @@ wait_until() {
 }
 listening() { ss -Hln "--$1" "sport = :$2" | grep -q .; }  # listening tcp|udp PORT
 
-# start_peer NAME ARG...: a peer in the foreground, stopped by PID at the end; first from the Debian packages
-# scripts/fetch-peers.sh unpacked into the build's peers/PACKAGE, else from PATH or the system folders. Fails when
-# there is none. An unpacked lighttpd is told where its modules are.
+# start_peer NAME ARG...: a peer in the foreground, stopped by PID at the end; from the build's peers/PACKAGE (by
+# scripts/fetch-peers.sh; lighttpd told where its modules are), else PATH or the system folders. Fails when none.
 start_peer() {
   local dir modules=()
   for dir in "$BIN"/../peers/*/usr/sbin "$BIN"/../peers/*/usr/bin ${PATH//:/ } /usr/sbin /sbin; do
