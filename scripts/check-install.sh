@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 here=$PWD
 
-# Inside the namespace (run by tests/e2e/in_namespace.sh): the runs of part 2.
+# Inside the namespace (run by tests/e2e/in_namespace.sh): the runs of step 2.
 if [ -n "${HOROLAN_INSTALLED:-}" ]; then
   set +e +o pipefail  # as in every end-to-end script: a failed check is counted, not fatal
   source tests/e2e/lib.sh
@@ -41,7 +41,7 @@ work=$(mktemp -d /tmp/horolan-install.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "check-install: FAILED: $*" >&2; exit 1; }
 ok() { echo "check-install: ok - $*"; }
-# in_namespace INSTALLED_BIN [1]: part 2 for that folder (1: show-only); a skip is a failure here.
+# in_namespace INSTALLED_BIN [1]: step 2 for that folder (1: show-only); a skip is a failure here.
 in_namespace() {
   HOROLAN_BIN=$tests/bin HOROLAN_INSTALLED=$1 HOROLAN_SHOW_ONLY=${2:-} \
     bash tests/e2e/in_namespace.sh "$here/scripts/check-install.sh" || fail "runs of $1/horolan (status $?)"
