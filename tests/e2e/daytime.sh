@@ -97,7 +97,9 @@ else
   echo "SKIPPED part: lighttpd with TLS did not start"
 fi
 
-rm "$APP/libhorolan_url.so"
-daytime_check "no URL module beside the executable" 8 kept '#SERVER(daytime.e2e.test)'
+mkdir -p "$WORK/lib/horolan" && mv "$APP/libhorolan_url.so" "$WORK/lib/horolan/"
+daytime_check "URL module in ../lib/horolan" 0 set '#SERVER(daytime.e2e.test)'
+touch "$APP/libhorolan_url.so" && daytime_check "a broken URL module beside it is not passed over" 8 kept daytime.e2e.test
+rm -r "$WORK/lib" "$APP/libhorolan_url.so" && daytime_check "no URL module at all" 8 kept '#SERVER(daytime.e2e.test)'
 check "no URL module: LastResult 08000C80" [ "$(last_result)" = 08000C80 ]
 finish

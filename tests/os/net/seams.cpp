@@ -97,6 +97,8 @@ extern "C" int poll(pollfd* fds, nfds_t count, int timeout) {
   if (Injected(seams::kPoll)) return -1;
   return Injected(seams::kPollNothing) ? 0 : real(fds, count, timeout);
 }
+// A build with _FORTIFY_SOURCE calls poll through its checking entry point.
+extern "C" int __poll_chk(pollfd* fds, nfds_t count, int timeout, size_t) { return poll(fds, count, timeout); }
 
 extern "C" ssize_t read(int fd, void* buffer, size_t length) {
   static auto real = Real(&read, "read");
