@@ -85,7 +85,7 @@ HorolanTuiEvent K(uint32_t key, uint32_t modifiers = 0) { return {HOROLAN_TUI_KE
 HorolanTuiEvent C(char32_t ch, uint32_t modifiers = 0) { return {HOROLAN_TUI_KEY, 0, ch, modifiers, 0, 0, 0}; }
 HorolanTuiEvent P(int32_t x, int32_t y) { return {HOROLAN_TUI_MOUSE, 0, 0, 0, x, y, HOROLAN_TUI_PRESS}; }
 
-constexpr os::MenuBarItem kFileItems[] = {{u"Save", 20017}, {u"Exit", 2}};
+constexpr os::MenuBarItem kFileItems[] = {{u"Save", 20017}, {u"Zap", 2}};
 constexpr os::MenuBarItem kEditItems[] = {{u"Again", 20018}, {u"Cut", 20016}, {u"Copy", 20013}, {u"Paste", 20014}};
 constexpr os::MenuBarPopup kPopups[] = {{u"File", kFileItems, 2}, {u"Edit", kEditItems, 4}};
 
@@ -358,14 +358,14 @@ TEST_F(WindowLayer, TheMenuBarOpensWithF10AltOrAClickAndPostsTheChosenCommand) {
   os::SetFocus(child);  // keys for the menu go to a child first
   screen().Key(os::VK_F10).Key(os::VK_DOWN);
   EXPECT_EQ((PumpMessages(), os::GetOpenMenuBarPopup(bar)), 0);
-  EXPECT_EQ(screen().Text(5), "┌──────┐                \n│ Save │                \n│ Exit │                \n"
+  EXPECT_EQ(screen().Text(5), "┌──────┐                \n│ Save │                \n│ Zap  │                \n"
                               "└──────┘                \n File  Edit    F10 Menu \n");
   EXPECT_EQ(screen().Attrs(5), "........................\n..u.....................\n.rUrrrr.................\n"
                                "........................\n.u....rUrrrrrrrrrrrrrrrr\n");
   EXPECT_EQ(screen().Cursor(), -1);
   // Key sequences and clicks, each with the command it chooses (0: none).
   const std::pair<std::vector<HorolanTuiEvent>, unsigned> cases[] = {
-      {{K(os::VK_RETURN)}, 2},  // the item highlighted above: Exit
+      {{K(os::VK_RETURN)}, 2},  // the item highlighted above
       {{K(os::VK_F10), K(os::VK_LEFT), K(os::VK_UP), K(os::VK_RETURN)}, 20014},  // Edit, Up wraps to Paste
       {{K(os::VK_F10), K(os::VK_RIGHT), K(os::VK_DOWN), K(os::VK_DOWN), K(os::VK_SPACE)}, 20013},
       {{K(os::VK_F10), K(os::VK_TAB), K(os::VK_END), K(os::VK_DOWN), K(os::VK_RETURN)}, 20018},
@@ -374,15 +374,16 @@ TEST_F(WindowLayer, TheMenuBarOpensWithF10AltOrAClickAndPostsTheChosenCommand) {
       {{C(U'e', HOROLAN_TUI_ALT), C(U'c'), C(U'c'), C(U'C'), K(os::VK_RETURN)}, 20016},
       {{C(U'f', HOROLAN_TUI_ALT), C(U'e', HOROLAN_TUI_ALT), C(U'p')}, 20014},
       {{C(U'f', HOROLAN_TUI_ALT), K('S')}, 20017},
+      {{K(os::VK_F10), K('Z')}, 2},
       {{C(U'e', HOROLAN_TUI_ALT), K(os::VK_DOWN), K('A')}, 20018},
       {{C(U'e', HOROLAN_TUI_ALT), K(0x70), K(os::VK_RETURN)}, 20018},  // F1's code is no letter "p"
-      {{C(U'f', HOROLAN_TUI_ALT), C(U'z'), C(U'9'), K(os::VK_RETURN)}, 20017},
+      {{C(U'f', HOROLAN_TUI_ALT), C(U'q'), C(U'9'), K(os::VK_RETURN)}, 20017},
       {{K(os::VK_F10), K(os::VK_F10), K(os::VK_RETURN)}, 0},
       {{K(os::VK_F10), K(os::VK_ESCAPE), K(os::VK_RETURN)}, 0},
       {{C(U'x', HOROLAN_TUI_ALT), C(U'5', HOROLAN_TUI_ALT), K(0x66, HOROLAN_TUI_ALT), K(os::VK_RETURN)}, 0},
       {{P(8, 9), P(10, 6)}, 20013},  // "Edit", then its third item
       {{P(5, 9), P(6, 9), P(10, 7)}, 20014},
-      {{P(8, 9), P(6, 5), P(14, 5), P(10, 3), P(10, 4)}, 20018},  // the box's edges choose nothing
+      {{P(8, 9), P(6, 5), P(14, 5), P(10, 3), P(10, 8), P(10, 4)}, 20018},  // the box's edges choose nothing
       {{P(0, 9), P(0, 9), K(os::VK_RETURN)}, 0},
       {{P(0, 9), P(20, 5), K(os::VK_RETURN)}, 0},  // beside the box, in its rows
       {{P(0, 9), P(20, 9), K(os::VK_RETURN)}, 0},
