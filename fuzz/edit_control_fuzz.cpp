@@ -8,20 +8,13 @@
 #include "os/window/menu.h"
 #include "tests/support/memory_screen.h"
 
-namespace {
-
-constexpr os::MenuBarItem kItems[] = {{u"Save", 1}, {u"Exit", 2}};
-constexpr os::MenuBarPopup kPopups[] = {{u"File", kItems, 2}};
-constexpr uint32_t kMessages[] = {os::WM_CUT, os::WM_COPY, os::WM_PASTE, os::EM_UNDO, os::WM_VSCROLL, os::WM_HSCROLL,
-                                  os::WM_MOUSEWHEEL, os::EM_SETSEL};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static constexpr os::MenuBarItem kItems[] = {{u"Save", 1}, {u"Exit", 2}};
+  static constexpr os::MenuBarPopup kPopups[] = {{u"File", kItems, 2}};
+  static constexpr uint32_t kMessages[] = {os::WM_CUT, os::WM_COPY, os::WM_PASTE, os::EM_UNDO, os::WM_VSCROLL,
+                                           os::WM_HSCROLL, os::WM_MOUSEWHEEL, os::EM_SETSEL};
   InstallMemoryScreen(40, 12);
-  os::WindowClass windowClass;
-  windowClass.procedure = os::DefWindowProc;
-  windowClass.className = u"FuzzParent";
+  os::WindowClass windowClass{0, os::DefWindowProc, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, u"FuzzParent"};
   os::RegisterClass(&windowClass);
   os::WinHandle top = os::CreateWindowEx(0, u"FuzzParent", u"", os::WS_VISIBLE, os::CW_USEDEFAULT, 0, os::CW_USEDEFAULT,
                                          0, nullptr, nullptr, nullptr, nullptr);
