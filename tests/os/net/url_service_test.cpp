@@ -62,7 +62,10 @@ TEST_F(UrlService, AServerThatNeverAnswersIsATimeOutOverHttpAndHttps) {
   getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
   os::SetUrlWaitsForTests(500, 500);
   for (const char* scheme : {"http", "https"})
+  {
     EXPECT_EQ(Open(scheme + std::string("://127.0.0.1:") + std::to_string(ntohs(address.sin_port)) + "/"), os::kUrlTimeout);
+    EXPECT_NE(std::string(os::UrlFailureReason()).find("timed out"), std::string::npos) << os::UrlFailureReason();
+  }
   os::SetUrlWaitsForTests(0, 0);
   close(listener);
 }
