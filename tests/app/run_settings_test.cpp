@@ -58,29 +58,19 @@ TEST(RunSettings, TheConfigurationFileLiesBesideTheExecutable) {
   EXPECT_TRUE(MakeConfigPath(out) && U8(out).ends_with("/test_app.txt"));
 }
 
-// argv to the command-line text, or the start action; "E:" is a usage error
-// with its message. Options count only by their whole names.
+// argv to the command-line text, the start action or "E:" and the usage error.
 TEST(CommandLine, OptionsBecomeKeywordsAndEveryOtherDashIsAUsageError) {
-  const std::vector<std::pair<std::vector<const char*>, std::string>> cases = {
-      {{"--sntp", "#silent", "--server", "a b", "x"}, "#SNTP #silent #SERVER(a b) x"},
+  const std::pair<std::vector<const char*>, std::string> cases[] = {
+      {{"--sntp", "#silent", "--server", "a b", "x"}, "#SNTP #silent #SERVER(a b) x"}, {{"-hV"}, "help"},
       {{"w", "--only-show", "--server=h(1)", "--nts", "--", "--bogus", "-"}, "w #ONLYSHOW #SERVER(h(1)) #NTS --bogus -"},
       {{"--config", "--register", "--nist", "--connect", "--keep-cache"}, "#CONFIG #REGISTER #NIST #CONNECT #KEEPCACHE"},
-      {{"-hV"}, "help"}, {{"--version", "--bogus"}, "version"}, {{"#SNTP", "-V"}, "version"},
-      {{"--bogus", "--help"}, "E:unknown option '--bogus'"}, {{"--onlyshow"}, "E:unknown option '--onlyshow'"},
-      {{"-q"}, "E:unknown option '-q'"}, {{"-6"}, "E:unknown option '-6'"}, {{"-"}, "E:unknown option '-'"},
-      {{"--timeout=1"}, "E:unknown option '--timeout=1'"}, {{"--only"}, "E:unknown option '--only'"},
-      {{"--s"}, "E:unknown option '--s'"}, {{"--serv", "h"}, "E:unknown option '--serv'"},
-      {{"--only-show=x"}, "E:option '--only-show' takes no argument"},
-      {{"--sntp=1"}, "E:option '--sntp' takes no argument"},
-      {{"--server"}, "E:option '--server' needs a host name"}, {{"--server="}, "E:option '--server' needs a host name"},
-      {{"--server", ""}, "E:option '--server' needs a host name"},
-      {{"--server", "--only-show"}, "E:option '--server' needs a host name"},
-  };
+      {{"--version", "--bogus"}, "version"}, {{"#SNTP", "-V"}, "version"}, {{"-qx"}, "E:unknown option '-q'"},
+      {{"--bogus", "--help"}, "E:unknown option '--bogus'"}, {{"--serv", "h"}, "E:unknown option '--serv'"},
+      {{"--sntp=1"}, "E:option '--sntp' takes no argument"}, {{"--server", ""}, "E:option '--server' needs a host name"}};
   for (const auto& [args, expected] : cases) {
     std::vector<const char*> argv = {"horolan"};
     argv.insert(argv.end(), args.begin(), args.end());
     TranslatedCommandLine got = TranslateCommandLine(static_cast<int>(argv.size()), argv.data());
-    const char* action[] = {"", "help", "version", "E:"};
-    EXPECT_EQ(action[static_cast<int>(got.action)] + got.text + got.message, expected) << args[0];
+    EXPECT_EQ(std::vector<std::string>({"", "help", "version", "E:"})[int(got.action)] + got.text + got.message, expected);
   }
 }

@@ -129,7 +129,6 @@ run() {
 }
 status() { cat "$WORK/status"; }
 out_has() { grep -qF -- "$1" "$WORK/out"; }
-err_is() { [ "$(cat "$WORK/err")" = "horolan: $1" ]; }  # the one line of a failed run on standard error
 # LastResult as hex bytes (e.g. FEFFFFFF), empty when none was written.
 last_result() {
   [ -f "$WORK/state/horolan/registry.db" ] && sqlite3 "$WORK/state/horolan/registry.db" "SELECT hex(data) FROM

@@ -1,6 +1,5 @@
 #include "tests/support/fake_url_service.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -17,7 +16,6 @@ int32_t Fetch(const HorolanUrlRequest* request, HorolanUrlResult* result) {
   Answer answer = fetcher(request->url ? request->url : "");
   *result = HorolanUrlResult{};
   result->code = answer.code;
-  snprintf(result->reason, sizeof result->reason, "%s", answer.reason.c_str());
   if (answer.code == 0 && !answer.bytes.empty()) {
     result->body = static_cast<unsigned char*>(std::malloc(answer.bytes.size()));
     std::memcpy(result->body, answer.bytes.data(), result->bodySize = answer.bytes.size());

@@ -10,7 +10,6 @@ namespace fake_url {
 struct Answer {
   int32_t code = 0;   // the fetch's result code
   std::string bytes;  // the resource
-  std::string reason = "";  // why it failed
 };
 void Install(std::function<Answer(const std::string& url)> fetch);
 void Uninstall();
