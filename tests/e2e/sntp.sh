@@ -58,5 +58,8 @@ udp_out() { awk '/^Udp:/ && ++n == 2 {print $5}' /proc/net/snmp; }
 before=$(udp_out)
 run --sntp --server=no-such-host.e2e.test
 check "unknown host: exit status 249 (11001), message, no datagram sent" \
-  eval '[ "$(status)" = 249 ] && out_has "Unknown host" && [ "$(udp_out)" = "$before" ]'
+  eval '[ "$(status)" = 249 ] && out_has "Unknown host" && [ "$(udp_out)" = "$before" ] &&
+    grep -qxF "horolan: no-such-host.e2e.test: Name or service not known (11001)" "$WORK/err"'
+run --silent --sntp --server=no-such-host.e2e.test
+check "silent: a failure writes nothing" eval '[ "$(status)" = 249 ] && [ ! -s "$WORK/out" ] && [ ! -s "$WORK/err" ]'
 finish

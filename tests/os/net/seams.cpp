@@ -109,3 +109,10 @@ extern "C" ssize_t write(int fd, const void* buffer, size_t length) {
   static auto real = Real(&write, "write");
   return Injected(seams::kWrite) ? -1 : real(fd, buffer, length);
 }
+
+bool seams::LoopbackUp() {
+  int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to{AF_INET, htons(9), {htonl(INADDR_LOOPBACK)}, {}};
+  bool up = connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+  return close(s), up;
+}
