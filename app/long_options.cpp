@@ -1,19 +1,61 @@
 #include "app/long_options.h"
 
+#include <getopt.h>
+
 #include <cstring>
+#include <vector>
 
 namespace {
 
-struct LongOption {
+// One line per option. Options are taken only by their whole names: a prefix
+// that means one option today could mean another once one is added.
+struct OptionRow {
   const char* name;
+  int argument;  // no_argument or required_argument
   const char* keyword;
+  StartAction action = StartAction::Run;
+  char shortName = 0;
 };
 
-constexpr LongOption kFlags[] = {
-    {"--config", "#CONFIG"},       {"--register", "#REGISTER"}, {"--nist", "#NIST"},
-    {"--sntp", "#SNTP"},           {"--silent", "#SILENT"},     {"--only-show", "#ONLYSHOW"},
-    {"--connect", "#CONNECT"},     {"--keep-cache", "#KEEPCACHE"}, {"--nts", "#NTS"},
+constexpr OptionRow kOptions[] = {
+    {"config", no_argument, "#CONFIG"},
+    {"register", no_argument, "#REGISTER"},
+    {"nist", no_argument, "#NIST"},
+    {"sntp", no_argument, "#SNTP"},
+    {"nts", no_argument, "#NTS"},
+    {"silent", no_argument, "#SILENT"},
+    {"only-show", no_argument, "#ONLYSHOW"},
+    {"connect", no_argument, "#CONNECT"},
+    {"keep-cache", no_argument, "#KEEPCACHE"},
+    {"server", required_argument, "#SERVER"},
+    {"help", no_argument, nullptr, StartAction::Help, 'h'},
+    {"version", no_argument, nullptr, StartAction::Version, 'V'},
 };
+constexpr int kCount = static_cast<int>(sizeof kOptions / sizeof kOptions[0]);
+// getopt_long's value for row i; above every character.
+constexpr int kRowValue = 0x100;
+
+// "-" first: words come back in their place (value 1) instead of being moved
+// to the end; ":" next: a missing argument is told apart from an unknown one.
+constexpr const char* kShortOptions = "-:hV";
+
+// The row whose whole name the argument spells ("--name" or "--name=..."),
+// else -1.
+int RowNamed(const char* argument) {
+  if (std::strncmp(argument, "--", 2) != 0) return -1;
+  const char* name = argument + 2;
+  size_t length = std::strcspn(name, "=");
+  for (int i = 0; i < kCount; ++i)
+    if (std::strlen(kOptions[i].name) == length && !std::strncmp(kOptions[i].name, name, length)) return i;
+  return -1;
+}
+
+TranslatedCommandLine Usage(const std::string& message) {
+  TranslatedCommandLine result;
+  result.action = StartAction::UsageError;
+  result.message = message;
+  return result;
+}
 
 }  // namespace
 
@@ -23,39 +65,61 @@ TranslatedCommandLine TranslateCommandLine(int argc, const char* const* argv) {
     if (!result.text.empty()) result.text += ' ';
     result.text += word;
   };
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i] ? argv[i] : "";
-    if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
-      result.action = StartAction::Help;
-      return result;
+
+  option longOptions[kCount + 1] = {};
+  for (int i = 0; i < kCount; ++i) longOptions[i] = {kOptions[i].name, kOptions[i].argument, nullptr, kRowValue + i};
+  // getopt_long wants writable pointers; in this mode it never reorders them,
+  // and this copy keeps the caller's array out of its reach anyway.
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i) args.push_back(const_cast<char*>(argv[i] ? argv[i] : ""));
+  args.push_back(nullptr);
+
+  opterr = 0;  // the messages below name the argument
+  optind = 0;  // a full restart of the scan
+  for (;;) {
+    int at = optind ? optind : 1;  // the argument getopt_long looks at next
+    int got = getopt_long(argc, args.data(), kShortOptions, longOptions, nullptr);
+    if (got == -1) break;
+    const char* argument = at < argc ? args[at] : "";
+    if (got == 1) {
+      // A lone "-" names standard input to most tools; here it could only be a slip.
+      if (!std::strcmp(optarg, "-")) return Usage("unknown option '-'");
+      add(optarg);
+      continue;
     }
-    if (!std::strcmp(arg, "--version") || !std::strcmp(arg, "-V")) {
-      result.action = StartAction::Version;
-      return result;
+    int row = got >= kRowValue ? got - kRowValue : -1;
+    for (int i = 0; i < kCount && row < 0; ++i)
+      if (got == kOptions[i].shortName) row = i;
+    // An abbreviation is refused like any unknown option.
+    if (got == '?' || got == ':' || row < 0 || (argument[1] == '-' && RowNamed(argument) != row)) {
+      int named = RowNamed(argument);
+      if (named >= 0)
+        return Usage(std::string("option '--") + kOptions[named].name +
+                     (kOptions[named].argument == required_argument ? "' needs a host name" : "' takes no argument"));
+      if (argument[1] != '-' && optopt > 0 && optopt < 0x100)
+        return Usage(std::string("unknown option '-") + char(optopt) + "'");
+      return Usage(std::string("unknown option '") + argument + "'");
     }
-    const char* keyword = nullptr;
-    for (const LongOption& option : kFlags)
-      if (!std::strcmp(arg, option.name)) keyword = option.keyword;
-    if (keyword) {
-      add(keyword);
-    } else if (!std::strncmp(arg, "--server=", 9)) {
-      add(std::string("#SERVER(") + (arg + 9) + ")");
-    } else if (!std::strcmp(arg, "--server")) {
-      if (i + 1 >= argc) {
-        result.action = StartAction::UsageError;
-        result.message = "option '--server' needs a host name";
-        return result;
-      }
-      add(std::string("#SERVER(") + argv[++i] + ")");
+    const OptionRow& option = kOptions[row];
+    if (option.action != StartAction::Run) {
+      TranslatedCommandLine done;
+      done.action = option.action;
+      return done;
+    }
+    if (option.argument == no_argument) {
+      add(option.keyword);
     } else {
-      add(arg);
+      // No host name is empty or begins with "-"; such a host is a forgotten one.
+      if (!optarg[0] || optarg[0] == '-') return Usage(std::string("option '--") + option.name + "' needs a host name");
+      add(std::string(option.keyword) + "(" + optarg + ")");
     }
   }
+  for (int i = optind; i < argc; ++i) add(args[i]);  // after "--": words, as they are
   return result;
 }
 
 const char* UsageText() {
-  return "Usage: horolan [OPTION | KEYWORD]...\n"
+  return "Usage: horolan [OPTION | KEYWORD]... [-- WORD...]\n"
          "Ask one time server for the time, set the system clock, show the result.\n"
          "\n"
          "  --sntp            '#SNTP'       ask an SNTP server (UDP port 123)\n"
@@ -71,7 +135,9 @@ const char* UsageText() {
          "  -h, --help        show this help\n"
          "  -V, --version     show the version\n"
          "\n"
+         "Options are taken by their whole names only; any other argument that begins\n"
+         "with '-' is an error (exit status 2). Words after '--' pass as they are.\n"
          "Keywords begin with '#', which the shell takes as a comment: quote them.\n"
-         "Exit status: 0 on success, otherwise the low 8 bits of the result code\n"
-         "(1 when those are 0).\n";
+         "Exit status: 0 on success, 2 for a usage error, otherwise the low 8 bits of\n"
+         "the result code (1 when those are 0).\n";
 }

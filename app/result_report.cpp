@@ -2,6 +2,8 @@
 
 #include "os/base/text.h"
 #include "os/base/wide_format.h"
+#include "os/net/sockets.h"
+#include "os/net/url_service.h"
 #include "os/nts/nts_service.h"
 #include "os/term/terminal.h"
 #include "platform/shell.h"
@@ -31,6 +33,19 @@ constexpr CodeText kCodeTexts[] = {
     {static_cast<ResultCode>(os::kNtsKeTimeout), res::kTextNtsKeTimeout},
     {static_cast<ResultCode>(os::kNtsBadReply), res::kTextNtsBadReply},
     {static_cast<ResultCode>(os::kNtsUnavailable), res::kTextNtsUnavailable},
+};
+
+// The URL service's codes in words; the service adds its own reason.
+constexpr struct {
+  int32_t code;
+  const char16_t* text;
+} kUrlTexts[] = {
+    {os::kUrlSyntaxError, u"Malformed or too long URL"},
+    {os::kUrlCannotConnect, u"Cannot connect"},
+    {os::kUrlNotFound, u"Resource not found"},
+    {os::kUrlDownloadFailure, u"Download failed"},
+    {os::kUrlTimeout, u"Server connection time-out"},
+    {os::kUrlUnknownProtocol, u"Unsupported URL scheme"},
 };
 
 // A missing table entry must never reach the formatter as a null text.
@@ -72,8 +87,32 @@ bool ComposeResultMessage(const RunOutcome& outcome, const RunSettings& settings
                          l.year, l.month, l.day, l.hour, l.minute, l.second, status});
 }
 
+bool ComposeFailureLine(const RunOutcome& outcome, const RunSettings& settings, char16_t* out, size_t capacity) {
+  const ResultCode code = outcome.code;
+  const char16_t* server = ServerShown(settings.server.c_str());
+  const char16_t* separator = server[0] ? u": " : u"";
+  const bool urlCode = (static_cast<uint32_t>(code) & 0xFFFF0000u) == 0x800C0000u;
+  if (urlCode) {
+    const char16_t* text = u"URL service failure";
+    for (const auto& entry : kUrlTexts)
+      if (entry.code == code) text = entry.text;
+    const char* reason = os::UrlFailureReason();
+    return os::FormatWide(out, capacity, u"%s%s%s (0x%08X)%s%S",
+                          {server, separator, text, static_cast<unsigned>(code), reason[0] ? u": " : u"", reason});
+  }
+  const char16_t* own = code == kNotNist ? u"Not a NIST daytime answer" : ErrorTextForCode(code);
+  const char* system = code > 0 ? os::SystemErrorText(static_cast<uint32_t>(code)) : nullptr;
+  // The program's own codes have their own words; the others the system's.
+  if (code < 0 || !system)
+    return os::FormatWide(out, capacity, u"%s%s%s (%d)", {server, separator, own[0] ? own : u"Unknown error", code});
+  return os::FormatWide(out, capacity, u"%s%s%S (%d)", {server, separator, system, code});
+}
+
 void ShowResultMessage(const RunOutcome& outcome, const RunSettings& settings) {
   os::WideBuffer<kMessageCapacity> message;
   ComposeResultMessage(outcome, settings, message.data(), message.capacity);
   ShellMessageBox(os::ForegroundWindow(), 0, Text(res::kTextCaption), message.c_str(), kMessageStyle);
+  if (outcome.code == 0) return;
+  ComposeFailureLine(outcome, settings, message.data(), message.capacity);
+  os::ReportError(message.c_str());
 }

@@ -21,5 +21,12 @@ const char16_t* ServerShown(const char16_t* server);
 bool ComposeResultMessage(const RunOutcome& outcome, const RunSettings& settings, char16_t* out,
                           size_t capacity);
 
+// The line a failed run adds on standard error after "horolan: ": the server
+// shown and the failure in words, with its code ("alpha.beta:13: Resource
+// not found (0x800C0005): HTTP status 404", "127.0.0.1: Connection refused
+// (10061)"). Cut to fit and always terminated; true when it fitted.
+bool ComposeFailureLine(const RunOutcome& outcome, const RunSettings& settings, char16_t* out, size_t capacity);
+
 // Composes the message and shows it; returns when the user has dismissed it.
+// A failure also gets its line on standard error.
 void ShowResultMessage(const RunOutcome& outcome, const RunSettings& settings);

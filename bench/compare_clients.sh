@@ -14,13 +14,18 @@ cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 runs=${2:-30}
 
+# The peers come unpacked from their Debian packages (scripts/fetch-peers.sh
+# BUILD_DIR); nothing is installed here. A client that is missing is left out.
+peers=$build/peers
+chronyd=$peers/chrony/usr/sbin/chronyd
+[ -x "$chronyd" ] || chronyd=/usr/sbin/chronyd
+[ -x "$chronyd" ] || { echo "compare_clients: no chronyd (run scripts/fetch-peers.sh $build)" >&2; exit 1; }
+if [ -d "$peers/ntpsec/usr/bin" ]; then
+  export PATH=$peers/ntpsec/usr/bin:$peers/ntpsec/usr/sbin:$PATH
+  export PYTHONPATH=$peers/ntpsec/usr/lib/python3/dist-packages
+fi
+
 if [ "${HOROLAN_BENCH_INSIDE:-}" != 1 ]; then
-  for p in sntp ntpdate chrony bc; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="${missing:-} $p"
-  done
-  if [ -n "${missing:-}" ]; then
-    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
-  fi
   exec env HOROLAN_BENCH_INSIDE=1 setpriv --bounding-set -sys_time --inh-caps -sys_time \
     unshare -n -m --propagation private bash "$0" "$build" "$runs" "${@:3}"
 fi
@@ -37,7 +42,7 @@ cmdport 0
 local stratum 8
 pidfile $work/chronyd.pid
 CONF
-/usr/sbin/chronyd -x -d -f "$work/chrony.conf" >"$work/chrony.log" 2>&1 &
+"$chronyd" -x -d -u root -f "$work/chrony.conf" >"$work/chrony.log" 2>&1 &
 chrony=$!
 for i in $(seq 100); do "$work/floor" && break; sleep 0.1; done
 
@@ -52,9 +57,9 @@ export XDG_CACHE_HOME=$work/cache
 add horolan "$build/bin/horolan --silent --only-show --sntp --server=127.0.0.1"
 n=1
 for other in "${@:3}"; do add "horolan $((++n))" "$(realpath "$other") --silent --only-show --sntp --server=127.0.0.1"; done
-command -v sntp >/dev/null && add sntp "sntp 127.0.0.1"
+command -v ntpdig >/dev/null && add "ntpdig" "ntpdig 127.0.0.1"
 command -v ntpdate >/dev/null && add "ntpdate -q" "ntpdate -q 127.0.0.1"
-add "chronyd -Q" "/usr/sbin/chronyd -Q -u root -f /dev/null server~127.0.0.1~iburst~maxsamples~1"
+add "chronyd -Q" "$chronyd -Q -u root -f /dev/null server~127.0.0.1~iburst~maxsamples~1"
 
 printf '%-12s %10s %10s %10s %10s %s\n' client "median ms" "min ms" "max ms" "peak KiB" "x floor"
 # The floor and the horolan executables round by round, one run of each, so

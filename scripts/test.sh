@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine (as root) and runs the whole test suite:
-# the normal build with every test, and the ASan+UBSan build with the unit
-# tests.
+# the normal build with every test, the ASan+UBSan build with the unit tests,
+# and a Release build with default options that is installed, run from its
+# install folder and packaged (scripts/check-install.sh). Warnings are errors
+# here, and only here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh tests
+bash scripts/fetch-peers.sh build
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHOROLAN_WERROR=ON -DHOROLAN_TESTS=ON -DHOROLAN_BENCH=ON
 cmake --build build
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHOROLAN_SANITIZE=ON
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHOROLAN_SANITIZE=ON -DHOROLAN_WERROR=ON
 cmake --build build-asan
 
 # No test may move this machine's clock: everything runs without the right
@@ -18,3 +21,8 @@ no_clock_rights=(setpriv --bounding-set -sys_time --inh-caps -sys_time)
 "${no_clock_rights[@]}" ctest --test-dir build --output-on-failure -j2
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   "${no_clock_rights[@]}" ctest --test-dir build-asan -L unit --output-on-failure -j2
+
+# The user's build: Release, default options (plus warnings as errors).
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DHOROLAN_WERROR=ON
+cmake --build build-release
+bash scripts/check-install.sh build-release build

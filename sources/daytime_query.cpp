@@ -56,6 +56,18 @@ int ColonsOutsideBrackets(const char16_t* text) {
   return colons;
 }
 
+bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+
+// "scheme://" at the very start: a letter, then letters, digits, "+", "-" or ".".
+bool BeginsWithScheme(const char16_t* text) {
+  if (!IsAsciiLetter(text[0])) return false;
+  size_t i = 1;
+  while (IsAsciiLetter(text[i]) || (text[i] >= u'0' && text[i] <= u'9') || text[i] == u'+' || text[i] == u'-' ||
+         text[i] == u'.')
+    ++i;
+  return text[i] == u':' && text[i + 1] == u'/' && text[i + 2] == u'/';
+}
+
 }  // namespace
 
 ResultCode ChooseDaytimeUrl(const char16_t* commandLine, os::WideBuffer<260>& server) {
@@ -66,12 +78,16 @@ ResultCode ChooseDaytimeUrl(const char16_t* commandLine, os::WideBuffer<260>& se
   // Built whole in a work buffer: a URL that does not fit is never cut into
   // the address of some other resource.
   os::WideBuffer<260> work;
-  if (!FindNoCase(server.c_str(), u"http://")) {
+  // A URL of another scheme is taken as written: https needs no daytime port,
+  // and the URL service refuses what it cannot fetch.
+  bool scheme = BeginsWithScheme(server.c_str());
+  bool plainHttp = !scheme || CompareNoCase(server.c_str(), u"http://", 7) == 0;
+  if (!scheme && !FindNoCase(server.c_str(), u"http://")) {
     if (!os::FormatWide(work.data(), work.capacity, u"http://%s", {server.c_str()})) return os::kUrlSyntaxError;
   } else {
     work.assign(server.c_str());
   }
-  if (ColonsOutsideBrackets(work.c_str()) == 1 && !work.append(u":13"))
+  if (plainHttp && ColonsOutsideBrackets(work.c_str()) == 1 && !work.append(u":13"))
     return os::kUrlSyntaxError;
   server.assign(work.c_str());
   return 0;

@@ -35,9 +35,10 @@ struct DaytimeFetch {
 
 // The URL choice of the branch: "#SERVER(" of the command line, else the
 // server, else the built-in default URL; "http://" in front unless the text
-// holds it anywhere (any case); ":13" at the end when the text then holds
-// exactly one colon. 0 with server rewritten, or 0x800C0002 with server left
-// as chosen when the URL would not fit it.
+// begins with a scheme ("https://", "ftp://", any case) or holds "http://"
+// anywhere; for http, ":13" at the end when the text then holds exactly one
+// colon outside an IPv6 literal's brackets. 0 with server rewritten, or
+// 0x800C0002 with server left as chosen when the URL would not fit it.
 ResultCode ChooseDaytimeUrl(const char16_t* commandLine, os::WideBuffer<260>& server);
 
 // Purges the host's copies from the web cache (unless keepCache), fetches

@@ -22,17 +22,20 @@ constexpr const char* kSystemLibraryFolders[] = {
     "/usr/local/lib", "/usr/local/lib/" HOROLAN_LIBRARY_ARCHITECTURE, "/lib/" HOROLAN_LIBRARY_ARCHITECTURE,
     "/usr/lib/" HOROLAN_LIBRARY_ARCHITECTURE, "/lib", "/usr/lib"};
 
-// "<folder of the executable>/<fileName>" into out; false when it does not fit.
-bool BesideExecutable(const char* fileName, char* out, size_t capacity) {
+// "<folder of the executable>/<relative>/<fileName>" into out (relative may be
+// empty); false when it does not fit: a cut path is never used.
+bool BesideExecutable(const char* fileName, char* out, size_t capacity, const char* relative = "") {
   ssize_t n = readlink("/proc/self/exe", out, capacity - 1);
   if (n <= 0) return false;
   out[n] = 0;
   char* slash = strrchr(out, '/');
   if (!slash) return false;
   size_t folder = static_cast<size_t>(slash - out) + 1;
+  size_t relativeLength = strlen(relative);
   size_t nameLength = strlen(fileName);
-  if (folder + nameLength + 1 > capacity) return false;
-  memcpy(out + folder, fileName, nameLength + 1);
+  if (folder + relativeLength + nameLength + 1 > capacity) return false;
+  memcpy(out + folder, relative, relativeLength);
+  memcpy(out + folder + relativeLength, fileName, nameLength + 1);
   return true;
 }
 
@@ -67,9 +70,19 @@ void FreeLibrary(LibraryHandle library) {
 }
 
 LibraryHandle LoadOsModule(const char* fileName) {
+  // The build tree keeps the modules beside the executable; an installed
+  // executable in PREFIX/bin finds them in PREFIX/lib/horolan. The first file
+  // found is the one used (a broken one is not passed over for another
+  // version), and never the library search path: a module comes with its own
+  // executable.
+  static const char* const folders[] = {"", "../lib/horolan/"};
   char path[PATH_MAX];
-  if (!BesideExecutable(fileName, path, sizeof path)) return nullptr;
-  void* module = dlopen(path, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+  void* module = nullptr;
+  for (const char* folder : folders) {
+    if (!BesideExecutable(fileName, path, sizeof path, folder) || access(path, F_OK) != 0) continue;
+    module = dlopen(path, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    break;
+  }
   if (!module) SetLastError(ENOENT);
   return module;
 }

@@ -14,9 +14,10 @@ LibraryHandle LoadLibrary(const char* fileName);
 void* FindEntryPoint(LibraryHandle library, const char* name);
 void FreeLibrary(LibraryHandle library);
 
-// The OS layer's own optional modules (URL service, terminal UI), installed
-// beside the executable and loaded on first use; kept loaded for the rest of
-// the process. Null when the module is missing.
+// The OS layer's own optional modules (URL service, terminal UI, NTS), looked
+// for beside the executable, then in ../lib/horolan/ from its folder (the
+// installed layout), and loaded on first use; kept loaded for the rest of the
+// process. Null when the module is missing or cannot be loaded.
 LibraryHandle LoadOsModule(const char* fileName);
 
 }  // namespace os

@@ -64,6 +64,20 @@ uint32_t SetSocketsErrorFromErrno(int error) {
   return code;
 }
 
+const char* SystemErrorText(uint32_t code) {
+  constexpr struct {
+    uint32_t code;
+    int error;
+  } kResolverErrors[] = {{wsa::kHostNotFound, EAI_NONAME}, {wsa::kTryAgain, EAI_AGAIN},
+                         {wsa::kNoRecovery, EAI_FAIL}, {wsa::kNoData, EAI_NODATA}};
+  for (const auto& known : kResolverErrors)
+    if (known.code == code) return gai_strerror(known.error);
+  int error = code < 10000 ? static_cast<int>(code) : 0;
+  for (const auto& known : kSocketsErrors)  // the first errno of a number is its own
+    if (!error && known.code == code) error = known.error;
+  return error > 0 ? strerrordesc_np(error) : nullptr;
+}
+
 int StartSockets(uint16_t version, SocketsStartInfo* info) {
   uint8_t major = static_cast<uint8_t>(version & 0xFF);
   uint8_t minor = static_cast<uint8_t>(version >> 8);

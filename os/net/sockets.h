@@ -147,4 +147,9 @@ uint32_t NetworkToHostLong(uint32_t value);
 // value and returns it (values without one pass through unchanged).
 uint32_t SetSocketsErrorFromErrno(int error);
 
+// The system's own words for a last-error value: the resolver's for 11001 to
+// 11004, the C library's for the errno behind another Windows Sockets number
+// or for an errno value passed through; null when it has none.
+const char* SystemErrorText(uint32_t code);
+
 }  // namespace os

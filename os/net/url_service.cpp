@@ -1,6 +1,7 @@
 #include "os/net/url_service.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -29,6 +30,7 @@ constexpr size_t kMaxResourceBytes = 1 << 20;
 constexpr uint64_t kUnixEpochSeconds = 11644473600ull;
 
 thread_local int comStarts = 0;
+thread_local char failureReason[sizeof HorolanUrlResult{}.reason] = "";
 
 std::atomic<uint32_t> connectMs{kDefaultConnectMs};
 std::atomic<uint32_t> totalMs{kDefaultTotalMs};
@@ -67,8 +69,9 @@ int64_t NowUnixSeconds() {
   return static_cast<int64_t>(count / 10000000ull) - static_cast<int64_t>(kUnixEpochSeconds);
 }
 
-int32_t Fail(int32_t code, UrlStream** stream) {
+int32_t Fail(int32_t code, UrlStream** stream, const char* reason) {
   if (stream) *stream = nullptr;
+  snprintf(failureReason, sizeof failureReason, "%s", reason);
   SetLastError(static_cast<uint32_t>(code));
   return code;
 }
@@ -86,17 +89,19 @@ void ComEnd() {
 }
 
 int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream) {
-  if (!stream) return Fail(kUrlDownloadFailure, nullptr);
+  if (!stream) return Fail(kUrlDownloadFailure, nullptr, "");
   *stream = nullptr;
 
   size_t length = WideLength(url);
-  if (length == 0 || length > kUrlMaxLength) return Fail(kUrlSyntaxError, stream);
+  if (length == 0 || length > kUrlMaxLength)
+    return Fail(kUrlSyntaxError, stream, length ? "the URL is too long" : "no URL");
   char native[kUrlMaxLength * 3 + 1];
-  if (AnsiFromWide(url, length, native, sizeof native) >= sizeof native) return Fail(kUrlSyntaxError, stream);
+  if (AnsiFromWide(url, length, native, sizeof native) >= sizeof native)
+    return Fail(kUrlSyntaxError, stream, "the URL is too long");
 
   const UrlTransfer* chosen = transferInUse.load();
   const UrlTransfer& module = chosen ? *chosen : UrlModule();
-  if (!module.fetch) return Fail(kUrlDownloadFailure, stream);
+  if (!module.fetch) return Fail(kUrlDownloadFailure, stream, "the URL module " HOROLAN_URL_MODULE " is missing");
 
   std::string folder = CacheFolder();
   HorolanUrlRequest request{};
@@ -111,13 +116,16 @@ int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream) {
   HorolanUrlResult result{};
   int32_t code = module.fetch(&request, &result);
   if (code != 0) {
+    result.reason[sizeof result.reason - 1] = 0;  // a module is trusted with bounds no further than this
+    std::string reason = result.reason;
     module.free(&result);
-    return Fail(code, stream);
+    return Fail(code, stream, reason.c_str());
   }
   auto* made = new UrlStream;
   if (result.body) made->bytes.assign(reinterpret_cast<const char*>(result.body), result.bodySize);
   module.free(&result);
   *stream = made;
+  failureReason[0] = 0;
   SetLastError(0);
   return 0;
 }
@@ -137,6 +145,8 @@ void ReleaseUrlStream(UrlStream* stream) {
   if (!stream) return;
   delete stream;
 }
+
+const char* UrlFailureReason() { return failureReason; }
 
 void SetUrlWaitsForTests(uint32_t connect, uint32_t total) {
   connectMs = connect ? connect : kDefaultConnectMs;

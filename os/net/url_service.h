@@ -47,6 +47,11 @@ int32_t ReadUrlStream(UrlStream* stream, void* buffer, uint32_t count, uint32_t*
 // Gives the stream back.
 void ReleaseUrlStream(UrlStream* stream);
 
+// Why the calling thread's last fetch failed, in the URL module's words
+// ("Could not resolve host: alpha.beta", "HTTP status 500"); empty after a
+// success or when there are none. Never null.
+const char* UrlFailureReason();
+
 // The transfer behind OpenBlockingUrlStream: the URL module unless a test put
 // its own in (null puts the module back). The product never does.
 struct UrlTransfer {

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "app/entry_point.h"
+#include "app/result_report.h"
 #include "app/sync_run.h"
 #include "os/confine/confine.h"
 #include "os/net/url_service.h"
@@ -72,6 +73,27 @@ TEST(DaytimeRun, OnlyAUsableAnswerSetsTheClockAndEveryCodeIsStored) {
   fake::Uninstall();
   unsetenv("TZ");
   tzset();
+}
+
+// The line on standard error: the server, the system's or the program's words, the code (the URL service: e2e).
+TEST(ResultReport, AFailureInWordsWithItsCode) {
+  const int32_t url = static_cast<int32_t>(0x800C0000);
+  const std::tuple<int32_t, const char16_t*, std::string> cases[] = {
+      {10013, u"h", "h: Permission denied (10013)"}, {10036, u"h", "h: Operation now in progress (10036)"},
+      {11002, u"h", "h: Temporary failure in name resolution (11002)"}, {12345, u"", "Unknown error (12345)"},
+      {1, u"http://h:13", "h:13: Operation not permitted (1)"}, {-1, u"h", "h: Unknown answer from server (-1)"},
+      {-2, u"h", "h: Very big local clock offset (-2)"}, {-99, u"h", "h: Unknown error (-99)"},
+      {url + 0xB, u"b", "b: Server connection time-out (0x800C000B)"}, {url + 1, u"b", "b: URL service failure (0x800C0001)"},
+      {url + 0x10005, u"b", "b: Unknown error (-2146631675)"}};
+  RunSettings settings;
+  RunOutcome outcome;
+  char16_t line[kMessageCapacity];
+  for (const auto& [code, server, expected] : cases) {
+    settings.server.assign(server);
+    outcome.code = code;
+    ComposeFailureLine(outcome, settings, line, kMessageCapacity);
+    EXPECT_EQ(U8(line), expected);
+  }
 }
 
 // The run's own rules: the clock moves only by less than an hour; the exit

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <vector>
+
+#include "app/long_options.h"
 #include "app/run_settings.h"
 #include "tests/support/temp_dir.h"
 
@@ -53,4 +56,21 @@ TEST(RunSettings, TheConfigurationFileLiesBesideTheExecutable) {
   EXPECT_FALSE(MakeConfigPathFrom((u"/" + std::u16string(259, u'p')).c_str(), out, 260) || out[0] ||
                MakeConfigPathFrom(u"/x", out, 0));
   EXPECT_TRUE(MakeConfigPath(out) && U8(out).ends_with("/test_app.txt"));
+}
+
+// argv to the command-line text, the start action or "E:" and the usage error.
+TEST(CommandLine, OptionsBecomeKeywordsAndEveryOtherDashIsAUsageError) {
+  const std::pair<std::vector<const char*>, std::string> cases[] = {
+      {{"--sntp", "#silent", "--server", "a b", "x"}, "#SNTP #silent #SERVER(a b) x"}, {{"-hV"}, "help"},
+      {{"w", "--only-show", "--server=h(1)", "--nts", "--", "--bogus", "-"}, "w #ONLYSHOW #SERVER(h(1)) #NTS --bogus -"},
+      {{"--config", "--register", "--nist", "--connect", "--keep-cache"}, "#CONFIG #REGISTER #NIST #CONNECT #KEEPCACHE"},
+      {{"--version", "--bogus"}, "version"}, {{"#SNTP", "-V"}, "version"}, {{"-qx"}, "E:unknown option '-q'"},
+      {{"--bogus", "--help"}, "E:unknown option '--bogus'"}, {{"--serv", "h"}, "E:unknown option '--serv'"},
+      {{"--sntp=1"}, "E:option '--sntp' takes no argument"}, {{"--server", ""}, "E:option '--server' needs a host name"}};
+  for (const auto& [args, expected] : cases) {
+    std::vector<const char*> argv = {"horolan"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    TranslatedCommandLine got = TranslateCommandLine(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(std::vector<std::string>({"", "help", "version", "E:"})[int(got.action)] + got.text + got.message, expected);
+  }
 }

@@ -1,6 +1,7 @@
 # The daytime run of the real executable: a NIST line on port 13 (HTTP/0.9), xinetd's daytime service, HTTP answers
 # of the fake web server and lighttpd (also redirected to https), the web cache, a proxy, a missing URL module.
 source "$(dirname "$0")/lib.sh"
+unset CURL_CA_BUNDLE SSL_CERT_FILE SSL_CERT_DIR  # this test says what is trusted
 install_app
 NIST_LINE=$'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
 CACHE=$WORK/cache/horolan/web
@@ -46,7 +47,10 @@ for answer in s200:0:set s299:0:set s300:8:kept s410:5:kept s500:8:kept moved:0:
   IFS=: read -r name expected clock <<< "$answer"
   daytime_check "HTTP answer $name" "$expected" "$clock" "#SERVER($WEB/$name)"
 done
-check "HTTP 404: message, LastResult 05000C80" eval 'out_has "Resource not found" && [ "$(last_result)" = 05000C80 ]'
+check "HTTP 404: message, LastResult 05000C80, the reason" eval 'out_has "Resource not found" &&
+  [ "$(last_result)" = 05000C80 ] && grep -qxF "horolan: 127.0.0.1:8080/s404: Resource not found (0x800C0005): HTTP status 404" "$WORK/err"'
+daytime_check "ftp URL: as written, refused" 13 kept '#SERVER(FTP://127.0.0.1/x)'
+
 
 # A copy answers while it is fresh by the server's dates (60 s) and the device clock, then the (gone) resource is
 # fetched anew.
@@ -65,6 +69,7 @@ daytime_check "through the proxy" 0 set '#SERVER(unknown.e2e.test)'
 RUN_ENV=()
 check "the proxy got the request for the whole URL" grep -q "^GET http://unknown.e2e.test:13/ HTTP/1.1" "$WORK/requests"
 daytime_check "unknown host" 5 kept '#SERVER(unknown.e2e.test)'
+check "unknown host: why" grep -qxF "horolan: unknown.e2e.test:13: Resource not found (0x800C0005): Could not resolve host: unknown.e2e.test" "$WORK/err"
 
 # xinetd's daytime service closes with the request unread, a reset at times: its line still arrives, without "NIST".
 printf '%s\n' "service daytime" "{" "type = INTERNAL UNLISTED" "id = daytime-stream" "socket_type = stream" \
@@ -76,28 +81,34 @@ else
   echo "SKIPPED part: xinetd did not start"
 fi
 
-# lighttpd: a file over http, and a redirect to https.
-mkdir -p "$WORK/www" && printf '%s' "$NIST_LINE" > "$WORK/www/nist.txt"
-openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "$WORK/key.pem" \
-  -out "$WORK/cert.pem" -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 2>/dev/null
+# lighttpd: http, a redirect to https and https itself; a private CA trusted through the curl program's variables.
+mkdir -p "$WORK/www" "$WORK/ca" && printf '%s' "$NIST_LINE" > "$WORK/www/nist.txt"
+cert() { openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -keyout "$WORK/$1-key.pem" "${@:2}"; }
+{ cert ca -out "$WORK/ca/ca.pem" -subj /CN=e2e-ca && openssl rehash "$WORK/ca" && cert server -out "$WORK/server.pem" \
+    -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -CA "$WORK/ca/ca.pem" -CAkey "$WORK/ca-key.pem"; } 2>/dev/null
 cat > "$WORK/lighttpd.conf" <<CONF
 server.document-root = "$WORK/www"
 server.bind = "127.0.0.1"
 server.port = 8013
 server.modules += ("mod_redirect", "mod_openssl")
 url.redirect = ("^/secure$" => "https://127.0.0.1:8443/nist.txt")
-\$SERVER["socket"] == "127.0.0.1:8443" { ssl.engine = "enable" ssl.pemfile = "$WORK/cert.pem" ssl.privkey = "$WORK/key.pem" }
+\$SERVER["socket"] == "127.0.0.1:8443" { ssl.engine = "enable" ssl.pemfile = "$WORK/server.pem" ssl.privkey = "$WORK/server-key.pem" }
 CONF
 if start_peer lighttpd -D -f "$WORK/lighttpd.conf" && wait_until listening tcp 8443; then
   daytime_check "lighttpd NIST line" 0 set '#SERVER(http://127.0.0.1:8013/nist.txt)'
   daytime_check "redirect to https, certificate not trusted" 8 kept '#SERVER(http://127.0.0.1:8013/secure)'
-  mount --bind "$WORK/cert.pem" /etc/ssl/certs/ca-certificates.crt
-  daytime_check "redirect to https, certificate trusted" 0 set '#SERVER(http://127.0.0.1:8013/secure)'
+  for trust in SSL_CERT_FILE="$WORK/ca/ca.pem" SSL_CERT_DIR="$WORK/ca" "CURL_CA_BUNDLE=$WORK/ca/ca.pem SSL_CERT_FILE=/none"; do
+    read -ra RUN_ENV <<< "$trust"
+    daytime_check "https as written, trusted through $trust" 0 set '#SERVER(https://127.0.0.1:8443/nist.txt)'
+  done
+  daytime_check "redirect to https, trusted" 0 set '#SERVER(http://127.0.0.1:8013/secure)'; RUN_ENV=()
 else
   echo "SKIPPED part: lighttpd with TLS did not start"
 fi
 
-rm "$APP/libhorolan_url.so"
-daytime_check "no URL module beside the executable" 8 kept '#SERVER(daytime.e2e.test)'
+mkdir -p "$WORK/lib/horolan" && mv "$APP/libhorolan_url.so" "$WORK/lib/horolan/"
+daytime_check "URL module in ../lib/horolan" 0 set '#SERVER(daytime.e2e.test)'
+touch "$APP/libhorolan_url.so" && daytime_check "a broken URL module beside it is not passed over" 8 kept daytime.e2e.test
+rm -r "$WORK/lib" "$APP/libhorolan_url.so" && daytime_check "no URL module at all" 8 kept '#SERVER(daytime.e2e.test)'
 check "no URL module: LastResult 08000C80" [ "$(last_result)" = 08000C80 ]
 finish

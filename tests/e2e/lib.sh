@@ -56,13 +56,14 @@ ready() {
 }
 listening() { ss -Hln "--$1" "sport = :$2" | grep -q .; }  # listening tcp|udp PORT
 
-# start_peer NAME ARG...: a peer in the foreground, stopped by PID at the end; from PATH, the system folders or its
-# Debian package unpacked into the build's peers/NAME. Fails when there is none.
+# start_peer NAME ARG...: a peer in the foreground, stopped by PID at the end; from the build's peers/PACKAGE (by
+# scripts/fetch-peers.sh; lighttpd told where its modules are), else PATH or the system folders. Fails when none.
 start_peer() {
-  local dir
-  for dir in ${PATH//:/ } /usr/sbin /sbin "$BIN/../peers/$1/usr/sbin" "$BIN/../peers/$1/usr/bin"; do
+  local dir modules=()
+  for dir in "$BIN"/../peers/*/usr/sbin "$BIN"/../peers/*/usr/bin ${PATH//:/ } /usr/sbin /sbin; do
     [ -x "$dir/$1" ] || continue
-    "$dir/$1" "${@:2}" >>"$WORK/peers.log" 2>&1 &
+    [ "$1" = lighttpd ] && modules=(-m "$dir/../lib/lighttpd")
+    "$dir/$1" "${modules[@]}" "${@:2}" >>"$WORK/peers.log" 2>&1 &
     PIDS+=($!)
     return 0
   done

@@ -79,6 +79,11 @@ run --help
 check "--help: usage, exit 0, no LastResult" eval '[ "$(status)" = 0 ] && out_has "Usage: horolan" && [ -z "$(last_result)" ]'
 run -V
 check "--version: exit 0" eval '[ "$(status)" = 0 ] && out_has "horolan 1."'
-run --server
-check "--server without a host: exit 2" [ "$(status)" = 2 ]
+# A mistyped option is a usage error naming it (exit 2): nothing runs, although the rest would set the clock.
+set_offset_seconds 100
+for bad in --bogus --onlyshow -q -6 --timeout=1 - --only-show=x --sntp=1 --only --s --server --server= --server=-6; do
+  run --sntp --server=127.0.0.1 "$bad"
+  check "usage error $bad" eval '[ "$(status)" = 2 ] && grep -qF -- "'\''${bad%%=*}" "$WORK/err" && grep -q ^Try "$WORK/err" &&
+    [ ! -s "$WORK/out" ] && [ -z "$(last_result)" ] && [ "$(offset_ns)" = 100000000000 ]'
+done
 finish

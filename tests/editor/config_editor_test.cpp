@@ -25,18 +25,12 @@ namespace {
 class ConfigEditor : public ::testing::Test {
  protected:
   void SetUp() override { InstallMemoryScreen(30, 8); }
-  void TearDown() override {
-    if (os::IsWindow(TheConfigEditor().window)) os::DestroyWindow(TheConfigEditor().window);
-    PumpMessages();
-    os::SetScreenFunctions(nullptr);
-  }
+  void TearDown() override { os::DestroyWindow(TheConfigEditor().window), PumpMessages(), os::SetScreenFunctions(nullptr); }
   // The editor window as RunConfigEditor makes it, without its loop.
   void Open() {
     LoadEditorText(path_.c_str());
-    os::WindowClass windowClass;
-    windowClass.procedure = ConfigEditorWindowProc;
-    windowClass.background = os::GetStockObject(os::WHITE_BRUSH);
-    windowClass.className = u"HOROCFGEDIT";
+    os::WindowClass windowClass{0, ConfigEditorWindowProc, 0, 0, nullptr, nullptr, nullptr,
+                                os::GetStockObject(os::WHITE_BRUSH), nullptr, u"HOROCFGEDIT"};
     os::RegisterClass(&windowClass);
     TheConfigEditor().window = os::CreateWindowEx(0, u"HOROCFGEDIT", u"Horolan", os::WS_VISIBLE, os::CW_USEDEFAULT, 0,
                                                   os::CW_USEDEFAULT, 0, nullptr, nullptr, nullptr, nullptr);
@@ -98,7 +92,7 @@ TEST_F(ConfigEditor, TheWindowShowsTheTextInsideAMarginAndItsCommandsActOnIt) {
                              " ◀░░░░░░░░░░░░░░░░░░░░░░░░░▶  \n"
                              "                              \n"
                              " File  Edit          F10 Menu \n");
-  EXPECT_EQ(screen().cursorRow * 100 + screen().cursorColumn, 201);
+  EXPECT_EQ(screen().Cursor(), 201);
   screen().Resize(30, 10);  // the height alone
   PumpMessages();
   EXPECT_EQ(state.inner.right * 100 + state.inner.bottom, 2907);
@@ -115,8 +109,7 @@ TEST_F(ConfigEditor, TheWindowShowsTheTextInsideAMarginAndItsCommandsActOnIt) {
   // Edit commands; the done button and the control's notifications do nothing.
   const std::u16string text = WindowText(state.edit);
   Command(res::kCmdSelectAll);
-  PumpMessages();  // the selection in reverse video, the rest of the row not
-  EXPECT_EQ(screen().Attrs(5, 1), ".rrrrrrrrrrrrr................\n");
+  EXPECT_EQ(Pumped(5, 1, true), ".rrrrrrrrrrrrr................\n");  // the selection, not the rest of the row
   Command(res::kCmdCopy);
   os::SendMessage(state.edit, os::EM_SETSEL, 39, 39);
   Command(res::kCmdPaste);
@@ -185,23 +178,19 @@ TEST_F(ConfigEditor, AFailingSaveKeepsTheOldFileTheWindowAndTheText) {
   Open();
   screen().Type(U"more ");
   // A file-size limit stops writes for root too.
-  struct rlimit previous {};
+  struct rlimit previous {}, limit {};
   getrlimit(RLIMIT_FSIZE, &previous);
   auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-  struct rlimit limit = previous;
-  limit.rlim_cur = 4;
+  std::tie(limit.rlim_cur, limit.rlim_max) = std::pair(4, previous.rlim_max);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  PumpMessages();
-  Command(res::kCmdSave);
-  setrlimit(RLIMIT_FSIZE, &previous);
-  signal(SIGXFSZ, oldHandler);
+  PumpMessages(), Command(res::kCmdSave);
+  setrlimit(RLIMIT_FSIZE, &previous), signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(File(), "old text\r\n");
   EXPECT_EQ(Files(), 1);  // the new file that failed is gone
   ASSERT_TRUE(os::IsWindow(TheConfigEditor().window));  // nothing typed is lost
   EXPECT_EQ(WindowText(TheConfigEditor().edit), u"more old text\r\n");
   EXPECT_EQ(TheConfigEditor().saved, 0);
-  PumpMessages();
-  EXPECT_EQ(screen().Text(0, 1), " Horolan: not saved (File too large)   [OK] \n");
+  EXPECT_EQ(Pumped(0, 1), " Horolan: not saved (File too large)   [OK] \n");
   // Without the limit the same Save goes through.
   Command(res::kCmdSave);
   EXPECT_FALSE(os::IsWindow(TheConfigEditor().window));

@@ -24,11 +24,11 @@ class EditorOnATerminal : public ::testing::Test {
     std::ifstream in(dir_.File("horolan.txt"), std::ios::binary);
     return screen.substr(0, screen.find_last_not_of('\n') + 1) + "|" + std::string(std::istreambuf_iterator<char>(in), {});
   }
-  // A left-button press or release at a cell, as an xterm reports it.
-  static std::string Mouse(int x, int y, bool press) {
+  // A left-button click at a cell: press and release as an xterm reports them.
+  void Click(int x, int y) {
     char keys[64];
-    snprintf(keys, sizeof keys, "-H 1b 5b 4d %x %x %x", press ? 0x20 : 0x23, 33 + x, 33 + y);
-    return keys;
+    for (int button : {0x20, 0x23})
+      snprintf(keys, sizeof keys, "-H 1b 5b 4d %x %x %x", button, 33 + x, 33 + y), pane_.Keys(keys);
   }
 
   TempDir dir_;
@@ -44,8 +44,8 @@ TEST_F(EditorOnATerminal, KeysAndTheMouseEditTheTextAndFileSaveWritesIt) {
   ASSERT_TRUE(pane_.Press("-l \u0080X", " alpha Xta"));  // a C1 control is no character
   ASSERT_TRUE(pane_.Press("Home Tab", "         alpha Xta"));
   ASSERT_TRUE(pane_.Press("BSpace End BSpace C-Left DC", " alpha t"));
-  pane_.Keys(Mouse(4, 3, true));
-  pane_.Keys(Mouse(4, 3, false));
+  Click(4, 3);  // the caret moves before anything is typed
+  ASSERT_TRUE(pane_.WaitFor("4,3,1", "#{cursor_x},#{cursor_y},#{cursor_flag}"));
   ASSERT_TRUE(pane_.Press("-l 日", " gam日ma"));
   EXPECT_TRUE(pane_.WaitFor("6,3,1", "#{cursor_x},#{cursor_y},#{cursor_flag}"));
   pane_.Keys("S-Down");

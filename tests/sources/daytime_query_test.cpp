@@ -44,7 +44,11 @@ TEST(DaytimeUrl, RewritesTheServerTextIntoTheUrlOrRefusesItWhole) {
       {u"alpha.beta", u"", "http://alpha.beta:13"}, {u"http://alpha.beta", u"", "http://alpha.beta:13"},
       {u"http://alpha.beta:80", u"", "http://alpha.beta:80"}, {u"HTTP://alpha.beta", u"", "HTTP://alpha.beta:13"},
       {u"alpha.beta:13", u"", "http://alpha.beta:13"}, {u"http://alpha.beta/x", u"", "http://alpha.beta/x:13"},
-      {u"", u"", "http://time.nist.gov:13"},
+      {u"", u"", "http://time.nist.gov:13"}, {u"HTTPS://alpha.beta/x", u"", "HTTPS://alpha.beta/x"},
+      {u"ftp://alpha.beta", u"", "ftp://alpha.beta"}, {u"a+b.c-d://e", u"", "a+b.c-d://e"},
+      {u"1a://b", u"", "http://1a://b"}, {u"a_b://c", u"", "http://a_b://c"}, {u"http:/x", u"", "http://http:/x"},
+      {u"[::1]", u"", "http://[::1]:13"}, {u"[::1]:13", u"", "http://[::1]:13"},
+      {u"http://[::1]/x", u"", "http://[::1]/x:13"}, {u"https://[::1]", u"", "https://[::1]"},
       {u"alpha.beta", u"x '#server(gamma.delta)' y", "http://gamma.delta:13"},
       {u"alpha.beta", u"#NSERVER(gamma.delta)", "http://alpha.beta:13"},
       {std::u16string(249, u'a'), u"", "http://" + std::string(249, 'a') + ":13"},  // 259 units: the longest

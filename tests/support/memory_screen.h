@@ -17,16 +17,12 @@ struct MemoryScreen {
   int32_t columns, rows;
   std::vector<HorolanTuiCell> cells;
   std::deque<HorolanTuiEvent> script;
-  bool refuseStart = false;
+  bool refuseStart = false, cursorVisible = false;
   int ends = 0, drawn = 0;  // terminal given back; cells sent to it
   int32_t cursorRow = 0, cursorColumn = 0;
-  bool cursorVisible = false;
 
   // Script: keys, typed text, mouse and resizes, applied when read.
-  MemoryScreen& Push(HorolanTuiEvent event) {
-    script.push_back(event);
-    return *this;
-  }
+  MemoryScreen& Push(HorolanTuiEvent event) { return script.push_back(event), *this; }
   MemoryScreen& Key(uint32_t key, uint32_t modifiers = 0) { return Push({HOROLAN_TUI_KEY, key, 0, modifiers, 0, 0, 0}); }
   MemoryScreen& Type(const std::u32string& text, uint32_t modifiers = 0) {
     for (char32_t ch : text) Push({HOROLAN_TUI_KEY, 0, ch, modifiers, 0, 0, 0});
@@ -46,18 +42,18 @@ struct MemoryScreen {
     for (int32_t y = first; y < (count < 0 ? rows : first + count); ++y, out += u'\n') {
       for (int32_t x = 0; x < columns; ++x) {
         const HorolanTuiCell& cell = cells[static_cast<size_t>(y * columns + x)];
-        if (attributes) {
+        if (attributes)
           out += u".rbBuU??"[cell.attr & 7];
-        } else if (cell.ch >= 0x10000 && cell.ch != HOROLAN_TUI_CONTINUATION) {
+        else if (cell.ch >= 0x10000 && cell.ch != HOROLAN_TUI_CONTINUATION)
           out += {static_cast<char16_t>(0xD7C0 + (cell.ch >> 10)), static_cast<char16_t>(0xDC00 + (cell.ch & 0x3FF))};
-        } else if (cell.ch != HOROLAN_TUI_CONTINUATION) {
+        else if (cell.ch != HOROLAN_TUI_CONTINUATION)
           out += static_cast<char16_t>(cell.ch);
-        }
       }
     }
     return U8(out.c_str());
   }
   std::string Attrs(int32_t first = 0, int32_t count = -1) const { return Text(first, count, true); }
+  int32_t Cursor() const { return cursorVisible ? cursorRow * 100 + cursorColumn : -1; }  // row and column, -1: hidden
 };
 
 inline MemoryScreen& TheMemoryScreen() {
@@ -65,19 +61,17 @@ inline MemoryScreen& TheMemoryScreen() {
   return screen;
 }
 
+inline void DrawCells(int32_t row, int32_t column, const HorolanTuiCell* cells, int32_t count) {
+  MemoryScreen& s = TheMemoryScreen();
+  s.drawn += count;
+  for (int32_t i = 0; i < count; ++i) s.cells.at(static_cast<size_t>(row * s.columns + column + i)) = cells[i];
+}
+
 inline const os::ScreenFunctions& MemoryScreenFunctions() {
   static const os::ScreenFunctions functions{
-      [] { return TheMemoryScreen().refuseStart ? 0 : 1; },
-      [] { ++TheMemoryScreen().ends; },
+      [] { return TheMemoryScreen().refuseStart ? 0 : 1; }, [] { ++TheMemoryScreen().ends; },
       [](int32_t* c, int32_t* r) { std::tie(*c, *r) = std::pair(TheMemoryScreen().columns, TheMemoryScreen().rows); },
-      [](int32_t row, int32_t column, const HorolanTuiCell* cells, int32_t count) {
-        MemoryScreen& s = TheMemoryScreen();
-        s.drawn += count;
-        for (int32_t i = 0; i < count; ++i) s.cells.at(static_cast<size_t>(row * s.columns + column + i)) = cells[i];
-      },
-      [](const HorolanTuiCell* cells, int32_t count) {
-        MemoryScreenFunctions().draw(TheMemoryScreen().rows - 1, 0, cells, count);
-      },
+      DrawCells, [](const HorolanTuiCell* cells, int32_t count) { DrawCells(TheMemoryScreen().rows - 1, 0, cells, count); },
       [](int32_t row, int32_t column, int32_t visible) {
         MemoryScreen& s = TheMemoryScreen();
         std::tie(s.cursorRow, s.cursorColumn, s.cursorVisible) = std::tuple(row, column, visible != 0);
@@ -88,8 +82,7 @@ inline const os::ScreenFunctions& MemoryScreenFunctions() {
         *event = s.script.front();
         s.script.pop_front();
         if (event->kind == HOROLAN_TUI_RESIZE) {
-          s.columns = event->x;
-          s.rows = event->y;
+          std::tie(s.columns, s.rows) = std::pair(event->x, event->y);
           s.cells.assign(static_cast<size_t>(s.columns * s.rows), HorolanTuiCell{U' ', 0});
         }
         return 1;
@@ -110,14 +103,16 @@ inline void InstallMemoryScreen(int32_t columns = 80, int32_t rows = 24) {
 inline int PumpMessages() {
   int quits = 0;
   for (os::Message message; os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE);) {
-    if (message.message == os::WM_QUIT) {
-      ++quits;
-    } else {
-      os::TranslateMessage(&message);
-      os::DispatchMessage(&message);
-    }
+    if (message.message == os::WM_QUIT) ++quits;
+    else os::TranslateMessage(&message), os::DispatchMessage(&message);
   }
   return quits;
+}
+
+// The screen's rows (as MemoryScreen::Text) once everything waiting is dispatched.
+inline std::string Pumped(int32_t first = 0, int32_t count = -1, bool attributes = false) {
+  PumpMessages();
+  return TheMemoryScreen().Text(first, count, attributes);
 }
 
 // The whole text of an edit control.

@@ -29,8 +29,7 @@ inline std::string Quote(const std::string& text) {
   return out + "'";
 }
 
-class TmuxPane {
- public:
+struct TmuxPane {
   TmuxPane(int columns, int rows) {
     static int serial = 0;
     tmux_ = "tmux -L horolan-" + std::to_string(getpid()) + "-" + std::to_string(++serial) + " ";
@@ -56,12 +55,7 @@ class TmuxPane {
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "no \"" << text << "\" on the screen:\n" << shown();
   }
-  ::testing::AssertionResult Press(const std::string& keys, const std::string& then) {
-    Keys(keys);
-    return WaitFor(then);
-  }
-
- private:
+  ::testing::AssertionResult Press(const std::string& keys, const std::string& then) { return Keys(keys), WaitFor(then); }
   std::string tmux_;
   bool started_ = false;
 };

@@ -2,6 +2,7 @@
 // it. Loaded by the OS layer on the first fetch (os/url_service.cpp).
 #include <curl/curl.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -74,6 +75,11 @@ int32_t CodeOfFailure(CURLcode result) {
   }
 }
 
+const char* NonEmptyVariable(const char* name) {
+  const char* value = getenv(name);
+  return value && value[0] ? value : nullptr;
+}
+
 bool GlobalInit() {
   static std::once_flag once;
   static bool ready = false;
@@ -95,13 +101,21 @@ struct UrlHandle {
   }
 };
 
-int32_t Finish(HorolanUrlResult* result, int32_t code, std::string* body, bool fromCache) {
+// The reason of a failure, cut to the result's field.
+void SetReason(HorolanUrlResult* result, const char* reason) {
+  snprintf(result->reason, sizeof result->reason, "%s", reason ? reason : "");
+}
+
+int32_t Finish(HorolanUrlResult* result, int32_t code, std::string* body, bool fromCache,
+               const char* reason = nullptr) {
   result->code = code;
+  SetReason(result, code ? reason : nullptr);
   result->fromCache = fromCache ? 1 : 0;
   if (code == 0 && body && !body->empty()) {
     result->body = static_cast<unsigned char*>(malloc(body->size()));
     if (!result->body) {
       result->code = os::kUrlDownloadFailure;
+      SetReason(result, "out of memory");
       return result->code;
     }
     memcpy(result->body, body->data(), body->size());
@@ -117,18 +131,21 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
   if (!result) return os::kUrlDownloadFailure;
   *result = HorolanUrlResult{};
   if (!request || request->size != sizeof(HorolanUrlRequest) || !request->url)
-    return Finish(result, os::kUrlDownloadFailure, nullptr, false);
-  if (!GlobalInit()) return Finish(result, os::kUrlDownloadFailure, nullptr, false);
+    return Finish(result, os::kUrlDownloadFailure, nullptr, false, "the URL module does not match the program");
+  if (!GlobalInit()) return Finish(result, os::kUrlDownloadFailure, nullptr, false, "libcurl did not start");
 
   UrlHandle url;
-  if (!url.handle) return Finish(result, os::kUrlDownloadFailure, nullptr, false);
-  if (curl_url_set(url.handle, CURLUPART_URL, request->url, CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
-    return Finish(result, os::kUrlSyntaxError, nullptr, false);
+  if (!url.handle) return Finish(result, os::kUrlDownloadFailure, nullptr, false, "out of memory");
+  if (CURLUcode parsed = curl_url_set(url.handle, CURLUPART_URL, request->url, CURLU_NON_SUPPORT_SCHEME))
+    return Finish(result, os::kUrlSyntaxError, nullptr, false, curl_url_strerror(parsed));
   std::string scheme = UrlPart(url.handle, CURLUPART_SCHEME);
-  if (scheme != "http" && scheme != "https") return Finish(result, os::kUrlUnknownProtocol, nullptr, false);
+  if (scheme != "http" && scheme != "https") {
+    std::string reason = "scheme '" + scheme.substr(0, 32) + "' is not http or https";
+    return Finish(result, os::kUrlUnknownProtocol, nullptr, false, reason.c_str());
+  }
   std::string host = UrlPart(url.handle, CURLUPART_HOST);
   std::string normalised = UrlPart(url.handle, CURLUPART_URL);
-  if (host.empty() || normalised.empty()) return Finish(result, os::kUrlSyntaxError, nullptr, false);
+  if (host.empty() || normalised.empty()) return Finish(result, os::kUrlSyntaxError, nullptr, false, "no host");
 
   std::string folder = request->cacheFolder ? request->cacheFolder : "";
   Transfer transfer;
@@ -137,8 +154,13 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
     return Finish(result, 0, &transfer.body, true);
 
   EasyHandle easy;
-  if (!easy.handle) return Finish(result, os::kUrlDownloadFailure, nullptr, false);
+  if (!easy.handle) return Finish(result, os::kUrlDownloadFailure, nullptr, false, "out of memory");
   CURL* h = easy.handle;
+  char curlReason[CURL_ERROR_SIZE] = "";
+  // The trust for https as the curl program takes it from the environment.
+  const char* caFile = NonEmptyVariable("CURL_CA_BUNDLE");
+  if (!caFile) caFile = NonEmptyVariable("SSL_CERT_FILE");
+  const char* caFolder = NonEmptyVariable("SSL_CERT_DIR");
   bool set = curl_easy_setopt(h, CURLOPT_CURLU, url.handle) == CURLE_OK &&
              curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
              curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
@@ -153,14 +175,19 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
              curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody) == CURLE_OK &&
              curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer) == CURLE_OK &&
              curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader) == CURLE_OK &&
-             curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer) == CURLE_OK;
-  if (!set) return Finish(result, os::kUrlDownloadFailure, nullptr, false);
+             curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer) == CURLE_OK &&
+             curl_easy_setopt(h, CURLOPT_ERRORBUFFER, curlReason) == CURLE_OK &&
+             (!caFile || curl_easy_setopt(h, CURLOPT_CAINFO, caFile) == CURLE_OK) &&
+             (!caFolder || curl_easy_setopt(h, CURLOPT_CAPATH, caFolder) == CURLE_OK);
+  if (!set) return Finish(result, os::kUrlDownloadFailure, nullptr, false, "libcurl refused an option");
 
   CURLcode done = curl_easy_perform(h);
   bool http09 = !transfer.statusSeen;
   int32_t code = 0;
+  char reason[CURL_ERROR_SIZE] = "";
   if (transfer.tooLarge) {
     code = os::kUrlDownloadFailure;
+    snprintf(reason, sizeof reason, "the resource is larger than %zu bytes", transfer.maxBytes);
   } else if (done == CURLE_RECV_ERROR && http09 && !transfer.body.empty()) {
     // An HTTP/0.9 answer ends with the connection: a server that sends its
     // line and closes without reading the request makes the kernel reset the
@@ -168,13 +195,15 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
     code = 0;
   } else if (done != CURLE_OK) {
     code = CodeOfFailure(done);
+    snprintf(reason, sizeof reason, "%s", curlReason[0] ? curlReason : curl_easy_strerror(done));
   } else if (!http09) {
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (status == 404 || status == 410) code = os::kUrlNotFound;
     else if (status < 200 || status > 299) code = os::kUrlDownloadFailure;
+    snprintf(reason, sizeof reason, "HTTP status %ld", status);
   }
-  if (code != 0) return Finish(result, code, nullptr, false);
+  if (code != 0) return Finish(result, code, nullptr, false, reason);
 
   int64_t lifetime = http09 ? 0 : urlcache::FreshLifetime(transfer.freshness, request->now);
   urlcache::Store(folder, host, normalised, transfer.body, request->now, lifetime,

@@ -22,6 +22,7 @@ struct HorolanUrlResult {
   unsigned char* body;       // the resource; null when empty or failed
   size_t bodySize;
   int32_t fromCache;         // 1 when answered from a fresh cached copy
+  char reason[128];          // why a fetch failed, in words; always terminated, empty on success
 };
 
 // Fetches one URL; fills result (always, also on failure) and returns its code.

@@ -97,6 +97,8 @@ extern "C" int poll(pollfd* fds, nfds_t count, int timeout) {
   if (Injected(seams::kPoll)) return -1;
   return Injected(seams::kPollNothing) ? 0 : real(fds, count, timeout);
 }
+// A build with _FORTIFY_SOURCE calls poll through its checking entry point.
+extern "C" int __poll_chk(pollfd* fds, nfds_t count, int timeout, size_t) { return poll(fds, count, timeout); }
 
 extern "C" ssize_t read(int fd, void* buffer, size_t length) {
   static auto real = Real(&read, "read");
@@ -106,4 +108,11 @@ extern "C" ssize_t read(int fd, void* buffer, size_t length) {
 extern "C" ssize_t write(int fd, const void* buffer, size_t length) {
   static auto real = Real(&write, "write");
   return Injected(seams::kWrite) ? -1 : real(fd, buffer, length);
+}
+
+bool seams::LoopbackUp() {
+  int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to{AF_INET, htons(9), {htonl(INADDR_LOOPBACK)}, {}};
+  bool up = connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+  return close(s), up;
 }

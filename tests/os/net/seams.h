@@ -17,6 +17,7 @@ void ClearHosts();
 int Lookups();
 std::string LastLookup();
 int Sends();
+bool LoopbackUp();  // false where loopback is down (a fresh network namespace): the tests over it skip
 
 // The next such call on this thread fails with error (kPollNothing: returns 0 at once, as if its time were up).
 void FailNext(Call call, int error = 0);

@@ -32,8 +32,7 @@ std::pair<int, int> Terminal() {
   int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
   termios mode;
   EXPECT_EQ(tcgetattr(slave, &mode), 0);
-  cfmakeraw(&mode);  // what is written arrives unchanged
-  tcsetattr(slave, TCSANOW, &mode);
+  cfmakeraw(&mode), tcsetattr(slave, TCSANOW, &mode);  // what is written arrives unchanged
   return {master, slave};
 }
 
@@ -52,8 +51,7 @@ TEST(Terminal, WithoutATerminalOnBothEndsTheMessageIsPrintedWithoutControlCharac
   // A reader that went away ends nothing: the write gives up quietly.
   close(fds[0]);
   EXPECT_EQ(os::ShowMessageBox(u"Horolan", u"nobody reads this"), 1);
-  os::SetTerminalFdsForTests(-1, -1);
-  close(fds[1]);
+  os::SetTerminalFdsForTests(-1, -1), close(fds[1]);
   sigset_t pending;
   sigpending(&pending);
   EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
@@ -79,10 +77,8 @@ TEST(Terminal, TheWaitIndicatorShowsOnceOnATerminalAndMakesWayForAMessage) {
   os::SetTerminalFdsForTests(-1, -1);
   std::string shown = "\rWaiting...", erased = "\r          \r";
   EXPECT_EQ(ReadToEnd(master), shown + erased + shown + erased + "C\nT\n" + shown + erased + "\nEND\n");
-  close(slave);
-  close(master);
-  EXPECT_EQ(os::ForegroundWindow(), nullptr);
-  EXPECT_EQ(os::LoadStandardCursor(32513), nullptr);
+  close(slave), close(master);
+  EXPECT_TRUE(os::ForegroundWindow() == nullptr && os::LoadStandardCursor(32513) == nullptr);
   EXPECT_EQ(os::GetLastError(), uint32_t{EINVAL});
 }
 

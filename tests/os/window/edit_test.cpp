@@ -31,11 +31,7 @@ class EditControl : public ::testing::Test {
     PumpMessages();
     g_notifications.clear();
   }
-  void TearDown() override {
-    os::DestroyWindow(top_);
-    PumpMessages();
-    os::SetScreenFunctions(nullptr);
-  }
+  void TearDown() override { os::DestroyWindow(top_), PumpMessages(), os::SetScreenFunctions(nullptr); }
   std::u16string Text() { return WindowText(edit_); }
   void SetText(const char16_t* text) { Send(os::WM_SETTEXT, 0, reinterpret_cast<intptr_t>(text)); }
   intptr_t Send(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0) {
@@ -48,11 +44,8 @@ class EditControl : public ::testing::Test {
     EXPECT_EQ(both, static_cast<intptr_t>(start | end << 16));
     return std::to_string(start) + "-" + std::to_string(end);
   }
-  // The rows of the screen that show the control, as text and attributes.
-  std::string Shown(bool attrs = false) {
-    PumpMessages();
-    return screen().Text(2, 5, attrs);
-  }
+  // The rows of the screen that show the control, as text or attributes.
+  std::string Shown(bool attrs = false) { return Pumped(2, 5, attrs); }
   MemoryScreen& screen() { return TheMemoryScreen(); }
 
   os::WinHandle top_ = nullptr;
@@ -65,7 +58,7 @@ TEST_F(EditControl, TypingReturnBackspaceAndDeleteEditTheTextAndTellTheParent) {
   PumpMessages();
   EXPECT_EQ(Text(), u"ab\r\ncd");
   EXPECT_EQ(Selection(), "4-6");
-  EXPECT_EQ(g_notifications.size(), 10u);
+  ASSERT_EQ(g_notifications.size(), 10u);
   EXPECT_EQ(g_notifications[0], os::MakeWParam(7, os::EN_UPDATE));
   EXPECT_EQ(g_notifications[1], os::MakeWParam(7, os::EN_CHANGE));
   screen().Type(U"X").Key(os::VK_BACK).Key(os::VK_BACK).Key(os::VK_DELETE);
@@ -89,11 +82,7 @@ TEST_F(EditControl, KeysMoveTheCaretByCharactersWordsLinesAndPages) {
       {os::VK_DOWN, 0}, {os::VK_DOWN, 0}, {os::VK_LEFT, 0}, {os::VK_LEFT, 0}, {os::VK_RIGHT, 0}, {os::VK_LEFT, kCtrl},
       {os::VK_LEFT, kCtrl}};
   std::string carets;
-  for (auto [key, modifiers] : keys) {
-    screen().Key(key, modifiers);
-    PumpMessages();
-    carets += Selection() + " ";
-  }
+  for (auto [key, modifiers] : keys) carets += (screen().Key(key, modifiers), PumpMessages(), Selection() + " ");
   EXPECT_EQ(carets, "7-7 0-0 4-4 7-7 9-9 7-7 4-4 5-5 9-9 17-17 22-22 17-17 9-9 5-5 22-22 5-5 33-33 0-0 0-0 0-1 0-2 "
                     "0-0 0-7 7-7 7-9 7-9 17-17 22-22 21-21 19-19 21-21 19-19 18-18 ");
   EXPECT_TRUE(g_notifications.empty());  // moving changes nothing
@@ -105,11 +94,7 @@ TEST_F(EditControl, ControlKeysSelectAllCutCopyPasteAndUndo) {
   PumpMessages();
   EXPECT_EQ(Text(), u"one twoone two");
   std::u16string undone;
-  for (int i = 0; i < 3; ++i) {
-    screen().Key('Z', HOROLAN_TUI_CTRL);
-    PumpMessages();
-    undone += Text() + u"|";
-  }
+  for (int i = 0; i < 3; ++i) undone += (screen().Key('Z', HOROLAN_TUI_CTRL), PumpMessages(), Text() + u"|");
   EXPECT_EQ(undone, u"one two|one twoone two|one two|");
   screen().Key(os::VK_HOME).Key(os::VK_RIGHT, HOROLAN_TUI_SHIFT | HOROLAN_TUI_CTRL).Key('X', HOROLAN_TUI_CTRL);
   PumpMessages();
@@ -134,7 +119,7 @@ TEST_F(EditControl, ControlKeysSelectAllCutCopyPasteAndUndo) {
 }
 
 TEST_F(EditControl, PaintingShowsTabsSelectionsUndecodableUnitsAndTheCaret) {
-  SetText(u"a\tb\r\n\xDC80\u00E9\u65E5\r\nz\t");
+  SetText(u"a\tb\r\n\xD800\u00E9\u65E5\r\nz\t");  // a high surrogate alone
   Send(os::EM_SETSEL, 6, 12);  // from "é" to the end
   EXPECT_EQ(Shown(), " a       b▲     \n"
                      " �é日     ░     \n"
@@ -143,11 +128,10 @@ TEST_F(EditControl, PaintingShowsTabsSelectionsUndecodableUnitsAndTheCaret) {
                      " ◀██████░▶      \n");
   const std::string plain(16, '.');
   EXPECT_EQ(Shown(true), plain + "\n..rrrr..........\n.rrrrrrrr.......\n" + plain + "\n" + plain + "\n");
-  EXPECT_TRUE(screen().cursorVisible);
-  EXPECT_EQ(screen().cursorRow * 100 + screen().cursorColumn, 409);
+  EXPECT_EQ(screen().Cursor(), 409);
   os::SetFocus(nullptr);  // the caret goes with the focus
   PumpMessages();
-  EXPECT_FALSE(screen().cursorVisible);
+  EXPECT_EQ(screen().Cursor(), -1);
   EXPECT_EQ(g_notifications, (std::vector<uintptr_t>{os::MakeWParam(7, os::EN_KILLFOCUS)}));
 }
 
@@ -158,16 +142,13 @@ TEST_F(EditControl, TheViewFollowsTheCaretAndScrollsByLinesPagesAndTheWheel) {
   SetText(text.c_str());
   screen().Key(os::VK_END, HOROLAN_TUI_CTRL);
   EXPECT_EQ(Shown(), " abcdef   ▲     \n abcdef   ░     \n abcdef   █     \n abcdef   ▼     \n ◀░░░░███▶      \n");
-  EXPECT_EQ(screen().cursorRow * 100 + screen().cursorColumn, 507);
+  EXPECT_EQ(screen().Cursor(), 507);
   // What the view shows after each step: the first line's first cells.
   std::string views;
   auto step = [&](uint32_t message, uintptr_t wParam) {
-    if (message == os::WM_KEYDOWN)
-      screen().Key(static_cast<uint32_t>(wParam));
-    else
-      Send(message, wParam, 0);
-    Shown();
-    views += screen().Text(2, 1).substr(1, 3) + (screen().cursorVisible ? "+ " : " ");
+    message == os::WM_KEYDOWN ? (screen().Key(static_cast<uint32_t>(wParam)), 0) : Send(message, wParam);
+    views += Shown().substr(1, 3);
+    views += screen().cursorVisible ? "+ " : " ";
   };
   step(os::WM_KEYDOWN, os::VK_HOME);
   step(os::WM_KEYDOWN, os::VK_PRIOR);
@@ -188,11 +169,8 @@ TEST_F(EditControl, TheMouseSetsTheCaretAndSelectsByDraggingOrWithShift) {
   for (auto [x, y, action, modifiers] : {std::tuple{4, 3, HOROLAN_TUI_PRESS, 0u}, {4, 3, HOROLAN_TUI_RELEASE, 0u},
                                          {2, 2, HOROLAN_TUI_PRESS, HOROLAN_TUI_SHIFT}, {1, 2, HOROLAN_TUI_PRESS, 0u},
                                          {6, 2, HOROLAN_TUI_RELEASE, 0u}, {9, 5, HOROLAN_TUI_PRESS, 0u},
-                                         {2, 2, HOROLAN_TUI_RELEASE, 0u}, {10, 3, HOROLAN_TUI_PRESS, 0u}}) {
-    screen().Mouse(x, y, action, modifiers);
-    PumpMessages();
-    selections += Selection() + " ";
-  }
+                                         {2, 2, HOROLAN_TUI_RELEASE, 0u}, {10, 3, HOROLAN_TUI_PRESS, 0u}})
+    selections += (screen().Mouse(x, y, action, modifiers), PumpMessages(), Selection() + " ");
   EXPECT_EQ(selections, "15-15 15-15 1-15 0-0 0-5 18-18 1-18 1-18 ");
   EXPECT_EQ(g_notifications, (std::vector<uintptr_t>{os::MakeWParam(7, os::EN_SETFOCUS)}));  // the click took it
 }

@@ -11,7 +11,8 @@
  * access later keeps its clock; read on every clock read (empty or missing
  * means 0), rewritten in place by a set. Without the variable reads pass
  * through and every set fails with EPERM; HOROLAN_VCLOCK_REFUSE (not "0")
- * makes every set fail with EPERM and leaves the file alone. A relative step
+ * makes every set fail with EPERM and leaves the file alone ("set": only sets
+ * to a time, so a run that succeeds must have stepped). A relative step
  * through adjtimex, ntp_adjtime or clock_adjtime (ADJ_SETOFFSET) shifts the
  * offset; any other clock_settime, and any other adjustment that would change
  * anything, is refused with EPERM, never passed on.
@@ -44,9 +45,9 @@ static const char* OffsetFile(void) {
   return path && *path ? path : NULL;
 }
 
-static int Refusing(void) {
+static int Refusing(int step) {
   const char* refuse = getenv("HOROLAN_VCLOCK_REFUSE");
-  return refuse && *refuse && strcmp(refuse, "0") != 0;
+  return refuse && *refuse && strcmp(refuse, "0") != 0 && !(step && strcmp(refuse, "set") == 0);
 }
 
 /* The offset file, opened when the shim is loaded; -1 without one. */
@@ -56,7 +57,7 @@ static int offsetOpenError = EPERM;
 __attribute__((constructor)) static void OpenOffsetFile(void) {
   const char* path = OffsetFile();
   if (!path) return;
-  offsetFd = Refusing() ? open(path, O_RDONLY | O_CLOEXEC) : open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  offsetFd = Refusing(1) ? open(path, O_RDONLY | O_CLOEXEC) : open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (offsetFd < 0) offsetOpenError = errno;
 }
 
@@ -101,7 +102,7 @@ static void ToTimespec(int64_t ns, struct timespec* out) {
 
 /* Moves the virtual clock to ns; never the machine's clock. */
 static int SetVirtual(int64_t ns) {
-  if (!OffsetFile() || Refusing()) {
+  if (!OffsetFile() || Refusing(0)) {
     errno = EPERM;
     return -1;
   }
@@ -167,7 +168,7 @@ EXPORT int settimeofday(const struct timeval* value, const struct timezone* zone
 static int Adjust(clockid_t id, struct timex* buffer) {
   if (!buffer) return errno = EFAULT, -1;
   if (buffer->modes == 0) return (int)syscall(SYS_clock_adjtime, id, buffer);
-  if (id != CLOCK_REALTIME || (buffer->modes & ~(unsigned)ADJ_NANO) != ADJ_SETOFFSET || !OffsetFile() || Refusing())
+  if (id != CLOCK_REALTIME || (buffer->modes & ~(unsigned)ADJ_NANO) != ADJ_SETOFFSET || !OffsetFile() || Refusing(1))
     return errno = EPERM, -1;
   int64_t unit = buffer->modes & ADJ_NANO ? 1 : 1000;
   if (buffer->time.tv_usec < 0 || buffer->time.tv_usec >= kNsPerSecond / unit) return errno = EINVAL, -1;

@@ -1,0 +1,20 @@
+# Run by `cmake --install` (and cpack): writes the systemd units for the
+# prefix of this install and installs them into the system unit folder.
+# Given: HOROLAN_BINDIR (relative or absolute), HOROLAN_SYSTEMD_UNITDIR
+# (systemd's own folder, used for the prefix /usr; may be empty),
+# HOROLAN_UNIT_SOURCES, HOROLAN_UNIT_STAGING.
+if(IS_ABSOLUTE "${HOROLAN_BINDIR}")
+  set(HOROLAN_INSTALLED_BINDIR "${HOROLAN_BINDIR}")
+else()
+  set(HOROLAN_INSTALLED_BINDIR "${CMAKE_INSTALL_PREFIX}/${HOROLAN_BINDIR}")
+endif()
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr" AND HOROLAN_SYSTEMD_UNITDIR)
+  set(unit_dir "${HOROLAN_SYSTEMD_UNITDIR}")
+else()
+  set(unit_dir "${CMAKE_INSTALL_PREFIX}/lib/systemd/system")
+endif()
+foreach(unit horolan-sync.service horolan-sync.timer)
+  configure_file("${HOROLAN_UNIT_SOURCES}/${unit}" "${HOROLAN_UNIT_STAGING}/${unit}" @ONLY)
+endforeach()
+file(INSTALL "${HOROLAN_UNIT_STAGING}/horolan-sync.service" "${HOROLAN_UNIT_STAGING}/horolan-sync.timer"
+     DESTINATION "${unit_dir}" FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
