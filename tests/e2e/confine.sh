@@ -1,6 +1,5 @@
-# What a run holds while it waits for a silent SNTP server and for a daytime server that never answers, read from
-# outside in /proc/PID/status. The scripts run as root without CAP_SYS_TIME (in_namespace.sh), so the run, which keeps
-# only that capability, holds none at all.
+# What a run holds while it waits for a silent SNTP or daytime server, read from outside in /proc/PID/status. The
+# scripts run as root without CAP_SYS_TIME (in_namespace.sh): the run, which keeps only that capability, holds none.
 source "$(dirname "$0")/lib.sh"
 install_app
 (( 0x$(awk '/CapEff/ {print $2}' /proc/self/status) )) || skip "the script holds no capabilities to drop"

@@ -136,8 +136,8 @@ TEST_F(Purge, OddNamesSpecialFilesAndDeepTreesDoNotStopTheWalk) {
 }
 
 TEST_F(Purge, AFolderSwappedForALinkDuringTheWalkNeverLeadsItOut) {
-  // "sub" and "link" (to a folder outside) trade places right before the walk's k-th deletion (k 0: every one). A
-  // walk that looks paths up again then deletes outside, every round; one that holds the folders it entered never.
+  // "sub" and "link" (to a folder outside) trade places before the k-th deletion (k 0: every one): a path-based walk
+  // then deletes outside in every round.
   std::string sub = dir.File("cache/sub"), link = dir.File("cache/link");
   auto files = [&](const std::string& base, bool make) {  // how many of its files base holds, made first or not
     size_t n = 0;

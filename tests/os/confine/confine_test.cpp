@@ -1,8 +1,5 @@
-// Confinement of a run. It cannot be undone, so every case confines a forked
-// child and reports through its exit status and standard output. The binary
-// runs without CAP_SYS_TIME in its bounding set like every test: a confined
-// child then holds nothing, and "only CAP_SYS_TIME" is checked against what
-// the parent held.
+// Confinement cannot be undone: every case confines a forked child, which reports through its exit status and output.
+// Tests run without CAP_SYS_TIME: "only CAP_SYS_TIME" is checked against what the parent held.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -189,9 +186,8 @@ TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNames) {
     setenv("TERMINFO_DIRS", dir.File("terminfo").c_str(), 1);
     setenv("HOME", dir.path.c_str(), 1);
   };
-  // One mark per path read; then per folder written in (the registry's, the
-  // web cache, one outside); then the terminal opened anew (never: the box
-  // draws on the one the run holds).
+  // One mark per path read; per folder written in (the registry's, the web cache, one outside); then the terminal
+  // opened anew (never: the box draws on the one the run holds).
   auto probe = [&] {
     std::string marks;
     for (const std::string& name : reads) marks += open(dir.File(name).c_str(), O_RDONLY) >= 0 ? '1' : '0';

@@ -130,8 +130,7 @@ TEST(Files, DirectoryScansOfAFolderOnlyWithReadOnlyWhatThisProcessMayNotWrite) {
   }
   int status = 0;
   EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0);
-  // Entries by one name from the open folder only, never through a link; a folder is never deleted.
-  std::filesystem::create_directory(dir.File("sub"));
+  std::filesystem::create_directory(dir.File("sub"));  // entries by name from the open folder, never through a link
   os::DirectoryScan sub;
   ASSERT_TRUE(os::StartDirectoryScan(U16(dir.path).c_str(), scan, entry));
   EXPECT_TRUE(os::StartSubfolderScan(scan, u"sub", sub, entry) && !os::StartSubfolderScan(scan, u"link", sub, entry));
