@@ -79,14 +79,17 @@ TEST_F(Purge, FilesOfTheFirstHostLabelGoAtAnyDepthFoldersStayAndLinksAreNeverFol
   EXPECT_EQ(Tree(), "cache cache/Alpha.txt cache/a cache/a/b cache/alpha.d cache/sub cache/xalpha out out/alpha.keep ");
 }
 
-TEST_F(Purge, ThePatternIsCutAtTheFirstDotAfterTheHostStart) {
-  Make({"cache/localhost:13", "cache/127x", "cache/128", "cache/beta1", "cache/host.a", "cache/host:13/x"});
-  PurgeWebCache(u"http://localhost:13");  // no dot: nothing
-  PurgeWebCache(u"http://host:13/x.y");   // "host:13/x*" names no file
-  PurgeWebCache(u"http://127.0.0.1:13");
+// The first label of the host as the URL parser sees it: no user information, no port, no path.
+TEST_F(Purge, ThePatternIsTheFirstLabelOfTheHost) {
+  Make({"cache/localhost[1]", "cache/localhost[1].url", "cache/127x", "cache/128", "cache/beta1", "cache/user@127x",
+        "cache/[::1][1]", "cache/host.a", "cache/x"});
+  PurgeWebCache(u"http://localhost:13");
+  PurgeWebCache(u"http://user:pw@127.0.0.1:13/x.y");
+  PurgeWebCache(u"http://[::1]:13");
   PurgeWebCache(u"beta.example");  // no "//": the host starts the text
+  for (const char16_t* hostless : {u"http://u@:13/host.a", u"http://.x", u"http:///x"}) PurgeWebCache(hostless);
   PurgeWebCache(nullptr);
-  EXPECT_EQ(Tree(), "cache cache/128 cache/host.a cache/host:13 cache/host:13/x cache/localhost:13 ");
+  EXPECT_EQ(Tree(), "cache cache/128 cache/host.a cache/user@127x cache/x ");
 }
 
 TEST_F(Purge, NoUsableCacheFolderMeansNoWalk) {
