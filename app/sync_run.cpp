@@ -17,6 +17,8 @@ constexpr const char16_t* kResultValue = u"LastResult";
 }  // namespace
 
 ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine) {
+  // Ctrl+C at the indicator or the box must not lose the result.
+  if (!settings.silent) os::HoldEndSignals();
   if (!settings.silent) os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId));
   if (settings.useConnection) EstablishDataConnection();
 
@@ -30,6 +32,7 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
     ShowResultMessage(outcome, settings);
   }
   RegistryWriteDword(reg::kCurrentUser, kResultKey, kResultValue, static_cast<uint32_t>(outcome.code));
+  if (!settings.silent) os::ReleaseEndSignals();
   return outcome.code;
 }
 
