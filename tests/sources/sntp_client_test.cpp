@@ -88,9 +88,7 @@ TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithThei
   ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), length), 0);
   getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
   Datagram request;
-  int answer = 48;    // bytes of the answer; -1: none
-  int stray = -1;     // bytes of a datagram that is not the answer, sent before it; -1: none
-  int takes = 100;    // ms before the answer
+  int answer = 48, stray = -1, takes = 100;  // bytes of the answer and of a stray before it (-1: none); its ms
   const uint16_t port = ntohs(address.sin_port);
   seams::afterSend = [&] {
     request.resize(512);

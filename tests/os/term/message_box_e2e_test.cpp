@@ -30,8 +30,7 @@ TEST_P(MessageBoxOnATerminal, ShowsTheMessageUntilDismissedThenLeavesItInTheScro
   for (const char* part : {"┌─ Horolan ─", "│ Server 127.0.0.1        │", "│ Error 10051", "│         [ OK ]          │"})
     EXPECT_NE(box.find(part), std::string::npos) << part << "\n" << box;
   EXPECT_EQ(box.find("status"), std::string::npos) << "the box holds the run until dismissed";
-  std::string how = GetParam();
-  if (how.starts_with("SIG"))  // to the run, the shell's child
+  if (std::string how = GetParam(); how.starts_with("SIG"))  // to the run, the shell's child
     Output("kill -" + how.substr(3) + " $(pgrep -P " + pane_->Tmux("display -p -t e2e '#{pane_pid}'") + ")");
   else
     pane_->Keys(how);
