@@ -84,7 +84,7 @@ TEST_F(Purge, ThePatternIsTheFirstLabelOfTheHost) {
   Make({"cache/localhost[1]", "cache/localhost[1].url", "cache/127x", "cache/128", "cache/beta1", "cache/user@127x",
         "cache/[::1][1]", "cache/[::2][1]", "cache/host.a", "cache/x"});
   // No "//": the host starts the text. No host: no purge.
-  for (const char16_t* url : {u"http://localhost:13", u"http://user:pw@127.0.0.1:13/x.y", u"http://[::1]:13", u"beta.example",
+  for (const char16_t* url : {u"http://localhost/x", u"http://user:pw@127.0.0.1:13/x.y", u"http://[::1]:13", u"beta.example",
                               u"http://u@:13/host.a", u"http://.x", u"http:///x", static_cast<const char16_t*>(nullptr)})
     PurgeWebCache(url);
   EXPECT_EQ(Tree(), "cache cache/128 cache/[::2][1] cache/host.a cache/user@127x cache/x ");
