@@ -12,7 +12,7 @@ RunSettings& TheRunSettings() {
 
 bool ConfigText::Load(const char16_t* path) {
   Clear();
-  buffer = ReadWholeFile(path, &size);
+  buffer = ReadWholeFile(path, &size, kConfigReadCap);
   cursor = 0;
   return buffer != nullptr;
 }
@@ -27,7 +27,10 @@ char16_t* ConfigText::NextLine(char16_t* line, size_t capacity) {
   if (buffer[cursor] == '\n') buffer[cursor] = 0;
   ++cursor;
   size_t units = 0;
-  auto wide = os::NewWideFromAnsi(buffer.get() + start, end - start, &units);
+  // Only the first capacity - 1 units are kept; 4 bytes per unit is more
+  // than any UTF-8 character needs, so a long line is never converted whole.
+  size_t bytes = end - start < capacity * 4 ? end - start : capacity * 4;
+  auto wide = os::NewWideFromAnsi(buffer.get() + start, bytes, &units);
   if (!wide) return nullptr;
   os::WideCopyN(line, capacity, wide.get(), units);
   return line;

@@ -32,7 +32,8 @@ struct ConfigText {
   size_t size = 0;    // bytes of the file; four zero bytes follow them
   size_t cursor = 0;  // index of the next line in buffer
 
-  // Releases any text held, reads the whole file; true when text was read.
+  // Releases any text held, reads the file up to kConfigReadCap bytes (the
+  // rest is ignored); true when text was read.
   bool Load(const char16_t* path);
   // The next line as wide text in line (capacity units with the
   // terminator), or null at the end of the text.
@@ -41,6 +42,9 @@ struct ConfigText {
 };
 
 constexpr size_t kConfigLineCapacity = 512;
+// No real configuration comes near this: a huge file costs neither its size
+// in memory nor the time to read it.
+constexpr size_t kConfigReadCap = size_t{1} << 20;
 constexpr size_t kPathCapacity = 260;
 
 // Applies the keywords of one configuration line (already cut at ";").

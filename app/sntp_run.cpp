@@ -47,8 +47,11 @@ void RunSntpExchange(RunSettings& settings, const char16_t* commandLine, RunOutc
   }
   if (settings.onlyShow) {
     // The server's time: the arrival time corrected by the measured offset.
-    // The offset is neither tested nor applied to the clock.
-    outcome.utc = exchange.destination.AddSeconds(exchange.offset).ToCalendar();
+    // The offset is neither tested nor applied to the clock. The era is the
+    // one nearest the local clock.
+    CalendarTime local;
+    os::ReadUtcClock(local);
+    outcome.utc = exchange.destination.AddSeconds(exchange.offset).ToCalendarNear(local);
     outcome.utc.dayOfWeek = static_cast<uint16_t>(DayOfWeek(outcome.utc.year, outcome.utc.month, outcome.utc.day));
     FillLocalTime(outcome);
     outcome.code = 0;

@@ -24,6 +24,8 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
   os::ConfineRunFor({.webCache = settings.mode == Nist,
                      .terminal = !settings.silent && os::IsInteractive(),
                      .hangUpLinks = settings.useConnection});
+  // Ctrl+C at the indicator or the box must not lose the result.
+  if (!settings.silent) os::HoldEndSignals();
   if (!settings.silent) os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId));
   if (settings.useConnection) EstablishDataConnection();
 
@@ -40,6 +42,7 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
     ShowResultMessage(outcome, settings);
   }
   RegistryWriteDword(reg::kCurrentUser, kResultKey, kResultValue, static_cast<uint32_t>(outcome.code));
+  if (!settings.silent) os::ReleaseEndSignals();
   return outcome.code;
 }
 
@@ -60,7 +63,9 @@ ResultCode SetClockTo(const CalendarTime& utc) { return os::SetUtcClock(utc) ? 0
 ResultCode StepClockBy(double offsetSeconds) {
   if (os::StepUtcClock(std::llround(offsetSeconds * 1e9))) return 0;
   if (!os::StepUnsupported(os::GetLastError())) return Refusal();
-  return SetClockTo(NtpTimestamp::Now().AddSeconds(offsetSeconds).ToCalendar());
+  CalendarTime local;
+  os::ReadUtcClock(local);
+  return SetClockTo(NtpTimestamp::Now().AddSeconds(offsetSeconds).ToCalendarNear(local));
 }
 
 void FillLocalTime(RunOutcome& outcome) {

@@ -80,7 +80,9 @@ int ShellMessageBox(void* /*owner*/, uint32_t /*zero*/, const char16_t* caption,
 bool BuildShellRegistration(const char16_t* programPath, char16_t* quoted, ShellRegistrationRecord& record) {
   record = ShellRegistrationRecord{};
   if (!quoted) return false;
-  if (!programPath || !programPath[0] ||
+  // A double quote inside cannot be quoted: the command would name another
+  // program.
+  if (!programPath || !programPath[0] || os::WideFindChar(programPath, u'"') >= 0 ||
       !os::FormatWide(quoted, kQuotedPathCapacity, u"\"%s\"", {programPath})) {
     quoted[0] = 0;
     return false;

@@ -1,6 +1,8 @@
 #include "sources/daytime_query.h"
 
+#include <algorithm>
 #include <bit>
+#include <iterator>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -68,6 +70,21 @@ bool BeginsWithScheme(const char16_t* text) {
   return text[i] == u':' && text[i + 1] == u'/' && text[i + 2] == u'/';
 }
 
+// True when each whole number the scan reaches is digits only: "%d" would
+// also take a sign ("-26" is no year of this century) or skip blanks after a
+// separator. The advance is a float and is not checked.
+bool PlainNumbers(const char* answer) {
+  int at[20];
+  std::fill(std::begin(at), std::end(at), -1);
+  std::sscanf(answer, " %n%*d%n %n%*d%n-%n%*d%n-%n%*d%n %n%*d%n:%n%*d%n:%n%*d%n %n%*d%n %n%*d%n %n%*d%n", &at[0],
+              &at[1], &at[2], &at[3], &at[4], &at[5], &at[6], &at[7], &at[8], &at[9], &at[10], &at[11], &at[12],
+              &at[13], &at[14], &at[15], &at[16], &at[17], &at[18], &at[19]);
+  for (int field = 0; field < 10 && at[2 * field + 1] >= 0; ++field)
+    for (int i = at[2 * field]; i < at[2 * field + 1]; ++i)
+      if (answer[i] < '0' || answer[i] > '9') return false;
+  return true;
+}
+
 }  // namespace
 
 ResultCode ChooseDaytimeUrl(const char16_t* commandLine, os::WideBuffer<260>& server) {
@@ -108,7 +125,7 @@ bool ScanDaytimeAnswer(const char* answer, DaytimeAnswer& fields) {
                               fields.leapSecond,        fields.health};
   for (int i = 0; i < reached && i < 10; ++i)
     if (wide[i] != narrow[i]) return false;
-  return true;
+  return PlainNumbers(answer);
 }
 
 bool DaytimeCorrectionSeconds(uint32_t t0, uint32_t t1, float advanceMs, uint32_t& seconds) {
@@ -128,7 +145,9 @@ ResultCode FetchDaytimeAnswer(const char16_t* url, bool keepCache, DaytimeFetch&
   if (!keepCache) PurgeWebCache(url);
 
   StreamHolder holder;
-  int32_t opened = os::OpenBlockingUrlStream(url, &holder.stream);
+  // A stored time is a time of the past: the answer always comes from the
+  // server.
+  int32_t opened = os::OpenBlockingUrlStream(url, &holder.stream, os::kUrlNeverFromCache);
   fetch.fetchedTick = os::TickCountMs();
   if (opened != 0) return opened;
   if (holder.stream) os::ReadUrlStream(holder.stream, fetch.answer, kAnswerReadBytes, &fetch.size);

@@ -42,7 +42,7 @@ struct DaytimeFetch {
 ResultCode ChooseDaytimeUrl(const char16_t* commandLine, os::WideBuffer<260>& server);
 
 // Purges the host's copies from the web cache (unless keepCache), fetches
-// url and reads the answer. 0, the URL service's code, or -1 when the fetch
+// url from the server (never from the web cache) and reads the answer. 0, the URL service's code, or -1 when the fetch
 // brought no bytes.
 ResultCode FetchDaytimeAnswer(const char16_t* url, bool keepCache, DaytimeFetch& fetch);
 
@@ -54,8 +54,9 @@ ResultCode FetchDaytimeAnswer(const char16_t* url, bool keepCache, DaytimeFetch&
 ResultCode DaytimeAnswerTime(const DaytimeFetch& fetch, const CalendarTime& deviceNow, uint32_t nowTick,
                              CalendarTime& utc, uint64_t& count);
 
-// Scans the 8-bit answer. False when a number the scan reached does not fit
-// its field (the C scan would cut it silently into another value).
+// Scans the 8-bit answer. False when a whole number the scan reached is not
+// plain digits (a sign, a blank after a separator) or does not fit its field
+// (the C scan would cut it silently into another value).
 bool ScanDaytimeAnswer(const char* answer, DaytimeAnswer& fields);
 
 // Whole seconds to add: the whole seconds between the tick marks t0 and t1

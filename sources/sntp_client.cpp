@@ -118,26 +118,29 @@ bool SntpClient::Query(const char16_t* server, SntpExchange& exchange, uint16_t 
   NtpTimestamp sent = NtpTimestamp::Now();
   PutWord(request + 40, sent.seconds);
   PutWord(request + 44, sent.fraction);
+  // The wait's one deadline counts from the request.
+  uint32_t started = os::TickCountMs();
   if (os::SendOnSocket(holder.handle, request, kSntpRequestSize, 0) == os::kSocketError)
     return FailKeepingError(holder);
 
-  bool readable = false;
-  if (!WaitReadable(holder, timeoutMs, readable) || !readable) {
-    holder.Close();
-    os::SetLastError(os::wsa::kTimedOut);
-    return false;
+  // A datagram that is not our answer (a stray, a spoof, an empty one) is
+  // dropped and the wait goes on to that deadline.
+  bool refused = false;
+  for (;;) {
+    uint32_t waited = os::TickCountMs() - started;
+    bool readable = false;
+    if (waited >= timeoutMs || !WaitReadable(holder, timeoutMs - waited, readable) || !readable) {
+      holder.Close();
+      os::SetLastError(refused ? kUnknownSntpAnswer : os::wsa::kTimedOut);
+      return false;
+    }
+    exchange.destination = NtpTimestamp::Now();
+    uint8_t answer[kSntpAnswerCapacity] = {};
+    int received = os::ReceiveFromSocket(holder.handle, answer, kSntpAnswerCapacity, 0);
+    if (received == os::kSocketError) return FailKeepingError(holder);
+    if (received > 0 && ReadSntpAnswer(answer, received, sent, exchange)) break;
+    refused = true;
   }
-
-  exchange.destination = NtpTimestamp::Now();
-  uint8_t answer[kSntpAnswerCapacity] = {};
-  int received = os::ReceiveFromSocket(holder.handle, answer, kSntpAnswerCapacity, 0);
-  if (received == os::kSocketError) return FailKeepingError(holder);
-  // An empty datagram carries no time at all: as unusable as a bad answer.
-  if (received == 0 || !ReadSntpAnswer(answer, received, sent, exchange)) {
-    os::SetLastError(kUnknownSntpAnswer);
-    return FailKeepingError(holder);
-  }
-
   holder.Close();
   return true;
 }

@@ -1,10 +1,11 @@
 #pragma once
 // One SNTP exchange with one server over UDP: a single client request, a
 // bounded wait for a single answer, and the clock offset from the four
-// timestamps. Failures return false with the reason in the last-error value
-// (os/last_error.h): the failing socket call's own number, 10060 when no
-// answer came in time, and 0xFFFFFFFF (the run's -1) for an answer that is
-// not a real answer to our request.
+// timestamps. Datagrams that are not a real answer to our request are
+// dropped and the wait goes on to its deadline. Failures return false with
+// the reason in the last-error value (os/last_error.h): the failing socket
+// call's own number, 10060 when nothing came in time, and 0xFFFFFFFF (the
+// run's -1) when only datagrams that are not a real answer came.
 #include <cstdint>
 
 #include "os/net/sockets.h"

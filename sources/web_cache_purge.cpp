@@ -14,6 +14,29 @@ namespace {
 constexpr size_t kPathCapacity = 260;
 constexpr char16_t kShellFoldersKey[] = u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
+// "LABEL*" for the first label of the URL's host as the URL parser sees it
+// (the copies are named after that host): no user information, no port, no
+// path. False when there is no host, whose pattern would match every copy.
+bool FirstLabelPattern(const char16_t* url, os::WideBuffer<kPathCapacity>& pattern) {
+  const char16_t* slashes = FindNoCase(url, u"//");
+  os::WideBuffer<kPathCapacity> work;
+  work.assign(slashes ? slashes + 2 : url);
+  const char16_t* text = work.c_str();
+  size_t authority = 0;
+  while (text[authority] && text[authority] != u'/' && text[authority] != u'?' && text[authority] != u'#') ++authority;
+  size_t start = 0;
+  for (size_t i = 0; i < authority; ++i)
+    if (text[i] == u'@') start = i + 1;
+  size_t end = start;
+  bool bracketed = false;  // an IPv6 literal's colons are its own
+  for (; end < authority && text[end] != u'.' && (bracketed || text[end] != u':'); ++end)
+    if (text[end] == u'[' || text[end] == u']') bracketed = text[end] == u'[';
+  if (end == start) return false;
+  work.data()[end] = 0;
+  pattern.assign(text + start);
+  return pattern.append(u"*");
+}
+
 }  // namespace
 
 void PurgeWebCache(const char16_t* serverText) {
@@ -25,16 +48,9 @@ void PurgeWebCache(const char16_t* serverText) {
   if (cache.empty() || cache.text[0] != u'/' || os::IsFilesystemRoot(cache.c_str())) return;
   if (!serverText) return;
 
-  os::WideBuffer<kPathCapacity> work;
-  work.assign(serverText);
-  char16_t* host = FindNoCase(work.data(), u"//");
-  host = host ? host + 2 : work.data();
-  // The first dot anywhere after the host's start, even past a ":" or "/".
-  ptrdiff_t dot = os::WideFindChar(host, u'.');
-  if (dot < 0) return;
-  host[dot] = u'*';
-  host[dot + 1] = 0;
-  DeleteMatchingFiles(cache.c_str(), host);
+  os::WideBuffer<kPathCapacity> pattern;
+  if (!FirstLabelPattern(serverText, pattern)) return;
+  DeleteMatchingFiles(cache.c_str(), pattern.c_str());
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 // The web cache purge before a daytime fetch: every file under the cache
-// folder whose name begins with the first label of the URL's host.
+// folder whose name begins with the first label of the URL's host (without
+// user information and port; the whole host when it has no dot).
 
 // Given the URL about to be opened (scheme and port already added).
 void PurgeWebCache(const char16_t* serverText);

@@ -26,6 +26,24 @@ NtpTimestamp NtpTimestamp::FromCalendar(const CalendarTime& time) {
   return out;
 }
 
+CalendarTime NtpTimestamp::ToCalendarNear(const CalendarTime& near) const {
+  int64_t days = int64_t{DateToJulianDay(near.year, near.month, near.day)} - kJulianDay1900;
+  int64_t pivot = ((days * 24 + near.hour) * 60 + near.minute) * 60 + near.second;
+  // The signed 32-bit distance of the low words picks the nearest era.
+  int64_t total = pivot + static_cast<int32_t>(seconds - static_cast<uint32_t>(pivot));
+  int64_t day = total >= 0 ? total / 86400 : (total - 86399) / 86400;
+  int64_t second = total - day * 86400;
+  CalendarTime out;
+  int32_t julianDay = static_cast<int32_t>(day + kJulianDay1900);
+  out.dayOfWeek = static_cast<uint16_t>((julianDay + 1) % 7);
+  out.hour = static_cast<uint16_t>(second / 3600);
+  out.minute = static_cast<uint16_t>(second / 60 % 60);
+  out.second = static_cast<uint16_t>(second % 60);
+  JulianDayToDate(julianDay, out.year, out.month, out.day);
+  out.milliseconds = FractionToMilliseconds(fraction);
+  return out;
+}
+
 CalendarTime NtpTimestamp::ToCalendar() const {
   CalendarTime out;
   uint32_t days = seconds / 86400u;
@@ -52,9 +70,11 @@ NtpTimestamp NtpTimestamp::Now() {
 
 double NtpTimestamp::Difference(const NtpTimestamp& a, const NtpTimestamp& b) {
   static constexpr double kScale = 1.0 / kFractionScale;
-  uint64_t va = a.Value(), vb = b.Value();
-  bool negative = va < vb;
-  NtpTimestamp d = FromValue(negative ? vb - va : va - vb);
+  // The difference modulo 2^64 with its top bit as the sign: the nearer of
+  // the two ways round.
+  uint64_t difference = a.Value() - b.Value();
+  bool negative = difference >> 63 != 0;
+  NtpTimestamp d = FromValue(negative ? 0 - difference : difference);
   double magnitude = static_cast<double>(d.seconds) + static_cast<double>(d.fraction) * kScale;
   return negative ? -magnitude : magnitude;
 }

@@ -88,7 +88,7 @@ void ComEnd() {
   if (comStarts > 0) --comStarts;
 }
 
-int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream) {
+int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream, uint32_t flags) {
   if (!stream) return Fail(kUrlDownloadFailure, nullptr, "");
   *stream = nullptr;
 
@@ -112,6 +112,7 @@ int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream) {
   request.connectMs = connectMs.load();
   request.totalMs = totalMs.load();
   request.maxBytes = kMaxResourceBytes;
+  request.flags = flags;
 
   HorolanUrlResult result{};
   int32_t code = module.fetch(&request, &result);

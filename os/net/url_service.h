@@ -6,7 +6,8 @@
 //
 // Every fetch leaves a copy in the web cache folder (the registry's "Cache"
 // value), named after the URL's host; a copy answers a later fetch only while
-// the server's own Cache-Control max-age or Expires says it is fresh.
+// the server's own Cache-Control max-age or Expires says it is fresh, and
+// never a fetch asked with kUrlNeverFromCache.
 #include <cstddef>
 #include <cstdint>
 
@@ -35,11 +36,14 @@ void ComEnd();
 // What a successful fetch hands out: the whole resource, read from the front.
 struct UrlStream;
 
+// A fetch that is never answered from the web cache (a time, say).
+constexpr uint32_t kUrlNeverFromCache = HOROLAN_URL_NEVER_FROM_CACHE;
+
 // Fetches url and blocks until the whole resource has arrived or the fetch
 // failed (connect time-out 30 s, whole fetch 60 s). Returns 0 with *stream
 // set, or a result code above with *stream null; the code is also the
-// last-error value.
-int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream);
+// last-error value. flags: 0 or kUrlNeverFromCache.
+int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream, uint32_t flags = 0);
 // Copies at most count bytes from the current position into buffer and
 // places the number copied in *placed (may be null). 0 when count bytes were
 // copied, 1 when fewer (the end was reached).

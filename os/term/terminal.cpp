@@ -32,6 +32,14 @@ bool g_indicatorShown = false;
 
 constexpr char kIndicator[] = "Waiting...";
 
+constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction g_endSignalsBefore[3];
+int g_holds = 0;
+bool g_caught = false;
+volatile sig_atomic_t g_endSignal = 0;
+
+void NoteEndSignal(int signal) { g_endSignal = signal; }
+
 // Writes all of data; a closed pipe or a full disk ends the write quietly.
 // SIGPIPE is held back for the write so that a reader that went away cannot
 // kill the run before it stores its result.
@@ -163,6 +171,35 @@ CursorHandle SetCursor(CursorHandle cursor) {
   return previous;
 }
 
+namespace {
+
+// restart: whether an interrupted call goes on (the run's own calls) or
+// returns (the box's wait for a key, so that it ends).
+void CatchEndSignals(bool restart) {
+  struct sigaction note {};
+  note.sa_handler = NoteEndSignal;
+  note.sa_flags = restart ? SA_RESTART : 0;
+  sigemptyset(&note.sa_mask);
+  for (int i = 0; i < 3; ++i) sigaction(kEndSignals[i], &note, nullptr);
+}
+
+}  // namespace
+
+void HoldEndSignals() {
+  if (g_holds++ > 0 || !IsInteractive()) return;
+  g_endSignal = 0;
+  for (int i = 0; i < 3; ++i) sigaction(kEndSignals[i], nullptr, &g_endSignalsBefore[i]);
+  CatchEndSignals(true);
+  g_caught = true;
+}
+
+void ReleaseEndSignals() {
+  if (g_holds == 0 || --g_holds > 0 || !g_caught) return;
+  for (int i = 0; i < 3; ++i) sigaction(kEndSignals[i], &g_endSignalsBefore[i], nullptr);
+  g_caught = false;
+  g_endSignal = 0;
+}
+
 void ReportError(const char16_t* text) {
   size_t length = 0;
   auto safe = SafeCopy(text, length);
@@ -179,12 +216,15 @@ int ShowMessageBox(const char16_t* caption, const char16_t* text) {
   std::unique_ptr<char16_t[]> safeText = SafeCopy(text ? text : u"", textLength);
   if (!safeCaption || !safeText) return 1;
 
-  if (IsInteractive() && g_inFd == 0 && g_outFd == 1) {
+  // After a held signal no box waits for a key: the text alone is the message.
+  if (IsInteractive() && g_inFd == 0 && g_outFd == 1 && !g_endSignal) {
     if (HorolanTuiMessageBoxFn box = TuiMessageBox()) {
       std::unique_ptr<wchar_t[]> wideCaption = ToWideChars(safeCaption.get(), captionLength);
       std::unique_ptr<wchar_t[]> wideText = ToWideChars(safeText.get(), textLength);
       fflush(stdout);
-      if (wideCaption && wideText) box(wideCaption.get(), wideText.get());
+      if (g_caught) CatchEndSignals(false);
+      if (wideCaption && wideText) box(wideCaption.get(), wideText.get(), g_caught ? &g_endSignal : nullptr);
+      if (g_caught) CatchEndSignals(true);
     }
   }
   // Shown or not, the text goes to the terminal or the output: after a box it

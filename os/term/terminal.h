@@ -35,6 +35,14 @@ CursorHandle SetCursor(CursorHandle cursor);
 // newline on standard output, at once. Returns 1.
 int ShowMessageBox(const char16_t* caption, const char16_t* text);
 
+// For the span of a run that shows the wait indicator and then its message
+// box on a terminal: SIGINT, SIGTERM and SIGHUP no longer end the process but
+// the message box, shown or still to come (its text is still printed), so the
+// run still records and returns its result. Nothing when not interactive.
+// Holds nest; the last release puts the signals' handling back.
+void HoldEndSignals();
+void ReleaseEndSignals();
+
 // "horolan: " and the text, on a line of standard error.
 void ReportError(const char16_t* text);
 

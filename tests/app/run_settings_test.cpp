@@ -22,6 +22,7 @@ TEST(RunSettings, FromTheFileThenTheCommandLine) {
       {";#SILENT\n#sntp", "S:"}, {"xx#SiLeNtyy ;#NIST", "Ns:"}, {"#ONLYSHOW #CONNECT\n#KEEPCACHE\n#NIST #SNTP\n\n", "Sock:"},
       {std::string("#CONNECT\0#SILENT\n\0#ONLYSHOW\n", 28), "Nsc:"},  // a zero byte ends a line, or the text
       {std::string(503, ' ') + "#SILENT\n" + std::string(507, ' ') + "#SNTP", "Ns:"},  // 511 units a line
+      {"#SNTP\n" + std::string(kConfigReadCap - 13, '\n') + "#SILENT#ONLYSHOW", "Ss:"},  // read up to the cap
       // A server line counts only in the mode in force when it is read.
       {"#nserver(a;b)", "N:a"}, {"#NSERVER(a)\n#nserver(b)\n#SNTP\n#NSERVER(c)", "S:b"},
       {"#SNTP #SSERVER(ntp)\n#sserver()\n", "S:"},

@@ -47,20 +47,20 @@ TEST(Platform, OnlyAWholeQuotedPathIsRegisteredInTheStore) {
   IsolatedEnv env;
   char16_t quoted[kQuotedPathCapacity + 1];
   ShellRegistrationRecord record;
-  ASSERT_TRUE(BuildShellRegistration(u"/opt/100%s/h\"x", quoted, record));
+  ASSERT_TRUE(BuildShellRegistration(u"/opt/100%s/h x", quoted, record));
   EXPECT_EQ(ShellRegistration(kShellRegistrationName, kShellRegistrationFlags, &record), 1);
   char16_t command[300];
   EXPECT_TRUE(RegistryReadString(kUser, kShellRegistryKey, u"Command", command, 300, 0));
   EXPECT_EQ(U8(command) + Stored(u"Name", kShellRegistryKey) + Stored(u"Title", kShellRegistryKey) +
                 Stored(u"Flags", kShellRegistryKey),
-            "\"/opt/100%s/h\"x\"" "1:18:3A0048004F005200" "1:16:48004F0052004F00" "4:4:1F000000");
+            "\"/opt/100%s/h x\"" "1:18:3A0048004F005200" "1:16:48004F0052004F00" "4:4:1F000000");
   // 257 units fit quoted in 260; one more would be cut and name another program.
   std::u16string longest = u"/" + std::u16string(256, u'p');
   EXPECT_TRUE(BuildShellRegistration(longest.c_str(), quoted, record));
   quoted[kQuotedPathCapacity] = u'#';
   EXPECT_FALSE(BuildShellRegistration((longest + u"q").c_str(), quoted, record) || record.name || record.quotedPath);
   EXPECT_EQ(quoted[0] + quoted[kQuotedPathCapacity], u'#');
-  EXPECT_FALSE(BuildShellRegistration(u"", quoted, record) || BuildShellRegistration(u"/x", nullptr, record));
+  EXPECT_FALSE(BuildShellRegistration(u"", quoted, record) || BuildShellRegistration(u"/tmp/we\"ird/h", quoted, record) || BuildShellRegistration(u"/x", nullptr, record));
   EXPECT_FALSE(ShellRegistration(nullptr, 31, &record) || os::GetLastError() != EINVAL);
   env.Write("state/horolan/registry.db", std::string(4096, 'Z'));  // a store that cannot be written
   EXPECT_FALSE(ShellRegistration(kShellRegistrationName, 31, &record) || os::GetLastError() != os::kRegistryCorrupt);

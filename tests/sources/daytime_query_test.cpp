@@ -102,8 +102,10 @@ TEST(DaytimeAnswerTime, TheDateAndTimeWithTheDevicesMillisecondsAndTheCorrection
       {"54800 08-11-30 12:34:56 00 0 0 1e30 UTC(NIST) *", "-1"},
       {"54800 4294969304-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"},  // would read as 2008
       {"54800 2008-65547-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"},     // 16 bits would make it 11
-      {"54800 -9999-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"},
       {"54800 100-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"},  // only two digits make a year of this century
+      // Whole numbers are digits only: no sign, no blank inside.
+      {"61000 -26-12-06 12:00:00 00 0 0 50.0 UTC(NIST) *", "-1"}, {"+54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"},
+      {"54800 08-11- 30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"}, {"54800 08-11-30 12:34:56 00 0 -0 50.0 UTC(NIST) *", "-1"},
       {"54800 08-11-30 12:34:56 00 0 0 4294967296000 UTC(NIST) *", "-1"},  // 2^32 s: no 32-bit correction
   };
   for (const auto& c : cases) EXPECT_EQ(TimeOf(c.answer, c.fetched, c.now), c.expected) << c.answer;

@@ -89,31 +89,41 @@ TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithThei
   ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), length), 0);
   getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
   Datagram request;
-  int answer = 48;  // bytes of the answer; -1: none
+  int answer = 48, stray = -1, takes = 100;  // bytes of the answer and of a stray before it (-1: none); its ms
   const uint16_t port = ntohs(address.sin_port);
   seams::afterSend = [&] {
     request.resize(512);
     request.resize(recvfrom(server, request.data(), 512, 0, reinterpret_cast<sockaddr*>(&address), &length));
-    fake::Advance(200);  // the answer takes 200 ms
-    Datagram d = Answer(NtpTimestamp::FromNetworkOrder(&request[40]), 1.0, 1.0);
+    Datagram d = Answer(NtpTimestamp::FromNetworkOrder(&request[40]), 1.0, 1.0), other = Answer(kUntouched, 1.0, 1.0);
+    if (stray >= 0) sendto(server, other.data(), stray, 0, reinterpret_cast<sockaddr*>(&address), length);
+    fake::Advance(takes);
     if (answer >= 0) sendto(server, d.data(), answer, 0, reinterpret_cast<sockaddr*>(&address), length);
   };
   long descriptors = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
   SntpClient client;
   client.timeoutMs = 200;
   SntpExchange exchange;
-  ASSERT_TRUE(client.Query(u"127.0.0.1", exchange, port));
-  ASSERT_EQ(request.size(), 48u);
-  EXPECT_EQ(request[0], 0x1B);
-  EXPECT_EQ(std::count(request.begin() + 1, request.begin() + 40, 0), 39);
-  EXPECT_EQ(NtpTimestamp::FromNetworkOrder(&request[40]), kStart);
+  // Also across the end of era 0: the answer's times in era 1.
+  for (const NtpTimestamp& start : {kStart, NtpTimestamp{2147483648u, 4294967295u}})
+    for (int strayBytes : {-1, 0, 48}) {  // what comes first is dropped
+      fake::Install(start.ToCalendar());
+      stray = strayBytes;
+      ASSERT_TRUE(client.Query(u"127.0.0.1", exchange, port)) << strayBytes;
+      ASSERT_EQ(request.size(), 48u);
+      EXPECT_EQ(request[0], 0x1B);
+      EXPECT_EQ(std::count(request.begin() + 1, request.begin() + 40, 0), 39);
+      EXPECT_EQ(NtpTimestamp::FromNetworkOrder(&request[40]), start);
+      EXPECT_EQ(exchange.destination, NtpTimestamp::FromCalendar(fake::Now()));
+      EXPECT_NEAR(exchange.offset, 0.95, 1e-9);
+    }
   EXPECT_EQ(seams::Lookups(), 0);  // a dotted address needs no lookup
-  EXPECT_EQ(exchange.destination, NtpTimestamp::FromCalendar(fake::Now()));
-  EXPECT_NEAR(exchange.offset, 0.9, 1e-9);
-  for (auto [bytes, failing, error] : {std::tuple{0, 0, kUnknownSntpAnswer}, {-1, 0, os::wsa::kTimedOut},
-                                       {48, seams::kRecv, os::wsa::kConnectionReset},
-                                       {48, seams::kPoll, os::wsa::kTimedOut}, {48, seams::kSend, os::wsa::kConnectionReset}}) {
-    answer = bytes;
+  // Only datagrams that are not the answer: -1 once the wait is over. The wait counts from the request.
+  for (auto [strayBytes, bytes, ms, failing, error] :
+       {std::tuple{-1, 0, 100, 0, kUnknownSntpAnswer}, {48, -1, 100, 0, kUnknownSntpAnswer},
+        {-1, -1, 100, 0, os::wsa::kTimedOut}, {48, 48, 200, 0, os::wsa::kTimedOut},
+        {-1, 48, 100, seams::kRecv, os::wsa::kConnectionReset}, {-1, 48, 100, seams::kPoll, os::wsa::kTimedOut},
+        {-1, 48, 100, seams::kSend, os::wsa::kConnectionReset}}) {
+    std::tie(stray, answer, takes) = std::tuple{strayBytes, bytes, ms};
     if (failing) seams::FailNext(static_cast<seams::Call>(failing), ECONNRESET);
     EXPECT_FALSE(client.Query(u"127.0.0.1", exchange, port)) << bytes << failing;
     EXPECT_EQ(os::GetLastError(), error) << bytes << failing;

@@ -93,14 +93,15 @@ TEST_F(Purge, FilesOfTheFirstHostLabelGoAtAnyDepthFoldersStayAndLinksAreNeverFol
   EXPECT_EQ(Tree(), "cache cache/Alpha.txt cache/a cache/a/b cache/alpha.d cache/sub cache/xalpha out out/alpha.keep ");
 }
 
-TEST_F(Purge, ThePatternIsCutAtTheFirstDotAfterTheHostStart) {
-  Make({"cache/localhost:13", "cache/127x", "cache/128", "cache/beta1", "cache/host.a", "cache/host:13/x"});
-  PurgeWebCache(u"http://localhost:13");  // no dot: nothing
-  PurgeWebCache(u"http://host:13/x.y");   // "host:13/x*" names no file
-  PurgeWebCache(u"http://127.0.0.1:13");
-  PurgeWebCache(u"beta.example");  // no "//": the host starts the text
-  PurgeWebCache(nullptr);
-  EXPECT_EQ(Tree(), "cache cache/128 cache/host.a cache/host:13 cache/host:13/x cache/localhost:13 ");
+// The first label of the host as the URL parser sees it: no user information, no port, no path.
+TEST_F(Purge, ThePatternIsTheFirstLabelOfTheHost) {
+  Make({"cache/localhost[1]", "cache/localhost[1].url", "cache/127x", "cache/128", "cache/beta1", "cache/user@127x",
+        "cache/[::1][1]", "cache/[::2][1]", "cache/host.a", "cache/x"});
+  // No "//": the host starts the text. No host: no purge.
+  for (const char16_t* url : {u"http://localhost/x", u"http://user:pw@127.0.0.1:13/x.y", u"http://[::1]:13", u"beta.example",
+                              u"http://u@:13/host.a", u"http://.x", u"http:///x", static_cast<const char16_t*>(nullptr)})
+    PurgeWebCache(url);
+  EXPECT_EQ(Tree(), "cache cache/128 cache/[::2][1] cache/host.a cache/user@127x cache/x ");
 }
 
 TEST_F(Purge, NoUsableCacheFolderMeansNoWalk) {

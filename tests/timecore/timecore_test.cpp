@@ -44,6 +44,20 @@ TEST(Calendar, EveryDayOfTheCountRoundTrips) {
   EXPECT_EQ(DayOfWeek(2008, 0, 1) + DayOfWeek(2008, 13, 1), -2);  // no table entry for these
 }
 
+// A wire timestamp carries no era: read near the local clock it is right up to 68 years (less 648 s) either way,
+// across the 2036 boundary and through 2104, and so is the difference of two such timestamps.
+TEST(NtpTimestamp, ReadInTheEraNearestTheLocalClock) {
+  for (CalendarTime near : {CalendarTime{2008, 4, 5, 25, 9, 35, 15, 500}, {2036, 2, 4, 7, 6, 28, 15, 999},
+                            {2036, 2, 4, 7, 6, 28, 16, 0}, {2104, 12, 3, 31, 23, 59, 59, 0}, {1901, 1, 2, 1, 0, 0, 0, 0}})
+    for (int64_t s : {-2147483000ll, -86401ll, -1ll, 0ll, 1ll, 86401ll, 2147483000ll}) {
+      uint64_t count = 0;
+      CalendarTime t;
+      os::CountToCalendar((os::CalendarToCount(near, count), count + s * 10000000), t);
+      ASSERT_EQ(Show(NtpTimestamp::FromCalendar(t).ToCalendarNear(near)), Show(t)) << Show(near) << " " << s;
+      EXPECT_EQ(NtpTimestamp::Difference(NtpTimestamp::FromCalendar(t), NtpTimestamp::FromCalendar(near)), s);
+    }
+}
+
 TEST(NtpTimestamp, OutsideTheEraOrTheRecordsRangesWrappedOrClamped) {
   EXPECT_EQ(NtpTimestamp::FromCalendar({2036, 2, 0, 7, 6, 28, 16, 0}), Ts(0, 0));
   EXPECT_EQ(NtpTimestamp::FromCalendar({1899, 12, 0, 31, 23, 59, 59, 65535}), Ts(4294967295u, 4290672329u));

@@ -150,7 +150,7 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
   std::string folder = request->cacheFolder ? request->cacheFolder : "";
   Transfer transfer;
   transfer.maxBytes = request->maxBytes;
-  if (urlcache::LookUp(folder, host, normalised, request->now, request->maxBytes, transfer.body))
+  if (!(request->flags & HOROLAN_URL_NEVER_FROM_CACHE) && urlcache::LookUp(folder, host, normalised, request->now, request->maxBytes, transfer.body))
     return Finish(result, 0, &transfer.body, true);
 
   EasyHandle easy;

@@ -15,7 +15,12 @@ struct HorolanUrlRequest {
   uint32_t connectMs;        // connect time-out
   uint32_t totalMs;          // whole-fetch time-out
   size_t maxBytes;           // a larger resource fails the fetch
+  uint32_t flags;            // HOROLAN_URL_NEVER_FROM_CACHE or 0
 };
+
+// Always from the network: a cached copy, however fresh, never answers (a
+// copy is still left for the next fetch).
+#define HOROLAN_URL_NEVER_FROM_CACHE 1u
 
 struct HorolanUrlResult {
   int32_t code;              // 0 or one of the URL result codes of os/url_service.h

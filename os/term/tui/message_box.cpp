@@ -146,7 +146,8 @@ bool IsDismissal(int status, wint_t key) {
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int horolan_tui_message_box(const wchar_t* caption,
-                                                                                const wchar_t* text) {
+                                                                                const wchar_t* text,
+                                                                                const volatile sig_atomic_t* ended) {
   // Wide characters are drawn by the user's locale; the program's own locale
   // comes back afterwards.
   std::string savedLocale = setlocale(LC_CTYPE, nullptr) ? setlocale(LC_CTYPE, nullptr) : "C";
@@ -174,10 +175,10 @@ extern "C" __attribute__((visibility("default"))) int horolan_tui_message_box(co
   // A closed or hung-up terminal gives errors without end: a few in a row
   // end the box instead of spinning.
   int errors = 0;
-  while (shown && errors < 16) {
+  while (shown && errors < 16 && !(ended && *ended)) {
     wint_t key = 0;
     int status = get_wch(&key);
-    if (status == ERR) {
+    if (status == ERR) {  // also a caught signal that cut the wait short
       ++errors;
       continue;
     }

@@ -112,8 +112,7 @@ TEST(Confine, KeepsKillOnlyUntilTheLinksAreHungUp) {
     return Err(kill(second, SIGTERM)) == EPERM ? 0 : 3;
   }).status, 0);
   kill(second, SIGKILL);
-  waitpid(first, nullptr, 0);
-  waitpid(second, nullptr, 0);
+  for (pid_t child : {first, second}) waitpid(child, nullptr, 0);
 }
 
 TEST(Confine, DeniesWhatARunNeverDoes) {

@@ -14,8 +14,9 @@ class MessageBoxOnATerminal : public ::testing::TestWithParam<const char*> {
     pane_ = std::make_unique<TmuxPane>(columns, rows);
     if (!pane_->started()) GTEST_SKIP() << "tmux is not installed";
     ASSERT_TRUE(pane_->WaitFor("prompt>"));
-    pane_->Line("clear; stty -g > " + dir_.File("modes") + "; unshare -n " +
-                HorolanCommand(dir_, arguments) + "; echo status $?; stty -g | cmp - " +
+    pane_->Line("clear; stty -g > " + dir_.File("modes") + "; unshare -n " + HorolanCommand(dir_, arguments) +
+                "; echo status $? $(sqlite3 " + dir_.File("state/horolan/registry.db") +
+                " \"SELECT hex(data) FROM registry WHERE value = 'LastResult'\"); stty -g | cmp - " +
                 dir_.File("modes") + " && echo modes kept");
     ASSERT_TRUE(pane_->WaitFor(shown));
   }
@@ -29,20 +30,26 @@ TEST_P(MessageBoxOnATerminal, ShowsTheMessageUntilDismissedThenLeavesItInTheScro
   for (const char* part : {"┌─ Horolan ─", "│ Server 127.0.0.1        │", "│ Error 10051", "│         [ OK ]          │"})
     EXPECT_NE(box.find(part), std::string::npos) << part << "\n" << box;
   EXPECT_EQ(box.find("status"), std::string::npos) << "the box holds the run until dismissed";
-  ASSERT_TRUE(pane_->Press(GetParam(), "modes kept"));
+  if (std::string how = GetParam(); how.starts_with("SIG"))  // to the run, the shell's child
+    Output("kill -" + how.substr(3) + " $(pgrep -P " + pane_->Tmux("display -p -t e2e '#{pane_pid}'") + ")");
+  else
+    pane_->Keys(how);
+  ASSERT_TRUE(pane_->WaitFor("modes kept"));
   std::string after = pane_->Screen();
   // Nothing else: a click's release has not leaked to the shell.
   EXPECT_EQ(after.substr(0, after.find_last_not_of('\n') + 1),
             "Horolan\nHorolan 1.0.0\nClock synchronisation\nby SNTP or NIST daytime\n\nServer 127.0.0.1\n"
             "Error 10051\n\nhorolan: 127.0.0.1: Network is unreachable (10051)\n"
-            "status 67\nmodes kept\nprompt>");
+            "status 67 43270000\nmodes kept\nprompt>");
 }
 
 // Enter, Space, Esc, the keypad's Enter, and a left click (a press and a
-// release at column 10, row 10 as the terminal reports them).
+// release at column 10, row 10 as the terminal reports them). Ctrl+C,
+// SIGTERM and SIGHUP end the box, not the run: its code is the exit status
+// and LastResult.
 INSTANTIATE_TEST_SUITE_P(Dismissals, MessageBoxOnATerminal,
                          ::testing::Values("Enter", "Space", "Escape", "KPEnter",
-                                           "-H 1b 5b 4d 20 2a 2a 1b 5b 4d 23 2a 2a"));
+                                           "-H 1b 5b 4d 20 2a 2a 1b 5b 4d 23 2a 2a", "C-c", "SIGTERM", "SIGHUP"));
 
 // On a small terminal the text wraps at blanks (or where it must) and
 // scrolls: its four rows after each key, arrows on the border where more lies
@@ -58,12 +65,12 @@ TEST_F(MessageBoxOnATerminal, ATallTextWrapsAndScrollsInASmallBox) {
       {"NPage", "by SNTP or NIST  ↑\n│ daytime          │\n│                  │\n│ Server           ↓"},
       {"Up", "synchronisation  ↑\n│ by SNTP or NIST  │"}};
   for (auto [key, rows] : steps) EXPECT_TRUE(pane_->Press(key, std::string("┐\n│ ") + rows)) << key;
-  EXPECT_TRUE(pane_->Press("Enter", "Server 127.0.0.1/日\n😀:13\nError -2146697212\n\nstatus 4\nmodes kept"));
+  EXPECT_TRUE(pane_->Press("Enter", "Server 127.0.0.1/日\n😀:13\nError -2146697212\n\nstatus 4 04000C80\nmodes kept"));
 }
 
 // A terminal too small for any box gets the text at once.
 TEST_F(MessageBoxOnATerminal, ATerminalTooSmallForABoxGetsTheTextAtOnce) {
-  Start(20, 4, "--sntp --server=127.0.0.1 --only-show", "status 67\nmodes kept");
+  Start(20, 4, "--sntp --server=127.0.0.1 --only-show", "status 67 43270000\nmodes kept");
 }
 
 }  // namespace
