@@ -86,6 +86,10 @@ TEST_F(EditControl, KeysMoveTheCaretByCharactersWordsLinesAndPages) {
   EXPECT_EQ(carets, "7-7 0-0 4-4 7-7 9-9 7-7 4-4 5-5 9-9 17-17 22-22 17-17 9-9 5-5 22-22 5-5 33-33 0-0 0-0 0-1 0-2 "
                     "0-0 0-7 7-7 7-9 7-9 17-17 22-22 21-21 19-19 21-21 19-19 18-18 ");
   EXPECT_TRUE(g_notifications.empty());  // moving changes nothing
+  SetText(u"\U0001F600a");  // a pair at the very start is one step for Backspace too
+  screen().Key(os::VK_RIGHT).Key(os::VK_BACK);
+  PumpMessages();
+  EXPECT_EQ(Text(), u"a");
 }
 
 TEST_F(EditControl, ControlKeysSelectAllCutCopyPasteAndUndo) {
