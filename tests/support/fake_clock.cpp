@@ -12,8 +12,7 @@ namespace {
 constexpr uint64_t kTicksPerMs = 10000;
 
 struct State {
-  uint64_t count = 0;  // 100-ns units since 1601 (sets keep whole milliseconds); running: the shift from the machine's
-  bool running = false;
+  uint64_t count = 0;  // 100-ns units since 1601 (sets keep whole milliseconds)
   uint32_t tick = 0;
   int sets = 0;
   CalendarTime lastSet;
@@ -30,13 +29,12 @@ auto Locked(F f) {
   return f(state);
 }
 
-const os::ClockSource& machine = os::MachineClock();
-uint64_t ReadCount() { return Locked([](State& s) { return s.count + (s.running ? machine.readUtcCount() : 0); }); }
-uint32_t Tick() { return Locked([](State& s) { return s.running ? machine.tickMs() : s.tick; }); }
+uint64_t ReadCount() { return Locked([](State& s) { return s.count; }); }
+uint32_t Tick() { return Locked([](State& s) { return s.tick; }); }
 bool SetToCount(uint64_t count) {
   return Locked([count](State& s) {
     if (s.refusal) return os::SetLastError(s.refusal), false;
-    s.count = count / kTicksPerMs * kTicksPerMs - (s.running ? machine.readUtcCount() : 0);
+    s.count = count / kTicksPerMs * kTicksPerMs;
     ++s.sets;
     return os::CountToCalendar(count, s.lastSet);
   });
@@ -52,12 +50,7 @@ constexpr os::ClockSource kFakeSource = {ReadCount, SetToCount, StepBy, Tick};
 void Install(const CalendarTime& utc, uint32_t tick) {
   uint64_t count = 0;
   if (!os::CalendarToCount(utc, count)) std::abort();  // a test's own mistake
-  Locked([&](State& s) { s = State{count, false, tick, 0, {}, 0, 0}; });
-  os::UseClockSource(&kFakeSource);
-}
-
-void InstallRunning(int64_t shiftMs) {
-  Locked([&](State& s) { s = State{static_cast<uint64_t>(shiftMs) * kTicksPerMs, true, 0, 0, {}, 0, 0}; });
+  Locked([&](State& s) { s = State{count, tick, 0, {}, 0, 0}; });
   os::UseClockSource(&kFakeSource);
 }
 

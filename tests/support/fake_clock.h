@@ -8,9 +8,6 @@ namespace fake {
 
 // Stands at utc with the tick count at tick; forgets earlier sets and refusals.
 void Install(const CalendarTime& utc, uint32_t tick = 0);
-// Runs with the machine's clock, shiftMs ahead (for real servers); sets move
-// only the fake and the tick count is the machine's.
-void InstallRunning(int64_t shiftMs = 0);
 // Back to the machine's clock (tests only ever read it).
 void Uninstall();
 // Moves the time on by ms, and the tick count too when ms is positive.
