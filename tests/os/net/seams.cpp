@@ -18,7 +18,6 @@ struct Host {
   int error, systemError;
 };
 std::map<std::string, Host> hosts;
-std::string lastLookup;
 int lookups = 0, sends = 0;
 thread_local int failing[7];
 thread_local bool armed[7];
@@ -42,17 +41,14 @@ thread_local std::function<void()> afterSend;
 void AddHost(const std::string& name, std::vector<std::string> entries, int error, int systemError) {
   hosts[name] = {std::move(entries), error, systemError};
 }
-void ClearHosts() { hosts.clear(), lookups = 0, lastLookup.clear(); }
 int Lookups() { return lookups; }
-std::string LastLookup() { return lastLookup; }
 int Sends() { return sends; }
 void FailNext(Call call, int error) { failing[call] = error, armed[call] = true; }
 }  // namespace seams
 
 extern "C" int getaddrinfo(const char* node, const char*, const addrinfo*, addrinfo** res) {
   ++lookups;
-  lastLookup = node ? node : "";
-  auto found = hosts.find(lastLookup);
+  auto found = hosts.find(node ? node : "");
   if (found == hosts.end()) return EAI_NONAME;
   if (found->second.error) return errno = found->second.systemError, found->second.error;
   *res = nullptr;

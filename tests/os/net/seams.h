@@ -13,9 +13,7 @@ enum Call { kConnect, kSend, kRecv, kPoll, kPollNothing, kRead, kWrite };
 // A name that resolves to these IPv4 addresses ("v6": an IPv6 entry, "short": one with too short an address), or to
 // getaddrinfo's error (errno set to systemError).
 void AddHost(const std::string& name, std::vector<std::string> entries, int error = 0, int systemError = 0);
-void ClearHosts();
 int Lookups();
-std::string LastLookup();
 int Sends();
 bool LoopbackUp();  // false where loopback is down (a fresh network namespace): the tests over it skip
 
