@@ -46,17 +46,13 @@ in_namespace() {
   HOROLAN_BIN=$tests/bin HOROLAN_INSTALLED=$1 HOROLAN_SHOW_ONLY=${2:-} \
     bash tests/e2e/in_namespace.sh "$here/scripts/check-install.sh" || fail "runs of $1/horolan (status $?)"
 }
-# The executable's and the modules' hardening (for the modules PIE does not apply). Two exceptions, both outside
-# what a build can change: Debian 12's C start files (Scrt1.o, crti.o, crtn.o) carry no CET property, so no
-# program linked here is marked for control-flow protection however its own code is compiled (/bin/ls is not
-# either); and the URL module has no call whose buffer size the compiler knows, so fortify has nothing to replace
-# there although it is compiled in.
+# The executable's and the modules' hardening (for the modules PIE does not apply). One exception, outside what a
+# build can change: Debian 12's C start files (Scrt1.o, crti.o, crtn.o) carry no CET property, so no program linked
+# here is marked for control-flow protection however its own code is compiled (/bin/ls is not either).
 hardened() {
-  local file options
+  local file
   for file in "$@"; do
-    options=(--nocfprotection)
-    [ "$(basename "$file")" = libhorolan_url.so ] && options+=(--nofortify)
-    hardening-check "${options[@]}" "$file" || fail "hardening-check $file"
+    hardening-check --nocfprotection "$file" || fail "hardening-check $file"
   done
 }
 
