@@ -54,6 +54,9 @@ TEST(Platform, OnlyAWholeQuotedPathIsRegisteredInTheStore) {
   EXPECT_EQ(U8(command) + Stored(u"Name", kShellRegistryKey) + Stored(u"Title", kShellRegistryKey) +
                 Stored(u"Flags", kShellRegistryKey),
             "\"/opt/100%s/h x\"" "1:18:3A0048004F005200" "1:16:48004F0052004F00" "4:4:1F000000");
+  ASSERT_TRUE(BuildShellRegistration(u"/usr/bin/h", quoted, record));  // a moved program is registered anew
+  EXPECT_EQ(ShellRegistration(kShellRegistrationName, kShellRegistrationFlags, &record), 1);
+  EXPECT_TRUE(RegistryReadString(kUser, kShellRegistryKey, u"Command", command, 300, 0) && U8(command) == "\"/usr/bin/h\"");
   // 257 units fit quoted in 260; one more would be cut and name another program.
   std::u16string longest = u"/" + std::u16string(256, u'p');
   EXPECT_TRUE(BuildShellRegistration(longest.c_str(), quoted, record));
