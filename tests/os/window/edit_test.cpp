@@ -163,6 +163,10 @@ TEST_F(EditControl, TheViewFollowsTheCaretAndScrollsByLinesPagesAndTheWheel) {
   step(os::WM_MOUSEWHEEL, os::MakeWParam(0, 120));
   step(os::WM_MOUSEWHEEL, os::MakeWParam(0, static_cast<uint16_t>(-240)));
   EXPECT_EQ(views, "G-1+ D-1+ C-1 A-1 B-1 E-1+ G-1+ G-1+ -12 89a 89a 789 G-1+ D-1+ G-1+ ");
+  screen().Key(os::VK_HOME);
+  std::string edge;  // the caret just past the last column moves the view by a quarter
+  for (int i = 1; i <= 9; ++i) screen().Key(os::VK_RIGHT), edge += i >= 8 ? Shown().substr(1, 3) + " " : "";
+  EXPECT_EQ(edge, "G-1 234 ");
 }
 
 TEST_F(EditControl, TheMouseSetsTheCaretAndSelectsByDraggingOrWithShift) {
