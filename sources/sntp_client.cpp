@@ -104,27 +104,25 @@ bool ReadSntpAnswer(const uint8_t* answer, int length, const NtpTimestamp& sent,
   return true;
 }
 
-bool SntpClient::Query(const char16_t* server, SntpExchange& exchange, uint16_t port) {
-  SocketHolder holder;
-  holder.handle = os::OpenSocket(os::kAddressFamilyIpv4, os::kSocketTypeDatagram, 0);
-  if (holder.handle == os::kInvalidSocket) return false;
+namespace {
 
-  if (!ConnectToServer(holder, server, port)) return FailKeepingError(holder);
-
-  // Leap indicator 0, version 3, mode 3 (client); T1 taken right before the
-  // send and kept to recognise the answer.
-  uint8_t request[kSntpRequestSize] = {};
-  request[0] = 0x1B;
+// Stamps T1 into a client request whose first byte is first (leap indicator
+// 0, the version, mode 3) and returns it, kept to recognise the answer.
+NtpTimestamp StampRequest(uint8_t (&request)[kSntpRequestSize], uint8_t first) {
+  request[0] = first;
   NtpTimestamp sent = NtpTimestamp::Now();
   PutWord(request + 40, sent.seconds);
   PutWord(request + 44, sent.fraction);
-  // The wait's one deadline counts from the request.
-  uint32_t started = os::TickCountMs();
-  if (os::SendOnSocket(holder.handle, request, kSntpRequestSize, 0) == os::kSocketError)
-    return FailKeepingError(holder);
+  return sent;
+}
 
-  // A datagram that is not our answer (a stray, a spoof, an empty one) is
-  // dropped and the wait goes on to that deadline.
+// Waits for a datagram that accept takes, to the one deadline counted from
+// started: anything else (a stray, a spoof, an empty one) is dropped and the
+// wait goes on. Returns its size, or 0 with the error left (-1 when only
+// refused datagrams came, 10060 when none) and the socket closed.
+template <typename Accept>
+int WaitForAnswer(SocketHolder& holder, uint32_t started, uint32_t timeoutMs, uint8_t* answer, int capacity,
+                  SntpExchange& exchange, Accept accept) {
   bool refused = false;
   for (;;) {
     uint32_t waited = os::TickCountMs() - started;
@@ -132,15 +130,36 @@ bool SntpClient::Query(const char16_t* server, SntpExchange& exchange, uint16_t 
     if (waited >= timeoutMs || !WaitReadable(holder, timeoutMs - waited, readable) || !readable) {
       holder.Close();
       os::SetLastError(refused ? kUnknownSntpAnswer : os::wsa::kTimedOut);
-      return false;
+      return 0;
     }
     exchange.destination = NtpTimestamp::Now();
-    uint8_t answer[kSntpAnswerCapacity] = {};
-    int received = os::ReceiveFromSocket(holder.handle, answer, kSntpAnswerCapacity, 0);
-    if (received == os::kSocketError) return FailKeepingError(holder);
-    if (received > 0 && ReadSntpAnswer(answer, received, sent, exchange)) break;
+    std::memset(answer, 0, static_cast<size_t>(capacity));
+    int received = os::ReceiveFromSocket(holder.handle, answer, capacity, 0);
+    if (received == os::kSocketError) return FailKeepingError(holder), 0;
+    if (accept(received)) return received;
     refused = true;
   }
+}
+
+}  // namespace
+
+bool SntpClient::Query(const char16_t* server, SntpExchange& exchange, uint16_t port) {
+  SocketHolder holder;
+  holder.handle = os::OpenSocket(os::kAddressFamilyIpv4, os::kSocketTypeDatagram, 0);
+  if (holder.handle == os::kInvalidSocket) return false;
+
+  if (!ConnectToServer(holder, server, port)) return FailKeepingError(holder);
+
+  uint8_t request[kSntpRequestSize] = {};
+  NtpTimestamp sent = StampRequest(request, 0x1B);  // version 3
+  // The wait's one deadline counts from the request.
+  uint32_t started = os::TickCountMs();
+  if (os::SendOnSocket(holder.handle, request, kSntpRequestSize, 0) == os::kSocketError)
+    return FailKeepingError(holder);
+
+  uint8_t answer[kSntpAnswerCapacity];
+  auto isAnswer = [&](int received) { return received > 0 && ReadSntpAnswer(answer, received, sent, exchange); };
+  if (WaitForAnswer(holder, started, timeoutMs, answer, kSntpAnswerCapacity, exchange, isAnswer) == 0) return false;
   holder.Close();
   return true;
 }
@@ -159,12 +178,8 @@ bool SntpClient::QueryNts(const char16_t* server, SntpExchange& exchange, os::Nt
   if (holder.handle == os::kInvalidSocket) return false;
   if (!ConnectToServer(holder, timeServer, port)) return FailKeepingError(holder);
 
-  // Leap indicator 0, version 4, mode 3 (client): NTS protects NTPv4 only.
   uint8_t header[kSntpRequestSize] = {};
-  header[0] = 0x23;
-  NtpTimestamp sent = NtpTimestamp::Now();
-  PutWord(header + 40, sent.seconds);
-  PutWord(header + 44, sent.fraction);
+  NtpTimestamp sent = StampRequest(header, 0x23);  // version 4: NTS protects NTPv4 only
   uint8_t request[os::kNtsRequestCapacity];
   int length = os::ProtectNtsRequest(association, header, request, os::kNtsRequestCapacity);
   if (length == 0 || os::SendOnSocket(holder.handle, request, length, 0) == os::kSocketError)
@@ -173,23 +188,10 @@ bool SntpClient::QueryNts(const char16_t* server, SntpExchange& exchange, os::Nt
   // Anyone on the path can send datagrams from the server's address: only
   // the authentic answer ends the wait before its deadline.
   uint32_t started = os::TickCountMs();
-  bool refused = false;
   uint8_t answer[os::kNtsAnswerCapacity];
-  int received = 0;
-  for (;;) {
-    uint32_t waited = os::TickCountMs() - started;
-    bool readable = false;
-    if (waited >= timeoutMs || !WaitReadable(holder, timeoutMs - waited, readable) || !readable) {
-      holder.Close();
-      os::SetLastError(refused ? kUnknownSntpAnswer : os::wsa::kTimedOut);
-      return false;
-    }
-    exchange.destination = NtpTimestamp::Now();
-    received = os::ReceiveFromSocket(holder.handle, answer, os::kNtsAnswerCapacity, 0);
-    if (received == os::kSocketError) return FailKeepingError(holder);
-    if (os::IsAuthenticNtsAnswer(association, answer, received)) break;
-    refused = true;
-  }
+  auto isAuthentic = [&](int received) { return os::IsAuthenticNtsAnswer(association, answer, received); };
+  int received = WaitForAnswer(holder, started, timeoutMs, answer, os::kNtsAnswerCapacity, exchange, isAuthentic);
+  if (received == 0) return false;
   if (!ReadSntpAnswer(answer, received, sent, exchange)) {
     os::SetLastError(kUnknownSntpAnswer);
     return FailKeepingError(holder);
