@@ -16,9 +16,10 @@ cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 runs=${2:-200}
 
+source bench/chrony.sh
+chronyd=$(bench_chronyd "$build")
+
 if [ "${HOROLAN_BENCH_INSIDE:-}" != 1 ]; then
-  command -v chronyd >/dev/null || /usr/sbin/chronyd -v >/dev/null 2>&1 ||
-    { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends chrony >/dev/null; }
   exec env HOROLAN_BENCH_INSIDE=1 setpriv --bounding-set -sys_time --inh-caps -sys_time \
     unshare -n -m --propagation private bash "$0" "$@"
 fi
@@ -31,16 +32,7 @@ work=$(mktemp -d /tmp/horolan-accuracy.XXXXXX)
 trap 'kill $chrony 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 ip link set lo up
 cc -O2 -o "$work/floor" bench/floor_sntp.c
-cat > "$work/chrony.conf" <<CONF
-port 123
-bindaddress 127.0.0.1
-allow 127.0.0.1
-cmdport 0
-local stratum 8
-pidfile $work/chronyd.pid
-CONF
-/usr/sbin/chronyd -x -d -f "$work/chrony.conf" >"$work/chrony.log" 2>&1 &
-chrony=$!
+start_bench_chrony "$chronyd" "$work"
 for i in $(seq 100); do "$work/floor" && break; sleep 0.1; done
 
 export XDG_STATE_HOME=$work/state XDG_CACHE_HOME=$work/cache HOME=$work

@@ -17,9 +17,8 @@ runs=${2:-30}
 # The peers come unpacked from their Debian packages (scripts/fetch-peers.sh
 # BUILD_DIR); nothing is installed here. A client that is missing is left out.
 peers=$build/peers
-chronyd=$peers/chrony/usr/sbin/chronyd
-[ -x "$chronyd" ] || chronyd=/usr/sbin/chronyd
-[ -x "$chronyd" ] || { echo "compare_clients: no chronyd (run scripts/fetch-peers.sh $build)" >&2; exit 1; }
+source bench/chrony.sh
+chronyd=$(bench_chronyd "$build")
 if [ -d "$peers/ntpsec/usr/bin" ]; then
   export PATH=$peers/ntpsec/usr/bin:$peers/ntpsec/usr/sbin:$PATH
   export PYTHONPATH=$peers/ntpsec/usr/lib/python3/dist-packages
@@ -34,16 +33,7 @@ work=$(mktemp -d /tmp/horolan-bench.XXXXXX)
 trap 'kill $chrony 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 ip link set lo up
 cc -O2 -o "$work/floor" bench/floor_sntp.c
-cat > "$work/chrony.conf" <<CONF
-port 123
-bindaddress 127.0.0.1
-allow 127.0.0.1
-cmdport 0
-local stratum 8
-pidfile $work/chronyd.pid
-CONF
-"$chronyd" -x -d -u root -f "$work/chrony.conf" >"$work/chrony.log" 2>&1 &
-chrony=$!
+start_bench_chrony "$chronyd" "$work"
 for i in $(seq 100); do "$work/floor" && break; sleep 0.1; done
 
 cc -O2 -o "$work/measure" bench/measure.c

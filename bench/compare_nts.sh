@@ -10,9 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 runs=${2:-30}
-chronyd=/usr/sbin/chronyd
-[ -x "$chronyd" ] || chronyd=$build/peers/chrony/usr/sbin/chronyd
-[ -x "$chronyd" ] || { echo "compare_nts: no chronyd (run the NTS end-to-end test once to unpack it)" >&2; exit 1; }
+source bench/chrony.sh
+chronyd=$(bench_chronyd "$build")
 
 if [ "${HOROLAN_BENCH_INSIDE:-}" != 1 ]; then
   exec env HOROLAN_BENCH_INSIDE=1 setpriv --bounding-set -sys_time --inh-caps -sys_time \
@@ -20,7 +19,7 @@ if [ "${HOROLAN_BENCH_INSIDE:-}" != 1 ]; then
 fi
 
 work=$(mktemp -d /tmp/horolan-bench.XXXXXX)
-trap 'kill $server 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill $chrony 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 ip link set lo up
 key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
 openssl req -x509 "${key[@]}" -keyout "$work/ca.key" -out "$work/ca.pem" -days 2 -subj "/CN=bench CA" \
@@ -29,19 +28,7 @@ openssl req "${key[@]}" -keyout "$work/server.key" -out "$work/server.csr" -subj
 printf 'subjectAltName=IP:127.0.0.1\n' > "$work/server.ext"
 openssl x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial -days 2 \
   -extfile "$work/server.ext" -out "$work/server.pem" 2>/dev/null
-cat > "$work/chrony.conf" <<CONF
-port 123
-bindaddress 127.0.0.1
-allow 127.0.0.1
-cmdport 0
-local stratum 8
-pidfile $work/chronyd.pid
-ntsdumpdir $work
-ntsservercert $work/server.pem
-ntsserverkey $work/server.key
-CONF
-"$chronyd" -x -d -u root -f "$work/chrony.conf" >"$work/chrony.log" 2>&1 &
-server=$!
+start_bench_chrony "$chronyd" "$work" "ntsdumpdir $work" "ntsservercert $work/server.pem" "ntsserverkey $work/server.key"
 
 cc -O2 -o "$work/measure" bench/measure.c
 mkdir -p "$work/app"

@@ -11,6 +11,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 runs=${2:-200}
+source bench/chrony.sh
+chronyd=$(bench_chronyd "$build")
 
 if [ "${HOROLAN_BENCH_INSIDE:-}" != 1 ]; then
   exec env HOROLAN_BENCH_INSIDE=1 setpriv --bounding-set -sys_time --inh-caps -sys_time \
@@ -22,10 +24,7 @@ trap 'kill $chrony 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 ip link set lo up
 cc -O2 -o "$work/floor" bench/floor_sntp.c
 cc -O2 -o "$work/measure" bench/measure.c
-printf '%s\n' "port 123" "bindaddress 127.0.0.1" "allow 127.0.0.1" "cmdport 0" "local stratum 8" \
-  "pidfile $work/chronyd.pid" > "$work/chrony.conf"
-/usr/sbin/chronyd -x -d -f "$work/chrony.conf" >"$work/chrony.log" 2>&1 &
-chrony=$!
+start_bench_chrony "$chronyd" "$work"
 for _ in $(seq 100); do "$work/floor" && break; sleep 0.1; done
 
 export XDG_STATE_HOME=$work/state XDG_CACHE_HOME=$work/cache
