@@ -369,6 +369,18 @@ int Initialise(sqlite3* db, int& version, bool wal) {
   return r;
 }
 
+// Process-wide settings, before SQLite's first use; one that SQLite refuses
+// leaves its default, which works as well.
+void ConfigureSqlite() {
+  // No memory statistics: every allocation would take a global lock for them.
+  sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  // A run prepares a handful of statements on one connection: the default
+  // lookaside buffer and page cache preallocation, both written through when
+  // first set up, would cost more memory than the allocations they save.
+  sqlite3_config(SQLITE_CONFIG_LOOKASIDE, 0, 0);
+  sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+}
+
 // A new connection to the store, created with its default content when the
 // file is new.
 int32_t OpenStore(sqlite3** out) {
@@ -381,8 +393,7 @@ int32_t OpenStore(sqlite3** out) {
     return kRegistryOk;
   }
   MakeParentFolders(path);
-  // No memory statistics: every allocation would take a global lock for them.
-  static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+  static const bool configured = (ConfigureSqlite(), true);
   (void)configured;
   sqlite3* db = nullptr;
   int r = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
