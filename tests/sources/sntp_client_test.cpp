@@ -128,6 +128,12 @@ TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithThei
     EXPECT_FALSE(client.Query(u"127.0.0.1", exchange, port)) << bytes << failing;
     EXPECT_EQ(os::GetLastError(), error) << bytes << failing;
   }
+  // A socket that cannot be opened gives its own reason, also where an IPv6 server needs a socket of its own.
+  for (auto [call, to] : {std::pair{seams::kSocket, u"127.0.0.1"}, {seams::kSocketIpv6, u"::1"}}) {
+    seams::FailNext(call, EMFILE);
+    EXPECT_FALSE(client.Query(to, exchange, port));
+    EXPECT_EQ(os::GetLastError(), os::wsa::kTooManyOpen) << call;
+  }
   seams::afterSend = nullptr;
   close(server);  // nothing listens: the kernel's refusal arrives as the answer
   EXPECT_FALSE(client.Query(u"127.0.0.1", exchange, port));
