@@ -106,6 +106,10 @@ TEST(WebCacheCopies, AreFoundOnlyWhileFreshWholeAndDescribedAsStored) {
   seams::FailNext(seams::kWrite, EIO);
   EXPECT_FALSE(urlcache::Store(folder, "a.b", url + "w", "x", 1000, 90, false));
   EXPECT_FALSE(fs::exists(folder + "/a.b[3]") || fs::exists(folder + "/a.b[3].url"));
+  // Nor one whose file cannot be opened (a folder in its place).
+  ASSERT_TRUE(urlcache::Store(folder, "a.b", url + "d", "x", 1000, 90, false));
+  fs::remove(folder + "/a.b[3]"), fs::create_directory(folder + "/a.b[3]");
+  EXPECT_FALSE(urlcache::Store(folder, "a.b", url + "d", "y", 1000, 90, false) || fs::exists(folder + "/a.b[3].url"));
   std::string body;
   EXPECT_FALSE(urlcache::LookUp("", "a.b", url, 1010, 5, body));
   // A folder that cannot be made takes no copy.
