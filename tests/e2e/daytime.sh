@@ -7,6 +7,7 @@ NIST_LINE=$'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
 CACHE=$WORK/cache/horolan/web
 WEB=http://127.0.0.1:8080
 start_line_server 13 "$NIST_LINE"
+start_line_server 1300 ""  # a reset and no line
 start_web_server 8080
 
 # Runs start from the real time: "set" when the virtual clock reads the NIST line's time, "kept" while it has not moved.
@@ -61,6 +62,7 @@ RUN_ENV=()
 check "the proxy got the request for the whole URL" grep -q "^GET http://unknown.e2e.test:13/ HTTP/1.1" "$WORK/requests"
 expect "unknown host" 5 kept '#SERVER(unknown.e2e.test)'
 check "unknown host: why" grep -qxF "horolan: unknown.e2e.test:13: Resource not found (0x800C0005): Could not resolve host: unknown.e2e.test" "$WORK/err"
+expect "a reset before any line" 8 kept '#SERVER(127.0.0.1:1300)'
 
 # xinetd's daytime service closes with the request unread, a reset at times: its line still arrives, without "NIST".
 printf '%s\n' "service daytime" "{" "type = INTERNAL UNLISTED" "id = daytime-stream" "socket_type = stream" \
