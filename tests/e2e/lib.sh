@@ -5,13 +5,8 @@ BIN=${HOROLAN_BIN:?set HOROLAN_BIN to the bin folder of a build}
 WORK=$(mktemp -d /tmp/horolan-e2e.XXXXXX)
 APP=$WORK/app
 PIDS=()
-passed=0
-failed=0
-cleanup() {
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$WORK"
-}
+passed=0 failed=0
+cleanup() { kill "${PIDS[@]}" 2>/dev/null; wait "${PIDS[@]}" 2>/dev/null; rm -rf "$WORK"; }
 trap cleanup EXIT
 skip() { echo "SKIPPED: $*"; exit 77; }
 

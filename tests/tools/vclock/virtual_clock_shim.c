@@ -77,10 +77,7 @@ static int WriteOffset(int64_t offset) {
   char text[64];
   int length = snprintf(text, sizeof text, "%lld\n", (long long)offset);
   ssize_t written = pwrite(offsetFd, text, (size_t)length, 0);
-  if (written != length) {
-    if (written >= 0) errno = EIO;
-    return -1;
-  }
+  if (written != length) return errno = written < 0 ? errno : EIO, -1;
   return ftruncate(offsetFd, length);
 }
 
