@@ -4,11 +4,7 @@ source "$(dirname "$0")/lib.sh"
 install_app
 (( 0x$(awk '/CapEff/ {print $2}' /proc/self/status) )) || skip "the script holds no capabilities to drop"
 # Peers that never read a datagram nor accept a connection: the run's request stays in their queue.
-python3 -c 'import socket, time
-u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); u.bind(("127.0.0.1", 123))
-t = socket.create_server(("127.0.0.1", 13)); time.sleep(60)' &
-PIDS+=($!)
-wait_until eval 'listening udp 123 && listening tcp 13' || skip "the silent peers did not start"
+silent_peer udp 127.0.0.1 123 && silent_peer tcp 127.0.0.1 13 || skip "the silent peers did not start"
 queued() { ss -Hln "--$1" "sport = :$2" | awk '$2 > 0 {found = 1} END {exit !found}'; }  # queued tcp|udp PORT
 
 for peer in "udp 123 --sntp --server=127.0.0.1" "tcp 13 --server=127.0.0.1:13"; do

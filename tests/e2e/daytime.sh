@@ -7,30 +7,26 @@ NIST_LINE=$'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
 CACHE=$WORK/cache/horolan/web
 WEB=http://127.0.0.1:8080
 start_line_server 13 "$NIST_LINE"
+start_line_server 1300 ""  # a reset and no line
 start_web_server 8080
 
-# "set" when the virtual clock reads the NIST line's time, "kept" while it has not moved.
+# Runs start from the real time: "set" when the virtual clock reads the NIST line's time, "kept" while it has not moved.
+START_SECONDS=0
 clock_state() {
   [ "$(offset_ns)" = 0 ] && echo kept && return
   [ "$(env LD_PRELOAD="$BIN/libhorolan_vclock.so" HOROLAN_VCLOCK_FILE="$WORK/offset" date -u '+%F %R')" = \
     "2008-11-30 12:34" ] && echo set
 }
-# daytime_check WHAT STATUS set|kept ARG...: a run from the real time ends with STATUS and leaves the clock so.
-daytime_check() {
-  set_offset_seconds 0
-  run "${@:4}"
-  check "$1: exit status $2, clock $3" eval "[ \"\$(status)\" = $2 ] && [ \"\$(clock_state)\" = $3 ]"
-}
 
-daytime_check "NIST line on port 13" 0 set '#SERVER(daytime.e2e.test)'
+expect "NIST line on port 13" 0 set '#SERVER(daytime.e2e.test)'
 check "NIST line on port 13: message with the server and the time, LastResult 0, a copy in the web cache" \
   eval 'out_has "Server daytime.e2e.test:13" && out_has "2008/11/30 12:34:5" && [ "$(last_result)" = 00000000 ] &&
     [ -f "$CACHE/daytime.e2e.test[1]" ]'
 # Before a fetch the host's old copies go, unless #KEEPCACHE.
 touch "$CACHE/daytime.old" "$CACHE/ntp.old"
-daytime_check "show-only, keeping the cache" 0 kept --nist --only-show --keep-cache --server=daytime.e2e.test
+expect "show-only, keeping the cache" 0 kept --nist --only-show --keep-cache --server=daytime.e2e.test
 check "#KEEPCACHE: the host's old copy stays" [ -f "$CACHE/daytime.old" ]
-daytime_check "show-only" 0 kept --only-show --server=daytime.e2e.test
+expect "show-only" 0 kept --only-show --server=daytime.e2e.test
 check "the host's old copy is purged, another host's stays" eval '[ ! -e "$CACHE/daytime.old" ] && [ -f "$CACHE/ntp.old" ]'
 
 # The status decides; redirects go between http and https only; over 1 MiB or not a byte is no answer.
@@ -45,66 +41,64 @@ done
 for answer in s200:0:set s299:0:set s300:8:kept s410:5:kept s500:8:kept moved:0:set ftp:13:kept missing:8:kept \
   empty:255:kept big1048576:0:set big1048577:8:kept s404:5:kept; do
   IFS=: read -r name expected clock <<< "$answer"
-  daytime_check "HTTP answer $name" "$expected" "$clock" "#SERVER($WEB/$name)"
+  expect "HTTP answer $name" "$expected" "$clock" "#SERVER($WEB/$name)"
 done
 check "HTTP 404: message, LastResult 05000C80, the reason" eval 'out_has "Resource not found" &&
   [ "$(last_result)" = 05000C80 ] && grep -qxF "horolan: 127.0.0.1:8080/s404: Resource not found (0x800C0005): HTTP status 404" "$WORK/err"'
-daytime_check "ftp URL: as written, refused" 13 kept '#SERVER(FTP://127.0.0.1/x)'
+expect "ftp URL: as written, refused" 13 kept '#SERVER(FTP://127.0.0.1/x)'
 
 
 # A time is never answered from the web cache, however fresh the server says its copy is.
 response fresh 200 "$NIST_LINE" "Cache-Control: max-age=999999999\r\n"
-daytime_check "a fresh answer" 0 kept --only-show "#SERVER($WEB/fresh)"
+expect "a fresh answer" 0 kept --only-show "#SERVER($WEB/fresh)"
 rm "$WORK/web/fresh"
-daytime_check "the server gone, its copy kept and fresh: fetched anew" 8 kept --keep-cache "#SERVER($WEB/fresh)"
+expect "the server gone, its copy kept and fresh: fetched anew" 8 kept --keep-cache "#SERVER($WEB/fresh)"
 
 # The proxy of the environment is asked for a host no one else knows.
 response index 200 "$NIST_LINE"
 RUN_ENV=(http_proxy="$WEB")
-daytime_check "through the proxy" 0 set '#SERVER(unknown.e2e.test)'
+expect "through the proxy" 0 set '#SERVER(unknown.e2e.test)'
 RUN_ENV=()
 check "the proxy got the request for the whole URL" grep -q "^GET http://unknown.e2e.test:13/ HTTP/1.1" "$WORK/requests"
-daytime_check "unknown host" 5 kept '#SERVER(unknown.e2e.test)'
+expect "unknown host" 5 kept '#SERVER(unknown.e2e.test)'
 check "unknown host: why" grep -qxF "horolan: unknown.e2e.test:13: Resource not found (0x800C0005): Could not resolve host: unknown.e2e.test" "$WORK/err"
+expect "a reset before any line" 8 kept '#SERVER(127.0.0.1:1300)'
 
 # xinetd's daytime service closes with the request unread, a reset at times: its line still arrives, without "NIST".
 printf '%s\n' "service daytime" "{" "type = INTERNAL UNLISTED" "id = daytime-stream" "socket_type = stream" \
   "protocol = tcp" "port = 1313" "bind = 127.0.0.1" "wait = no" "user = root" "}" > "$WORK/xinetd.conf"
 if start_peer xinetd -dontfork -filelog "$WORK/xinetd.log" -f "$WORK/xinetd.conf" && wait_until listening tcp 1313; then
-  for try in 1 2 3 4 5; do daytime_check "xinetd's daytime line, try $try" 253 kept '#SERVER(127.0.0.1:1313)'; done
+  for try in 1 2 3 4 5; do expect "xinetd's daytime line, try $try" 253 kept '#SERVER(127.0.0.1:1313)'; done
   check "no NIST: error line and an empty last line" eval 'out_has "Error -3" && [ -z "$(tail -n 1 "$WORK/out")" ]'
 else
   echo "SKIPPED part: xinetd did not start"
 fi
 
 # lighttpd: http, a redirect to https and https itself; a private CA trusted through the curl program's variables.
-mkdir -p "$WORK/www" "$WORK/ca" && printf '%s' "$NIST_LINE" > "$WORK/www/nist.txt"
-cert() { openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -keyout "$WORK/$1-key.pem" "${@:2}"; }
-{ cert ca -out "$WORK/ca/ca.pem" -subj /CN=e2e-ca && openssl rehash "$WORK/ca" && cert server -out "$WORK/server.pem" \
-    -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -CA "$WORK/ca/ca.pem" -CAkey "$WORK/ca-key.pem"; } 2>/dev/null
+mkdir -p "$WORK/www" && printf '%s' "$NIST_LINE" > "$WORK/www/nist.txt" && make_test_ca "$WORK/ca"
 cat > "$WORK/lighttpd.conf" <<CONF
 server.document-root = "$WORK/www"
 server.bind = "127.0.0.1"
 server.port = 8013
 server.modules += ("mod_redirect", "mod_openssl")
 url.redirect = ("^/secure$" => "https://127.0.0.1:8443/nist.txt")
-\$SERVER["socket"] == "127.0.0.1:8443" { ssl.engine = "enable" ssl.pemfile = "$WORK/server.pem" ssl.privkey = "$WORK/server-key.pem" }
+\$SERVER["socket"] == "127.0.0.1:8443" { ssl.engine = "enable" ssl.pemfile = "$WORK/ca/server.pem" ssl.privkey = "$WORK/ca/server.key" }
 CONF
 if start_peer lighttpd -D -f "$WORK/lighttpd.conf" && wait_until listening tcp 8443; then
-  daytime_check "lighttpd NIST line" 0 set '#SERVER(http://127.0.0.1:8013/nist.txt)'
-  daytime_check "redirect to https, certificate not trusted" 8 kept '#SERVER(http://127.0.0.1:8013/secure)'
-  for trust in SSL_CERT_FILE="$WORK/ca/ca.pem" SSL_CERT_DIR="$WORK/ca" "CURL_CA_BUNDLE=$WORK/ca/ca.pem SSL_CERT_FILE=/none"; do
+  expect "lighttpd NIST line" 0 set '#SERVER(http://127.0.0.1:8013/nist.txt)'
+  expect "redirect to https, certificate not trusted" 8 kept '#SERVER(http://127.0.0.1:8013/secure)'
+  for trust in SSL_CERT_FILE="$WORK/ca/ca.pem" SSL_CERT_DIR="$WORK/ca/hashed" "CURL_CA_BUNDLE=$WORK/ca/ca.pem SSL_CERT_FILE=/none"; do
     read -ra RUN_ENV <<< "$trust"
-    daytime_check "https as written, trusted through $trust" 0 set '#SERVER(https://127.0.0.1:8443/nist.txt)'
+    expect "https as written, trusted through $trust" 0 set '#SERVER(https://127.0.0.1:8443/nist.txt)'
   done
-  daytime_check "redirect to https, trusted" 0 set '#SERVER(http://127.0.0.1:8013/secure)'; RUN_ENV=()
+  expect "redirect to https, trusted" 0 set '#SERVER(http://127.0.0.1:8013/secure)'; RUN_ENV=()
 else
   echo "SKIPPED part: lighttpd with TLS did not start"
 fi
 
 mkdir -p "$WORK/lib/horolan" && mv "$APP/libhorolan_url.so" "$WORK/lib/horolan/"
-daytime_check "URL module in ../lib/horolan" 0 set '#SERVER(daytime.e2e.test)'
-touch "$APP/libhorolan_url.so" && daytime_check "a broken URL module beside it is not passed over" 8 kept daytime.e2e.test
-rm -r "$WORK/lib" "$APP/libhorolan_url.so" && daytime_check "no URL module at all" 8 kept '#SERVER(daytime.e2e.test)'
+expect "URL module in ../lib/horolan" 0 set '#SERVER(daytime.e2e.test)'
+touch "$APP/libhorolan_url.so" && expect "a broken URL module beside it is not passed over" 8 kept daytime.e2e.test
+rm -r "$WORK/lib" "$APP/libhorolan_url.so" && expect "no URL module at all" 8 kept '#SERVER(daytime.e2e.test)'
 check "no URL module: LastResult 08000C80" [ "$(last_result)" = 08000C80 ]
 finish

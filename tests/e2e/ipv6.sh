@@ -7,11 +7,7 @@ echo "::1 six.e2e.test" >> "$WORK/hosts"
 start_ready_chrony ::1 "bindaddress 127.0.0.9" "bindaddress ::1" "allow ::1"
 start_line_server 13 $'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n' ::1
 
-for server in ::1 '[::1]' six.e2e.test; do
-  set_offset_seconds 100
-  run --sntp "--server=$server"
-  check "SNTP to $server: exit 0, clock corrected" eval '[ "$(status)" = 0 ] && [ "$(abs "$(offset_ns)")" -lt 500000000 ]'
-done
+for server in ::1 '[::1]' six.e2e.test; do expect "SNTP to $server" 0 set --sntp "--server=$server"; done
 check "SNTP: the server line names the server as given" out_has "Server six.e2e.test"
 run --sntp --server=127.0.0.1 --only-show
 check "(nothing answers on IPv4: refused, 10061)" [ "$(status)" = 77 ]

@@ -5,18 +5,10 @@ BIN=${HOROLAN_BIN:?set HOROLAN_BIN to the bin folder of a build}
 WORK=$(mktemp -d /tmp/horolan-e2e.XXXXXX)
 APP=$WORK/app
 PIDS=()
-passed=0
-failed=0
-cleanup() {
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$WORK"
-}
+passed=0 failed=0
+cleanup() { kill "${PIDS[@]}" 2>/dev/null; wait "${PIDS[@]}" 2>/dev/null; rm -rf "$WORK"; }
 trap cleanup EXIT
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
+skip() { echo "SKIPPED: $*"; exit 77; }
 
 ip -o link show | grep -v ': lo:' | grep -q . && skip "not in a private network namespace (use tests/e2e/in_namespace.sh)"
 (( (0x$(awk '/CapBnd/ {print $2}' /proc/self/status) >> 25) & 1 )) && skip "CAP_SYS_TIME is still in the bounding set"
@@ -36,15 +28,9 @@ check() {
     sed 's/^/    err: /' "$WORK/err" 2>/dev/null
   fi
 }
-finish() {
-  echo "$passed passed, $failed failed"
-  [ "$failed" -eq 0 ]
-}
+finish() { echo "$passed passed, $failed failed"; [ "$failed" -eq 0 ]; }
 # Polls until the command succeeds, at most 100 times 0.1 s; readiness only.
-wait_until() {
-  for _ in $(seq 100); do "$@" && return 0 || sleep 0.1; done
-  return 1
-}
+wait_until() { for _ in $(seq 100); do "$@" && return 0 || sleep 0.1; done; return 1; }
 # ready PEER PID COMMAND...: waits until our run COMMAND gets the peer's answer. A peer that died is a skip (nothing to
 # test against here); one that runs but is never answered by our program is a failure of ours, never a skip.
 ready() {
@@ -54,7 +40,16 @@ ready() {
   finish
   exit 1
 }
-listening() { ss -Hln "--$1" "sport = :$2" | grep -q .; }  # listening tcp|udp PORT
+listening() { ss -Hln "--$1" "sport = :$2" | grep -qF "${3:-}:$2 "; }  # listening tcp|udp PORT [HOST]
+# background COMMAND...: a helper process, stopped by PID at the end.
+background() { "$@" <&0 & PIDS+=($!); }  # <&0: a here-document reaches it
+# silent_peer tcp|udp HOST PORT: a socket that never reads a datagram nor accepts a connection; fails if it is not up.
+silent_peer() {
+  background python3 -c 'import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM if sys.argv[1] == "udp" else socket.SOCK_STREAM)
+s.bind((sys.argv[2], int(sys.argv[3]))); sys.argv[1] == "udp" or s.listen(); time.sleep(120)' "$@"
+  wait_until listening "$1" "$3" "$2"
+}
 
 # start_peer NAME ARG...: a peer in the foreground, stopped by PID at the end; from the build's peers/PACKAGE (by
 # scripts/fetch-peers.sh; lighttpd told where its modules are), else PATH or the system folders. Fails when none.
@@ -63,8 +58,7 @@ start_peer() {
   for dir in "$BIN"/../peers/*/usr/sbin "$BIN"/../peers/*/usr/bin ${PATH//:/ } /usr/sbin /sbin; do
     [ -x "$dir/$1" ] || continue
     [ "$1" = lighttpd ] && modules=(-m "$dir/../lib/lighttpd")
-    "$dir/$1" "${modules[@]}" "${@:2}" >>"$WORK/peers.log" 2>&1 &
-    PIDS+=($!)
+    background "$dir/$1" "${modules[@]}" "${@:2}" >>"$WORK/peers.log" 2>&1
     return 0
   done
   return 1
@@ -95,7 +89,7 @@ stop_chrony() { kill "$CHRONY_PID" && wait "$CHRONY_PID" 2>/dev/null; }
 start_line_server() { fake_peer "$1" line "$2" "${3:-127.0.0.1}"; }
 start_web_server() { mkdir -p "$WORK/web" && fake_peer "$1" web "$WORK/web" 127.0.0.1; }
 fake_peer() {
-  python3 - "$@" "$WORK/requests" <<'PY' &
+  background python3 - "$@" "$WORK/requests" <<'PY'
 import os, socket, sys
 port, mode, what, host, log = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5]
 server = socket.create_server((host, port), family=socket.AF_INET6 if ":" in host else socket.AF_INET)
@@ -113,7 +107,6 @@ while True:
         while client.recv(65536): pass
     client.close()
 PY
-  PIDS+=($!)
   wait_until listening tcp "$1" || skip "the fake $2 server did not start on port $1"
 }
 # response NAME STATUS BODY [HEADER-LINES]: what the web server sends for NAME.
@@ -148,3 +141,35 @@ last_result() {
     registry WHERE lower(ltrim(key, '\\')) = lower('Software\\QV\\horol') AND lower(value) = 'lastresult'"
 }
 forget_registry() { rm -rf "$WORK/state"; }
+
+# "set" when a clock START_SECONDS (100) ahead was corrected (to within 0.5 s: a busy machine may delay one way only),
+# "kept" when untouched; a script whose runs set another time says so in its own clock_state.
+START_SECONDS=100
+clock_state() {
+  [ "$(offset_ns)" = $((START_SECONDS * 1000000000)) ] && echo kept && return
+  [ "$(abs "$(offset_ns)")" -lt 500000000 ] && echo set
+}
+# expect WHAT STATUS set|kept ARG...: a run from a clock START_SECONDS off ends with STATUS and leaves the clock so.
+expect() {
+  set_offset_seconds "$START_SECONDS"
+  run "${@:4}"
+  check "$1: exit status $2, clock $3" eval "[ \"\$(status)\" = $2 ] && [ \"\$(clock_state)\" = $3 ]"
+}
+err_has() { grep -qF -- "$1" "$WORK/err"; }
+
+# make_test_ca DIR: DIR/ca.pem (the CA to trust; also alone in the hashed folder DIR/hashed) and DIR/server.pem with
+# DIR/server.key for localhost, 127.0.0.1, 127.0.0.4 and ::1, signed by it; also DIR/other-ca.pem, a CA that signed
+# nothing here.
+make_test_ca() {
+  local dir=$1 ca key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
+  mkdir -p "$dir/hashed"
+  for ca in ca other-ca; do
+    openssl req -x509 "${key[@]}" -keyout "$dir/$ca.key" -out "$dir/$ca.pem" -days 2 -subj "/CN=Horolan test $ca" \
+      -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null || return 1
+  done
+  openssl req "${key[@]}" -keyout "$dir/server.key" -out "$dir/server.csr" -subj /CN=localhost 2>/dev/null || return 1
+  printf 'subjectAltName=DNS:localhost,IP:127.0.0.1,IP:127.0.0.4,IP:::1\nextendedKeyUsage=serverAuth\n' > "$dir/server.ext"
+  openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" -CAcreateserial -days 2 \
+    -extfile "$dir/server.ext" -out "$dir/server.pem" 2>/dev/null && cp "$dir/ca.pem" "$dir/hashed/" &&
+    openssl rehash "$dir/hashed"
+}

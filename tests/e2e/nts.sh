@@ -2,28 +2,11 @@
 # test CA: only an authentic answer corrects the clock; every refusal leaves
 # it as it was, with its own code, text and error line.
 source "$(dirname "$0")/lib.sh"
-# make_nts_ca DIR: DIR/ca.pem (the CA to trust) and DIR/server.pem with
-# DIR/server.key for localhost, 127.0.0.1, 127.0.0.4 and ::1, signed by it; also
-# DIR/other-ca.pem, a CA that signed nothing here.
-make_nts_ca() {
-  local dir=$1 ca
-  local key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
-  mkdir -p "$dir"
-  for ca in ca other-ca; do
-    openssl req -x509 "${key[@]}" -keyout "$dir/$ca.key" -out "$dir/$ca.pem" -days 2 -subj "/CN=Horolan test $ca" \
-      -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null || return 1
-  done
-  openssl req "${key[@]}" -keyout "$dir/server.key" -out "$dir/server.csr" -subj /CN=localhost 2>/dev/null || return 1
-  printf 'subjectAltName=DNS:localhost,IP:127.0.0.1,IP:127.0.0.4,IP:::1\nextendedKeyUsage=serverAuth\n' > "$dir/server.ext"
-  openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" -CAcreateserial -days 2 \
-    -extfile "$dir/server.ext" -out "$dir/server.pem" 2>/dev/null
-}
-
 install_app
 cp "$BIN/libhorolan_nts.so" "$APP/"
 unset SSL_CERT_FILE SSL_CERT_DIR
 PKI=$WORK/pki
-make_nts_ca "$PKI" || skip "openssl cannot make the test CA"
+make_test_ca "$PKI" || skip "openssl cannot make the test CA"
 # chronyd as the NTS server (key exchange on 127.0.0.1 and ::1, port 4460) names 127.0.0.2:11123 as its NTP server:
 # a relay there (the man in the middle) forwards to its real port.
 start_chrony synchronised "port 11123" "bindaddress ::1" "allow ::1" "ntsdumpdir $PKI" "ntsport 4460" \
@@ -32,42 +15,27 @@ wait_until listening tcp 4460 || skip "chronyd did not start: $(tail -3 "$WORK/p
 RELAY=$(dirname "$0")/../tools/nts/udp_relay.py
 relay() {
   [ -n "${RELAY_PID:-}" ] && kill "$RELAY_PID" && wait "$RELAY_PID" 2>/dev/null
-  python3 "$RELAY" 127.0.0.2 11123 127.0.0.1 11123 "$1" &
+  background python3 "$RELAY" 127.0.0.2 11123 127.0.0.1 11123 "$1"
   RELAY_PID=$!
-  PIDS+=("$RELAY_PID")
-  wait_until bash -c "ss -uln | grep -q '127.0.0.2:11123 '"
+  wait_until listening udp 11123 127.0.0.2
 }
 TRUSTED=(SSL_CERT_FILE="$PKI/ca.pem" SSL_CERT_DIR=/nonexistent)
 RUN_ENV=("${TRUSTED[@]}")
 
-# "set" when a clock 100 s ahead was corrected (to within 0.5 s: a relay on a busy machine delays one way only), "kept" when untouched.
-clock_state() {
-  [ "$(offset_ns)" = 100000000000 ] && echo kept && return
-  [ "$(abs "$(offset_ns)")" -lt 500000000 ] && echo set
-}
-# nts_check WHAT STATUS set|kept ARG...
-nts_check() {
-  set_offset_seconds 100
-  run "${@:4}"
-  check "$1: exit status $2, clock $3" eval "[ \"\$(status)\" = $2 ] && [ \"\$(clock_state)\" = $3 ]"
-}
-err_has() { grep -qF -- "$1" "$WORK/err"; }
-
 relay pass
 answers() { run --nts --server=127.0.0.1 --only-show --silent && [ "$(status)" = 0 ]; }
 ready chronyd "$CHRONY_PID" answers
-nts_check "good run by address" 0 set --nts --server=127.0.0.1
+expect "good run by address" 0 set --nts --server=127.0.0.1
 check "good run: message, LastResult 0" eval 'out_has "Time sync with device." && [ "$(last_result)" = 00000000 ]'
-nts_check "good run, key exchange over IPv6" 0 set --nts '--server=[::1]'
-nts_check "good run by name, keywords" 0 set '#NTS' '#SERVER(localhost)'
+expect "good run, key exchange over IPv6" 0 set --nts '--server=[::1]'
+expect "good run by name, keywords" 0 set '#NTS' '#SERVER(localhost)'
 printf '#NTS\n#SSERVER(127.0.0.1)\n' > "$APP/horolan.txt"
-nts_check "good run, #NTS from the configuration file" 0 set
+expect "good run, #NTS from the configuration file" 0 set
 rm "$APP/horolan.txt"
 # Trust from the system's store: its hashed folder, without the bundle file.
-mkdir "$WORK/certs" && cp "$PKI/ca.pem" "$WORK/certs/" && openssl rehash "$WORK/certs" &&
-  mount --bind "$WORK/certs" /etc/ssl/certs || skip "cannot mount a private /etc/ssl/certs"
+mount --bind "$PKI/hashed" /etc/ssl/certs || skip "cannot mount a private /etc/ssl/certs"
 RUN_ENV=()
-nts_check "good run, trusted through the system's hashed certificate folder" 0 set --nts --server=127.0.0.1
+expect "good run, trusted through the system's hashed certificate folder" 0 set --nts --server=127.0.0.1
 RUN_ENV=("${TRUSTED[@]}" LD_DEBUG=files)
 run --sntp --server=127.0.0.1 --only-show
 check "a plain SNTP run loads no TLS library" bash -c "! grep -q 'libssl' '$WORK/err'"
@@ -76,56 +44,52 @@ check "(an NTS run does)" err_has libssl
 
 # Refused key exchanges: each its code, text and error line, the clock kept.
 RUN_ENV=(SSL_CERT_FILE="$PKI/other-ca.pem" SSL_CERT_DIR=/nonexistent)
-nts_check "a CA we do not trust" 248 kept --nts --server=127.0.0.1
+expect "a CA we do not trust" 248 kept --nts --server=127.0.0.1
 check "untrusted: message, error line, LastResult -8" eval 'out_has "Server certificate not trusted" &&
   err_has "horolan: NTS: certificate of 127.0.0.1: unable to get local issuer" && [ "$(last_result)" = F8FFFFFF ]'
 RUN_ENV=("${TRUSTED[@]}")
-nts_check "a name the certificate is not for" 247 kept --nts --server=ntp.e2e.test
+expect "a name the certificate is not for" 247 kept --nts --server=ntp.e2e.test
 check "name mismatch: message" out_has "Server certificate is for another server"
-nts_check "nothing on the key-exchange port" 246 kept --nts --server=127.0.0.3
+expect "nothing on the key-exchange port" 246 kept --nts --server=127.0.0.3
 check "no service: message, error line" eval 'out_has "No NTS key exchange on the server" && err_has "Connection refused"'
-openssl s_server -quiet -accept 127.0.0.4:4460 -cert "$PKI/server.pem" -key "$PKI/server.key" -tls1_3 \
-  </dev/null >/dev/null 2>&1 &
-PIDS+=($!)
-python3 -c 'import socket,time; s=socket.socket(); s.bind(("127.0.0.5",4460)); s.listen(); time.sleep(60)' &
-PIDS+=($!)
-wait_until bash -c "ss -tln | grep -q '127.0.0.4:4460 ' && ss -tln | grep -q '127.0.0.5:4460 '"
-nts_check "a TLS 1.3 server without the NTS key exchange" 246 kept --nts --server=127.0.0.4
+background openssl s_server -quiet -accept 127.0.0.4:4460 -cert "$PKI/server.pem" -key "$PKI/server.key" -tls1_3 \
+  </dev/null >/dev/null 2>&1
+silent_peer tcp 127.0.0.5 4460
+wait_until listening tcp 4460 127.0.0.4
+expect "a TLS 1.3 server without the NTS key exchange" 246 kept --nts --server=127.0.0.4
 check "no ntske/1: error line" err_has "ntske/1"
-nts_check "a key-exchange server that never answers" 241 kept --nts --server=127.0.0.5
+expect "a key-exchange server that never answers" 241 kept --nts --server=127.0.0.5
 check "key exchange timed out: message" out_has "NTS key exchange timed out"
-nts_check "an unknown host" 249 kept --nts --server=no-such-host.e2e.test
+expect "an unknown host" 249 kept --nts --server=no-such-host.e2e.test
 # A name service that never answers (it would be waited for 30 s): the
 # lookup ends with the key exchange's 5 s limit, "try again" (11002).
-python3 -c 'import socket,time; s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM); s.bind(("127.0.0.53",53)); time.sleep(120)' &
-PIDS+=($!)
-wait_until bash -c "ss -uln | grep -q '127.0.0.53:53 '"
+silent_peer udp 127.0.0.53 53
 printf 'nameserver 127.0.0.53\noptions timeout:30 attempts:1\n' > "$WORK/resolv.conf"
 mount --bind "$WORK/resolv.conf" /etc/resolv.conf || skip "cannot mount a private /etc/resolv.conf"
 printf 'hosts: files dns\n' > "$WORK/nsswitch.conf"
 started=$(date +%s%N)
-nts_check "a name service that does not answer" 250 kept --nts --server=silent.e2e.test
+expect "a name service that does not answer" 250 kept --nts --server=silent.e2e.test
 elapsed_ms=$((($(date +%s%N) - started) / 1000000))
 check "the lookup is given up with the key exchange (took $elapsed_ms ms of 30000)" [ "$elapsed_ms" -lt 15000 ]
 printf 'hosts: files\n' > "$WORK/nsswitch.conf"
 mv "$APP/libhorolan_nts.so" "$WORK/"
-nts_check "no NTS module" 239 kept --nts --server=127.0.0.1
+expect "no NTS module" 239 kept --nts --server=127.0.0.1
 check "no NTS module: message" out_has "NTS is not available"
 mv "$WORK/libhorolan_nts.so" "$APP/"
 
 # The man in the middle: nothing but the authentic answer is used.
 relay junk
-nts_check "a forged datagram before the authentic answer" 0 set --nts --server=127.0.0.1
+expect "a forged datagram before the authentic answer" 0 set --nts --server=127.0.0.1
 for mode in flip:1 strip; do
   relay "$mode"
-  nts_check "answer changed ($mode)" 255 kept --nts --server=127.0.0.1
+  expect "answer changed ($mode)" 255 kept --nts --server=127.0.0.1
 done
 check "answer changed: message, error line" eval 'out_has "Unknown answer from server" && err_has "stripped"'
 relay replay
-nts_check "replay: the first answer" 0 set --nts --server=127.0.0.1
-nts_check "replay: the same answer again" 255 kept --nts --server=127.0.0.1
+expect "replay: the first answer" 0 set --nts --server=127.0.0.1
+expect "replay: the same answer again" 255 kept --nts --server=127.0.0.1
 check "replay: error line" err_has "replayed"
 relay drop
-nts_check "no answer" 76 kept --nts --server=127.0.0.1
+expect "no answer" 76 kept --nts --server=127.0.0.1
 
 finish

@@ -47,7 +47,7 @@ stop_chrony
 
 # Across the end of NTP era 0 (2036-02-07 06:28:16), either way: a fake server sends a stray datagram (another
 # originate), then the answer $WORK/delta seconds off the request's time. The stray is dropped.
-python3 - "$WORK/delta" <<'PY' &
+background python3 - "$WORK/delta" <<'PY'
 import socket, sys
 (s := socket.socket(socket.AF_INET, socket.SOCK_DGRAM)).bind(("127.0.0.1", 123))
 while True:
@@ -55,7 +55,6 @@ while True:
     t = ((int.from_bytes(q[40:48], "big") + (int(open(sys.argv[1]).read()) << 32)) % 2**64).to_bytes(8, "big")
     for originate in (bytes(8), q[40:48]): s.sendto(b"\x24\x02" + bytes(22) + originate + t + t, peer)
 PY
-PIDS+=($!)
 wait_until listening udp 123
 era() { set_offset_seconds $(($(date -u -d "2036-02-07 $1" +%s) - $(date +%s))) && echo "$2" > "$WORK/delta"; }
 era 06:28:14 5
@@ -68,9 +67,7 @@ check "the clock after the era's end, the server before it: set 5 s back" eval '
 kill "${PIDS[-1]}" && wait "${PIDS[-1]}" 2>/dev/null
 
 # A silent server: 10060 after the 5 s wait, exit status 76.
-python3 -c 'import socket, time; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 123)); time.sleep(60)' &
-PIDS+=($!)
-wait_until listening udp 123
+silent_peer udp 127.0.0.1 123
 run --sntp --server=127.0.0.1
 check "silent server: exit status 76, LastResult 4C270000, message" \
   eval '[ "$(status)" = 76 ] && [ "$(last_result)" = 4C270000 ] && out_has "Connection timed out"'

@@ -128,6 +128,17 @@ TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithThei
     EXPECT_FALSE(client.Query(u"127.0.0.1", exchange, port)) << bytes << failing;
     EXPECT_EQ(os::GetLastError(), error) << bytes << failing;
   }
+  // A name: its address; unknown, or its one address unreachable, the reason. A socket that cannot be opened gives
+  // its own reason, also where an IPv6 server needs a socket of its own.
+  seams::AddHost("ntp.test", {"127.0.0.1"});
+  EXPECT_TRUE(client.Query(u"ntp.test", exchange, port));
+  EXPECT_FALSE(client.Query(u"nowhere.test", exchange, port) || os::GetLastError() != os::wsa::kHostNotFound);
+  for (auto [call, to] :
+       {std::pair{seams::kSocket, u"127.0.0.1"}, {seams::kSocketIpv6, u"::1"}, {seams::kConnect, u"ntp.test"}}) {
+    seams::FailNext(call, EMFILE);
+    EXPECT_FALSE(client.Query(to, exchange, port));
+    EXPECT_EQ(os::GetLastError(), os::wsa::kTooManyOpen) << call;
+  }
   seams::afterSend = nullptr;
   close(server);  // nothing listens: the kernel's refusal arrives as the answer
   EXPECT_FALSE(client.Query(u"127.0.0.1", exchange, port));

@@ -19,8 +19,8 @@ struct Host {
 };
 std::map<std::string, Host> hosts;
 int lookups = 0, sends = 0;
-thread_local int failing[7];
-thread_local bool armed[7];
+thread_local int failing[9];
+thread_local bool armed[9];
 
 // True (with errno set) when the call was told to fail.
 bool Injected(seams::Call call) {
@@ -104,6 +104,11 @@ extern "C" ssize_t read(int fd, void* buffer, size_t length) {
 extern "C" ssize_t write(int fd, const void* buffer, size_t length) {
   static auto real = Real(&write, "write");
   return Injected(seams::kWrite) ? -1 : real(fd, buffer, length);
+}
+
+extern "C" int socket(int domain, int type, int protocol) {
+  static auto real = Real(&socket, "socket");
+  return Injected(domain == AF_INET6 ? seams::kSocketIpv6 : seams::kSocket) ? -1 : real(domain, type, protocol);
 }
 
 bool seams::LoopbackUp() {

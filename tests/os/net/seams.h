@@ -1,6 +1,6 @@
 #pragma once
 // Seams for the socket and file tests: the test executable defines getaddrinfo/freeaddrinfo, connect, send, recv,
-// poll, read and write, so the code linked into it calls these. Names resolve from a table here, never through the machine's resolver; a
+// poll, read, write and socket, so the code linked into it calls these. Names resolve from a table here, never through the machine's resolver; a
 // call on the test's thread can be made to fail once, and a send answered at once.
 #include <functional>
 #include <string>
@@ -8,7 +8,7 @@
 
 namespace seams {
 
-enum Call { kConnect, kSend, kRecv, kPoll, kPollNothing, kRead, kWrite };
+enum Call { kConnect, kSend, kRecv, kPoll, kPollNothing, kRead, kWrite, kSocket, kSocketIpv6 };
 
 // A name that resolves to these IPv4 addresses ("v6": an IPv6 entry, "short": one with too short an address), or to
 // getaddrinfo's error (errno set to systemError).
@@ -17,7 +17,8 @@ int Lookups();
 int Sends();
 bool LoopbackUp();  // false where loopback is down (a fresh network namespace): the tests over it skip
 
-// The next such call on this thread fails with error (kPollNothing: returns 0 at once, as if its time were up).
+// The next such call on this thread fails with error (kPollNothing: returns 0 at once, as if its time were up;
+// kSocket: an IPv4 socket, kSocketIpv6: an IPv6 one).
 void FailNext(Call call, int error = 0);
 // Runs after every successful send on this thread (empty: none).
 extern thread_local std::function<void()> afterSend;

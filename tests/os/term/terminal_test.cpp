@@ -44,10 +44,10 @@ TEST(Terminal, WithoutATerminalOnBothEndsTheMessageIsPrintedWithoutControlCharac
   EXPECT_EQ(os::ShowMessageBox(u"Horolan", u"line one\nZ\u00fcrich 100%s"), 1);
   os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId));  // no indicator without a terminal
   os::SetCursor(nullptr);
-  os::ShowMessageBox(u"Cap\x1b]0;x\x07", u"a\x1b[2Jb\rc\td\x1f\x7f\x9b\xa0\xdc80\xdcff\ne");
+  os::ShowMessageBox(u"Cap\x1b]0;x\x07", u"a\x1b[2Jb\rc\td\x1f\x7f\x9b\x9f\xa0\xdc80\xdcff\ne");
   os::ShowMessageBox(nullptr, nullptr);
   os::ShowMessageBox(u"", u"END");
-  EXPECT_EQ(ReadToEnd(fds[0]), "Horolan\nline one\nZ\xC3\xBCrich 100%s\nCap?]0;x?\na?[2Jb?c\td???\xC2\xA0??\ne\n\n\n\nEND\n");
+  EXPECT_EQ(ReadToEnd(fds[0]), "Horolan\nline one\nZ\xC3\xBCrich 100%s\nCap?]0;x?\na?[2Jb?c\td????\xC2\xA0??\ne\n\n\n\nEND\n");
   // A reader that went away ends nothing: the write gives up quietly.
   close(fds[0]);
   EXPECT_EQ(os::ShowMessageBox(u"Horolan", u"nobody reads this"), 1);

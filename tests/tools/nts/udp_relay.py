@@ -21,19 +21,13 @@ while True:
         continue
     upstream.sendto(request, (target_host, int(target_port)))
     try:
-        answer = bytearray(upstream.recv(4096))
+        answer = upstream.recv(4096)
     except socket.timeout:
         continue
-    if first is None:
-        first = bytes(answer)
+    first = first or answer
     if mode.startswith("flip:") or mode == "junk":
         flipped = bytearray(answer)
         flipped[1 if mode == "junk" else int(mode[5:])] ^= 1
-        relay.sendto(bytes(flipped), client)
-        if mode != "junk":
-            continue
-    elif mode == "strip":
-        answer = answer[:48]
-    elif mode == "drop":
-        continue
-    relay.sendto(bytes(answer), client)
+        relay.sendto(flipped, client)
+    if mode != "drop" and not mode.startswith("flip:"):
+        relay.sendto(answer[:48] if mode == "strip" else answer, client)

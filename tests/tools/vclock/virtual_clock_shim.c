@@ -73,39 +73,25 @@ static int64_t ReadOffset(void) {
 /* The new line goes over the old one, then the length is cut: a reader sees
  * the old number or the new one, each ending in a newline. */
 static int WriteOffset(int64_t offset) {
-  if (offsetFd < 0) {
-    errno = offsetOpenError;
-    return -1;
-  }
+  if (offsetFd < 0) return errno = offsetOpenError, -1;
   char text[64];
   int length = snprintf(text, sizeof text, "%lld\n", (long long)offset);
   ssize_t written = pwrite(offsetFd, text, (size_t)length, 0);
-  if (written != length) {
-    if (written >= 0) errno = EIO;
-    return -1;
-  }
+  if (written != length) return errno = written < 0 ? errno : EIO, -1;
   return ftruncate(offsetFd, length);
 }
 
 static int64_t VirtualNs(clockid_t id) { return RealNs(id) + ReadOffset(); }
 
 static void ToTimespec(int64_t ns, struct timespec* out) {
-  int64_t seconds = ns / kNsPerSecond;
-  int64_t rest = ns % kNsPerSecond;
-  if (rest < 0) {
-    rest += kNsPerSecond;
-    seconds -= 1;
-  }
-  out->tv_sec = (time_t)seconds;
+  int64_t rest = (ns % kNsPerSecond + kNsPerSecond) % kNsPerSecond;  /* never negative */
+  out->tv_sec = (time_t)((ns - rest) / kNsPerSecond);
   out->tv_nsec = (long)rest;
 }
 
 /* Moves the virtual clock to ns; never the machine's clock. */
 static int SetVirtual(int64_t ns) {
-  if (!OffsetFile() || Refusing(0)) {
-    errno = EPERM;
-    return -1;
-  }
+  if (!OffsetFile() || Refusing(0)) return errno = EPERM, -1;
   return WriteOffset(ns - RealNs(CLOCK_REALTIME));
 }
 
@@ -138,28 +124,16 @@ EXPORT int timespec_get(struct timespec* out, int base) {
 }
 
 EXPORT int clock_settime(clockid_t id, const struct timespec* value) {
-  if (id != CLOCK_REALTIME) {
-    errno = EPERM;
-    return -1;
-  }
-  if (value->tv_nsec < 0 || value->tv_nsec >= kNsPerSecond || value->tv_sec < 0) {
-    errno = EINVAL;
-    return -1;
-  }
+  if (id != CLOCK_REALTIME) return errno = EPERM, -1;
+  if (value->tv_nsec < 0 || value->tv_nsec >= kNsPerSecond || value->tv_sec < 0) return errno = EINVAL, -1;
   return SetVirtual((int64_t)value->tv_sec * kNsPerSecond + value->tv_nsec);
 }
 
 /* Only the time is virtual: a call that sets only the time zone is refused. */
 EXPORT int settimeofday(const struct timeval* value, const struct timezone* zone) {
   (void)zone;
-  if (!value) {
-    errno = EPERM;
-    return -1;
-  }
-  if (value->tv_usec < 0 || value->tv_usec >= 1000000 || value->tv_sec < 0) {
-    errno = EINVAL;
-    return -1;
-  }
+  if (!value) return errno = EPERM, -1;
+  if (value->tv_usec < 0 || value->tv_usec >= 1000000 || value->tv_sec < 0) return errno = EINVAL, -1;
   return SetVirtual((int64_t)value->tv_sec * kNsPerSecond + (int64_t)value->tv_usec * 1000);
 }
 

@@ -96,16 +96,23 @@ TEST(WebCacheCopies, AreFoundOnlyWhileFreshWholeAndDescribedAsStored) {
     dir.Write("web/deep/a.b[1].url", "horolan-web-cache " + text);
     EXPECT_EQ(found(1010), body) << text;
   }
-  // An empty copy whose size is missing or no number is no copy either.
+  // An empty copy whose size is missing or no number, or whose body is gone, is no copy either.
   ASSERT_TRUE(urlcache::Store(folder, "a.b", url + "e", "", 1000, 90, false));
+  std::string kept = found(1010, 5, url + "e");
   for (const char* size : {"", "-"}) {
     dir.Write("web/deep/a.b[2].url", "horolan-web-cache 1\n" + url + "e\n1000\n90\n" + size + "\n");
     EXPECT_EQ(found(1010, 5, url + "e"), "none") << size;
   }
+  dir.Write("web/deep/a.b[2].url", "horolan-web-cache 1\n" + url + "e\n1000\n90\n0\n");
+  EXPECT_EQ(kept + (fs::remove(folder + "/a.b[2]"), found(1010, 5, url + "e")), "none");
   // A copy that cannot be written whole is not kept.
   seams::FailNext(seams::kWrite, EIO);
   EXPECT_FALSE(urlcache::Store(folder, "a.b", url + "w", "x", 1000, 90, false));
   EXPECT_FALSE(fs::exists(folder + "/a.b[3]") || fs::exists(folder + "/a.b[3].url"));
+  // Nor one whose file cannot be opened (a folder in its place).
+  ASSERT_TRUE(urlcache::Store(folder, "a.b", url + "d", "x", 1000, 90, false));
+  fs::remove(folder + "/a.b[3]"), fs::create_directory(folder + "/a.b[3]");
+  EXPECT_FALSE(urlcache::Store(folder, "a.b", url + "d", "y", 1000, 90, false) || fs::exists(folder + "/a.b[3].url"));
   std::string body;
   EXPECT_FALSE(urlcache::LookUp("", "a.b", url, 1010, 5, body));
   // A folder that cannot be made takes no copy.
