@@ -61,17 +61,14 @@ TEST(ConfigEditorParts, TheFontTheTextLoadedAndTheShellsRecords) {
     EXPECT_EQ(TheConfigEditor().path, wide.c_str());
     EXPECT_TRUE(os::WideEqual(TheConfigEditor().text.get(), LoadResourceText(res::kTextDefaultConfig))) << path;
   }
-  // Records of another size or kind, or without a window, are refused.
+  // The shell's records: of another size or kind, or without a window, they are refused.
   ShellActivationRecord activation, bad;
-  bad.size = 11;
+  ShellInitRecord init;
+  ShellMenuBarRecord menuBars[4];
+  bad.size = 11, menuBars[0].size = 35, menuBars[1].flags = 0, menuBars[2].menuId = 1;
   EXPECT_EQ(ShellHandleActivate(nullptr, 0, 0, &activation, 0) + ShellHandleSettingChange(nullptr, 0, 0, &activation), 2);
   for (ShellActivationRecord* record : {&bad, static_cast<ShellActivationRecord*>(nullptr)})
     EXPECT_EQ(ShellHandleActivate(nullptr, 0, 0, record, 0) + ShellHandleSettingChange(nullptr, 0, 0, record), 0);
-  ShellInitRecord init;
-  ShellMenuBarRecord menuBars[4];
-  menuBars[0].size = 35;
-  menuBars[1].flags = 0;
-  menuBars[2].menuId = 1;
   for (ShellMenuBarRecord& record : menuBars) EXPECT_EQ(ShellCreateMenuBar(&record), 0);
   EXPECT_EQ(ShellCreateMenuBar(nullptr) + ShellInitDialog(&init) + ShellInitDialog(nullptr), 0);
 }
