@@ -133,7 +133,8 @@ TEST_F(ConfigEditor, RunsSaveExactlyTheTextOrLeaveTheFileByteForByte) {
       {"Exit", "keep\r\n", "keep\r\n", [](MemoryScreen& s) { s.Type(U"junk").Type(U"f", HOROLAN_TUI_ALT).Type(U"e"); }, 0},
       {"Save of an empty control", "keep", "keep",
        [](MemoryScreen& s) { s.Key('A', HOROLAN_TUI_CTRL).Key(os::VK_DELETE).Type(U"f", HOROLAN_TUI_ALT).Type(U"s"); }, 1},
-      {"invalid UTF-8 and every line ending", raw, raw, [](MemoryScreen& s) { s.Type(U"f", HOROLAN_TUI_ALT).Type(U"s"); }, 1},
+      {"invalid UTF-8 and every line ending", raw, raw,
+       [](MemoryScreen& s) { s.Type(U"f", HOROLAN_TUI_ALT).Type(U"s"); }, 1},
   };
   for (const auto& c : cases) {
     InstallMemoryScreen(30, 8);

@@ -20,8 +20,8 @@ std::string Show(const CalendarTime& t) {
 
 }  // namespace
 
-// Every day from 1601-01-01 to 30827-12-31, each at another time of day: the 100-ns count and the Julian day arithmetic,
-// two independent calendars, agree both ways and on the weekday; in NTP era 0 a timestamp round-trips too.
+// Every day from 1601-01-01 to 30827-12-31, each at another time of day: the 100-ns count and the Julian day
+// arithmetic, two independent calendars, agree both ways and on the weekday; in NTP era 0 a timestamp round-trips too.
 TEST(Calendar, EveryDayOfTheCountRoundTrips) {
   const int64_t jdn1601 = DateToJulianDay(1900, 1, 1) - 109207;  // 1900-01-01 is day 109207 of the count
   auto count = [](uint64_t day) { return day * 864000000000ull + day % 86400 * 10000000 + day % 1000 * 10000; };

@@ -111,10 +111,11 @@ TEST(Sockets, CallsCheckTheirArgumentsAndFailWithWindowsSocketsNumbers) {
 }
 
 TEST(Sockets, Ipv6AddressesWithOrWithoutBracketsAndAZone) {
-  const struct { const char* text; bool parsed; uint32_t scope; } cases[] = {{"::1", true, 0},         {"[::1]", true, 0},      {"fe80::1%1", true, 1},     {"[fe80::1%lo]", true, 1},
-               {"fe80::1%lo0x", false, 0}, {"fe80::1%", false, 0}, {"[::1", false, 0},        {"::1]", false, 0},
-               {"[]", false, 0},          {"", false, 0},          {"127.0.0.1", false, 0},   {"[::1]:123", false, 0},
-               {"2001:db8::1 ", false, 0}, {"fe80::1%4294967297", false, 0}, {nullptr, false, 0}};
+  const struct { const char* text; bool parsed; uint32_t scope; } cases[] = {
+      {"::1", true, 0},           {"[::1]", true, 0},    {"fe80::1%1", true, 1}, {"[fe80::1%lo]", true, 1},
+      {"fe80::1%lo0x", false, 0}, {"fe80::1%", false, 0}, {"[::1", false, 0},     {"::1]", false, 0},
+      {"[]", false, 0},           {"", false, 0},         {"127.0.0.1", false, 0}, {"[::1]:123", false, 0},
+      {"2001:db8::1 ", false, 0}, {"fe80::1%4294967297", false, 0}, {nullptr, false, 0}};
   for (const auto& c : cases) {
     os::SocketAddress address;
     address.port = 7;

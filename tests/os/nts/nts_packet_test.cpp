@@ -91,11 +91,12 @@ struct Exchange {
 };
 
 TEST(NtsPacket, RequestsSpendOneCookieEachAndNeedRoomAndAnNtpV4ClientHeader) {
-  const struct { uint8_t first; size_t capacity; uint32_t cookies; uint16_t cookieLength; int32_t result; } cases[] = {{0x1B, 228, 1, 100, HOROLAN_NTS_BAD_ARGUMENT}, {0x24, 228, 1, 100, HOROLAN_NTS_BAD_ARGUMENT},
-               {0x23, 227, 1, 100, HOROLAN_NTS_BAD_ARGUMENT}, {0x23, 228, 1, 100, HOROLAN_NTS_OK},
-               {0x23, 400, 9, 100, HOROLAN_NTS_NO_COOKIE},     {0x23, 400, 1, 0, HOROLAN_NTS_NO_COOKIE},
-               {0x23, 400, 1, 257, HOROLAN_NTS_NO_COOKIE},     {0x23, 384, 1, 256, HOROLAN_NTS_OK},
-               {0x23, 400, 0, 100, HOROLAN_NTS_NO_COOKIE}};
+  const struct { uint8_t first; size_t capacity; uint32_t cookies; uint16_t cookieLength; int32_t result; } cases[] = {
+      {0x1B, 228, 1, 100, HOROLAN_NTS_BAD_ARGUMENT}, {0x24, 228, 1, 100, HOROLAN_NTS_BAD_ARGUMENT},
+      {0x23, 227, 1, 100, HOROLAN_NTS_BAD_ARGUMENT}, {0x23, 228, 1, 100, HOROLAN_NTS_OK},
+      {0x23, 400, 9, 100, HOROLAN_NTS_NO_COOKIE},    {0x23, 400, 1, 0, HOROLAN_NTS_NO_COOKIE},
+      {0x23, 400, 1, 257, HOROLAN_NTS_NO_COOKIE},    {0x23, 384, 1, 256, HOROLAN_NTS_OK},
+      {0x23, 400, 0, 100, HOROLAN_NTS_NO_COOKIE}};
   for (const auto& c : cases) {
     Exchange exchange;
     exchange.header[0] = c.first;
