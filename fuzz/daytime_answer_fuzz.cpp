@@ -14,10 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   memcpy(fetch.answer, data, size);
   fetch.size = static_cast<uint32_t>(size);
   fetch.fetchedTick = 0xFFFFF000u;  // the tick counter wraps during the run
-  CalendarTime deviceNow;
-  deviceNow.year = 2024, deviceNow.month = 2, deviceNow.day = 29, deviceNow.hour = 23, deviceNow.minute = 59;
-  deviceNow.second = 59, deviceNow.milliseconds = 999;
-  CalendarTime utc;
+  CalendarTime deviceNow{2024, 2, 0, 29, 23, 59, 59, 999}, utc;
   uint64_t count = 0;
   if (DaytimeAnswerTime(fetch, deviceNow, 0xFFFFF000u + 4500, utc, count) == 0) {
     uint64_t again = 0;

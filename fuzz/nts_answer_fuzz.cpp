@@ -1,12 +1,7 @@
-// NTS-protected NTP answers from arbitrary bytes: no crash, no undefined
-// behaviour, nothing accepted that the server's key did not seal.
-//
-// Input: one mode byte, then
-//   0: the datagram as received;
-//   1: the encrypted fields of an answer the target seals with the right key
-//      around them (reaches the parsing of decrypted fields);
-//   2: the fields before the authenticator of such an answer, the target
-//      sealing a cookie after them (reaches the layout checks with a valid tag).
+// NTS-protected NTP answers from arbitrary bytes: no crash, no undefined behaviour, nothing accepted that the server's
+// key did not seal. Input: a mode byte, then 0: the datagram as received; 1: the encrypted fields of an answer sealed
+// here with the right key (reaches their parsing); 2: the fields before the authenticator of such an answer that
+// seals a cookie (reaches the layout checks with a valid tag).
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -17,9 +12,7 @@
 
 namespace {
 
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
+void Require(bool condition) { if (!condition) std::abort(); }
 
 constexpr uint8_t kUidField[4] = {0x01, 0x04, 0x00, 0x24};
 
@@ -30,11 +23,8 @@ std::vector<uint8_t> Seal(const HorolanNtsSession& session, const uint8_t* field
   answer[0] = 0x24;
   answer.insert(answer.end(), fields, fields + fieldsSize);
   uint8_t nonce[16] = {9};
-  std::vector<uint8_t> body(4 + 16 + plainSize + 16);
-  body[1] = 16;
-  body[2] = static_cast<uint8_t>((plainSize + 16) >> 8);
-  body[3] = static_cast<uint8_t>(plainSize + 16);
-  memcpy(body.data() + 4, nonce, 16);
+  std::vector<uint8_t> body = {0, 16, uint8_t((plainSize + 16) >> 8), uint8_t(plainSize + 16)};
+  body.insert(body.end(), nonce, nonce + 16), body.resize(4 + 16 + plainSize + 16);
   nts::Bytes ad[] = {{answer.data(), answer.size()}, {nonce, 16}};
   Require(nts::SivSeal(session.s2cKey, ad, 2, {plain, plainSize}, body.data() + 20));
   std::vector<uint8_t> field(4 + nts::Padded(body.size()));

@@ -1,19 +1,12 @@
-// NTS key-exchange replies from arbitrary bytes: no crash, no undefined
-// behaviour, a decision once the peer has closed, and an accepted reply
-// always has what the NTP exchange needs.
+// NTS key-exchange replies from arbitrary bytes: no crash, no undefined behaviour, a decision once the peer has closed,
+// and an accepted reply always has what the NTP exchange needs.
 #include <cstdlib>
 #include <initializer_list>
 #include <cstring>
 
 #include "os/nts/ke_records.h"
 
-namespace {
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+static void Require(bool condition) { if (!condition) std::abort(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static HorolanNtsSession session;

@@ -1,8 +1,6 @@
-// SNTP answers from arbitrary bytes: no crash and no undefined behaviour; an answer that passes the checks is a real
-// one and gives a finite offset, and one inside the run's limit moves the clock to a valid calendar time.
-//
-// Input: 8 bytes T4 (arrival), then the answer datagram as received (cut at 68 bytes like the receive buffer). It is
-// checked as the answer to the request it echoes, so the fuzzer reaches the accepting path.
+// SNTP answers from arbitrary bytes: no crash and no undefined behaviour; an answer that passes is a real one with a
+// finite offset, and one inside the run's limit moves the clock to a valid calendar time. Input: 8 bytes T4, then the
+// datagram (cut at 68 bytes like the receive buffer), checked as the answer to the request it echoes.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>

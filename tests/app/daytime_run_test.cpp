@@ -1,6 +1,5 @@
-// The daytime branch of the run against the fake URL transfer and the fake
-// clock: what is fetched, what the clock is set to, every path that leaves
-// it alone, and the code stored as LastResult.
+// The daytime branch of the run against the fake URL transfer and the fake clock: what is fetched, what the clock is
+// set to, every path that leaves it alone, and the code stored as LastResult.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -26,8 +25,7 @@ std::string Stamp(const CalendarTime& t) {
 
 TEST(DaytimeRun, OnlyAUsableAnswerSetsTheClockAndEveryCodeIsStored) {
   IsolatedEnv env;
-  setenv("TZ", "XST-3", 1);
-  tzset();
+  setenv("TZ", "XST-3", 1), tzset();
   fake::Install({2024, 5, 0, 6, 7, 8, 9, 321}, 5000);
   std::vector<std::string> fetched;
   RunSettings settings;
@@ -69,10 +67,7 @@ TEST(DaytimeRun, OnlyAUsableAnswerSetsTheClockAndEveryCodeIsStored) {
   EXPECT_EQ(fetched.size() + fake::SetCount(), 1u);
   EXPECT_EQ(os::ComStart(), 0);  // every path ended its COM start
   os::ComEnd();
-  fake_url::Uninstall();
-  fake::Uninstall();
-  unsetenv("TZ");
-  tzset();
+  fake_url::Uninstall(), fake::Uninstall(), unsetenv("TZ"), tzset();
 }
 
 // The line on standard error: the server, the system's or the program's words, the code (the URL service: e2e).
@@ -96,8 +91,7 @@ TEST(ResultReport, AFailureInWordsWithItsCode) {
   }
 }
 
-// The run's own rules: the clock moves only by less than an hour; the exit
-// status is the code's low 8 bits, but a failure never reads as success.
+// The clock moves only by less than an hour; the exit status is the code's low 8 bits, never success for a failure.
 TEST(RunRules, OffsetLimitAndExitStatus) {
   for (double offset : {3599.9, -3599.999999}) EXPECT_TRUE(OffsetWithinLimit(offset));
   for (double offset : {3600.0, -3600.0, -1.7e9, std::nan(""), -std::nan(""), double(INFINITY), -double(INFINITY)})

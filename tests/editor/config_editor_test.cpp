@@ -1,6 +1,5 @@
-// The configuration editor on an in-memory screen, with its real edit
-// control and menu bar: the window and its commands, and whole runs driven by
-// scripted keys.
+// The configuration editor on an in-memory screen with its real edit control and menu bar: the window and its
+// commands, and whole runs driven by scripted keys.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -22,8 +21,7 @@
 
 namespace {
 
-class ConfigEditor : public ::testing::Test {
- protected:
+struct ConfigEditor : ::testing::Test {
   void SetUp() override { InstallMemoryScreen(30, 8); }
   void TearDown() override { os::DestroyWindow(TheConfigEditor().window), PumpMessages(), os::SetScreenFunctions(nullptr); }
   // The editor window as RunConfigEditor makes it, without its loop.
@@ -53,8 +51,7 @@ TEST(ConfigEditorParts, TheFontTheTextLoadedAndTheShellsRecords) {
   EXPECT_EQ(EditorFontHeight(10, 96), -13);
   EXPECT_EQ(EditorFontHeight(10, 128), -17);  // -17.8
   EXPECT_EQ(EditorFontHeight(INT_MAX, 144) + 0LL + EditorFontHeight(INT_MIN, 144), INT32_MIN + 0LL + INT32_MAX);
-  // The file's text, else the default text: missing, empty, starting with a
-  // zero byte, or a folder.
+  // The file's text, else the default text: missing, empty, starting with a zero byte, or a folder.
   TempDir dir;
   LoadEditorText(U16(dir.Write("bytes.txt", "#SNTP\xFF\r\n")).c_str());
   EXPECT_EQ(std::u16string(TheConfigEditor().text.get()), u"#SNTP\xDCFF\r\n");
@@ -64,17 +61,14 @@ TEST(ConfigEditorParts, TheFontTheTextLoadedAndTheShellsRecords) {
     EXPECT_EQ(TheConfigEditor().path, wide.c_str());
     EXPECT_TRUE(os::WideEqual(TheConfigEditor().text.get(), LoadResourceText(res::kTextDefaultConfig))) << path;
   }
-  // Records of another size or kind, or without a window, are refused.
+  // The shell's records: of another size or kind, or without a window, they are refused.
   ShellActivationRecord activation, bad;
-  bad.size = 11;
+  ShellInitRecord init;
+  ShellMenuBarRecord menuBars[4];
+  bad.size = 11, menuBars[0].size = 35, menuBars[1].flags = 0, menuBars[2].menuId = 1;
   EXPECT_EQ(ShellHandleActivate(nullptr, 0, 0, &activation, 0) + ShellHandleSettingChange(nullptr, 0, 0, &activation), 2);
   for (ShellActivationRecord* record : {&bad, static_cast<ShellActivationRecord*>(nullptr)})
     EXPECT_EQ(ShellHandleActivate(nullptr, 0, 0, record, 0) + ShellHandleSettingChange(nullptr, 0, 0, record), 0);
-  ShellInitRecord init;
-  ShellMenuBarRecord menuBars[4];
-  menuBars[0].size = 35;
-  menuBars[1].flags = 0;
-  menuBars[2].menuId = 1;
   for (ShellMenuBarRecord& record : menuBars) EXPECT_EQ(ShellCreateMenuBar(&record), 0);
   EXPECT_EQ(ShellCreateMenuBar(nullptr) + ShellInitDialog(&init) + ShellInitDialog(nullptr), 0);
 }
@@ -97,8 +91,7 @@ TEST_F(ConfigEditor, TheWindowShowsTheTextInsideAMarginAndItsCommandsActOnIt) {
   PumpMessages();
   EXPECT_EQ(state.inner.right * 100 + state.inner.bottom, 2907);
   EXPECT_EQ(screen().Text(5, 2), " ;4 alpha beta              ░ \n                            ▼ \n");
-  // Leaving, the shell notes where the focus was; coming back, the focus
-  // goes to the edit control.
+  // Leaving, the shell notes where the focus was; coming back, the focus goes to the edit control.
   os::SendMessage(state.window, os::WM_ACTIVATE, os::WA_INACTIVE, 0);
   EXPECT_EQ(state.activation.lastFocus, state.edit);
   os::SetFocus(nullptr);
@@ -130,21 +123,13 @@ TEST_F(ConfigEditor, TheWindowShowsTheTextInsideAMarginAndItsCommandsActOnIt) {
 // Whole runs: what the run returns, and the file's bytes and mode afterwards.
 TEST_F(ConfigEditor, RunsSaveExactlyTheTextOrLeaveTheFileByteForByte) {
   const std::string raw = "\xFF\xFE;caf\xC3\xA9 \x80\xC0\xAF\r\nLF only\nCR only\r\xED\xA0\x80 end";
-  const struct {
-    const char* what;
-    std::string before, after;
-    void (*keys)(MemoryScreen&);
-    int result;
-  } cases[] = {
-      // First: the script runs out, so the terminal is gone; the runs after it
-      // must find no quit message left over.
+  const struct { const char* what; std::string before, after; void (*keys)(MemoryScreen&); int result; } cases[] = {
+      // First: the script runs out, so the terminal is gone; the runs after it must find no quit message left over.
       {"terminal gone", "x", "x", [](MemoryScreen& s) { s.Type(U"typed, never saved"); }, 0},
-      {"typed, then Save, the first item on F10", "old", "; 100% sure %s %d\r\n#SNTP",
-       [](MemoryScreen& s) {
+      {"typed, then Save, the first item on F10", "old", "; 100% sure %s %d\r\n#SNTP", [](MemoryScreen& s) {
          s.Key('A', HOROLAN_TUI_CTRL).Type(U"; 100% sure %s %d").Key(os::VK_RETURN).Type(U"#SNTP");
          s.Key(os::VK_F10).Key(os::VK_RETURN);
-       },
-       1},
+       }, 1},
       {"Exit", "keep\r\n", "keep\r\n", [](MemoryScreen& s) { s.Type(U"junk").Type(U"f", HOROLAN_TUI_ALT).Type(U"e"); }, 0},
       {"Save of an empty control", "keep", "keep",
        [](MemoryScreen& s) { s.Key('A', HOROLAN_TUI_CTRL).Key(os::VK_DELETE).Type(U"f", HOROLAN_TUI_ALT).Type(U"s"); }, 1},

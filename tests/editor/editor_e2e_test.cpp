@@ -1,5 +1,4 @@
-// The editor of the real executable on a real terminal: "horolan --config"
-// in a tmux pane, driven by keys and mouse reports.
+// The editor of the real executable on a real terminal: "horolan --config" in a tmux pane, keys and mouse reports.
 #include <fstream>
 #include <iterator>
 
@@ -7,8 +6,7 @@
 
 namespace {
 
-class EditorOnATerminal : public ::testing::Test {
- protected:
+struct EditorOnATerminal : ::testing::Test {
   void SetUp() override {
     if (!pane_.started()) GTEST_SKIP() << "tmux is not installed";
     ASSERT_TRUE(pane_.WaitFor("prompt>"));
@@ -58,8 +56,7 @@ TEST_F(EditorOnATerminal, KeysAndTheMouseEditTheTextAndFileSaveWritesIt) {
   EXPECT_EQ(Left(), "BEFORE\nstatus 0\nprompt>|alpha t\r\ngam\xE6\x97\xA5\xCC\x81");
 }
 
-// Without a file the default text shows; after a resize and File, Exit the
-// shell's screen is back as it was and nothing is written.
+// Without a file the default text shows; after a resize and File, Exit the screen is back and nothing is written.
 TEST_F(EditorOnATerminal, WithoutAFileTheDefaultTextShowsAndExitLeavesTheScreenAsItWas) {
   ASSERT_TRUE(Open());
   ASSERT_TRUE(pane_.WaitFor(" Horolan ") && pane_.WaitFor("\n ;#ONLYSHOW"));

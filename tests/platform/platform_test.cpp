@@ -24,8 +24,7 @@ std::string Stored(const char16_t* value, const char16_t* key = kKey) {
 
 }  // namespace
 
-// The fifth character of the type name chooses the type; a value is read whole
-// into 8096 bytes at most; strings are cut to the capacity.
+// The type name's fifth character chooses the type; a value is read whole into 8096 bytes at most; strings are cut.
 TEST(Platform, RegistryTypesByNameTheReadLimitAndStrings) {
   IsolatedEnv env;
   std::vector<uint8_t> block(8097, 0xAB);
@@ -67,18 +66,4 @@ TEST(Platform, OnlyAWholeQuotedPathIsRegisteredInTheStore) {
   EXPECT_FALSE(ShellRegistration(nullptr, 31, &record) || os::GetLastError() != EINVAL);
   env.Write("state/horolan/registry.db", std::string(4096, 'Z'));  // a store that cannot be written
   EXPECT_FALSE(ShellRegistration(kShellRegistrationName, 31, &record) || os::GetLastError() != os::kRegistryCorrupt);
-}
-
-// The editor's shell calls refuse records that are missing or malformed.
-TEST(Platform, MalformedShellRecordsAreRefused) {
-  ShellInitRecord init;  // no window
-  ShellMenuBarRecord sizes, kinds, unknown;
-  ShellActivationRecord activation;
-  sizes.size = 35, kinds.flags = 0, unknown.menuId = 1, activation.size = 11;
-  for (int refused : {ShellInitDialog(nullptr), ShellInitDialog(&init), ShellCreateMenuBar(nullptr),
-                      ShellCreateMenuBar(&sizes), ShellCreateMenuBar(&kinds), ShellCreateMenuBar(&unknown),
-                      ShellHandleActivate(nullptr, 0, 0, nullptr, 0), ShellHandleActivate(nullptr, 0, 0, &activation, 0),
-                      ShellHandleSettingChange(nullptr, 0, 0, nullptr),
-                      ShellHandleSettingChange(nullptr, 0, 0, &activation)})
-    EXPECT_EQ(refused, 0);
 }

@@ -27,14 +27,7 @@ constexpr os::UrlTransfer kTransfer = {Fetch, Free};
 
 }  // namespace
 
-void Install(std::function<Answer(const std::string& url)> fetch) {
-  fetcher = std::move(fetch);
-  os::UseUrlTransfer(&kTransfer);
-}
-
-void Uninstall() {
-  os::UseUrlTransfer(nullptr);
-  fetcher = nullptr;
-}
+void Install(std::function<Answer(const std::string&)> f) { fetcher = std::move(f), os::UseUrlTransfer(&kTransfer); }
+void Uninstall() { os::UseUrlTransfer(nullptr), fetcher = nullptr; }
 
 }  // namespace fake_url

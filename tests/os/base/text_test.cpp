@@ -7,8 +7,7 @@
 #include "os/base/last_error.h"
 #include "tests/support/wide.h"
 
-// Every boundary of the UTF-8 forms, both ways, and what is not UTF-8: one
-// escape unit per byte, which converts back to the same byte.
+// Every boundary of the UTF-8 forms, both ways, and what is not UTF-8: one escape unit per byte, converted back.
 TEST(AnsiCodePage, EncodingBoundariesAndInvalidBytes) {
   const std::pair<std::string, std::u16string> valid[] = {
       {"\x7F", u"\x7F"}, {"\xC2\x80", u"\x80"}, {"\xDF\xBF", u"\x7FF"}, {"\xE0\xA0\x80", u"\x800"},
@@ -30,8 +29,8 @@ TEST(AnsiCodePage, EncodingBoundariesAndInvalidBytes) {
   EXPECT_EQ(std::string(narrow), "?x????");
 }
 
-// At every capacity a conversion gives a prefix of the whole, leaves out at
-// most the one character that no longer fits, and reports the whole size.
+// At every capacity a conversion gives a prefix, leaves out at most the character that no longer fits, and reports
+// the whole size.
 TEST(AnsiCodePage, AnyBytesRoundTripAndEveryCapacityGivesAWholePrefix) {
   std::mt19937 rng(7);
   for (int round = 0; round < 300; ++round) {

@@ -44,15 +44,13 @@ TEST(Clock, ImpossibleRecordsCountsOutOfRangeAndLocalTime) {
       {"EST5", 5 * kHour - 1, 99}, {"XST-3", kMaxCount - 3 * kHour, 3}, {"XST-3", kMaxCount - 3 * kHour + 1, 99},
       {"UTC0", kMaxCount, 0}, {"UTC0", kMaxCount + 1, 99}};
   for (const auto& [zone, utc, hoursAhead] : zones) {
-    setenv("TZ", zone, 1);
-    tzset();
+    setenv("TZ", zone, 1), tzset();
     uint64_t local = 0;
     bool ok = os::UtcCountToLocalCount(utc, local);
     int64_t ahead = (static_cast<int64_t>(local) - static_cast<int64_t>(utc)) / static_cast<int64_t>(kHour);
     EXPECT_EQ(ok ? ahead : 99, hoursAhead) << zone << " " << utc;
   }
-  unsetenv("TZ");
-  tzset();
+  unsetenv("TZ"), tzset();
 }
 
 TEST(Clock, ReadsAndSetsTheInstalledSourceElseTheMachine) {

@@ -1,6 +1,5 @@
-// Dial-up links in a temporary run folder: fake pppd processes (a copy of
-// sleep named pppd) and other programs behind pid files. They inherit
-// SIGTERM blocked, so a hang-up stays pending and is read from /proc.
+// Dial-up links in a temporary run folder: fake pppd processes (a copy of sleep named pppd) and other programs behind
+// pid files. They inherit SIGTERM blocked, so a hang-up stays pending and is read from /proc.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -27,9 +26,7 @@ struct DialupLinks : ::testing::Test {
     std::filesystem::create_directory(run);
     for (const char* name : {"pppd", "pppdx"}) std::filesystem::copy_file("/usr/bin/sleep", dir.File(name));
     os::SetDialupRunFolder(run.c_str());
-    sigemptyset(&term);
-    sigaddset(&term, SIGTERM);
-    sigprocmask(SIG_BLOCK, &term, &saved);
+    sigemptyset(&term), sigaddset(&term, SIGTERM), sigprocmask(SIG_BLOCK, &term, &saved);
   }
   void TearDown() override {
     os::SetDialupRunFolder(nullptr);

@@ -58,8 +58,7 @@ TEST(Files, ModuleNameAttributesAndReadingOnlyRegularFiles) {
   EXPECT_TRUE(Fails(os::DeleteFile(U16(dir.File("n\xFF")).c_str()), ENOENT));
 }
 
-// The safe replace: a new file beside the old one with its permissions,
-// written, flushed and renamed over it.
+// The safe replace: a new file beside the old one with its permissions, written, flushed and renamed over it.
 TEST(Files, ReplacingBesideKeepsThePermissionsAndEveryFailureSaysWhy) {
   TempDir dir;
   mode_t mask = umask(022);

@@ -1,5 +1,5 @@
-// The URL service around its transfer: URL limits, the stream and COM start/end (with the fake transfer), and the
-// real module's time-out. Answers, statuses and the web cache of real fetches: tests/e2e/daytime.sh.
+// The URL service around its transfer (URL limits, stream, COM start/end) and the real module's time-out.
+// Real fetches: tests/e2e/daytime.sh.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -13,8 +13,7 @@
 #include "tests/support/temp_dir.h"
 
 // Every fetch reads the cache folder from a registry of its own.
-class UrlService : public ::testing::Test {
- protected:
+struct UrlService : ::testing::Test {
   void SetUp() override {
     setenv("XDG_CACHE_HOME", dir.File("cache").c_str(), 1);
     os::SetRegistryStorePathForTests(dir.File("registry.db").c_str());
@@ -31,17 +30,14 @@ TEST_F(UrlService, UrlsUpToTheLimitReachTheTransferAndTheStreamReadsInPieces) {
   for (auto [url, code] : {std::pair{std::string(""), os::kUrlSyntaxError}, {longest + "x", os::kUrlSyntaxError},
                            {std::string("http://h/"), 42}}) {
     EXPECT_EQ(Open(url), code);
-    EXPECT_EQ(stream, nullptr);
-    EXPECT_EQ(os::GetLastError(), static_cast<uint32_t>(code));
+    EXPECT_TRUE(stream == nullptr && os::GetLastError() == static_cast<uint32_t>(code)) << url;
   }
   ASSERT_EQ(Open(longest), 0);
   char buffer[16] = {};
   uint32_t placed = 99;
-  EXPECT_EQ(os::ReadUrlStream(stream, buffer, 4, &placed), 0);
-  EXPECT_EQ(std::string(buffer, placed), "0123");
+  EXPECT_TRUE(os::ReadUrlStream(stream, buffer, 4, &placed) == 0 && std::string(buffer, placed) == "0123");
   EXPECT_EQ(os::ReadUrlStream(stream, buffer, 6, nullptr), 0);
-  EXPECT_EQ(os::ReadUrlStream(stream, buffer, 16, &placed), 1);
-  EXPECT_EQ(placed, 0u);  // a read that places nothing says so
+  EXPECT_TRUE(os::ReadUrlStream(stream, buffer, 16, &placed) == 1 && placed == 0u);  // nothing placed says so
   EXPECT_EQ(os::ReadUrlStream(stream, nullptr, 0, &placed), 0);
   EXPECT_EQ(os::ReadUrlStream(nullptr, buffer, 1, &placed), os::kUrlDownloadFailure);
   os::ReleaseUrlStream(stream);

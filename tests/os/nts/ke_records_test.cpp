@@ -59,11 +59,7 @@ TEST(KeRecords, AGoodReplyGivesCookiesServerAndPortAndAnyShorterPrefixIsUndecide
 }
 
 TEST(KeRecords, RefusedReplies) {
-  const struct {
-    const char* what;
-    Bytes reply;
-    int32_t result, detail;
-  } cases[] = {
+  const struct { const char* what; Bytes reply; int32_t result, detail; } cases[] = {
       {"error record", Join({kNext, Record(0x8002, {0, 1}), kAead, kCookie, kEnd}), HOROLAN_NTS_KE_ERROR, 1},
       {"first error counts", Join({Record(0x8002, {0, 2}), Record(0x8002, {0, 1}), kEnd}), HOROLAN_NTS_KE_ERROR, 2},
       {"error then close", Record(0x8002, {0, 2}), HOROLAN_NTS_KE_ERROR, 2},

@@ -1,6 +1,4 @@
-// AES-SIV against its published vectors; requests and answers with a server
-// side built here from the same keys (the real server's view is the
-// end-to-end test's).
+// AES-SIV against its published vectors; requests and answers with a server side built here from the same keys.
 #include "os/nts/nts_packet.h"
 
 #include <gtest/gtest.h>
@@ -16,10 +14,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
+Bytes operator+(Bytes a, const Bytes& b) { return a.insert(a.end(), b.begin(), b.end()), a; }
 Bytes Field(uint16_t type, const Bytes& body) {
   Bytes out(4 + nts::Padded(body.size()));
   nts::PutField(out.data(), out.size(), 0, type, body.data(), body.size());
@@ -82,8 +77,7 @@ struct Exchange {
     return result;
   }
   Bytes Uid() const { return Bytes(request.begin() + 52, request.begin() + 84); }
-  // The server's answer: header, the fields given, then an authenticator
-  // over them with this nonce length and plain as the encrypted fields.
+  // The server's answer: header, fields, then an authenticator over them with this nonce and plain encrypted.
   Bytes Answer(const Bytes& fields, const Bytes& plain, size_t nonceLength = 16) const {
     Bytes answer = Bytes(request.begin(), request.begin() + 48) + fields;
     Bytes nonce(nonceLength, 0x5A), sealed(plain.size() + 16);
@@ -97,17 +91,12 @@ struct Exchange {
 };
 
 TEST(NtsPacket, RequestsSpendOneCookieEachAndNeedRoomAndAnNtpV4ClientHeader) {
-  const struct {
-    uint8_t first;
-    size_t capacity;
-    uint32_t cookies;
-    uint16_t cookieLength;
-    int32_t result;
-  } cases[] = {{0x1B, 228, 1, 100, HOROLAN_NTS_BAD_ARGUMENT}, {0x24, 228, 1, 100, HOROLAN_NTS_BAD_ARGUMENT},
-               {0x23, 227, 1, 100, HOROLAN_NTS_BAD_ARGUMENT}, {0x23, 228, 1, 100, HOROLAN_NTS_OK},
-               {0x23, 400, 9, 100, HOROLAN_NTS_NO_COOKIE},     {0x23, 400, 1, 0, HOROLAN_NTS_NO_COOKIE},
-               {0x23, 400, 1, 257, HOROLAN_NTS_NO_COOKIE},     {0x23, 384, 1, 256, HOROLAN_NTS_OK},
-               {0x23, 400, 0, 100, HOROLAN_NTS_NO_COOKIE}};
+  const struct { uint8_t first; size_t capacity; uint32_t cookies; uint16_t cookieLength; int32_t result; } cases[] = {
+      {0x1B, 228, 1, 100, HOROLAN_NTS_BAD_ARGUMENT}, {0x24, 228, 1, 100, HOROLAN_NTS_BAD_ARGUMENT},
+      {0x23, 227, 1, 100, HOROLAN_NTS_BAD_ARGUMENT}, {0x23, 228, 1, 100, HOROLAN_NTS_OK},
+      {0x23, 400, 9, 100, HOROLAN_NTS_NO_COOKIE},    {0x23, 400, 1, 0, HOROLAN_NTS_NO_COOKIE},
+      {0x23, 400, 1, 257, HOROLAN_NTS_NO_COOKIE},    {0x23, 384, 1, 256, HOROLAN_NTS_OK},
+      {0x23, 400, 0, 100, HOROLAN_NTS_NO_COOKIE}};
   for (const auto& c : cases) {
     Exchange exchange;
     exchange.header[0] = c.first;
@@ -127,11 +116,7 @@ TEST(NtsPacket, OnlyTheAuthenticAnswerToTheLatestRequestPasses) {
   longCipher[91] += 4;  // the ciphertext length: past the field
   shortCipher[91] = 8;  // less than a tag
   other[31] ^= 1;
-  const struct {
-    const char* what;
-    Bytes answer;
-    int32_t fault;
-  } cases[] = {
+  const struct { const char* what; Bytes answer; int32_t fault; } cases[] = {
       {"stripped", Bytes(good.begin(), good.begin() + 48), HOROLAN_NTS_ANSWER_NO_FIELDS},
       {"longer than a datagram", Bytes(65536, 0), HOROLAN_NTS_ANSWER_BAD_FIELDS},
       {"short header", Bytes(good.begin(), good.begin() + 47), HOROLAN_NTS_ANSWER_BAD_FIELDS},

@@ -41,9 +41,7 @@ std::string Sql(const std::string& file, const char* query) {  // each row's fir
   return out;
 }
 
-struct RegistryStore : ::testing::Test {
-  IsolatedEnv env;
-};
+struct RegistryStore : ::testing::Test { IsolatedEnv env; };
 
 }  // namespace
 
@@ -121,9 +119,8 @@ TEST_F(RegistryStore, KeysAndNamesWithoutCaseAndEveryLimit) {
   os::KeepRegistryStoreOpen(false);
 }
 
-// A second process writing at the same time, to the same new file, waits
-// for the store instead of failing; every write that returned survives the
-// writer being killed. Locking, not the disk, is under test: in memory.
+// A second process writing at the same time, to the same new file, waits for the store instead of failing; every
+// write that returned survives the writer being killed. Locking, not the disk, is under test: in memory.
 TEST_F(RegistryStore, WritersAtOnceWaitAndAKilledOneLeavesEveryReturnedWrite) {
   std::string shm = "/dev/shm/horolan-registry-XXXXXX";
   if (mkdtemp(shm.data())) setenv("XDG_STATE_HOME", shm.c_str(), 1);
