@@ -442,27 +442,28 @@ bool SelectionMessage(WinHandle window, EditState& state, uint32_t message, uint
   }
 }
 
-// Scroll bars, the wheel, the mouse buttons and the focus.
-bool PointerAndFocusMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t wParam,
+// Scroll bars, the wheel, the mouse buttons and the focus; nobody reads
+// what these messages return.
+void PointerAndFocusMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t wParam,
                             intptr_t lParam) {
   switch (message) {
     case WM_VSCROLL:
     case WM_HSCROLL:
       Scroll(window, state, message == WM_VSCROLL, wParam);
-      return true;
+      return;
     case WM_MOUSEWHEEL:
       state.firstLine -= static_cast<int16_t>(HighWord(wParam)) / 120 * 3;
       Refresh(window, state);
-      return true;
+      return;
     case WM_LBUTTONDOWN: {
       if (GetFocus() != window) SetFocus(window);
       EditState* still = StateOf(window);  // taking the focus may have destroyed the window
-      if (!still) return true;
+      if (!still) return;
       edit::MoveTo(still->model, PositionAtPoint(*still, LParamX(lParam), LParamY(lParam)), (wParam & MK_SHIFT) != 0);
       still->selecting = true;
       ScrollCaretIntoView(window, *still);
       Refresh(window, *still);
-      return true;
+      return;
     }
     case WM_LBUTTONUP:
       if (state.selecting) {
@@ -474,20 +475,20 @@ bool PointerAndFocusMessage(WinHandle window, EditState& state, uint32_t message
           Refresh(window, state);
         }
       }
-      return true;
+      return;
     case WM_SETFOCUS:
       CreateCaret(window);
       Refresh(window, state);
       ShowCaret(window);
       Notify(window, EN_SETFOCUS);
-      return true;
+      return;
     case WM_KILLFOCUS:
       state.selecting = false;
       DestroyCaret();
       Notify(window, EN_KILLFOCUS);
-      return true;
+      return;
     default:
-      return false;
+      return;
   }
 }
 
@@ -506,9 +507,9 @@ intptr_t EditProc(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t
   intptr_t result = 0;
   if (TextMessage(window, *state, message, wParam, lParam, result) ||
       EditingMessage(window, *state, message, wParam, result) ||
-      SelectionMessage(window, *state, message, wParam, lParam, result) ||
-      PointerAndFocusMessage(window, *state, message, wParam, lParam))
+      SelectionMessage(window, *state, message, wParam, lParam, result))
     return result;
+  PointerAndFocusMessage(window, *state, message, wParam, lParam);
   return DefWindowProc(window, message, wParam, lParam);
 }
 

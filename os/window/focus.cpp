@@ -26,23 +26,15 @@ bool IsInTree(WinHandle window, WinHandle root) {
 }  // namespace
 
 void ActivateWindow(WinHandle window) {
-  WindowRecord* record = Find(window);
-  if (!record || IsChildStyle(*record) || record->isMenuBar || record->destroying) return;
   State& s = S();
-  BringWindowToTop(window);
   if (s.active == window) return;
-  WinHandle previous = s.active;
   s.active = window;
-  if (Find(previous)) Deliver(previous, WM_ACTIVATE, WA_INACTIVE, reinterpret_cast<intptr_t>(window));
-  if (s.active == window && Find(window))
-    Deliver(window, WM_ACTIVATE, WA_ACTIVE, reinterpret_cast<intptr_t>(Find(previous) ? previous : nullptr));
+  Deliver(window, WM_ACTIVATE, WA_ACTIVE, 0);
 }
 
 void LeaveWindow(WinHandle window) {
   State& s = S();
-  if (s.capture && IsInTree(s.capture, window)) s.capture = nullptr;
-  const bool wasActive = s.active == window;
-  if (wasActive) {
+  if (s.active == window) {
     s.active = nullptr;
     Deliver(window, WM_ACTIVATE, WA_INACTIVE, 0);
   }
@@ -50,16 +42,6 @@ void LeaveWindow(WinHandle window) {
     WinHandle focus = s.focus;
     s.focus = nullptr;
     if (Find(focus)) Deliver(focus, WM_KILLFOCUS, 0, 0);
-  }
-  // The next window down becomes active.
-  if (wasActive && !s.active) {
-    for (auto it = s.topLevel.rbegin(); it != s.topLevel.rend(); ++it) {
-      WindowRecord* other = Find(*it);
-      if (other && *it != window && other->visible && !other->destroying) {
-        ActivateWindow(*it);
-        break;
-      }
-    }
   }
 }
 
@@ -73,9 +55,6 @@ WinHandle SetFocus(WinHandle window) {
       SetLastError(EINVAL);
       return nullptr;
     }
-    WinHandle top = win::TopLevelOf(window);
-    if (top && s.active != top) win::ActivateWindow(top);
-    if (!win::Find(window)) return nullptr;
   }
   WinHandle previous = s.focus;
   if (previous == window) return previous;
@@ -95,10 +74,7 @@ WinHandle SetCapture(WinHandle window) {
   return previous;
 }
 
-bool ReleaseCapture() {
-  win::S().capture = nullptr;
-  return true;
-}
+void ReleaseCapture() { win::S().capture = nullptr; }
 
 WinHandle GetCapture() { return win::Find(win::S().capture) ? win::S().capture : nullptr; }
 
