@@ -276,7 +276,6 @@ int RunConfigEditor(void* instance, const char16_t* className, const char16_t* p
                                             os::CW_USEDEFAULT, os::CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
   if (!window) return -1;
   state.window = window;
-  os::ShowWindow(window, os::SW_SHOW);
   os::UpdateWindow(window);
 
   os::Message message;

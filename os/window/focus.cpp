@@ -1,7 +1,4 @@
 // Keyboard focus, the active top-level window and input capture.
-#include <cerrno>
-
-#include "os/base/last_error.h"
 #include "os/window/internal/state.h"
 #include "os/window/window.h"
 
@@ -47,22 +44,17 @@ void LeaveWindow(WinHandle window) {
 
 }  // namespace win
 
-WinHandle SetFocus(WinHandle window) {
+void SetFocus(WinHandle window) {
   win::State& s = win::S();
   if (window) {
     win::WindowRecord* record = win::Find(window);
-    if (!record || record->destroying) {
-      SetLastError(EINVAL);
-      return nullptr;
-    }
+    if (!record || record->destroying) return;
   }
   WinHandle previous = s.focus;
-  if (previous == window) return previous;
-  if (win::Find(previous)) win::Deliver(previous, WM_KILLFOCUS, reinterpret_cast<uintptr_t>(window), 0);
-  if (window && !win::Find(window)) return nullptr;
+  if (previous == window) return;
+  win::Deliver(previous, WM_KILLFOCUS, reinterpret_cast<uintptr_t>(window), 0);
   s.focus = window;
-  if (window) win::Deliver(window, WM_SETFOCUS, reinterpret_cast<uintptr_t>(win::Find(previous) ? previous : nullptr), 0);
-  return win::Find(previous) ? previous : nullptr;
+  win::Deliver(window, WM_SETFOCUS, reinterpret_cast<uintptr_t>(previous), 0);
 }
 
 WinHandle GetFocus() { return win::Find(win::S().focus) ? win::S().focus : nullptr; }

@@ -119,9 +119,6 @@ constexpr uint32_t CS_HREDRAW = 0x0002;
 
 constexpr int32_t CW_USEDEFAULT = static_cast<int32_t>(0x80000000);
 
-// ShowWindow command.
-constexpr int SW_SHOW = 5;
-
 // Command ids of the system's own buttons.
 constexpr uint16_t IDOK = 1;
 
@@ -188,9 +185,6 @@ bool IsWindow(WinHandle window);
 WinHandle GetParent(WinHandle window);
 int32_t GetControlId(WinHandle window);
 
-// Shows the window (SW_SHOW); a top-level window becomes the active one when
-// none is.
-void ShowWindow(WinHandle window, int command);
 // Paints the window at once when it needs it, and puts the result on screen.
 void UpdateWindow(WinHandle window);
 
@@ -266,8 +260,8 @@ int16_t GetKeyState(uint32_t virtualKey);
 // ---- Focus and activation ----------------------------------------------------
 
 // Moves the keyboard focus (WM_KILLFOCUS to the old window, WM_SETFOCUS to the
-// new one) and returns the old focus window. Null takes the focus away.
-WinHandle SetFocus(WinHandle window);
+// new one). Null takes the focus away.
+void SetFocus(WinHandle window);
 WinHandle GetFocus();
 // Routes keyboard and mouse input to the window instead of the focus window.
 WinHandle SetCapture(WinHandle window);

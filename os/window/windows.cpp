@@ -237,14 +237,6 @@ int32_t GetControlId(WinHandle window) {
   return record ? record->controlId : 0;
 }
 
-void ShowWindow(WinHandle window, int /*command*/) {
-  WindowRecord* record = Find(window);
-  if (!record || record->visible) return;
-  record->visible = true;
-  InvalidateRect(window, nullptr, true);
-  if (!win::S().active) win::ActivateWindow(window);
-}
-
 void GetClientRect(WinHandle window, Rect* rect) {
   if (WindowRecord* record = Find(window)) {
     Rect inset = win::ClientInset(*record);
