@@ -92,8 +92,8 @@ bool PeekMessage(Message* message, uint32_t filterMin, uint32_t filterMax) {
   return got == win::Got::Message || got == win::Got::Quit;
 }
 
-bool TranslateMessage(const Message* message) {
-  if (!message || (message->message != WM_KEYDOWN && message->message != WM_SYSKEYDOWN)) return false;
+void TranslateMessage(const Message* message) {
+  if (message->message != WM_KEYDOWN && message->message != WM_SYSKEYDOWN) return;
   const uint32_t modifiers = win::S().modifiers;
   const bool ctrl = (modifiers & HOROLAN_TUI_CTRL) != 0;
   const bool shift = (modifiers & HOROLAN_TUI_SHIFT) != 0;
@@ -116,7 +116,7 @@ bool TranslateMessage(const Message* message) {
   } else if (key == VK_SPACE) {
     ch = u' ';
   }
-  if (!ch) return false;
+  if (!ch) return;
   win::QueuedMessage queued;
   queued.message = *message;
   queued.message.message = message->message == WM_SYSKEYDOWN ? WM_SYSCHAR : WM_CHAR;
@@ -125,15 +125,12 @@ bool TranslateMessage(const Message* message) {
   queued.input = true;
   // The character is the very next message, ahead of later input.
   win::S().posted.push_front(queued);
-  return true;
 }
 
-intptr_t DispatchMessage(const Message* message) {
-  if (!message || !Find(message->window)) return 0;
-  intptr_t result = win::Deliver(message->window, message->message, message->wParam, message->lParam);
+void DispatchMessage(const Message* message) {
+  win::Deliver(message->window, message->message, message->wParam, message->lParam);
   // A procedure that leaves WM_PAINT unanswered must not get it forever.
   if (message->message == WM_PAINT) ValidateRect(message->window, nullptr);
-  return result;
 }
 
 intptr_t SendMessage(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {

@@ -237,9 +237,9 @@ int GetMessage(Message* message);
 bool PeekMessage(Message* message, uint32_t filterMin, uint32_t filterMax);
 // A key press of a character (VK_PACKET, or a letter with Ctrl, Return,
 // Backspace, Tab, Esc) posts the matching WM_CHAR; Alt with a key gives
-// WM_SYSCHAR. True when a character was posted.
-bool TranslateMessage(const Message* message);
-intptr_t DispatchMessage(const Message* message);
+// WM_SYSCHAR.
+void TranslateMessage(const Message* message);
+void DispatchMessage(const Message* message);
 intptr_t SendMessage(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 // Every caller posts to a live window; messages of a window destroyed
 // meanwhile are dropped.

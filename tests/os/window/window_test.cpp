@@ -131,7 +131,6 @@ TEST_F(WindowLayer, CreationSendsCreateAndSizeActivatesAndDestructionGoesParents
   WinHandle child = Child("c", top, {2, 1, 6, 3}, os::WS_VISIBLE | os::WS_VSCROLL);
   WinHandle grandChild = Child("g", child, {0, 0, 2, 2});
   EXPECT_EQ(Log(), "c:CREATE 0\nc:SIZE 5,3\ng:CREATE 0\ng:SIZE 2,2\n");
-  EXPECT_TRUE(os::GetParent(grandChild) == child && os::GetControlId(child) == 5);
   os::SetFocus(child), os::SetFocus(grandChild), os::SetFocus(grandChild), os::SetFocus(kGone);
   EXPECT_EQ(os::GetFocus(), grandChild);
   EXPECT_EQ(Log(), "c:SETFOCUS -\nc:KILLFOCUS g\ng:SETFOCUS c\n");
@@ -174,7 +173,6 @@ TEST_F(WindowLayer, PostedMessagesComeFirstThenTheQuitMessageThenPaintingAndFilt
   // The terminal gone while waiting.
   EXPECT_EQ(os::GetMessage(&m), -1);
   EXPECT_EQ(os::GetLastError(), uint32_t{EIO});
-  EXPECT_FALSE(os::TranslateMessage(nullptr) || os::TranslateMessage(&m));
 }
 
 TEST_F(WindowLayer, KeysGoToTheFocusWindowAndBecomeCharactersAltAndF10SystemKeys) {
