@@ -1,8 +1,8 @@
 #pragma once
-// The window layer: window classes, top-level and child windows with window
-// procedures, the message queue, default processing, focus, placement in
-// character cells (one pixel is one cell) and painting. It serves one thread:
-// the program's own.
+// The window layer: window classes, the one top-level window and its child
+// windows with window procedures, the message queue, default processing,
+// focus, placement in character cells (one pixel is one cell) and painting. It
+// serves one thread: the program's own.
 //
 // The screen is the terminal of standard input and output, drawn through the
 // terminal UI module (os/window_screen.h). Row 0 shows the caption of the
@@ -171,9 +171,9 @@ struct CreateStruct {
 // Creates a window of a registered class. Child windows (WS_CHILD) need a
 // parent and take menu as their control id. A top-level window needs the
 // screen: without a terminal or without the terminal UI module it is not
-// created (null, last-error ENOTTY or ENOENT). CW_USEDEFAULT places a
-// top-level window over the work area and a child at 0,0 with no size.
-// WM_CREATE returning -1 ends the creation with null.
+// created (null, last-error ENOTTY or ENOENT); there is one top-level window
+// at a time (a second one: null, EBUSY). CW_USEDEFAULT places a top-level
+// window over the work area and a child at 0,0 with no size.
 WinHandle CreateWindowEx(uint32_t exStyle, const char16_t* className, const char16_t* windowName,
                          uint32_t style, int32_t x, int32_t y, int32_t width, int32_t height,
                          WinHandle parent, void* menu, void* instance, void* createParams);
