@@ -134,7 +134,7 @@ TEST_F(WindowLayer, CreationSendsCreateAndSizeActivatesAndDestructionGoesParents
   os::SetFocus(child), os::SetFocus(grandChild), os::SetFocus(grandChild), os::SetFocus(kGone);
   os::DestroyWindow(Child("s", child, {0, 0, 1, 1}));  // a window beside the focus goes: the focus stays
   EXPECT_EQ(os::GetFocus(), grandChild);
-  EXPECT_EQ(Log({"SETFOCUS", "KILLFOCUS"}), "c:SETFOCUS -\nc:KILLFOCUS g\ng:SETFOCUS c\n");
+  EXPECT_EQ(Log({"SETFOCUS", "KILLFOCUS", "ACTIVATE"}), "c:SETFOCUS -\nc:KILLFOCUS g\ng:SETFOCUS c\n");
   os::SetCapture(child), os::PostMessage(child, kUser, 1, 0);
   os::DestroyWindow(top);
   EXPECT_EQ(Log(), "t:ACTIVATE 0 -\ng:KILLFOCUS -\nt:DESTROY 0\nc:DESTROY 0\ng:DESTROY 0\n");
