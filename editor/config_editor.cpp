@@ -32,8 +32,8 @@ std::unique_ptr<char16_t[]> CopyOf(const char16_t* text) {
 }
 
 void PlaceEditControl(ConfigEditorState& state) {
-  os::SetWindowPos(state.edit, os::HWND_TOP, state.inner.left, state.inner.top, state.inner.right - state.inner.left,
-                   state.inner.bottom - state.inner.top, os::SWP_SHOWWINDOW);
+  os::SetWindowPos(state.edit, state.inner.left, state.inner.top, state.inner.right - state.inner.left,
+                   state.inner.bottom - state.inner.top);
 }
 
 void ReadRectangles(os::WinHandle window, ConfigEditorState& state) {
@@ -249,9 +249,7 @@ intptr_t ConfigEditorWindowProc(os::WinHandle window, uint32_t message, uintptr_
       return 0;
     case os::WM_COMMAND:
       return Command(window, wParam, lParam);
-    case os::WM_CTLCOLOREDIT:
-    case os::WM_CTLCOLORBTN:
-    case os::WM_CTLCOLORSTATIC: {
+    case os::WM_CTLCOLOREDIT: {
       auto dc = reinterpret_cast<os::DcHandle>(wParam);
       os::SetBkMode(dc, os::TRANSPARENT);
       os::SetTextColor(dc, 0);
@@ -278,19 +276,18 @@ int RunConfigEditor(void* instance, const char16_t* className, const char16_t* p
                                             os::CW_USEDEFAULT, os::CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
   if (!window) return -1;
   state.window = window;
-  os::ShowWindow(window, os::SW_SHOW);
   os::UpdateWindow(window);
 
   os::Message message;
   int got = 0;
-  while ((got = os::GetMessage(&message, nullptr, 0, 0)) > 0) {
+  while ((got = os::GetMessage(&message)) > 0) {
     os::TranslateMessage(&message);
     os::DispatchMessage(&message);
   }
   if (got < 0 && os::IsWindow(state.window)) {
     // The terminal went away: nothing can reach the window any more.
     os::DestroyWindow(state.window);
-    os::PeekMessage(&message, nullptr, os::WM_QUIT, os::WM_QUIT, os::PM_REMOVE);
+    os::PeekMessage(&message, os::WM_QUIT, os::WM_QUIT);
   }
   state.window = nullptr;
   return state.saved;

@@ -26,8 +26,8 @@ int ShellInitDialog(ShellInitRecord* record) {
   if (!record || !os::IsWindow(AsWindow(record->window))) return 0;
   if (!(record->mask & kInitFlagsValid)) return 1;
   os::WinHandle window = AsWindow(record->window);
-  if (record->flags & kDoneButton) os::SetWindowDoneButton(window, true);
-  if (record->flags & kFullScreen) os::SetWindowFullScreen(window, true);
+  if (record->flags & kDoneButton) os::SetWindowDoneButton(window);
+  if (record->flags & kFullScreen) os::SetWindowFullScreen(window);
   return 1;
 }
 

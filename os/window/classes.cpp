@@ -37,7 +37,6 @@ void EnsureSystemClasses() {
   if (done) return;
   done = true;
   RegisterEditClass();
-  RegisterMenuBarClass();
 }
 
 }  // namespace
@@ -64,7 +63,6 @@ uint16_t RegisterClass(const WindowClass* windowClass) {
   win::State& s = win::S();
   win::ClassRecord record;
   record.name = windowClass->className;
-  record.style = windowClass->style;
   record.procedure = windowClass->procedure;
   record.background = windowClass->background;
   record.atom = s.nextAtom++;

@@ -85,20 +85,14 @@ void Refresh(WinHandle window, EditState& state) {
   InvalidateRect(window, nullptr, false);
 }
 
-void Notify(WinHandle window, uint16_t code) {
-  WinHandle parent = GetParent(window);
-  if (parent) SendMessage(parent, WM_COMMAND, MakeWParam(static_cast<uint16_t>(GetControlId(window)), code),
-                          reinterpret_cast<intptr_t>(window));
-}
-
 // After a change of the text: show the caret, tell the parent.
 void Changed(WinHandle window) {
   if (EditState* state = StateOf(window)) {
     ScrollCaretIntoView(window, *state);
     Refresh(window, *state);
   }
-  Notify(window, EN_UPDATE);
-  if (IsWindow(window)) Notify(window, EN_CHANGE);
+  SendMessage(GetParent(window), WM_COMMAND, MakeWParam(static_cast<uint16_t>(GetControlId(window)), EN_UPDATE),
+              reinterpret_cast<intptr_t>(window));
 }
 
 bool CopySelection(EditState& state) {
@@ -221,14 +215,8 @@ void Character(WinHandle window, EditState& state, char16_t ch) {
 void Paint(WinHandle window, EditState& state) {
   PaintStruct paint;
   DcHandle dc = BeginPaint(window, &paint);
-  WinHandle parent = GetParent(window);
   auto brush = reinterpret_cast<GdiHandle>(
-      parent ? SendMessage(parent, WM_CTLCOLOREDIT, reinterpret_cast<uintptr_t>(dc), reinterpret_cast<intptr_t>(window))
-             : 0);
-  if (!IsWindow(window)) {
-    ReleaseDC(window, dc);
-    return;
-  }
+      SendMessage(GetParent(window), WM_CTLCOLOREDIT, reinterpret_cast<uintptr_t>(dc), reinterpret_cast<intptr_t>(window)));
   ColorRef ignored = 0;
   if (!GetBrushColor(brush, &ignored)) brush = GetStockObject(WHITE_BRUSH);
   Rect client;
@@ -325,8 +313,10 @@ void Scroll(WinHandle window, EditState& state, bool vertical, uintptr_t wParam)
   Refresh(window, state);
 }
 
-// The window procedure, by message group. Each group handler returns false
-// for a message that is not of its group; result is the message's result.
+// The window procedure, by message group. The groups whose results are read
+// return false for a message that is not theirs (result is the message's
+// result); the other groups share no message and leave the rest to default
+// processing, which answers 0 to all of theirs.
 
 size_t TextLength(const char16_t* text) {
   size_t length = 0;
@@ -354,7 +344,6 @@ bool TextMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t
       edit::Reset(model, text, TextLength(text));
       state.firstLine = state.firstColumn = 0;
       Refresh(window, state);
-      result = 1;
       return true;
     }
     case WM_GETTEXT: {
@@ -371,40 +360,37 @@ bool TextMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t
       return true;
     case WM_SETFONT:
       // The terminal's own font shows every text: only the repaint is left.
-      if (LowWord(static_cast<uintptr_t>(lParam))) InvalidateRect(window, nullptr, true);
+      InvalidateRect(window, nullptr, true);
       return true;
     default:
       return false;
   }
 }
 
-// Keys, the clipboard and undo.
-bool EditingMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t wParam, intptr_t& result) {
+// Keys, the clipboard and undo; nobody reads what these messages return.
+void EditingMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t wParam) {
   edit::EditText& model = state.model;
   switch (message) {
     case WM_KEYDOWN:
       KeyDown(window, state, wParam);
-      return true;
+      return;
     case WM_CHAR:
       Character(window, state, static_cast<char16_t>(wParam));
-      return true;
+      return;
     case WM_CUT:
       if (CopySelection(state) && edit::ReplaceSelection(model, nullptr, 0, edit::ChangeKind::Other)) Changed(window);
-      return true;
+      return;
     case WM_COPY:
       CopySelection(state);
-      return true;
+      return;
     case WM_PASTE:
       if (Paste(state)) Changed(window);
-      return true;
+      return;
     case EM_UNDO:
-      if (edit::Undo(model)) {
-        Changed(window);
-        result = 1;
-      }
-      return true;
+      if (edit::Undo(model)) Changed(window);
+      return;
     default:
-      return false;
+      return;
   }
 }
 
@@ -414,19 +400,12 @@ bool SelectionMessage(WinHandle window, EditState& state, uint32_t message, uint
   edit::EditText& model = state.model;
   switch (message) {
     case EM_SETSEL: {
-      const auto start = static_cast<intptr_t>(wParam);
-      const intptr_t end = lParam;
+      // A negative end is the end of the text: (0, -1) selects everything.
       const size_t size = model.text.size();
-      if (start == -1) {
-        edit::Select(model, model.caret, model.caret);
-      } else {
-        // Any negative end is the end of the text: (0, -1) selects everything.
-        size_t from = start < 0 ? size : std::min<size_t>(static_cast<size_t>(start), size);
-        size_t to = end < 0 ? size : std::min<size_t>(static_cast<size_t>(end), size);
-        edit::Select(model, from, to);
-      }
+      size_t from = std::min<size_t>(wParam, size);
+      size_t to = lParam < 0 ? size : std::min<size_t>(static_cast<size_t>(lParam), size);
+      edit::Select(model, from, to);
       Refresh(window, state);
-      result = 1;
       return true;
     }
     case EM_GETSEL: {
@@ -442,27 +421,28 @@ bool SelectionMessage(WinHandle window, EditState& state, uint32_t message, uint
   }
 }
 
-// Scroll bars, the wheel, the mouse buttons and the focus.
-bool PointerAndFocusMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t wParam,
+// Scroll bars, the wheel, the mouse buttons and the focus; nobody reads
+// what these messages return.
+void PointerAndFocusMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t wParam,
                             intptr_t lParam) {
   switch (message) {
     case WM_VSCROLL:
     case WM_HSCROLL:
       Scroll(window, state, message == WM_VSCROLL, wParam);
-      return true;
+      return;
     case WM_MOUSEWHEEL:
       state.firstLine -= static_cast<int16_t>(HighWord(wParam)) / 120 * 3;
       Refresh(window, state);
-      return true;
+      return;
     case WM_LBUTTONDOWN: {
       if (GetFocus() != window) SetFocus(window);
       EditState* still = StateOf(window);  // taking the focus may have destroyed the window
-      if (!still) return true;
+      if (!still) return;
       edit::MoveTo(still->model, PositionAtPoint(*still, LParamX(lParam), LParamY(lParam)), (wParam & MK_SHIFT) != 0);
       still->selecting = true;
       ScrollCaretIntoView(window, *still);
       Refresh(window, *still);
-      return true;
+      return;
     }
     case WM_LBUTTONUP:
       if (state.selecting) {
@@ -474,20 +454,18 @@ bool PointerAndFocusMessage(WinHandle window, EditState& state, uint32_t message
           Refresh(window, state);
         }
       }
-      return true;
+      return;
     case WM_SETFOCUS:
       CreateCaret(window);
       Refresh(window, state);
       ShowCaret(window);
-      Notify(window, EN_SETFOCUS);
-      return true;
+      return;
     case WM_KILLFOCUS:
       state.selecting = false;
       DestroyCaret();
-      Notify(window, EN_KILLFOCUS);
-      return true;
+      return;
     default:
-      return false;
+      return;
   }
 }
 
@@ -505,10 +483,10 @@ intptr_t EditProc(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t
   if (!state) return DefWindowProc(window, message, wParam, lParam);
   intptr_t result = 0;
   if (TextMessage(window, *state, message, wParam, lParam, result) ||
-      EditingMessage(window, *state, message, wParam, result) ||
-      SelectionMessage(window, *state, message, wParam, lParam, result) ||
-      PointerAndFocusMessage(window, *state, message, wParam, lParam))
+      SelectionMessage(window, *state, message, wParam, lParam, result))
     return result;
+  EditingMessage(window, *state, message, wParam);
+  PointerAndFocusMessage(window, *state, message, wParam, lParam);
   return DefWindowProc(window, message, wParam, lParam);
 }
 

@@ -14,13 +14,12 @@
 //
 // Messages: WM_SETTEXT, WM_GETTEXT, WM_GETTEXTLENGTH, WM_SETFONT, WM_CUT,
 // WM_COPY, WM_PASTE, EM_UNDO, EM_GETSEL, EM_SETSEL (0, -1 selects
-// everything; -1 start removes the selection), WM_VSCROLL and WM_HSCROLL
-// (line and page steps), the mouse and focus.
+// everything), WM_VSCROLL and WM_HSCROLL (line and page steps), the mouse
+// and focus.
 //
-// Notifications to the parent, as WM_COMMAND (control id, code) with the
-// control as second parameter: EN_UPDATE and then EN_CHANGE after every
-// change made by the user or by a message other than WM_SETTEXT; EN_SETFOCUS
-// and EN_KILLFOCUS.
+// After every change made by the user or by a message other than
+// WM_SETTEXT the parent gets WM_COMMAND (control id, EN_UPDATE) with the
+// control as second parameter.
 #include <cstdint>
 
 namespace os {
@@ -36,9 +35,6 @@ enum : uint32_t {
   EM_UNDO = 0x00C7,
 };
 
-constexpr uint16_t EN_SETFOCUS = 0x0100;
-constexpr uint16_t EN_KILLFOCUS = 0x0200;
-constexpr uint16_t EN_CHANGE = 0x0300;
 constexpr uint16_t EN_UPDATE = 0x0400;
 
 // Registers the class (done by the window layer itself; repeated calls do

@@ -155,16 +155,11 @@ GdiHandle CreateFontIndirect(const LogFont* font) {
   return AddObject(record);
 }
 
-bool DeleteObject(GdiHandle object) {
+void DeleteObject(GdiHandle object) {
   GdiRecord* record = FindObject(object);
-  if (!record) {
-    SetLastError(EINVAL);
-    return false;
-  }
-  if (record->stock) return true;
+  if (!record || record->stock) return;
   G().objects.erase(ObjectId(object));
   --G().live;
-  return true;
 }
 
 size_t LiveGdiObjectCount() { return G().live; }
@@ -226,25 +221,24 @@ ColorRef SetBkColor(DcHandle dc, ColorRef color) {
   return previous;
 }
 
-bool FillRect(DcHandle dc, const Rect* rect, GdiHandle brush) {
+void FillRect(DcHandle dc, const Rect* rect, GdiHandle brush) {
   DcRecord* record = FindContext(dc);
   GdiRecord* fill = FindObject(brush);
-  if (!record || !rect || !fill || fill->kind != GdiRecord::Kind::Brush) return false;
+  if (!record || !fill || fill->kind != GdiRecord::Kind::Brush) return;
   win::Surface* surface = TargetOf(*record);
-  if (!surface) return true;
+  if (!surface) return;
   uint32_t attr = IsDark(fill->color) ? HOROLAN_TUI_REVERSE : 0;
   int32_t left = std::max(rect->left, 0), top = std::max(rect->top, 0);
   int32_t right = std::min(rect->right, surface->width), bottom = std::min(rect->bottom, surface->height);
   for (int32_t y = top; y < bottom; ++y)
     for (int32_t x = left; x < right; ++x) *surface->At(x, y) = win::Cell{U' ', attr};
-  return true;
 }
 
-bool TextOut(DcHandle dc, int32_t x, int32_t y, const char16_t* text, size_t count) {
+void TextOut(DcHandle dc, int32_t x, int32_t y, const char16_t* text, size_t count) {
   DcRecord* record = FindContext(dc);
-  if (!record || (!text && count)) return false;
+  if (!record) return;
   win::Surface* surface = TargetOf(*record);
-  if (!surface || y < 0 || y >= surface->height) return true;
+  if (!surface || y < 0 || y >= surface->height) return;
   const bool opaque = record->mode == OPAQUE;
   const uint32_t paintAttr = IsDark(record->background) ? HOROLAN_TUI_REVERSE : 0;
   for (size_t i = 0; i < count && x < surface->width;) {
@@ -262,7 +256,6 @@ bool TextOut(DcHandle dc, int32_t x, int32_t y, const char16_t* text, size_t cou
     }
     x += width;
   }
-  return true;
 }
 
 }  // namespace os

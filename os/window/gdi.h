@@ -42,9 +42,8 @@ struct LogFont {
   char16_t faceName[32] = {};
 };
 GdiHandle CreateFontIndirect(const LogFont* font);
-// Deletes a font or brush. Stock objects are never deleted (true, nothing
-// happens); false for what is not an object.
-bool DeleteObject(GdiHandle object);
+// Deletes a font or brush. Stock objects are never deleted.
+void DeleteObject(GdiHandle object);
 // Number of fonts and brushes created and not deleted (for leak checks).
 size_t LiveGdiObjectCount();
 
@@ -69,12 +68,12 @@ ColorRef GetTextColor(DcHandle dc);
 ColorRef SetBkColor(DcHandle dc, ColorRef color);
 
 // Fills the rectangle (client cells) with blanks in the brush's colour.
-bool FillRect(DcHandle dc, const Rect* rect, GdiHandle brush);
+void FillRect(DcHandle dc, const Rect* rect, GdiHandle brush);
 // Draws count units of text from cell x, y: one cell per character, two for
 // a wide one; characters a terminal cannot show in one known width are drawn
 // as U+FFFD. Opaque mode paints the background colour, transparent mode
 // keeps the colours of the cells drawn over.
-bool TextOut(DcHandle dc, int32_t x, int32_t y, const char16_t* text, size_t count);
+void TextOut(DcHandle dc, int32_t x, int32_t y, const char16_t* text, size_t count);
 
 // The number of cells a character takes on the terminal: 2 for the wide East
 // Asian ranges, else 1. Characters drawn as U+FFFD take 1.

@@ -1,7 +1,7 @@
 // Input from the screen turned into window messages: keys go to the window
 // with the capture, else the focus window, else the active window; mouse
 // presses go to the window under the pointer (the caption row's done button,
-// the menu bar, a scroll bar or a client area); a resize reaches every
+// the menu bar, a scroll bar or a client area); a resize reaches the
 // top-level window as WM_SETTINGCHANGE.
 #include "os/window/internal/state.h"
 #include "os/window/menu.h"
@@ -43,12 +43,10 @@ WinHandle DeepestAt(WinHandle window, int32_t x, int32_t y) {
 }
 
 WinHandle WindowAt(int32_t x, int32_t y) {
-  std::vector<WinHandle> topLevel = S().topLevel;
-  for (auto it = topLevel.rbegin(); it != topLevel.rend(); ++it) {
-    WindowRecord* record = Find(*it);
-    Rect outer;
-    if (record && record->visible && GetWindowRect(*it, &outer) && Contains(outer, x, y)) return DeepestAt(*it, x, y);
-  }
+  WinHandle top = S().top;
+  WindowRecord* record = Find(top);
+  Rect outer;
+  if (record && record->visible && GetWindowRect(top, &outer) && Contains(outer, x, y)) return DeepestAt(top, x, y);
   return nullptr;
 }
 
@@ -132,8 +130,6 @@ void PostMouse(const HorolanTuiEvent& event) {
   }
   WinHandle window = WindowAt(x, y);
   if (!window) return;
-  WinHandle top = TopLevelOf(window);
-  if (top && top != s.active) ActivateWindow(top);
   int bar = 0;
   uintptr_t request = 0;
   if (HitScrollBar(window, x, y, &bar, &request)) {
@@ -148,12 +144,9 @@ void PostMouse(const HorolanTuiEvent& event) {
 void Resize() {
   ScreenUpdateSize();
   ScreenForgetContents();
-  std::vector<WinHandle> topLevel = S().topLevel;
-  for (WinHandle window : topLevel) {
-    WindowRecord* record = Find(window);
-    if (!record) continue;
+  if (WindowRecord* record = Find(S().top)) {
     if (record->menuBar) PlaceMenuBar(record->menuBar);
-    PostMessage(window, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
+    PostMessage(S().top, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
   }
   InvalidateAll();
 }

@@ -2,9 +2,7 @@
 #include "os/window/menu.h"
 
 #include <algorithm>
-#include <cerrno>
 
-#include "os/base/last_error.h"
 #include "os/base/text.h"
 #include "os/window/gdi.h"
 #include "os/window/internal/state.h"
@@ -130,16 +128,16 @@ void Key(WinHandle bar, MenuBarData& data, uint32_t message, uintptr_t key, intp
       Open(bar, data, (data.open + 1) % popups);
       break;
     case VK_UP:
-      if (items) data.highlight = (data.highlight + items - 1) % items;
+      data.highlight = (data.highlight + items - 1) % items;
       break;
     case VK_DOWN:
-      if (items) data.highlight = (data.highlight + 1) % items;
+      data.highlight = (data.highlight + 1) % items;
       break;
     case VK_HOME:
       data.highlight = 0;
       break;
     case VK_END:
-      data.highlight = std::max(0, items - 1);
+      data.highlight = items - 1;
       break;
     case VK_RETURN:
     case VK_SPACE:
@@ -198,7 +196,6 @@ void Click(WinHandle bar, MenuBarData& data, int32_t x, int32_t y) {
 
 intptr_t MenuBarProc(WinHandle bar, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   MenuBarData* data = DataOf(bar);
-  if (!data) return DefWindowProc(bar, message, wParam, lParam);
   switch (message) {
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
@@ -214,9 +211,6 @@ intptr_t MenuBarProc(WinHandle bar, uint32_t message, uintptr_t wParam, intptr_t
     }
     case WM_LBUTTONUP:
       return 0;
-    case WM_DESTROY:
-      if (GetCapture() == bar) ReleaseCapture();
-      return 0;
     default:
       return DefWindowProc(bar, message, wParam, lParam);
   }
@@ -225,25 +219,14 @@ intptr_t MenuBarProc(WinHandle bar, uint32_t message, uintptr_t wParam, intptr_t
 }  // namespace
 
 WinHandle CreateMenuBar(WinHandle owner, const MenuBarPopup* popups, size_t popupCount) {
-  win::WindowRecord* ownerRecord = win::Find(owner);
-  if (!ownerRecord || win::IsChildStyle(*ownerRecord) || ownerRecord->isMenuBar || ownerRecord->destroying ||
-      !popups || popupCount == 0) {
-    SetLastError(EINVAL);
-    return nullptr;
-  }
-  if (win::Find(ownerRecord->menuBar)) {
-    SetLastError(EEXIST);
-    return nullptr;
-  }
+  if (!win::Find(owner)) return nullptr;
   auto data = std::make_shared<MenuBarData>();
   data->owner = owner;
   for (size_t i = 0; i < popupCount; ++i) {
     MenuPopupData popup;
-    popup.title = popups[i].title ? popups[i].title : u"";
-    for (size_t j = 0; popups[i].items && j < popups[i].itemCount; ++j) {
-      const MenuBarItem& item = popups[i].items[j];
-      popup.items.push_back(MenuItemData{item.text ? item.text : u"", item.commandId});
-    }
+    popup.title = popups[i].title;
+    for (size_t j = 0; j < popups[i].itemCount; ++j)
+      popup.items.push_back(MenuItemData{popups[i].items[j].text, popups[i].items[j].commandId});
     data->popups.push_back(std::move(popup));
   }
   auto record = std::make_unique<win::WindowRecord>();
@@ -270,13 +253,6 @@ int GetOpenMenuBarPopup(WinHandle menuBar) {
 }
 
 namespace win {
-
-void RegisterMenuBarClass() {
-  WindowClass windowClass;
-  windowClass.procedure = MenuBarProc;
-  windowClass.className = kMenuBarClass;
-  RegisterClass(&windowClass);
-}
 
 void PlaceMenuBar(WinHandle menuBar) {
   WindowRecord* record = Find(menuBar);

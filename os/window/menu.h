@@ -27,9 +27,9 @@ struct MenuBarPopup {
   size_t itemCount;
 };
 
-// Creates the menu bar of a top-level window; the texts are copied. It is
-// destroyed with its owner. Null when owner is not a top-level window, when
-// it already has one (last-error EEXIST) or when there are no pop-ups.
+// Creates the menu bar of the top-level window from pop-ups that each have
+// items; the texts are copied. It is destroyed with its owner. Null when
+// owner is not a window.
 WinHandle CreateMenuBar(WinHandle owner, const MenuBarPopup* popups, size_t popupCount);
 WinHandle GetMenuBar(WinHandle owner);
 

@@ -72,21 +72,6 @@ void ComposeWindow(WinHandle window, const Rect& clip, Grid& grid) {
   Rect visible = Intersect(outer, clip);
   if (visible.left == visible.right || visible.top == visible.bottom) return;
 
-  if (record->style & WS_BORDER) {
-    int32_t w = outer.right - outer.left, h = outer.bottom - outer.top;
-    for (int32_t x = 1; x + 1 < w; ++x) {
-      grid.Put(outer.left + x, outer.top, Cell{U'\u2500', 0}, clip);
-      grid.Put(outer.left + x, outer.bottom - 1, Cell{U'\u2500', 0}, clip);
-    }
-    for (int32_t y = 1; y + 1 < h; ++y) {
-      grid.Put(outer.left, outer.top + y, Cell{U'\u2502', 0}, clip);
-      grid.Put(outer.right - 1, outer.top + y, Cell{U'\u2502', 0}, clip);
-    }
-    grid.Put(outer.left, outer.top, Cell{U'\u250C', 0}, clip);
-    grid.Put(outer.right - 1, outer.top, Cell{U'\u2510', 0}, clip);
-    grid.Put(outer.left, outer.bottom - 1, Cell{U'\u2514', 0}, clip);
-    grid.Put(outer.right - 1, outer.bottom - 1, Cell{U'\u2518', 0}, clip);
-  }
   if (record->style & WS_VSCROLL)
     DrawScrollBar(grid, record->scroll[SB_VERT], true, outer.left + inset.right, outer.top + inset.top,
                   inset.bottom - inset.top, clip);
@@ -195,11 +180,7 @@ bool HitScrollBar(WinHandle window, int32_t x, int32_t y, int* bar, uintptr_t* r
 WinHandle NextInvalidWindow(WinHandle within) {
   State& s = S();
   std::vector<WinHandle> pending;
-  if (within) {
-    pending.push_back(within);
-  } else {
-    pending.assign(s.topLevel.rbegin(), s.topLevel.rend());
-  }
+  pending.push_back(within ? within : s.top);
   while (!pending.empty()) {
     WinHandle window = pending.front();
     pending.erase(pending.begin());
@@ -227,11 +208,8 @@ void ComposeAndPresent() {
   Grid grid{cells, columns, rows};
   const Rect all{0, 0, columns, rows};
 
-  std::vector<WinHandle> topLevel = s.topLevel;
-  for (WinHandle window : topLevel) ComposeWindow(window, all, grid);
-
-  WinHandle active = Find(s.active) ? s.active : (topLevel.empty() ? nullptr : topLevel.back());
-  WindowRecord* activeRecord = Find(active);
+  ComposeWindow(s.top, all, grid);
+  WindowRecord* activeRecord = Find(s.active);
 
   // The caption row.
   for (int32_t x = 0; x < columns; ++x) grid.Put(x, 0, Cell{U' ', HOROLAN_TUI_REVERSE}, all);
@@ -278,24 +256,19 @@ void ComposeAndPresent() {
 
 using win::Find;
 
-bool InvalidateRect(WinHandle window, const Rect* /*rect*/, bool erase) {
+void InvalidateRect(WinHandle window, const Rect* /*rect*/, bool erase) {
   if (!window) {
     win::InvalidateAll();
-    return true;
+    return;
   }
   win::WindowRecord* record = Find(window);
-  if (!record) return false;
+  if (!record) return;
   // The whole client area is painted again: its cells are few.
   record->invalid = true;
   record->erase = record->erase || erase;
-  return true;
 }
 
-bool ValidateRect(WinHandle window, const Rect* /*rect*/) {
-  if (!Find(window)) return false;
-  win::ClearFlags(window);
-  return true;
-}
+void ValidateRect(WinHandle window, const Rect* /*rect*/) { win::ClearFlags(window); }
 
 DcHandle BeginPaint(WinHandle window, PaintStruct* paint) {
   win::WindowRecord* record = Find(window);
@@ -310,55 +283,34 @@ DcHandle BeginPaint(WinHandle window, PaintStruct* paint) {
   return dc;
 }
 
-bool EndPaint(WinHandle window, const PaintStruct* paint) {
-  if (!paint) return false;
-  ReleaseDC(window, paint->dc);
-  return true;
-}
+void EndPaint(WinHandle window, const PaintStruct* paint) { ReleaseDC(window, paint->dc); }
 
-bool UpdateWindow(WinHandle window) {
-  if (!Find(window)) return false;
+void UpdateWindow(WinHandle window) {
   while (WinHandle invalid = win::NextInvalidWindow(window)) {
     win::Deliver(invalid, WM_PAINT, 0, 0);
     win::ClearFlags(invalid);
   }
   win::ComposeAndPresent();
-  return true;
 }
 
-bool CreateCaret(WinHandle window) {
-  if (!Find(window)) return false;
+void CreateCaret(WinHandle window) {
   win::State& s = win::S();
   s.caretWindow = window;
   s.caret = Point{};
   s.caretHidden = 1;
-  return true;
 }
 
-bool DestroyCaret() {
-  win::S().caretWindow = nullptr;
-  return true;
-}
+void DestroyCaret() { win::S().caretWindow = nullptr; }
 
-bool SetCaretPos(int32_t x, int32_t y) {
+void SetCaretPos(int32_t x, int32_t y) { win::S().caret = Point{x, y}; }
+
+void ShowCaret(WinHandle /*window*/) {
   win::State& s = win::S();
-  if (!s.caretWindow) return false;
-  s.caret = Point{x, y};
-  return true;
-}
-
-bool ShowCaret(WinHandle window) {
-  win::State& s = win::S();
-  if (!s.caretWindow || (window && window != s.caretWindow)) return false;
   if (s.caretHidden > 0) --s.caretHidden;
-  return true;
 }
 
-bool SetScrollInfo(WinHandle window, int bar, const ScrollInfo* info, bool /*redraw*/) {
-  win::WindowRecord* record = Find(window);
-  if (!record || !info || (bar != SB_HORZ && bar != SB_VERT)) return false;
-  record->scroll[bar] = *info;
-  return true;
+void SetScrollInfo(WinHandle window, int bar, const ScrollInfo* info, bool /*redraw*/) {
+  if (win::WindowRecord* record = Find(window)) record->scroll[bar] = *info;
 }
 
 }  // namespace os

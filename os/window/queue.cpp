@@ -17,41 +17,28 @@ intptr_t Deliver(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t 
 
 namespace {
 
-bool IsWithin(WinHandle window, WinHandle ancestor) {
-  for (WindowRecord* record = Find(window); record; record = Find(record->parent)) {
-    if (HandleOf(record->id) == ancestor) return true;
-    if (!IsChildStyle(*record)) break;
-  }
-  return false;
-}
-
 bool InRange(uint32_t message, uint32_t filterMin, uint32_t filterMax) {
   if (filterMin == 0 && filterMax == 0) return true;
   return message >= filterMin && message <= filterMax;
 }
 
-bool Matches(const Message& message, WinHandle window, uint32_t filterMin, uint32_t filterMax) {
-  if (window && !IsWithin(message.window, window)) return false;
-  return InRange(message.message, filterMin, filterMax);
-}
-
 enum class Got { Message, Quit, Nothing, Gone };
 
-Got Retrieve(Message* out, WinHandle window, uint32_t filterMin, uint32_t filterMax, bool remove, bool wait) {
+Got Retrieve(Message* out, uint32_t filterMin, uint32_t filterMax, bool wait) {
   State& s = S();
   for (;;) {
     for (auto it = s.posted.begin(); it != s.posted.end(); ++it) {
-      if (!Matches(it->message, window, filterMin, filterMax)) continue;
+      if (!InRange(it->message.message, filterMin, filterMax)) continue;
       *out = it->message;
       if (it->input) s.modifiers = it->modifiers;
-      if (remove) s.posted.erase(it);
+      s.posted.erase(it);
       return Got::Message;
     }
-    if (s.quitPosted && !window && InRange(WM_QUIT, filterMin, filterMax)) {
+    if (s.quitPosted && InRange(WM_QUIT, filterMin, filterMax)) {
       *out = Message{};
       out->message = WM_QUIT;
       out->wParam = static_cast<uintptr_t>(s.quitCode);
-      if (remove) s.quitPosted = false;
+      s.quitPosted = false;
       return Got::Quit;
     }
     // Input waiting on the screen comes before painting.
@@ -65,7 +52,7 @@ Got Retrieve(Message* out, WinHandle window, uint32_t filterMin, uint32_t filter
       if (got < 0) return Got::Gone;
     }
     if (InRange(WM_PAINT, filterMin, filterMax)) {
-      if (WinHandle invalid = NextInvalidWindow(window)) {
+      if (WinHandle invalid = NextInvalidWindow(nullptr)) {
         *out = Message{};
         out->window = invalid;
         out->message = WM_PAINT;
@@ -88,12 +75,8 @@ Got Retrieve(Message* out, WinHandle window, uint32_t filterMin, uint32_t filter
 
 using win::Find;
 
-int GetMessage(Message* message, WinHandle window, uint32_t filterMin, uint32_t filterMax) {
-  if (!message || (window && !Find(window))) {
-    SetLastError(EINVAL);
-    return -1;
-  }
-  switch (win::Retrieve(message, window, filterMin, filterMax, true, true)) {
+int GetMessage(Message* message) {
+  switch (win::Retrieve(message, 0, 0, true)) {
     case win::Got::Message:
       return 1;
     case win::Got::Quit:
@@ -104,14 +87,13 @@ int GetMessage(Message* message, WinHandle window, uint32_t filterMin, uint32_t 
   }
 }
 
-bool PeekMessage(Message* message, WinHandle window, uint32_t filterMin, uint32_t filterMax, uint32_t remove) {
-  if (!message || (window && !Find(window))) return false;
-  win::Got got = win::Retrieve(message, window, filterMin, filterMax, (remove & PM_REMOVE) != 0, false);
+bool PeekMessage(Message* message, uint32_t filterMin, uint32_t filterMax) {
+  win::Got got = win::Retrieve(message, filterMin, filterMax, false);
   return got == win::Got::Message || got == win::Got::Quit;
 }
 
-bool TranslateMessage(const Message* message) {
-  if (!message || (message->message != WM_KEYDOWN && message->message != WM_SYSKEYDOWN)) return false;
+void TranslateMessage(const Message* message) {
+  if (message->message != WM_KEYDOWN && message->message != WM_SYSKEYDOWN) return;
   const uint32_t modifiers = win::S().modifiers;
   const bool ctrl = (modifiers & HOROLAN_TUI_CTRL) != 0;
   const bool shift = (modifiers & HOROLAN_TUI_SHIFT) != 0;
@@ -134,7 +116,7 @@ bool TranslateMessage(const Message* message) {
   } else if (key == VK_SPACE) {
     ch = u' ';
   }
-  if (!ch) return false;
+  if (!ch) return;
   win::QueuedMessage queued;
   queued.message = *message;
   queued.message.message = message->message == WM_SYSKEYDOWN ? WM_SYSCHAR : WM_CHAR;
@@ -143,15 +125,12 @@ bool TranslateMessage(const Message* message) {
   queued.input = true;
   // The character is the very next message, ahead of later input.
   win::S().posted.push_front(queued);
-  return true;
 }
 
-intptr_t DispatchMessage(const Message* message) {
-  if (!message || !Find(message->window)) return 0;
-  intptr_t result = win::Deliver(message->window, message->message, message->wParam, message->lParam);
+void DispatchMessage(const Message* message) {
+  win::Deliver(message->window, message->message, message->wParam, message->lParam);
   // A procedure that leaves WM_PAINT unanswered must not get it forever.
   if (message->message == WM_PAINT) ValidateRect(message->window, nullptr);
-  return result;
 }
 
 intptr_t SendMessage(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
@@ -162,18 +141,13 @@ intptr_t SendMessage(WinHandle window, uint32_t message, uintptr_t wParam, intpt
   return win::Deliver(window, message, wParam, lParam);
 }
 
-bool PostMessage(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  if (window && !Find(window)) {
-    SetLastError(EINVAL);
-    return false;
-  }
+void PostMessage(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   win::QueuedMessage queued;
   queued.message.window = window;
   queued.message.message = message;
   queued.message.wParam = wParam;
   queued.message.lParam = lParam;
   win::S().posted.push_back(queued);
-  return true;
 }
 
 void PostQuitMessage(int exitCode) {

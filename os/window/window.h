@@ -1,8 +1,8 @@
 #pragma once
-// The window layer: window classes, top-level and child windows with window
-// procedures, the message queue, default processing, focus, placement in
-// character cells (one pixel is one cell) and painting. It serves one thread:
-// the program's own.
+// The window layer: window classes, the one top-level window and its child
+// windows with window procedures, the message queue, default processing,
+// focus, placement in character cells (one pixel is one cell) and painting. It
+// serves one thread: the program's own.
 //
 // The screen is the terminal of standard input and output, drawn through the
 // terminal UI module (os/window_screen.h). Row 0 shows the caption of the
@@ -37,7 +37,6 @@ struct Point {
 enum : uint32_t {
   WM_CREATE = 0x0001,
   WM_DESTROY = 0x0002,
-  WM_MOVE = 0x0003,
   WM_SIZE = 0x0005,
   WM_ACTIVATE = 0x0006,
   WM_SETFOCUS = 0x0007,
@@ -51,7 +50,6 @@ enum : uint32_t {
   WM_ERASEBKGND = 0x0014,
   WM_SETTINGCHANGE = 0x001A,
   WM_SETFONT = 0x0030,
-  WM_NCDESTROY = 0x0082,
   WM_KEYDOWN = 0x0100,
   WM_CHAR = 0x0102,
   WM_SYSKEYDOWN = 0x0104,
@@ -60,8 +58,6 @@ enum : uint32_t {
   WM_HSCROLL = 0x0114,
   WM_VSCROLL = 0x0115,
   WM_CTLCOLOREDIT = 0x0133,
-  WM_CTLCOLORBTN = 0x0135,
-  WM_CTLCOLORSTATIC = 0x0138,
   WM_LBUTTONDOWN = 0x0201,
   WM_LBUTTONUP = 0x0202,
   WM_MOUSEWHEEL = 0x020A,
@@ -114,7 +110,6 @@ enum : uint32_t {
 // Window styles.
 constexpr uint32_t WS_CHILD = 0x40000000;
 constexpr uint32_t WS_VISIBLE = 0x10000000;
-constexpr uint32_t WS_BORDER = 0x00800000;
 constexpr uint32_t WS_VSCROLL = 0x00200000;
 constexpr uint32_t WS_HSCROLL = 0x00100000;
 
@@ -123,14 +118,6 @@ constexpr uint32_t CS_VREDRAW = 0x0001;
 constexpr uint32_t CS_HREDRAW = 0x0002;
 
 constexpr int32_t CW_USEDEFAULT = static_cast<int32_t>(0x80000000);
-
-// ShowWindow command.
-constexpr int SW_SHOW = 5;
-
-// SetWindowPos.
-constexpr uint32_t SWP_NOZORDER = 0x0004;
-constexpr uint32_t SWP_SHOWWINDOW = 0x0040;
-const WinHandle HWND_TOP = nullptr;
 
 // Command ids of the system's own buttons.
 constexpr uint16_t IDOK = 1;
@@ -184,53 +171,49 @@ struct CreateStruct {
 // Creates a window of a registered class. Child windows (WS_CHILD) need a
 // parent and take menu as their control id. A top-level window needs the
 // screen: without a terminal or without the terminal UI module it is not
-// created (null, last-error ENOTTY or ENOENT). CW_USEDEFAULT places a
-// top-level window over the work area and a child at 0,0 with no size.
-// WM_CREATE returning -1 ends the creation with null.
+// created (null, last-error ENOTTY or ENOENT); there is one top-level window
+// at a time (a second one: null, EBUSY). CW_USEDEFAULT places a top-level
+// window over the work area and a child at 0,0 with no size.
 WinHandle CreateWindowEx(uint32_t exStyle, const char16_t* className, const char16_t* windowName,
                          uint32_t style, int32_t x, int32_t y, int32_t width, int32_t height,
                          WinHandle parent, void* menu, void* instance, void* createParams);
 // Destroys the window, its children and the windows it owns: focus and
 // activation leave it, WM_DESTROY goes to it and then to each child, its
-// posted messages are dropped. False for what is not a window.
-bool DestroyWindow(WinHandle window);
+// posted messages are dropped.
+void DestroyWindow(WinHandle window);
 bool IsWindow(WinHandle window);
 WinHandle GetParent(WinHandle window);
 int32_t GetControlId(WinHandle window);
 
-// Shows the window (SW_SHOW); a top-level window becomes the active one when
-// none is. True when it was visible before.
-bool ShowWindow(WinHandle window, int command);
 // Paints the window at once when it needs it, and puts the result on screen.
-bool UpdateWindow(WinHandle window);
+void UpdateWindow(WinHandle window);
 
 // ---- Placement (character cells) -------------------------------------------
 
 // The client area: 0,0 to width,height.
-bool GetClientRect(WinHandle window, Rect* rect);
-// The window's rectangle in screen cells (border and scroll bars included).
+void GetClientRect(WinHandle window, Rect* rect);
+// The window's rectangle in screen cells (scroll bars included).
 bool GetWindowRect(WinHandle window, Rect* rect);
-bool SetRect(Rect* rect, int32_t left, int32_t top, int32_t right, int32_t bottom);
+void SetRect(Rect* rect, int32_t left, int32_t top, int32_t right, int32_t bottom);
 // Moves and sizes a window: x, y relative to the parent's client area (screen
 // cells for a top-level window). Negative sizes count as 0. Sends WM_SIZE
-// when the client size changed and WM_MOVE when the position did.
-bool SetWindowPos(WinHandle window, WinHandle insertAfter, int32_t x, int32_t y, int32_t width, int32_t height,
-                  uint32_t flags);
+// when the client size changed.
+void SetWindowPos(WinHandle window, int32_t x, int32_t y, int32_t width, int32_t height);
 // The screen rows between the caption row and the menu bar, all columns.
 Rect WorkArea();
-// A window that fills the work area follows it when the screen is resized
-// (the resize arrives as WM_SETTINGCHANGE with SPI_SETWORKAREA, and whoever
-// handles it calls FitWindowToWorkArea).
-bool SetWindowFullScreen(WinHandle window, bool fullScreen);
+// The top-level window fills the work area and follows it when the screen
+// is resized (the resize arrives as WM_SETTINGCHANGE with SPI_SETWORKAREA,
+// and whoever handles it calls FitWindowToWorkArea).
+void SetWindowFullScreen(WinHandle window);
 bool IsWindowFullScreen(WinHandle window);
-bool FitWindowToWorkArea(WinHandle window);
-// A "done" button on the caption row while the window is active; clicking it
-// sends WM_COMMAND with IDOK.
-bool SetWindowDoneButton(WinHandle window, bool shown);
+void FitWindowToWorkArea(WinHandle window);
+// A "done" button on the caption row of the top-level window while it is
+// active; clicking it sends WM_COMMAND with IDOK.
+void SetWindowDoneButton(WinHandle window);
 
 // ---- Text -----------------------------------------------------------------
 
-bool SetWindowText(WinHandle window, const char16_t* text);
+void SetWindowText(WinHandle window, const char16_t* text);
 
 // ---- Messages ---------------------------------------------------------------
 
@@ -243,24 +226,24 @@ struct Message {
   Point point;
 };
 
-// Waits for the next message of the thread (window and the filter range are
-// honoured as the platform does: null and 0, 0 for all). Posted messages come
-// first, then the quit message, then input from the screen, then WM_PAINT
-// for a window that needs painting; before waiting for input, the screen is
-// brought up to date. Returns 0 for WM_QUIT, -1 when the screen is gone (the
-// terminal closed) or the arguments are wrong, 1 otherwise.
-int GetMessage(Message* message, WinHandle window, uint32_t filterMin, uint32_t filterMax);
-// As GetMessage without waiting: false when nothing is there.
-constexpr uint32_t PM_NOREMOVE = 0;
-constexpr uint32_t PM_REMOVE = 1;
-bool PeekMessage(Message* message, WinHandle window, uint32_t filterMin, uint32_t filterMax, uint32_t remove);
+// Waits for the next message of the thread and takes it from the queue.
+// Posted messages come first, then the quit message, then input from the
+// screen, then WM_PAINT for a window that needs painting; before waiting for
+// input, the screen is brought up to date. Returns 0 for WM_QUIT, -1 when the
+// screen is gone (the terminal closed), 1 otherwise.
+int GetMessage(Message* message);
+// As GetMessage without waiting, for messages in the range (0, 0: all):
+// false when none is there.
+bool PeekMessage(Message* message, uint32_t filterMin, uint32_t filterMax);
 // A key press of a character (VK_PACKET, or a letter with Ctrl, Return,
 // Backspace, Tab, Esc) posts the matching WM_CHAR; Alt with a key gives
-// WM_SYSCHAR. True when a character was posted.
-bool TranslateMessage(const Message* message);
-intptr_t DispatchMessage(const Message* message);
+// WM_SYSCHAR.
+void TranslateMessage(const Message* message);
+void DispatchMessage(const Message* message);
 intptr_t SendMessage(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
-bool PostMessage(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+// Every caller posts to a live window; messages of a window destroyed
+// meanwhile are dropped.
+void PostMessage(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 void PostQuitMessage(int exitCode);
 
 // The default processing of every message a window procedure does not
@@ -277,18 +260,18 @@ int16_t GetKeyState(uint32_t virtualKey);
 // ---- Focus and activation ----------------------------------------------------
 
 // Moves the keyboard focus (WM_KILLFOCUS to the old window, WM_SETFOCUS to the
-// new one) and returns the old focus window. Null takes the focus away.
-WinHandle SetFocus(WinHandle window);
+// new one). Null takes the focus away.
+void SetFocus(WinHandle window);
 WinHandle GetFocus();
 // Routes keyboard and mouse input to the window instead of the focus window.
 WinHandle SetCapture(WinHandle window);
-bool ReleaseCapture();
+void ReleaseCapture();
 WinHandle GetCapture();
 
 // ---- Invalidation and painting ------------------------------------------------
 
-bool InvalidateRect(WinHandle window, const Rect* rect, bool erase);
-bool ValidateRect(WinHandle window, const Rect* rect);
+void InvalidateRect(WinHandle window, const Rect* rect, bool erase);
+void ValidateRect(WinHandle window, const Rect* rect);
 
 struct PaintStruct {
   DcHandle dc = nullptr;
@@ -296,13 +279,13 @@ struct PaintStruct {
   Rect paint;
 };
 DcHandle BeginPaint(WinHandle window, PaintStruct* paint);
-bool EndPaint(WinHandle window, const PaintStruct* paint);
+void EndPaint(WinHandle window, const PaintStruct* paint);
 
 // The text caret of the focus window (one per thread).
-bool CreateCaret(WinHandle window);
-bool DestroyCaret();
-bool SetCaretPos(int32_t x, int32_t y);
-bool ShowCaret(WinHandle window);
+void CreateCaret(WinHandle window);
+void DestroyCaret();
+void SetCaretPos(int32_t x, int32_t y);
+void ShowCaret(WinHandle window);
 
 // ---- Scroll bars ---------------------------------------------------------------
 
@@ -312,7 +295,7 @@ struct ScrollInfo {
   uint32_t page = 0;
   int32_t position = 0;
 };
-bool SetScrollInfo(WinHandle window, int bar, const ScrollInfo* info, bool redraw);
+void SetScrollInfo(WinHandle window, int bar, const ScrollInfo* info, bool redraw);
 
 // ---- Clipboard -----------------------------------------------------------------
 

@@ -35,7 +35,6 @@ Rect ClientInset(const WindowRecord& record) {
   int32_t width = record.rect.right - record.rect.left;
   int32_t height = record.rect.bottom - record.rect.top;
   Rect inset{0, 0, width, height};
-  if (record.style & WS_BORDER) inset = {1, 1, width - 1, height - 1};
   if (record.style & WS_VSCROLL) inset.right -= 1;
   if (record.style & WS_HSCROLL) inset.bottom -= 1;
   inset.right = std::max(inset.right, inset.left);
@@ -97,31 +96,19 @@ void ResizeSurface(WindowRecord& record) {
   record.surface.Resize(inset.right - inset.left, inset.bottom - inset.top);
 }
 
-// The z-ordered list the window stands in: its parent's children, the
-// top-level windows, or none (a menu bar belongs to its owner).
-std::vector<WinHandle>* SiblingsOf(WindowRecord& record) {
+// Takes the window out of the tree: its parent's children, the top-level
+// slot, or its owner's menu bar.
+void Unlink(WindowRecord& record) {
+  WinHandle handle = HandleOf(record.id);
   if (IsChildStyle(record)) {
-    WindowRecord* parent = Find(record.parent);
-    return parent ? &parent->children : nullptr;
-  }
-  return record.isMenuBar ? nullptr : &S().topLevel;
-}
-
-void RemoveFromSiblings(WindowRecord& record) {
-  WinHandle handle = HandleOf(record.id);
-  std::vector<WinHandle>* siblings = SiblingsOf(record);
-  if (siblings) siblings->erase(std::remove(siblings->begin(), siblings->end(), handle), siblings->end());
-  if (record.isMenuBar) {
+    if (WindowRecord* parent = Find(record.parent))
+      parent->children.erase(std::remove(parent->children.begin(), parent->children.end(), handle),
+                             parent->children.end());
+  } else if (record.isMenuBar) {
     if (WindowRecord* owner = Find(record.owner); owner && owner->menuBar == handle) owner->menuBar = nullptr;
+  } else if (S().top == handle) {
+    S().top = nullptr;
   }
-}
-
-void BringToTop(WindowRecord& record) {
-  WinHandle handle = HandleOf(record.id);
-  std::vector<WinHandle>* siblings = SiblingsOf(record);
-  if (!siblings) return;
-  siblings->erase(std::remove(siblings->begin(), siblings->end(), handle), siblings->end());
-  siblings->push_back(handle);
 }
 
 // The window and everything below it, parents first.
@@ -134,10 +121,6 @@ void CollectTree(WinHandle window, std::vector<WinHandle>& out) {
 }
 
 }  // namespace
-
-void BringWindowToTop(WinHandle window) {
-  if (WindowRecord* record = Find(window)) BringToTop(*record);
-}
 
 }  // namespace win
 
@@ -157,15 +140,18 @@ WinHandle CreateWindowEx(uint32_t exStyle, const char16_t* className, const char
     SetLastError(EINVAL);
     return nullptr;
   }
+  // The program shows one top-level window at a time.
+  if (!child && win::S().top) {
+    SetLastError(EBUSY);
+    return nullptr;
+  }
   if (!child && !win::ScreenStart()) return nullptr;
 
   auto record = std::make_unique<WindowRecord>();
   record->className = windowClass->name;
   record->procedure = windowClass->procedure;
-  record->classStyle = windowClass->style;
   record->background = windowClass->background;
   record->style = style;
-  record->exStyle = exStyle;
   record->text = windowName ? windowName : u"";
   if (child) {
     record->parent = parent;
@@ -184,20 +170,11 @@ WinHandle CreateWindowEx(uint32_t exStyle, const char16_t* className, const char
   if (child)
     Find(parent)->children.push_back(handle);
   else
-    win::S().topLevel.push_back(handle);
+    win::S().top = handle;
 
   CreateStruct create{createParams, instance, menu, child ? parent : nullptr, height, width, y, x,
                       style, windowName, className, exStyle};
-  if (win::Deliver(handle, WM_CREATE, 0, reinterpret_cast<intptr_t>(&create)) == -1) {
-    DestroyWindow(handle);
-    SetLastError(ECANCELED);
-    return nullptr;
-  }
-  WindowRecord* created = Find(handle);
-  if (!created || created->destroying) {
-    SetLastError(ECANCELED);
-    return nullptr;
-  }
+  win::Deliver(handle, WM_CREATE, 0, reinterpret_cast<intptr_t>(&create));
   Rect client;
   GetClientRect(handle, &client);
   win::Deliver(handle, WM_SIZE, 0, MakeLParam(client.right, client.bottom));
@@ -205,20 +182,13 @@ WinHandle CreateWindowEx(uint32_t exStyle, const char16_t* className, const char
     r->visible = true;
     if (!child) win::ActivateWindow(handle);
   }
-  if (!Find(handle)) {
-    SetLastError(ECANCELED);
-    return nullptr;
-  }
   return handle;
 }
 
-bool DestroyWindow(WinHandle window) {
+void DestroyWindow(WinHandle window) {
   WindowRecord* record = Find(window);
-  if (!record) {
-    SetLastError(EINVAL);
-    return false;
-  }
-  if (record->destroying) return true;
+  if (!record) return;
+  if (record->destroying) return;
 
   // Owned windows (the menu bar) go first.
   if (record->menuBar) DestroyWindow(record->menuBar);
@@ -234,28 +204,24 @@ bool DestroyWindow(WinHandle window) {
   }
   for (WinHandle handle : tree)
     if (Find(handle)) win::Deliver(handle, WM_DESTROY, 0, 0);
-  for (auto it = tree.rbegin(); it != tree.rend(); ++it)
-    if (Find(*it)) win::Deliver(*it, WM_NCDESTROY, 0, 0);
 
   win::State& s = win::S();
   for (auto it = tree.rbegin(); it != tree.rend(); ++it) {
     WindowRecord* r = Find(*it);
     if (!r) continue;
-    win::RemoveFromSiblings(*r);
+    win::Unlink(*r);
+    // Focus and activation left in LeaveWindow.
     if (s.caretWindow == *it) s.caretWindow = nullptr;
-    if (s.focus == *it) s.focus = nullptr;
-    if (s.active == *it) s.active = nullptr;
     if (s.capture == *it) s.capture = nullptr;
     s.windows.erase(win::IdOf(*it));
   }
   // Messages posted to a window that is gone are dropped.
   std::deque<win::QueuedMessage> kept;
   for (const win::QueuedMessage& queued : s.posted)
-    if (!queued.message.window || Find(queued.message.window)) kept.push_back(queued);
+    if (Find(queued.message.window)) kept.push_back(queued);
   s.posted.swap(kept);
 
-  if (s.topLevel.empty()) win::ScreenEnd();
-  return true;
+  if (!s.top) win::ScreenEnd();
 }
 
 bool IsWindow(WinHandle window) { return Find(window) != nullptr; }
@@ -271,22 +237,11 @@ int32_t GetControlId(WinHandle window) {
   return record ? record->controlId : 0;
 }
 
-bool ShowWindow(WinHandle window, int /*command*/) {
-  WindowRecord* record = Find(window);
-  if (!record || record->destroying) return false;
-  bool wasVisible = record->visible;
-  record->visible = true;
-  if (!wasVisible) InvalidateRect(window, nullptr, true);
-  if (!win::S().active) win::ActivateWindow(window);
-  return wasVisible;
-}
-
-bool GetClientRect(WinHandle window, Rect* rect) {
-  WindowRecord* record = Find(window);
-  if (!record || !rect) return false;
-  Rect inset = win::ClientInset(*record);
-  *rect = {0, 0, inset.right - inset.left, inset.bottom - inset.top};
-  return true;
+void GetClientRect(WinHandle window, Rect* rect) {
+  if (WindowRecord* record = Find(window)) {
+    Rect inset = win::ClientInset(*record);
+    *rect = {0, 0, inset.right - inset.left, inset.bottom - inset.top};
+  }
 }
 
 bool GetWindowRect(WinHandle window, Rect* rect) {
@@ -303,38 +258,22 @@ bool GetWindowRect(WinHandle window, Rect* rect) {
   return true;
 }
 
-bool SetRect(Rect* rect, int32_t left, int32_t top, int32_t right, int32_t bottom) {
-  if (!rect) return false;
-  *rect = {left, top, right, bottom};
-  return true;
-}
+void SetRect(Rect* rect, int32_t left, int32_t top, int32_t right, int32_t bottom) { *rect = {left, top, right, bottom}; }
 
-bool SetWindowPos(WinHandle window, WinHandle /*insertAfter*/, int32_t x, int32_t y, int32_t width, int32_t height,
-                  uint32_t flags) {
+void SetWindowPos(WinHandle window, int32_t x, int32_t y, int32_t width, int32_t height) {
   WindowRecord* record = Find(window);
-  if (!record) {
-    SetLastError(EINVAL);
-    return false;
-  }
+  if (!record) return;
   Rect old = record->rect;
   Rect oldClient;
   GetClientRect(window, &oldClient);
   record->rect = {x, y, x + std::max(width, 0), y + std::max(height, 0)};
   win::ResizeSurface(*record);
-  if (!(flags & SWP_NOZORDER)) win::BringToTop(*record);
-  bool moved = old.left != record->rect.left || old.top != record->rect.top;
-  bool sized = old.right - old.left != std::max(width, 0) || old.bottom - old.top != std::max(height, 0);
-  if (flags & SWP_SHOWWINDOW && !record->visible) {
-    record->visible = true;
-    sized = true;
-  }
-  if (sized) InvalidateRect(window, nullptr, true);
+  if (old.right - old.left != std::max(width, 0) || old.bottom - old.top != std::max(height, 0))
+    InvalidateRect(window, nullptr, true);
   Rect client;
   GetClientRect(window, &client);
   if (client.right != oldClient.right || client.bottom != oldClient.bottom)
     win::Deliver(window, WM_SIZE, 0, MakeLParam(client.right, client.bottom));
-  if (moved && Find(window)) win::Deliver(window, WM_MOVE, 0, MakeLParam(x, y));
-  return true;
 }
 
 Rect WorkArea() {
@@ -344,11 +283,11 @@ Rect WorkArea() {
   return Rect{0, top, columns, bottom};
 }
 
-bool SetWindowFullScreen(WinHandle window, bool fullScreen) {
-  WindowRecord* record = Find(window);
-  if (!record || win::IsChildStyle(*record) || record->isMenuBar) return false;
-  record->fullScreen = fullScreen;
-  return fullScreen ? FitWindowToWorkArea(window) : true;
+void SetWindowFullScreen(WinHandle window) {
+  if (WindowRecord* record = Find(window)) {
+    record->fullScreen = true;
+    FitWindowToWorkArea(window);
+  }
 }
 
 bool IsWindowFullScreen(WinHandle window) {
@@ -356,24 +295,17 @@ bool IsWindowFullScreen(WinHandle window) {
   return record && record->fullScreen;
 }
 
-bool FitWindowToWorkArea(WinHandle window) {
-  WindowRecord* record = Find(window);
-  if (!record || win::IsChildStyle(*record)) return false;
+void FitWindowToWorkArea(WinHandle window) {
   Rect area = WorkArea();
-  return SetWindowPos(window, nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
-                      SWP_NOZORDER);
+  SetWindowPos(window, area.left, area.top, area.right - area.left, area.bottom - area.top);
 }
 
-bool SetWindowDoneButton(WinHandle window, bool shown) {
-  WindowRecord* record = Find(window);
-  if (!record || win::IsChildStyle(*record) || record->isMenuBar) return false;
-  record->doneButton = shown;
-  return true;
+void SetWindowDoneButton(WinHandle window) {
+  if (WindowRecord* record = Find(window)) record->doneButton = true;
 }
 
-bool SetWindowText(WinHandle window, const char16_t* text) {
-  if (!Find(window)) return false;
-  return SendMessage(window, WM_SETTEXT, 0, reinterpret_cast<intptr_t>(text)) != 0;
+void SetWindowText(WinHandle window, const char16_t* text) {
+  SendMessage(window, WM_SETTEXT, 0, reinterpret_cast<intptr_t>(text));
 }
 
 }  // namespace os

@@ -102,7 +102,7 @@ inline void InstallMemoryScreen(int32_t columns = 80, int32_t rows = 24) {
 // the screen up to date; the number of quit messages seen.
 inline int PumpMessages() {
   int quits = 0;
-  for (os::Message message; os::PeekMessage(&message, nullptr, 0, 0, os::PM_REMOVE);) {
+  for (os::Message message; os::PeekMessage(&message, 0, 0);) {
     if (message.message == os::WM_QUIT) ++quits;
     else os::TranslateMessage(&message), os::DispatchMessage(&message);
   }

@@ -32,7 +32,6 @@ struct Surface {
 
 struct ClassRecord {
   std::u16string name;
-  uint32_t style = 0;
   WindowProc procedure = nullptr;
   GdiHandle background = nullptr;
   uint16_t atom = 0;
@@ -42,10 +41,8 @@ struct WindowRecord {
   uint32_t id = 0;
   std::u16string className;
   WindowProc procedure = nullptr;
-  uint32_t classStyle = 0;
   GdiHandle background = nullptr;
   uint32_t style = 0;
-  uint32_t exStyle = 0;
   std::u16string text;
   WinHandle parent = nullptr;  // child windows
   WinHandle owner = nullptr;   // the menu bar's top-level window
@@ -75,7 +72,7 @@ struct State {
   std::vector<ClassRecord> classes;
   uint16_t nextAtom = 0xC000;
   std::map<uint32_t, std::unique_ptr<WindowRecord>> windows;
-  std::vector<WinHandle> topLevel;  // bottom to top
+  WinHandle top = nullptr;  // the one top-level window
   uint32_t nextId = 1;
   WinHandle focus = nullptr;
   WinHandle active = nullptr;
@@ -104,12 +101,10 @@ WindowRecord* Find(WinHandle window);
 
 // Gives the record an id and keeps it; its handle.
 WinHandle AddWindowRecord(std::unique_ptr<WindowRecord> record);
-// Moves a window to the top of its siblings.
-void BringWindowToTop(WinHandle window);
 
 bool IsChildStyle(const WindowRecord& record);
 WinHandle TopLevelOf(WinHandle window);
-// The client area's rectangle within the window rectangle (the border and
+// The client area's rectangle within the window rectangle (the
 // scroll bars are outside it).
 Rect ClientInset(const WindowRecord& record);
 // The client area's top left corner in screen cells, and whether the whole
@@ -146,7 +141,6 @@ bool HitScrollBar(WinHandle window, int32_t x, int32_t y, int* bar, uintptr_t* r
 void PostInputEvent(const HorolanTuiEvent& event);
 
 // Menu bar (window_menu.cpp).
-void RegisterMenuBarClass();
 // Draws the menu bar row and an open pop-up into the screen grid.
 void DrawMenuBar(WinHandle menuBar, std::vector<Cell>& grid, int32_t columns, int32_t rows);
 // Opens the pop-up whose title starts with letter (0: the first one).
@@ -154,8 +148,9 @@ bool OpenMenuBarByLetter(WinHandle menuBar, char16_t letter);
 void PlaceMenuBar(WinHandle menuBar);
 
 // Focus (window_focus.cpp).
+// Makes the top-level window the active one (WM_ACTIVATE).
 void ActivateWindow(WinHandle window);
-// Focus, activation and capture leave a window that is going away.
+// Focus and activation leave a window that is going away.
 void LeaveWindow(WinHandle window);
 
 // Sends without checking the handle again (the caller just looked it up).
