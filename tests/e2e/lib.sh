@@ -1,5 +1,4 @@
-# Shared by the end-to-end scripts, run by in_namespace.sh without the right to set the clock in private network and
-# mount namespaces (only loopback; names from a private /etc/hosts): nothing can move the clock or reach another host.
+# Shared by the end-to-end scripts, run by in_namespace.sh: no right to set the clock, only loopback, private /etc/hosts.
 set -u
 BIN=${HOROLAN_BIN:?set HOROLAN_BIN to the bin folder of a build}
 WORK=$(mktemp -d /tmp/horolan-e2e.XXXXXX)
@@ -29,10 +28,10 @@ check() {
   fi
 }
 finish() { echo "$passed passed, $failed failed"; [ "$failed" -eq 0 ]; }
-# Polls until the command succeeds, at most 100 times 0.1 s; readiness only.
+# Polls for readiness only: at most 100 times 0.1 s.
 wait_until() { for _ in $(seq 100); do "$@" && return 0 || sleep 0.1; done; return 1; }
-# ready PEER PID COMMAND...: waits until our run COMMAND gets the peer's answer. A peer that died is a skip (nothing to
-# test against here); one that runs but is never answered by our program is a failure of ours, never a skip.
+# ready PEER PID COMMAND...: waits until our run COMMAND gets the peer's answer; a dead peer is a skip, a live one
+# never answered a failure of ours.
 ready() {
   wait_until "${@:3}" && return 0
   kill -0 "$2" 2>/dev/null || skip "$1 did not start: $(tail -3 "$WORK/peers.log")"
@@ -51,8 +50,7 @@ s.bind((sys.argv[2], int(sys.argv[3]))); sys.argv[1] == "udp" or s.listen(); tim
   wait_until listening "$1" "$3" "$2"
 }
 
-# start_peer NAME ARG...: a peer in the foreground, stopped by PID at the end; from the build's peers/PACKAGE (by
-# scripts/fetch-peers.sh; lighttpd told where its modules are), else PATH or the system folders. Fails when none.
+# start_peer NAME ARG...: a foreground peer from the build's peers/ (scripts/fetch-peers.sh), else PATH; fails if none.
 start_peer() {
   local dir modules=()
   for dir in "$BIN"/../peers/*/usr/sbin "$BIN"/../peers/*/usr/bin ${PATH//:/ } /usr/sbin /sbin; do
@@ -63,8 +61,8 @@ start_peer() {
   done
   return 1
 }
-# start_chrony synchronised|unsynchronised [LINE...]: chronyd on 127.0.0.1:123, "synchronised" (local stratum 8) or not
-# (leap indicator 3), LINEs added to its configuration (a later bindaddress of a family wins); never sets a clock (-x).
+# start_chrony synchronised|unsynchronised [LINE...]: chronyd (-x) on 127.0.0.1:123, local stratum 8 or leap 3, LINEs
+# added to its configuration (a later bindaddress of a family wins).
 start_chrony() {
   mkdir -p "$WORK/chrony"
   printf '%s\n' "port 123" "bindaddress 127.0.0.1" "allow 127.0.0.1" "cmdport 0" "driftfile $WORK/chrony/drift" \
@@ -72,8 +70,7 @@ start_chrony() {
   start_peer chronyd -x -d -u root -f "$WORK/chrony/conf" || skip "chronyd is not installed"
   CHRONY_PID=$!
 }
-# start_ready_chrony [SERVER [LINE...]]: a synchronised chronyd that has answered a show-only run to SERVER
-# (127.0.0.1).
+# start_ready_chrony [SERVER [LINE...]]: a synchronised chronyd that has answered a run to SERVER (127.0.0.1).
 start_ready_chrony() {
   READY_SERVER=${1:-127.0.0.1}
   start_chrony synchronised "${@:2}"
@@ -83,11 +80,10 @@ start_ready_chrony() {
 }
 stop_chrony() { kill "$CHRONY_PID" && wait "$CHRONY_PID" 2>/dev/null; }
 
-# Fake peers on 127.0.0.1:PORT (HOST:PORT when HOST is given as a third argument). The line server sends LINE after the request's first byte and closes, a reset with
-# the rest unread, as a daytime service does. The web server logs the request head to $WORK/requests, sends the file
-# of $WORK/web its target's last path segment names ("index" when empty) as it stands, and closes cleanly.
+# Fake peers on [HOST:]PORT. The line server sends LINE after the request's first byte and closes (a reset: the rest
+# is unread), as a daytime service does. The web server logs requests to $WORK/requests, sends the file of $WORK/web
+# named by the target's last segment ("index" when empty) and closes cleanly.
 start_line_server() { fake_peer "$1" line "$2" "${3:-127.0.0.1}"; }
-start_web_server() { mkdir -p "$WORK/web" && fake_peer "$1" web "$WORK/web" 127.0.0.1; }
 fake_peer() {
   background python3 - "$@" "$WORK/requests" <<'PY'
 import os, socket, sys
@@ -115,12 +111,11 @@ response() {
     > "$WORK/web/$1"
 }
 
-# A private copy of the executable and its modules, for a configuration file or connection manager beside it.
+# A private copy of the executable and its modules.
 install_app() {
   rm -rf "$APP" && mkdir -p "$APP"
   cp "$BIN/horolan" "$BIN/libhorolan_tui.so" "$BIN/libhorolan_url.so" "$APP/"
 }
-# The virtual clock's offset from the real clock, in nanoseconds.
 set_offset_seconds() { echo "$(($1 * 1000000000))" > "$WORK/offset"; }
 offset_ns() { cat "$WORK/offset" 2>/dev/null || echo 0; }
 abs() { echo "${1#-}"; }
@@ -140,10 +135,8 @@ last_result() {
   [ -f "$WORK/state/horolan/registry.db" ] && sqlite3 "$WORK/state/horolan/registry.db" "SELECT hex(data) FROM
     registry WHERE lower(ltrim(key, '\\')) = lower('Software\\QV\\horol') AND lower(value) = 'lastresult'"
 }
-forget_registry() { rm -rf "$WORK/state"; }
 
-# "set" when a clock START_SECONDS (100) ahead was corrected (to within 0.5 s: a busy machine may delay one way only),
-# "kept" when untouched; a script whose runs set another time says so in its own clock_state.
+# "set" when a clock START_SECONDS ahead was corrected (within 0.5 s), "kept" when untouched; scripts may override.
 START_SECONDS=100
 clock_state() {
   [ "$(offset_ns)" = $((START_SECONDS * 1000000000)) ] && echo kept && return
@@ -157,9 +150,8 @@ expect() {
 }
 err_has() { grep -qF -- "$1" "$WORK/err"; }
 
-# make_test_ca DIR: DIR/ca.pem (the CA to trust; also alone in the hashed folder DIR/hashed) and DIR/server.pem with
-# DIR/server.key for localhost, 127.0.0.1, 127.0.0.4 and ::1, signed by it; also DIR/other-ca.pem, a CA that signed
-# nothing here.
+# make_test_ca DIR: DIR/ca.pem (also in the hashed folder DIR/hashed), DIR/server.pem and .key for localhost,
+# 127.0.0.1, 127.0.0.4 and ::1 signed by it, and DIR/other-ca.pem that signed nothing.
 make_test_ca() {
   local dir=$1 ca key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
   mkdir -p "$dir/hashed"

@@ -61,6 +61,7 @@ check "no ntske/1: error line" err_has "ntske/1"
 expect "a key-exchange server that never answers" 241 kept --nts --server=127.0.0.5
 check "key exchange timed out: message" out_has "NTS key exchange timed out"
 expect "an unknown host" 249 kept --nts --server=no-such-host.e2e.test
+check "unknown host: error line" err_has "NTS: no-such-host.e2e.test: Name or service not known"
 # A name service that never answers (it would be waited for 30 s): the
 # lookup ends with the key exchange's 5 s limit, "try again" (11002).
 silent_peer udp 127.0.0.53 53

@@ -9,7 +9,7 @@ registered() {
 }
 
 # "#CONFIG" in any letter case without a terminal: exit 0, nothing else.
-forget_registry
+rm -rf "$WORK/state"
 run '#config'
 check "#config without a terminal: exit 0, no LastResult, no registration, says why on standard error" \
   eval '[ "$(status)" = 0 ] && [ -z "$(last_result)" ] && ! registered && grep -q "editor needs a terminal" "$WORK/err"'
@@ -22,13 +22,13 @@ check "#REGISTER #SILENT: exit 0, registered, no LastResult, no output" \
   eval '[ "$(status)" = 0 ] && registered && [ -z "$(last_result)" ] && [ ! -s "$WORK/out" ]'
 
 # "#SILENT": nothing printed, LastResult written.
-forget_registry
+rm -rf "$WORK/state"
 run '#SILENT' '#SNTP' '#ONLYSHOW' '#SERVER(127.0.0.1)'
 check "#SILENT: exit 0, no output, LastResult 0" \
   eval '[ "$(status)" = 0 ] && [ ! -s "$WORK/out" ] && [ "$(last_result)" = 00000000 ]'
 
 # Output to a pipe no one reads: the run takes back the SIGPIPE its message raised, ends with its code and stores it.
-forget_registry
+rm -rf "$WORK/state"
 RUN_ENV=(python3 -c 'import os, signal, sys; r, w = os.pipe(); os.close(r); os.dup2(w, 1)
 signal.signal(signal.SIGPIPE, signal.SIG_DFL); os.execv(sys.argv[1], sys.argv[1:])')
 run '#SNTP' '#ONLYSHOW' '#SERVER(127.0.0.1)'
@@ -74,7 +74,7 @@ else
 fi
 
 # Help and version print and exit 0 without a run.
-forget_registry
+rm -rf "$WORK/state"
 run --help
 check "--help: usage, exit 0, no LastResult" eval '[ "$(status)" = 0 ] && out_has "Usage: horolan" && [ -z "$(last_result)" ]'
 run -V

@@ -1,21 +1,11 @@
 /*
- * Virtual-clock shim for test runs of real executables: preloaded, it gives
- * the process a virtual UTC clock, so setting the clock never touches the
- * machine's. Run it with CAP_SYS_TIME dropped too, so that a preload that
- * fails to apply can only make a set fail:
- *   setpriv --bounding-set -sys_time --inh-caps -sys_time env \
- *     LD_PRELOAD=bin/libhorolan_vclock.so HOROLAN_VCLOCK_FILE=$dir/offset bin/horolan ...
- * HOROLAN_VCLOCK_FILE holds one line, virtual minus real clock in signed
- * decimal nanoseconds; opened once, when the shim is loaded (made empty when
- * missing, unless sets are refused), so that a process that confines its file
- * access later keeps its clock; read on every clock read (empty or missing
- * means 0), rewritten in place by a set. Without the variable reads pass
- * through and every set fails with EPERM; HOROLAN_VCLOCK_REFUSE (not "0")
- * makes every set fail with EPERM and leaves the file alone ("set": only sets
- * to a time, so a run that succeeds must have stepped). A relative step
- * through adjtimex, ntp_adjtime or clock_adjtime (ADJ_SETOFFSET) shifts the
- * offset; any other clock_settime, and any other adjustment that would change
- * anything, is refused with EPERM, never passed on.
+ * Virtual-clock shim: preloaded, it gives the process a virtual UTC clock so
+ * that a set never touches the machine's (run it without CAP_SYS_TIME too).
+ * HOROLAN_VCLOCK_FILE: one line, virtual minus real in signed nanoseconds;
+ * opened at load (so a process that confines its files later keeps it), read
+ * on every clock read, rewritten in place by a set. Without it every set fails
+ * with EPERM, as with HOROLAN_VCLOCK_REFUSE ("set": only sets to a time). A
+ * relative step (ADJ_SETOFFSET) shifts the offset; anything else is refused.
  */
 #define _GNU_SOURCE
 #include <errno.h>
