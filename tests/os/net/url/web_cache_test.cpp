@@ -5,6 +5,8 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -113,7 +115,19 @@ TEST(WebCacheCopies, AreFoundOnlyWhileFreshWholeAndDescribedAsStored) {
   ASSERT_TRUE(urlcache::Store(folder, "a.b", url + "d", "x", 1000, 90, false));
   fs::remove(folder + "/a.b[3]"), fs::create_directory(folder + "/a.b[3]");
   EXPECT_FALSE(urlcache::Store(folder, "a.b", url + "d", "y", 1000, 90, false) || fs::exists(folder + "/a.b[3].url"));
+  // Nor into a FIFO in its place, though a reader makes it open.
   std::string body;
+  dir.Write("web/deep/a.b[3].url", "horolan-web-cache 1\n" + url + "d\n1000\n90\n1\n");
+  fs::remove(folder + "/a.b[3]"), mkfifo((folder + "/a.b[3]").c_str(), 0600);
+  int reader = open((folder + "/a.b[3]").c_str(), O_RDONLY | O_NONBLOCK);
+  EXPECT_FALSE(urlcache::Store(folder, "a.b", url + "d", "y", 1000, 90, false));
+  close(reader);
+  // A read error other than a signal, and a description over 16 KiB, are no copy.
+  ASSERT_TRUE(urlcache::Store(dir.File("web2"), "a.b", url, "x", 1000, 90, false));
+  seams::FailNext(seams::kRead, EIO);
+  EXPECT_FALSE(urlcache::LookUp(dir.File("web2"), "a.b", url, 1010, 5, body));
+  ASSERT_TRUE(urlcache::Store(folder, "a.b", url + std::string(16384, 'u'), "x", 1000, 90, false));
+  EXPECT_EQ(found(1010, 5, url + std::string(16384, 'u')), "none");
   EXPECT_FALSE(urlcache::LookUp("", "a.b", url, 1010, 5, body));
   // A folder that cannot be made takes no copy.
   EXPECT_FALSE(urlcache::Store(folder + "/a.b[1]/sub", "h", "http://h/", "x", 1000, 90, false));
