@@ -21,7 +21,6 @@ check "an hour off: exit status 254, clock untouched, LastResult FEFFFFFF, messa
   eval '[ "$(status)" = 254 ] && [ "$(offset_ns)" = 3605000000000 ] && [ "$(last_result)" = FEFFFFFF ] &&
     out_has "Very big local clock offset"'
 
-# Show-only, by name: the server's time is shown and the clock stays.
 set_offset_seconds 100
 run '#sntp' '#onlyshow' '#SERVER(ntp.e2e.test)'
 shown=$(sed -n 's/^\([0-9/]* [0-9:]*\) UTC$/\1/p' "$WORK/out")
@@ -66,13 +65,11 @@ run --sntp --server=127.0.0.1
 check "the clock after the era's end, the server before it: set 5 s back" eval '[ "$(status)" = 0 ] && [ "$(abs $(($(offset_ns) - before + 5000000000)))" -lt 500000000 ]'
 kill "${PIDS[-1]}" && wait "${PIDS[-1]}" 2>/dev/null
 
-# A silent server: 10060 after the 5 s wait, exit status 76.
 silent_peer udp 127.0.0.1 123
 run --sntp --server=127.0.0.1
 check "silent server: exit status 76, LastResult 4C270000, message" \
   eval '[ "$(status)" = 76 ] && [ "$(last_result)" = 4C270000 ] && out_has "Connection timed out"'
 
-# An unknown host: 11001, and not a datagram sent.
 udp_out() { awk '/^Udp:/ && ++n == 2 {print $5}' /proc/net/snmp; }
 before=$(udp_out)
 run --sntp --server=no-such-host.e2e.test

@@ -8,7 +8,6 @@ registered() {
     lower(ltrim(key, '\\')) = lower('Software\\QV\\horol\\Shell') LIMIT 1" 2>/dev/null)" ]
 }
 
-# "#CONFIG" in any letter case without a terminal: exit 0, nothing else.
 rm -rf "$WORK/state"
 run '#config'
 check "#config without a terminal: exit 0, no LastResult, no registration, says why on standard error" \
@@ -16,12 +15,10 @@ check "#config without a terminal: exit 0, no LastResult, no registration, says 
 run '#CONFIG' '#REGISTER'
 check "#CONFIG #REGISTER: no registration" eval '[ "$(status)" = 0 ] && ! registered'
 
-# "#REGISTER #SILENT": registered, exit 0, no query, no LastResult.
 run '#REGISTER' '#SILENT' '#SNTP' '#SERVER(127.0.0.1)'
 check "#REGISTER #SILENT: exit 0, registered, no LastResult, no output" \
   eval '[ "$(status)" = 0 ] && registered && [ -z "$(last_result)" ] && [ ! -s "$WORK/out" ]'
 
-# "#SILENT": nothing printed, LastResult written.
 rm -rf "$WORK/state"
 run '#SILENT' '#SNTP' '#ONLYSHOW' '#SERVER(127.0.0.1)'
 check "#SILENT: exit 0, no output, LastResult 0" \
@@ -73,7 +70,6 @@ else
   echo "SKIPPED part: no test connection manager (HOROLAN_CELLCORE_DIR)"
 fi
 
-# Help and version print and exit 0 without a run.
 rm -rf "$WORK/state"
 run --help
 check "--help: usage, exit 0, no LastResult" eval '[ "$(status)" = 0 ] && out_has "Usage: horolan" && [ -z "$(last_result)" ]'

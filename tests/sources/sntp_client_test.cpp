@@ -1,5 +1,4 @@
-// The SNTP exchange: which answers are taken and the offset of their four timestamps, and the query around it. Names,
-// time-outs and real peers: tests/e2e/sntp.sh.
+// The SNTP exchange: which answers are taken, the offset of their four timestamps, the query around it.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -30,8 +29,7 @@ void Put(Datagram& d, size_t at, const NtpTimestamp& t) {
   std::memcpy(&d[at], words, sizeof words);
 }
 
-// A real answer (stratum 2) to a request stamped sent, with receive time T1 + receive and transmit time T1 +
-// transmit.
+// A real answer (stratum 2) to a request stamped sent, received and sent back these seconds later.
 Datagram Answer(const NtpTimestamp& sent, double receive, double transmit) {
   Datagram d(68, 0xEE);
   d[0] = 0x24, d[1] = 2;
@@ -78,8 +76,7 @@ TEST(SntpAnswer, OnlyARealAnswerToOurRequestIsTakenWithTheOffsetOfItsFourTimesta
   EXPECT_FALSE(ReadSntpAnswer(nullptr, 48, kStart, exchange));
 }
 
-// Queries to a server socket of the test's own on loopback, which answers as soon as the request is sent (through the
-// seams); every path closes its socket.
+// Queries to the test's own server socket, which answers as soon as the request is sent; every path closes its socket.
 TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithTheirReason) {
   if (!seams::LoopbackUp()) GTEST_SKIP() << "loopback (127.0.0.1) is down here";
   fake::Install(kStart.ToCalendar());
@@ -128,8 +125,7 @@ TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithThei
     EXPECT_FALSE(client.Query(u"127.0.0.1", exchange, port)) << bytes << failing;
     EXPECT_EQ(os::GetLastError(), error) << bytes << failing;
   }
-  // A name: its address; unknown, or its one address unreachable, the reason. A socket that cannot be opened gives
-  // its own reason, also where an IPv6 server needs a socket of its own.
+  // A name: its address, or why not; a socket that cannot be opened (also for IPv6) gives its own reason.
   seams::AddHost("ntp.test", {"127.0.0.1"});
   EXPECT_TRUE(client.Query(u"ntp.test", exchange, port));
   EXPECT_FALSE(client.Query(u"nowhere.test", exchange, port) || os::GetLastError() != os::wsa::kHostNotFound);

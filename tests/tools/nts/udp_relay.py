@@ -1,10 +1,7 @@
 #!/usr/bin/env python3
-"""A man in the middle for NTP over UDP: relays each request from
-LISTEN_HOST:PORT to TARGET_HOST:PORT and the answer back, doing MODE to it:
-pass, flip:N (flip bit 0 of byte N), strip (the 48-byte header alone),
-replay (the first answer passes; every later request gets it again), drop
-(no answer), or junk (the answer with a bit of byte 1 flipped, then the
-answer itself)."""
+"""A man in the middle for NTP over UDP: relays LISTEN_HOST:PORT to TARGET_HOST:PORT and back, doing MODE to the
+answer: pass, flip:N (bit 0 of byte N), strip (the header alone), replay (the first answer to every request), drop
+(none), or junk (byte 1 flipped, then the answer itself)."""
 import socket
 import sys
 
