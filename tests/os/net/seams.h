@@ -1,7 +1,6 @@
 #pragma once
-// Seams for the socket and file tests: the test executable defines getaddrinfo/freeaddrinfo, connect, send, recv,
-// poll, read, write and socket, so the code linked into it calls these. Names resolve from a table here, never through the machine's resolver; a
-// call on the test's thread can be made to fail once, and a send answered at once.
+// Seams for the socket and file tests: the test executable defines getaddrinfo, connect, send, recv, poll, read, write
+// and socket. Names resolve from a table here, never through the machine's resolver; a call can be made to fail once.
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,7 +13,6 @@ enum Call { kConnect, kSend, kRecv, kPoll, kPollNothing, kRead, kWrite, kSocket,
 // getaddrinfo's error (errno set to systemError).
 void AddHost(const std::string& name, std::vector<std::string> entries, int error = 0, int systemError = 0);
 int Lookups();
-int Sends();
 bool LoopbackUp();  // false where loopback is down (a fresh network namespace): the tests over it skip
 
 // The next such call on this thread fails with error (kPollNothing: returns 0 at once, as if its time were up;
