@@ -100,6 +100,7 @@ TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithThei
   SntpClient client;
   client.timeoutMs = 200;
   SntpExchange exchange;
+  int sockets = seams::Sockets();
   // Also across the end of era 0: the answer's times in era 1.
   for (const NtpTimestamp& start : {kStart, NtpTimestamp{2147483648u, 4294967295u}})
     for (int strayBytes : {-1, 0, 48}) {  // what comes first is dropped
@@ -114,6 +115,7 @@ TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithThei
       EXPECT_NEAR(exchange.offset, 0.95, 1e-9);
     }
   EXPECT_EQ(seams::Lookups(), 0);  // a dotted address needs no lookup
+  EXPECT_EQ(seams::Sockets() - sockets, 6);  // one socket per query
   // Only datagrams that are not the answer: -1 once the wait is over. The wait counts from the request.
   for (auto [strayBytes, bytes, ms, failing, error] :
        {std::tuple{-1, 0, 100, 0, kUnknownSntpAnswer}, {48, -1, 100, 0, kUnknownSntpAnswer},

@@ -18,7 +18,7 @@ struct Host {
   int error, systemError;
 };
 std::map<std::string, Host> hosts;
-int lookups = 0;
+int lookups = 0, sockets = 0;
 thread_local int failing[9];
 thread_local bool armed[9];
 
@@ -42,6 +42,7 @@ void AddHost(const std::string& name, std::vector<std::string> entries, int erro
   hosts[name] = {std::move(entries), error, systemError};
 }
 int Lookups() { return lookups; }
+int Sockets() { return sockets; }
 void FailNext(Call call, int error) { failing[call] = error, armed[call] = true; }
 }  // namespace seams
 
@@ -106,6 +107,7 @@ extern "C" ssize_t write(int fd, const void* buffer, size_t length) {
 
 extern "C" int socket(int domain, int type, int protocol) {
   static auto real = Real(&socket, "socket");
+  ++sockets;
   return Injected(domain == AF_INET6 ? seams::kSocketIpv6 : seams::kSocket) ? -1 : real(domain, type, protocol);
 }
 

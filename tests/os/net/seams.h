@@ -13,6 +13,7 @@ enum Call { kConnect, kSend, kRecv, kPoll, kPollNothing, kRead, kWrite, kSocket,
 // getaddrinfo's error (errno set to systemError).
 void AddHost(const std::string& name, std::vector<std::string> entries, int error = 0, int systemError = 0);
 int Lookups();
+int Sockets();  // socket() calls so far
 bool LoopbackUp();  // false where loopback is down (a fresh network namespace): the tests over it skip
 
 // The next such call on this thread fails with error (kPollNothing: returns 0 at once, as if its time were up;
