@@ -16,16 +16,12 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 // Dates in these tests are written as plain numbers of seconds.
-int64_t NumberDate(const char* text) {
+static int64_t NumberDate(const char* text) {
   char* end = nullptr;
   long long value = strtoll(text, &end, 10);
   return (end == text || *end) ? -1 : value;
 }
-
-}  // namespace
 
 TEST(WebCacheFreshness, OnlyTheServersOwnHeadersMakeACopyFreshAndForHowLong) {
   const struct {
@@ -130,8 +126,8 @@ TEST(WebCacheCopies, AreFoundOnlyWhileFreshWholeAndDescribedAsStored) {
   EXPECT_EQ(found(1010, 5, url + std::string(16384, 'u')), "none");
   EXPECT_FALSE(urlcache::LookUp("", "a.b", url, 1010, 5, body));
   // A folder that cannot be made takes no copy.
-  EXPECT_FALSE(urlcache::Store(folder + "/a.b[1]/sub", "h", "http://h/", "x", 1000, 90, false));
-  EXPECT_FALSE(urlcache::Store("", "h", "http://h/", "x", 1000, 90, false));
+  EXPECT_FALSE(urlcache::Store(folder + "/a.b[1]/sub", "h", "http://h/", "x", 1000, 90, false) ||
+               urlcache::Store("", "h", "http://h/", "x", 1000, 90, false));
 }
 
 TEST(WebCacheCopies, OneSlotPerUrlUpToNinetyNineAndNoStoreRemovesTheOldCopy) {
