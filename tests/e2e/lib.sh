@@ -5,8 +5,7 @@ WORK=$(mktemp -d /tmp/horolan-e2e.XXXXXX)
 APP=$WORK/app
 PIDS=()
 passed=0 failed=0
-cleanup() { kill "${PIDS[@]}" 2>/dev/null; wait "${PIDS[@]}" 2>/dev/null; rm -rf "$WORK"; }
-trap cleanup EXIT
+trap 'kill "${PIDS[@]}" 2>/dev/null; wait "${PIDS[@]}" 2>/dev/null; rm -rf "$WORK"' EXIT
 skip() { echo "SKIPPED: $*"; exit 77; }
 
 ip -o link show | grep -v ': lo:' | grep -q . && skip "not in a private network namespace (use tests/e2e/in_namespace.sh)"
@@ -23,8 +22,7 @@ check() {
     passed=$((passed + 1)) && echo "ok - $1"
   else
     failed=$((failed + 1)) && echo "not ok - $1" && echo "    status $(status 2>/dev/null), clock offset $(offset_ns) ns"
-    sed 's/^/    out: /' "$WORK/out" 2>/dev/null
-    sed 's/^/    err: /' "$WORK/err" 2>/dev/null
+    sed 's/^/    out: /' "$WORK/out" 2>/dev/null; sed 's/^/    err: /' "$WORK/err" 2>/dev/null
   fi
 }
 finish() { echo "$passed passed, $failed failed"; [ "$failed" -eq 0 ]; }
@@ -35,9 +33,7 @@ wait_until() { for _ in $(seq 100); do "$@" && return 0 || sleep 0.1; done; retu
 ready() {
   wait_until "${@:3}" && return 0
   kill -0 "$2" 2>/dev/null || skip "$1 did not start: $(tail -3 "$WORK/peers.log")"
-  check "$1 answers our run" false
-  finish
-  exit 1
+  check "$1 answers our run" false; finish; exit 1
 }
 listening() { ss -Hln "--$1" "sport = :$2" | grep -qF "${3:-}:$2 "; }  # listening tcp|udp PORT [HOST]
 # background COMMAND...: a helper process, stopped by PID at the end.
