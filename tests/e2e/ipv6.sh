@@ -1,5 +1,4 @@
-# SNTP and daytime over IPv6 with the real executable: chronyd and a NIST
-# line server listening on ::1 only, a name with only an IPv6 address.
+# SNTP and daytime over IPv6: chronyd and a NIST line server on ::1 only, a name with only an IPv6 address.
 source "$(dirname "$0")/lib.sh"
 install_app
 echo "::1 six.e2e.test" >> "$WORK/hosts"

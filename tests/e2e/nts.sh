@@ -1,6 +1,5 @@
-# NTS runs of the real executable against chronyd as an NTS server with a
-# test CA: only an authentic answer corrects the clock; every refusal leaves
-# it as it was, with its own code, text and error line.
+# NTS runs of the real executable against chronyd as an NTS server with a test CA: only an authentic answer corrects
+# the clock; every refusal leaves it as it was, with its own code, text and error line.
 source "$(dirname "$0")/lib.sh"
 install_app
 cp "$BIN/libhorolan_nts.so" "$APP/"
@@ -62,8 +61,7 @@ expect "a key-exchange server that never answers" 241 kept --nts --server=127.0.
 check "key exchange timed out: message" out_has "NTS key exchange timed out"
 expect "an unknown host" 249 kept --nts --server=no-such-host.e2e.test
 check "unknown host: error line" err_has "NTS: no-such-host.e2e.test: Name or service not known"
-# A name service that never answers (it would be waited for 30 s): the
-# lookup ends with the key exchange's 5 s limit, "try again" (11002).
+# A name service that never answers (30 s): the lookup ends with the key exchange's 5 s limit, "try again" (11002).
 silent_peer udp 127.0.0.53 53
 printf 'nameserver 127.0.0.53\noptions timeout:30 attempts:1\n' > "$WORK/resolv.conf"
 mount --bind "$WORK/resolv.conf" /etc/resolv.conf || skip "cannot mount a private /etc/resolv.conf"

@@ -32,11 +32,9 @@ run '#SNTP' '#ONLYSHOW' '#SERVER(127.0.0.1)'
 RUN_ENV=()
 check "output to a closed pipe: exit 0, LastResult 0" eval '[ "$(status)" = 0 ] && [ "$(last_result)" = 00000000 ]'
 
-# A file choosing the daytime service and a server, and "#SNTP" on the command line: SNTP with the file's server.
 printf '#NIST\r\n#NSERVER(ntp.e2e.test)\r\n' > "$APP/horolan.txt"
 run '#SNTP' '#ONLYSHOW'
 check "file NIST server + #SNTP: SNTP with that server" eval '[ "$(status)" = 0 ] && out_has "Server ntp.e2e.test"'
-# "#SERVER()" empties the server: the built-in default (unknown here).
 run '#SNTP' '#ONLYSHOW' '#SERVER()'
 check "#SERVER(): the default SNTP server is used" eval '[ "$(status)" = 249 ] && out_has "Server pool.ntp.org"'
 # A switch set in the file cannot be cleared from the command line.
