@@ -33,6 +33,7 @@ TEST(WebCacheFreshness, OnlyTheServersOwnHeadersMakeACopyFreshAndForHowLong) {
       {{" cache-control :\tpublic, max-age = \"120\" \t\r\n"}, 120},
       {{"Cache-Control: private=\"a,max-age=5\",max-age=60,"}, 60}, {{"Cache-Control: max-age=60, max-age=60"}, 60},
       {{"Cache-Control: max-age=60", "Age: 15\r\n"}, 45}, {{"Expires: 5000\r\n", "Cache-Control: max-age=60\r\n"}, 60},
+      {{"Cache-Control: max-age=0", "Age: 15"}, -15},
       {{"Date: 2000\r\n", "Expires: 2300\r\n", "Age: 100"}, 200}, {{"Date: 0", "Expires: 300"}, 300},
       {{"Date: x", "Expires: 1300"}, 300}, {{"Expires: 1300", "Expires: 1300"}, 300},
       {{"Cache-Control: max-age=2147483647"}, 2147483647},
