@@ -50,8 +50,7 @@ Child ConfinedBy(const std::function<os::Confinement()>& confine, const std::fun
     os::Confinement c = confine();
     _exit(c.capabilities && c.noNewPrivileges && c.systemCallFilter && c.error == 0 ? body() : 99);
   }
-  close(out[1]);
-  waitpid(pid, &status, 0);  // what it wrote fits the pipe
+  close(out[1]), waitpid(pid, &status, 0);  // what it wrote fits the pipe
   char buffer[16384];
   ssize_t n = read(out[0], buffer, sizeof buffer);
   close(out[0]);
@@ -152,7 +151,7 @@ TEST(Confine, HandlesEveryFileRightTheKernelsVersionKnows) {
 TEST(Confine, AFolderThroughALinkTheRootOrARelativeOneIsNeverWritable) {
   if (os::confine::FileAccessAbi() == 0) GTEST_SKIP() << "the kernel has no Landlock: no file layer to test";
   TempDir dir;
-  std::string link = dir.File("link");
+  const std::string link = dir.File("link");
   ASSERT_EQ(symlink(dir.path.c_str(), link.c_str()), 0);
   EXPECT_EQ(Confined({.writableFolders = {link.c_str(), "/", "relative"}}, [&] {
     return Err(open((link + "/new").c_str(), O_WRONLY | O_CREAT, 0600)) + Err(mkdir("/horolan-new", 0700));
@@ -195,10 +194,8 @@ TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNames) {
     marks += open("/dev/tty", O_RDWR) >= 0 || errno != EACCES ? '1' : '0';
     return printf("%s", marks.c_str()) > 0 && fflush(stdout) == 0 ? 0 : 1;
   };
-  const std::pair<os::RunNeeds, std::string> cases[] = {{{}, "111100001000"},
-                                                        {{.webCache = true}, "111100001100"},
-                                                        {{.terminal = true}, "111111001000"},
-                                                        {{.hangUpLinks = true}, "111100101000"}};
+  const std::pair<os::RunNeeds, std::string> cases[] = {{{}, "111100001000"}, {{.webCache = true}, "111100001100"},
+                                                        {{.terminal = true}, "111111001000"}, {{.hangUpLinks = true}, "111100101000"}};
   for (const auto& [needs, expected] : cases)
     EXPECT_EQ(ConfinedBy([&] { return os::ConfineRunFor(needs); }, probe, environment).out, expected) << expected;
   struct stat made;
@@ -206,6 +203,5 @@ TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNames) {
   std::string many = "/x";  // more paths than a plan holds: the first ones are taken, no more
   for (int i = 0; i < 4; ++i) many += ":" + many;
   EXPECT_EQ(ConfinedBy([&] { setenv("TZDIR", many.c_str(), 1); return os::ConfineRunFor({}); }, PrintStatus).status, 0);
-  os::SetDialupRunFolder(nullptr);
-  os::SetRegistryStorePathForTests(nullptr);
+  os::SetDialupRunFolder(nullptr), os::SetRegistryStorePathForTests(nullptr);
 }
