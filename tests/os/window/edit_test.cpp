@@ -77,9 +77,17 @@ TEST_F(EditControl, KeysMoveTheCaretByCharactersWordsLinesAndPages) {
   EXPECT_EQ(carets, "7-7 0-0 4-4 7-7 9-9 7-7 4-4 5-5 9-9 17-17 22-22 17-17 9-9 5-5 22-22 5-5 33-33 0-0 0-0 0-1 0-2 "
                     "0-0 0-7 7-7 7-9 7-9 17-17 22-22 21-21 19-19 21-21 19-19 18-18 ");
   EXPECT_TRUE(g_notifications.empty());  // moving changes nothing
-  SetText(u"\U0001F600a");  // a pair at the very start is one step for Backspace too
-  screen().Key(os::VK_RIGHT).Key(os::VK_BACK);
-  EXPECT_EQ((PumpMessages(), Text()), u"a");
+  // Pairs at both ends of the surrogate ranges and a low half alone are one step each, for Backspace too.
+  SetText(u"\U00010000\U0010FFFFa\xDC00");
+  carets.clear();
+  for (uint32_t key : {os::VK_END, os::VK_LEFT, os::VK_LEFT, os::VK_LEFT, os::VK_LEFT, os::VK_RIGHT, os::VK_BACK})
+    carets += (screen().Key(key), PumpMessages(), Selection() + " ");
+  EXPECT_EQ(carets, "6-6 5-5 4-4 2-2 0-0 2-2 0-0 ");
+  EXPECT_EQ(Text(), u"\U0010FFFFa\xDC00");
+  SetText(u"az_AZ\u0080 x");  // one word; what is typed at once is undone at once
+  screen().Key(os::VK_RIGHT, kCtrl).Type(U"bc");
+  EXPECT_EQ((PumpMessages(), Text()), u"az_AZ\u0080 bcx");
+  EXPECT_EQ((screen().Key('Z', kCtrl), PumpMessages(), Text()), u"az_AZ\u0080 x");
 }
 
 TEST_F(EditControl, ControlKeysSelectAllCutCopyPasteAndUndo) {
