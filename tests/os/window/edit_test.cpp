@@ -84,10 +84,12 @@ TEST_F(EditControl, KeysMoveTheCaretByCharactersWordsLinesAndPages) {
     carets += (screen().Key(key), PumpMessages(), Selection() + " ");
   EXPECT_EQ(carets, "6-6 5-5 4-4 2-2 0-0 2-2 0-0 ");
   EXPECT_EQ(Text(), u"\U0010FFFFa\xDC00");
-  SetText(u"az_AZ\u0080 x");  // one word; what is typed at once is undone at once
+  EXPECT_EQ((Send(os::EM_SETSEL, 1, 3), Selection()), "0-3");  // never inside a pair
+  SetText(u"az_AZ\u0080 x\r\n");  // one word; what is typed at once is undone at once
   screen().Key(os::VK_RIGHT, kCtrl).Type(U"bc");
-  EXPECT_EQ((PumpMessages(), Text()), u"az_AZ\u0080 bcx");
-  EXPECT_EQ((screen().Key('Z', kCtrl), PumpMessages(), Text()), u"az_AZ\u0080 x");
+  EXPECT_EQ((PumpMessages(), Text()), u"az_AZ\u0080 bcx\r\n");
+  EXPECT_EQ((screen().Key('Z', kCtrl), PumpMessages(), Text()), u"az_AZ\u0080 x\r\n");
+  EXPECT_EQ((Send(os::EM_SETSEL, 9, 9), Selection()), "8-8");  // never between CR and LF
 }
 
 TEST_F(EditControl, ControlKeysSelectAllCutCopyPasteAndUndo) {
