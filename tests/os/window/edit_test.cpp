@@ -113,6 +113,9 @@ TEST_F(EditControl, ControlKeysSelectAllCutCopyPasteAndUndo) {
   EXPECT_TRUE(g_notifications.empty() && !os::GetClipboardText(&length));
   SetText(u"new");
   EXPECT_EQ(Send(os::EM_UNDO) + g_notifications.size(), 0u);
+  char16_t none[1] = {u'x'};  // a buffer without room, or none: nothing copied
+  EXPECT_EQ(Send(os::WM_GETTEXT, 0, reinterpret_cast<intptr_t>(none)) + Send(os::WM_GETTEXT, 5, 0) + none[0], u'x');
+  EXPECT_EQ((Send(os::EM_SETSEL, 2, 0), Selection()), "0-2");
 }
 
 TEST_F(EditControl, PaintingShowsTabsSelectionsUndecodableUnitsAndTheCaret) {
@@ -133,7 +136,10 @@ TEST_F(EditControl, PaintingShowsTabsSelectionsUndecodableUnitsAndTheCaret) {
 TEST_F(EditControl, TheViewFollowsTheCaretAndScrollsByLinesPagesAndTheWheel) {
   std::u16string text;
   for (char16_t line = u'A'; line <= u'J'; ++line) text += std::u16string(1, line) + u"-123456789abcdef\r\n";
-  text.resize(text.size() - 2), SetText(text.c_str()), screen().Key(os::VK_END, HOROLAN_TUI_CTRL);
+  text.resize(text.size() - 2), SetText(text.c_str());
+  for (int i = 0; i < 4; ++i) screen().Key(os::VK_DOWN);
+  EXPECT_EQ(Shown().substr(1, 3), "B-1");  // one line past the bottom: the view moves by one
+  screen().Key(os::VK_END, HOROLAN_TUI_CTRL);
   EXPECT_EQ(Shown(), " abcdef   ▲     \n abcdef   ░     \n abcdef   █     \n abcdef   ▼     \n ◀░░░░███▶      \n");
   EXPECT_EQ(screen().Cursor(), 507);
   // What the view shows after each step: the first line's first cells.
@@ -150,9 +156,10 @@ TEST_F(EditControl, TheViewFollowsTheCaretAndScrollsByLinesPagesAndTheWheel) {
   step(os::WM_MOUSEWHEEL, os::MakeWParam(0, 120)), step(os::WM_MOUSEWHEEL, os::MakeWParam(0, static_cast<uint16_t>(-240)));
   EXPECT_EQ(views, "G-1+ D-1+ C-1 A-1 B-1 E-1+ G-1+ G-1+ -12 89a 89a 789 G-1+ D-1+ G-1+ ");
   screen().Key(os::VK_HOME);
-  std::string edge;  // the caret just past the last column moves the view by a quarter
-  for (int i = 1; i <= 9; ++i) screen().Key(os::VK_RIGHT), edge += i >= 8 ? Shown().substr(1, 3) + " " : "";
-  EXPECT_EQ(edge, "G-1 234 ");
+  std::string edge;  // the caret just past the last column moves the view by a quarter; on the first one it stays
+  for (int i = 1; i <= 16; ++i)
+    screen().Key(i <= 9 ? os::VK_RIGHT : os::VK_LEFT), edge += i == 8 || i == 9 || i >= 15 ? Shown().substr(1, 3) + " " : "";
+  EXPECT_EQ(edge, "G-1 234 234 G-1 ");
 }
 
 TEST_F(EditControl, TheMouseSetsTheCaretAndSelectsByDraggingOrWithShift) {
