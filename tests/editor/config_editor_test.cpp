@@ -89,12 +89,10 @@ TEST_F(ConfigEditor, TheWindowShowsTheTextInsideAMarginAndItsCommandsActOnIt) {
   EXPECT_EQ(state.inner.right * 100 + state.inner.bottom, 2907);
   EXPECT_EQ(screen().Text(5, 2), " ;4 alpha beta              ░ \n                            ▼ \n");
   // Leaving, the shell notes where the focus was; coming back, the focus goes to the edit control.
-  os::SendMessage(state.window, os::WM_ACTIVATE, os::WA_INACTIVE, 0);
-  EXPECT_EQ(state.activation.lastFocus, state.edit);
+  EXPECT_EQ((os::SendMessage(state.window, os::WM_ACTIVATE, os::WA_INACTIVE, 0), state.activation.lastFocus), state.edit);
   os::SetFocus(nullptr), os::SendMessage(state.window, os::WM_ACTIVATE, os::WA_INACTIVE, 0);
   EXPECT_EQ(state.activation.lastFocus, nullptr);
-  os::SendMessage(state.window, os::WM_ACTIVATE, os::WA_ACTIVE, 0);
-  EXPECT_EQ(os::GetFocus(), state.edit);
+  EXPECT_EQ((os::SendMessage(state.window, os::WM_ACTIVATE, os::WA_ACTIVE, 0), os::GetFocus()), state.edit);
   // Edit commands; the done button and the control's notifications do nothing.
   const std::u16string text = WindowText(state.edit);
   Command(res::kCmdSelectAll);
@@ -104,8 +102,7 @@ TEST_F(ConfigEditor, TheWindowShowsTheTextInsideAMarginAndItsCommandsActOnIt) {
   Command(res::kCmdUndo), os::SendMessage(state.edit, os::EM_SETSEL, 0, 26), Command(res::kCmdCut), Command(os::IDOK);
   os::SendMessage(state.window, os::WM_COMMAND, os::MakeWParam(kEditControlId, kEditUpdateNotification), 0);
   EXPECT_EQ(WindowText(state.edit), u";4 alpha beta");
-  Command(res::kCmdExit);
-  EXPECT_FALSE(os::IsWindow(state.edit) || state.font);
+  EXPECT_FALSE((Command(res::kCmdExit), os::IsWindow(state.edit) || state.font));
   EXPECT_EQ(os::LiveGdiObjectCount(), live);
   EXPECT_EQ(PumpMessages(), 1);  // the quit message
   EXPECT_EQ(File(), "#SNTP\r\n#SSERVER(a.b)\r\n;3\r\n;4 alpha beta");
@@ -160,8 +157,7 @@ TEST_F(ConfigEditor, AFailingSaveKeepsTheOldFileTheWindowAndTheText) {
   ASSERT_TRUE(os::IsWindow(TheConfigEditor().window));  // nothing typed is lost
   EXPECT_EQ(WindowText(TheConfigEditor().edit) + char16_t(u'0' + TheConfigEditor().saved), u"more old text\r\n0");
   EXPECT_EQ(Pumped(0, 1), " Horolan: not saved (File too large)   [OK] \n");
-  // Without the limit the same Save goes through.
-  Command(res::kCmdSave);
+  Command(res::kCmdSave);  // without the limit the same Save goes through
   EXPECT_TRUE(!os::IsWindow(TheConfigEditor().window) && TheConfigEditor().saved == 1);
   EXPECT_EQ(File(), "more old text\r\n");
   // Into a folder that is gone nothing is written and the window stays.

@@ -45,8 +45,7 @@ Child ConfinedBy(const std::function<os::Confinement()>& confine, const std::fun
   if (pipe(out) != 0 || fflush(nullptr) != 0) return {-1, ""};
   pid_t pid = fork();
   if (pid == 0) {
-    dup2(out[1], 1);
-    before();
+    dup2(out[1], 1), before();
     os::Confinement c = confine();
     _exit(c.capabilities && c.noNewPrivileges && c.systemCallFilter && c.error == 0 ? body() : 99);
   }
@@ -57,8 +56,7 @@ Child ConfinedBy(const std::function<os::Confinement()>& confine, const std::fun
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(buffer, static_cast<size_t>(std::max(n, 0l)))};
 }
 
-Child Confined(const os::ConfinePlan& plan, const std::function<int()>& body,
-               const std::function<void()>& before = [] {}) {
+Child Confined(const os::ConfinePlan& plan, const std::function<int()>& body, const std::function<void()>& before = [] {}) {
   return ConfinedBy([&] { return os::ConfineRun(plan); }, body, before);
 }
 
@@ -88,10 +86,9 @@ TEST(Confine, HoldsOnlyTheClockCapabilityWithNoNewPrivilegesAndTheFilter) {
     if (syscall(SYS_capset, &header, data) || prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, CAP_NET_BIND_SERVICE, 0, 0))
       _exit(5);
   };
-  auto held = [](const std::string& status) {  // permitted, effective, inheritable | ambient, no new privileges, filter
-    return std::vector<uint64_t>{Field(status, "CapPrm"), Field(status, "CapEff"),
-                                 Field(status, "CapInh") | Field(status, "CapAmb"), Field(status, "NoNewPrivs"),
-                                 Field(status, "Seccomp")};
+  auto held = [](const std::string& s) {  // permitted, effective, inheritable | ambient, no new privileges, filter
+    return std::vector<uint64_t>{Field(s, "CapPrm"), Field(s, "CapEff"), Field(s, "CapInh") | Field(s, "CapAmb"),
+                                 Field(s, "NoNewPrivs"), Field(s, "Seccomp")};
   };
   EXPECT_EQ(held(Confined({}, PrintStatus, raiseAmbient).out),
             (std::vector<uint64_t>{kHeld & kSysTime, kHeld & kSysTime, 0, 1, 2}));

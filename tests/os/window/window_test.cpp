@@ -154,18 +154,14 @@ TEST_F(WindowLayer, PostedMessagesComeFirstThenTheQuitMessageThenPaintingAndFilt
     if (!os::PeekMessage(&m, from, to)) return std::string("none");
     return NameOf(reinterpret_cast<uintptr_t>(m.window)) + ":" + std::to_string(m.message) + "/" + std::to_string(m.wParam);
   };
-  EXPECT_EQ(next(kUser + 1, kUser + 1), "c:1025/2");
-  EXPECT_EQ(next(os::WM_QUIT, os::WM_QUIT), "-:18/3");
-  EXPECT_EQ(next(1, kUser), "t:1024/1");
+  std::string seen;
+  for (auto [from, to] : {std::pair{kUser + 1, kUser + 1}, {os::WM_QUIT, os::WM_QUIT}, {1u, kUser}}) seen += next(from, to) + " ";
   os::PostQuitMessage(4);
-  EXPECT_EQ(next(0, 0), "t:1024/3");
-  EXPECT_EQ(next(0, 0), "-:18/4");
-  EXPECT_EQ(next(0, os::WM_PAINT - 1), "none");
-  EXPECT_EQ(next(os::WM_PAINT, os::WM_PAINT), "c:15/0");
-  os::DispatchMessage(&m);
-  EXPECT_EQ(next(0, 0), "none");
-  // The terminal gone while waiting.
-  EXPECT_EQ(os::GetMessage(&m), -1);
+  for (auto [from, to] : {std::pair{0u, 0u}, {0u, 0u}, {0u, os::WM_PAINT - 1}, {os::WM_PAINT, os::WM_PAINT}})
+    seen += next(from, to) + " ";
+  EXPECT_EQ(seen, "c:1025/2 -:18/3 t:1024/1 t:1024/3 -:18/4 none c:15/0 ");
+  EXPECT_EQ((os::DispatchMessage(&m), next(0, 0)), "none");
+  EXPECT_EQ(os::GetMessage(&m), -1);  // the terminal gone while waiting
   EXPECT_EQ(os::GetLastError(), uint32_t{EIO});
 }
 
