@@ -85,6 +85,9 @@ TEST_F(EditControl, KeysMoveTheCaretByCharactersWordsLinesAndPages) {
   EXPECT_EQ(carets, "6-6 5-5 4-4 2-2 0-0 2-2 0-0 ");
   EXPECT_EQ(Text(), u"\U0010FFFFa\xDC00");
   EXPECT_EQ((Send(os::EM_SETSEL, 1, 3), Selection()), "0-3");  // never inside a pair
+  SetText(u"x\ny"), carets.clear();  // past a lone LF to the next line's start
+  for (uint32_t key : {os::VK_END, os::VK_RIGHT, os::VK_HOME}) carets += (screen().Key(key), PumpMessages(), Selection() + " ");
+  EXPECT_EQ(carets, "1-1 2-2 2-2 ");
   SetText(u"az_AZ\u0080 x\r\n");  // one word; what is typed at once is undone at once
   screen().Key(os::VK_RIGHT, kCtrl).Type(U"bc");
   EXPECT_EQ((PumpMessages(), Text()), u"az_AZ\u0080 bcx\r\n");
