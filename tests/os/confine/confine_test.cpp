@@ -175,11 +175,10 @@ TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNames) {
   }
   os::SetDialupRunFolder(dir.File("run").c_str());
   auto environment = [&] {
-    setenv("SSL_CERT_DIR", (dir.File("certs1") + ":" + dir.File("certs2")).c_str(), 1);
-    setenv("SSL_CERT_FILE", dir.File("trust.pem").c_str(), 1);
-    setenv("TZ", (":" + dir.File("zone")).c_str(), 1);
-    setenv("TERMINFO_DIRS", dir.File("terminfo").c_str(), 1);
-    setenv("HOME", dir.path.c_str(), 1);
+    for (auto [name, value] : {std::pair<const char*, std::string>{"SSL_CERT_DIR", dir.File("certs1") + ":" + dir.File("certs2")},
+                               {"SSL_CERT_FILE", dir.File("trust.pem")}, {"TZ", ":" + dir.File("zone")},
+                               {"TERMINFO_DIRS", dir.File("terminfo")}, {"HOME", dir.path}})
+      setenv(name, value.c_str(), 1);
   };
   // One mark per path read; per folder written in (the registry's, the web cache, one outside); then the terminal
   // opened anew (never: the box draws on the one the run holds).

@@ -174,14 +174,12 @@ TEST_F(WindowLayer, KeysGoToTheFocusWindowAndBecomeCharactersAltAndF10SystemKeys
   for (uint32_t key : {0x51, 0x35, 0x30, 0x39, 0x41, 0x5A, 0x08, 0x09, 0x0D, 0x1B, 0x20, 0x25, 0x40, 0x5B, 0x2F, 0x3A})
     screen().Key(key);
   screen().Key('Q', HOROLAN_TUI_SHIFT).Key('Q', HOROLAN_TUI_CTRL).Key('9', HOROLAN_TUI_CTRL);
-  PumpMessages();
-  EXPECT_EQ(Log({"CHAR"}), "c:CHAR 71\nc:CHAR 35\nc:CHAR 30\nc:CHAR 39\nc:CHAR 61\nc:CHAR 7a\nc:CHAR 8\nc:CHAR 9\n"
-                           "c:CHAR d\nc:CHAR 1b\nc:CHAR 20\nc:CHAR 51+S\nc:CHAR 11+C\n");
+  EXPECT_EQ((PumpMessages(), Log({"CHAR"})), "c:CHAR 71\nc:CHAR 35\nc:CHAR 30\nc:CHAR 39\nc:CHAR 61\nc:CHAR 7a\nc:CHAR 8\n"
+                                             "c:CHAR 9\nc:CHAR d\nc:CHAR 1b\nc:CHAR 20\nc:CHAR 51+S\nc:CHAR 11+C\n");
   // Alt: letters and digits as their keys, anything else as a typed unit.
   screen().Type(U"azAZ09@[/:\u00E9\U0001F600", HOROLAN_TUI_ALT).Key(os::VK_F10).Key(os::VK_LEFT, HOROLAN_TUI_ALT);
   screen().Type(std::u32string{0, 0xD800, 0xDFFF, 0x110000});  // never a character
-  PumpMessages();
-  EXPECT_EQ(Log({"SYSKEY"}), "c:SYSKEY 41+A\nc:SYSKEY 5a+A\nc:SYSKEY 41+A\nc:SYSKEY 5a+A\nc:SYSKEY 30+A\n"
+  EXPECT_EQ((PumpMessages(), Log({"SYSKEY"})), "c:SYSKEY 41+A\nc:SYSKEY 5a+A\nc:SYSKEY 41+A\nc:SYSKEY 5a+A\nc:SYSKEY 30+A\n"
                              "c:SYSKEY 39+A\nc:SYSKEY e7+A\nc:SYSKEY e7+A\nc:SYSKEY e7+A\nc:SYSKEY e7+A\n"
                              "c:SYSKEY e7+A\nc:SYSKEY e7+A\nc:SYSKEY 79\nc:SYSKEY 25+A\n");
   screen().Type(U"f\u00E9\U0001F600", HOROLAN_TUI_ALT);
@@ -192,8 +190,8 @@ TEST_F(WindowLayer, ClicksReachClientAreasScrollBarsAndTheDoneButtonAndTheWheelT
   os::SetWindowDoneButton(top_);
   Child("h", top_, {0, 0, 3, 3}, 0);  // hidden: never hit
   WinHandle child = Child("c", top_, {4, 2, 10, 5}, os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL);
-  // On the screen: client cells 4..12 by 3..6, the vertical bar in column 13
-  // (thumb on row 5), the horizontal bar on row 7 (thumb in columns 5 and 6).
+  // On the screen: client cells 4..12 by 3..6, the vertical bar in column 13 (thumb on row 5), the horizontal bar on
+  // row 7 (thumb in columns 5 and 6).
   os::ScrollInfo vertical{0, 99, 4, 99}, horizontal{0, 29, 10, 0};
   os::SetScrollInfo(child, os::SB_VERT, &vertical, true), os::SetScrollInfo(child, os::SB_HORZ, &horizontal, true);
   PumpMessages(), Log();
