@@ -11,14 +11,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   DaytimeFetch fetch;
   if (size > kDaytimeAnswerCapacity - 2) size = kDaytimeAnswerCapacity - 2;
-  memcpy(fetch.answer, data, size);
-  fetch.size = static_cast<uint32_t>(size);
+  memcpy(fetch.answer, data, size), fetch.size = static_cast<uint32_t>(size);
   fetch.fetchedTick = 0xFFFFF000u;  // the tick counter wraps during the run
   CalendarTime deviceNow{2024, 2, 0, 29, 23, 59, 59, 999}, utc;
   uint64_t count = 0;
   if (DaytimeAnswerTime(fetch, deviceNow, 0xFFFFF000u + 4500, utc, count) == 0) {
-    uint64_t again = 0;
-    if (!os::CalendarToCount(utc, again) || again != count) abort();
+    if (uint64_t again = 0; !os::CalendarToCount(utc, again) || again != count) abort();
   }
   return 0;
 }

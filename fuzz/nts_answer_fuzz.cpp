@@ -38,20 +38,16 @@ std::vector<uint8_t> Seal(const HorolanNtsSession& session, const uint8_t* field
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > 4096) return 0;
   static HorolanNtsSession session;
-  memset(&session, 0, sizeof session);
-  session.size = sizeof session;
-  memset(session.s2cKey, 2, sizeof session.s2cKey);
-  memset(session.requestUid, 7, sizeof session.requestUid);
-  session.requestPending = 1;
+  memset(&session, 0, sizeof session), memset(session.s2cKey, 2, sizeof session.s2cKey);
+  memset(session.requestUid, 7, sizeof session.requestUid), session.size = sizeof session, session.requestPending = 1;
   std::vector<uint8_t> uid(kUidField, kUidField + 4);
   uid.insert(uid.end(), session.requestUid, session.requestUid + 32);
   static const uint8_t kCookie[20] = {0x02, 0x04, 0x00, 0x14};
 
-  uint8_t mode = data[0] % 3;
-  std::vector<uint8_t> answer;
-  if (mode == 0) answer.assign(data + 1, data + size);
-  if (mode == 1) answer = Seal(session, uid.data(), uid.size(), data + 1, size - 1);
-  if (mode == 2) answer = Seal(session, data + 1, size - 1, kCookie, sizeof kCookie);
+  const uint8_t mode = data[0] % 3;
+  const std::vector<uint8_t> answer = mode == 0   ? std::vector<uint8_t>(data + 1, data + size)
+                                      : mode == 1 ? Seal(session, uid.data(), uid.size(), data + 1, size - 1)
+                                                  : Seal(session, data + 1, size - 1, kCookie, sizeof kCookie);
   int32_t result = nts::VerifyAnswer(session, answer.data(), answer.size());
   Require(result == HOROLAN_NTS_OK || result == HOROLAN_NTS_NOT_AUTHENTIC);
   // Without the key nothing verifies; with it, only a well-formed answer.

@@ -1,8 +1,6 @@
 #pragma once
-// An in-memory screen for the window layer: a grid of cells the tests read
-// back as text, and a script of input events. When the script is used up, a
-// read that would wait reports the terminal as gone, so a message loop
-// always ends.
+// An in-memory screen for the window layer: a grid of cells read back as text, and a script of input events. When
+// the script is used up, a read that would wait reports the terminal as gone, so a message loop always ends.
 #include <deque>
 #include <string>
 #include <tuple>
@@ -33,21 +31,18 @@ struct MemoryScreen {
   }
   MemoryScreen& Resize(int32_t c, int32_t r) { return Push({HOROLAN_TUI_RESIZE, 0, 0, 0, c, r, 0}); }
 
-  // count rows from row first (all to the bottom when -1), one line each:
-  // the text without the second halves of wide characters, or the
-  // attributes, a letter a cell: "." plain, "r" reverse, "B" reverse and
-  // bold, "u" underlined, "U" reverse and underlined.
+  // count rows from row first (all to the bottom when -1), one line each: the text without the second halves of wide
+  // characters, or the attributes, a letter a cell: "." plain, "r" reverse, "B" reverse and bold, "u" underlined,
+  // "U" reverse and underlined.
   std::string Text(int32_t first = 0, int32_t count = -1, bool attributes = false) const {
     std::u16string out;
     for (int32_t y = first; y < (count < 0 ? rows : first + count); ++y, out += u'\n') {
       for (int32_t x = 0; x < columns; ++x) {
         const HorolanTuiCell& cell = cells[static_cast<size_t>(y * columns + x)];
-        if (attributes)
-          out += u".rbBuU??"[cell.attr & 7];
+        if (attributes) out += u".rbBuU??"[cell.attr & 7];
         else if (cell.ch >= 0x10000 && cell.ch != HOROLAN_TUI_CONTINUATION)
           out += {static_cast<char16_t>(0xD7C0 + (cell.ch >> 10)), static_cast<char16_t>(0xDC00 + (cell.ch & 0x3FF))};
-        else if (cell.ch != HOROLAN_TUI_CONTINUATION)
-          out += static_cast<char16_t>(cell.ch);
+        else if (cell.ch != HOROLAN_TUI_CONTINUATION) out += static_cast<char16_t>(cell.ch);
       }
     }
     return U8(out.c_str());
@@ -79,8 +74,7 @@ inline const os::ScreenFunctions& MemoryScreenFunctions() {
       [](HorolanTuiEvent* event, int32_t timeoutMs) {
         MemoryScreen& s = TheMemoryScreen();
         if (s.script.empty()) return timeoutMs < 0 ? -1 : 0;
-        *event = s.script.front();
-        s.script.pop_front();
+        *event = s.script.front(), s.script.pop_front();
         if (event->kind == HOROLAN_TUI_RESIZE) {
           std::tie(s.columns, s.rows) = std::pair(event->x, event->y);
           s.cells.assign(static_cast<size_t>(s.columns * s.rows), HorolanTuiCell{U' ', 0});
@@ -98,8 +92,8 @@ inline void InstallMemoryScreen(int32_t columns = 80, int32_t rows = 24) {
   os::SetScreenFunctions(&MemoryScreenFunctions());
 }
 
-// Dispatches everything waiting, input from the screen included, and brings
-// the screen up to date; the number of quit messages seen.
+// Dispatches everything waiting, input from the screen included, and brings the screen up to date; the number of
+// quit messages seen.
 inline int PumpMessages() {
   int quits = 0;
   for (os::Message message; os::PeekMessage(&message, 0, 0);) {
@@ -111,8 +105,7 @@ inline int PumpMessages() {
 
 // The screen's rows (as MemoryScreen::Text) once everything waiting is dispatched.
 inline std::string Pumped(int32_t first = 0, int32_t count = -1, bool attributes = false) {
-  PumpMessages();
-  return TheMemoryScreen().Text(first, count, attributes);
+  return PumpMessages(), TheMemoryScreen().Text(first, count, attributes);
 }
 
 // The whole text of an edit control.

@@ -1,9 +1,7 @@
 #pragma once
-// The real executable on a real terminal: a pane of a private tmux server
-// runs a shell, keys go in with send-keys, the screen comes back with
-// capture-pane; every wait is a bounded poll. Each run of horolan is a copy
-// beside its own configuration file, without the right to set the clock,
-// under the virtual-clock shim, with its own registry and cache folders.
+// The real executable on a real terminal: a pane of a private tmux server runs a shell, keys go in with send-keys,
+// the screen comes back with capture-pane; every wait is a bounded poll. Each run of horolan is a copy beside its own
+// configuration file, without the right to set the clock, under the virtual-clock shim, with its own state folders.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -45,8 +43,7 @@ struct TmuxPane {
   void Line(const std::string& text) { Keys("-l " + Quote(text) + " \\; send-keys -t e2e Enter"); }
   std::string Tmux(const std::string& command) { return Output(tmux_ + command); }
   std::string Screen() { return Tmux("capture-pane -p -t e2e"); }
-  // Polls for about ten seconds until the screen holds text, or until the
-  // pane's state in a tmux format ("#{cursor_x}", ...) is the text.
+  // Polls for about ten seconds until the screen holds text, or the pane's state in a tmux format is the text.
   ::testing::AssertionResult WaitFor(const std::string& text, const std::string& format = "") {
     auto shown = [&] { return format.empty() ? Screen() : Tmux("display -p -t e2e " + Quote(format)); };
     for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10); std::chrono::steady_clock::now() < end;
@@ -60,8 +57,7 @@ struct TmuxPane {
   bool started_ = false;
 };
 
-// A copy of the executable and its modules in dir (its configuration file is
-// then dir/horolan.txt), and the command that runs it with these arguments.
+// A copy of the executable and its modules in dir (configuration dir/horolan.txt); the command that runs it so.
 inline std::string HorolanCommand(const TempDir& dir, const std::string& arguments) {
   for (const char* name : {"horolan", "libhorolan_tui.so", "libhorolan_url.so"})
     std::filesystem::copy_file(std::string(HOROLAN_BIN_DIR) + "/" + name, dir.File(name),

@@ -45,21 +45,18 @@ Child ConfinedBy(const std::function<os::Confinement()>& confine, const std::fun
   if (pipe(out) != 0 || fflush(nullptr) != 0) return {-1, ""};
   pid_t pid = fork();
   if (pid == 0) {
-    dup2(out[1], 1);
-    before();
+    dup2(out[1], 1), before();
     os::Confinement c = confine();
     _exit(c.capabilities && c.noNewPrivileges && c.systemCallFilter && c.error == 0 ? body() : 99);
   }
-  close(out[1]);
-  waitpid(pid, &status, 0);  // what it wrote fits the pipe
+  close(out[1]), waitpid(pid, &status, 0);  // what it wrote fits the pipe
   char buffer[16384];
   ssize_t n = read(out[0], buffer, sizeof buffer);
   close(out[0]);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(buffer, static_cast<size_t>(std::max(n, 0l)))};
 }
 
-Child Confined(const os::ConfinePlan& plan, const std::function<int()>& body,
-               const std::function<void()>& before = [] {}) {
+Child Confined(const os::ConfinePlan& plan, const std::function<int()>& body, const std::function<void()>& before = [] {}) {
   return ConfinedBy([&] { return os::ConfineRun(plan); }, body, before);
 }
 
@@ -89,10 +86,9 @@ TEST(Confine, HoldsOnlyTheClockCapabilityWithNoNewPrivilegesAndTheFilter) {
     if (syscall(SYS_capset, &header, data) || prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, CAP_NET_BIND_SERVICE, 0, 0))
       _exit(5);
   };
-  auto held = [](const std::string& status) {  // permitted, effective, inheritable | ambient, no new privileges, filter
-    return std::vector<uint64_t>{Field(status, "CapPrm"), Field(status, "CapEff"),
-                                 Field(status, "CapInh") | Field(status, "CapAmb"), Field(status, "NoNewPrivs"),
-                                 Field(status, "Seccomp")};
+  auto held = [](const std::string& s) {  // permitted, effective, inheritable | ambient, no new privileges, filter
+    return std::vector<uint64_t>{Field(s, "CapPrm"), Field(s, "CapEff"), Field(s, "CapInh") | Field(s, "CapAmb"),
+                                 Field(s, "NoNewPrivs"), Field(s, "Seccomp")};
   };
   EXPECT_EQ(held(Confined({}, PrintStatus, raiseAmbient).out),
             (std::vector<uint64_t>{kHeld & kSysTime, kHeld & kSysTime, 0, 1, 2}));
@@ -152,7 +148,7 @@ TEST(Confine, HandlesEveryFileRightTheKernelsVersionKnows) {
 TEST(Confine, AFolderThroughALinkTheRootOrARelativeOneIsNeverWritable) {
   if (os::confine::FileAccessAbi() == 0) GTEST_SKIP() << "the kernel has no Landlock: no file layer to test";
   TempDir dir;
-  std::string link = dir.File("link");
+  const std::string link = dir.File("link");
   ASSERT_EQ(symlink(dir.path.c_str(), link.c_str()), 0);
   EXPECT_EQ(Confined({.writableFolders = {link.c_str(), "/", "relative"}}, [&] {
     return Err(open((link + "/new").c_str(), O_WRONLY | O_CREAT, 0600)) + Err(mkdir("/horolan-new", 0700));
@@ -179,11 +175,10 @@ TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNames) {
   }
   os::SetDialupRunFolder(dir.File("run").c_str());
   auto environment = [&] {
-    setenv("SSL_CERT_DIR", (dir.File("certs1") + ":" + dir.File("certs2")).c_str(), 1);
-    setenv("SSL_CERT_FILE", dir.File("trust.pem").c_str(), 1);
-    setenv("TZ", (":" + dir.File("zone")).c_str(), 1);
-    setenv("TERMINFO_DIRS", dir.File("terminfo").c_str(), 1);
-    setenv("HOME", dir.path.c_str(), 1);
+    for (auto [name, value] : {std::pair<const char*, std::string>{"SSL_CERT_DIR", dir.File("certs1") + ":" + dir.File("certs2")},
+                               {"SSL_CERT_FILE", dir.File("trust.pem")}, {"TZ", ":" + dir.File("zone")},
+                               {"TERMINFO_DIRS", dir.File("terminfo")}, {"HOME", dir.path}})
+      setenv(name, value.c_str(), 1);
   };
   // One mark per path read; per folder written in (the registry's, the web cache, one outside); then the terminal
   // opened anew (never: the box draws on the one the run holds).
@@ -195,10 +190,8 @@ TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNames) {
     marks += open("/dev/tty", O_RDWR) >= 0 || errno != EACCES ? '1' : '0';
     return printf("%s", marks.c_str()) > 0 && fflush(stdout) == 0 ? 0 : 1;
   };
-  const std::pair<os::RunNeeds, std::string> cases[] = {{{}, "111100001000"},
-                                                        {{.webCache = true}, "111100001100"},
-                                                        {{.terminal = true}, "111111001000"},
-                                                        {{.hangUpLinks = true}, "111100101000"}};
+  const std::pair<os::RunNeeds, std::string> cases[] = {{{}, "111100001000"}, {{.webCache = true}, "111100001100"},
+                                                        {{.terminal = true}, "111111001000"}, {{.hangUpLinks = true}, "111100101000"}};
   for (const auto& [needs, expected] : cases)
     EXPECT_EQ(ConfinedBy([&] { return os::ConfineRunFor(needs); }, probe, environment).out, expected) << expected;
   struct stat made;
@@ -206,6 +199,5 @@ TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNames) {
   std::string many = "/x";  // more paths than a plan holds: the first ones are taken, no more
   for (int i = 0; i < 4; ++i) many += ":" + many;
   EXPECT_EQ(ConfinedBy([&] { setenv("TZDIR", many.c_str(), 1); return os::ConfineRunFor({}); }, PrintStatus).status, 0);
-  os::SetDialupRunFolder(nullptr);
-  os::SetRegistryStorePathForTests(nullptr);
+  os::SetDialupRunFolder(nullptr), os::SetRegistryStorePathForTests(nullptr);
 }

@@ -1,7 +1,6 @@
-// The result message box on a real terminal: a show-only SNTP run in a
-// network namespace where nothing answers shows its failure in a box; a key
-// or a click dismisses it, and the terminal is as it was, with the message
-// left in the scrollback.
+// The result message box on a real terminal: a show-only SNTP run in a network namespace where nothing answers
+// shows its failure in a box; a key or a click dismisses it, and the terminal is as it was, the message in the
+// scrollback.
 #include "tests/support/tmux.h"
 
 namespace {
@@ -43,18 +42,15 @@ TEST_P(MessageBoxOnATerminal, ShowsTheMessageUntilDismissedThenLeavesItInTheScro
             "status 67 43270000\nmodes kept\nprompt>");
 }
 
-// Enter, Space, Esc, the keypad's Enter, and a left click (a press and a
-// release at column 10, row 10 as the terminal reports them). Ctrl+C,
-// SIGTERM and SIGHUP end the box, not the run: its code is the exit status
-// and LastResult.
+// Enter, Space, Esc, the keypad's Enter, and a left click (press and release at column 10, row 10). Ctrl+C, SIGTERM
+// and SIGHUP end the box, not the run: its code is the exit status and LastResult.
 INSTANTIATE_TEST_SUITE_P(Dismissals, MessageBoxOnATerminal,
                          ::testing::Values("Enter", "Space", "Escape", "KPEnter",
                                            "-H 1b 5b 4d 20 2a 2a 1b 5b 4d 23 2a 2a", "C-c", "SIGTERM", "SIGHUP"));
 
-// On a small terminal the text wraps at blanks (or where it must) and
-// scrolls: its four rows after each key, arrows on the border where more lies
-// above or below. The server holds U+FFFD, an undecodable byte (shown as "?")
-// and a wide character beyond 16 bits.
+// On a small terminal the text wraps at blanks (or where it must) and scrolls: its four rows after each key, arrows
+// on the border where more lies above or below. The server holds U+FFFD, an undecodable byte (shown as "?") and a
+// wide character beyond 16 bits.
 TEST_F(MessageBoxOnATerminal, ATallTextWrapsAndScrollsInASmallBox) {
   Start(20, 8, "--only-show '--server=127.0.0.1/'$'\\xef\\xbf\\xbd\\xff''😀' 2>/dev/null");  // the box alone
   const std::pair<const char*, const char*> steps[] = {
@@ -69,7 +65,13 @@ TEST_F(MessageBoxOnATerminal, ATallTextWrapsAndScrollsInASmallBox) {
   EXPECT_TRUE(pane_->Press("Enter", "Server 127.0.0.1/�?\n😀:13\nError -2146697212\n\nstatus 4 04000C80\nmodes kept"));
 }
 
-// A terminal too small for any box gets the text at once.
+// Pairs at both ends of the surrogate ranges stay one character each.
+TEST_F(MessageBoxOnATerminal, CharactersBeyondSixteenBitsStayWhole) {
+  Start(40, 12, "--only-show '--server=127.0.0.1/\U00010000\U000103FF\U0010FC00\U0010FFFF\uFF21' 2>/dev/null");
+  EXPECT_TRUE(pane_->WaitFor("Server 127.0.0.1/\U00010000 \U0010FC00 \uFF21:13 "));  // two without a glyph
+  EXPECT_TRUE(pane_->Press("Enter", "modes kept"));
+}
+
 TEST_F(MessageBoxOnATerminal, ATerminalTooSmallForABoxGetsTheTextAtOnce) {
   Start(20, 4, "--sntp --server=127.0.0.1 --only-show", "status 67 43270000\nmodes kept");
 }

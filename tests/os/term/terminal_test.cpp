@@ -1,5 +1,4 @@
-// The text form of the message box and the wait indicator, on a pipe and on
-// a pseudo-terminal (the box itself: message_box_e2e_test.cpp).
+// The text form of the message box and the wait indicator, on a pipe and on a pseudo-terminal.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -42,19 +41,16 @@ TEST(Terminal, WithoutATerminalOnBothEndsTheMessageIsPrintedWithoutControlCharac
   os::SetTerminalFdsForTests(Terminal().second, fds[1]);
   EXPECT_FALSE(os::IsInteractive());
   EXPECT_EQ(os::ShowMessageBox(u"Horolan", u"line one\nZ\u00fcrich 100%s"), 1);
-  os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId));  // no indicator without a terminal
-  os::SetCursor(nullptr);
+  os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId)), os::SetCursor(nullptr);  // no indicator without a terminal
   os::ShowMessageBox(u"Cap\x1b]0;x\x07", u"a\x1b[2Jb\rc\td\x1f\x7f\x9b\x9f\xa0\xdc80\xdcff\ne");
-  os::ShowMessageBox(nullptr, nullptr);
-  os::ShowMessageBox(u"", u"END");
+  os::ShowMessageBox(nullptr, nullptr), os::ShowMessageBox(u"", u"END");
   EXPECT_EQ(ReadToEnd(fds[0]), "Horolan\nline one\nZ\xC3\xBCrich 100%s\nCap?]0;x?\na?[2Jb?c\td????\xC2\xA0??\ne\n\n\n\nEND\n");
   // A reader that went away ends nothing: the write gives up quietly.
   close(fds[0]);
   EXPECT_EQ(os::ShowMessageBox(u"Horolan", u"nobody reads this"), 1);
   os::SetTerminalFdsForTests(-1, -1), close(fds[1]);
   sigset_t pending;
-  sigpending(&pending);
-  EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
+  EXPECT_EQ((sigpending(&pending), sigismember(&pending, SIGPIPE)), 0);
 }
 
 TEST(Terminal, TheWaitIndicatorShowsOnceOnATerminalAndMakesWayForAMessage) {
@@ -66,15 +62,10 @@ TEST(Terminal, TheWaitIndicatorShowsOnceOnATerminalAndMakesWayForAMessage) {
   EXPECT_EQ(os::SetCursor(wait), wait);  // shown once
   EXPECT_EQ(os::SetCursor(os::LoadStandardCursor(os::kArrowCursorId)), wait);
   EXPECT_NE(os::SetCursor(nullptr), nullptr);  // erased once
-  // A message while waiting: the line goes, the text is printed, the line
-  // comes back (the box itself needs the process's own terminal).
-  os::SetCursor(wait);
-  os::ShowMessageBox(u"C", u"T");
-  os::SetTerminalFdsForTests(-1, -1);  // erases it too
-  os::SetCursor(nullptr);
-  os::SetTerminalFdsForTests(slave, slave);
-  os::ShowMessageBox(u"", u"END");
-  os::SetTerminalFdsForTests(-1, -1);
+  // A message while waiting: the line goes, the text is printed, the line comes back (the box itself needs the
+  // process's own terminal). Changing the terminal erases it too.
+  os::SetCursor(wait), os::ShowMessageBox(u"C", u"T"), os::SetTerminalFdsForTests(-1, -1), os::SetCursor(nullptr);
+  os::SetTerminalFdsForTests(slave, slave), os::ShowMessageBox(u"", u"END"), os::SetTerminalFdsForTests(-1, -1);
   std::string shown = "\rWaiting...", erased = "\r          \r";
   EXPECT_EQ(ReadToEnd(master), shown + erased + shown + erased + "C\nT\n" + shown + erased + "\nEND\n");
   close(slave), close(master);

@@ -1,5 +1,4 @@
-// The window layer on an in-memory screen: windows and their messages, the
-// queue, input, focus, the menu bar, and the screen composed from them.
+// The window layer on an in-memory screen: windows, messages, queue, input, focus, menu bar, composed screen.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -26,15 +25,13 @@ std::map<WinHandle, std::u16string> g_paint;  // what a painter window paints
 const std::map<uint32_t, std::string> kNames = {
     {os::WM_CREATE, "CREATE"}, {os::WM_DESTROY, "DESTROY"}, {os::WM_SIZE, "SIZE"}, {os::WM_ACTIVATE, "ACTIVATE"},
     {os::WM_SETFOCUS, "SETFOCUS"}, {os::WM_KILLFOCUS, "KILLFOCUS"}, {os::WM_PAINT, "PAINT"}, {os::WM_KEYDOWN, "KEY"},
-    {os::WM_CHAR, "CHAR"}, {os::WM_SYSKEYDOWN, "SYSKEY"},
-    {os::WM_SYSCHAR, "SYSCHAR"}, {os::WM_COMMAND, "COMMAND"}, {os::WM_VSCROLL, "VSCROLL"}, {os::WM_HSCROLL, "HSCROLL"},
-    {os::WM_LBUTTONDOWN, "DOWN"}, {os::WM_LBUTTONUP, "UP"}, {os::WM_MOUSEWHEEL, "WHEEL"}, {os::WM_SETTINGCHANGE, "SETTING"}};
+    {os::WM_CHAR, "CHAR"}, {os::WM_SYSKEYDOWN, "SYSKEY"}, {os::WM_SYSCHAR, "SYSCHAR"}, {os::WM_COMMAND, "COMMAND"},
+    {os::WM_VSCROLL, "VSCROLL"}, {os::WM_HSCROLL, "HSCROLL"}, {os::WM_LBUTTONDOWN, "DOWN"}, {os::WM_LBUTTONUP, "UP"},
+    {os::WM_MOUSEWHEEL, "WHEEL"}, {os::WM_SETTINGCHANGE, "SETTING"}};
 
 std::string NameOf(uintptr_t window) { return window ? g_names[reinterpret_cast<WinHandle>(window)] : "-"; }
 
-// Logs "window:MESSAGE parameters+modifiers" (the parameters as they matter
-// to the message, the modifiers down while it is handled), then does what
-// the layer does by default.
+// Logs "window:MESSAGE parameters+modifiers" (modifiers down while handled), then does the default.
 intptr_t RecordingProc(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   if (message == os::WM_CREATE) g_names[window] = g_nextName;
   if (!kNames.count(message)) return os::DefWindowProc(window, message, wParam, lParam);
@@ -64,10 +61,8 @@ intptr_t RecordingProc(WinHandle window, uint32_t message, uintptr_t wParam, int
 intptr_t PainterProc(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   if (message != os::WM_PAINT) return RecordingProc(window, message, wParam, lParam);
   os::PaintStruct paint;
-  os::DcHandle dc = os::BeginPaint(window, &paint);
-  os::TextOut(dc, 0, 0, g_paint[window].data(), g_paint[window].size());
-  os::EndPaint(window, &paint);
-  return 0;
+  os::TextOut(os::BeginPaint(window, &paint), 0, 0, g_paint[window].data(), g_paint[window].size());
+  return os::EndPaint(window, &paint), 0;
 }
 
 // The log's lines for those messages (all when none given); it starts anew.
@@ -89,19 +84,17 @@ constexpr os::MenuBarItem kFileItems[] = {{u"Save", 20017}, {u"Zap", 2}};
 constexpr os::MenuBarItem kEditItems[] = {{u"Again", 20018}, {u"Cut", 20016}, {u"Copy", 20013}, {u"Paste", 20014}};
 constexpr os::MenuBarPopup kPopups[] = {{u"File", kFileItems, 2}, {u"Edit", kEditItems, 4}};
 
-// A 24 by 10 screen: the caption on row 0, the work area on rows 1 to 8,
-// the menu bar on row 9.
+// A 24 by 10 screen: the caption on row 0, the work area on rows 1 to 8, the menu bar on row 9.
 class WindowLayer : public ::testing::Test {
  protected:
   void SetUp() override {
     InstallMemoryScreen(24, 10);
     for (auto [name, procedure] : {std::pair<const char16_t*, os::WindowProc>{u"Recorder", RecordingProc}, {u"Painter", PainterProc}}) {
-      os::WindowClass windowClass{0, procedure, 0, 0, nullptr, nullptr, nullptr, os::GetStockObject(os::WHITE_BRUSH)};
-      windowClass.className = name;
+      os::WindowClass windowClass{0, procedure, 0, 0, nullptr, nullptr, nullptr, os::GetStockObject(os::WHITE_BRUSH),
+                                  nullptr, name};
       os::RegisterClass(&windowClass);
     }
-    g_log.clear();
-    top_ = Top("t");
+    g_log.clear(), top_ = Top("t");
   }
   void TearDown() override { os::DestroyWindow(top_), PumpMessages(), os::SetScreenFunctions(nullptr); }
   WinHandle Top(const std::string& name) {
@@ -161,18 +154,14 @@ TEST_F(WindowLayer, PostedMessagesComeFirstThenTheQuitMessageThenPaintingAndFilt
     if (!os::PeekMessage(&m, from, to)) return std::string("none");
     return NameOf(reinterpret_cast<uintptr_t>(m.window)) + ":" + std::to_string(m.message) + "/" + std::to_string(m.wParam);
   };
-  EXPECT_EQ(next(kUser + 1, kUser + 1), "c:1025/2");
-  EXPECT_EQ(next(os::WM_QUIT, os::WM_QUIT), "-:18/3");
-  EXPECT_EQ(next(1, kUser), "t:1024/1");
+  std::string seen;
+  for (auto [from, to] : {std::pair{kUser + 1, kUser + 1}, {os::WM_QUIT, os::WM_QUIT}, {1u, kUser}}) seen += next(from, to) + " ";
   os::PostQuitMessage(4);
-  EXPECT_EQ(next(0, 0), "t:1024/3");
-  EXPECT_EQ(next(0, 0), "-:18/4");
-  EXPECT_EQ(next(0, os::WM_PAINT - 1), "none");
-  EXPECT_EQ(next(os::WM_PAINT, os::WM_PAINT), "c:15/0");
-  os::DispatchMessage(&m);
-  EXPECT_EQ(next(0, 0), "none");
-  // The terminal gone while waiting.
-  EXPECT_EQ(os::GetMessage(&m), -1);
+  for (auto [from, to] : {std::pair{0u, 0u}, {0u, 0u}, {0u, os::WM_PAINT - 1}, {os::WM_PAINT, os::WM_PAINT}})
+    seen += next(from, to) + " ";
+  EXPECT_EQ(seen, "c:1025/2 -:18/3 t:1024/1 t:1024/3 -:18/4 none c:15/0 ");
+  EXPECT_EQ((os::DispatchMessage(&m), next(0, 0)), "none");
+  EXPECT_EQ(os::GetMessage(&m), -1);  // the terminal gone while waiting
   EXPECT_EQ(os::GetLastError(), uint32_t{EIO});
 }
 
@@ -180,33 +169,29 @@ TEST_F(WindowLayer, KeysGoToTheFocusWindowAndBecomeCharactersAltAndF10SystemKeys
   WinHandle child = Child("c", top_, {0, 0, 5, 5});
   PumpMessages(), Log();
   screen().Type(U"a\U0001F600").Type(U"q", HOROLAN_TUI_SHIFT);  // typed: one press per UTF-16 unit
-  PumpMessages();
-  EXPECT_EQ(Log(), "t:KEY e7\nt:CHAR 61\nt:KEY e7\nt:CHAR d83d\nt:KEY e7\nt:CHAR de00\nt:KEY e7+S\nt:CHAR 71+S\n");
+  EXPECT_EQ((PumpMessages(), Log()), "t:KEY e7\nt:CHAR 61\nt:KEY e7\nt:CHAR d83d\nt:KEY e7\nt:CHAR de00\nt:KEY e7+S\nt:CHAR 71+S\n");
   os::SetFocus(child);
   for (uint32_t key : {0x51, 0x35, 0x30, 0x39, 0x41, 0x5A, 0x08, 0x09, 0x0D, 0x1B, 0x20, 0x25, 0x40, 0x5B, 0x2F, 0x3A})
     screen().Key(key);
   screen().Key('Q', HOROLAN_TUI_SHIFT).Key('Q', HOROLAN_TUI_CTRL).Key('9', HOROLAN_TUI_CTRL);
-  PumpMessages();
-  EXPECT_EQ(Log({"CHAR"}), "c:CHAR 71\nc:CHAR 35\nc:CHAR 30\nc:CHAR 39\nc:CHAR 61\nc:CHAR 7a\nc:CHAR 8\nc:CHAR 9\n"
-                           "c:CHAR d\nc:CHAR 1b\nc:CHAR 20\nc:CHAR 51+S\nc:CHAR 11+C\n");
+  EXPECT_EQ((PumpMessages(), Log({"CHAR"})), "c:CHAR 71\nc:CHAR 35\nc:CHAR 30\nc:CHAR 39\nc:CHAR 61\nc:CHAR 7a\nc:CHAR 8\n"
+                                             "c:CHAR 9\nc:CHAR d\nc:CHAR 1b\nc:CHAR 20\nc:CHAR 51+S\nc:CHAR 11+C\n");
   // Alt: letters and digits as their keys, anything else as a typed unit.
   screen().Type(U"azAZ09@[/:\u00E9\U0001F600", HOROLAN_TUI_ALT).Key(os::VK_F10).Key(os::VK_LEFT, HOROLAN_TUI_ALT);
   screen().Type(std::u32string{0, 0xD800, 0xDFFF, 0x110000});  // never a character
-  PumpMessages();
-  EXPECT_EQ(Log({"SYSKEY"}), "c:SYSKEY 41+A\nc:SYSKEY 5a+A\nc:SYSKEY 41+A\nc:SYSKEY 5a+A\nc:SYSKEY 30+A\n"
+  EXPECT_EQ((PumpMessages(), Log({"SYSKEY"})), "c:SYSKEY 41+A\nc:SYSKEY 5a+A\nc:SYSKEY 41+A\nc:SYSKEY 5a+A\nc:SYSKEY 30+A\n"
                              "c:SYSKEY 39+A\nc:SYSKEY e7+A\nc:SYSKEY e7+A\nc:SYSKEY e7+A\nc:SYSKEY e7+A\n"
                              "c:SYSKEY e7+A\nc:SYSKEY e7+A\nc:SYSKEY 79\nc:SYSKEY 25+A\n");
   screen().Type(U"f\u00E9\U0001F600", HOROLAN_TUI_ALT);
-  PumpMessages();
-  EXPECT_EQ(Log({"SYSCHAR"}), "c:SYSCHAR 66+A\nc:SYSCHAR e9+A\n");
+  EXPECT_EQ((PumpMessages(), Log({"SYSCHAR"})), "c:SYSCHAR 66+A\nc:SYSCHAR e9+A\n");
 }
 
 TEST_F(WindowLayer, ClicksReachClientAreasScrollBarsAndTheDoneButtonAndTheWheelThePointedWindow) {
   os::SetWindowDoneButton(top_);
   Child("h", top_, {0, 0, 3, 3}, 0);  // hidden: never hit
   WinHandle child = Child("c", top_, {4, 2, 10, 5}, os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL);
-  // On the screen: client cells 4..12 by 3..6, the vertical bar in column 13
-  // (thumb on row 5), the horizontal bar on row 7 (thumb in columns 5 and 6).
+  // On the screen: client cells 4..12 by 3..6, the vertical bar in column 13 (thumb on row 5), the horizontal bar on
+  // row 7 (thumb in columns 5 and 6).
   os::ScrollInfo vertical{0, 99, 4, 99}, horizontal{0, 29, 10, 0};
   os::SetScrollInfo(child, os::SB_VERT, &vertical, true), os::SetScrollInfo(child, os::SB_HORZ, &horizontal, true);
   PumpMessages(), Log();
@@ -255,19 +240,14 @@ TEST_F(WindowLayer, TheScreenShowsTheCaptionTheWindowsClippedByTheirParentsAndTh
   EXPECT_EQ(screen().Attrs(0, 1) + screen().Attrs(9, 1), "rrrrrrrrrrrrrrrrrrrBBBBr\nrUrrrrrUrrrrrrrrrrrrrrrr\n");
   EXPECT_EQ(screen().Attrs(1, 8).find_first_not_of(".\n"), std::string::npos);
   EXPECT_EQ(screen().Cursor(), -1);
-  // Only changed cells reach the terminal; a new first half of a wide
-  // character sends its second half too.
+  // Only changed cells reach the terminal; a new first half of a wide character sends its second half too.
   screen().drawn = 0;
   os::InvalidateRect(nullptr, nullptr, true);  // everything painted again, the same
-  PumpMessages();
-  std::string drawn = std::to_string(screen().drawn);
+  std::string drawn = std::to_string((PumpMessages(), screen().drawn));
   WinHandle over = Child("w2", top_, {17, 1, 10, 1}, os::WS_VISIBLE, u"", u"Painter");
   for (const char16_t* text : {u"日x本\u1100x", u"日y本\u1100x", u"日y日\u1100x", u"日y日\u1100x"}) {
-    g_paint[over] = text;
-    os::InvalidateRect(over, nullptr, false);
-    screen().drawn = 0;
-    PumpMessages();
-    drawn += " " + std::to_string(screen().drawn);
+    g_paint[over] = text, os::InvalidateRect(over, nullptr, false), screen().drawn = 0;
+    drawn += " " + std::to_string((PumpMessages(), screen().drawn));
   }
   EXPECT_EQ(drawn, "0 7 1 2 0");
 }
@@ -287,9 +267,7 @@ TEST_F(WindowLayer, PlacementLeavesBarsOutOfTheClientAreaAndAResizeRefitsTheFull
   os::SetFocus(top_);
   for (auto [columns, rows, shown] : {std::tuple{24, 5, " Tops              [OK] \n                        \n"},
                                       {5, 2, " Tops\n File\n"}}) {  // the height alone, then too narrow for more
-    screen().Resize(columns, rows);
-    PumpMessages();
-    os::FitWindowToWorkArea(top_);
+    screen().Resize(columns, rows), PumpMessages(), os::FitWindowToWorkArea(top_);
     EXPECT_EQ(Pumped(0, 2), shown);
   }
   screen().Mouse(1, 1);  // the menu bar, even on the second of two rows
@@ -337,8 +315,7 @@ TEST_F(WindowLayer, TheMenuBarOpensWithF10AltOrAClickAndPostsTheChosenCommand) {
   for (const auto& [events, command] : cases) {
     Log();
     for (const HorolanTuiEvent& event : events) screen().Push(event);
-    PumpMessages();
-    EXPECT_EQ(Log({"COMMAND"}), command ? "t:COMMAND " + std::to_string(command) + "\n" : "") << &events - &cases[0].first;
+    EXPECT_EQ((PumpMessages(), Log({"COMMAND"})), command ? "t:COMMAND " + std::to_string(command) + "\n" : "") << &events - &cases[0].first;
     EXPECT_EQ(os::GetOpenMenuBarPopup(bar), -1);
   }
   os::DestroyWindow(top_);
