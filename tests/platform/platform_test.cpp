@@ -47,15 +47,19 @@ TEST(Platform, OnlyAWholeQuotedPathIsRegisteredInTheStore) {
   char16_t quoted[kQuotedPathCapacity + 1];
   ShellRegistrationRecord record;
   ASSERT_TRUE(BuildShellRegistration(u"/opt/100%s/h x", quoted, record));
+  // Stored values that hold the same leading bytes under another type or size are rewritten.
+  const std::u16string title = std::u16string(record.name) + u'\0' + u'x', flags = u"\x1F";
+  RegistryWriteValue(kUser, kShellRegistryKey, u"Title", title.data(), 18, u"REG_SZ");
+  RegistryWriteValue(kUser, kShellRegistryKey, u"Flags", flags.data(), 4, u"REG_BINARY");
   EXPECT_EQ(ShellRegistration(kShellRegistrationName, kShellRegistrationFlags, &record), 1);
   char16_t command[300];
   EXPECT_TRUE(RegistryReadString(kUser, kShellRegistryKey, u"Command", command, 300, 0));
   EXPECT_EQ(U8(command) + Stored(u"Name", kShellRegistryKey) + Stored(u"Title", kShellRegistryKey) +
                 Stored(u"Flags", kShellRegistryKey),
             "\"/opt/100%s/h x\"" "1:18:3A0048004F005200" "1:16:48004F0052004F00" "4:4:1F000000");
-  ASSERT_TRUE(BuildShellRegistration(u"/usr/bin/h", quoted, record));  // a moved program is registered anew
+  ASSERT_TRUE(BuildShellRegistration(u"/usr/bin/horol", quoted, record));  // moved, same length: registered anew
   EXPECT_EQ(ShellRegistration(kShellRegistrationName, kShellRegistrationFlags, &record), 1);
-  EXPECT_TRUE(RegistryReadString(kUser, kShellRegistryKey, u"Command", command, 300, 0) && U8(command) == "\"/usr/bin/h\"");
+  EXPECT_TRUE(RegistryReadString(kUser, kShellRegistryKey, u"Command", command, 300, 0) && U8(command) == "\"/usr/bin/horol\"");
   // 257 units fit quoted in 260; one more would be cut and name another program.
   std::u16string longest = u"/" + std::u16string(256, u'p');
   EXPECT_TRUE(BuildShellRegistration(longest.c_str(), quoted, record));

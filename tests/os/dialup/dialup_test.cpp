@@ -42,8 +42,9 @@ struct DialupLinks : ::testing::Test {
     return pid;
   }
   void PidFile(const std::string& name, const std::string& content) { std::ofstream(run + name) << content; }
-  pid_t Link(const std::string& name, pid_t pid = 0) {
-    PidFile(name, std::to_string(pid = pid ? pid : Start()) + "\n");
+  pid_t Link(const std::string& name, pid_t pid = 0) {  // ten digits, the most a pid file may hold
+    std::string digits = std::to_string(pid = pid ? pid : Start());
+    PidFile(name, std::string(10 - digits.size(), '0') + digits + "\n");
     return pid;
   }
   std::set<pid_t> Signalled() {  // the processes with a SIGTERM pending
@@ -71,7 +72,7 @@ struct DialupLinks : ::testing::Test {
 
 TEST_F(DialupLinks, OnlyRunningPppdProcessesBehindPidFilesAreLinks) {
   std::set<pid_t> links = {Link("ppp0.pid"), Link("ppp-office.pid"), Link("ppp.pid")};
-  links.insert(Link("ppp-named.pid", Link("ppp+1.pid")));  // pppd writes both: one link, by its name
+  links.insert(Link("ppp-named.pid", Link("ppp-other.pid", Link("ppp+1.pid"))));  // one link, by its first name
   pid_t late = Start();  // the largest pid file that is read whole, and one byte more
   PidFile("ppp9.pid", std::string(63 - std::to_string(late).size(), ' ') + std::to_string(late));
   PidFile("ppp8.pid", std::string(64 - std::to_string(late).size(), ' ') + std::to_string(late));
