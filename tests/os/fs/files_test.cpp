@@ -36,6 +36,10 @@ TEST(Files, ModuleNameAttributesAndReadingOnlyRegularFiles) {
   EXPECT_TRUE(U8(path).starts_with("/") && U8(path).ends_with("/test_os_fs"));
   EXPECT_EQ(os::ModuleFileName(path, length + 1), length);
   EXPECT_FALSE(os::ModuleFileName(path, length) || path[0]);  // never truncated
+  EXPECT_FALSE((path[0] = u'x', os::ModuleFileName(path, 0)) || path[0] != u'x');  // no room: nothing written
+  char native[4];
+  EXPECT_TRUE(os::PathToNative(u"abc", native, 4) && !os::PathToNative(u"abc", native, 3) &&
+              !os::PathToNative(nullptr, native, 4) && !os::PathToNative(u"a", nullptr, 4) && !os::PathToNative(u"a", native, 0));
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);  // opening it must not wait for a writer
   const std::tuple<std::string, uint32_t, std::string> cases[] = {  // attributes, then size and bytes or error
@@ -45,7 +49,7 @@ TEST(Files, ModuleNameAttributesAndReadingOnlyRegularFiles) {
       {dir.File("fifo"), os::kAttrNormal, "error 22"}, {dir.File("none"), os::kInvalidAttributes, "error 2"},
       {"", os::kInvalidAttributes, "error 2"}};
   for (const auto& [name, attributes, contents] : cases) {
-    EXPECT_EQ(os::FileAttributes(U16(name).c_str()), attributes) << name;
+    EXPECT_EQ((errno = EACCES, os::FileAttributes(U16(name).c_str())), attributes) << name;  // a stale errno is no answer
     int file = os::OpenFileForReading(U16(name).c_str());
     char bytes[8];
     std::string got = "error " + std::to_string(os::GetLastError());
