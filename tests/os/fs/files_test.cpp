@@ -77,7 +77,8 @@ TEST(Files, ReplacingBesideKeepsThePermissionsAndEveryFailureSaysWhy) {
   std::ifstream replaced(dir.File("conf.txt"));
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(replaced), {}), "new text");
   EXPECT_EQ(Mode(dir.File("conf.txt")), 0640u);
-  // Without an old file: the usual mode less the umask; a bare name is made in the current folder.
+  // Without an old file (a folder is none): the usual mode less the umask; a bare name is made in the current folder.
+  std::filesystem::create_directory(dir.File("fresh"));
   ASSERT_TRUE(os::CreateFileBeside(dir.WideFile("fresh").c_str(), fresh, 300));
   EXPECT_TRUE(os::CloseWrittenFile(os::OpenFileForAppending(dir.WideFile("made").c_str())));
   std::filesystem::path here = std::filesystem::current_path();
@@ -92,14 +93,16 @@ TEST(Files, ReplacingBesideKeepsThePermissionsAndEveryFailureSaysWhy) {
   EXPECT_TRUE(Fails(os::CreateFileBeside(inMissing.c_str(), temp, 300), ENOENT));
   EXPECT_TRUE(Fails(os::CreateFileBeside(u"", temp, 300), ENOENT));
   EXPECT_TRUE(Fails(os::CreateFileBeside(tooLong.c_str(), temp, 300), ENAMETOOLONG));
-  // A path that fits, but not with the new file's longer name.
-  EXPECT_TRUE(Fails(os::CreateFileBeside(tooLong.substr(0, 4090).c_str(), temp, 300), ENAMETOOLONG));
+  // A path that fits, but not with the new file's name one byte longer than a path may be: refused, never cut.
+  std::u16string room(5000, u'?'), fits = dir.WideFile(std::string(4088 - dir.path.size(), 'n'));
+  EXPECT_TRUE(Fails(os::CreateFileBeside(fits.c_str(), room.data(), room.size()), ENAMETOOLONG));
   EXPECT_TRUE(Fails(os::OpenFileForAppending(inMissing.c_str()) != os::kNoFile, ENOENT));
   EXPECT_TRUE(Fails(os::OpenFileForAppending(u"") != os::kNoFile, ENOENT));
   EXPECT_TRUE(Fails(os::OpenFileForAppending(tooLong.c_str()) != os::kNoFile, ENAMETOOLONG));
   EXPECT_TRUE(Fails(os::ReplaceFile(dir.WideFile("none").c_str(), path.c_str()), ENOENT));
   EXPECT_TRUE(Fails(os::ReplaceFile(tooLong.c_str(), path.c_str()), ENAMETOOLONG));
-  EXPECT_TRUE(Fails(os::WriteFile(-1, "x", 1), EBADF) && Fails(os::SyncFile(-1), EBADF) && !os::CloseWrittenFile(-1));
+  EXPECT_TRUE(Fails(os::WriteFile(-1, "x", 1), EBADF) && Fails(os::SyncFile(-1), EBADF) && !os::CloseWrittenFile(-1) &&
+              Fails(os::CloseWrittenFile(1 << 20), EBADF));  // a failed close is no success
 }
 
 // Kinds of entries and links are checked by the web cache purge's tests.
