@@ -14,15 +14,6 @@
 #include "tests/support/fake_url_service.h"
 #include "tests/support/isolated_env.h"
 
-namespace {
-std::string Stamp(const CalendarTime& t) {
-  char text[64];
-  snprintf(text, 64, "%u-%u-%u %u:%u:%u.%u w%u|", t.year, t.month, t.day, t.hour, t.minute, t.second, t.milliseconds,
-           t.dayOfWeek);
-  return text;
-}
-}  // namespace
-
 TEST(DaytimeRun, OnlyAUsableAnswerSetsTheClockAndEveryCodeIsStored) {
   IsolatedEnv env;
   setenv("TZ", "XST-3", 1), tzset();
@@ -40,10 +31,10 @@ TEST(DaytimeRun, OnlyAUsableAnswerSetsTheClockAndEveryCodeIsStored) {
   RunOutcome outcome = SynchroniseByDaytime(settings, u"");  // the time of the answer, the device's own milliseconds
   EXPECT_EQ(outcome.code + fake::SetCount(), 1);
   EXPECT_EQ(fetched.back() + "|" + U8(settings.server.c_str()), "http://alpha.beta:13|http://alpha.beta:13");
-  EXPECT_EQ(Stamp(fake::LastSet()) + Stamp(outcome.utc) + Stamp(outcome.local),
+  EXPECT_EQ(fake::Show(fake::LastSet()) + fake::Show(outcome.utc) + fake::Show(outcome.local),
             "2008-11-30 12:34:56.321 w0|2008-11-30 12:34:56.321 w0|2008-11-30 15:34:56.321 w0|");
   settings.onlyShow = true;  // shows the server's time, leaves the clock
-  EXPECT_EQ(Stamp(SynchroniseByDaytime(settings, u"#server(gamma)").utc), "2008-11-30 12:34:56.321 w0|");
+  EXPECT_EQ(fake::Show(SynchroniseByDaytime(settings, u"#server(gamma)").utc), "2008-11-30 12:34:56.321 w0|");
   EXPECT_EQ(fetched.back() + " " + std::to_string(fake::SetCount()), "http://gamma:13 1");
 
   const std::tuple<std::string, int32_t, int32_t> cases[] = {  // answer, URL service's code, run's code

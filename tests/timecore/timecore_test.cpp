@@ -10,13 +10,7 @@
 namespace {
 
 NtpTimestamp Ts(uint32_t seconds, uint32_t fraction) { return NtpTimestamp{fraction, seconds}; }
-
-std::string Show(const CalendarTime& t) {
-  char text[64];
-  std::snprintf(text, 64, "%u-%u-%u %u:%u:%u.%u dow %u", t.year, t.month, t.day, t.hour, t.minute, t.second,
-                t.milliseconds, t.dayOfWeek);
-  return text;
-}
+using fake::Show;
 
 }  // namespace
 
