@@ -22,9 +22,7 @@ TEST(DaytimeRun, OnlyAUsableAnswerSetsTheClockAndEveryCodeIsStored) {
   RunSettings settings;
   settings.server.assign(u"alpha.beta");
   auto answer = [&](std::string bytes, int32_t code) {
-    fake_url::Install([&, bytes, code](const std::string& url) {
-      return fetched.push_back(url), fake_url::Answer{code, bytes};
-    });
+    fake_url::Install([&, bytes, code](const std::string& url) { return fetched.push_back(url), fake_url::Answer{code, bytes}; });
   };
   const std::string worked = "\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *\n";
   answer(worked, 0);

@@ -55,7 +55,7 @@ TEST(RunSettings, TheConfigurationFileLiesBesideTheExecutable) {
   EXPECT_TRUE(MakeConfigPathFrom(longest.c_str(), out, 260));
   EXPECT_FALSE(MakeConfigPathFrom((longest + u"p").c_str(), out, 260) || out[0]);
   EXPECT_FALSE(MakeConfigPathFrom((u"/" + std::u16string(259, u'p')).c_str(), out, 260) || out[0] ||
-               MakeConfigPathFrom(u"/x", out, 0));
+               (out[0] = u'#', MakeConfigPathFrom(u"/x", out, 0)) || out[0] != u'#');  // no room: nothing written
   EXPECT_TRUE(MakeConfigPath(out) && U8(out).ends_with("/test_app.txt"));
 }
 

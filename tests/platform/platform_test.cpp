@@ -7,13 +7,11 @@
 #include "platform/shell_registration.h"
 #include "tests/support/isolated_env.h"
 
-namespace {
-
 constexpr uint32_t kUser = reg::kCurrentUser;
 constexpr char16_t kKey[] = u"\\Software\\QV\\horol";
 
 // "type:size:bytes in hex" as RegistryReadRaw gives them (8 at most), or "none type:size:".
-std::string Stored(const char16_t* value, const char16_t* key = kKey) {
+static std::string Stored(const char16_t* value, const char16_t* key = kKey) {
   uint32_t size = 77, type = 88;
   auto bytes = RegistryReadRaw(kUser, key, value, size, type);
   std::string out = (bytes ? "" : "none ") + std::to_string(type) + ":" + std::to_string(size) + ":";
@@ -22,13 +20,11 @@ std::string Stored(const char16_t* value, const char16_t* key = kKey) {
   return out;
 }
 
-}  // namespace
-
 // The type name's fifth character chooses the type; a value is read whole into 8096 bytes at most; strings are cut.
 TEST(Platform, RegistryTypesByNameTheReadLimitAndStrings) {
   IsolatedEnv env;
   std::vector<uint8_t> block(8097, 0xAB);
-  EXPECT_EQ(RegistryWriteValue(kUser, kKey, u"most", block.data(), 8096, u"REG_BINARY"), 0);
+  EXPECT_EQ(RegistryWriteValue(kUser, kKey, u"most", block.data(), 8096, u"REG_B"), 0);
   EXPECT_EQ(RegistryWriteValue(kUser, kKey, u"big", block.data(), 8097, u"REG_BINARY"), 0);
   EXPECT_EQ(RegistryWriteValue(kUser, kKey, u"s", u"xy", 4, u"REG_SZ"), 0);  // no zero stored
   EXPECT_EQ(Stored(u"most") + Stored(u"big") + Stored(u"s"), "3:8096:ABABABABABABABAB" "none 3:0:" "1:4:78007900");
@@ -37,6 +33,7 @@ TEST(Platform, RegistryTypesByNameTheReadLimitAndStrings) {
   EXPECT_EQ(RegistryWriteValue(kUser, u"\\Fresh", u"v", block.data(), 3, u"REG_DWORD"), 87);
   EXPECT_EQ(Stored(u"v", u"\\Fresh"), "none 88:77:");  // a key that cannot be opened leaves both alone
   char16_t out[3] = u"zz", keep[3] = u"kk";
+  EXPECT_FALSE(RegistryReadString(kUser, kKey, u"s", keep, 0, 0) || keep[0] != u'k');  // no room: nothing written
   EXPECT_TRUE(RegistryReadString(kUser, kKey, u"s", out, 2, 0) && std::u16string(out) == u"x");
   EXPECT_FALSE(RegistryReadString(kUser, kKey, u"big", keep, 3, 1) || keep[0] != u'k');  // kept on failure
   EXPECT_FALSE(RegistryReadString(kUser, kKey, u"most", out, 3, 0) || out[0]);  // not a string: emptied
@@ -66,8 +63,8 @@ TEST(Platform, OnlyAWholeQuotedPathIsRegisteredInTheStore) {
   quoted[kQuotedPathCapacity] = u'#';
   EXPECT_FALSE(BuildShellRegistration((longest + u"q").c_str(), quoted, record) || record.name || record.quotedPath);
   EXPECT_EQ(quoted[0] + quoted[kQuotedPathCapacity], u'#');
-  EXPECT_FALSE(BuildShellRegistration(u"", quoted, record) || BuildShellRegistration(u"/tmp/we\"ird/h", quoted, record) || BuildShellRegistration(u"/x", nullptr, record));
-  EXPECT_FALSE(ShellRegistration(nullptr, 31, &record) || os::GetLastError() != EINVAL);
+  EXPECT_FALSE(BuildShellRegistration(u"", quoted, record) || BuildShellRegistration(u"\"/tmp/weird/h", quoted, record) || BuildShellRegistration(u"/x", nullptr, record));
+  EXPECT_FALSE(ShellRegistration(nullptr, 31, &record) || os::GetLastError() != EINVAL || !ShellRegistration(u"n", 31, nullptr));
   env.Write("state/horolan/registry.db", std::string(4096, 'Z'));  // a store that cannot be written
   EXPECT_FALSE(ShellRegistration(kShellRegistrationName, 31, &record) || os::GetLastError() != os::kRegistryCorrupt);
 }

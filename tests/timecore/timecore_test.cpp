@@ -7,12 +7,8 @@
 #include "timecore/calendar.h"
 #include "timecore/ntp_timestamp.h"
 
-namespace {
-
-NtpTimestamp Ts(uint32_t seconds, uint32_t fraction) { return NtpTimestamp{fraction, seconds}; }
+static NtpTimestamp Ts(uint32_t seconds, uint32_t fraction) { return NtpTimestamp{fraction, seconds}; }
 using fake::Show;
-
-}  // namespace
 
 // Every day from 1601-01-01 to 30827-12-31, each at another time of day: the 100-ns count and the Julian day
 // arithmetic, two independent calendars, agree both ways and on the weekday; in NTP era 0 a timestamp round-trips too.

@@ -5,20 +5,16 @@
 #include "os/base/last_error.h"
 #include "tests/support/fake_clock.h"
 
-namespace {
-
-CalendarTime At(uint16_t y, uint16_t mo, uint16_t d, uint16_t h = 0, uint16_t mi = 0, uint16_t s = 0, uint16_t ms = 0) {
+static CalendarTime At(uint16_t y, uint16_t mo, uint16_t d, uint16_t h = 0, uint16_t mi = 0, uint16_t s = 0, uint16_t ms = 0) {
   return CalendarTime{y, mo, 0, d, h, mi, s, ms};
 }
-uint64_t Count(const CalendarTime& t) {
+static uint64_t Count(const CalendarTime& t) {
   uint64_t count = 0;
   EXPECT_TRUE(os::CalendarToCount(t, count));
   return count;
 }
 constexpr uint64_t kHour = 36000000000ull;
 const uint64_t kMaxCount = Count(At(30827, 12, 31, 23, 59, 59, 999)) + 9999;
-
-}  // namespace
 
 // Valid records are checked by the round trip of every day (timecore tests).
 TEST(Clock, ImpossibleRecordsCountsOutOfRangeAndLocalTime) {

@@ -15,8 +15,6 @@
 
 extern char** environ;
 
-namespace {
-
 struct DialupLinks : ::testing::Test {
   TempDir dir;
   std::string run = dir.File("run/");
@@ -63,15 +61,13 @@ struct DialupLinks : ::testing::Test {
   static std::vector<std::string> Names(uint32_t capacity = 20) {
     os::DialupEntry entries[21];
     uint32_t bytes = capacity * 52, n = 0;
-    if (uint32_t result = (errno = EINTR, os::EnumerateDialupLinks(entries, &bytes, &n)))  // stale: no failure
+    if (uint32_t result = os::EnumerateDialupLinks(entries, &bytes, &n))
       return {"error " + std::to_string(result) + " " + std::to_string(n) + " " + std::to_string(bytes)};
     std::vector<std::string> names;
     for (uint32_t i = 0; i < n; ++i) names.push_back(U8(entries[i].name));
     return names;
   }
 };
-
-}  // namespace
 
 TEST_F(DialupLinks, OnlyRunningPppdProcessesBehindPidFilesAreLinks) {
   std::set<pid_t> links = {Link("ppp0.pid"), Link("ppp-office.pid"), Link("ppp.pid"), Link("ppp-.pid")};

@@ -11,10 +11,8 @@
 #include "os/fs/files.h"
 #include "tests/support/temp_dir.h"
 
-namespace {
-
 // Every entry of the search path, by UTF-8 name, with its attributes.
-std::map<std::string, uint32_t> List(const std::string& searchPath, os::EntryDetail detail = os::EntryDetail::Full) {
+static std::map<std::string, uint32_t> List(const std::string& searchPath, os::EntryDetail detail = os::EntryDetail::Full) {
   std::map<std::string, uint32_t> out;
   os::DirectoryScan scan;
   os::DirectoryEntry entry;
@@ -22,13 +20,11 @@ std::map<std::string, uint32_t> List(const std::string& searchPath, os::EntryDet
   for (; more; more = os::NextDirectoryEntry(scan, entry)) out[U8(entry.name)] = entry.attributes;
   return out;
 }
-mode_t Mode(const std::string& path) {
+static mode_t Mode(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
-bool Fails(bool ok, int error) { return !ok && os::GetLastError() == static_cast<uint32_t>(error); }
-
-}  // namespace
+static bool Fails(bool ok, int error) { return !ok && os::GetLastError() == static_cast<uint32_t>(error); }
 
 TEST(Files, ModuleNameAttributesAndReadingOnlyRegularFiles) {
   char16_t path[4096];
@@ -90,15 +86,12 @@ TEST(Files, ReplacingBesideKeepsThePermissionsAndEveryFailureSaysWhy) {
   const std::u16string tooLong = u"/" + std::u16string(5000, u'a');
   EXPECT_TRUE(Fails(os::CreateFileBeside(path.c_str(), temp, units), ENAMETOOLONG));
   EXPECT_TRUE(Fails(os::CreateFileBeside(path.c_str(), nullptr, 300), ENAMETOOLONG));
-  EXPECT_TRUE(Fails(os::CreateFileBeside(inMissing.c_str(), temp, 300), ENOENT));
-  EXPECT_TRUE(Fails(os::CreateFileBeside(u"", temp, 300), ENOENT));
-  EXPECT_TRUE(Fails(os::CreateFileBeside(tooLong.c_str(), temp, 300), ENAMETOOLONG));
+  for (const auto& [bad, error] : {std::pair{inMissing, ENOENT}, {std::u16string(), ENOENT}, {tooLong, ENAMETOOLONG}})
+    EXPECT_TRUE(Fails(os::CreateFileBeside(bad.c_str(), temp, 300), error) &&
+                Fails(os::OpenFileForAppending(bad.c_str()) != os::kNoFile, error)) << U8(bad.c_str());
   // A path that fits, but not with the new file's name one byte longer than a path may be: refused, never cut.
   std::u16string room(5000, u'?'), fits = dir.WideFile(std::string(4088 - dir.path.size(), 'n'));
   EXPECT_TRUE(Fails(os::CreateFileBeside(fits.c_str(), room.data(), room.size()), ENAMETOOLONG));
-  EXPECT_TRUE(Fails(os::OpenFileForAppending(inMissing.c_str()) != os::kNoFile, ENOENT));
-  EXPECT_TRUE(Fails(os::OpenFileForAppending(u"") != os::kNoFile, ENOENT));
-  EXPECT_TRUE(Fails(os::OpenFileForAppending(tooLong.c_str()) != os::kNoFile, ENAMETOOLONG));
   EXPECT_TRUE(Fails(os::ReplaceFile(dir.WideFile("none").c_str(), path.c_str()), ENOENT));
   EXPECT_TRUE(Fails(os::ReplaceFile(tooLong.c_str(), path.c_str()), ENAMETOOLONG));
   EXPECT_TRUE(Fails(os::WriteFile(-1, "x", 1), EBADF) && Fails(os::SyncFile(-1), EBADF) && !os::CloseWrittenFile(-1) &&
