@@ -55,8 +55,7 @@ TEST(DaytimeRun, OnlyAUsableAnswerSetsTheClockAndEveryCodeIsStored) {
   EXPECT_EQ(SynchroniseByDaytime(settings, u"").code, os::kUrlSyntaxError);
   EXPECT_EQ(fetched.size() + fake::SetCount(), 1u);
   EXPECT_EQ(os::ComStart(), 0);  // every path ended its COM start
-  os::ComEnd();
-  fake_url::Uninstall(), fake::Uninstall(), unsetenv("TZ"), tzset();
+  os::ComEnd(), fake_url::Uninstall(), fake::Uninstall(), unsetenv("TZ"), tzset();
 }
 
 // The line on standard error: the server, the system's or the program's words, the code (the URL service: e2e).

@@ -33,8 +33,7 @@ TEST(RunSettings, FromTheFileThenTheCommandLine) {
     EXPECT_EQ(Summary(settings), summary) << text.substr(0, 40);
   }
   RunSettings s;  // unreadable: the settings stay as they were
-  s.silent = true;
-  s.server.assign(u"keep");
+  s.silent = true, s.server.assign(u"keep");
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);  // must not block
   for (const std::string& path : {dir.path, dir.File("missing"), dir.File("fifo"), dir.Write("empty", "")})
     LoadConfigFile(U16(path).c_str(), s);

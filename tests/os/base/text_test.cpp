@@ -67,8 +67,8 @@ TEST(WideText, FoldCopyAndLoadLibraries) {
               os::WideAppend(buf, 6, u"de") && std::u16string(buf) == u"abcde" && !os::WideAppend(buf, 0, u"") &&
               !os::WideAppend(nullptr, 4, u""));
   const char16_t a[] = {u'a', 0, 0}, b[] = {u'a', 0, u'y'};  // equal up to the terminator
-  EXPECT_TRUE(os::WideEqual(a, b) && os::WideEqual(nullptr, u"") && !os::WideEqual(u"ab", u"ac") && !os::WideEqual(u"a", u"ab"));
-  EXPECT_TRUE(os::WideFindChar(u"abca", u'c') == 2 && os::WideFindLastChar(u"abca", u'a') == 3);
+  EXPECT_TRUE(os::WideEqual(a, b) && os::WideEqual(nullptr, u"") && !os::WideEqual(u"ab", u"ac") && !os::WideEqual(u"a", u"ab") &&
+              os::WideFindChar(u"abca", u'c') == 2 && os::WideFindLastChar(u"abca", u'a') == 3);
   os::LibraryHandle math = os::LoadLibrary("libm.so.6");
   EXPECT_TRUE(os::FindEntryPoint(math, "cos") && !os::FindEntryPoint(math, nullptr) && !os::FindEntryPoint(nullptr, "cos"));
   os::FreeLibrary(math);

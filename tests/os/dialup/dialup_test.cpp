@@ -36,8 +36,7 @@ struct DialupLinks : ::testing::Test {
     char name[] = "link", seconds[] = "600";
     char* argv[] = {name, seconds, nullptr};
     pid_t pid = 0;
-    EXPECT_EQ(posix_spawn(&pid, dir.File(program).c_str(), nullptr, nullptr, argv, environ), 0);
-    // The spawn returns before the exec names the process: wait for the name.
+    EXPECT_EQ(posix_spawn(&pid, dir.File(program).c_str(), nullptr, nullptr, argv, environ), 0);  // before the exec names it
     for (std::string comm; pid && comm != program;) std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm"), comm);
     children.push_back(pid);
     return pid;
