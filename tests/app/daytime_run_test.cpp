@@ -14,15 +14,6 @@
 #include "tests/support/fake_url_service.h"
 #include "tests/support/isolated_env.h"
 
-namespace {
-std::string Stamp(const CalendarTime& t) {
-  char text[64];
-  snprintf(text, 64, "%u-%u-%u %u:%u:%u.%u w%u|", t.year, t.month, t.day, t.hour, t.minute, t.second, t.milliseconds,
-           t.dayOfWeek);
-  return text;
-}
-}  // namespace
-
 TEST(DaytimeRun, OnlyAUsableAnswerSetsTheClockAndEveryCodeIsStored) {
   IsolatedEnv env;
   setenv("TZ", "XST-3", 1), tzset();
@@ -31,19 +22,17 @@ TEST(DaytimeRun, OnlyAUsableAnswerSetsTheClockAndEveryCodeIsStored) {
   RunSettings settings;
   settings.server.assign(u"alpha.beta");
   auto answer = [&](std::string bytes, int32_t code) {
-    fake_url::Install([&, bytes, code](const std::string& url) {
-      return fetched.push_back(url), fake_url::Answer{code, bytes};
-    });
+    fake_url::Install([&, bytes, code](const std::string& url) { return fetched.push_back(url), fake_url::Answer{code, bytes}; });
   };
   const std::string worked = "\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *\n";
   answer(worked, 0);
   RunOutcome outcome = SynchroniseByDaytime(settings, u"");  // the time of the answer, the device's own milliseconds
   EXPECT_EQ(outcome.code + fake::SetCount(), 1);
   EXPECT_EQ(fetched.back() + "|" + U8(settings.server.c_str()), "http://alpha.beta:13|http://alpha.beta:13");
-  EXPECT_EQ(Stamp(fake::LastSet()) + Stamp(outcome.utc) + Stamp(outcome.local),
+  EXPECT_EQ(fake::Show(fake::LastSet()) + fake::Show(outcome.utc) + fake::Show(outcome.local),
             "2008-11-30 12:34:56.321 w0|2008-11-30 12:34:56.321 w0|2008-11-30 15:34:56.321 w0|");
   settings.onlyShow = true;  // shows the server's time, leaves the clock
-  EXPECT_EQ(Stamp(SynchroniseByDaytime(settings, u"#server(gamma)").utc), "2008-11-30 12:34:56.321 w0|");
+  EXPECT_EQ(fake::Show(SynchroniseByDaytime(settings, u"#server(gamma)").utc), "2008-11-30 12:34:56.321 w0|");
   EXPECT_EQ(fetched.back() + " " + std::to_string(fake::SetCount()), "http://gamma:13 1");
 
   const std::tuple<std::string, int32_t, int32_t> cases[] = {  // answer, URL service's code, run's code
@@ -66,8 +55,7 @@ TEST(DaytimeRun, OnlyAUsableAnswerSetsTheClockAndEveryCodeIsStored) {
   EXPECT_EQ(SynchroniseByDaytime(settings, u"").code, os::kUrlSyntaxError);
   EXPECT_EQ(fetched.size() + fake::SetCount(), 1u);
   EXPECT_EQ(os::ComStart(), 0);  // every path ended its COM start
-  os::ComEnd();
-  fake_url::Uninstall(), fake::Uninstall(), unsetenv("TZ"), tzset();
+  os::ComEnd(), fake_url::Uninstall(), fake::Uninstall(), unsetenv("TZ"), tzset();
 }
 
 // The line on standard error: the server, the system's or the program's words, the code (the URL service: e2e).

@@ -33,8 +33,7 @@ TEST(RunSettings, FromTheFileThenTheCommandLine) {
     EXPECT_EQ(Summary(settings), summary) << text.substr(0, 40);
   }
   RunSettings s;  // unreadable: the settings stay as they were
-  s.silent = true;
-  s.server.assign(u"keep");
+  s.silent = true, s.server.assign(u"keep");
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);  // must not block
   for (const std::string& path : {dir.path, dir.File("missing"), dir.File("fifo"), dir.Write("empty", "")})
     LoadConfigFile(U16(path).c_str(), s);
@@ -55,7 +54,7 @@ TEST(RunSettings, TheConfigurationFileLiesBesideTheExecutable) {
   EXPECT_TRUE(MakeConfigPathFrom(longest.c_str(), out, 260));
   EXPECT_FALSE(MakeConfigPathFrom((longest + u"p").c_str(), out, 260) || out[0]);
   EXPECT_FALSE(MakeConfigPathFrom((u"/" + std::u16string(259, u'p')).c_str(), out, 260) || out[0] ||
-               MakeConfigPathFrom(u"/x", out, 0));
+               (out[0] = u'#', MakeConfigPathFrom(u"/x", out, 0)) || out[0] != u'#');  // no room: nothing written
   EXPECT_TRUE(MakeConfigPath(out) && U8(out).ends_with("/test_app.txt"));
 }
 

@@ -13,11 +13,9 @@ constexpr uint64_t kTicksPerMs = 10000;
 
 struct State {
   uint64_t count = 0;  // 100-ns units since 1601 (sets keep whole milliseconds)
-  uint32_t tick = 0;
+  uint32_t tick = 0, refusal = 0, stepRefusal = 0;
   int sets = 0;
   CalendarTime lastSet;
-  uint32_t refusal = 0;
-  uint32_t stepRefusal = 0;
 };
 
 // One fake clock per process; fake servers may read it from their threads.
@@ -50,7 +48,7 @@ constexpr os::ClockSource kFakeSource = {ReadCount, SetToCount, StepBy, Tick};
 void Install(const CalendarTime& utc, uint32_t tick) {
   uint64_t count = 0;
   if (!os::CalendarToCount(utc, count)) std::abort();  // a test's own mistake
-  Locked([&](State& s) { s = State{count, tick, 0, {}, 0, 0}; });
+  Locked([&](State& s) { s = State{count, tick, 0, 0, 0, {}}; });
   os::UseClockSource(&kFakeSource);
 }
 

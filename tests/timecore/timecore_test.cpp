@@ -7,18 +7,7 @@
 #include "timecore/calendar.h"
 #include "timecore/ntp_timestamp.h"
 
-namespace {
-
-NtpTimestamp Ts(uint32_t seconds, uint32_t fraction) { return NtpTimestamp{fraction, seconds}; }
-
-std::string Show(const CalendarTime& t) {
-  char text[64];
-  std::snprintf(text, 64, "%u-%u-%u %u:%u:%u.%u dow %u", t.year, t.month, t.day, t.hour, t.minute, t.second,
-                t.milliseconds, t.dayOfWeek);
-  return text;
-}
-
-}  // namespace
+static NtpTimestamp Ts(uint32_t seconds, uint32_t fraction) { return NtpTimestamp{fraction, seconds}; }
 
 // Every day from 1601-01-01 to 30827-12-31, each at another time of day: the 100-ns count and the Julian day
 // arithmetic, two independent calendars, agree both ways and on the weekday; in NTP era 0 a timestamp round-trips too.
@@ -28,14 +17,14 @@ TEST(Calendar, EveryDayOfTheCountRoundTrips) {
   CalendarTime t, j;
   for (uint64_t day = 0; os::CountToCalendar(count(day), t); ++day) {
     uint64_t back = 0;
-    ASSERT_TRUE(os::CalendarToCount(t, back) && back == count(day)) << Show(t);
-    ASSERT_EQ(DateToJulianDay(t.year, t.month, t.day), jdn1601 + static_cast<int64_t>(day)) << Show(t);
+    ASSERT_TRUE(os::CalendarToCount(t, back) && back == count(day)) << fake::Show(t);
+    ASSERT_EQ(DateToJulianDay(t.year, t.month, t.day), jdn1601 + static_cast<int64_t>(day)) << fake::Show(t);
     JulianDayToDate(static_cast<int32_t>(jdn1601 + day), j.year, j.month, j.day);
     j.dayOfWeek = static_cast<uint16_t>(DayOfWeek(j.year, j.month, j.day));
     ASSERT_EQ(std::tie(j.year, j.month, j.day, j.dayOfWeek), std::tie(t.year, t.month, t.day, t.dayOfWeek));
     ASSERT_EQ(t.dayOfWeek, (day + 1) % 7);  // 1601-01-01 was a Monday
     if (day < 109207 || day - 109207 >= 49710) continue;
-    ASSERT_EQ(Show(NtpTimestamp::FromCalendar(t).ToCalendar()), Show(t));
+    ASSERT_EQ(fake::Show(NtpTimestamp::FromCalendar(t).ToCalendar()), fake::Show(t));
   }
   EXPECT_EQ(std::tie(t.year, t.month, t.day), std::make_tuple(30827, 12, 31));
   EXPECT_EQ(DayOfWeek(2008, 0, 1) + DayOfWeek(2008, 13, 1), -2);  // no table entry for these
@@ -50,7 +39,7 @@ TEST(NtpTimestamp, ReadInTheEraNearestTheLocalClock) {
       uint64_t count = 0;
       CalendarTime t;
       os::CountToCalendar((os::CalendarToCount(near, count), count + s * 10000000), t);
-      ASSERT_EQ(Show(NtpTimestamp::FromCalendar(t).ToCalendarNear(near)), Show(t)) << Show(near) << " " << s;
+      ASSERT_EQ(fake::Show(NtpTimestamp::FromCalendar(t).ToCalendarNear(near)), fake::Show(t)) << fake::Show(near) << " " << s;
       EXPECT_EQ(NtpTimestamp::Difference(NtpTimestamp::FromCalendar(t), NtpTimestamp::FromCalendar(near)), s);
     }
 }

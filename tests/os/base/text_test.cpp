@@ -56,13 +56,19 @@ TEST(AnsiCodePage, AnyBytesRoundTripAndEveryCapacityGivesAWholePrefix) {
   EXPECT_TRUE(os::WideFromAnsi("ab", 2, untouched, 0) == 2 && !os::WideCopy(untouched, 0, u"a") && untouched[0] == u'x');
 }
 
-// Folding, copies cut to the capacity, and libraries loaded by name from the search path.
+// Folding, copies cut to the capacity, comparisons, searches, and libraries loaded by name from the search path.
 TEST(WideText, FoldCopyAndLoadLibraries) {
   for (auto [from, to] : {std::pair<char16_t, char16_t>{u'A', u'a'}, {u'Z', u'z'}, {u'@', u'@'}, {u'[', u'['},
                           {u'Ä', u'ä'}, {0xDCC4, 0xDCC4}})
     EXPECT_EQ(os::FoldCase(from), to) << int{from};
-  char16_t unterminated[3] = {u'a', u'b', u'c'};
+  char16_t unterminated[5] = {u'a', u'b', u'c', u'd'}, buf[8];  // unterminated within the first three
   EXPECT_FALSE(os::WideAppend(unterminated, 3, u"") || unterminated[2] || os::WideCopyN(unterminated, 3, u"abc", 3));
+  EXPECT_TRUE(os::WideCopyN(buf, 8, u"abcdef", 3) && std::u16string(buf) == u"abc" && os::WideCopy(buf, 4, u"abc") &&
+              os::WideAppend(buf, 6, u"de") && std::u16string(buf) == u"abcde" && !os::WideAppend(buf, 0, u"") &&
+              !os::WideAppend(nullptr, 4, u""));
+  const char16_t a[] = {u'a', 0, 0}, b[] = {u'a', 0, u'y'};  // equal up to the terminator
+  EXPECT_TRUE(os::WideEqual(a, b) && os::WideEqual(nullptr, u"") && !os::WideEqual(u"ab", u"ac") && !os::WideEqual(u"a", u"ab") &&
+              os::WideFindChar(u"abca", u'c') == 2 && os::WideFindLastChar(u"abca", u'a') == 3);
   os::LibraryHandle math = os::LoadLibrary("libm.so.6");
   EXPECT_TRUE(os::FindEntryPoint(math, "cos") && !os::FindEntryPoint(math, nullptr) && !os::FindEntryPoint(nullptr, "cos"));
   os::FreeLibrary(math);

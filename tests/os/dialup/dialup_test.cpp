@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <set>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -13,8 +14,6 @@
 #include "tests/support/temp_dir.h"
 
 extern char** environ;
-
-namespace {
 
 struct DialupLinks : ::testing::Test {
   TempDir dir;
@@ -37,13 +36,15 @@ struct DialupLinks : ::testing::Test {
     char name[] = "link", seconds[] = "600";
     char* argv[] = {name, seconds, nullptr};
     pid_t pid = 0;
-    EXPECT_EQ(posix_spawn(&pid, dir.File(program).c_str(), nullptr, nullptr, argv, environ), 0);
+    EXPECT_EQ(posix_spawn(&pid, dir.File(program).c_str(), nullptr, nullptr, argv, environ), 0);  // before the exec names it
+    for (std::string comm; pid && comm != program;) std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm"), comm);
     children.push_back(pid);
     return pid;
   }
   void PidFile(const std::string& name, const std::string& content) { std::ofstream(run + name) << content; }
-  pid_t Link(const std::string& name, pid_t pid = 0) {
-    PidFile(name, std::to_string(pid = pid ? pid : Start()) + "\n");
+  pid_t Link(const std::string& name, pid_t pid = 0) {  // ten digits, the most a pid file may hold
+    std::string digits = std::to_string(pid = pid ? pid : Start());
+    PidFile(name, std::string(10 - digits.size(), '0') + digits + "\n");
     return pid;
   }
   std::set<pid_t> Signalled() {  // the processes with a SIGTERM pending
@@ -67,25 +68,26 @@ struct DialupLinks : ::testing::Test {
   }
 };
 
-}  // namespace
-
 TEST_F(DialupLinks, OnlyRunningPppdProcessesBehindPidFilesAreLinks) {
-  std::set<pid_t> links = {Link("ppp0.pid"), Link("ppp-office.pid"), Link("ppp.pid")};
-  links.insert(Link("ppp-named.pid", Link("ppp+1.pid")));  // pppd writes both: one link, by its name
+  std::set<pid_t> links = {Link("ppp0.pid"), Link("ppp-office.pid"), Link("ppp.pid"), Link("ppp-.pid")};
+  links.insert(Link("ppp-named.pid", Link("ppp-other.pid", Link("ppp+1.pid"))));  // one link, by its first name
   pid_t late = Start();  // the largest pid file that is read whole, and one byte more
   PidFile("ppp9.pid", std::string(63 - std::to_string(late).size(), ' ') + std::to_string(late));
   PidFile("ppp8.pid", std::string(64 - std::to_string(late).size(), ' ') + std::to_string(late));
   links.insert(late);
   PidFile("ppp7.pid", " \t" + std::to_string(Start("pppdx")) + " \r\n");  // another program
-  PidFile("xppp0.pid", std::to_string(Start()));  // a pppd, but under no ppp*.pid name
+  for (const char* name : {"xppp0.pid", "ppp3.pid.old"}) PidFile(name, std::to_string(Start()));  // no ppp*.pid name
+  PidFile("ppp98.pid", std::to_string(4294967296ll + Start()));  // a pppd's pid, were the number cut to 32 bits
+  const std::string pppd = std::to_string(Start()), trailing = pppd + " 1\n";  // behind no usable pid file
   int n = 100;
-  for (const char* bad : {"garbage\n", "0\n", "1\n", "-1\n", "", "2147483648\n", "12345678901\n", "5x\n"})
+  for (const char* bad : {"garbage\n", "0\n", "1\n", "-1\n", "", "2147483648\n", "12345678901\n", trailing.c_str()})
     PidFile("ppp" + std::to_string(n++) + ".pid", bad);
-  ASSERT_EQ(mkfifo((run + "ppp5.pid").c_str(), 0600), 0);  // must not block the listing
+  ASSERT_EQ(mkfifo((run + "ppp5.pid").c_str(), 0600), 0);  // must neither block the listing nor be read
+  ASSERT_EQ(write(open((run + "ppp5.pid").c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC), pppd.data(), pppd.size()), ssize_t(pppd.size()));
   std::filesystem::create_directory(run + "ppp6.pid");
-  EXPECT_EQ(Names(), (std::vector<std::string>{"named", "office", "ppp", "ppp0", "ppp9"}));
-  EXPECT_EQ(Names(5).size(), 5u);
-  EXPECT_EQ(Names(4), std::vector<std::string>{"error 603 5 260"});
+  EXPECT_EQ(Names(), (std::vector<std::string>{"named", "", "office", "ppp", "ppp0", "ppp9"}));
+  EXPECT_EQ(Names(6).size(), 6u);
+  EXPECT_EQ(Names(5), std::vector<std::string>{"error 603 6 312"});
   EXPECT_EQ(ReleaseDataConnection(), 1);
   EXPECT_EQ(Signalled(), links);
 }

@@ -11,10 +11,8 @@
 #include "os/fs/files.h"
 #include "tests/support/temp_dir.h"
 
-namespace {
-
 // Every entry of the search path, by UTF-8 name, with its attributes.
-std::map<std::string, uint32_t> List(const std::string& searchPath, os::EntryDetail detail = os::EntryDetail::Full) {
+static std::map<std::string, uint32_t> List(const std::string& searchPath, os::EntryDetail detail = os::EntryDetail::Full) {
   std::map<std::string, uint32_t> out;
   os::DirectoryScan scan;
   os::DirectoryEntry entry;
@@ -22,13 +20,11 @@ std::map<std::string, uint32_t> List(const std::string& searchPath, os::EntryDet
   for (; more; more = os::NextDirectoryEntry(scan, entry)) out[U8(entry.name)] = entry.attributes;
   return out;
 }
-mode_t Mode(const std::string& path) {
+static mode_t Mode(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
-bool Fails(bool ok, int error) { return !ok && os::GetLastError() == static_cast<uint32_t>(error); }
-
-}  // namespace
+static bool Fails(bool ok, int error) { return !ok && os::GetLastError() == static_cast<uint32_t>(error); }
 
 TEST(Files, ModuleNameAttributesAndReadingOnlyRegularFiles) {
   char16_t path[4096];
@@ -36,6 +32,10 @@ TEST(Files, ModuleNameAttributesAndReadingOnlyRegularFiles) {
   EXPECT_TRUE(U8(path).starts_with("/") && U8(path).ends_with("/test_os_fs"));
   EXPECT_EQ(os::ModuleFileName(path, length + 1), length);
   EXPECT_FALSE(os::ModuleFileName(path, length) || path[0]);  // never truncated
+  EXPECT_FALSE((path[0] = u'x', os::ModuleFileName(path, 0)) || path[0] != u'x');  // no room: nothing written
+  char native[4];
+  EXPECT_TRUE(os::PathToNative(u"abc", native, 4) && !os::PathToNative(u"abc", native, 3) &&
+              !os::PathToNative(nullptr, native, 4) && !os::PathToNative(u"a", nullptr, 4) && !os::PathToNative(u"a", native, 0));
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);  // opening it must not wait for a writer
   const std::tuple<std::string, uint32_t, std::string> cases[] = {  // attributes, then size and bytes or error
@@ -45,7 +45,7 @@ TEST(Files, ModuleNameAttributesAndReadingOnlyRegularFiles) {
       {dir.File("fifo"), os::kAttrNormal, "error 22"}, {dir.File("none"), os::kInvalidAttributes, "error 2"},
       {"", os::kInvalidAttributes, "error 2"}};
   for (const auto& [name, attributes, contents] : cases) {
-    EXPECT_EQ(os::FileAttributes(U16(name).c_str()), attributes) << name;
+    EXPECT_EQ((errno = EACCES, os::FileAttributes(U16(name).c_str())), attributes) << name;  // a stale errno is no answer
     int file = os::OpenFileForReading(U16(name).c_str());
     char bytes[8];
     std::string got = "error " + std::to_string(os::GetLastError());
@@ -73,7 +73,8 @@ TEST(Files, ReplacingBesideKeepsThePermissionsAndEveryFailureSaysWhy) {
   std::ifstream replaced(dir.File("conf.txt"));
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(replaced), {}), "new text");
   EXPECT_EQ(Mode(dir.File("conf.txt")), 0640u);
-  // Without an old file: the usual mode less the umask; a bare name is made in the current folder.
+  // Without an old file (a folder is none): the usual mode less the umask; a bare name is made in the current folder.
+  std::filesystem::create_directory(dir.File("fresh"));
   ASSERT_TRUE(os::CreateFileBeside(dir.WideFile("fresh").c_str(), fresh, 300));
   EXPECT_TRUE(os::CloseWrittenFile(os::OpenFileForAppending(dir.WideFile("made").c_str())));
   std::filesystem::path here = std::filesystem::current_path();
@@ -85,17 +86,16 @@ TEST(Files, ReplacingBesideKeepsThePermissionsAndEveryFailureSaysWhy) {
   const std::u16string tooLong = u"/" + std::u16string(5000, u'a');
   EXPECT_TRUE(Fails(os::CreateFileBeside(path.c_str(), temp, units), ENAMETOOLONG));
   EXPECT_TRUE(Fails(os::CreateFileBeside(path.c_str(), nullptr, 300), ENAMETOOLONG));
-  EXPECT_TRUE(Fails(os::CreateFileBeside(inMissing.c_str(), temp, 300), ENOENT));
-  EXPECT_TRUE(Fails(os::CreateFileBeside(u"", temp, 300), ENOENT));
-  EXPECT_TRUE(Fails(os::CreateFileBeside(tooLong.c_str(), temp, 300), ENAMETOOLONG));
-  // A path that fits, but not with the new file's longer name.
-  EXPECT_TRUE(Fails(os::CreateFileBeside(tooLong.substr(0, 4090).c_str(), temp, 300), ENAMETOOLONG));
-  EXPECT_TRUE(Fails(os::OpenFileForAppending(inMissing.c_str()) != os::kNoFile, ENOENT));
-  EXPECT_TRUE(Fails(os::OpenFileForAppending(u"") != os::kNoFile, ENOENT));
-  EXPECT_TRUE(Fails(os::OpenFileForAppending(tooLong.c_str()) != os::kNoFile, ENAMETOOLONG));
+  for (const auto& [bad, error] : {std::pair{inMissing, ENOENT}, {std::u16string(), ENOENT}, {tooLong, ENAMETOOLONG}})
+    EXPECT_TRUE(Fails(os::CreateFileBeside(bad.c_str(), temp, 300), error) &&
+                Fails(os::OpenFileForAppending(bad.c_str()) != os::kNoFile, error)) << U8(bad.c_str());
+  // A path that fits, but not with the new file's name one byte longer than a path may be: refused, never cut.
+  std::u16string room(5000, u'?'), fits = dir.WideFile(std::string(4088 - dir.path.size(), 'n'));
+  EXPECT_TRUE(Fails(os::CreateFileBeside(fits.c_str(), room.data(), room.size()), ENAMETOOLONG));
   EXPECT_TRUE(Fails(os::ReplaceFile(dir.WideFile("none").c_str(), path.c_str()), ENOENT));
   EXPECT_TRUE(Fails(os::ReplaceFile(tooLong.c_str(), path.c_str()), ENAMETOOLONG));
-  EXPECT_TRUE(Fails(os::WriteFile(-1, "x", 1), EBADF) && Fails(os::SyncFile(-1), EBADF) && !os::CloseWrittenFile(-1));
+  EXPECT_TRUE(Fails(os::WriteFile(-1, "x", 1), EBADF) && Fails(os::SyncFile(-1), EBADF) && !os::CloseWrittenFile(-1) &&
+              Fails(os::CloseWrittenFile(1 << 20), EBADF));  // a failed close is no success
 }
 
 // Kinds of entries and links are checked by the web cache purge's tests.
