@@ -132,6 +132,7 @@ TEST_F(EditControl, PaintingShowsTabsSelectionsUndecodableUnitsAndTheCaret) {
   const std::string plain(16, '.');
   EXPECT_EQ(Shown(true), plain + "\n..rrrr..........\n.rrrrrrrr.......\n" + plain + "\n" + plain + "\n");
   EXPECT_EQ(screen().Cursor(), 409);
+  EXPECT_EQ((Send(os::EM_SETSEL, 6, 8), Shown(true)).substr(17, 16), "..rrr...........");  // up to the break, not it
   os::SetFocus(nullptr);  // the caret goes with the focus
   EXPECT_EQ((PumpMessages(), screen().Cursor()), -1);
 }
