@@ -88,6 +88,8 @@ TEST_F(EditControl, KeysMoveTheCaretByCharactersWordsLinesAndPages) {
   SetText(u"x\ny"), carets.clear();  // past a lone LF to the next line's start
   for (uint32_t key : {os::VK_END, os::VK_RIGHT, os::VK_HOME}) carets += (screen().Key(key), PumpMessages(), Selection() + " ");
   EXPECT_EQ(carets, "1-1 2-2 2-2 ");
+  SetText(u"ab.");  // a word's end of another class than the character before it
+  EXPECT_EQ((screen().Key(os::VK_END).Key(os::VK_LEFT, kCtrl), PumpMessages(), Selection()), "2-2");
   SetText(u"az_AZ\u0080 x\r\n");  // one word; what is typed at once is undone at once
   screen().Key(os::VK_RIGHT, kCtrl).Type(U"bc");
   EXPECT_EQ((PumpMessages(), Text()), u"az_AZ\u0080 bcx\r\n");
