@@ -51,6 +51,9 @@ expect "a name the certificate is not for" 247 kept --nts --server=ntp.e2e.test
 check "name mismatch: message" out_has "Server certificate is for another server"
 expect "nothing on the key-exchange port" 246 kept --nts --server=127.0.0.3
 check "no service: message, error line" eval 'out_has "No NTS key exchange on the server" && err_has "Connection refused"'
+ip route add unreachable 127.0.0.6/32 table local  # no packet leaves: the connect fails at once
+expect "no route to the key-exchange port" 81 kept --nts --server=127.0.0.6
+check "no route: error line" err_has "horolan: NTS: 127.0.0.6 port 4460: No route to host"
 background openssl s_server -quiet -accept 127.0.0.4:4460 -cert "$PKI/server.pem" -key "$PKI/server.key" -tls1_3 \
   </dev/null >/dev/null 2>&1
 silent_peer tcp 127.0.0.5 4460
