@@ -15,6 +15,5 @@ RunOutcome SynchroniseByDaytime(RunSettings& settings, const char16_t* commandLi
   uint64_t count = 0;
   outcome.code = DaytimeAnswerTime(fetch, now, os::TickCountMs(), outcome.utc, count);
   if (outcome.code == 0 && !settings.onlyShow) outcome.code = SetClockTo(outcome.utc);
-  if (!settings.silent) FillLocalTime(outcome);
   return outcome;
 }

@@ -53,7 +53,6 @@ void RunSntpExchange(RunSettings& settings, const char16_t* commandLine, RunOutc
     os::ReadUtcClock(local);
     outcome.utc = exchange.destination.AddSeconds(exchange.offset).ToCalendarNear(local);
     outcome.utc.dayOfWeek = static_cast<uint16_t>(DayOfWeek(outcome.utc.year, outcome.utc.month, outcome.utc.day));
-    if (!settings.silent) FillLocalTime(outcome);
     outcome.code = 0;
     return;
   }
@@ -65,7 +64,6 @@ void RunSntpExchange(RunSettings& settings, const char16_t* commandLine, RunOutc
   if (outcome.code != 0) return;
   // What is shown is the clock read back just after it was set.
   os::ReadUtcClock(outcome.utc);
-  if (!settings.silent) FillLocalTime(outcome);
 }
 
 }  // namespace

@@ -39,6 +39,7 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
   }
   if (!settings.silent) {
     os::SetCursor(nullptr);
+    FillLocalTime(outcome);
     ShowResultMessage(outcome, settings);
   }
   RegistryWriteDword(reg::kCurrentUser, kResultKey, kResultValue, static_cast<uint32_t>(outcome.code));

@@ -30,5 +30,5 @@ ResultCode SetClockTo(const CalendarTime& utc);
 ResultCode StepClockBy(double offsetSeconds);
 
 // outcome.local from outcome.utc by the process's time zone (utc when that
-// cannot be done). Only for the message: a silent run never reads the zone.
+// cannot be done), for the message only: a silent run never reads the zone.
 void FillLocalTime(RunOutcome& outcome);

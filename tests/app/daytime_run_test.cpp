@@ -27,6 +27,7 @@ TEST(DaytimeRun, OnlyAUsableAnswerSetsTheClockAndEveryCodeIsStored) {
   const std::string worked = "\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *\n";
   answer(worked, 0);
   RunOutcome outcome = SynchroniseByDaytime(settings, u"");  // the time of the answer, the device's own milliseconds
+  FillLocalTime(outcome);  // as the run does for its message
   EXPECT_EQ(outcome.code + fake::SetCount(), 1);
   EXPECT_EQ(fetched.back() + "|" + U8(settings.server.c_str()), "http://alpha.beta:13|http://alpha.beta:13");
   EXPECT_EQ(fake::Show(fake::LastSet()) + fake::Show(outcome.utc) + fake::Show(outcome.local),
