@@ -43,8 +43,7 @@ TEST(AesSiv, Rfc5297VectorsAndTheIvOfAnEmptyOrSixteenByteText) {
     Bytes key = Hex(v[0]), plain = Hex(v[4]), sealed(plain.size() + 16), iv(16), opened(plain.size());
     std::vector<Bytes> parts = {Hex(v[1]), Hex(v[2]), Hex(v[3])};
     std::vector<nts::Bytes> ad;
-    for (const Bytes& part : parts)
-      if (!part.empty()) ad.push_back({part.data(), part.size()});
+    for (const Bytes& part : parts) if (!part.empty()) ad.push_back({part.data(), part.size()});
     ASSERT_TRUE(nts::SivSeal(key.data(), ad.data(), ad.size(), {plain.data(), plain.size()}, sealed.data()));
     EXPECT_TRUE(!v[5] || sealed == Hex(v[5]));
     ASSERT_TRUE(nts::S2v(key.data(), ad.data(), ad.size(), {plain.data(), plain.size()}, iv.data()));
