@@ -17,10 +17,9 @@ clock_state() {
   [ "$(virtual_date '+%F %R')" = "2008-11-30 12:34" ] && echo set
 }
 
-expect "NIST line on port 13" 0 set '#SERVER(daytime.e2e.test)'
-check "NIST line on port 13: message with the server and the time, LastResult 0, a copy in the web cache" \
-  eval 'out_has "Server daytime.e2e.test:13" && out_has "2008/11/30 12:34:5" && [ "$(last_result)" = 00000000 ] &&
-    [ -f "$CACHE/daytime.e2e.test[1]" ]'
+LAST=00000000 expect "NIST line on port 13" 0 set '#SERVER(daytime.e2e.test)'
+check "NIST line on port 13: message with the server and the time, a copy in the web cache" \
+  eval 'out_has "Server daytime.e2e.test:13" && out_has "2008/11/30 12:34:5" && [ -f "$CACHE/daytime.e2e.test[1]" ]'
 # Before a fetch the host's old copies go, unless #KEEPCACHE.
 touch "$CACHE/daytime.old" "$CACHE/ntp.old"
 expect "show-only, keeping the cache" 0 kept --nist --only-show --keep-cache --server=daytime.e2e.test

@@ -105,10 +105,7 @@ response() {
 }
 
 # A private copy of the executable and its modules.
-install_app() {
-  rm -rf "$APP" && mkdir -p "$APP"
-  cp "$BIN/horolan" "$BIN/libhorolan_tui.so" "$BIN/libhorolan_url.so" "$APP/"
-}
+install_app() { rm -rf "$APP" && mkdir -p "$APP" && cp "$BIN/horolan" "$BIN/libhorolan_tui.so" "$BIN/libhorolan_url.so" "$APP/"; }
 set_offset_seconds() { echo "$(($1 * 1000000000))" > "$WORK/offset"; }
 offset_ns() { cat "$WORK/offset" 2>/dev/null || echo 0; }
 virtual_date() { env LD_PRELOAD="$BIN/libhorolan_vclock.so" HOROLAN_VCLOCK_FILE="$WORK/offset" date -u "$@"; }

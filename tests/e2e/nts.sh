@@ -42,9 +42,9 @@ check "(an NTS run does)" err_has libssl
 
 # Refused key exchanges: each its code, text and error line, the clock kept.
 RUN_ENV=(SSL_CERT_FILE="$PKI/other-ca.pem" SSL_CERT_DIR=/nonexistent)
-expect "a CA we do not trust" 248 kept --nts --server=127.0.0.1
-check "untrusted: message, error line, LastResult -8" eval 'out_has "Server certificate not trusted" &&
-  err_has "horolan: NTS: certificate of 127.0.0.1: unable to get local issuer" && [ "$(last_result)" = F8FFFFFF ]'
+LAST=F8FFFFFF expect "a CA we do not trust" 248 kept --nts --server=127.0.0.1
+check "untrusted: message, error line" eval 'out_has "Server certificate not trusted" &&
+  err_has "horolan: NTS: certificate of 127.0.0.1: unable to get local issuer"'
 RUN_ENV=("${TRUSTED[@]}")
 SAYS="Server certificate is for another server" expect "a name not in the certificate" 247 kept --nts --server=ntp.e2e.test
 expect "nothing on the key-exchange port" 246 kept --nts --server=127.0.0.3

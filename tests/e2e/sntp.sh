@@ -5,13 +5,11 @@ start_ready_chrony
 
 # A clock 100 s ahead is stepped to chronyd's (the real clock) by a relative step, never set to a calendar time
 # (which the shim refuses here): to within 0.1 s (the run may be preempted).
-set_offset_seconds 100
 RUN_ENV=(HOROLAN_VCLOCK_REFUSE=set)
-run '#SNTP' '#SERVER(127.0.0.1)'
+LAST=00000000 expect "clock 100 s ahead" 0 set '#SNTP' '#SERVER(127.0.0.1)'
 RUN_ENV=()
-check "clock 100 s ahead: exit 0, stepped, LastResult 0, the message names the server and says the clock was set" \
-  eval '[ "$(status)" = 0 ] && [ "$(abs "$(offset_ns)")" -lt 100000000 ] && [ "$(last_result)" = 00000000 ] &&
-    grep -qx "Server 127.0.0.1" "$WORK/out" && grep -qx "Time sync with device." "$WORK/out"'
+check "clock 100 s ahead: stepped to within 0.1 s, the message names the server and says the clock was set" \
+  eval '[ "$(abs "$(offset_ns)")" -lt 100000000 ] && grep -qx "Server 127.0.0.1" "$WORK/out" && grep -qx "Time sync with device." "$WORK/out"'
 
 # An hour off (and more, so that millisecond rounding cannot bring it under the limit): -2, the clock unchanged.
 LAST=FEFFFFFF SAYS="Very big local clock offset" START_SECONDS=3605 expect "an hour off" 254 kept --sntp --server 127.0.0.1
