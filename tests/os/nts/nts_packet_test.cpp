@@ -60,14 +60,13 @@ TEST(AesSiv, Rfc5297VectorsAndTheIvOfAnEmptyOrSixteenByteText) {
 struct Exchange {
   HorolanNtsSession session{};
   Bytes request = Bytes(HOROLAN_NTS_MAX_REQUEST_BYTES);
-  Bytes header = Bytes(48, 0);
+  Bytes header = Bytes{0x23} + Bytes(47, 0);  // version 4, client
   Exchange() {
     session.size = sizeof session;
     memset(session.c2sKey, 1, sizeof session.c2sKey);
     memset(session.s2cKey, 2, sizeof session.s2cKey);
     session.cookieCount = 1;
     session.cookieLength[0] = 100;
-    header[0] = 0x23;  // version 4, client
   }
   int32_t Build() {
     size_t length = 0;
