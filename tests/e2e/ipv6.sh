@@ -7,7 +7,7 @@ start_ready_chrony ::1 "bindaddress 127.0.0.9" "bindaddress ::1" "allow ::1"
 fake_peer 13 line $'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n' ::1
 
 # The server line names the server as given.
-for server in ::1 '[::1]' six.e2e.test; do SAYS="Server $server" expect "SNTP to $server" 0 set --sntp "--server=$server"; done
+for server in ::1 '[::1]' six.e2e.test; do OUT="Server $server" expect "SNTP to $server" 0 set --sntp "--server=$server"; done
 expect "(nothing answers on IPv4: refused, 10061)" 77 kept --sntp --server=127.0.0.1 --only-show
 
 set_offset_seconds 0

@@ -133,16 +133,17 @@ clock_state() {
   [ "$(offset_ns)" = $((START_SECONDS * 1000000000)) ] && echo kept && return
   [ "$(abs "$(offset_ns)")" -lt 500000000 ] && echo set
 }
-# [SAYS=TEXT] [LAST=HEX] expect WHAT STATUS set|kept ARG...: a run from a clock START_SECONDS off ends with STATUS and
-# leaves the clock so (TEXT in its output or error lines, LastResult HEX).
+# [OUT=TEXT] [ERR=TEXT] [LAST=HEX] expect WHAT STATUS set|kept ARG...: a run from a clock START_SECONDS off ends with
+# STATUS and leaves the clock so (the TEXTs in its output and error lines, LastResult HEX).
 expect() {
   set_offset_seconds "$START_SECONDS"
   run "${@:4}"
-  check "$1: exit status $2, clock $3${SAYS:+, says $SAYS}${LAST:+, LastResult $LAST}" \
+  check "$1: exit status $2, clock $3${OUT:+, says $OUT}${ERR:+, error line $ERR}${LAST:+, LastResult $LAST}" \
     eval "[ \"\$(status)\" = $2 ] && [ \"\$(clock_state)\" = $3 ] && says"
 }
 says() {
-  { [ -z "${SAYS:-}" ] || cat "$WORK/out" "$WORK/err" | grep -qF -- "$SAYS"; } && [ "${LAST:-$(last_result)}" = "$(last_result)" ]
+  { [ -z "${OUT:-}" ] || out_has "$OUT"; } && { [ -z "${ERR:-}" ] || err_has "$ERR"; } &&
+    [ "${LAST:-$(last_result)}" = "$(last_result)" ]
 }
 err_has() { grep -qF -- "$1" "$WORK/err"; }
 

@@ -12,7 +12,7 @@ check "clock 100 s ahead: stepped to within 0.1 s, the message names the server 
   eval '[ "$(abs "$(offset_ns)")" -lt 100000000 ] && grep -qx "Server 127.0.0.1" "$WORK/out" && grep -qx "Time sync with device." "$WORK/out"'
 
 # An hour off (and more, so that millisecond rounding cannot bring it under the limit): -2, the clock unchanged.
-LAST=FEFFFFFF SAYS="Very big local clock offset" START_SECONDS=3605 expect "an hour off" 254 kept --sntp --server 127.0.0.1
+LAST=FEFFFFFF OUT="Very big local clock offset" START_SECONDS=3605 expect "an hour off" 254 kept --sntp --server 127.0.0.1
 
 expect "show-only" 0 kept '#sntp' '#onlyshow' '#SERVER(ntp.e2e.test)'
 shown=$(sed -n 's/^\([0-9/]* [0-9:]*\) UTC$/\1/p' "$WORK/out")
@@ -55,7 +55,7 @@ check "the clock after the era's end, the server before it: set 5 s back" eval '
 kill "${PIDS[-1]}" && wait "${PIDS[-1]}" 2>/dev/null
 
 silent_peer udp 127.0.0.1 123
-LAST=4C270000 SAYS="Connection timed out" expect "silent server" 76 kept --sntp --server=127.0.0.1
+LAST=4C270000 OUT="Connection timed out" expect "silent server" 76 kept --sntp --server=127.0.0.1
 
 udp_out() { awk '/^Udp:/ && ++n == 2 {print $5}' /proc/net/snmp; }
 before=$(udp_out)

@@ -30,8 +30,8 @@ LAST=00000000 expect "output to a closed pipe" 0 kept '#SNTP' '#ONLYSHOW' '#SERV
 RUN_ENV=()
 
 printf '#NIST\r\n#NSERVER(ntp.e2e.test)\r\n' > "$APP/horolan.txt"
-SAYS="Server ntp.e2e.test" expect "file NIST server + #SNTP: SNTP with that server" 0 kept '#SNTP' '#ONLYSHOW'
-SAYS="Server pool.ntp.org" expect "#SERVER(): the default SNTP server" 249 kept '#SNTP' '#ONLYSHOW' '#SERVER()'
+OUT="Server ntp.e2e.test" expect "file NIST server + #SNTP: SNTP with that server" 0 kept '#SNTP' '#ONLYSHOW'
+OUT="Server pool.ntp.org" expect "#SERVER(): the default SNTP server" 249 kept '#SNTP' '#ONLYSHOW' '#SERVER()'
 # A switch set in the file cannot be cleared from the command line.
 printf '#SNTP\n#SSERVER(127.0.0.1)\n#SILENT #ONLYSHOW\n' > "$APP/horolan.txt"
 expect "file #ONLYSHOW leaves the clock" 0 kept
@@ -65,10 +65,10 @@ fi
 rm -rf "$WORK/state"
 run --help
 check "--help: usage, exit 0, no LastResult" eval '[ "$(status)" = 0 ] && out_has "Usage: horolan" && [ -z "$(last_result)" ]'
-SAYS="horolan 1." expect "--version" 0 kept -V
+OUT="horolan 1." expect "--version" 0 kept -V
 # A mistyped option is a usage error naming it (exit 2): nothing runs, although the rest would set the clock.
 for bad in --bogus --onlyshow -q -6 --timeout=1 - --only-show=x --sntp=1 --only --s --server --server= --server=-6; do
-  SAYS="'${bad%%=*}" expect "usage error $bad" 2 kept --sntp --server=127.0.0.1 "$bad"
+  ERR="'${bad%%=*}" expect "usage error $bad" 2 kept --sntp --server=127.0.0.1 "$bad"
   check "usage error $bad: a line to try --help, no output, no LastResult" \
     eval 'grep -q ^Try "$WORK/err" && [ ! -s "$WORK/out" ] && [ -z "$(last_result)" ]'
 done
