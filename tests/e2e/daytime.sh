@@ -6,22 +6,20 @@ install_app
 NIST_LINE=$'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
 CACHE=$WORK/cache/horolan/web
 WEB=http://127.0.0.1:8080
-start_line_server 13 "$NIST_LINE"
-start_line_server 1300 ""  # a reset and no line
-mkdir -p "$WORK/web" && fake_peer 8080 web "$WORK/web" 127.0.0.1
+fake_peer 13 line "$NIST_LINE"
+fake_peer 1300 line ""  # a reset and no line
+mkdir -p "$WORK/web" && fake_peer 8080 web "$WORK/web"
 
 # Runs start from the real time: "set" when the virtual clock reads the NIST line's time, "kept" while it has not moved.
 START_SECONDS=0
 clock_state() {
   [ "$(offset_ns)" = 0 ] && echo kept && return
-  [ "$(env LD_PRELOAD="$BIN/libhorolan_vclock.so" HOROLAN_VCLOCK_FILE="$WORK/offset" date -u '+%F %R')" = \
-    "2008-11-30 12:34" ] && echo set
+  [ "$(virtual_date '+%F %R')" = "2008-11-30 12:34" ] && echo set
 }
 
-expect "NIST line on port 13" 0 set '#SERVER(daytime.e2e.test)'
-check "NIST line on port 13: message with the server and the time, LastResult 0, a copy in the web cache" \
-  eval 'out_has "Server daytime.e2e.test:13" && out_has "2008/11/30 12:34:5" && [ "$(last_result)" = 00000000 ] &&
-    [ -f "$CACHE/daytime.e2e.test[1]" ]'
+LAST=00000000 expect "NIST line on port 13" 0 set '#SERVER(daytime.e2e.test)'
+check "NIST line on port 13: message with the server and the time, a copy in the web cache" \
+  eval 'out_has "Server daytime.e2e.test:13" && out_has "2008/11/30 12:34:5" && [ -f "$CACHE/daytime.e2e.test[1]" ]'
 # Before a fetch the host's old copies go, unless #KEEPCACHE.
 touch "$CACHE/daytime.old" "$CACHE/ntp.old"
 expect "show-only, keeping the cache" 0 kept --nist --only-show --keep-cache --server=daytime.e2e.test
@@ -99,6 +97,5 @@ fi
 mkdir -p "$WORK/lib/horolan" && mv "$APP/libhorolan_url.so" "$WORK/lib/horolan/"
 expect "URL module in ../lib/horolan" 0 set '#SERVER(daytime.e2e.test)'
 touch "$APP/libhorolan_url.so" && expect "a broken URL module beside it is not passed over" 8 kept daytime.e2e.test
-rm -r "$WORK/lib" "$APP/libhorolan_url.so" && expect "no URL module at all" 8 kept '#SERVER(daytime.e2e.test)'
-check "no URL module: LastResult 08000C80" [ "$(last_result)" = 08000C80 ]
+rm -r "$WORK/lib" "$APP/libhorolan_url.so" && LAST=08000C80 expect "no URL module at all" 8 kept '#SERVER(daytime.e2e.test)'
 finish

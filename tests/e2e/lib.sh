@@ -18,12 +18,9 @@ mount --bind "$WORK/hosts" /etc/hosts && mount --bind "$WORK/nsswitch.conf" /etc
 
 # check WHAT COMMAND...: one check; a failure shows the last run's output.
 check() {
-  if "${@:2}"; then
-    passed=$((passed + 1)) && echo "ok - $1"
-  else
-    failed=$((failed + 1)) && echo "not ok - $1" && echo "    status $(status 2>/dev/null), clock offset $(offset_ns) ns"
-    sed 's/^/    out: /' "$WORK/out" 2>/dev/null; sed 's/^/    err: /' "$WORK/err" 2>/dev/null
-  fi
+  "${@:2}" && passed=$((passed + 1)) && echo "ok - $1" && return
+  failed=$((failed + 1)) && echo "not ok - $1" && echo "    status $(status 2>/dev/null), clock offset $(offset_ns) ns"
+  sed 's/^/    out: /' "$WORK/out" 2>/dev/null; sed 's/^/    err: /' "$WORK/err" 2>/dev/null
 }
 finish() { echo "$passed passed, $failed failed"; [ "$failed" -eq 0 ]; }
 # Polls for readiness only: at most 100 times 0.1 s.
@@ -76,12 +73,12 @@ start_ready_chrony() {
 }
 stop_chrony() { kill "$CHRONY_PID" && wait "$CHRONY_PID" 2>/dev/null; }
 
-# Fake peers on [HOST:]PORT. The line server sends LINE after the request's first byte and closes (a reset: the rest
-# is unread), as a daytime service does. The web server logs requests to $WORK/requests, sends the file of $WORK/web
-# named by the target's last segment ("index" when empty) and closes cleanly.
-start_line_server() { fake_peer "$1" line "$2" "${3:-127.0.0.1}"; }
+# fake_peer PORT line|web LINE|FOLDER [HOST]: a fake peer on HOST (127.0.0.1):PORT. The line server sends LINE after
+# the request's first byte and closes (a reset: the rest is unread), as a daytime service does. The web server logs
+# requests to $WORK/requests, sends the file of FOLDER named by the target's last segment ("index" when empty) and
+# closes cleanly.
 fake_peer() {
-  background python3 - "$@" "$WORK/requests" <<'PY'
+  background python3 - "$1" "$2" "$3" "${4:-127.0.0.1}" "$WORK/requests" <<'PY'
 import os, socket, sys
 port, mode, what, host, log = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5]
 server = socket.create_server((host, port), family=socket.AF_INET6 if ":" in host else socket.AF_INET)
@@ -108,12 +105,10 @@ response() {
 }
 
 # A private copy of the executable and its modules.
-install_app() {
-  rm -rf "$APP" && mkdir -p "$APP"
-  cp "$BIN/horolan" "$BIN/libhorolan_tui.so" "$BIN/libhorolan_url.so" "$APP/"
-}
+install_app() { rm -rf "$APP" && mkdir -p "$APP" && cp "$BIN/horolan" "$BIN/libhorolan_tui.so" "$BIN/libhorolan_url.so" "$APP/"; }
 set_offset_seconds() { echo "$(($1 * 1000000000))" > "$WORK/offset"; }
 offset_ns() { cat "$WORK/offset" 2>/dev/null || echo 0; }
+virtual_date() { env LD_PRELOAD="$BIN/libhorolan_vclock.so" HOROLAN_VCLOCK_FILE="$WORK/offset" date -u "$@"; }
 abs() { echo "${1#-}"; }
 
 # run ARG...: horolan on the virtual clock (extra environment: RUN_ENV); $WORK/status, $WORK/out, $WORK/err.
@@ -138,11 +133,17 @@ clock_state() {
   [ "$(offset_ns)" = $((START_SECONDS * 1000000000)) ] && echo kept && return
   [ "$(abs "$(offset_ns)")" -lt 500000000 ] && echo set
 }
-# expect WHAT STATUS set|kept ARG...: a run from a clock START_SECONDS off ends with STATUS and leaves the clock so.
+# [OUT=TEXT] [ERR=TEXT] [LAST=HEX] expect WHAT STATUS set|kept ARG...: a run from a clock START_SECONDS off ends with
+# STATUS and leaves the clock so (the TEXTs in its output and error lines, LastResult HEX).
 expect() {
   set_offset_seconds "$START_SECONDS"
   run "${@:4}"
-  check "$1: exit status $2, clock $3" eval "[ \"\$(status)\" = $2 ] && [ \"\$(clock_state)\" = $3 ]"
+  check "$1: exit status $2, clock $3${OUT:+, says $OUT}${ERR:+, error line $ERR}${LAST:+, LastResult $LAST}" \
+    eval "[ \"\$(status)\" = $2 ] && [ \"\$(clock_state)\" = $3 ] && says"
+}
+says() {
+  { [ -z "${OUT:-}" ] || out_has "$OUT"; } && { [ -z "${ERR:-}" ] || err_has "$ERR"; } &&
+    [ "${LAST:-$(last_result)}" = "$(last_result)" ]
 }
 err_has() { grep -qF -- "$1" "$WORK/err"; }
 

@@ -79,27 +79,24 @@ TEST(DaytimeAnswerTime, TheDateAndTimeWithTheDevicesMillisecondsAndTheCorrection
       {"54800 08-11-30 12:34:56 00 0 0 86400000 UTC(NIST) *", "2008-12-01 12:34:56.321 w1"},
       // The tick count wraps between the marks.
       {"54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2008-11-30 12:34:58.321 w0", 0xFFFFFC18u, 1500},
-      // "NIST" in any case; a leap second coming; two- and four-digit years.
+      // "NIST" in any case; a leap second coming; two- and four-digit years; zero time fields; a health of 1 (up to 5 s
+      // wrong) is followed.
       {"54800 08-11-30 12:34:56 00 0 0 50.0 utc(nist) *", "2008-11-30 12:34:56.321 w0"},
       {"54800 08-11-30 12:34:56 00 1 0 50.0 UTC(NIST) *", "2008-11-30 12:34:56.321 w0"},
       {"54800 99-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2099-11-30 12:34:56.321 w1"},
       {"54800 0-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2000-11-30 12:34:56.321 w4"},
       {"54800 2024-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2024-11-30 12:34:56.321 w6"},
-      // Zero time fields; a health of 1 (up to 5 s wrong) is followed.
       {"54800 08-11-30 00:00:00 00 0 1 0 UTC(NIST) *", "2008-11-30 00:00:00.321 w0"},
       // No usable time: the clock is never set from these.
       {"30 NOV 2008 12:34:56 UTC\r\n", "-3"},
       // The check covers only what one read of 1022 bytes brings.
       {"54800 08-11-30 12:34:56 00 0 0 50.0 " + std::string(1000, ' ') + "UTC(NIST) *", "-3"},
       {"NIST", "-1"},
-      {"54800 08-02-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"},  // no 30 February
-      {"54800 08-11-30 24:00:00 00 0 0 50.0 UTC(NIST) *", "-1"},
-      {"54800 08-13-01 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"},
-      {"54800 08-11-30 12:60:56 00 0 0 50.0 UTC(NIST) *", "-1"},
-      {"54800 08-11-30 12:34:56 00 0 2 50.0 UTC(NIST) *", "-1"},  // health: more than 5 s wrong
-      {"54800 08-11-30 12:34:56 00 0 3 50.0 UTC(NIST) *", "-1"},  // health: failure
-      {"54800 08-11-30 12:34:56 00 0 0 nan UTC(NIST) *", "-1"},
-      {"54800 08-11-30 12:34:56 00 0 0 1e30 UTC(NIST) *", "-1"},
+      // No 30 February, hour 24, month 13, minute 60; a health of 2 (more than 5 s wrong) or 3 (failure).
+      {"54800 08-02-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"}, {"54800 08-11-30 24:00:00 00 0 0 50.0 UTC(NIST) *", "-1"},
+      {"54800 08-13-01 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"}, {"54800 08-11-30 12:60:56 00 0 0 50.0 UTC(NIST) *", "-1"},
+      {"54800 08-11-30 12:34:56 00 0 2 50.0 UTC(NIST) *", "-1"}, {"54800 08-11-30 12:34:56 00 0 3 50.0 UTC(NIST) *", "-1"},
+      {"54800 08-11-30 12:34:56 00 0 0 nan UTC(NIST) *", "-1"}, {"54800 08-11-30 12:34:56 00 0 0 1e30 UTC(NIST) *", "-1"},
       {"54800 4294969304-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"},  // would read as 2008
       {"54800 2008-65547-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"},     // 16 bits would make it 11
       {"54800 100-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"},  // only two digits make a year of this century

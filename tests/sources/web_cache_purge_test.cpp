@@ -14,10 +14,9 @@
 #include <string>
 
 #include "os/fs/directory.h"
-#include "os/registry/registry_store.h"
 #include "platform/registry.h"
 #include "sources/web_cache_purge.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/isolated_env.h"
 
 namespace fs = std::filesystem;
 
@@ -56,11 +55,7 @@ TEST(MatchWildcard, AgreesWithTheReferenceOnRandomPatterns) {
 
 class Purge : public ::testing::Test {
  protected:
-  void SetUp() override {
-    os::SetRegistryStorePathForTests(dir.File("registry.db").c_str());
-    SetCache(dir.File("cache"));
-  }
-  void TearDown() override { os::SetRegistryStorePathForTests(nullptr); }
+  void SetUp() override { SetCache(dir.File("cache")); }
   void SetCache(const std::string& folder) {
     std::u16string text = U16(folder);
     RegistryWriteValue(reg::kCurrentUser, u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
@@ -75,16 +70,16 @@ class Purge : public ::testing::Test {
       else fs::create_symlink(name.substr(link + 1), dir.File(name.substr(0, link)));
     }
   }
-  // Every path left below the test's folder but the registry, sorted.
+  // Every path left below the test's folder but the registry's folder, sorted.
   std::string Tree() {
     std::set<std::string> paths;
     for (const auto& entry : fs::recursive_directory_iterator(dir.path))
-      if (entry.path().filename().string().rfind("registry.db", 0) != 0) paths.insert(entry.path().string().substr(dir.path.size() + 1));
+      if (entry.path().string().rfind(dir.File("state"), 0) != 0) paths.insert(entry.path().string().substr(dir.path.size() + 1));
     std::string tree;
     for (const std::string& path : paths) tree += path + " ";
     return tree;
   }
-  TempDir dir;
+  IsolatedEnv dir;
 };
 
 TEST_F(Purge, FilesOfTheFirstHostLabelGoAtAnyDepthFoldersStayAndLinksAreNeverFollowed) {

@@ -30,9 +30,7 @@ bool Injected(seams::Call call) {
 }
 
 template <typename F>
-F Real(F, const char* name) {
-  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
+F Real(F, const char* name) { return reinterpret_cast<F>(dlsym(RTLD_NEXT, name)); }
 
 }  // namespace
 

@@ -7,20 +7,14 @@
 
 #include "os/base/last_error.h"
 #include "os/net/url_service.h"
-#include "os/registry/registry_store.h"
 #include "tests/os/net/seams.h"
 #include "tests/support/fake_url_service.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/isolated_env.h"
 
 // Every fetch reads the cache folder from a registry of its own.
 struct UrlService : ::testing::Test {
-  void SetUp() override {
-    setenv("XDG_CACHE_HOME", dir.File("cache").c_str(), 1);
-    os::SetRegistryStorePathForTests(dir.File("registry.db").c_str());
-  }
-  void TearDown() override { os::SetRegistryStorePathForTests(nullptr); }
   int32_t Open(const std::string& url) { return os::OpenBlockingUrlStream(U16(url).c_str(), &stream); }
-  TempDir dir;
+  IsolatedEnv env;
   os::UrlStream* stream = reinterpret_cast<os::UrlStream*>(this);
 };
 

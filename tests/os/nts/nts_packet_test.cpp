@@ -43,8 +43,7 @@ TEST(AesSiv, Rfc5297VectorsAndTheIvOfAnEmptyOrSixteenByteText) {
     Bytes key = Hex(v[0]), plain = Hex(v[4]), sealed(plain.size() + 16), iv(16), opened(plain.size());
     std::vector<Bytes> parts = {Hex(v[1]), Hex(v[2]), Hex(v[3])};
     std::vector<nts::Bytes> ad;
-    for (const Bytes& part : parts)
-      if (!part.empty()) ad.push_back({part.data(), part.size()});
+    for (const Bytes& part : parts) if (!part.empty()) ad.push_back({part.data(), part.size()});
     ASSERT_TRUE(nts::SivSeal(key.data(), ad.data(), ad.size(), {plain.data(), plain.size()}, sealed.data()));
     EXPECT_TRUE(!v[5] || sealed == Hex(v[5]));
     ASSERT_TRUE(nts::S2v(key.data(), ad.data(), ad.size(), {plain.data(), plain.size()}, iv.data()));
@@ -61,14 +60,13 @@ TEST(AesSiv, Rfc5297VectorsAndTheIvOfAnEmptyOrSixteenByteText) {
 struct Exchange {
   HorolanNtsSession session{};
   Bytes request = Bytes(HOROLAN_NTS_MAX_REQUEST_BYTES);
-  Bytes header = Bytes(48, 0);
+  Bytes header = Bytes{0x23} + Bytes(47, 0);  // version 4, client
   Exchange() {
     session.size = sizeof session;
     memset(session.c2sKey, 1, sizeof session.c2sKey);
     memset(session.s2cKey, 2, sizeof session.s2cKey);
     session.cookieCount = 1;
     session.cookieLength[0] = 100;
-    header[0] = 0x23;  // version 4, client
   }
   int32_t Build() {
     size_t length = 0;

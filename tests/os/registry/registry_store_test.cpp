@@ -128,8 +128,7 @@ TEST_F(RegistryStore, WritersAtOnceWaitAndAKilledOneLeavesEveryReturnedWrite) {
   ASSERT_EQ(pipe(report), 0);
   pid_t child = fork();
   if (child == 0) {
-    for (uint32_t i = 0; i < 100000; ++i)
-      if (Put(u"\\K", N(i), i) == 0 && write(report[1], &i, 4) != 4) _exit(1);
+    for (uint32_t i = 0; i < 100000; ++i) if (Put(u"\\K", N(i), i) == 0 && write(report[1], &i, 4) != 4) _exit(1);
     _exit(0);
   }
   close(report[1]);

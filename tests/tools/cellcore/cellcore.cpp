@@ -1,7 +1,6 @@
-// A test stand-in for the connection manager library "cellcore.dll" that the
-// end-to-end runs put beside the executable: it connects at once, and logs
-// its loading, unloading and every call as lines to the descriptor
-// $HOROLAN_CELLCORE_LOG_FD (a confined run opens no file outside its folders).
+// A stand-in for the connection manager "cellcore.dll" that the end-to-end runs put beside the executable: it connects
+// at once and logs its loading, unloading and every call as lines to the descriptor $HOROLAN_CELLCORE_LOG_FD (a
+// confined run opens no file outside its folders).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

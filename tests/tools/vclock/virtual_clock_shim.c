@@ -1,12 +1,9 @@
-/*
- * Virtual-clock shim: preloaded, it gives the process a virtual UTC clock so
- * that a set never touches the machine's (run it without CAP_SYS_TIME too).
- * HOROLAN_VCLOCK_FILE: one line, virtual minus real in signed nanoseconds;
- * opened at load (so a process that confines its files later keeps it), read
- * on every clock read, rewritten in place by a set. Without it every set fails
- * with EPERM, as with HOROLAN_VCLOCK_REFUSE ("set": only sets to a time). A
- * relative step (ADJ_SETOFFSET) shifts the offset; anything else is refused.
- */
+/* Virtual-clock shim: preloaded, it gives the process a virtual UTC clock so that a set never touches the machine's
+ * (run it without CAP_SYS_TIME too). HOROLAN_VCLOCK_FILE: one line, virtual minus real in signed nanoseconds; opened
+ * at load (so a process that confines its files later keeps it), read on every clock read, rewritten in place by a
+ * set. Without it every set fails with EPERM, as with HOROLAN_VCLOCK_REFUSE ("set": only sets to a time). A relative
+ * step (ADJ_SETOFFSET) shifts the offset. settimeofday is not caught: horolan never calls it, and without
+ * CAP_SYS_TIME it would fail anyway. */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -107,24 +104,10 @@ EXPORT time_t time(time_t* out) {
   return now.tv_sec;
 }
 
-EXPORT int timespec_get(struct timespec* out, int base) {
-  if (base != TIME_UTC) return 0;
-  ToTimespec(VirtualNs(CLOCK_REALTIME), out);
-  return base;
-}
-
 EXPORT int clock_settime(clockid_t id, const struct timespec* value) {
   if (id != CLOCK_REALTIME) return errno = EPERM, -1;
   if (value->tv_nsec < 0 || value->tv_nsec >= kNsPerSecond || value->tv_sec < 0) return errno = EINVAL, -1;
   return SetVirtual((int64_t)value->tv_sec * kNsPerSecond + value->tv_nsec);
-}
-
-/* Only the time is virtual: a call that sets only the time zone is refused. */
-EXPORT int settimeofday(const struct timeval* value, const struct timezone* zone) {
-  (void)zone;
-  if (!value) return errno = EPERM, -1;
-  if (value->tv_usec < 0 || value->tv_usec >= 1000000 || value->tv_sec < 0) return errno = EINVAL, -1;
-  return SetVirtual((int64_t)value->tv_sec * kNsPerSecond + (int64_t)value->tv_usec * 1000);
 }
 
 /* Reading the kernel's clock state is harmless; a relative step (ADJ_SETOFFSET,
