@@ -2,8 +2,7 @@
  * (run it without CAP_SYS_TIME too). HOROLAN_VCLOCK_FILE: one line, virtual minus real in signed nanoseconds; opened
  * at load (so a process that confines its files later keeps it), read on every clock read, rewritten in place by a
  * set. Without it every set fails with EPERM, as with HOROLAN_VCLOCK_REFUSE ("set": only sets to a time). A relative
- * step (ADJ_SETOFFSET) shifts the offset. settimeofday is not caught: horolan never calls it, and without
- * CAP_SYS_TIME it would fail anyway. */
+ * step (ADJ_SETOFFSET) shifts the offset. */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -108,6 +107,14 @@ EXPORT int clock_settime(clockid_t id, const struct timespec* value) {
   if (id != CLOCK_REALTIME) return errno = EPERM, -1;
   if (value->tv_nsec < 0 || value->tv_nsec >= kNsPerSecond || value->tv_sec < 0) return errno = EINVAL, -1;
   return SetVirtual((int64_t)value->tv_sec * kNsPerSecond + value->tv_nsec);
+}
+
+/* Caught too, although horolan never calls it: no set may reach the machine's clock. A set of only the zone fails. */
+EXPORT int settimeofday(const struct timeval* value, const struct timezone* zone) {
+  (void)zone;
+  if (!value) return errno = EPERM, -1;
+  if (value->tv_usec < 0 || value->tv_usec >= 1000000 || value->tv_sec < 0) return errno = EINVAL, -1;
+  return SetVirtual((int64_t)value->tv_sec * kNsPerSecond + (int64_t)value->tv_usec * 1000);
 }
 
 /* Reading the kernel's clock state is harmless; a relative step (ADJ_SETOFFSET,
