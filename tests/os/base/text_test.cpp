@@ -5,6 +5,7 @@
 
 #include "os/base/dynlib.h"
 #include "os/base/last_error.h"
+#include "os/base/wide_format.h"
 #include "tests/support/wide.h"
 
 // Every boundary of the UTF-8 forms, both ways, and what is not UTF-8: one escape unit per byte, converted back.
@@ -69,6 +70,7 @@ TEST(WideText, FoldCopyAndLoadLibraries) {
   const char16_t a[] = {u'a', 0, 0}, b[] = {u'a', 0, u'y'};  // equal up to the terminator
   EXPECT_TRUE(os::WideEqual(a, b) && os::WideEqual(nullptr, u"") && !os::WideEqual(u"ab", u"ac") && !os::WideEqual(u"a", u"ab") &&
               os::WideFindChar(u"abca", u'c') == 2 && os::WideFindLastChar(u"abca", u'a') == 3);
+  EXPECT_TRUE(os::FormatWide(buf, 4, u"ab%", {}) && std::u16string(buf) == u"ab%");  // a lone '%' stays as it is
   os::LibraryHandle math = os::LoadLibrary("libm.so.6");
   EXPECT_TRUE(os::FindEntryPoint(math, "cos") && !os::FindEntryPoint(math, nullptr) && !os::FindEntryPoint(nullptr, "cos"));
   os::FreeLibrary(math);

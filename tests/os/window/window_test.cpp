@@ -337,6 +337,9 @@ TEST(WindowDrawing, SurrogatePairsAreOneCharacterAndWhatTheTerminalCannotShowIsN
   }
   EXPECT_EQ(drawable, "0110011011001111110011001101010");
   EXPECT_EQ(wide, "1111111111111122111111111112111");
+  os::DcHandle screen = os::GetDC(nullptr);  // a square cell grid: 96 dots per inch both ways
+  EXPECT_TRUE(os::GetDeviceCaps(screen, os::LOGPIXELSX) == 96 && os::GetDeviceCaps(screen, os::LOGPIXELSY) == 96 &&
+              os::ReleaseDC(nullptr, screen) == 1 && os::GetDeviceCaps(screen, os::LOGPIXELSY) == 0);
 }
 
 }  // namespace

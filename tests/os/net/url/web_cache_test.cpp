@@ -126,6 +126,11 @@ TEST(WebCacheCopies, AreFoundOnlyWhileFreshWholeAndDescribedAsStored) {
   ASSERT_TRUE(urlcache::Store(folder, "a.b", url + std::string(16384, 'u'), "x", 1000, 90, false));
   EXPECT_EQ(found(1010, 5, url + std::string(16384, 'u')), "none");
   EXPECT_FALSE(urlcache::LookUp("", "a.b", url, 1010, 5, body));
+  // A run started without standard input writes its copy to descriptor 0.
+  int input = dup(0);
+  close(0);
+  EXPECT_TRUE(urlcache::Store(dir.File("web3"), "a.b", url, "x", 1000, 90, false));
+  dup2(input, 0), close(input);
   // A folder that cannot be made takes no copy.
   EXPECT_FALSE(urlcache::Store(folder + "/a.b[1]/sub", "h", "http://h/", "x", 1000, 90, false) ||
                urlcache::Store("", "h", "http://h/", "x", 1000, 90, false));
