@@ -14,8 +14,6 @@ namespace {
 
 void Require(bool condition) { if (!condition) std::abort(); }
 
-constexpr uint8_t kUidField[4] = {0x01, 0x04, 0x00, 0x24};
-
 // header || fields || authenticator sealing plain with the server's key.
 std::vector<uint8_t> Seal(const HorolanNtsSession& session, const uint8_t* fields, size_t fieldsSize,
                           const uint8_t* plain, size_t plainSize) {
@@ -40,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static HorolanNtsSession session;
   memset(&session, 0, sizeof session), memset(session.s2cKey, 2, sizeof session.s2cKey);
   memset(session.requestUid, 7, sizeof session.requestUid), session.size = sizeof session, session.requestPending = 1;
-  std::vector<uint8_t> uid(kUidField, kUidField + 4);
+  std::vector<uint8_t> uid = {0x01, 0x04, 0x00, 0x24};  // the unique identifier field echoing the request's
   uid.insert(uid.end(), session.requestUid, session.requestUid + 32);
   static const uint8_t kCookie[20] = {0x02, 0x04, 0x00, 0x14};
 

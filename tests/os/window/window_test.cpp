@@ -20,7 +20,7 @@ const WinHandle kGone = reinterpret_cast<WinHandle>(uintptr_t{0xFFFFFF});
 std::string g_log;                           // what the windows were sent, a line each
 std::map<WinHandle, std::string> g_names;    // how the log names windows
 std::string g_nextName;                      // the name of the window being created
-std::map<WinHandle, std::u16string> g_paint;  // what a painter window paints
+std::map<WinHandle, std::u16string> g_paint;  // what a window paints at its client area's top left corner
 
 const std::map<uint32_t, std::string> kNames = {
     {os::WM_CREATE, "CREATE"}, {os::WM_DESTROY, "DESTROY"}, {os::WM_SIZE, "SIZE"}, {os::WM_ACTIVATE, "ACTIVATE"},
@@ -31,9 +31,14 @@ const std::map<uint32_t, std::string> kNames = {
 
 std::string NameOf(uintptr_t window) { return window ? g_names[reinterpret_cast<WinHandle>(window)] : "-"; }
 
-// Logs "window:MESSAGE parameters+modifiers" (modifiers down while handled), then does the default.
+// Logs "window:MESSAGE parameters+modifiers" (modifiers down while handled), then paints its text or does the default.
 intptr_t RecordingProc(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   if (message == os::WM_CREATE) g_names[window] = g_nextName;
+  if (message == os::WM_PAINT && !g_paint[window].empty()) {
+    os::PaintStruct paint;
+    os::TextOut(os::BeginPaint(window, &paint), 0, 0, g_paint[window].data(), g_paint[window].size());
+    return os::EndPaint(window, &paint), 0;
+  }
   if (!kNames.count(message)) return os::DefWindowProc(window, message, wParam, lParam);
   const int x = os::LParamX(lParam), y = os::LParamY(lParam);
   const unsigned w = static_cast<unsigned>(wParam);
@@ -55,14 +60,6 @@ intptr_t RecordingProc(WinHandle window, uint32_t message, uintptr_t wParam, int
     if (os::GetKeyState(key) < 0) g_log += name;
   g_log += "\n";
   return os::DefWindowProc(window, message, wParam, lParam);
-}
-
-// Paints its text at its client area's top left corner.
-intptr_t PainterProc(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  if (message != os::WM_PAINT) return RecordingProc(window, message, wParam, lParam);
-  os::PaintStruct paint;
-  os::TextOut(os::BeginPaint(window, &paint), 0, 0, g_paint[window].data(), g_paint[window].size());
-  return os::EndPaint(window, &paint), 0;
 }
 
 // The log's lines for those messages (all when none given); it starts anew.
@@ -89,11 +86,9 @@ class WindowLayer : public ::testing::Test {
  protected:
   void SetUp() override {
     InstallMemoryScreen(24, 10);
-    for (auto [name, procedure] : {std::pair<const char16_t*, os::WindowProc>{u"Recorder", RecordingProc}, {u"Painter", PainterProc}}) {
-      os::WindowClass windowClass{0, procedure, 0, 0, nullptr, nullptr, nullptr, os::GetStockObject(os::WHITE_BRUSH),
-                                  nullptr, name};
-      os::RegisterClass(&windowClass);
-    }
+    os::WindowClass windowClass{0, RecordingProc, 0, 0, nullptr, nullptr, nullptr, os::GetStockObject(os::WHITE_BRUSH),
+                                nullptr, u"Recorder"};
+    os::RegisterClass(&windowClass);
     g_log.clear(), top_ = Top("t");
   }
   void TearDown() override { os::DestroyWindow(top_), PumpMessages(), os::SetScreenFunctions(nullptr); }
@@ -102,12 +97,11 @@ class WindowLayer : public ::testing::Test {
     return os::CreateWindowEx(0, u"Recorder", u"", os::WS_VISIBLE, os::CW_USEDEFAULT, 0, os::CW_USEDEFAULT, 0, nullptr,
                               nullptr, nullptr, nullptr);
   }
-  // A child at x, y of its parent's client area, w by h; a painter paints text.
+  // A child at x, y of its parent's client area, w by h, that paints text.
   struct Place { int32_t x, y, w, h; };
-  WinHandle Child(const std::string& name, WinHandle parent, Place p, uint32_t style = os::WS_VISIBLE,
-                  const char16_t* text = u"", const char16_t* className = u"Recorder") {
+  WinHandle Child(const std::string& name, WinHandle parent, Place p, uint32_t style = os::WS_VISIBLE, const char16_t* text = u"") {
     g_nextName = name;
-    WinHandle window = os::CreateWindowEx(0, className, u"", os::WS_CHILD | style, p.x, p.y, p.w, p.h, parent,
+    WinHandle window = os::CreateWindowEx(0, u"Recorder", u"", os::WS_CHILD | style, p.x, p.y, p.w, p.h, parent,
                                           reinterpret_cast<void*>(intptr_t{5}), nullptr, nullptr);
     return g_paint[window] = text, window;
   }
@@ -131,8 +125,7 @@ TEST_F(WindowLayer, CreationSendsCreateAndSizeActivatesAndDestructionGoesParents
   os::SetCapture(child), os::PostMessage(child, kUser, 1, 0);
   os::DestroyWindow(top);
   EXPECT_EQ(Log(), "t:ACTIVATE 0 -\ng:KILLFOCUS -\nt:DESTROY 0\nc:DESTROY 0\ng:DESTROY 0\n");
-  EXPECT_FALSE(os::IsWindow(top) || os::IsWindow(child) || os::IsWindow(grandChild) || os::GetFocus() ||
-               os::GetCapture());
+  EXPECT_FALSE(os::IsWindow(top) || os::IsWindow(child) || os::IsWindow(grandChild) || os::GetFocus() || os::GetCapture());
   EXPECT_EQ(screen().ends, 1);  // the last top-level window gave the terminal back
   os::Message message;
   EXPECT_FALSE(os::PeekMessage(&message, 0, 0));  // the message posted to the child went with it
@@ -217,14 +210,13 @@ TEST_F(WindowLayer, ClicksReachClientAreasScrollBarsAndTheDoneButtonAndTheWheelT
 TEST_F(WindowLayer, TheScreenShowsTheCaptionTheWindowsClippedByTheirParentsAndTheMenuBar) {
   os::SetWindowText(top_, u"A caption far too long");
   os::SetWindowDoneButton(top_);
-  WinHandle framed = Child("f", top_, {1, 1, 10, 7}, os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL,
-                           u"abcdefghij", u"Painter");
+  WinHandle framed = Child("f", top_, {1, 1, 10, 7}, os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL, u"abcdefghij");
   os::ScrollInfo vertical{0, 9, 5, 9}, horizontal{0, 99, 20, 40};
   os::SetScrollInfo(framed, os::SB_VERT, &vertical, true), os::SetScrollInfo(framed, os::SB_HORZ, &horizontal, true);
-  Child("w", top_, {19, 1, 10, 1}, os::WS_VISIBLE, u"日本\u1100x", u"Painter");  // cut by the screen's edge
-  Child("n", top_, {12, 3, 2, 1}, os::WS_VISIBLE, u"a日", u"Painter");  // half a wide character
-  Child("h", top_, {12, 4, 6, 1}, 0, u"hidden", u"Painter");
-  Child("z", top_, {12, 5, 8, 1}, os::WS_VISIBLE, u"\x1B\u0301\U0001F600é\xDC80!", u"Painter");
+  Child("w", top_, {19, 1, 10, 1}, os::WS_VISIBLE, u"日本\u1100x");  // cut by the screen's edge
+  Child("n", top_, {12, 3, 2, 1}, os::WS_VISIBLE, u"a日");  // half a wide character
+  Child("h", top_, {12, 4, 6, 1}, 0, u"hidden");
+  Child("z", top_, {12, 5, 8, 1}, os::WS_VISIBLE, u"\x1B\u0301\U0001F600é\xDC80!");
   ASSERT_NE(os::CreateMenuBar(top_, kPopups, 2), nullptr);
   EXPECT_EQ(Pumped(),
             " A caption far too [OK] \n"
@@ -244,7 +236,7 @@ TEST_F(WindowLayer, TheScreenShowsTheCaptionTheWindowsClippedByTheirParentsAndTh
   screen().drawn = 0;
   os::InvalidateRect(nullptr, nullptr, true);  // everything painted again, the same
   std::string drawn = std::to_string((PumpMessages(), screen().drawn));
-  WinHandle over = Child("w2", top_, {17, 1, 10, 1}, os::WS_VISIBLE, u"", u"Painter");
+  WinHandle over = Child("w2", top_, {17, 1, 10, 1}, os::WS_VISIBLE, u"");
   for (const char16_t* text : {u"日x本\u1100x", u"日y本\u1100x", u"日y日\u1100x", u"日y日\u1100x"}) {
     g_paint[over] = text, os::InvalidateRect(over, nullptr, false), screen().drawn = 0;
     drawn += " " + std::to_string((PumpMessages(), screen().drawn));
