@@ -8,7 +8,7 @@ namespace {
 
 struct EditorOnATerminal : ::testing::Test {
   void SetUp() override {
-    if (!pane_.started()) GTEST_SKIP() << "tmux is not installed";
+    if (!pane_.started) GTEST_SKIP() << "tmux is not installed";
     ASSERT_TRUE(pane_.WaitFor("prompt>"));
   }
   // Starts the editor on dir_/horolan.txt and waits until it shows.

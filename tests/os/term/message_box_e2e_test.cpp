@@ -11,7 +11,7 @@ class MessageBoxOnATerminal : public ::testing::TestWithParam<const char*> {
              const std::string& shown = "[ OK ]") {
     if (Output("unshare -n true && echo yes") != "yes\n") GTEST_SKIP() << "network namespaces are unavailable here";
     pane_ = std::make_unique<TmuxPane>(columns, rows);
-    if (!pane_->started()) GTEST_SKIP() << "tmux is not installed";
+    if (!pane_->started) GTEST_SKIP() << "tmux is not installed";
     ASSERT_TRUE(pane_->WaitFor("prompt>"));
     pane_->Line("clear; stty -g > " + dir_.File("modes") + "; unshare -n " + HorolanCommand(dir_, arguments) +
                 "; echo status $? $(sqlite3 " + dir_.File("state/horolan/registry.db") +
