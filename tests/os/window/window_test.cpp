@@ -43,12 +43,10 @@ intptr_t RecordingProc(WinHandle window, uint32_t message, uintptr_t wParam, int
   const int x = os::LParamX(lParam), y = os::LParamY(lParam);
   const unsigned w = static_cast<unsigned>(wParam);
   char text[64];
-  if (message == os::WM_LBUTTONDOWN || message == os::WM_LBUTTONUP)
+  if (message == os::WM_LBUTTONDOWN || message == os::WM_LBUTTONUP || message == os::WM_SIZE)
     snprintf(text, sizeof text, "%d,%d/%x", x, y, w);
   else if (message == os::WM_MOUSEWHEEL)
     snprintf(text, sizeof text, "%d,%d/%x%+d", x, y, os::LowWord(w), static_cast<int16_t>(os::HighWord(w)));
-  else if (message == os::WM_SIZE)
-    snprintf(text, sizeof text, "%d,%d", x, y);
   else if (message == os::WM_SETFOCUS || message == os::WM_KILLFOCUS)
     snprintf(text, sizeof text, "%s", NameOf(w).c_str());
   else if (message == os::WM_ACTIVATE)
@@ -108,12 +106,12 @@ class WindowLayer : public ::testing::Test {
 
 TEST_F(WindowLayer, CreationSendsCreateAndSizeActivatesAndDestructionGoesParentsFirst) {
   const WinHandle top = top_;
-  EXPECT_EQ(Log(), "t:CREATE 0\nt:SIZE 24,8\nt:ACTIVATE 1 -\n");  // the whole work area
+  EXPECT_EQ(Log(), "t:CREATE 0\nt:SIZE 24,8/0\nt:ACTIVATE 1 -\n");  // the whole work area
   EXPECT_EQ(Top("x"), nullptr);  // one top-level window at a time
   EXPECT_EQ(os::GetLastError(), uint32_t{EBUSY});
   WinHandle child = Window("c", top, {2, 1, 6, 3}, os::WS_VISIBLE | os::WS_VSCROLL);
   WinHandle grandChild = Window("g", child, {0, 0, 2, 2});
-  EXPECT_EQ(Log(), "c:CREATE 0\nc:SIZE 5,3\ng:CREATE 0\ng:SIZE 2,2\n");
+  EXPECT_EQ(Log(), "c:CREATE 0\nc:SIZE 5,3/0\ng:CREATE 0\ng:SIZE 2,2/0\n");
   os::SetFocus(child), os::SetFocus(grandChild), os::SetFocus(grandChild), os::SetFocus(kGone);
   os::DestroyWindow(Window("s", child, {0, 0, 1, 1}));  // a window beside the focus goes: the focus stays
   EXPECT_EQ(os::GetFocus(), grandChild);
@@ -261,7 +259,7 @@ TEST_F(WindowLayer, PlacementLeavesBarsOutOfTheClientAreaAndAResizeRefitsTheFull
   screen().Mouse(1, 1);  // the menu bar, even on the second of two rows
   EXPECT_EQ((PumpMessages(), os::GetOpenMenuBarPopup(os::GetMenuBar(top_))), 0);
   EXPECT_EQ(Log({"SIZE", "SETTING"}),
-            "c:SIZE 0,0\nc:SIZE 1,1\nc:SIZE 3,3\nt:SETTING 2f\nt:SIZE 24,3\nt:SETTING 2f\nt:SIZE 5,0\n");
+            "c:SIZE 0,0/0\nc:SIZE 1,1/0\nc:SIZE 3,3/0\nt:SETTING 2f\nt:SIZE 24,3/0\nt:SETTING 2f\nt:SIZE 5,0/0\n");
 }
 
 TEST_F(WindowLayer, TheMenuBarOpensWithF10AltOrAClickAndPostsTheChosenCommand) {
