@@ -1,7 +1,6 @@
 // NTS-protected NTP answers from arbitrary bytes: no crash, no undefined behaviour, nothing accepted that the server's
-// key did not seal. Input: a mode byte, then 0: the datagram as received; 1: the encrypted fields of an answer sealed
-// here with the right key (reaches their parsing); 2: the fields before the authenticator of such an answer that
-// seals a cookie (reaches the layout checks with a valid tag).
+// key did not seal. A mode byte, then 0: the datagram; 1: the encrypted fields of an answer sealed here with the key
+// (reaches their parsing); 2: the fields before the authenticator sealing a cookie (the layout checks, a valid tag).
 #include <cstdlib>
 #include <cstring>
 #include <vector>

@@ -1,7 +1,6 @@
 #pragma once
-// The real executable on a real terminal: a pane of a private tmux server runs a shell, keys go in with send-keys,
-// the screen comes back with capture-pane; every wait is a bounded poll. Each run of horolan is a copy beside its own
-// configuration file, without the right to set the clock, under the virtual-clock shim, with its own state folders.
+// The real executable in a shell in a private tmux server's pane (send-keys in, capture-pane out, bounded polls); each
+// run is a copy beside its own configuration and state, without the right to set the clock, on the virtual clock.
 #include <gtest/gtest.h>
 
 #include <chrono>

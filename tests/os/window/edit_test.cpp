@@ -41,8 +41,7 @@ class EditControl : public ::testing::Test {
   std::string Shown(bool attrs = false) { return Pumped(2, 5, attrs); }
   MemoryScreen& screen() { return TheMemoryScreen(); }
 
-  os::WinHandle top_ = nullptr;
-  os::WinHandle edit_ = nullptr;
+  os::WinHandle top_ = nullptr, edit_ = nullptr;
 };
 
 TEST_F(EditControl, TypingReturnBackspaceAndDeleteEditTheTextAndTellTheParent) {
