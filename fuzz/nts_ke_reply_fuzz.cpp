@@ -1,6 +1,7 @@
 // NTS key-exchange replies from arbitrary bytes: no crash, no undefined behaviour, a decision once the peer has closed,
 // and an accepted reply always has what the NTP exchange needs.
 #include <cstdlib>
+#include <initializer_list>
 #include <cstring>
 
 #include "os/nts/ke_records.h"
