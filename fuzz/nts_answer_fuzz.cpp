@@ -1,7 +1,6 @@
 // NTS-protected NTP answers from arbitrary bytes: no crash, no undefined behaviour, nothing accepted that the server's
-// key did not seal. Input: a mode byte, then 0: the datagram as received; 1: the encrypted fields of an answer sealed
-// here with the right key (reaches their parsing); 2: the fields before the authenticator of such an answer that
-// seals a cookie (reaches the layout checks with a valid tag).
+// key did not seal. A mode byte, then 0: the datagram; 1: the encrypted fields of an answer sealed here with the key
+// (reaches their parsing); 2: the fields before the authenticator sealing a cookie (the layout checks, a valid tag).
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -13,8 +12,6 @@
 namespace {
 
 void Require(bool condition) { if (!condition) std::abort(); }
-
-constexpr uint8_t kUidField[4] = {0x01, 0x04, 0x00, 0x24};
 
 // header || fields || authenticator sealing plain with the server's key.
 std::vector<uint8_t> Seal(const HorolanNtsSession& session, const uint8_t* fields, size_t fieldsSize,
@@ -40,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static HorolanNtsSession session;
   memset(&session, 0, sizeof session), memset(session.s2cKey, 2, sizeof session.s2cKey);
   memset(session.requestUid, 7, sizeof session.requestUid), session.size = sizeof session, session.requestPending = 1;
-  std::vector<uint8_t> uid(kUidField, kUidField + 4);
+  std::vector<uint8_t> uid = {0x01, 0x04, 0x00, 0x24};  // the unique identifier field echoing the request's
   uid.insert(uid.end(), session.requestUid, session.requestUid + 32);
   static const uint8_t kCookie[20] = {0x02, 0x04, 0x00, 0x14};
 

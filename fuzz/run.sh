@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang (ASan+UBSan) and runs one for a
-# bounded time: fuzz/run.sh NAME [SECONDS]. NAME is a target of
-# fuzz/CMakeLists.txt, e.g. fuzz_sntp_answer. Exits non-zero when it finds a crash.
+# Builds a libFuzzer target of fuzz/CMakeLists.txt with clang (ASan+UBSan) and runs it for a bounded time;
+# non-zero when it finds a crash. fuzz/run.sh NAME [SECONDS], e.g. fuzz/run.sh fuzz_sntp_answer 60
 set -euo pipefail
 cd "$(dirname "$0")/.."
 name=${1:?usage: fuzz/run.sh NAME [SECONDS]}

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/sync_run.h"
+#include "os/clock/clock.h"
 #include "sources/sntp_client.h"
 #include "timecore/calendar.h"
 
@@ -22,8 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!real || exchange.transmit.Value() == 0 || !std::isfinite(exchange.offset)) std::abort();
   if (!OffsetWithinLimit(exchange.offset)) return 0;
   CalendarTime c = exchange.destination.AddSeconds(exchange.offset).ToCalendar();
-  if (c.month < 1 || c.month > 12 || c.day < 1 || c.day > 31 || c.hour > 23 || c.minute > 59 || c.second > 59 ||
-      c.milliseconds > 999 || DayOfWeek(c.year, c.month, c.day) != c.dayOfWeek)
-    std::abort();
+  if (uint64_t count = 0; !os::CalendarToCount(c, count) || DayOfWeek(c.year, c.month, c.day) != c.dayOfWeek) std::abort();
   return 0;
 }

@@ -10,7 +10,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include "common/file_helpers.h"
 #include "editor/config_editor.h"
 #include "os/window/edit.h"
 #include "os/window/gdi.h"
@@ -134,12 +133,7 @@ TEST_F(ConfigEditor, RunsSaveExactlyTheTextOrLeaveTheFileByteForByte) {
     EXPECT_EQ(stat(dir_.File("horolan.txt").c_str(), &st) == 0 ? st.st_mode & 07777 : 0, 0640u) << c.what;  // whoever could read it before still can, no one else
     EXPECT_EQ(Files() * 10 + screen().ends, 11) << c.what;  // no new file left behind; the terminal given back
   }
-  // Without a file the default text is saved; without a screen nothing opens.
-  std::filesystem::remove(dir_.File("horolan.txt")), InstallMemoryScreen(30, 8);
-  screen().Type(U"f", HOROLAN_TUI_ALT).Type(U"s");
-  EXPECT_EQ(Run(), 1);
-  EXPECT_EQ(File(), std::string(WideToAnsi(LoadResourceText(res::kTextDefaultConfig)).get()));
-  EXPECT_EQ((screen().refuseStart = true, Run()), -1);
+  EXPECT_EQ((screen().refuseStart = true, Run()), -1);  // without a screen nothing opens
 }
 
 TEST_F(ConfigEditor, AFailingSaveKeepsTheOldFileTheWindowAndTheText) {

@@ -31,9 +31,8 @@ struct MemoryScreen {
   }
   MemoryScreen& Resize(int32_t c, int32_t r) { return Push({HOROLAN_TUI_RESIZE, 0, 0, 0, c, r, 0}); }
 
-  // count rows from row first (all to the bottom when -1), one line each: the text without the second halves of wide
-  // characters, or the attributes, a letter a cell: "." plain, "r" reverse, "B" reverse and bold, "u" underlined,
-  // "U" reverse and underlined.
+  // count rows (-1: to the bottom) from row first, a line each: the text less wide characters' second halves, or a
+  // letter a cell: "." plain, "r" reverse, "B" reverse and bold, "u" underlined, "U" reverse and underlined.
   std::string Text(int32_t first = 0, int32_t count = -1, bool attributes = false) const {
     std::u16string out;
     for (int32_t y = first; y < (count < 0 ? rows : first + count); ++y, out += u'\n') {
@@ -92,8 +91,7 @@ inline void InstallMemoryScreen(int32_t columns = 80, int32_t rows = 24) {
   os::SetScreenFunctions(&MemoryScreenFunctions());
 }
 
-// Dispatches everything waiting, input from the screen included, and brings the screen up to date; the number of
-// quit messages seen.
+// Dispatches everything waiting (the screen's input too) and brings the screen up to date; the quit messages seen.
 inline int PumpMessages() {
   int quits = 0;
   for (os::Message message; os::PeekMessage(&message, 0, 0);) {

@@ -1,7 +1,6 @@
 #pragma once
-// The real executable on a real terminal: a pane of a private tmux server runs a shell, keys go in with send-keys,
-// the screen comes back with capture-pane; every wait is a bounded poll. Each run of horolan is a copy beside its own
-// configuration file, without the right to set the clock, under the virtual-clock shim, with its own state folders.
+// The real executable in a shell in a private tmux server's pane (send-keys in, capture-pane out, bounded polls); each
+// run is a copy beside its own configuration and state, without the right to set the clock, on the virtual clock.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -33,12 +32,11 @@ struct TmuxPane {
     tmux_ = "tmux -L horolan-" + std::to_string(getpid()) + "-" + std::to_string(++serial) + " ";
     std::string shell = "env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/tmp TERM=\"$TERM\" LANG=C.UTF-8 "
                         "PS1='prompt> ' bash --norc --noprofile";
-    started_ = !Output("command -v tmux").empty() &&
+    started = !Output("command -v tmux").empty() &&
                Output(tmux_ + "-f /dev/null new-session -d -s e2e -x " + std::to_string(columns) + " -y " +
                       std::to_string(rows) + " " + Quote(shell) + " && echo started") == "started\n";
   }
   ~TmuxPane() { Tmux("kill-server"); }
-  bool started() const { return started_; }
   void Keys(const std::string& keys) { Tmux("send-keys -t e2e " + keys); }
   void Line(const std::string& text) { Keys("-l " + Quote(text) + " \\; send-keys -t e2e Enter"); }
   std::string Tmux(const std::string& command) { return Output(tmux_ + command); }
@@ -54,7 +52,7 @@ struct TmuxPane {
   }
   ::testing::AssertionResult Press(const std::string& keys, const std::string& then) { return Keys(keys), WaitFor(then); }
   std::string tmux_;
-  bool started_ = false;
+  bool started = false;  // tmux is installed and the pane runs
 };
 
 // A copy of the executable and its modules in dir (configuration dir/horolan.txt); the command that runs it so.

@@ -160,8 +160,7 @@ TEST(Confine, AFolderThroughALinkTheRootOrARelativeOneIsNeverWritable) {
 TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNames) {
   if (os::confine::FileAccessAbi() == 0) GTEST_SKIP() << "the kernel has no Landlock: no file layer to test";
   TempDir dir;
-  const std::string reads[] = {"certs1/c", "certs2/c", "trust.pem", "zone", "terminfo/t", ".terminfo/t",
-                               "run/ppp0.pid", "outside"};
+  const std::string reads[] = {"certs1/c", "certs2/c", "trust.pem", "zone", "terminfo/t", ".terminfo/t", "run/ppp0.pid", "outside"};
   for (const std::string& name : reads)
     std::filesystem::create_directories(std::filesystem::path(dir.File(name)).parent_path()), dir.Write(name, "x");
   os::SetRegistryStorePathForTests(dir.File("state/horolan/registry.db").c_str());
@@ -169,9 +168,8 @@ TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNames) {
     os::RegistryKey key;
     std::u16string cache = U16(dir.File("cache/web"));  // missing: made for a daytime run
     const char16_t* shellFolders = u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-    ASSERT_EQ(os::CreateRegistryKey(os::kRegistryCurrentUser, shellFolders, key, nullptr) |
-                  os::SetRegistryValue(key, u"Cache", os::kRegistryString, cache.c_str(), (cache.size() + 1) * 2),
-              0);
+    ASSERT_EQ(os::CreateRegistryKey(os::kRegistryCurrentUser, shellFolders, key, nullptr), 0);
+    ASSERT_EQ(os::SetRegistryValue(key, u"Cache", os::kRegistryString, cache.c_str(), (cache.size() + 1) * 2), 0);
   }
   os::SetDialupRunFolder(dir.File("run").c_str());
   auto environment = [&] {

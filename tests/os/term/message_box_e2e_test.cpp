@@ -1,6 +1,5 @@
-// The result message box on a real terminal: a show-only SNTP run in a network namespace where nothing answers
-// shows its failure in a box; a key or a click dismisses it, and the terminal is as it was, the message in the
-// scrollback.
+// The result box on a real terminal: a show-only SNTP run in a network namespace where nothing answers shows its
+// failure in a box; a key or a click dismisses it, leaving the terminal as it was and the message in the scrollback.
 #include "tests/support/tmux.h"
 
 namespace {
@@ -11,7 +10,7 @@ class MessageBoxOnATerminal : public ::testing::TestWithParam<const char*> {
              const std::string& shown = "[ OK ]") {
     if (Output("unshare -n true && echo yes") != "yes\n") GTEST_SKIP() << "network namespaces are unavailable here";
     pane_ = std::make_unique<TmuxPane>(columns, rows);
-    if (!pane_->started()) GTEST_SKIP() << "tmux is not installed";
+    if (!pane_->started) GTEST_SKIP() << "tmux is not installed";
     ASSERT_TRUE(pane_->WaitFor("prompt>"));
     pane_->Line("clear; stty -g > " + dir_.File("modes") + "; unshare -n " + HorolanCommand(dir_, arguments) +
                 "; echo status $? $(sqlite3 " + dir_.File("state/horolan/registry.db") +
@@ -48,9 +47,8 @@ INSTANTIATE_TEST_SUITE_P(Dismissals, MessageBoxOnATerminal,
                          ::testing::Values("Enter", "Space", "Escape", "KPEnter",
                                            "-H 1b 5b 4d 20 2a 2a 1b 5b 4d 23 2a 2a", "C-c", "SIGTERM", "SIGHUP"));
 
-// On a small terminal the text wraps at blanks (or where it must) and scrolls: its four rows after each key, arrows
-// on the border where more lies above or below. The server holds U+FFFD, an undecodable byte (shown as "?") and a
-// wide character beyond 16 bits.
+// On a small terminal the text wraps at blanks (or where it must) and scrolls: four rows after each key, arrows where
+// more lies above or below. The server holds U+FFFD, an undecodable byte (shown "?") and a wide one beyond 16 bits.
 TEST_F(MessageBoxOnATerminal, ATallTextWrapsAndScrollsInASmallBox) {
   Start(20, 8, "--only-show '--server=127.0.0.1/'$'\\xef\\xbf\\xbd\\xff''😀' 2>/dev/null");  // the box alone
   const std::pair<const char*, const char*> steps[] = {

@@ -29,9 +29,7 @@ class EditControl : public ::testing::Test {
   void TearDown() override { os::DestroyWindow(top_), PumpMessages(), os::SetScreenFunctions(nullptr); }
   std::u16string Text() { return WindowText(edit_); }
   void SetText(const char16_t* text) { Send(os::WM_SETTEXT, 0, reinterpret_cast<intptr_t>(text)); }
-  intptr_t Send(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0) {
-    return os::SendMessage(edit_, message, wParam, lParam);
-  }
+  intptr_t Send(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0) { return os::SendMessage(edit_, message, wParam, lParam); }
   // The selection as "start-end".
   std::string Selection() {
     uint32_t start = 0, end = 0;
@@ -43,8 +41,7 @@ class EditControl : public ::testing::Test {
   std::string Shown(bool attrs = false) { return Pumped(2, 5, attrs); }
   MemoryScreen& screen() { return TheMemoryScreen(); }
 
-  os::WinHandle top_ = nullptr;
-  os::WinHandle edit_ = nullptr;
+  os::WinHandle top_ = nullptr, edit_ = nullptr;
 };
 
 TEST_F(EditControl, TypingReturnBackspaceAndDeleteEditTheTextAndTellTheParent) {

@@ -20,7 +20,7 @@ const WinHandle kGone = reinterpret_cast<WinHandle>(uintptr_t{0xFFFFFF});
 std::string g_log;                           // what the windows were sent, a line each
 std::map<WinHandle, std::string> g_names;    // how the log names windows
 std::string g_nextName;                      // the name of the window being created
-std::map<WinHandle, std::u16string> g_paint;  // what a painter window paints
+std::map<WinHandle, std::u16string> g_paint;  // what a window paints at its client area's top left corner
 
 const std::map<uint32_t, std::string> kNames = {
     {os::WM_CREATE, "CREATE"}, {os::WM_DESTROY, "DESTROY"}, {os::WM_SIZE, "SIZE"}, {os::WM_ACTIVATE, "ACTIVATE"},
@@ -31,19 +31,22 @@ const std::map<uint32_t, std::string> kNames = {
 
 std::string NameOf(uintptr_t window) { return window ? g_names[reinterpret_cast<WinHandle>(window)] : "-"; }
 
-// Logs "window:MESSAGE parameters+modifiers" (modifiers down while handled), then does the default.
+// Logs "window:MESSAGE parameters+modifiers" (modifiers down while handled), then paints its text or does the default.
 intptr_t RecordingProc(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   if (message == os::WM_CREATE) g_names[window] = g_nextName;
+  if (message == os::WM_PAINT && !g_paint[window].empty()) {
+    os::PaintStruct paint;
+    os::TextOut(os::BeginPaint(window, &paint), 0, 0, g_paint[window].data(), g_paint[window].size());
+    return os::EndPaint(window, &paint), 0;
+  }
   if (!kNames.count(message)) return os::DefWindowProc(window, message, wParam, lParam);
   const int x = os::LParamX(lParam), y = os::LParamY(lParam);
   const unsigned w = static_cast<unsigned>(wParam);
   char text[64];
-  if (message == os::WM_LBUTTONDOWN || message == os::WM_LBUTTONUP)
+  if (message == os::WM_LBUTTONDOWN || message == os::WM_LBUTTONUP || message == os::WM_SIZE)
     snprintf(text, sizeof text, "%d,%d/%x", x, y, w);
   else if (message == os::WM_MOUSEWHEEL)
     snprintf(text, sizeof text, "%d,%d/%x%+d", x, y, os::LowWord(w), static_cast<int16_t>(os::HighWord(w)));
-  else if (message == os::WM_SIZE)
-    snprintf(text, sizeof text, "%d,%d", x, y);
   else if (message == os::WM_SETFOCUS || message == os::WM_KILLFOCUS)
     snprintf(text, sizeof text, "%s", NameOf(w).c_str());
   else if (message == os::WM_ACTIVATE)
@@ -55,14 +58,6 @@ intptr_t RecordingProc(WinHandle window, uint32_t message, uintptr_t wParam, int
     if (os::GetKeyState(key) < 0) g_log += name;
   g_log += "\n";
   return os::DefWindowProc(window, message, wParam, lParam);
-}
-
-// Paints its text at its client area's top left corner.
-intptr_t PainterProc(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  if (message != os::WM_PAINT) return RecordingProc(window, message, wParam, lParam);
-  os::PaintStruct paint;
-  os::TextOut(os::BeginPaint(window, &paint), 0, 0, g_paint[window].data(), g_paint[window].size());
-  return os::EndPaint(window, &paint), 0;
 }
 
 // The log's lines for those messages (all when none given); it starts anew.
@@ -89,28 +84,21 @@ class WindowLayer : public ::testing::Test {
  protected:
   void SetUp() override {
     InstallMemoryScreen(24, 10);
-    for (auto [name, procedure] : {std::pair<const char16_t*, os::WindowProc>{u"Recorder", RecordingProc}, {u"Painter", PainterProc}}) {
-      os::WindowClass windowClass{0, procedure, 0, 0, nullptr, nullptr, nullptr, os::GetStockObject(os::WHITE_BRUSH),
-                                  nullptr, name};
-      os::RegisterClass(&windowClass);
-    }
+    os::WindowClass windowClass{0, RecordingProc, 0, 0, nullptr, nullptr, nullptr, os::GetStockObject(os::WHITE_BRUSH),
+                                nullptr, u"Recorder"};
+    os::RegisterClass(&windowClass);
     g_log.clear(), top_ = Top("t");
   }
   void TearDown() override { os::DestroyWindow(top_), PumpMessages(), os::SetScreenFunctions(nullptr); }
-  WinHandle Top(const std::string& name) {
-    g_nextName = name;
-    return os::CreateWindowEx(0, u"Recorder", u"", os::WS_VISIBLE, os::CW_USEDEFAULT, 0, os::CW_USEDEFAULT, 0, nullptr,
-                              nullptr, nullptr, nullptr);
-  }
-  // A child at x, y of its parent's client area, w by h; a painter paints text.
+  // A window that paints text: a child at x, y of its parent's client area, w by h, or a top-level window.
   struct Place { int32_t x, y, w, h; };
-  WinHandle Child(const std::string& name, WinHandle parent, Place p, uint32_t style = os::WS_VISIBLE,
-                  const char16_t* text = u"", const char16_t* className = u"Recorder") {
+  WinHandle Window(const std::string& name, WinHandle parent, Place p, uint32_t style = os::WS_VISIBLE, const char16_t* text = u"") {
     g_nextName = name;
-    WinHandle window = os::CreateWindowEx(0, className, u"", os::WS_CHILD | style, p.x, p.y, p.w, p.h, parent,
-                                          reinterpret_cast<void*>(intptr_t{5}), nullptr, nullptr);
+    WinHandle window = os::CreateWindowEx(0, u"Recorder", u"", (parent ? os::WS_CHILD : 0) | style, p.x, p.y, p.w, p.h,
+                                          parent, reinterpret_cast<void*>(intptr_t{parent ? 5 : 0}), nullptr, nullptr);
     return g_paint[window] = text, window;
   }
+  WinHandle Top(const std::string& name) { return Window(name, nullptr, {os::CW_USEDEFAULT, 0, os::CW_USEDEFAULT, 0}); }
   MemoryScreen& screen() { return TheMemoryScreen(); }
 
   WinHandle top_ = nullptr;  // "t", over the whole work area
@@ -118,21 +106,20 @@ class WindowLayer : public ::testing::Test {
 
 TEST_F(WindowLayer, CreationSendsCreateAndSizeActivatesAndDestructionGoesParentsFirst) {
   const WinHandle top = top_;
-  EXPECT_EQ(Log(), "t:CREATE 0\nt:SIZE 24,8\nt:ACTIVATE 1 -\n");  // the whole work area
+  EXPECT_EQ(Log(), "t:CREATE 0\nt:SIZE 24,8/0\nt:ACTIVATE 1 -\n");  // the whole work area
   EXPECT_EQ(Top("x"), nullptr);  // one top-level window at a time
   EXPECT_EQ(os::GetLastError(), uint32_t{EBUSY});
-  WinHandle child = Child("c", top, {2, 1, 6, 3}, os::WS_VISIBLE | os::WS_VSCROLL);
-  WinHandle grandChild = Child("g", child, {0, 0, 2, 2});
-  EXPECT_EQ(Log(), "c:CREATE 0\nc:SIZE 5,3\ng:CREATE 0\ng:SIZE 2,2\n");
+  WinHandle child = Window("c", top, {2, 1, 6, 3}, os::WS_VISIBLE | os::WS_VSCROLL);
+  WinHandle grandChild = Window("g", child, {0, 0, 2, 2});
+  EXPECT_EQ(Log(), "c:CREATE 0\nc:SIZE 5,3/0\ng:CREATE 0\ng:SIZE 2,2/0\n");
   os::SetFocus(child), os::SetFocus(grandChild), os::SetFocus(grandChild), os::SetFocus(kGone);
-  os::DestroyWindow(Child("s", child, {0, 0, 1, 1}));  // a window beside the focus goes: the focus stays
+  os::DestroyWindow(Window("s", child, {0, 0, 1, 1}));  // a window beside the focus goes: the focus stays
   EXPECT_EQ(os::GetFocus(), grandChild);
   EXPECT_EQ(Log({"SETFOCUS", "KILLFOCUS", "ACTIVATE"}), "c:SETFOCUS -\nc:KILLFOCUS g\ng:SETFOCUS c\n");
   os::SetCapture(child), os::PostMessage(child, kUser, 1, 0);
   os::DestroyWindow(top);
   EXPECT_EQ(Log(), "t:ACTIVATE 0 -\ng:KILLFOCUS -\nt:DESTROY 0\nc:DESTROY 0\ng:DESTROY 0\n");
-  EXPECT_FALSE(os::IsWindow(top) || os::IsWindow(child) || os::IsWindow(grandChild) || os::GetFocus() ||
-               os::GetCapture());
+  EXPECT_FALSE(os::IsWindow(top) || os::IsWindow(child) || os::IsWindow(grandChild) || os::GetFocus() || os::GetCapture());
   EXPECT_EQ(screen().ends, 1);  // the last top-level window gave the terminal back
   os::Message message;
   EXPECT_FALSE(os::PeekMessage(&message, 0, 0));  // the message posted to the child went with it
@@ -143,7 +130,7 @@ TEST_F(WindowLayer, CreationSendsCreateAndSizeActivatesAndDestructionGoesParents
 }
 
 TEST_F(WindowLayer, PostedMessagesComeFirstThenTheQuitMessageThenPaintingAndFiltersChooseAmongThem) {
-  WinHandle child = Child("c", top_, {0, 0, 2, 2});
+  WinHandle child = Window("c", top_, {0, 0, 2, 2});
   PumpMessages();
   os::PostQuitMessage(3);
   for (auto [window, message, wParam] : {std::tuple<WinHandle, uint32_t, int>{top_, kUser, 1}, {child, kUser + 1, 2}, {top_, kUser, 3}})
@@ -166,7 +153,7 @@ TEST_F(WindowLayer, PostedMessagesComeFirstThenTheQuitMessageThenPaintingAndFilt
 }
 
 TEST_F(WindowLayer, KeysGoToTheFocusWindowAndBecomeCharactersAltAndF10SystemKeys) {
-  WinHandle child = Child("c", top_, {0, 0, 5, 5});
+  WinHandle child = Window("c", top_, {0, 0, 5, 5});
   PumpMessages(), Log();
   screen().Type(U"a\U0001F600").Type(U"q", HOROLAN_TUI_SHIFT);  // typed: one press per UTF-16 unit
   EXPECT_EQ((PumpMessages(), Log()), "t:KEY e7\nt:CHAR 61\nt:KEY e7\nt:CHAR d83d\nt:KEY e7\nt:CHAR de00\nt:KEY e7+S\nt:CHAR 71+S\n");
@@ -188,8 +175,8 @@ TEST_F(WindowLayer, KeysGoToTheFocusWindowAndBecomeCharactersAltAndF10SystemKeys
 
 TEST_F(WindowLayer, ClicksReachClientAreasScrollBarsAndTheDoneButtonAndTheWheelThePointedWindow) {
   os::SetWindowDoneButton(top_);
-  Child("h", top_, {0, 0, 3, 3}, 0);  // hidden: never hit
-  WinHandle child = Child("c", top_, {4, 2, 10, 5}, os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL);
+  Window("h", top_, {0, 0, 3, 3}, 0);  // hidden: never hit
+  WinHandle child = Window("c", top_, {4, 2, 10, 5}, os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL);
   // On the screen: client cells 4..12 by 3..6, the vertical bar in column 13 (thumb on row 5), the horizontal bar on
   // row 7 (thumb in columns 5 and 6).
   os::ScrollInfo vertical{0, 99, 4, 99}, horizontal{0, 29, 10, 0};
@@ -217,14 +204,13 @@ TEST_F(WindowLayer, ClicksReachClientAreasScrollBarsAndTheDoneButtonAndTheWheelT
 TEST_F(WindowLayer, TheScreenShowsTheCaptionTheWindowsClippedByTheirParentsAndTheMenuBar) {
   os::SetWindowText(top_, u"A caption far too long");
   os::SetWindowDoneButton(top_);
-  WinHandle framed = Child("f", top_, {1, 1, 10, 7}, os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL,
-                           u"abcdefghij", u"Painter");
+  WinHandle framed = Window("f", top_, {1, 1, 10, 7}, os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL, u"abcdefghij");
   os::ScrollInfo vertical{0, 9, 5, 9}, horizontal{0, 99, 20, 40};
   os::SetScrollInfo(framed, os::SB_VERT, &vertical, true), os::SetScrollInfo(framed, os::SB_HORZ, &horizontal, true);
-  Child("w", top_, {19, 1, 10, 1}, os::WS_VISIBLE, u"日本\u1100x", u"Painter");  // cut by the screen's edge
-  Child("n", top_, {12, 3, 2, 1}, os::WS_VISIBLE, u"a日", u"Painter");  // half a wide character
-  Child("h", top_, {12, 4, 6, 1}, 0, u"hidden", u"Painter");
-  Child("z", top_, {12, 5, 8, 1}, os::WS_VISIBLE, u"\x1B\u0301\U0001F600é\xDC80!", u"Painter");
+  Window("w", top_, {19, 1, 10, 1}, os::WS_VISIBLE, u"日本\u1100x");  // cut by the screen's edge
+  Window("n", top_, {12, 3, 2, 1}, os::WS_VISIBLE, u"a日");  // half a wide character
+  Window("h", top_, {12, 4, 6, 1}, 0, u"hidden");
+  Window("z", top_, {12, 5, 8, 1}, os::WS_VISIBLE, u"\x1B\u0301\U0001F600é\xDC80!");
   ASSERT_NE(os::CreateMenuBar(top_, kPopups, 2), nullptr);
   EXPECT_EQ(Pumped(),
             " A caption far too [OK] \n"
@@ -244,7 +230,7 @@ TEST_F(WindowLayer, TheScreenShowsTheCaptionTheWindowsClippedByTheirParentsAndTh
   screen().drawn = 0;
   os::InvalidateRect(nullptr, nullptr, true);  // everything painted again, the same
   std::string drawn = std::to_string((PumpMessages(), screen().drawn));
-  WinHandle over = Child("w2", top_, {17, 1, 10, 1}, os::WS_VISIBLE, u"", u"Painter");
+  WinHandle over = Window("w2", top_, {17, 1, 10, 1}, os::WS_VISIBLE, u"");
   for (const char16_t* text : {u"日x本\u1100x", u"日y本\u1100x", u"日y日\u1100x", u"日y日\u1100x"}) {
     g_paint[over] = text, os::InvalidateRect(over, nullptr, false), screen().drawn = 0;
     drawn += " " + std::to_string((PumpMessages(), screen().drawn));
@@ -254,7 +240,7 @@ TEST_F(WindowLayer, TheScreenShowsTheCaptionTheWindowsClippedByTheirParentsAndTh
 
 TEST_F(WindowLayer, PlacementLeavesBarsOutOfTheClientAreaAndAResizeRefitsTheFullScreenWindow) {
   os::SetWindowText(top_, u"Tops");
-  WinHandle child = Child("c", top_, {2, 3, 10, 6}, os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL);
+  WinHandle child = Window("c", top_, {2, 3, 10, 6}, os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL);
   os::Rect client, outer;
   os::GetClientRect(child, &client), os::GetWindowRect(child, &outer);  // the parent's client area starts on row 1
   EXPECT_EQ(std::tuple(client.right, client.bottom, outer.left, outer.top, outer.right), std::tuple(9, 5, 2, 4, 12));
@@ -273,11 +259,11 @@ TEST_F(WindowLayer, PlacementLeavesBarsOutOfTheClientAreaAndAResizeRefitsTheFull
   screen().Mouse(1, 1);  // the menu bar, even on the second of two rows
   EXPECT_EQ((PumpMessages(), os::GetOpenMenuBarPopup(os::GetMenuBar(top_))), 0);
   EXPECT_EQ(Log({"SIZE", "SETTING"}),
-            "c:SIZE 0,0\nc:SIZE 1,1\nc:SIZE 3,3\nt:SETTING 2f\nt:SIZE 24,3\nt:SETTING 2f\nt:SIZE 5,0\n");
+            "c:SIZE 0,0/0\nc:SIZE 1,1/0\nc:SIZE 3,3/0\nt:SETTING 2f\nt:SIZE 24,3/0\nt:SETTING 2f\nt:SIZE 5,0/0\n");
 }
 
 TEST_F(WindowLayer, TheMenuBarOpensWithF10AltOrAClickAndPostsTheChosenCommand) {
-  WinHandle child = Child("c", top_, {0, 0, 5, 5});
+  WinHandle child = Window("c", top_, {0, 0, 5, 5});
   WinHandle bar = os::CreateMenuBar(top_, kPopups, 2);
   os::SetFocus(child);  // keys for the menu go to a child first
   screen().Key(os::VK_F10).Key(os::VK_DOWN);
