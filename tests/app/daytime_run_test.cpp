@@ -73,7 +73,7 @@ TEST(ResultReport, AFailureInWordsWithItsCode) {
   char16_t line[kMessageCapacity];
   for (const auto& [code, server, expected] : cases) {
     settings.server.assign(server);
-    ComposeFailureLine(RunOutcome{code}, settings, line, kMessageCapacity);
+    ComposeFailureLine(RunOutcome{code, {}, {}}, settings, line, kMessageCapacity);
     EXPECT_EQ(U8(line), expected);
   }
 }
