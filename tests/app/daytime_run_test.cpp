@@ -70,12 +70,10 @@ TEST(ResultReport, AFailureInWordsWithItsCode) {
       {url + 0xB, u"b", "b: Server connection time-out (0x800C000B)"}, {url + 1, u"b", "b: URL service failure (0x800C0001)"},
       {url + 0x10005, u"b", "b: Unknown error (-2146631675)"}};
   RunSettings settings;
-  RunOutcome outcome;
   char16_t line[kMessageCapacity];
   for (const auto& [code, server, expected] : cases) {
     settings.server.assign(server);
-    outcome.code = code;
-    ComposeFailureLine(outcome, settings, line, kMessageCapacity);
+    ComposeFailureLine(RunOutcome{code, {}, {}}, settings, line, kMessageCapacity);
     EXPECT_EQ(U8(line), expected);
   }
 }

@@ -11,16 +11,14 @@ namespace {
 
 constexpr uint64_t kTicksPerMs = 10000;
 
+// One fake clock per process; fake servers may read it from their threads.
 struct State {
   uint64_t count = 0;  // 100-ns units since 1601 (sets keep whole milliseconds)
   uint32_t tick = 0, refusal = 0, stepRefusal = 0;
   int sets = 0;
   CalendarTime lastSet;
-};
-
-// One fake clock per process; fake servers may read it from their threads.
+} state;
 std::mutex lock;
-State state;
 template <typename F>
 auto Locked(F f) {
   std::lock_guard<std::mutex> guard(lock);

@@ -1,7 +1,6 @@
 #pragma once
-// The in-process fake clock for unit tests. Once installed, the clock
-// service (os/clock/clock.h) reads, sets, steps and ticks this clock instead of the
-// machine's; nothing a test does can reach the real clock.
+// The in-process fake clock for unit tests. Once installed, the clock service reads, sets, steps and ticks it
+// instead of the machine's; nothing a test does can reach the real clock.
 #include <cstdio>
 #include <string>
 

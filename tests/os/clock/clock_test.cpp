@@ -16,9 +16,8 @@ static uint64_t Count(const CalendarTime& t) {
 constexpr uint64_t kHour = 36000000000ull;
 const uint64_t kMaxCount = Count(At(30827, 12, 31, 23, 59, 59, 999)) + 9999;
 
-// Valid records are checked by the round trip of every day (timecore tests).
+// Valid records and their counts are checked by the round trip of every day (timecore tests).
 TEST(Clock, ImpossibleRecordsCountsOutOfRangeAndLocalTime) {
-  EXPECT_EQ(Count(At(2008, 4, 25, 9, 35, 15, 500)), 128535897155000000u);
   for (const CalendarTime& t : {At(2008, 0, 1), At(2008, 13, 1), At(2008, 4, 0), At(2008, 4, 31), At(2001, 2, 29),
                                 At(1900, 2, 29), At(2008, 1, 1, 24), At(2008, 1, 1, 0, 60), At(2008, 1, 1, 0, 0, 60),
                                 At(1600, 12, 31), At(30828, 1, 1), At(2008, 1, 1, 0, 0, 0, 1000)}) {

@@ -1,5 +1,5 @@
 // Dial-up links in a temporary run folder: fake pppd processes (a copy of sleep named pppd) and other programs behind
-// pid files. They inherit SIGTERM blocked, so a hang-up stays pending and is read from /proc.
+// pid files. They start with SIGTERM blocked (the test itself keeps it), so a hang-up stays pending, read from /proc.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -19,24 +19,28 @@ struct DialupLinks : ::testing::Test {
   TempDir dir;
   std::string run = dir.File("run/");
   std::vector<pid_t> children;
-  sigset_t term, saved;
+  posix_spawnattr_t blocked;
+  posix_spawn_file_actions_t quiet;  // a test killed by a timeout must not leave its output held open by the links
 
   void SetUp() override {
     std::filesystem::create_directory(run);
     for (const char* name : {"pppd", "pppdx"}) std::filesystem::copy_file("/usr/bin/sleep", dir.File(name));
     os::SetDialupRunFolder(run.c_str());
-    sigemptyset(&term), sigaddset(&term, SIGTERM), sigprocmask(SIG_BLOCK, &term, &saved);
+    sigset_t term;
+    sigemptyset(&term), sigaddset(&term, SIGTERM), posix_spawnattr_init(&blocked);
+    posix_spawnattr_setflags(&blocked, POSIX_SPAWN_SETSIGMASK), posix_spawnattr_setsigmask(&blocked, &term);
+    posix_spawn_file_actions_init(&quiet), posix_spawn_file_actions_addclose(&quiet, 1), posix_spawn_file_actions_addclose(&quiet, 2);
   }
   void TearDown() override {
     os::SetDialupRunFolder(nullptr);
     for (pid_t pid : children) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
-    sigprocmask(SIG_SETMASK, &saved, nullptr);
+    posix_spawnattr_destroy(&blocked), posix_spawn_file_actions_destroy(&quiet);
   }
   pid_t Start(const std::string& program = "pppd") {
     char name[] = "link", seconds[] = "600";
     char* argv[] = {name, seconds, nullptr};
     pid_t pid = 0;
-    EXPECT_EQ(posix_spawn(&pid, dir.File(program).c_str(), nullptr, nullptr, argv, environ), 0);  // before the exec names it
+    EXPECT_EQ(posix_spawn(&pid, dir.File(program).c_str(), &quiet, &blocked, argv, environ), 0);  // before the exec names it
     for (std::string comm; pid && comm != program;) std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm"), comm);
     children.push_back(pid);
     return pid;

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <map>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include "os/base/last_error.h"
 #include "os/fs/directory.h"
@@ -20,10 +19,7 @@ static std::map<std::string, uint32_t> List(const std::string& searchPath, os::E
   for (; more; more = os::NextDirectoryEntry(scan, entry)) out[U8(entry.name)] = entry.attributes;
   return out;
 }
-static mode_t Mode(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
+static int Mode(const std::string& path) { return static_cast<int>(std::filesystem::status(path).permissions()); }
 static bool Fails(bool ok, int error) { return !ok && os::GetLastError() == static_cast<uint32_t>(error); }
 
 TEST(Files, ModuleNameAttributesAndReadingOnlyRegularFiles) {
@@ -70,9 +66,8 @@ TEST(Files, ReplacingBesideKeepsThePermissionsAndEveryFailureSaysWhy) {
   int file = os::OpenFileForAppending(temp);
   EXPECT_TRUE(os::WriteFile(file, "new ", 4) && os::WriteFile(file, "text", 4) && os::SyncFile(file));
   EXPECT_TRUE(os::CloseWrittenFile(file) && os::ReplaceFile(temp, path.c_str()));
-  std::ifstream replaced(dir.File("conf.txt"));
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(replaced), {}), "new text");
-  EXPECT_EQ(Mode(dir.File("conf.txt")), 0640u);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(dir.File("conf.txt")).rdbuf()), {}), "new text");
+  EXPECT_EQ(Mode(dir.File("conf.txt")), 0640);
   // Without an old file (a folder is none): the usual mode less the umask; a bare name is made in the current folder.
   std::filesystem::create_directory(dir.File("fresh"));
   ASSERT_TRUE(os::CreateFileBeside(dir.WideFile("fresh").c_str(), fresh, 300));
@@ -82,7 +77,7 @@ TEST(Files, ReplacingBesideKeepsThePermissionsAndEveryFailureSaysWhy) {
   EXPECT_TRUE(os::CreateFileBeside(u"x", bare, 32) && U8(bare).starts_with("./.x."));
   std::filesystem::current_path(here);
   umask(mask);
-  EXPECT_EQ(Mode(U8(fresh)) + Mode(dir.File("made")), 2 * 0644u);
+  EXPECT_EQ(Mode(U8(fresh)) + Mode(dir.File("made")), 2 * 0644);
   const std::u16string tooLong = u"/" + std::u16string(5000, u'a');
   EXPECT_TRUE(Fails(os::CreateFileBeside(path.c_str(), temp, units), ENAMETOOLONG));
   EXPECT_TRUE(Fails(os::CreateFileBeside(path.c_str(), nullptr, 300), ENAMETOOLONG));
@@ -120,15 +115,13 @@ TEST(Files, DirectoryScansOfAFolderOnlyWithReadOnlyWhatThisProcessMayNotWrite) {
   EXPECT_TRUE(Fails(os::NextDirectoryEntry(scan, entry), EBADF));
   for (auto [path, root] : {std::pair{u"/", true}, {u"//.", true}, {u"/tmp/..", true}, {u"/tmp", false}, {u"", false}})
     EXPECT_EQ(os::IsFilesystemRoot(path), root) << U8(path);
-  pid_t child = fork();  // as an ordinary user: root may write anything
-  if (child == 0) {
+  EXPECT_EXIT({  // as an ordinary user: root may write anything
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-    auto full = List(dir.path), kinds = List(dir.path, os::EntryDetail::Kinds);
-    _exit(full["ro"] == os::kAttrReadOnly && full["rw"] == os::kAttrNormal && kinds["ro"] == os::kAttrNormal &&
+    auto full = List(dir.path);
+    _exit(full["ro"] == os::kAttrReadOnly && full["rw"] == os::kAttrNormal &&
+                  List(dir.path, os::EntryDetail::Kinds)["ro"] == os::kAttrNormal &&
                   os::FileAttributes(U16(dir.File("ro")).c_str()) == os::kAttrReadOnly ? 0 : 1);
-  }
-  int status = 0;
-  EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0);
+  }, ::testing::ExitedWithCode(0), "");
   std::filesystem::create_directory(dir.File("sub"));  // entries by name from the open folder, never through a link
   os::DirectoryScan sub;
   ASSERT_TRUE(os::StartDirectoryScan(U16(dir.path).c_str(), scan, entry));
