@@ -17,21 +17,6 @@ std::string Stamp(const CalendarTime& t) {
   return text;
 }
 
-// The code and the time of answer, fetched at tick fetched and read at now.
-std::string TimeOf(const std::string& answer, uint32_t fetched = 5000, uint32_t now = 5000) {
-  DaytimeFetch fetch;
-  snprintf(fetch.answer, sizeof fetch.answer, "%s", answer.c_str());
-  fetch.size = static_cast<uint32_t>(answer.size());
-  fetch.fetchedTick = fetched;
-  CalendarTime utc;
-  uint64_t count = 0;
-  ResultCode code = DaytimeAnswerTime(fetch, {2024, 5, 0, 6, 7, 8, 9, 321}, now, utc, count);
-  if (code != 0) return std::to_string(code);
-  CalendarTime back;
-  os::CountToCalendar(count, back);
-  return Stamp(utc) + (Stamp(back) == Stamp(utc) ? "" : " count differs");
-}
-
 }  // namespace
 
 TEST(DaytimeUrl, RewritesTheServerTextIntoTheUrlOrRefusesItWhole) {
@@ -105,5 +90,16 @@ TEST(DaytimeAnswerTime, TheDateAndTimeWithTheDevicesMillisecondsAndTheCorrection
       {"54800 08-11- 30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"}, {"54800 08-11-30 12:34:56 00 0 -0 50.0 UTC(NIST) *", "-1"},
       {"54800 08-11-30 12:34:56 00 0 0 4294967296000 UTC(NIST) *", "-1"},  // 2^32 s: no 32-bit correction
   };
-  for (const auto& c : cases) EXPECT_EQ(TimeOf(c.answer, c.fetched, c.now), c.expected) << c.answer;
+  for (const auto& c : cases) {  // fetched at tick fetched, read at now
+    DaytimeFetch fetch;
+    snprintf(fetch.answer, sizeof fetch.answer, "%s", c.answer.c_str());
+    fetch.size = static_cast<uint32_t>(c.answer.size());
+    fetch.fetchedTick = c.fetched;
+    CalendarTime utc, back;
+    uint64_t count = 0;
+    ResultCode code = DaytimeAnswerTime(fetch, {2024, 5, 0, 6, 7, 8, 9, 321}, c.now, utc, count);
+    os::CountToCalendar(count, back);
+    std::string time = Stamp(utc) + (Stamp(back) == Stamp(utc) ? "" : " count differs");
+    EXPECT_EQ(code ? std::to_string(code) : time, c.expected) << c.answer;
+  }
 }

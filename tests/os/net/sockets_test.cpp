@@ -181,7 +181,9 @@ TEST(Sockets, DatagramsAndTheWaitForThem) {
 
 TEST(Sockets, NamesResolveToTheirIpv4AddressesOrAResolverError) {
   std::vector<std::string> many;
+  std::string first16;  // of 17 addresses the first 16 are kept
   for (int i = 1; i <= 17; ++i) many.push_back("10.0.1." + std::to_string(i));
+  for (int i = 0; i < 16; ++i) first16 += (i ? " " : "") + many[i];
   seams::AddHost("many.test", many);
   seams::AddHost("one.test", {"v6", "short", "10.0.0.1", "v6", "10.0.0.2"});
   seams::AddHost("none.test", {"v6"});
@@ -190,7 +192,7 @@ TEST(Sockets, NamesResolveToTheirIpv4AddressesOrAResolverError) {
       {"unknown.test", 0, 0, "error 11001"},   {"again.test", EAI_AGAIN, 0, "error 11002"},
       {"fail.test", EAI_FAIL, 0, "error 11003"}, {"nodata.test", EAI_NODATA, 0, "error 11004"},
       {"memory.test", EAI_MEMORY, 0, "error 10055"}, {"system.test", EAI_SYSTEM, EMFILE, "error 10024"},
-      {"", 0, 0, "error 11001"}, {nullptr, 0, 0, "error 11001"}};
+      {"", 0, 0, "error 11001"}, {nullptr, 0, 0, "error 11001"}, {"many.test", 0, 0, first16}};
   for (auto [name, error, systemError, expected] : cases) {
     if (error) seams::AddHost(name, {}, error, systemError);
     const os::HostEntry* host = os::LookUpHost(name);
@@ -198,9 +200,5 @@ TEST(Sockets, NamesResolveToTheirIpv4AddressesOrAResolverError) {
     for (int i = 0; host && i < host->addressCount; ++i) found += (i ? " " : "") + Text(host->addresses[i]);
     EXPECT_EQ(found, expected) << (name ? name : "null");
   }
-  EXPECT_EQ(seams::Lookups(), 8);  // an empty name asks nobody
-  const os::HostEntry* capped = os::LookUpHost("many.test");
-  ASSERT_NE(capped, nullptr);
-  EXPECT_EQ(capped->addressCount, os::HostEntry::kCapacity);
-  EXPECT_EQ(Text(capped->addresses[15]), "10.0.1.16");
+  EXPECT_EQ(seams::Lookups(), 9);  // an empty name asks nobody
 }

@@ -135,10 +135,10 @@ TEST(NtsPacket, OnlyTheAuthenticAnswerToTheLatestRequestPasses) {
       {"nonce of 12", exchange.Answer(uid, cookie, 12), HOROLAN_NTS_ANSWER_NO_AUTHENTICATOR},
       {"malformed plaintext", exchange.Answer(uid, Bytes{2, 4, 0, 10, 0, 0}), HOROLAN_NTS_ANSWER_BAD_PLAINTEXT},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(exchange.Verify(c.answer), HOROLAN_NTS_NOT_AUTHENTIC) << c.what;
-    EXPECT_EQ(exchange.session.detail, c.fault) << c.what;
-  }
+  auto fault = [&](const Bytes& answer) {  // why an answer is refused (0: it passes, or fails otherwise)
+    return exchange.Verify(answer) == HOROLAN_NTS_NOT_AUTHENTIC ? exchange.session.detail : 0;
+  };
+  for (const auto& c : cases) EXPECT_EQ(fault(c.answer), c.fault) << c.what;
   for (size_t i = 0; i < good.size(); ++i) {
     Bytes flipped = good;
     flipped[i] ^= i % 2 ? 0x80 : 0x01;
@@ -147,14 +147,11 @@ TEST(NtsPacket, OnlyTheAuthenticAnswerToTheLatestRequestPasses) {
   EXPECT_EQ(exchange.session.cookieCount, 0u);
   // Still pending after every forgery; the answer brings its cookie, once.
   EXPECT_EQ(exchange.Verify(good), HOROLAN_NTS_OK);
-  ASSERT_EQ(exchange.session.cookieCount, 1u);
-  EXPECT_EQ(exchange.session.cookie[0][95], 7);
-  EXPECT_EQ(exchange.Verify(good), HOROLAN_NTS_NOT_AUTHENTIC);
-  EXPECT_EQ(exchange.session.detail, HOROLAN_NTS_ANSWER_NO_REQUEST);
+  EXPECT_TRUE(exchange.session.cookieCount == 1u && exchange.session.cookie[0][95] == 7);
+  EXPECT_EQ(fault(good), HOROLAN_NTS_ANSWER_NO_REQUEST);
   // Replayed to the next request; an answer without a new cookie and a longer nonce is fine.
   ASSERT_EQ(exchange.Build(), HOROLAN_NTS_OK);
-  EXPECT_EQ(exchange.Verify(good), HOROLAN_NTS_NOT_AUTHENTIC);
-  EXPECT_EQ(exchange.session.detail, HOROLAN_NTS_ANSWER_WRONG_UID);
+  EXPECT_EQ(fault(good), HOROLAN_NTS_ANSWER_WRONG_UID);
   EXPECT_EQ(exchange.Verify(exchange.Answer(Field(nts::kUniqueIdentifier, exchange.Uid()), {}, 20)), HOROLAN_NTS_OK);
 }
 
