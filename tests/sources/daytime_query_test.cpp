@@ -6,18 +6,8 @@
 
 #include "os/net/url_service.h"
 #include "sources/daytime_query.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/wide.h"
-
-namespace {
-
-std::string Stamp(const CalendarTime& t) {
-  char text[64];
-  snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u w%u", t.year, t.month, t.day, t.hour, t.minute,
-           t.second, t.milliseconds, t.dayOfWeek);
-  return text;
-}
-
-}  // namespace
 
 TEST(DaytimeUrl, RewritesTheServerTextIntoTheUrlOrRefusesItWhole) {
   const std::string error = std::to_string(os::kUrlSyntaxError) + " ";
@@ -54,24 +44,24 @@ TEST(DaytimeAnswerTime, TheDateAndTimeWithTheDevicesMillisecondsAndTheCorrection
     const char* expected;  // the time, or the code
     uint32_t fetched = 5000, now = 5000;
   } cases[] = {
-      {"\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *\n", "2008-11-30 12:34:56.321 w0"},
-      {"54800 08-11-30 12:34:56 00 0 0 45.0 UTC(NIST) *", "2008-11-30 12:34:57.321 w0", 5000, 6999},
-      {"54800 08-11-30 12:34:56 00 0 0 1000.0 UTC(NIST) *", "2008-11-30 12:34:59.321 w0", 5000, 7000},
-      {"54800 08-11-30 12:34:56 00 0 0 999.0 UTC(NIST) *", "2008-11-30 12:34:56.321 w0"},
+      {"\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *\n", "2008-11-30 12:34:56.321 w0|"},
+      {"54800 08-11-30 12:34:56 00 0 0 45.0 UTC(NIST) *", "2008-11-30 12:34:57.321 w0|", 5000, 6999},
+      {"54800 08-11-30 12:34:56 00 0 0 1000.0 UTC(NIST) *", "2008-11-30 12:34:59.321 w0|", 5000, 7000},
+      {"54800 08-11-30 12:34:56 00 0 0 999.0 UTC(NIST) *", "2008-11-30 12:34:56.321 w0|"},
       // A negative correction counts as none.
-      {"54800 08-11-30 12:34:56 00 0 0 -5000.0 UTC(NIST) *", "2008-11-30 12:34:56.321 w0"},
-      {"54800 08-11-30 12:34:56 00 0 0 -1500.0 UTC(NIST) *", "2008-11-30 12:34:57.321 w0", 5000, 8000},
-      {"54800 08-11-30 12:34:56 00 0 0 86400000 UTC(NIST) *", "2008-12-01 12:34:56.321 w1"},
+      {"54800 08-11-30 12:34:56 00 0 0 -5000.0 UTC(NIST) *", "2008-11-30 12:34:56.321 w0|"},
+      {"54800 08-11-30 12:34:56 00 0 0 -1500.0 UTC(NIST) *", "2008-11-30 12:34:57.321 w0|", 5000, 8000},
+      {"54800 08-11-30 12:34:56 00 0 0 86400000 UTC(NIST) *", "2008-12-1 12:34:56.321 w1|"},
       // The tick count wraps between the marks.
-      {"54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2008-11-30 12:34:58.321 w0", 0xFFFFFC18u, 1500},
+      {"54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2008-11-30 12:34:58.321 w0|", 0xFFFFFC18u, 1500},
       // "NIST" in any case; a leap second coming; two- and four-digit years; zero time fields; a health of 1 (up to 5 s
       // wrong) is followed.
-      {"54800 08-11-30 12:34:56 00 0 0 50.0 utc(nist) *", "2008-11-30 12:34:56.321 w0"},
-      {"54800 08-11-30 12:34:56 00 1 0 50.0 UTC(NIST) *", "2008-11-30 12:34:56.321 w0"},
-      {"54800 99-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2099-11-30 12:34:56.321 w1"},
-      {"54800 0-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2000-11-30 12:34:56.321 w4"},
-      {"54800 2024-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2024-11-30 12:34:56.321 w6"},
-      {"54800 08-11-30 00:00:00 00 0 1 0 UTC(NIST) *", "2008-11-30 00:00:00.321 w0"},
+      {"54800 08-11-30 12:34:56 00 0 0 50.0 utc(nist) *", "2008-11-30 12:34:56.321 w0|"},
+      {"54800 08-11-30 12:34:56 00 1 0 50.0 UTC(NIST) *", "2008-11-30 12:34:56.321 w0|"},
+      {"54800 99-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2099-11-30 12:34:56.321 w1|"},
+      {"54800 0-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2000-11-30 12:34:56.321 w4|"},
+      {"54800 2024-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2024-11-30 12:34:56.321 w6|"},
+      {"54800 08-11-30 00:00:00 00 0 1 0 UTC(NIST) *", "2008-11-30 0:0:0.321 w0|"},
       // No usable time: the clock is never set from these.
       {"30 NOV 2008 12:34:56 UTC\r\n", "-3"},
       // The check covers only what one read of 1022 bytes brings.
@@ -99,7 +89,7 @@ TEST(DaytimeAnswerTime, TheDateAndTimeWithTheDevicesMillisecondsAndTheCorrection
     uint64_t count = 0;
     ResultCode code = DaytimeAnswerTime(fetch, {2024, 5, 0, 6, 7, 8, 9, 321}, c.now, utc, count);
     os::CountToCalendar(count, back);
-    std::string time = Stamp(utc) + (Stamp(back) == Stamp(utc) ? "" : " count differs");
+    std::string time = fake::Show(utc) + (fake::Show(back) == fake::Show(utc) ? "" : " count differs");
     EXPECT_EQ(code ? std::to_string(code) : time, c.expected) << c.answer;
   }
 }
