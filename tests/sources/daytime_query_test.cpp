@@ -23,7 +23,6 @@ TEST(DaytimeUrl, RewritesTheServerTextIntoTheUrlOrRefusesItWhole) {
       {u"ftp://alpha.beta", u"", "ftp://alpha.beta"}, {u"a+b.c-d://e", u"", "a+b.c-d://e"},
       {u"1a://b", u"", "http://1a://b"}, {u"a_b://c", u"", "http://a_b://c"}, {u"http:/x", u"", "http://http:/x"},
       {u"[::1]", u"", "http://[::1]:13"}, {u"[::1]:13", u"", "http://[::1]:13"},
-      {u"http://[::1]/x", u"", "http://[::1]/x:13"}, {u"https://[::1]", u"", "https://[::1]"},
       {u"alpha.beta", u"x '#server(gamma.delta)' y", "http://gamma.delta:13"},
       {u"alpha.beta", u"#NSERVER(gamma.delta)", "http://alpha.beta:13"},
       {std::u16string(249, u'a'), u"", "http://" + std::string(249, 'a') + ":13"},  // 259 units: the longest
@@ -54,19 +53,17 @@ TEST(DaytimeAnswerTime, TheDateAndTimeWithTheDevicesMillisecondsAndTheCorrection
       {"54800 08-11-30 12:34:56 00 0 0 86400000 UTC(NIST) *", "2008-12-1 12:34:56.321 w1|"},
       // The tick count wraps between the marks.
       {"54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2008-11-30 12:34:58.321 w0|", 0xFFFFFC18u, 1500},
-      // "NIST" in any case; a leap second coming; two- and four-digit years; zero time fields; a health of 1 (up to 5 s
-      // wrong) is followed.
+      // "NIST" in any case; a leap second coming; short years; zero time fields; a health of 1 (up to 5 s wrong) is
+      // followed.
       {"54800 08-11-30 12:34:56 00 0 0 50.0 utc(nist) *", "2008-11-30 12:34:56.321 w0|"},
       {"54800 08-11-30 12:34:56 00 1 0 50.0 UTC(NIST) *", "2008-11-30 12:34:56.321 w0|"},
       {"54800 99-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2099-11-30 12:34:56.321 w1|"},
       {"54800 0-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2000-11-30 12:34:56.321 w4|"},
-      {"54800 2024-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "2024-11-30 12:34:56.321 w6|"},
       {"54800 08-11-30 00:00:00 00 0 1 0 UTC(NIST) *", "2008-11-30 0:0:0.321 w0|"},
       // No usable time: the clock is never set from these.
       {"30 NOV 2008 12:34:56 UTC\r\n", "-3"},
       // The check covers only what one read of 1022 bytes brings.
       {"54800 08-11-30 12:34:56 00 0 0 50.0 " + std::string(1000, ' ') + "UTC(NIST) *", "-3"},
-      {"NIST", "-1"},
       // No 30 February, hour 24, month 13, minute 60; a health of 2 (more than 5 s wrong) or 3 (failure).
       {"54800 08-02-30 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"}, {"54800 08-11-30 24:00:00 00 0 0 50.0 UTC(NIST) *", "-1"},
       {"54800 08-13-01 12:34:56 00 0 0 50.0 UTC(NIST) *", "-1"}, {"54800 08-11-30 12:60:56 00 0 0 50.0 UTC(NIST) *", "-1"},
