@@ -46,10 +46,8 @@ TEST(RunSettings, FromTheFileThenTheCommandLine) {
 TEST(RunSettings, TheConfigurationFileLiesBesideTheExecutable) {
   char16_t out[260];
   for (auto [from, to] : {std::pair{u"/opt/H.EXE", "/opt/H.txt"}, {u"/usr/bin/horolan", "/usr/bin/horolan.txt"},
-                          {u"/a.exe.d/h.exe", "/a.txt.d/h.exe"}, {u"", ""}, {u"/a.EXE/.Exe", "/a.txt/.Exe"}}) {
-    EXPECT_EQ(MakeConfigPathFrom(from, out, 260), to[0] != 0);
-    EXPECT_EQ(U8(out), to);
-  }
+                          {u"/a.exe.d/h.exe", "/a.txt.d/h.exe"}, {u"", ""}, {u"/a.EXE/.Exe", "/a.txt/.Exe"}})
+    EXPECT_TRUE(MakeConfigPathFrom(from, out, 260) == (to[0] != 0) && U8(out) == to) << to;
   std::u16string longest = u"/" + std::u16string(254, u'p');  // 255 units and ".txt" fill 260
   EXPECT_TRUE(MakeConfigPathFrom(longest.c_str(), out, 260));
   EXPECT_FALSE(MakeConfigPathFrom((longest + u"p").c_str(), out, 260) || out[0]);

@@ -21,5 +21,4 @@ struct IsolatedEnv : TempDir {
     for (int i = 0; i < 3; ++i) saved[i] ? setenv(kNames[i], saved[i]->c_str(), 1) : unsetenv(kNames[i]);
   }
   std::string RegistryFile() const { return File("state/horolan/registry.db"); }
-  std::string CacheFolder() const { return File("cache/horolan/web"); }
 };

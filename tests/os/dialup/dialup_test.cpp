@@ -114,10 +114,8 @@ TEST_F(DialupLinks, WhatIsNoLinkIsNeverHungUpAndUnreadableFoldersHaveNoLinks) {
   for (uint32_t handle : {0u, 1u, static_cast<uint32_t>(Start("pppdx")), 0xFFFFFFFFu})
     EXPECT_EQ(os::HangUpDialupLink(handle), static_cast<uint32_t>(ESRCH)) << handle;
   EXPECT_TRUE(Signalled().empty());
-  for (std::string folder : {dir.File("missing"), dir.File("pppd")}) {  // no folder, or a file: no links
-    os::SetDialupRunFolder(folder.c_str());
-    EXPECT_TRUE(Names().empty());
-  }
+  for (std::string folder : {dir.File("missing"), dir.File("pppd")})  // no folder, or a file: no links
+    EXPECT_TRUE((os::SetDialupRunFolder(folder.c_str()), Names().empty())) << folder;
   os::SetDialupRunFolder(("/tmp/" + std::string(300, 'x')).c_str());
   EXPECT_EQ(Names(), std::vector<std::string>{"error 36 0 1040"});  // ENAMETOOLONG
   os::DialupEntry entries[1];

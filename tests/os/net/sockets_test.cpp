@@ -20,7 +20,6 @@ std::string Outcome(int result) {
   return result == os::kSocketError ? "error " + std::to_string(os::SocketsLastError()) : std::to_string(result);
 }
 
-// An address as text, IPv4 or IPv6.
 std::string Text(const os::SocketAddress& address) {
   char text[INET6_ADDRSTRLEN] = {};
   inet_ntop(address.family == os::kAddressFamilyIpv6 ? AF_INET6 : AF_INET, address.bytes, text, sizeof text);

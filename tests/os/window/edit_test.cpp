@@ -36,7 +36,6 @@ class EditControl : public ::testing::Test {
     EXPECT_EQ(both, static_cast<intptr_t>(start | end << 16));
     return std::to_string(start) + "-" + std::to_string(end);
   }
-  // The rows of the screen that show the control, as text or attributes.
   std::string Shown(bool attrs = false) { return Pumped(2, 5, attrs); }
 
   os::WinHandle top_ = nullptr, edit_ = nullptr;
