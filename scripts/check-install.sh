@@ -22,7 +22,7 @@ if [ -n "${HOROLAN_INSTALLED:-}" ]; then
   show=()
   [ "${HOROLAN_SHOW_ONLY:-}" = 1 ] && show=(--only-show)
   moved() { [ "$(offset_ns)" != 0 ] || [ ${#show[@]} -gt 0 ]; }
-  start_line_server 13 $'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
+  fake_peer 13 line $'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
   set_offset_seconds 0
   run --nist --server=daytime.e2e.test "${show[@]}"
   check "$APP/horolan: daytime run, exit 0" eval '[ "$(status)" = 0 ] && out_has "Server daytime.e2e.test:13" && moved'
