@@ -143,7 +143,7 @@ expect() {
 }
 says() {
   { [ -z "${OUT:-}" ] || out_has "$OUT"; } && { [ -z "${ERR:-}" ] || err_has "$ERR"; } &&
-    [ "${LAST:-$(last_result)}" = "$(last_result)" ]
+    { [ -z "${LAST:-}" ] || [ "$(last_result)" = "$LAST" ]; }
 }
 err_has() { grep -qF -- "$1" "$WORK/err"; }
 

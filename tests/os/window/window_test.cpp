@@ -285,9 +285,10 @@ TEST_F(WindowLayer, TheMenuBarOpensWithF10AltOrAClickAndPostsTheChosenCommand) {
       {{P(8, 9), P(6, 5), P(14, 5), P(10, 3), P(10, 8), P(10, 4)}, 20018},  // the box's edges choose nothing
       {{P(0, 9), P(20, 5), K(os::VK_RETURN)}, 0},  // beside the box, in its rows
   };
-  for (const auto& [events, command] : cases) {
+  for (size_t row = 0; row < std::size(cases); ++row) {
+    const auto& [events, command] = cases[row];
     for (const HorolanTuiEvent& event : events) Screen().Push(event);
-    EXPECT_EQ((PumpMessages(), Log({"COMMAND"})), command ? "t:COMMAND " + std::to_string(command) + "\n" : "") << &events - &cases[0].first;
+    EXPECT_EQ((PumpMessages(), Log({"COMMAND"})), command ? "t:COMMAND " + std::to_string(command) + "\n" : "") << row;
     EXPECT_EQ(os::GetOpenMenuBarPopup(bar), -1);
   }
   os::DestroyWindow(top_);

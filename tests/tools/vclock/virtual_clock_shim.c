@@ -2,7 +2,7 @@
  * (run it without CAP_SYS_TIME too). HOROLAN_VCLOCK_FILE: one line, virtual minus real in signed nanoseconds; opened
  * at load (so a process that confines its files later keeps it), read on every clock read, rewritten in place by a
  * set. Without it every set fails with EPERM, as with HOROLAN_VCLOCK_REFUSE ("set": only sets to a time). A relative
- * step (ADJ_SETOFFSET) shifts the offset. */
+ * step (ADJ_SETOFFSET) shifts the offset; anything else is refused. */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
