@@ -1,19 +1,34 @@
+#include <cstring>
+
+#include "app/query_record.h"
 #include "app/sync_run.h"
-#include "sources/daytime_query.h"
+#include "os/clock/clock.h"
+#include "os/net/url_service.h"
+#include "sources/web_cache_purge.h"
+
+void AskByDaytime(const RunSettings& settings, QueryRecord& record) {
+  record.mode = Nist;
+  DaytimeFetch fetch;
+  record.code = FetchDaytimeAnswer(settings.server.c_str(), fetch);
+  if (record.code != 0) {
+    record.reasonKind = ReasonKind::Url;
+    snprintf(record.reason, sizeof record.reason, "%s", os::UrlFailureReason());
+    return;
+  }
+  record.answerSize = fetch.size;
+  memcpy(record.answer, fetch.answer, sizeof record.answer);
+  CalendarTime now;
+  os::ReadUtcClock(now);
+  uint64_t count = 0;
+  record.code = DaytimeAnswerTime(fetch, now, os::TickCountMs(), record.utc, count);
+}
 
 RunOutcome SynchroniseByDaytime(RunSettings& settings, const char16_t* commandLine) {
   RunOutcome outcome;
   outcome.code = ChooseDaytimeUrl(commandLine, settings.server);
   if (outcome.code != 0) return outcome;
-
-  DaytimeFetch fetch;
-  outcome.code = FetchDaytimeAnswer(settings.server.c_str(), settings.keepCache, fetch);
-  if (outcome.code != 0) return outcome;
-
-  CalendarTime now;
-  os::ReadUtcClock(now);
-  uint64_t count = 0;
-  outcome.code = DaytimeAnswerTime(fetch, now, os::TickCountMs(), outcome.utc, count);
-  if (outcome.code == 0 && !settings.onlyShow) outcome.code = SetClockTo(outcome.utc);
-  return outcome;
+  if (!settings.keepCache) PurgeWebCache(settings.server.c_str());
+  QueryRecord record;
+  AskByDaytime(settings, record);
+  return ActOnRecord(record, settings);
 }

@@ -23,6 +23,7 @@ constexpr CodeText kCodeTexts[] = {
     {static_cast<ResultCode>(0x800C000B), res::kTextServerTimeOut},
     {-2, res::kTextBigOffset},
     {-1, res::kTextUnknownAnswer},
+    {kNetworkPartFailed, res::kTextNetworkPartFailed},
     {static_cast<ResultCode>(os::kNtsUntrusted), res::kTextNtsUntrusted},
     {static_cast<ResultCode>(os::kNtsNameMismatch), res::kTextNtsNameMismatch},
     {static_cast<ResultCode>(os::kNtsNoService), res::kTextNtsNoService},
@@ -96,7 +97,7 @@ bool ComposeFailureLine(const RunOutcome& outcome, const RunSettings& settings, 
     const char16_t* text = u"URL service failure";
     for (const auto& entry : kUrlTexts)
       if (entry.code == code) text = entry.text;
-    const char* reason = os::UrlFailureReason();
+    const char* reason = outcome.reason;
     return os::FormatWide(out, capacity, u"%s%s%s (0x%08X)%s%S",
                           {server, separator, text, static_cast<unsigned>(code), reason[0] ? u": " : u"", reason});
   }
@@ -104,7 +105,8 @@ bool ComposeFailureLine(const RunOutcome& outcome, const RunSettings& settings, 
   const char* system = code > 0 ? os::SystemErrorText(static_cast<uint32_t>(code)) : nullptr;
   // The program's own codes have their own words; the others the system's.
   if (code < 0 || !system)
-    return os::FormatWide(out, capacity, u"%s%s%s (%d)", {server, separator, own[0] ? own : u"Unknown error", code});
+    return os::FormatWide(out, capacity, u"%s%s%s (%d)%s%S", {server, separator, own[0] ? own : u"Unknown error",
+                                                              code, outcome.reason[0] ? u": " : u"", outcome.reason});
   return os::FormatWide(out, capacity, u"%s%s%S (%d)", {server, separator, system, code});
 }
 

@@ -1,42 +1,138 @@
 #include "app/sync_run.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
+#include "app/query_record.h"
 #include "app/result_report.h"
 #include "os/base/last_error.h"
+#include "os/base/text.h"
+#include "os/base/wide_format.h"
 #include "os/clock/clock.h"
 #include "os/confine/confine.h"
+#include "os/confine/split.h"
+#include "os/net/url_service.h"
+#include "os/nts/nts_service.h"
 #include "os/term/terminal.h"
 #include "platform/data_connection.h"
 #include "platform/registry.h"
+#include "sources/web_cache_purge.h"
+#include "timecore/calendar.h"
 #include "timecore/ntp_timestamp.h"
 
 namespace {
 
 constexpr const char16_t* kResultKey = u"\\Software\\QV\\horol";
 constexpr const char16_t* kResultValue = u"LastResult";
+// Longer than the longest query may take (a daytime fetch's 60 s, a name
+// lookup's retries): a network part still busy then is hung.
+constexpr uint32_t kNetworkPartLimitMs = 75000;
+
+void ReportLine(const char* text) {
+  os::WideBuffer<kReasonCapacity + 64> line;
+  os::FormatWide(line.data(), line.capacity, u"%S", {text});
+  os::ReportError(line.c_str());
+}
+
+void NetworkWorkOf(void* settings, void* record, size_t) {
+  AskServer(*static_cast<const RunSettings*>(settings), *new (record) QueryRecord);
+}
+
+// Why the network part gave no record, in words, as the run's code.
+ResultCode PartFailure(const os::PartResult& result, const os::PartUser& user, char (&why)[kReasonCapacity]) {
+  switch (result.end) {
+    case os::PartEnd::Record: return 0;
+    case os::PartEnd::NoUser:
+      snprintf(why, sizeof why, "the network part could not become user %s", user.name);
+      break;
+    case os::PartEnd::Malformed: snprintf(why, sizeof why, "the network part sent a record of the wrong size"); break;
+    case os::PartEnd::TimedOut:
+      snprintf(why, sizeof why, "the network part did not answer within %d s", result.detail / 1000);
+      break;
+    case os::PartEnd::Ended:
+      if (WIFSIGNALED(result.detail))
+        snprintf(why, sizeof why, "the network part was ended by signal %d", WTERMSIG(result.detail));
+      else
+        snprintf(why, sizeof why, "the network part ended without an answer");
+      break;
+  }
+  return kNetworkPartFailed;
+}
+
+// The query, in an unprivileged network part where the run holds privilege,
+// else here; the run itself confined for what it does meanwhile.
+void Query(RunSettings& settings, const os::RunNeeds& needs, QueryRecord& record, char (&why)[kReasonCapacity]) {
+  bool split = os::RunConfinementOn() && os::RunHoldsPrivilege();
+  os::NetworkPart part;
+  os::PartUser user;
+  if (split) {
+    user = os::NetworkPartUser();
+    if (!os::StartNetworkPart(part, needs, user, NetworkWorkOf, &settings, sizeof record)) {
+      snprintf(why, sizeof why, "the network part could not be started: %s", strerror(errno));
+      record.code = kNetworkPartFailed;
+    }
+  }
+  // Network input comes next: the run first gives up, for good, all it will
+  // not need. It goes on however far that gets.
+  os::ConfineRunFor(needs, split ? os::RunPart::Privileged : os::RunPart::Whole);
+  if (!settings.silent) os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId));
+  if (settings.useConnection) EstablishDataConnection();
+  if (!split) {
+    AskServer(settings, record);
+  } else if (record.code == 0) {
+    os::LetNetworkPartGo(part);
+    os::PartResult result = os::AwaitNetworkRecord(part, &record, sizeof record, kNetworkPartLimitMs);
+    if (result.end != os::PartEnd::Record) record.code = PartFailure(result, user, why);
+  }
+}
 
 }  // namespace
 
+void AskServer(const RunSettings& settings, QueryRecord& record) {
+  // An NTS run is never given up for unauthenticated daytime.
+  if (settings.mode == Nist && !settings.nts) AskByDaytime(settings, record);
+  else AskBySntp(settings, record);
+}
+
 ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine) {
-  // Network input comes next: the run first gives up, for good, all it will
-  // not need. It goes on however far that gets.
-  os::ConfineRunFor({.webCache = settings.mode == Nist,
-                     .terminal = !settings.silent && os::IsInteractive(),
-                     .hangUpLinks = settings.useConnection});
+  const bool daytime = settings.mode == Nist && !settings.nts;
+  RunOutcome outcome;
   // Ctrl+C at the indicator or the box must not lose the result.
   if (!settings.silent) os::HoldEndSignals();
-  if (!settings.silent) os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId));
-  if (settings.useConnection) EstablishDataConnection();
+  if (daytime) outcome.code = ChooseDaytimeUrl(commandLine, settings.server);
+  else ChooseSntpServer(settings, commandLine);
+  if (daytime && outcome.code == 0 && !settings.keepCache && !PurgeWebCache(settings.server.c_str()) &&
+      !settings.silent)
+    ReportLine("the registry's web cache folder is not your own cache folder: nothing purged, no copy kept");
 
-  // An NTS run is never given up for unauthenticated daytime.
-  RunOutcome outcome = settings.mode == Nist && !settings.nts ? SynchroniseByDaytime(settings, commandLine)
-                                                              : SynchroniseBySntp(settings, commandLine);
+  os::RunNeeds needs{.webCache = daytime,
+                     .nts = settings.nts,
+                     .terminal = !settings.silent && os::IsInteractive(),
+                     .hangUpLinks = settings.useConnection};
+  os::LoadRunModules(needs);
+  if (settings.useConnection) PrepareDataConnection();
+  static QueryRecord record;  // large; one a run
+  record = QueryRecord{};
+  char why[kReasonCapacity] = {};
+  if (outcome.code == 0) {
+    Query(settings, needs, record, why);
+    if (record.code != kNetworkPartFailed) record.code = CheckQueryRecord(record, settings, why);
+    if (record.reasonKind == ReasonKind::Nts && !settings.silent) {
+      char line[kReasonCapacity + 8];
+      snprintf(line, sizeof line, "NTS: %s", record.reason);
+      ReportLine(line);
+    }
+    outcome = ActOnRecord(record, settings);
+    if (outcome.code == kNetworkPartFailed) snprintf(outcome.reason, sizeof outcome.reason, "%s", why);
+  }
 
   if (settings.useConnection) {
     ReleaseDataConnection();
     os::DropKillCapability();  // the links are hung up
   }
+  if (daytime && record.code == 0)
+    KeepDaytimeCopy(settings.server.c_str(), record.answer, record.answerSize);
   if (!settings.silent) {
     os::SetCursor(nullptr);
     FillLocalTime(outcome);
@@ -45,6 +141,36 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
   RegistryWriteDword(reg::kCurrentUser, kResultKey, kResultValue, static_cast<uint32_t>(outcome.code));
   if (!settings.silent) os::ReleaseEndSignals();
   return outcome.code;
+}
+
+RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
+  RunOutcome outcome;
+  outcome.code = record.code;
+  if (record.reasonKind == ReasonKind::Url) snprintf(outcome.reason, sizeof outcome.reason, "%s", record.reason);
+  if (outcome.code != 0) return outcome;
+  if (record.mode == Nist) {
+    outcome.utc = record.utc;
+    if (!settings.onlyShow) outcome.code = SetClockTo(outcome.utc);
+    return outcome;
+  }
+  if (settings.onlyShow) {
+    // The server's time: the arrival time corrected by the measured offset.
+    // The offset is neither tested nor applied to the clock. The era is the
+    // one nearest the local clock.
+    CalendarTime local;
+    os::ReadUtcClock(local);
+    outcome.utc = NtpTimestamp::FromValue(record.destination).AddSeconds(record.offset).ToCalendarNear(local);
+    outcome.utc.dayOfWeek = static_cast<uint16_t>(DayOfWeek(outcome.utc.year, outcome.utc.month, outcome.utc.day));
+    return outcome;
+  }
+  if (!OffsetWithinLimit(record.offset)) {
+    outcome.code = kOffsetTooLarge;
+    return outcome;
+  }
+  outcome.code = StepClockBy(record.offset);
+  // What is shown is the clock read back just after it was set.
+  if (outcome.code == 0) os::ReadUtcClock(outcome.utc);
+  return outcome;
 }
 
 // A NaN fails the comparison and an infinity is not below the limit.

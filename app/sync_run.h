@@ -15,6 +15,14 @@ RunOutcome SynchroniseBySntp(RunSettings& settings, const char16_t* commandLine)
 // The server text is rewritten in place to the URL that was fetched.
 RunOutcome SynchroniseByDaytime(RunSettings& settings, const char16_t* commandLine);
 
+struct QueryRecord;
+// "#SERVER(" of the command line, else the configured server, else the
+// branch's default.
+void ChooseSntpServer(RunSettings& settings, const char16_t* commandLine);
+// Acts on a checked record: for SNTP the offset limit and the step (or, only
+// showing, the server's time), for daytime the set; the outcome to show.
+RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings);
+
 // True only for a finite offset whose magnitude is below 3600 s: the clock
 // is corrected only by less than an hour either way.
 bool OffsetWithinLimit(double offsetSeconds);

@@ -54,6 +54,11 @@ void HangUpDialupLinks() {
 
 }  // namespace
 
+void PrepareDataConnection() {
+  static os::LibraryHandle kept = os::LoadLibrary(kConnectionManagerLibrary);
+  (void)kept;
+}
+
 std::array<uint8_t, kConnectionInfoSize> BuildConnectionInfo() {
   std::array<uint8_t, kConnectionInfoSize> info{};
   PutLittleEndian(&info[0], kConnectionInfoSize);  // record size

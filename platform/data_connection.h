@@ -27,6 +27,9 @@ constexpr uint32_t kMaxDialupEntries = 20;
 // everything else 0; 32-bit fields little-endian.
 std::array<uint8_t, kConnectionInfoSize> BuildConnectionInfo();
 
+// Loads the connection manager for the rest of the run, while new code may
+// still be mapped: the confined run maps none.
+void PrepareDataConnection();
 // 1 when the connection manager reported success, else 0. Blocks for at most
 // the connection manager's limit of 120000 ms.
 int EstablishDataConnection();

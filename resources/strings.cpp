@@ -50,6 +50,7 @@ constexpr StringEntry kStringTable[] = {
     {109, u"%s\n\nServer %s\n%04d/%02d/%02d %02d:%02d:%02d UTC\n%04d/%02d/%02d %02d:%02d:%02d Local\n%s"},
     {110, u"Very big local clock offset"},
     {111, u"Unknown answer from server"},
+    {128, u"The run's network part failed"},
     {112, u"Connection timed out"},
     {113, u"Unknown host"},
     {114, u"Resource not found"},

@@ -27,6 +27,7 @@ constexpr int kTextNtsKeTimeout = 124;
 constexpr int kTextNtsBadReply = 125;
 constexpr int kTextNtsUnavailable = 126;
 constexpr int kTextDefaultNtsServer = 127;
+constexpr int kTextNetworkPartFailed = 128;
 
 }  // namespace res
 

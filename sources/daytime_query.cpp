@@ -140,18 +140,20 @@ bool DaytimeCorrectionSeconds(uint32_t t0, uint32_t t1, float advanceMs, uint32_
   return true;
 }
 
-ResultCode FetchDaytimeAnswer(const char16_t* url, bool keepCache, DaytimeFetch& fetch) {
+ResultCode FetchDaytimeAnswer(const char16_t* url, DaytimeFetch& fetch) {
   ComUse com;
-  if (!keepCache) PurgeWebCache(url);
-
   StreamHolder holder;
   // A stored time is a time of the past: the answer always comes from the
   // server.
-  int32_t opened = os::OpenBlockingUrlStream(url, &holder.stream, os::kUrlNeverFromCache);
+  int32_t opened = os::OpenBlockingUrlStream(url, &holder.stream, os::kUrlNeverFromCache | os::kUrlNoCopy);
   fetch.fetchedTick = os::TickCountMs();
   if (opened != 0) return opened;
   if (holder.stream) os::ReadUrlStream(holder.stream, fetch.answer, kAnswerReadBytes, &fetch.size);
   return fetch.size == 0 ? kUnknownAnswer : 0;
+}
+
+void KeepDaytimeCopy(const char16_t* url, const char* answer, uint32_t size) {
+  os::KeepUrlCopy(url, answer, size < kAnswerReadBytes ? size : kAnswerReadBytes);
 }
 
 ResultCode DaytimeAnswerTime(const DaytimeFetch& fetch, const CalendarTime& deviceNow, uint32_t nowTick,

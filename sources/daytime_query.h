@@ -41,10 +41,12 @@ struct DaytimeFetch {
 // 0x800C0002 with server left as chosen when the URL would not fit it.
 ResultCode ChooseDaytimeUrl(const char16_t* commandLine, os::WideBuffer<260>& server);
 
-// Purges the host's copies from the web cache (unless keepCache), fetches
-// url from the server (never from the web cache) and reads the answer. 0, the URL service's code, or -1 when the fetch
-// brought no bytes.
-ResultCode FetchDaytimeAnswer(const char16_t* url, bool keepCache, DaytimeFetch& fetch);
+// Fetches url from the server (never from the web cache, and leaving no copy:
+// the run keeps the copy, see KeepDaytimeCopy) and reads the answer. 0, the
+// URL service's code, or -1 when the fetch brought no bytes.
+ResultCode FetchDaytimeAnswer(const char16_t* url, DaytimeFetch& fetch);
+// Leaves the fetched answer in the web cache as the fetch would have.
+void KeepDaytimeCopy(const char16_t* url, const char* answer, uint32_t size);
 
 // The UTC time of a fetched answer: its date and time with deviceNow's
 // milliseconds, plus the whole seconds from the fetch's tick to nowTick and

@@ -99,6 +99,7 @@ bool ReadSntpAnswer(const uint8_t* answer, int length, const NtpTimestamp& sent,
   exchange.originate = originate;
   exchange.receive = receive;
   exchange.transmit = transmit;
+  exchange.stratum = stratum;
   exchange.offset = (NtpTimestamp::Difference(receive, originate) +
                      NtpTimestamp::Difference(transmit, exchange.destination)) * 0.5;
   return true;

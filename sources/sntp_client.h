@@ -24,6 +24,7 @@ struct SntpExchange {
   NtpTimestamp transmit;     // T3
   NtpTimestamp destination;  // T4, the local clock when the answer became readable
   double offset = 0.0;       // seconds to add to the local clock
+  uint32_t stratum = 0;      // the server's, 1 to 15
 };
 
 // Owns the query's one socket; every exit closes it.

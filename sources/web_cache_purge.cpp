@@ -39,18 +39,23 @@ bool FirstLabelPattern(const char16_t* url, os::WideBuffer<kPathCapacity>& patte
 
 }  // namespace
 
-void PurgeWebCache(const char16_t* serverText) {
+bool PurgeWebCache(const char16_t* serverText) {
   os::WideBuffer<kPathCapacity> cache;
-  if (!RegistryReadString(reg::kCurrentUser, kShellFoldersKey, u"Cache", cache.data(), kPathCapacity, 0)) return;
+  if (!RegistryReadString(reg::kCurrentUser, kShellFoldersKey, u"Cache", cache.data(), kPathCapacity, 0)) return true;
   // An empty value would make the walk start at "/", and a relative one
   // wherever the run happened to start: neither is a cache folder. (A value
   // cut to 259 units is never walked: its search path cannot fit.)
-  if (cache.empty() || cache.text[0] != u'/' || os::IsFilesystemRoot(cache.c_str())) return;
-  if (!serverText) return;
+  if (cache.empty() || cache.text[0] != u'/' || os::IsFilesystemRoot(cache.c_str())) return true;
+  // The value is written by runs that read the network: a folder that is not
+  // the user's own cache is never walked.
+  char native[kPathCapacity * 3];
+  if (!os::PathToNative(cache.c_str(), native, sizeof native) || !os::IsOwnCacheFolder(native)) return false;
+  if (!serverText) return true;
 
   os::WideBuffer<kPathCapacity> pattern;
-  if (!FirstLabelPattern(serverText, pattern)) return;
+  if (!FirstLabelPattern(serverText, pattern)) return true;
   DeleteMatchingFiles(cache.c_str(), pattern.c_str());
+  return true;
 }
 
 namespace {

@@ -76,6 +76,15 @@ LibraryHandle LoadOsModule(const char* fileName) {
   // version), and never the library search path: a module comes with its own
   // executable.
   static const char* const folders[] = {"", "../lib/horolan/"};
+  // A module loaded once is found again without its folder: a confined run
+  // (another user, no new code) may no longer reach it.
+  struct Loaded {
+    const char* name;
+    void* module;
+  };
+  static Loaded loaded[8];
+  for (const Loaded& entry : loaded)
+    if (entry.name && strcmp(entry.name, fileName) == 0) return entry.module;
   char path[PATH_MAX];
   void* module = nullptr;
   for (const char* folder : folders) {
@@ -83,7 +92,15 @@ LibraryHandle LoadOsModule(const char* fileName) {
     module = dlopen(path, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     break;
   }
-  if (!module) SetLastError(ENOENT);
+  if (!module) {
+    SetLastError(ENOENT);
+    return nullptr;
+  }
+  for (Loaded& entry : loaded) {
+    if (entry.name) continue;
+    entry = {fileName, module};  // the callers' names are constants
+    break;
+  }
   return module;
 }
 

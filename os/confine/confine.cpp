@@ -9,6 +9,8 @@
 #include "os/confine/confine.h"
 
 #include <cerrno>
+#include <csignal>
+#include <grp.h>
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -65,17 +67,41 @@ void NoteFailure(Confinement& result) {
   if (result.error == 0) result.error = static_cast<uint32_t>(errno);
 }
 
+// All three ids of each, so that nothing can switch back; no supplementary
+// group. Leaving uid 0 empties the capability sets.
+bool BecomeUser(uint32_t uid, uint32_t gid) {
+  return setgroups(0, nullptr) == 0 && setresgid(gid, gid, gid) == 0 && setresuid(uid, uid, uid) == 0 &&
+         getuid() == uid && getegid() == gid;
+}
+
 }  // namespace
+
+bool RunHoldsPrivilege() {
+  CapabilitySets sets;
+  ReadCapabilities(sets);
+  return geteuid() == 0 || getuid() == 0 || ((sets.effective | sets.permitted) & Bit(CAP_SYS_TIME)) != 0;
+}
 
 Confinement ConfineRun(const ConfinePlan& plan) {
   Confinement result;
   confine::FileRules rules;
   confine::GatherFileRules(plan, rules);
+  if (plan.part == RunPart::Network) {
+    result.user = BecomeUser(plan.uid, plan.gid);
+    if (!result.user) {
+      NoteFailure(result);
+      return result;  // a part still privileged must not read the network
+    }
+    // Set after the user changed (a change clears it): the part never
+    // outlives the run, even a run that stopped waiting for it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+  }
 
   result.noNewPrivileges = prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0;
   if (!result.noNewPrivileges) NoteFailure(result);
 
-  result.capabilities = KeepOnly(Bit(CAP_SYS_TIME) | (plan.hangUpLinks ? Bit(CAP_KILL) : 0));
+  uint64_t keep = plan.part == RunPart::Network ? 0 : Bit(CAP_SYS_TIME) | (plan.hangUpLinks ? Bit(CAP_KILL) : 0);
+  result.capabilities = KeepOnly(keep);
   if (!result.capabilities) NoteFailure(result);
 
   if (confine::RestrictFileAccess(rules)) result.fileAccessAbi = rules.abi;

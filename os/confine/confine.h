@@ -22,7 +22,20 @@
 
 namespace os {
 
+// Which process a plan confines: a run that does everything itself (it holds
+// no privilege), or one of the two parts of a privileged run.
+enum class RunPart {
+  Whole,       // sockets, the clock, its files, the terminal
+  Privileged,  // the clock, its files, the terminal; no network socket
+  Network,     // sockets and reading; no clock, no file changed, no capability
+};
+
 struct ConfinePlan {
+  RunPart part = RunPart::Whole;
+  // Network: the unprivileged user and group the part becomes (supplementary
+  // groups dropped) before any other layer; the part must not go on when
+  // that fails (Confinement::user stays false).
+  uint32_t uid = 0, gid = 0;
   static constexpr int kMaxWritable = 4;
   static constexpr int kMaxReadable = 12;
   // Absolute folders the run writes in: the registry's folder, the web cache
@@ -43,6 +56,7 @@ struct ConfinePlan {
 
 // Which layers are in force after ConfineRun.
 struct Confinement {
+  bool user = false;             // Network: the unprivileged user and group are the process's
   bool capabilities = false;     // sets reduced (needs no privilege)
   bool noNewPrivileges = false;
   bool systemCallFilter = false;
@@ -56,10 +70,16 @@ Confinement ConfineRun(const ConfinePlan& plan);
 
 // What a synchronisation run will do, for ConfineRunFor.
 struct RunNeeds {
-  bool webCache = false;     // a daytime fetch: the web cache folder is written
+  bool webCache = false;     // a daytime fetch: the URL module; the web cache folder is written
+  bool nts = false;          // the NTS module
   bool terminal = false;     // the message box (on the terminal the run already holds)
   bool hangUpLinks = false;  // "#CONNECT": dial-up links are hung up afterwards
 };
+
+// Loads, while new code may still be mapped, every module the run will use:
+// the URL or NTS module, the terminal UI, the name-service modules the
+// system's hosts lookup names. Confinement allows no executable mapping.
+void LoadRunModules(const RunNeeds& needs);
 
 // Confines a run by the plan its needs make from where this layer keeps its
 // files: writable, the registry's folder and for the web cache the registry's
@@ -68,7 +88,17 @@ struct RunNeeds {
 // zone file (TZ as a path, TZDIR), for the terminal its descriptions
 // (TERMINFO, TERMINFO_DIRS, ~/.terminfo), for hanging up links the run folder
 // and /proc.
-Confinement ConfineRunFor(const RunNeeds& needs);
+// The web cache folder only where it is the user's (IsOwnCacheFolder). The
+// network part reads what the system and the trust store need and writes
+// nothing; it becomes uid and gid first.
+Confinement ConfineRunFor(const RunNeeds& needs, RunPart part = RunPart::Whole, uint32_t uid = 0, uint32_t gid = 0);
+
+// True when the process is root or holds CAP_SYS_TIME: then no network input
+// may be read by it, and the run splits (os/confine/split.h).
+bool RunHoldsPrivilege();
+
+// Whether the run's confinement is on (SetRunConfinementForTests).
+bool RunConfinementOn();
 
 // A test that drives whole runs in its own process turns their confinement
 // off: it cannot be undone, and the process still has to be checked at its

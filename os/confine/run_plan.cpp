@@ -1,12 +1,18 @@
 // The plan of a synchronisation run: where the registry, the web cache, the
 // trust store and the terminal descriptions lie.
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 
+#include "os/base/dynlib.h"
 #include "os/base/text.h"
 #include "os/confine/confine.h"
 #include "os/dialup/dialup.h"
+#include "os/fs/files.h"
+#include "os/net/url/url_module.h"
+#include "os/nts/nts_module.h"
 #include "os/registry/registry_store.h"
 
 namespace os {
@@ -56,7 +62,28 @@ std::string WebCacheFolder() {
   if (length >= kPathUnits - 1) return {};  // a cut value would name another folder
   char native[kPathUnits * 3];              // three bytes hold any unit
   AnsiFromWide(folder, length, native, sizeof native);
-  return native;
+  // A value that a poisoned registry points elsewhere is never granted.
+  return IsOwnCacheFolder(native) ? native : std::string();
+}
+
+// The name-service modules the hosts lookup names (nsswitch.conf), other
+// than those built into the C library: loaded here, they are found loaded
+// by the lookup, which then maps no new code.
+void LoadNameServiceModules() {
+  FILE* file = fopen("/etc/nsswitch.conf", "re");
+  if (!file) return;
+  char line[512];
+  while (fgets(line, sizeof line, file)) {
+    if (strncmp(line, "hosts:", 6) != 0) continue;
+    char* save = nullptr;
+    for (char* word = strtok_r(line + 6, " \t\n", &save); word; word = strtok_r(nullptr, " \t\n", &save)) {
+      if (word[0] == '[' || strchr(word, ']') || !strcmp(word, "files") || !strcmp(word, "dns")) continue;
+      char library[128];
+      if (snprintf(library, sizeof library, "libnss_%s.so.2", word) < static_cast<int>(sizeof library))
+        LoadLibrary(library);  // kept for the rest of the run
+    }
+  }
+  fclose(file);
 }
 
 bool g_confineRuns = true;
@@ -65,11 +92,20 @@ bool g_confineRuns = true;
 
 void SetRunConfinementForTests(bool on) { g_confineRuns = on; }
 
-Confinement ConfineRunFor(const RunNeeds& needs) {
+bool RunConfinementOn() { return g_confineRuns; }
+
+void LoadRunModules(const RunNeeds& needs) {
+  if (needs.webCache) LoadOsModule(HOROLAN_URL_MODULE);
+  if (needs.nts) LoadOsModule(HOROLAN_NTS_MODULE);
+  if (needs.terminal) LoadOsModule("libhorolan_tui.so");
+  LoadNameServiceModules();
+}
+
+Confinement ConfineRunFor(const RunNeeds& needs, RunPart part, uint32_t uid, uint32_t gid) {
   if (!g_confineRuns) return {};
   PlanPaths paths;
-  paths.Write(RegistryFolder());
-  if (needs.webCache) paths.Write(WebCacheFolder());
+  if (part != RunPart::Network) paths.Write(RegistryFolder());
+  if (needs.webCache && part != RunPart::Network) paths.Write(WebCacheFolder());
   for (const char* trust : {"CURL_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR"}) paths.ReadVariable(trust);
   // Local times: a zone file TZ names by its path (":/path" or "/path"), or
   // the zone folder TZDIR.
@@ -77,17 +113,17 @@ Confinement ConfineRunFor(const RunNeeds& needs) {
   if (zone && zone[0] == ':') ++zone;
   if (zone && zone[0] == '/') paths.Read(zone);
   paths.ReadVariable("TZDIR");
-  if (needs.terminal) {
+  if (needs.terminal && part != RunPart::Network) {
     paths.ReadVariable("TERMINFO");
     paths.ReadVariable("TERMINFO_DIRS");
     const char* home = getenv("HOME");
     if (home && *home) paths.Read(std::string(home) + "/.terminfo");
   }
-  if (needs.hangUpLinks) {
+  if (needs.hangUpLinks && part != RunPart::Network) {
     paths.Read(DialupRunFolder());
     paths.Read("/proc");
   }
-  ConfinePlan plan{.hangUpLinks = needs.hangUpLinks};
+  ConfinePlan plan{.part = part, .uid = uid, .gid = gid, .hangUpLinks = needs.hangUpLinks && part != RunPart::Network};
   for (int i = 0; i < paths.writables; ++i) plan.writableFolders[i] = paths.writable[i].c_str();
   for (int i = 0; i < paths.readables; ++i) plan.readablePaths[i] = paths.readable[i].c_str();
   return ConfineRun(plan);

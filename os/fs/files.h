@@ -41,4 +41,10 @@ bool DeleteFile(const char16_t* path);
 // The path as UTF-8 into out; false when it does not fit.
 bool PathToNative(const char16_t* path, char* out, size_t capacity);
 
+// True when folder (UTF-8, absolute) lies below the user's cache home (the
+// service's CACHE_DIRECTORY, XDG_CACHE_HOME, else ~/.cache), is reached from
+// it without a symbolic link, ".." or ".", is a folder and belongs to the
+// user running. A missing folder below the home is made (0700) first.
+bool IsOwnCacheFolder(const char* folder);
+
 }  // namespace os

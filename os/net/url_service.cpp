@@ -9,6 +9,7 @@
 #include "os/base/last_error.h"
 #include "os/base/text.h"
 #include "os/clock/clock.h"
+#include "os/fs/files.h"
 #include "os/net/url/url_module.h"
 #include "os/registry/registry_store.h"
 
@@ -58,7 +59,9 @@ std::string CacheFolder() {
   if (length == 0 || length >= 4095) return {};  // a cut path would name another folder
   char native[4096 * 3];
   if (AnsiFromWide(folder, length, native, sizeof native) >= sizeof native) return {};
-  return native;
+  // A value pointed elsewhere (the registry is written by runs that read
+  // the network) is never written in.
+  return IsOwnCacheFolder(native) ? native : std::string();
 }
 
 int64_t NowUnixSeconds() {
@@ -103,7 +106,7 @@ int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream, uint32_t 
   const UrlTransfer& module = chosen ? *chosen : UrlModule();
   if (!module.fetch) return Fail(kUrlDownloadFailure, stream, "the URL module " HOROLAN_URL_MODULE " is missing");
 
-  std::string folder = CacheFolder();
+  std::string folder = flags & kUrlNoCopy ? std::string() : CacheFolder();
   HorolanUrlRequest request{};
   request.size = sizeof request;
   request.url = native;
@@ -148,6 +151,18 @@ void ReleaseUrlStream(UrlStream* stream) {
 }
 
 const char* UrlFailureReason() { return failureReason; }
+
+void KeepUrlCopy(const char16_t* url, const void* bytes, size_t size) {
+  LibraryHandle library = LoadOsModule(HOROLAN_URL_MODULE);
+  auto store = reinterpret_cast<HorolanUrlStoreFn>(FindEntryPoint(library, HOROLAN_URL_STORE));
+  size_t length = WideLength(url);
+  char native[kUrlMaxLength * 3 + 1];
+  if (!store || length == 0 || length > kUrlMaxLength || AnsiFromWide(url, length, native, sizeof native) >= sizeof native)
+    return;
+  std::string folder = CacheFolder();
+  if (!folder.empty())
+    store(folder.c_str(), native, static_cast<const unsigned char*>(bytes), size, NowUnixSeconds());
+}
 
 void SetUrlWaitsForTests(uint32_t connect, uint32_t total) {
   connectMs = connect ? connect : kDefaultConnectMs;

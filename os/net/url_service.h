@@ -38,6 +38,9 @@ struct UrlStream;
 
 // A fetch that is never answered from the web cache (a time, say).
 constexpr uint32_t kUrlNeverFromCache = HOROLAN_URL_NEVER_FROM_CACHE;
+// A fetch that neither reads nor leaves a copy: the caller keeps it
+// (KeepUrlCopy), where it may write.
+constexpr uint32_t kUrlNoCopy = HOROLAN_URL_NO_COPY;
 
 // Fetches url and blocks until the whole resource has arrived or the fetch
 // failed (connect time-out 30 s, whole fetch 60 s). Returns 0 with *stream
@@ -50,6 +53,10 @@ int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream, uint32_t 
 int32_t ReadUrlStream(UrlStream* stream, void* buffer, uint32_t count, uint32_t* placed);
 // Gives the stream back.
 void ReleaseUrlStream(UrlStream* stream);
+
+// Leaves bytes fetched from url as a copy in the web cache folder, where the
+// folder is the user's own (IsOwnCacheFolder). Never reads the network.
+void KeepUrlCopy(const char16_t* url, const void* bytes, size_t size);
 
 // Why the calling thread's last fetch failed, in the URL module's words
 // ("Could not resolve host: alpha.beta", "HTTP status 500"); empty after a

@@ -211,6 +211,20 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
   return Finish(result, 0, &transfer.body, false);
 }
 
+extern "C" __attribute__((visibility("default"))) int32_t horolan_url_store(const char* cacheFolder, const char* url,
+                                                                           const unsigned char* body,
+                                                                           size_t bodySize, int64_t now) {
+  UrlHandle parsed;
+  if (!cacheFolder || !url || !parsed.handle || curl_url_set(parsed.handle, CURLUPART_URL, url, 0) != CURLUE_OK)
+    return os::kUrlSyntaxError;
+  std::string host = UrlPart(parsed.handle, CURLUPART_HOST);
+  std::string normalised = UrlPart(parsed.handle, CURLUPART_URL);
+  if (host.empty() || normalised.empty()) return os::kUrlSyntaxError;
+  std::string bytes(reinterpret_cast<const char*>(body), body ? bodySize : 0);
+  urlcache::Store(cacheFolder, host, normalised, bytes, now, 0, false);
+  return 0;
+}
+
 extern "C" __attribute__((visibility("default"))) void horolan_url_free(HorolanUrlResult* result) {
   if (!result) return;
   free(result->body);

@@ -21,6 +21,9 @@ struct HorolanUrlRequest {
 // Always from the network: a cached copy, however fresh, never answers (a
 // copy is still left for the next fetch).
 #define HOROLAN_URL_NEVER_FROM_CACHE 1u
+// No web cache at all: neither looked up nor written (the caller keeps the
+// copy itself with horolan_url_store).
+#define HOROLAN_URL_NO_COPY 2u
 
 struct HorolanUrlResult {
   int32_t code;              // 0 or one of the URL result codes of os/url_service.h
@@ -34,9 +37,14 @@ struct HorolanUrlResult {
 typedef int32_t (*HorolanUrlFetchFn)(const HorolanUrlRequest* request, HorolanUrlResult* result);
 // Frees what a fetch allocated in result.
 typedef void (*HorolanUrlFreeFn)(HorolanUrlResult* result);
+// Leaves body in the cache folder as a fetch of url at now would have, with
+// no freshness (a copy that answers no later fetch). 0, or a URL result code.
+typedef int32_t (*HorolanUrlStoreFn)(const char* cacheFolder, const char* url, const unsigned char* body,
+                                     size_t bodySize, int64_t now);
 
 }  // extern "C"
 
 #define HOROLAN_URL_FETCH "horolan_url_fetch"
 #define HOROLAN_URL_FREE "horolan_url_free"
+#define HOROLAN_URL_STORE "horolan_url_store"
 #define HOROLAN_URL_MODULE "libhorolan_url.so"

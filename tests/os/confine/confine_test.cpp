@@ -169,7 +169,8 @@ TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNamesButNeverALi
   auto environment = [&] {
     for (auto [name, value] : {std::pair<const char*, std::string>{"SSL_CERT_DIR", dir.File("certs1") + ":" + dir.File("certs2")},
                                {"SSL_CERT_FILE", dir.File("trust.pem")}, {"TZ", ":" + dir.File("zone")},
-                               {"TERMINFO_DIRS", dir.File("terminfo")}, {"HOME", dir.path}})
+                               {"TERMINFO_DIRS", dir.File("terminfo")}, {"HOME", dir.path},
+                               {"XDG_CACHE_HOME", dir.File("cache")}})
       setenv(name, value.c_str(), 1);
   };
   // One mark per path read; per folder written in (the registry's, the web cache, one outside); then the terminal

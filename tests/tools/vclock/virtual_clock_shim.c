@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/timex.h>
@@ -39,21 +40,30 @@ static int Refusing(int step) {
 /* The offset file, opened when the shim is loaded; -1 without one. */
 static int offsetFd = -1;
 static int offsetOpenError = EPERM;
+/* The last offset read: a process that closed the file (a run's network part closes all it inherited) keeps it. */
+static int64_t lastOffset;
+static struct stat offsetFile; /* what offsetFd was opened on: its number may be reused once closed */
+static int64_t ReadOffset(void);
 
 __attribute__((constructor)) static void OpenOffsetFile(void) {
   const char* path = OffsetFile();
   if (!path) return;
   offsetFd = Refusing(1) ? open(path, O_RDONLY | O_CLOEXEC) : open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (offsetFd < 0) offsetOpenError = errno;
+  if (offsetFd >= 0) fstat(offsetFd, &offsetFile);
+  ReadOffset();
 }
 
 static int64_t ReadOffset(void) {
   if (offsetFd < 0) return 0;
+  struct stat now;
+  if (fstat(offsetFd, &now) != 0 || now.st_ino != offsetFile.st_ino || now.st_dev != offsetFile.st_dev)
+    return lastOffset;
   char text[64];
   ssize_t n = pread(offsetFd, text, sizeof text - 1, 0);
-  if (n <= 0) return 0;
+  if (n <= 0) return lastOffset;
   text[n] = 0;
-  return strtoll(text, NULL, 10);
+  return lastOffset = strtoll(text, NULL, 10);
 }
 
 /* The new line goes over the old one, then the length is cut: a reader sees

@@ -1,0 +1,44 @@
+#pragma once
+// What the query of a run hands back: one fixed-size record of numbers and
+// bounded text. In a privileged run it comes from the network part, an
+// unprivileged process that may have been taken over, so the run checks it
+// before it acts on it (CheckQueryRecord) and sets the clock only from it.
+#include <cstdint>
+
+#include "app/run_settings.h"
+#include "common/run_outcome.h"
+#include "sources/daytime_query.h"
+
+constexpr uint32_t kQueryRecordMark = 0x484F5231;  // "HOR1"
+
+enum class ReasonKind : uint32_t { None = 0, Url = 1, Nts = 2 };
+
+struct QueryRecord {
+  uint32_t mark = kQueryRecordMark;
+  int32_t mode = Sntp;  // the branch that answered
+  ResultCode code = 0;
+  // SNTP and NTS: the clock offset and the round-trip delay in seconds, the
+  // arrival time (an NTP timestamp's value) and the server's stratum.
+  double offset = 0.0;
+  double delay = 0.0;
+  uint64_t destination = 0;
+  uint32_t stratum = 0;
+  // Daytime: the answer's time, and the answer itself for the web cache copy.
+  CalendarTime utc;
+  uint32_t answerSize = 0;
+  char answer[kDaytimeAnswerCapacity] = {};
+  ReasonKind reasonKind = ReasonKind::None;
+  char reason[kReasonCapacity] = {};
+};
+
+// The query of the chosen branch (the server already chosen) into record.
+void AskServer(const RunSettings& settings, QueryRecord& record);
+void AskBySntp(const RunSettings& settings, QueryRecord& record);
+void AskByDaytime(const RunSettings& settings, QueryRecord& record);
+
+// 0 when record is one the query could have sent for settings: its mark and
+// branch, a code the branch can end with, finite numbers in range, a time
+// that is a date, bounded sizes. Otherwise kNetworkPartFailed with the fault
+// in why. Control characters in the reason become '?' either way (it is
+// written to the user's terminal).
+ResultCode CheckQueryRecord(QueryRecord& record, const RunSettings& settings, char (&why)[kReasonCapacity]);
