@@ -131,3 +131,22 @@ TEST(Files, DirectoryScansOfAFolderOnlyWithReadOnlyWhatThisProcessMayNotWrite) {
                 Fails(os::DeleteScannedEntry(scan, name), EINVAL));
   EXPECT_TRUE(!os::DeleteScannedEntry(scan, u"sub") && os::DeleteScannedEntry(scan, u"link"));
 }
+
+// A web cache folder named by the registry is used only below the user's cache home, without a link, and theirs.
+TEST(CacheHome, OnlyTheUsersOwnFolderBelowTheCacheHome) {
+  TempDir dir;
+  setenv("XDG_CACHE_HOME", dir.File("home").c_str(), 1);
+  mkdir(dir.File("other").c_str(), 0700);
+  mkdir(dir.File("home").c_str(), 0700);
+  ASSERT_EQ(symlink(dir.File("other").c_str(), dir.File("home/link").c_str()), 0);
+  mkdir(dir.File("home/theirs").c_str(), 0700);
+  (void)!chown(dir.File("home/theirs").c_str(), 65534, 65534);  // root only: mine otherwise
+  const std::pair<std::string, bool> cases[] = {
+      {dir.File("home/horolan/web"), true},  {dir.File("home"), true},
+      {dir.File("other"), false},            {dir.File("home/link"), false},
+      {dir.File("home/link/web"), false},    {dir.File("home/../other"), false},
+      {dir.File("home/theirs"), geteuid() != 0}, {"/etc", false},
+      {dir.File("homely"), false}};
+  for (const auto& [folder, own] : cases) EXPECT_EQ(os::IsOwnCacheFolder(folder.c_str()), own) << folder;
+  unsetenv("XDG_CACHE_HOME");
+}
