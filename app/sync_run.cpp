@@ -21,6 +21,7 @@ constexpr const char16_t* kResultValue = u"LastResult";
 ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine) {
   // Network input comes next: the run first gives up, for good, all it will
   // not need. It goes on however far that gets.
+  if (settings.useConnection) PrepareDataConnection(settings.connection.c_str(), !settings.silent);
   os::ConfineRunFor({.webCache = settings.mode == Nist,
                      .terminal = !settings.silent && os::IsInteractive(),
                      .hangUpLinks = settings.useConnection});
