@@ -149,13 +149,13 @@ int GetPaths(sd_bus* bus, const char* path, const char* interface, const char* n
   return r < 0 ? r : ReadPaths(reply.m, out, capacity);
 }
 
-// A string setting into out, cut to fit (ids longer than a name can be are
-// never asked for).
+// A string setting into out; one too long for it is left empty, so that a
+// cut id never matches a name.
 int ReadString(sd_bus_message* m, char* out, size_t capacity) {
   const char* value = nullptr;
   int r = sd_bus_message_enter_container(m, 'v', "s");
   if (r >= 0) r = sd_bus_message_read(m, "s", &value);
-  if (r >= 0) snprintf(out, capacity, "%s", value);
+  if (r >= 0) snprintf(out, capacity, "%s", strlen(value) < capacity ? value : "");
   return r < 0 ? r : sd_bus_message_exit_container(m);
 }
 
@@ -200,33 +200,42 @@ Profile* Find(Profile* profiles, int count, const ObjectPath& settings) {
 }
 
 // Every stored profile with its active connection and a device that can
-// carry it. The count, or a negative errno.
+// carry it. The count, or a negative errno. A profile, active connection or
+// device that goes away meanwhile is left out (its error is no failure: a
+// call with an error already set would fail at once).
 int ListProfiles(sd_bus* bus, Profile* profiles, BusError& error) {
   Message reply;
   ObjectPath paths[kMaxProfiles];
   int r = sd_bus_call_method(bus, kService, kSettingsPath, kSettings, "ListConnections", &error.e, &reply.m, "");
-  int count = r < 0 ? r : ReadPaths(reply.m, paths, kMaxProfiles);
-  if (count < 0) return count;
-  for (int i = 0; i < count; ++i) {
-    profiles[i].settings = paths[i];
-    if ((r = ReadProfile(bus, profiles[i], error)) < 0) return r;
+  int listed = r < 0 ? r : ReadPaths(reply.m, paths, kMaxProfiles);
+  if (listed < 0) return listed;
+  int count = 0;
+  for (int i = 0; i < listed; ++i) {
+    BusError gone;
+    profiles[count] = Profile{};
+    profiles[count].settings = paths[i];
+    if (ReadProfile(bus, profiles[count], gone) >= 0) ++count;
   }
 
   ObjectPath actives[kMaxDevices];
   int activeCount = GetPaths(bus, kManagerPath, kService, "ActiveConnections", actives, kMaxDevices, error);
+  if (activeCount < 0) return activeCount;
   for (int i = 0; i < activeCount; ++i) {
+    BusError gone;
     ObjectPath settings;
-    if (GetPath(bus, actives[i].text, kActive, "Connection", settings, error) < 0) continue;  // just gone
+    if (GetPath(bus, actives[i].text, kActive, "Connection", settings, gone) < 0) continue;
     if (Profile* p = Find(profiles, count, settings)) p->active = actives[i];
   }
 
   ObjectPath devices[kMaxDevices];
   int deviceCount = GetPaths(bus, kManagerPath, kService, "Devices", devices, kMaxDevices, error);
+  if (deviceCount < 0) return deviceCount;
   for (int d = 0; d < deviceCount; ++d) {
+    BusError gone;
     ObjectPath carried, available[kMaxProfiles];
-    if (GetPath(bus, devices[d].text, kDevice, "ActiveConnection", carried, error) < 0) continue;
+    if (GetPath(bus, devices[d].text, kDevice, "ActiveConnection", carried, gone) < 0) continue;
     bool idle = !strcmp(carried.text, "/");
-    int n = GetPaths(bus, devices[d].text, kDevice, "AvailableConnections", available, kMaxProfiles, error);
+    int n = GetPaths(bus, devices[d].text, kDevice, "AvailableConnections", available, kMaxProfiles, gone);
     for (int i = 0; i < n; ++i) {
       Profile* p = Find(profiles, count, available[i]);
       if (!p || !(p->device.Empty() || (idle && !p->deviceIdle))) continue;
@@ -234,7 +243,6 @@ int ListProfiles(sd_bus* bus, Profile* profiles, BusError& error) {
       p->deviceIdle = idle;
     }
   }
-  sd_bus_error_free(&error.e);  // a device or connection that went away meanwhile is no failure
   return count;
 }
 
@@ -412,8 +420,7 @@ int32_t Establish(uint32_t timeoutMs) {
 
   Wait wait;
   snprintf(wait.manager, sizeof wait.manager, "%s", sd_bus_message_get_sender(reply.m));
-  static Profile profiles[kMaxProfiles];  // 28 KiB: not on the stack
-  for (Profile& p : profiles) p = Profile{};
+  static Profile profiles[kMaxProfiles];  // 47 KiB: not on the stack
   int count = ListProfiles(bus.bus, profiles, error);
   if (count < 0) return FailCall("cannot list the connection profiles", count, error);
   int chosen = ChooseProfile(profiles, count, g_profile);
