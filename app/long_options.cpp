@@ -15,6 +15,7 @@ struct OptionRow {
   const char* keyword;
   StartAction action = StartAction::Run;
   char shortName = 0;
+  const char* argumentName = "a host name";
 };
 
 constexpr OptionRow kOptions[] = {
@@ -26,6 +27,7 @@ constexpr OptionRow kOptions[] = {
     {"silent", no_argument, "#SILENT"},
     {"only-show", no_argument, "#ONLYSHOW"},
     {"connect", no_argument, "#CONNECT"},
+    {"connection", required_argument, "#CONNECTION", StartAction::Run, 0, "a profile name"},
     {"keep-cache", no_argument, "#KEEPCACHE"},
     {"server", required_argument, "#SERVER"},
     {"help", no_argument, nullptr, StartAction::Help, 'h'},
@@ -95,7 +97,8 @@ TranslatedCommandLine TranslateCommandLine(int argc, const char* const* argv) {
       int named = RowNamed(argument);
       if (named >= 0)
         return Usage(std::string("option '--") + kOptions[named].name +
-                     (kOptions[named].argument == required_argument ? "' needs a host name" : "' takes no argument"));
+                     (kOptions[named].argument == required_argument ? "' needs " : "' takes no argument") +
+                     (kOptions[named].argument == required_argument ? kOptions[named].argumentName : ""));
       if (argument[1] != '-' && optopt > 0 && optopt < 0x100)
         return Usage(std::string("unknown option '-") + char(optopt) + "'");
       return Usage(std::string("unknown option '") + argument + "'");
@@ -109,8 +112,9 @@ TranslatedCommandLine TranslateCommandLine(int argc, const char* const* argv) {
     if (option.argument == no_argument) {
       add(option.keyword);
     } else {
-      // No host name is empty or begins with "-"; such a host is a forgotten one.
-      if (!optarg[0] || optarg[0] == '-') return Usage(std::string("option '--") + option.name + "' needs a host name");
+      // No host or profile name is empty or begins with "-"; such a name is a forgotten one.
+      if (!optarg[0] || optarg[0] == '-')
+        return Usage(std::string("option '--") + option.name + "' needs " + option.argumentName);
       add(std::string(option.keyword) + "(" + optarg + ")");
     }
   }
@@ -129,6 +133,7 @@ const char* UsageText() {
          "  --only-show       '#ONLYSHOW'   show the time, leave the clock alone\n"
          "  --silent          '#SILENT'     show nothing; the exit status tells the result\n"
          "  --connect         '#CONNECT'    bring a data connection up and down around the query\n"
+         "  --connection=NAME '#CONNECTION(NAME)' the same, with that NetworkManager profile\n"
          "  --keep-cache      '#KEEPCACHE'  do not purge the web cache before the fetch\n"
          "  --config          '#CONFIG'     edit the configuration file\n"
          "  --register        '#REGISTER'   register with the shell and exit\n"

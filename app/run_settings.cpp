@@ -47,7 +47,10 @@ namespace {
 // The switch and mode keywords, in the order both sources apply them.
 void ApplySwitchKeywords(const char16_t* text, RunSettings& settings) {
   if (FindNoCase(text, u"#KEEPCACHE")) settings.keepCache = true;
+  // "#CONNECTION(NAME)" holds "#CONNECT": naming a profile asks for it.
   if (FindNoCase(text, u"#CONNECT")) settings.useConnection = true;
+  if (FindNoCase(text, u"#CONNECTION("))
+    ExtractArgument(u"#CONNECTION", text, settings.connection.data(), settings.connection.capacity, u'(', u')');
   if (FindNoCase(text, u"#NIST")) settings.mode = Nist;
   if (FindNoCase(text, u"#SNTP")) settings.mode = Sntp;
   if (FindNoCase(text, u"#ONLYSHOW")) settings.onlyShow = true;

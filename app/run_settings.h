@@ -18,6 +18,7 @@ struct RunSettings {
   bool silent = false;
   bool keepCache = false;
   bool useConnection = false;
+  os::WideBuffer<256> connection;  // "#CONNECTION(NAME)": the profile "#CONNECT" brings up
   bool nts = false;  // authenticated SNTP (NTS); never an unauthenticated run
   os::WideBuffer<260> server;
 };

@@ -111,7 +111,7 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
                      .terminal = !settings.silent && os::IsInteractive(),
                      .hangUpLinks = settings.useConnection};
   os::LoadRunModules(needs);
-  if (settings.useConnection) PrepareDataConnection();
+  if (settings.useConnection) PrepareDataConnection(settings.connection.c_str(), !settings.silent);
   static QueryRecord record;  // large; one a run
   record = QueryRecord{};
   char why[kReasonCapacity] = {};

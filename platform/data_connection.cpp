@@ -1,13 +1,22 @@
 #include "platform/data_connection.h"
 
+#include <cstring>
+
 #include "os/base/dynlib.h"
+#include "os/base/text.h"
+#include "os/connmgr/connmgr_module.h"
 #include "os/dialup/dialup.h"
+#include "os/term/terminal.h"
 
 namespace {
 
 // The one connection handle of the process: set by establishing, read by
 // releasing.
 ConnectionHandle g_connection = nullptr;
+// Set by PrepareDataConnection: the library kept loaded, and whether a
+// failure is reported.
+os::LibraryHandle g_kept = nullptr;
+bool g_reportFailure = false;
 
 // The connection manager's Internet destination network,
 // {436EF144-B4FB-4863-A041-8F905A62C572}, in the platform's memory layout.
@@ -18,7 +27,8 @@ void PutLittleEndian(uint8_t* at, uint32_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-// The library is held only for one operation and let go on every path.
+// The library is held only for one operation and let go on every path
+// (prepared, it stays mapped in between).
 struct ConnectionManager {
   os::LibraryHandle library = os::LoadLibrary(kConnectionManagerLibrary);
   ~ConnectionManager() { os::FreeLibrary(library); }
@@ -52,11 +62,29 @@ void HangUpDialupLinks() {
     if (!HasBackquote(entries[i].name)) os::HangUpDialupLink(entries[i].handle);
 }
 
+// The manager's reason for a failed establish, when it gives one.
+void ReportFailure(const ConnectionManager& manager) {
+  auto reason = manager.Entry<HorolanConnMgrReasonFn>(HOROLAN_CONNMGR_REASON);
+  char text[HOROLAN_CONNMGR_REASON_BYTES] = {};
+  if (reason) reason(text, sizeof text);
+  size_t length = 0;
+  auto wide = text[0] ? os::NewWideFromAnsi(text, strlen(text), &length) : nullptr;
+  if (!wide) return;
+  os::WideBuffer<HOROLAN_CONNMGR_REASON_BYTES + 20> line;
+  line.assign(u"data connection: ");
+  line.append(wide.get());
+  os::ReportError(line.c_str());
+}
+
 }  // namespace
 
-void PrepareDataConnection() {
-  static os::LibraryHandle kept = os::LoadLibrary(kConnectionManagerLibrary);
-  (void)kept;
+void PrepareDataConnection(const char16_t* profile, bool reportFailure) {
+  g_reportFailure = reportFailure;
+  if (!g_kept) g_kept = os::LoadLibrary(kConnectionManagerLibrary);
+  auto use = reinterpret_cast<HorolanConnMgrUseProfileFn>(os::FindEntryPoint(g_kept, HOROLAN_CONNMGR_USE_PROFILE));
+  size_t length = 0;
+  auto name = profile ? os::NewAnsiFromWide(profile, os::WideLength(profile), &length) : nullptr;
+  if (use) use(name ? name.get() : "");
 }
 
 std::array<uint8_t, kConnectionInfoSize> BuildConnectionInfo() {
@@ -79,6 +107,7 @@ int EstablishDataConnection() {
   uint32_t statusWord = 0;
   if (establish(info.data(), &g_connection, kConnectionTimeoutMs, &statusWord) == 0) return 1;
   g_connection = nullptr;
+  if (g_reportFailure) ReportFailure(manager);
   return 0;
 }
 

@@ -27,9 +27,14 @@ constexpr uint32_t kMaxDialupEntries = 20;
 // everything else 0; 32-bit fields little-endian.
 std::array<uint8_t, kConnectionInfoSize> BuildConnectionInfo();
 
-// Loads the connection manager for the rest of the run, while new code may
-// still be mapped: the confined run maps none.
-void PrepareDataConnection();
+// Loads the connection manager ahead of the run's confinement, after which
+// no new code may be mapped, and keeps it loaded for the rest of the
+// process; the operations below then find it in place. profile names the
+// connection to bring up (empty: the manager's choice), where the manager
+// takes a name; reportFailure: a failed establish writes the manager's
+// reason as one line on standard error.
+void PrepareDataConnection(const char16_t* profile, bool reportFailure);
+
 // 1 when the connection manager reported success, else 0. Blocks for at most
 // the connection manager's limit of 120000 ms.
 int EstablishDataConnection();

@@ -63,7 +63,7 @@ DESTDIR=$stage cmake --install "$release" --prefix "$prefix" >/dev/null
 root=$stage$prefix
 units=$root/lib/systemd/system
 for file in bin/horolan lib/horolan/libhorolan_url.so lib/horolan/libhorolan_tui.so lib/horolan/libhorolan_nts.so \
-    share/man/man1/horolan.1 share/doc/horolan/copyright lib/systemd/system/horolan-sync.service \
+    lib/horolan/libhorolan_nm.so share/man/man1/horolan.1 share/doc/horolan/copyright lib/systemd/system/horolan-sync.service \
     lib/systemd/system/horolan-sync.timer; do
   [ -f "$root/$file" ] || fail "not installed: $prefix/$file"
 done
@@ -93,7 +93,7 @@ dpkg-deb -f "$deb" Depends > "$work/depends"
 grep -q libc6 "$work/depends" || fail "no computed dependencies in $deb"
 dpkg-deb -c "$deb" > "$work/contents"
 for file in usr/bin/horolan usr/lib/horolan/libhorolan_nts.so usr/lib/horolan/libhorolan_url.so \
-    usr/lib/horolan/libhorolan_tui.so usr/share/man/man1/horolan.1 lib/systemd/system/horolan-sync.timer; do
+    usr/lib/horolan/libhorolan_tui.so usr/lib/horolan/libhorolan_nm.so usr/share/man/man1/horolan.1 lib/systemd/system/horolan-sync.timer; do
   grep -q " ./$file\$" "$work/contents" || fail "$deb lacks /$file"
 done
 ok "$(basename "$deb"): Depends: $(dpkg-deb -f "$deb" Depends)"

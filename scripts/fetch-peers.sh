@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Unpacks the peers the tests and benchmarks run into BUILD_DIR/peers/NAME
-# (as root, Debian 12): chronyd, lighttpd with its TLS module, xinetd, and
-# the SNTP clients bench/compare_clients.sh compares with. Their Debian
+# (as root, Debian 12): chronyd, lighttpd with its TLS module, xinetd,
+# NetworkManager with a D-Bus daemon for its private bus, and the SNTP
+# clients bench/compare_clients.sh compares with. Their Debian
 # packages are downloaded (apt-get download) and unpacked (dpkg -x), never
 # installed: nothing is enabled, started or replaced on this machine. Only
 # the shared libraries they link with are installed as packages.
@@ -18,6 +19,7 @@ declare -A unpack=(
   [chrony]="chrony"
   [lighttpd]="lighttpd lighttpd-mod-openssl"
   [xinetd]="xinetd"
+  [networkmanager]="network-manager dbus-daemon"
   [ntpsec]="ntpsec-ntpdig ntpsec-ntpdate python3-ntp"
 )
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "os/base/last_error.h"
+#include "os/connmgr/connmgr_module.h"
 
 namespace os {
 
@@ -57,6 +58,9 @@ LibraryHandle LoadLibrary(const char* fileName) {
     if (!library && snprintf(path, sizeof path, "%s/%s", folder, fileName) < static_cast<int>(sizeof path) &&
         access(path, F_OK) == 0)
       library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  // The platform libraries this layer provides itself, when none of that
+  // name is installed.
+  if (!library && !strcmp(fileName, "cellcore.dll")) library = LoadOsModule(HOROLAN_CONNMGR_MODULE);
   if (!library) SetLastError(ENOENT);
   return library;
 }

@@ -7,8 +7,9 @@ using LibraryHandle = void*;
 // Loads a library by file name, always by absolute path: the executable's
 // own folder first, then the system's library folders (/usr/local/lib,
 // /lib and /usr/lib with their multiarch folders); never through
-// LD_LIBRARY_PATH or the working folder. Null when it cannot be loaded
-// (last-error set).
+// LD_LIBRARY_PATH or the working folder. For "cellcore.dll", when no such
+// library is found, the OS layer's own connection manager module
+// (NetworkManager). Null when it cannot be loaded (last-error set).
 LibraryHandle LoadLibrary(const char* fileName);
 // An entry point by name, or null.
 void* FindEntryPoint(LibraryHandle library, const char* name);

@@ -25,7 +25,7 @@ TEST(RunSettings, FromTheFileThenTheCommandLine) {
       {"#SNTP\n" + std::string(kConfigReadCap - 13, '\n') + "#SILENT#ONLYSHOW", "Ss:"},  // read up to the cap
       // A server line counts only in the mode in force when it is read.
       {"#nserver(a;b)", "N:a"}, {"#NSERVER(a)\n#nserver(b)\n#SNTP\n#NSERVER(c)", "S:b"},
-      {"#SNTP #SSERVER(ntp)\n#sserver()\n", "S:"},
+      {"#SNTP #SSERVER(ntp)\n#sserver()\n", "S:"}, {"#Connection(wwan)", "Nc:"},
       {"#SNTP#SSERVER(host\r\n", "S:host"}, {junk + "\n\xFF\xFE#sNtP\xC3(\n#SSERVER(\xFFhost)", "S:\xFFhost"}};
   for (const auto& [text, summary] : cases) {
     RunSettings settings;
@@ -41,6 +41,8 @@ TEST(RunSettings, FromTheFileThenTheCommandLine) {
   EXPECT_EQ(Summary(s), "Sso:keep");
   ApplyCommandLine(u"#NIST #CONNECT #keepcache", s);
   EXPECT_EQ(Summary(s), "Nsock:keep");
+  ApplyCommandLine(u"#CONNECTION(Office (2) LAN) #SNTP", s);
+  EXPECT_EQ(U8(s.connection.c_str()), "Office (2) LAN");
 }
 
 TEST(RunSettings, TheConfigurationFileLiesBesideTheExecutable) {
@@ -64,6 +66,9 @@ TEST(CommandLine, OptionsBecomeKeywordsAndEveryOtherDashIsAUsageError) {
       {{"--config", "--register", "--nist", "--connect", "--keep-cache"}, "#CONFIG #REGISTER #NIST #CONNECT #KEEPCACHE"},
       {{"--version", "--bogus"}, "version"}, {{"#SNTP", "-V"}, "version"}, {{"-qx"}, "E:unknown option '-q'"},
       {{"--bogus", "--help"}, "E:unknown option '--bogus'"}, {{"--serv", "h"}, "E:unknown option '--serv'"},
+      {{"--connection", "My LAN"}, "#CONNECTION(My LAN)"},
+      {{"--connection"}, "E:option '--connection' needs a profile name"},
+      {{"--connection=-x"}, "E:option '--connection' needs a profile name"},
       {{"--sntp=1"}, "E:option '--sntp' takes no argument"}, {{"--server", ""}, "E:option '--server' needs a host name"}};
   for (const auto& [args, expected] : cases) {
     std::vector<const char*> argv = {"horolan"};

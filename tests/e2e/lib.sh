@@ -44,12 +44,14 @@ s.bind((sys.argv[2], int(sys.argv[3]))); sys.argv[1] == "udp" or s.listen(); tim
 }
 
 # start_peer NAME ARG...: a foreground peer from the build's peers/ (scripts/fetch-peers.sh), else PATH; fails if none.
+# PEER_IN: a command it runs under (e.g. ip netns exec NS).
+PEER_IN=()
 start_peer() {
   local dir modules=()
   for dir in "$BIN"/../peers/*/usr/sbin "$BIN"/../peers/*/usr/bin ${PATH//:/ } /usr/sbin /sbin; do
     [ -x "$dir/$1" ] || continue
     [ "$1" = lighttpd ] && modules=(-m "$dir/../lib/lighttpd")
-    background "$dir/$1" "${modules[@]}" "${@:2}" >>"$WORK/peers.log" 2>&1
+    background "${PEER_IN[@]}" "$dir/$1" "${modules[@]}" "${@:2}" >>"$WORK/peers.log" 2>&1
     return 0
   done
   return 1

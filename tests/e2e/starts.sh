@@ -51,6 +51,7 @@ if [ -n "$CELLCORE_DIR" ] && [ -f "$CELLCORE_DIR/cellcore.dll" ]; then
   connect "$WORK/state/horolan" "$WORK/state/horolan"
   check "#CONNECT: a library in the working folder is not loaded" eval '[ "$(status)" = 0 ] && [ -z "$calls" ]'
   connect "$APP" "$WORK"
+  # Loaded once, before the run confines itself, and kept to its end.
   check "#CONNECT: establish, then status and release, around a successful query" \
     eval '[ "$(status)" = 0 ] && [ "$calls" = "load establish status release unload " ]'
   if mount -t tmpfs none /usr/local/lib; then
