@@ -21,10 +21,11 @@ foreach(file "${doc}/changelog" ${pages})
   execute_process(COMMAND gzip -9nf "${file}" COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
 
-# Already stripped (CPACK_STRIP_FILES); the compiler's .comment and the .note
-# section go too, as dh_strip drops them.
+# The compiler's .comment and the .note section go, as dh_strip drops them
+# (objcopy: the symbols and debug information stay for cpack, which strips
+# them or moves them into the dbgsym package).
 file(GLOB binaries "${root}/usr/bin/*" "${root}/usr/lib/horolan/*.so")
 foreach(file ${binaries})
-  execute_process(COMMAND "${CPACK_HOROLAN_STRIP}" --remove-section=.comment --remove-section=.note "${file}"
+  execute_process(COMMAND "${CPACK_HOROLAN_OBJCOPY}" --remove-section=.comment --remove-section=.note "${file}"
                   COMMAND_ERROR_IS_FATAL ANY)
 endforeach()

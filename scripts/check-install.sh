@@ -6,9 +6,9 @@
 #      the service's exposure (systemd-analyze security) 2.5 or lower;
 #   2. the installed executable run from there on the virtual clock in a private namespace: a daytime run against
 #      a local NIST line and an SNTP run against chronyd, both setting the virtual clock;
-#   3. the distribution's package: a build beside RELEASE_BUILD (RELEASE_BUILD-package: the same type, with
-#      HOROLAN_SHARED_RUNTIME=ON, without tests) packed by `cpack -G DEB`; lintian -EvIL +pedantic without any E: or
-#      W: tag; dpkg -i gives a working /usr/bin/horolan (--version, show-only runs as in 2.), the user "horolan",
+#   3. the distribution's package: a build beside RELEASE_BUILD (RELEASE_BUILD-package: RelWithDebInfo, Debian's
+#      -O2 -g, with HOROLAN_SHARED_RUNTIME=ON, without tests) packed by `cpack -G DEB` with its dbgsym package;
+#      lintian -EvIL +pedantic without any E: or W: tag; dpkg -i gives a working /usr/bin/horolan (--version, show-only runs as in 2.), the user "horolan",
 #      units that verify, a condition that skips under another time daemon; dpkg -r keeps the state, dpkg -P
 #      removes it with the system configuration file, and leaves the file system as it found it;
 #   4. that package's service and timer under a real systemd (scripts/check-systemd.sh).
@@ -102,12 +102,11 @@ in_namespace "$root/bin"
 # 3. The package, from a build that links SQLite and the C++ runtime dynamically.
 package=$release-package
 werror=$(sed -n 's/^HOROLAN_WERROR:BOOL=//p' "$release/CMakeCache.txt")
-type=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$release/CMakeCache.txt")
 generator=$(sed -n 's/^CMAKE_GENERATOR:INTERNAL=//p' "$release/CMakeCache.txt")
-cmake -S "$here" -B "$package" -G "$generator" -DCMAKE_BUILD_TYPE="${type:-Release}" -DHOROLAN_WERROR="${werror:-OFF}" \
+cmake -S "$here" -B "$package" -G "$generator" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHOROLAN_WERROR="${werror:-OFF}" \
   -DHOROLAN_SHARED_RUNTIME=ON -DHOROLAN_TESTS=OFF -DHOROLAN_BENCH=OFF >/dev/null || fail "configure $package"
 cmake --build "$package" >/dev/null || fail "build $package"
-rm -f "$package"/horolan_*.deb
+rm -f "$package"/horolan_*.deb "$package"/horolan-dbgsym_*.ddeb
 (cd "$package" && cpack -G DEB > "$work/cpack.log" 2>&1) || fail "cpack -G DEB: $(cat "$work/cpack.log")"
 deb=$(ls "$package"/horolan_*.deb)
 dpkg-deb -f "$deb" Depends > "$work/depends"
@@ -122,6 +121,19 @@ for file in usr/bin/horolan usr/lib/horolan/libhorolan_nts.so usr/lib/horolan/li
   grep -q " ./$file\$" "$work/contents" || fail "$deb lacks /$file"
 done
 ok "$(basename "$deb"): Depends: $(cat "$work/depends")"
+# Stripped, each binary with a debug link to its debug information in the dbgsym package, found by build id.
+dpkg-deb -x "$deb" "$work/unpacked"
+dbgsym=$(ls "$package"/horolan-dbgsym_*.ddeb) || fail "no dbgsym package beside $deb"
+dpkg-deb -c "$dbgsym" > "$work/dbgsym"
+for file in "$work/unpacked"/usr/bin/horolan "$work/unpacked"/usr/lib/horolan/*.so; do
+  id=$(readelf -n "$file" | sed -n 's/.*Build ID: //p')
+  readelf -S "$file" > "$work/sections"
+  grep -q '\.gnu_debuglink' "$work/sections" && ! grep -q '\.debug_info\|\.comment\|\.symtab' "$work/sections" ||
+    fail "$file: not stripped to a debug link"
+  grep -q " ./usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug\$" "$work/dbgsym" ||
+    fail "$(basename "$dbgsym") lacks the debug information of ${file#"$work/unpacked"}"
+done
+ok "stripped binaries, their debug information in $(basename "$dbgsym")"
 # lintian as a distribution runs it, every tag shown; E: or W: fails (root: lintian only reads the package).
 lintian -EvIL +pedantic "$deb" 2>/dev/null | grep -v '^N:' > "$work/lintian" || true
 grep -q '^[EW]: ' "$work/lintian" && fail "lintian: $(cat "$work/lintian")"
