@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Run by `cmake --install` (and cpack): writes the systemd units for the
 # prefix of this install and installs them into the system unit folder.
 # Given: HOROLAN_BINDIR (relative or absolute), HOROLAN_SYSTEMD_UNITDIR
@@ -8,6 +9,8 @@ if(IS_ABSOLUTE "${HOROLAN_BINDIR}")
 else()
   set(HOROLAN_INSTALLED_BINDIR "${CMAKE_INSTALL_PREFIX}/${HOROLAN_BINDIR}")
 endif()
+# The service's condition (installed by the top CMakeLists.txt).
+set(HOROLAN_INSTALLED_LIBEXECDIR "${CMAKE_INSTALL_PREFIX}/libexec/horolan")
 if(CMAKE_INSTALL_PREFIX STREQUAL "/usr" AND HOROLAN_SYSTEMD_UNITDIR)
   set(unit_dir "${HOROLAN_SYSTEMD_UNITDIR}")
 else()

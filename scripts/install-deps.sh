@@ -14,7 +14,8 @@ build=(build-essential cmake ninja-build pkg-config g++
        libsqlite3-dev libcurl4-openssl-dev libncurses-dev libssl-dev ca-certificates
        libseccomp-dev libsystemd-dev)
 tests=(libgtest-dev libgmock-dev libbenchmark-dev sqlite3 curl tmux openssl
-       iproute2 util-linux procps python3 bc groff-base man-db systemd devscripts)
+       iproute2 util-linux procps python3 bc groff-base man-db systemd devscripts
+       lintian debootstrap systemd-container)
 fuzz=(clang libclang-rt-14-dev)
 
 packages=("${build[@]}")

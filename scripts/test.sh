@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets up a fresh Debian 12 machine (as root) and runs the whole test suite:
 # the normal build with every test, the ASan+UBSan build with the unit tests,
-# and a Release build with default options that is installed, run from its
-# install folder and packaged (scripts/check-install.sh). Warnings are errors
+# and a Release build with default options that is installed and run from its
+# install folder, then the distribution's package (shared runtime) checked by
+# lintian, installed, purged and run under a real systemd in a container
+# (scripts/check-install.sh, scripts/check-systemd.sh). Warnings are errors
 # here, and only here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
