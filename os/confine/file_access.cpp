@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "os/confine/confine_layers.h"
+#include "os/fs/files.h"
 
 namespace os::confine {
 
@@ -89,19 +90,6 @@ void AddPath(int rulesetFd, const char* path, uint64_t access) {
   AddRule(rulesetFd, handle.fd, access);
 }
 
-// The folder and the missing ones above it, each made 0700 as the run makes
-// them.
-void MakeFolders(const char* folder) {
-  std::string path = folder;
-  for (char& at : path) {
-    if (at != '/' || &at == path.data()) continue;
-    at = 0;  // the folders above, from the top
-    mkdir(path.c_str(), 0700);
-    at = '/';
-  }
-  mkdir(folder, 0700);
-}
-
 // A folder the run writes in: absolute, made when missing, reached without a
 // final symbolic link, and never the root folder itself, however it is
 // spelled.
@@ -110,7 +98,7 @@ void AddWritableFolder(int rulesetFd, const char* folder, uint64_t rights, const
   constexpr int kFlags = O_PATH | O_CLOEXEC | O_DIRECTORY | O_NOFOLLOW;
   int fd = open(folder, kFlags);
   if (fd < 0) {
-    MakeFolders(folder);
+    os::MakeFolders(folder);
     fd = open(folder, kFlags);
   }
   PathHandle handle(fd);

@@ -73,16 +73,6 @@ int OpenBeneath(int home, const std::string& rest) {
   return at;
 }
 
-void MakeHome(const std::string& home) {
-  std::string path = home;
-  for (size_t slash = path.find('/', 1); slash != path.npos; slash = path.find('/', slash + 1)) {
-    path[slash] = 0;
-    mkdir(path.c_str(), 0700);
-    path[slash] = '/';
-  }
-  mkdir(path.c_str(), 0700);
-}
-
 }  // namespace
 
 bool IsOwnCacheFolder(const char* folder) {
@@ -99,7 +89,7 @@ bool IsOwnCacheFolder(const char* folder) {
     if (rest != "." && !PlainSteps(rest)) continue;
     // The home itself is the user's own word (their environment): made
     // where missing, as a first run makes it.
-    MakeHome(homes[i]);
+    MakeFolders(homes[i].c_str());
     Descriptor top(open(homes[i].c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (top.fd < 0) continue;
     Descriptor found(OpenBeneath(top.fd, rest));

@@ -13,6 +13,7 @@
 
 #include "os/base/last_error.h"
 #include "os/base/text.h"
+#include "os/fs/files.h"
 
 // Schema (user_version 1):
 //   keys(id, root, path, folded): one row per key, its full path below its
@@ -113,14 +114,6 @@ std::string StorePath() {
   if (!OverridePath().empty()) return OverridePath();
   std::string state = XdgFolder("XDG_STATE_HOME", ".local/state");
   return state.empty() ? state : state + "/horolan/registry.db";
-}
-
-// Creates the folders above the file, each missing one with mode 0700.
-void MakeParentFolders(const std::string& file) {
-  for (size_t slash = file.find('/', 1); slash != std::string::npos; slash = file.find('/', slash + 1)) {
-    std::string folder = file.substr(0, slash);
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return;
-  }
 }
 
 // UTF-16 text as little-endian bytes.
@@ -392,7 +385,7 @@ int32_t OpenStore(sqlite3** out) {
     *out = kept.db;
     return kRegistryOk;
   }
-  MakeParentFolders(path);
+  os::MakeFolders(path.substr(0, path.rfind('/')).c_str());
   static const bool configured = (ConfigureSqlite(), true);
   (void)configured;
   sqlite3* db = nullptr;

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "os/fs/files.h"
+
 namespace urlcache {
 
 namespace {
@@ -182,22 +184,6 @@ int FindSlot(const std::string& folder, const std::string& hostName, const std::
   return 0;
 }
 
-// Creates the folder and the ones above it (mode 0700 for new ones).
-bool MakeFolders(const std::string& folder) {
-  if (folder.empty()) return false;
-  std::string path;
-  size_t at = 0;
-  while (at <= folder.size()) {
-    size_t slash = folder.find('/', at);
-    if (slash == std::string::npos) slash = folder.size();
-    path = folder.substr(0, slash);
-    if (!path.empty() && mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    at = slash + 1;
-  }
-  struct stat st {};
-  return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 }  // namespace
 
 void NoteHeader(Freshness& freshness, const char* line, size_t length, DateParser parseDate) {
@@ -284,7 +270,7 @@ bool Store(const std::string& folder, const std::string& host, const std::string
     }
     return true;
   }
-  if (!MakeFolders(folder)) return false;
+  if (!os::MakeFolders(folder.c_str())) return false;
   for (int candidate = 1; !slot && candidate <= kMaxCopiesPerHost; ++candidate)
     if (!Exists(SlotPath(folder, hostName, candidate, true)) && !Exists(SlotPath(folder, hostName, candidate, false)))
       slot = candidate;

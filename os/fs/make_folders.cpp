@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: MIT
+// Also built into the URL module, which links nothing else of the OS layer.
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "os/fs/files.h"
+
+namespace os {
+
+bool MakeFolders(const char* folder) {
+  size_t length = folder ? strnlen(folder, PATH_MAX) : 0;
+  if (length == 0 || length == PATH_MAX) return false;
+  char path[PATH_MAX];
+  memcpy(path, folder, length + 1);
+  // Each folder above, from the top; one that exists is left as it is.
+  for (size_t at = 1; at < length; ++at) {
+    if (path[at] != '/') continue;
+    path[at] = 0;
+    mkdir(path, 0700);
+    path[at] = '/';
+  }
+  struct stat info;
+  if (mkdir(path, 0700) != 0 && errno != EEXIST) return false;
+  return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace os
