@@ -69,9 +69,12 @@ TEST(CommandLine, OptionsBecomeKeywordsAndEveryOtherDashIsAUsageError) {
       {{"--connection", "My LAN"}, "#CONNECTION(My LAN)"},
       {{"--connection"}, "E:option '--connection' needs a profile name"},
       {{"--connection=-x"}, "E:option '--connection' needs a profile name"},
-      {{"--sntp=1"}, "E:option '--sntp' takes no argument"}, {{"--server", ""}, "E:option '--server' needs a host name"},
+      {{"--sntp=1"}, "E:option '--sntp' takes no argument"},
+      {{"--server", ""}, "E:option '--server' needs a host name"},
       {{"--max-step=any", "--max-step", "86400"}, "#MAXSTEP(any) #MAXSTEP(86400)"},
-      {{"--max-step=1h"}, "E:option '--max-step' needs a number of seconds or 'any'"},
+      {{"--max-step=1000000000000"}, "#MAXSTEP(1000000000000)"},
+      {{"--max-step=1000000000001"}, "E:option '--max-step' needs a number of seconds or 'any'"},
+      {{"--max-step=anyway"}, "E:option '--max-step' needs a number of seconds or 'any'"},
       {{"--max-step=0"}, "E:option '--max-step' needs a number of seconds or 'any'"}};
   for (const auto& [args, expected] : cases) {
     std::vector<const char*> argv = {"horolan"};
@@ -85,15 +88,8 @@ TEST(CommandLine, OptionsBecomeKeywordsAndEveryOtherDashIsAUsageError) {
 TEST(RunSettings, MaxStepFromTheFileThenTheCommandLine) {
   TempDir dir;
   RunSettings s;
-  EXPECT_EQ(s.maxStep, kMaxStepDefault);
   LoadConfigFile(U16(dir.Write("horolan.txt", "#maxstep(7200)\n#MAXSTEP(12x)")).c_str(), s);
   EXPECT_EQ(s.maxStep, 7200);
-  const std::pair<const char16_t*, int64_t> cases[] = {{u"#MAXSTEP(Any)", kMaxStepAny}, {u"#MAXSTEP(anyway)", 7200},
-      {u"#MAXSTEP(1000000000000)", 1000000000000}, {u"#MAXSTEP(1000000000001)", 7200}, {u"#MAXSTEP(0)", 7200},
-      {u"#MAXSTEP(-60)", 7200}, {u"#MAXSTEP()", 7200}, {u"#MAXSTEP(99999999999999999999)", 7200}};
-  for (const auto& [line, expected] : cases) {
-    s.maxStep = 7200;
-    ApplyCommandLine(line, s);
-    EXPECT_EQ(s.maxStep, expected) << U8(line);
-  }
+  ApplyCommandLine(u"#MAXSTEP(Any)", s);
+  EXPECT_EQ(s.maxStep, kMaxStepAny);
 }

@@ -20,7 +20,8 @@ clock_state() {
 
 LAST=00000000 expect "NIST line on port 13" 0 set '#SERVER(daytime.e2e.test)'
 check "NIST line on port 13: message with the server and the time, a copy in the web cache" \
-  eval 'out_has "Server daytime.e2e.test:13" && out_has "2035/11/30 12:34:5" && [ -f "$CACHE/daytime.e2e.test[1]" ]'
+  eval 'out_has "Server daytime.e2e.test:13" && out_has "2035/11/30 12:34:5" &&
+    [ -f "$CACHE/daytime.e2e.test[1]" ]'
 # Before a fetch the host's old copies go, unless #KEEPCACHE.
 touch "$CACHE/daytime.old" "$CACHE/ntp.old"
 expect "show-only, keeping the cache" 0 kept --nist --only-show --keep-cache --server=daytime.e2e.test
@@ -74,9 +75,9 @@ else
 fi
 
 # lighttpd: http, a redirect to https and https itself; a private CA trusted through the curl program's variables.
-# Over https the line's time must lie within the certificate's dates (made now, for 2 days): an hour ahead.
+# Over https the line's time lies within the certificate's dates (made now, 2 days): an hour ahead.
 LINE_AT=$(date -u -d '+1 hour' '+%F %R')
-printf '\n64000 %s:00 00 0 0 50.0 UTC(NIST) * \n' "$(date -u -d "$LINE_AT" '+%y-%m-%d %H:%M')" > "$WORK/nist.txt"
+date -u -d "$LINE_AT" '+%n64000 %y-%m-%d %H:%M:00 00 0 0 50.0 UTC(NIST) * ' > "$WORK/nist.txt"
 mkdir -p "$WORK/www" && cp "$WORK/nist.txt" "$WORK/www/" && make_test_ca "$WORK/ca"
 cat > "$WORK/lighttpd.conf" <<CONF
 server.document-root = "$WORK/www"

@@ -13,6 +13,7 @@ expect "(nothing answers on IPv4: refused, 10061)" 77 kept --sntp --server=127.0
 set_offset_seconds 0
 run '#SERVER([::1])'
 check "daytime from [::1]: exit 0, the server shown as [::1]:13, the clock reads the line's time" \
-  eval '[ "$(status)" = 0 ] && out_has "Server [::1]:13" && [ "$(virtual_date "+%F %R")" = "2035-11-30 12:34" ]'
+  eval '[ "$(status)" = 0 ] && out_has "Server [::1]:13" &&
+    [ "$(virtual_date "+%F %R")" = "2035-11-30 12:34" ]'
 
 finish
