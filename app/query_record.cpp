@@ -56,8 +56,10 @@ ResultCode CheckQueryRecord(QueryRecord& record, const RunSettings& settings, ch
   if (record.code != 0)
     return KnownFailure(record.code, mode, settings.nts) ? record.code : Refuse(why, "a code no query ends with");
   // An authenticated answer comes with the dates that bound the time it may give.
-  if (record.certDates > 1 || (record.certDates && record.certNotBefore > record.certNotAfter) ||
-      (settings.nts && !record.certDates))
+  constexpr int64_t kFarOff = 1000000000000;  // seconds: over 30000 years, beyond any certificate's dates
+  if (record.certDates > 1 || (settings.nts && !record.certDates) ||
+      (record.certDates && (record.certNotBefore > record.certNotAfter || record.certNotBefore < -kFarOff ||
+                            record.certNotAfter > kFarOff)))
     return Refuse(why, "certificate dates that bound no time");
   if (mode == Nist) {
     uint64_t count = 0;

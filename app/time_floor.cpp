@@ -23,12 +23,18 @@ int64_t StoredFloor() {
   return seconds;
 }
 
+// Whole seconds of a time in words; a time no clock reaches is cut to 10^15 s
+// either way rather than converted beyond what 64 bits hold.
+int64_t WholeSeconds(double seconds) {
+  return static_cast<int64_t>(std::floor(std::fmax(-1e15, std::fmin(seconds, 1e15))));
+}
+
 // "the server's time T is S before/after its certificate's ... (D)".
 ResultCode Refuse(ResultCode code, double answer, const char* relation, int64_t limit, const char* what,
                   char (&why)[kReasonCapacity]) {
   char told[os::kTimeTextCapacity], span[os::kTimeTextCapacity], bound[os::kTimeTextCapacity];
-  os::FormatUnixUtc(static_cast<int64_t>(std::floor(answer)), told);
-  os::FormatSpan(static_cast<int64_t>(std::floor(answer)) - limit, span);
+  os::FormatUnixUtc(WholeSeconds(answer), told);
+  os::FormatSpan(WholeSeconds(answer) - limit, span);
   os::FormatUnixUtc(limit, bound);
   snprintf(why, sizeof why, "the server's time %s is %s %s %s (%s)", told, span, relation, what, bound);
   return code;
@@ -63,9 +69,12 @@ ResultCode CheckAnswerTime(double answer, int64_t floor, const QueryRecord& reco
 bool StepWithinLimit(double offsetSeconds, int64_t limit, char (&why)[kReasonCapacity]) {
   if (std::isfinite(offsetSeconds) && (limit == kMaxStepAny || std::fabs(offsetSeconds) < static_cast<double>(limit)))
     return true;
-  char span[os::kTimeTextCapacity] = "no time";
-  if (std::isfinite(offsetSeconds)) os::FormatSpan(static_cast<int64_t>(offsetSeconds), span);
-  char bound[32] = "any";
+  if (!std::isfinite(offsetSeconds)) {
+    snprintf(why, sizeof why, "the offset is no number");
+    return false;
+  }
+  char span[os::kTimeTextCapacity], bound[32] = "any";
+  os::FormatSpan(WholeSeconds(std::trunc(offsetSeconds)), span);
   if (limit != kMaxStepAny) snprintf(bound, sizeof bound, "%" PRId64 " s", limit);
   snprintf(why, sizeof why, "the local clock is %s %s the server (offset %+.3f s), the limit is %s: "
            "--max-step=any or #MAXSTEP(ANY) lets the run step it", span, offsetSeconds < 0 ? "ahead of" : "behind",
