@@ -111,6 +111,14 @@ TEST(RunRules, TimeFloorAndCertificateDates) {
   char why[kReasonCapacity];
   for (auto [at, code] : {std::pair{999.5, -19}, {1e3, 0}, {2e3, 0}, {2000.5, -20}, {499.9, -18}})
     EXPECT_EQ(CheckAnswerTime(at, 500, record, why), code) << at;
+  // The record's dates: none for NTS, or an end before the start, is no answer.
+  RunSettings nts;
+  nts.nts = true, nts.mode = Sntp, record.stratum = 1, record.destination = 1;
+  EXPECT_EQ(CheckQueryRecord(record, nts, why), 0);
+  record.certNotAfter = 999;
+  EXPECT_EQ(CheckQueryRecord(record, nts, why), kNetworkPartFailed);
+  record.certDates = 0, record.certNotAfter = 2000;
+  EXPECT_EQ(CheckQueryRecord(record, nts, why), kNetworkPartFailed);
 }
 
 // The SNTP step (to the fake's 100 ns), the set only where the kernel cannot step, else the refusal.

@@ -1,15 +1,13 @@
-# A clock far off at the first sync: NTS (chronyd) and daytime over https, certificates made days
-# before; the step limit, the time floor (build, last authenticated run), the certificate dates.
+# A clock far off at the first sync: NTS, https daytime, the step limit, time floor and cert dates.
 source "$(dirname "$0")/lib.sh"
 install_app && cp "$BIN/libhorolan_nts.so" "$APP/" && mkdir -p "$WORK/pki" "$WORK/web"
 unset SSL_CERT_FILE SSL_CERT_DIR CURL_CA_BUNDLE
-PKI=$WORK/pki DAY=86400 YEARS2=63072000 SHIM=(env LD_PRELOAD="$BIN/libhorolan_vclock.so")
+PKI=$WORK/pki DAY=86400 YEARS2=63072000
+SHIM=(env LD_PRELOAD="$BIN/libhorolan_vclock.so" HOROLAN_VCLOCK_FILE="$WORK/then")
 KEY=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout)
 # made_at DAYS NAME ARG...: openssl on a clock DAYS days off (its certificates dated then).
-made_at() {
-  echo $(($1 * DAY))000000000 > "$WORK/then"
-  "${SHIM[@]}" HOROLAN_VCLOCK_FILE="$WORK/then" openssl "${@:3}" -out "$PKI/$2" 2>/dev/null
-}
+made_at() { echo $(($1 * DAY))000000000 > "$WORK/then" && "${SHIM[@]}" openssl "${@:3}" \
+  -out "$PKI/$2" 2>/dev/null; }
 made_at -30 ca.pem req -x509 "${KEY[@]}" "$PKI/ca.key" -days 400 -subj /CN=ca || skip "no openssl"
 echo "subjectAltName=IP:127.0.0.1,IP:127.0.0.2,IP:127.0.0.3,IP:127.0.0.4" > "$PKI/ext"
 for cert in good:-3:90 expired:-10:9 future:1:30; do  # made N days off, valid for M days
@@ -43,8 +41,7 @@ wait_until listening tcp 8445 && wait_until listening tcp 4460 127.0.0.4 || skip
 answers() { run --nts --server=127.0.0.1 --only-show --silent && [ "$(status)" = 0 ]; }
 ready chronyd "${PIDS[0]}" answers
 
-# [ERR=TEXT] try WHAT START STATUS set|kept ARG...: a run from a clock START s off ends with STATUS
-# and the clock set (within 5 s) or kept; TEXT in its error line.
+# [ERR=TEXT] try WHAT START STATUS set|kept ARG...: from a clock START s off, STATUS, the clock so.
 try() {
   local want=$3 clock=$4 start=$2 now=kept
   set_offset_seconds "$start" && lines && run "${@:5}"

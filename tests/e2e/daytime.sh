@@ -77,8 +77,8 @@ fi
 # lighttpd: http, a redirect to https and https itself; a private CA trusted through the curl program's variables.
 # Over https the line's time lies within the certificate's dates (made now, 2 days): an hour ahead.
 LINE_AT=$(date -u -d '+1 hour' '+%F %R')
-date -u -d "$LINE_AT" '+%n64000 %y-%m-%d %H:%M:00 00 0 0 50.0 UTC(NIST) * ' > "$WORK/nist.txt"
-mkdir -p "$WORK/www" && cp "$WORK/nist.txt" "$WORK/www/" && make_test_ca "$WORK/ca"
+mkdir -p "$WORK/www" && make_test_ca "$WORK/ca" &&
+  date -u -d "$LINE_AT" '+%n64000 %y-%m-%d %H:%M:00 00 0 0 50.0 UTC(NIST) * ' > "$WORK/www/nist.txt"
 cat > "$WORK/lighttpd.conf" <<CONF
 server.document-root = "$WORK/www"
 server.bind = "127.0.0.1"
