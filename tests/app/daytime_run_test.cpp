@@ -102,8 +102,8 @@ TEST(RunRules, OffsetLimitAndExitStatus) {
 // outside the dates its certificates share is refused.
 TEST(RunRules, TimeFloorAndCertificateDates) {
   IsolatedEnv env;
-  RegistryWriteValue(reg::kCurrentUser, u"\\Software\\QV\\horol", u"LastSuccess", "\xFF\xFF\xFF\x7F", 4,
-                     u"REG_BINARY");  // no number: not read
+  const char16_t* key = u"\\Software\\QV\\horol";
+  RegistryWriteValue(reg::kCurrentUser, key, u"LastSuccess", "\xFF\xFF\xFF\x7F", 4, u"REG_BINARY");
   EXPECT_EQ(ReadTimeFloor(), BuildTime());
   RaiseTimeFloor(BuildTime() + 100);
   RaiseTimeFloor(BuildTime() + 50);
