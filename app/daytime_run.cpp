@@ -15,6 +15,7 @@ void AskByDaytime(const RunSettings& settings, QueryRecord& record) {
     snprintf(record.reason, sizeof record.reason, "%s", os::UrlFailureReason());
     return;
   }
+  record.certDates = os::UrlCertificateDates(record.certNotBefore, record.certNotAfter) ? 1 : 0;
   record.answerSize = fetch.size;
   memcpy(record.answer, fetch.answer, sizeof record.answer);
   CalendarTime now;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "app/run_settings.h"
+
 namespace {
 
 // One line per option. Options are taken only by their whole names: a prefix
@@ -30,6 +32,7 @@ constexpr OptionRow kOptions[] = {
     {"connection", required_argument, "#CONNECTION", StartAction::Run, 0, "a profile name"},
     {"keep-cache", no_argument, "#KEEPCACHE"},
     {"server", required_argument, "#SERVER"},
+    {"max-step", required_argument, "#MAXSTEP", StartAction::Run, 0, "a number of seconds or 'any'"},
     {"help", no_argument, nullptr, StartAction::Help, 'h'},
     {"version", no_argument, nullptr, StartAction::Version, 'V'},
 };
@@ -57,6 +60,13 @@ TranslatedCommandLine Usage(const std::string& message) {
   result.action = StartAction::UsageError;
   result.message = message;
   return result;
+}
+
+// A limit that is no number must never become a larger step than asked for.
+bool IsMaxStep(const char* text) {
+  std::u16string wide(text, text + std::strlen(text));
+  int64_t seconds = 0;
+  return ParseMaxStep(wide.c_str(), seconds);
 }
 
 }  // namespace
@@ -113,7 +123,7 @@ TranslatedCommandLine TranslateCommandLine(int argc, const char* const* argv) {
       add(option.keyword);
     } else {
       // No host or profile name is empty or begins with "-"; such a name is a forgotten one.
-      if (!optarg[0] || optarg[0] == '-')
+      if (!optarg[0] || optarg[0] == '-' || (option.keyword == std::string("#MAXSTEP") && !IsMaxStep(optarg)))
         return Usage(std::string("option '--") + option.name + "' needs " + option.argumentName);
       add(std::string(option.keyword) + "(" + optarg + ")");
     }
@@ -135,6 +145,8 @@ const char* UsageText() {
          "  --connect         '#CONNECT'    bring a data connection up and down around the query\n"
          "  --connection=NAME '#CONNECTION(NAME)' the same, with that NetworkManager profile\n"
          "  --keep-cache      '#KEEPCACHE'  do not purge the web cache before the fetch\n"
+         "  --max-step=SECONDS|any '#MAXSTEP(SECONDS)' step the clock by less than SECONDS\n"
+         "                    (default: under an hour for SNTP and NTS, no limit for daytime)\n"
          "  --config          '#CONFIG'     edit the configuration file\n"
          "  --register        '#REGISTER'   register with the shell and exit\n"
          "  -h, --help        show this help\n"

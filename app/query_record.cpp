@@ -12,7 +12,7 @@ namespace {
 
 bool DaytimeCode(ResultCode code) {
   for (int32_t known : {os::kUrlSyntaxError, os::kUrlCannotConnect, os::kUrlNotFound, os::kUrlDownloadFailure,
-                        os::kUrlTimeout, os::kUrlUnknownProtocol, kNotNist})
+                        os::kUrlTimeout, os::kUrlUnknownProtocol, kNotNist, os::kUrlCertExpired})
     if (code == known) return true;
   return false;
 }
@@ -20,7 +20,7 @@ bool DaytimeCode(ResultCode code) {
 bool SntpCode(ResultCode code, bool nts) {
   auto asUnsigned = static_cast<uint32_t>(code);
   bool ntsCode = asUnsigned >= os::kNtsUnavailable && asUnsigned <= os::kNtsUntrusted;
-  return (code >= 10000 && code < 12000) || (nts && ntsCode);
+  return (code >= 10000 && code < 12000) || (nts && (ntsCode || asUnsigned == os::kNtsCertExpired));
 }
 
 // A failure the branch can end with: its own codes, the answer refused, an
@@ -55,6 +55,12 @@ ResultCode CheckQueryRecord(QueryRecord& record, const RunSettings& settings, ch
     return Refuse(why, "a reason of no kind");
   if (record.code != 0)
     return KnownFailure(record.code, mode, settings.nts) ? record.code : Refuse(why, "a code no query ends with");
+  // An authenticated answer comes with the dates that bound the time it may give.
+  constexpr int64_t kFarOff = 1000000000000;  // seconds: over 30000 years, beyond any certificate's dates
+  if (record.certDates > 1 || (settings.nts && !record.certDates) ||
+      (record.certDates && (record.certNotBefore > record.certNotAfter || record.certNotBefore < -kFarOff ||
+                            record.certNotAfter > kFarOff)))
+    return Refuse(why, "certificate dates that bound no time");
   if (mode == Nist) {
     uint64_t count = 0;
     if (record.answerSize == 0 || record.answerSize > kDaytimeAnswerCapacity - 2)

@@ -29,6 +29,11 @@ struct QueryRecord {
   char answer[kDaytimeAnswerCapacity] = {};
   ReasonKind reasonKind = ReasonKind::None;
   char reason[kReasonCapacity] = {};
+  // An answer a certificate vouched for (NTS, https): the dates its chain
+  // shares, in seconds since 1970. The run takes only a time within them.
+  uint32_t certDates = 0;
+  int64_t certNotBefore = 0;
+  int64_t certNotAfter = 0;
 };
 
 // The query of the chosen branch (the server already chosen) into record.

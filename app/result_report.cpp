@@ -34,6 +34,9 @@ constexpr CodeText kCodeTexts[] = {
     {static_cast<ResultCode>(os::kNtsKeTimeout), res::kTextNtsKeTimeout},
     {static_cast<ResultCode>(os::kNtsBadReply), res::kTextNtsBadReply},
     {static_cast<ResultCode>(os::kNtsUnavailable), res::kTextNtsUnavailable},
+    {kTimeBeforeFloor, res::kTextTimeBeforeFloor},
+    {kCertNotYetValid, res::kTextCertNotYetValid},
+    {kCertExpired, res::kTextCertExpired},
 };
 
 // The URL service's codes in words; the service adds its own reason.

@@ -55,6 +55,12 @@ void ApplySwitchKeywords(const char16_t* text, RunSettings& settings) {
   if (FindNoCase(text, u"#SNTP")) settings.mode = Sntp;
   if (FindNoCase(text, u"#ONLYSHOW")) settings.onlyShow = true;
   if (FindNoCase(text, u"#SILENT")) settings.silent = true;
+  // A value that is no number keeps the limit as it was: never a larger step by mistake.
+  if (FindNoCase(text, u"#MAXSTEP(")) {
+    char16_t value[32] = {};
+    ExtractArgument(u"#MAXSTEP", text, value, 32, u'(', u')');
+    ParseMaxStep(value, settings.maxStep);
+  }
   // NTS is SNTP, authenticated: the server lines that follow are SNTP's.
   if (FindNoCase(text, u"#NTS")) {
     settings.nts = true;
@@ -63,6 +69,22 @@ void ApplySwitchKeywords(const char16_t* text, RunSettings& settings) {
 }
 
 }  // namespace
+
+bool ParseMaxStep(const char16_t* text, int64_t& out) {
+  if (!text) return false;
+  if (FindNoCase(text, u"ANY") == text && text[3] == 0) {
+    out = kMaxStepAny;
+    return true;
+  }
+  int64_t seconds = 0;
+  for (size_t i = 0; text[i]; ++i) {
+    if (text[i] < u'0' || text[i] > u'9' || i >= 13) return false;
+    seconds = seconds * 10 + (text[i] - u'0');
+  }
+  if (seconds < 1 || seconds > 1000000000000) return false;
+  out = seconds;
+  return true;
+}
 
 void ApplyConfigLine(const char16_t* line, RunSettings& settings) {
   ApplySwitchKeywords(line, settings);

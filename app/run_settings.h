@@ -21,7 +21,22 @@ struct RunSettings {
   os::WideBuffer<256> connection;  // "#CONNECTION(NAME)": the profile "#CONNECT" brings up
   bool nts = false;  // authenticated SNTP (NTS); never an unauthenticated run
   os::WideBuffer<260> server;
+  // "#MAXSTEP(SECONDS)" or "#MAXSTEP(ANY)": the clock is stepped only by less
+  // than this many seconds. kMaxStepDefault: under an hour for SNTP, no limit
+  // for daytime; kMaxStepAny: no limit.
+  int64_t maxStep = 0;
+  // Not a setting: the earliest the time can truly be (seconds since 1970),
+  // the later of the build time and the last authenticated run, read by the
+  // run before it asks. No answer before it is taken.
+  int64_t timeFloor = 0;
 };
+
+constexpr int64_t kMaxStepDefault = 0;
+constexpr int64_t kMaxStepAny = -1;
+constexpr int64_t kSntpStepLimit = 3600;
+// The number of seconds in "#MAXSTEP(...)" ("ANY" in any case, or a whole
+// number from 1 to 10^12); false, leaving out alone, for anything else.
+bool ParseMaxStep(const char16_t* text, int64_t& out);
 
 // The one process-wide record.
 RunSettings& TheRunSettings();

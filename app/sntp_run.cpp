@@ -19,7 +19,10 @@ constexpr uint16_t kSocketsVersion = 0x0101;
 bool Ask(SntpClient& client, const RunSettings& settings, SntpExchange& exchange, QueryRecord& record) {
   if (!settings.nts) return client.Query(settings.server.c_str(), exchange, kSntpPort);
   os::NtsAssociation association;
-  if (client.QueryNts(settings.server.c_str(), exchange, association)) return true;
+  if (client.QueryNts(settings.server.c_str(), exchange, association)) {
+    record.certDates = os::NtsCertificateDates(association, record.certNotBefore, record.certNotAfter) ? 1 : 0;
+    return true;
+  }
   uint32_t code = os::GetLastError();
   char16_t reason[HOROLAN_NTS_REASON_BYTES];
   if (os::NtsFailureReason(association, reason, HOROLAN_NTS_REASON_BYTES)) {

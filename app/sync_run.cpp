@@ -6,6 +6,7 @@
 
 #include "app/query_record.h"
 #include "app/result_report.h"
+#include "app/time_floor.h"
 #include "os/base/last_error.h"
 #include "os/base/text.h"
 #include "os/base/wide_format.h"
@@ -100,6 +101,9 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
   RunOutcome outcome;
   // Ctrl+C at the indicator or the box must not lose the result.
   if (!settings.silent) os::HoldEndSignals();
+  // Before the split, so that the network part checks certificates by it too.
+  settings.timeFloor = ReadTimeFloor();
+  os::SetTimeFloor(settings.timeFloor);
   if (daytime) outcome.code = ChooseDaytimeUrl(commandLine, settings.server);
   else ChooseSntpServer(settings, commandLine);
   if (daytime && outcome.code == 0 && !settings.keepCache && !PurgeWebCache(settings.server.c_str()) &&
@@ -139,6 +143,7 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
     ShowResultMessage(outcome, settings);
   }
   RegistryWriteDword(reg::kCurrentUser, kResultKey, kResultValue, static_cast<uint32_t>(outcome.code));
+  if (outcome.trustedTime) RaiseTimeFloor(outcome.trustedTime);
   if (!settings.silent) os::ReleaseEndSignals();
   return outcome.code;
 }
@@ -148,9 +153,26 @@ RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
   outcome.code = record.code;
   if (record.reasonKind == ReasonKind::Url) snprintf(outcome.reason, sizeof outcome.reason, "%s", record.reason);
   if (outcome.code != 0) return outcome;
+  // The time the answer gives and the clock, in seconds since 1970: no answer
+  // before the time floor or outside its certificate's dates is taken.
+  constexpr double kUnixEpoch = 11644473600.0;
+  const double clock = static_cast<double>(os::ReadUtcCount()) / 1e7 - kUnixEpoch;
+  uint64_t count = 0;
+  const double answer = record.mode != Nist                          ? clock + record.offset
+                        : os::CalendarToCount(record.utc, count) ? static_cast<double>(count) / 1e7 - kUnixEpoch
+                                                                     : NAN;
+  outcome.code = CheckAnswerTime(answer, settings.timeFloor, record, outcome.reason);
+  if (outcome.code != 0) return outcome;
+  const int64_t vouched = record.certDates ? static_cast<int64_t>(std::floor(answer)) : 0;
   if (record.mode == Nist) {
     outcome.utc = record.utc;
-    if (!settings.onlyShow) outcome.code = SetClockTo(outcome.utc);
+    // Daytime steps by any amount unless a limit was asked for.
+    if (!settings.onlyShow && settings.maxStep != kMaxStepDefault &&
+        !StepWithinLimit(answer - clock, settings.maxStep, outcome.reason))
+      outcome.code = kOffsetTooLarge;
+    else if (!settings.onlyShow)
+      outcome.code = SetClockTo(outcome.utc);
+    if (outcome.code == 0) outcome.trustedTime = vouched;
     return outcome;
   }
   if (settings.onlyShow) {
@@ -161,20 +183,22 @@ RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
     os::ReadUtcClock(local);
     outcome.utc = NtpTimestamp::FromValue(record.destination).AddSeconds(record.offset).ToCalendarNear(local);
     outcome.utc.dayOfWeek = static_cast<uint16_t>(DayOfWeek(outcome.utc.year, outcome.utc.month, outcome.utc.day));
+    outcome.trustedTime = vouched;
     return outcome;
   }
-  if (!OffsetWithinLimit(record.offset)) {
+  const int64_t limit = settings.maxStep == kMaxStepDefault ? kSntpStepLimit : settings.maxStep;
+  if (!StepWithinLimit(record.offset, limit, outcome.reason)) {
     outcome.code = kOffsetTooLarge;
     return outcome;
   }
   outcome.code = StepClockBy(record.offset);
   // What is shown is the clock read back just after it was set.
-  if (outcome.code == 0) os::ReadUtcClock(outcome.utc);
+  if (outcome.code == 0) {
+    os::ReadUtcClock(outcome.utc);
+    outcome.trustedTime = vouched;
+  }
   return outcome;
 }
-
-// A NaN fails the comparison and an infinity is not below the limit.
-bool OffsetWithinLimit(double offsetSeconds) { return std::fabs(offsetSeconds) < 3600.0; }
 
 namespace {
 

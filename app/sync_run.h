@@ -19,13 +19,10 @@ struct QueryRecord;
 // "#SERVER(" of the command line, else the configured server, else the
 // branch's default.
 void ChooseSntpServer(RunSettings& settings, const char16_t* commandLine);
-// Acts on a checked record: for SNTP the offset limit and the step (or, only
-// showing, the server's time), for daytime the set; the outcome to show.
+// Acts on a checked record: the time floor and the certificate's dates in
+// every mode, then for SNTP the step limit and the step (or, only showing,
+// the server's time), for daytime the set; the outcome to show.
 RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings);
-
-// True only for a finite offset whose magnitude is below 3600 s: the clock
-// is corrected only by less than an hour either way.
-bool OffsetWithinLimit(double offsetSeconds);
 
 // Sets the clock to utc: 0, or the clock service's refusal (never 0: a
 // refusal without a reason counts as -1).

@@ -11,6 +11,12 @@ constexpr ResultCode kUnknownAnswer = -1;  // "Unknown answer from server": no u
 constexpr ResultCode kOffsetTooLarge = -2; // an SNTP offset of an hour or more
 constexpr ResultCode kNotNist = -3;        // a daytime answer that is not a NIST line
 constexpr ResultCode kNetworkPartFailed = -4;  // the run's network part crashed, hung or sent what it may not
+// A time the run cannot trust: before the earliest time possible (the build,
+// the last authenticated run), or outside the dates of the certificate that
+// vouches for it.
+constexpr ResultCode kTimeBeforeFloor = -18;  // the answer is before the earliest time possible
+constexpr ResultCode kCertNotYetValid = -19;  // the server's time is before its certificate is valid
+constexpr ResultCode kCertExpired = -20;      // its certificate has expired (by the time checked or the server's)
 
 constexpr unsigned kReasonCapacity = 256;
 
@@ -21,4 +27,7 @@ struct RunOutcome {
   // A failure in the failing service's own words (the URL service's reason,
   // why the network part failed): UTF-8, terminated, no control character.
   char reason[kReasonCapacity] = {};
+  // Of a successful run whose time a certificate vouched for: that time in
+  // seconds since 1970, which no later answer may go below; else 0.
+  int64_t trustedTime = 0;
 };

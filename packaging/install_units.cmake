@@ -19,5 +19,17 @@ endif()
 foreach(unit horolan-sync.service horolan-sync.timer)
   configure_file("${HOROLAN_UNIT_SOURCES}/${unit}" "${HOROLAN_UNIT_STAGING}/${unit}" @ONLY)
 endforeach()
+# The first sync after boot: the same sandboxed service, once per boot before
+# time-sync.target, authenticated (NTS) and allowed a step of any size, since
+# a device whose clock died may be years off. The time floor and the
+# certificate dates still bound what it takes (README, "First sync after boot").
+file(READ "${HOROLAN_UNIT_STAGING}/horolan-sync.service" boot)
+string(REPLACE "Set the system clock from one time server" "First clock synchronisation after boot, authenticated"
+       boot "${boot}")
+string(REPLACE "After=network-online.target\n" "After=network-online.target\nBefore=time-sync.target\nWants=time-sync.target\n"
+       boot "${boot}")
+string(REPLACE "horolan --silent --sntp\n" "horolan --silent --nts --max-step=any\n" boot "${boot}")
+file(WRITE "${HOROLAN_UNIT_STAGING}/horolan-boot-sync.service" "${boot}\n[Install]\nWantedBy=multi-user.target\n")
 file(INSTALL "${HOROLAN_UNIT_STAGING}/horolan-sync.service" "${HOROLAN_UNIT_STAGING}/horolan-sync.timer"
+     "${HOROLAN_UNIT_STAGING}/horolan-boot-sync.service"
      DESTINATION "${unit_dir}" FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)

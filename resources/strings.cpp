@@ -67,6 +67,9 @@ constexpr StringEntry kStringTable[] = {
     {125, u"Malformed NTS key exchange reply"},
     {126, u"NTS is not available"},
     {127, u"time.cloudflare.com"},
+    {140, u"Server time before the earliest time possible"},
+    {141, u"Server certificate not yet valid"},
+    {142, u"Server certificate expired"},
 };
 
 }  // namespace

@@ -28,7 +28,7 @@ if [ -n "${HOROLAN_INSTALLED:-}" ]; then
   show=()
   [ "${HOROLAN_SHOW_ONLY:-}" = 1 ] && show=(--only-show)
   moved() { [ "$(offset_ns)" != 0 ] || [ ${#show[@]} -gt 0 ]; }
-  fake_peer 13 line $'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
+  fake_peer 13 line $'\n64754 35-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
   set_offset_seconds 0
   run --nist --server=daytime.e2e.test "${show[@]}"
   check "$APP/horolan: daytime run, exit 0" eval '[ "$(status)" = 0 ] && out_has "Server daytime.e2e.test:13" && moved'
@@ -75,6 +75,8 @@ for file in bin/horolan lib/horolan/libhorolan_url.so lib/horolan/libhorolan_tui
 done
 grep -qx "ExecStart=$prefix/bin/horolan --silent --sntp" "$units/horolan-sync.service" ||
   fail "ExecStart does not name $prefix/bin/horolan: $(grep ExecStart "$units/horolan-sync.service")"
+grep -qx "ExecStart=$prefix/bin/horolan --silent --nts --max-step=any" "$units/horolan-boot-sync.service" ||
+  fail "the first sync after boot is not authenticated with any step: $(grep ExecStart "$units/horolan-boot-sync.service")"
 grep -qx "ExecCondition=+$prefix/libexec/horolan/no-other-time-daemon" "$units/horolan-sync.service" ||
   fail "ExecCondition does not name $prefix/libexec/horolan: $(grep ExecCondition "$units/horolan-sync.service")"
 ok "installed into DESTDIR for $prefix, units for $prefix"

@@ -174,4 +174,15 @@ bool SetUtcClock(const CalendarTime& time) {
 
 uint32_t TickCountMs() { return source.load()->tickMs(); }
 
+namespace {
+std::atomic<int64_t> timeFloor{0};
+}  // namespace
+
+void SetTimeFloor(int64_t unixSeconds) { timeFloor.store(unixSeconds); }
+int64_t TimeFloor() { return timeFloor.load(); }
+
+int64_t ReadUnixSeconds() {
+  return static_cast<int64_t>(ReadUtcCount() / kTicksPerSecond) - kUnixEpochSeconds;
+}
+
 }  // namespace os

@@ -43,6 +43,14 @@ bool CountToCalendar(uint64_t count, CalendarTime& time);
 // The same instant in local time, by the process's time zone (TZ).
 bool UtcCountToLocalCount(uint64_t utc, uint64_t& local);
 
+// The earliest the time can truly be, in seconds since 1970 (0: no floor).
+// Certificate dates are never checked at an earlier time than this, whatever
+// the clock reads: a clock that died is not trusted for them.
+void SetTimeFloor(int64_t unixSeconds);
+int64_t TimeFloor();
+// The clock in whole seconds since 1970.
+int64_t ReadUnixSeconds();
+
 // CLOCK_MONOTONIC in milliseconds, wrapping at 32 bits.
 uint32_t TickCountMs();
 

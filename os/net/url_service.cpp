@@ -32,6 +32,12 @@ constexpr uint64_t kUnixEpochSeconds = 11644473600ull;
 
 thread_local int comStarts = 0;
 thread_local char failureReason[sizeof HorolanUrlResult{}.reason] = "";
+struct CertDates {
+  bool held = false;
+  int64_t notBefore = 0;
+  int64_t notAfter = 0;
+};
+thread_local CertDates lastCertDates;
 
 std::atomic<uint32_t> connectMs{kDefaultConnectMs};
 std::atomic<uint32_t> totalMs{kDefaultTotalMs};
@@ -94,6 +100,7 @@ void ComEnd() {
 int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream, uint32_t flags) {
   if (!stream) return Fail(kUrlDownloadFailure, nullptr, "");
   *stream = nullptr;
+  lastCertDates = CertDates{};
 
   size_t length = WideLength(url);
   if (length == 0 || length > kUrlMaxLength)
@@ -116,6 +123,7 @@ int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream, uint32_t 
   request.totalMs = totalMs.load();
   request.maxBytes = kMaxResourceBytes;
   request.flags = flags;
+  request.timeFloor = TimeFloor();
 
   HorolanUrlResult result{};
   int32_t code = module.fetch(&request, &result);
@@ -125,6 +133,7 @@ int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream, uint32_t 
     module.free(&result);
     return Fail(code, stream, reason.c_str());
   }
+  lastCertDates = CertDates{result.certDates == 1, result.certNotBefore, result.certNotAfter};
   auto* made = new UrlStream;
   if (result.body) made->bytes.assign(reinterpret_cast<const char*>(result.body), result.bodySize);
   module.free(&result);
@@ -132,6 +141,12 @@ int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream, uint32_t 
   failureReason[0] = 0;
   SetLastError(0);
   return 0;
+}
+
+bool UrlCertificateDates(int64_t& notBefore, int64_t& notAfter) {
+  notBefore = lastCertDates.notBefore;
+  notAfter = lastCertDates.notAfter;
+  return lastCertDates.held;
 }
 
 int32_t ReadUrlStream(UrlStream* stream, void* buffer, uint32_t count, uint32_t* placed) {

@@ -23,6 +23,9 @@ constexpr int32_t kUrlNotFound = static_cast<int32_t>(0x800C0005);        // hos
 constexpr int32_t kUrlDownloadFailure = static_cast<int32_t>(0x800C0008); // any other failure
 constexpr int32_t kUrlTimeout = static_cast<int32_t>(0x800C000B);         // connect or transfer time-out
 constexpr int32_t kUrlUnknownProtocol = static_cast<int32_t>(0x800C000D); // scheme not http or https
+// The program's own code, not the URL service's: an https certificate that had
+// expired by the time checked (the later of the clock and TimeFloor()).
+constexpr int32_t kUrlCertExpired = -20;
 
 // The longest URL the service takes, in UTF-16 units without the terminator.
 constexpr size_t kUrlMaxLength = 2083;
@@ -62,6 +65,10 @@ void KeepUrlCopy(const char16_t* url, const void* bytes, size_t size);
 // ("Could not resolve host: alpha.beta", "HTTP status 500"); empty after a
 // success or when there are none. Never null.
 const char* UrlFailureReason();
+
+// Of the calling thread's last successful fetch over https: the dates its
+// certificate chains share, in seconds since 1970; false when it had none.
+bool UrlCertificateDates(int64_t& notBefore, int64_t& notAfter);
 
 // The transfer behind OpenBlockingUrlStream: the URL module unless a test put
 // its own in (null puts the module back). The product never does.

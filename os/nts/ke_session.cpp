@@ -25,6 +25,7 @@
 #include <new>
 
 #include "os/nts/ke_records.h"
+#include "os/tls/cert_time.h"
 
 namespace nts {
 
@@ -254,9 +255,14 @@ int32_t WaitForTls(SSL* ssl, int outcome, int fd, int64_t deadline) {
 }
 
 // Why the handshake failed: the certificate, or no NTS-KE service there.
-int32_t HandshakeFailure(SSL* ssl, int32_t& detail, HorolanNtsSession& session) {
+int32_t HandshakeFailure(SSL* ssl, int32_t& detail, HorolanNtsSession& session, const tls::CertTimes& times,
+                         const char* host) {
   long verified = SSL_get_verify_result(ssl);
   detail = static_cast<int32_t>(verified);
+  if (verified == X509_V_ERR_CERT_HAS_EXPIRED && times.expired) {
+    tls::DescribeExpiry(times, host, session.reason, sizeof session.reason);
+    return HOROLAN_NTS_CERT_EXPIRED;
+  }
   if (verified == X509_V_ERR_HOSTNAME_MISMATCH || verified == X509_V_ERR_IP_ADDRESS_MISMATCH)
     return HOROLAN_NTS_NAME_MISMATCH;
   if (verified != X509_V_OK) return HOROLAN_NTS_UNTRUSTED;
@@ -320,14 +326,15 @@ bool ExportKeys(SSL* ssl, HorolanNtsSession& session) {
                                     sizeof kExporterLabel - 1, context, sizeof context, 1) == 1;
 }
 
-int32_t Handshake(SSL* ssl, int fd, int64_t deadline, int32_t& detail, HorolanNtsSession& session) {
+int32_t Handshake(SSL* ssl, int fd, int64_t deadline, int32_t& detail, HorolanNtsSession& session,
+                  const tls::CertTimes& times, const char* host) {
   for (;;) {
     ERR_clear_error();
     errno = 0;
     int outcome = SSL_connect(ssl);
     if (outcome == 1) break;
     int32_t waited = WaitForTls(ssl, outcome, fd, deadline);
-    if (waited == HOROLAN_NTS_NO_SERVICE) return HandshakeFailure(ssl, detail, session);
+    if (waited == HOROLAN_NTS_NO_SERVICE) return HandshakeFailure(ssl, detail, session, times, host);
     if (waited != HOROLAN_NTS_OK) return waited;
   }
   const unsigned char* chosen = nullptr;
@@ -414,7 +421,7 @@ void Describe(HorolanNtsSession& session, const char* host, uint16_t port, uint3
   }
 }
 
-int32_t Exchange(const char* host, uint16_t port, uint32_t timeoutMs, HorolanNtsSession& session) {
+int32_t Exchange(const char* host, uint16_t port, uint32_t timeoutMs, int64_t timeFloor, HorolanNtsSession& session) {
   int64_t deadline = NowMs() + timeoutMs;
   PipeSignalHold pipeHold;
   Socket connection;
@@ -423,13 +430,18 @@ int32_t Exchange(const char* host, uint16_t port, uint32_t timeoutMs, HorolanNts
   if (connected != HOROLAN_NTS_OK) return Finish(session, connected, detail);
 
   std::unique_ptr<SSL_CTX, ContextFree> context(SSL_CTX_new(TLS_client_method()));
-  if (!context || !ConfigureContext(context.get())) return Finish(session, HOROLAN_NTS_INTERNAL);
+  tls::CertTimes times;
+  if (!context || !ConfigureContext(context.get()) || !tls::WatchCertificateTimes(context.get(), timeFloor, &times))
+    return Finish(session, HOROLAN_NTS_INTERNAL);
   std::unique_ptr<SSL, SslFree> ssl(SSL_new(context.get()));
   if (!ssl || !ConfigureSession(ssl.get(), host) || SSL_set_fd(ssl.get(), connection.fd) != 1)
     return Finish(session, HOROLAN_NTS_INTERNAL);
 
-  int32_t step = Handshake(ssl.get(), connection.fd, deadline, detail, session);
+  int32_t step = Handshake(ssl.get(), connection.fd, deadline, detail, session, times, host);
   if (step != HOROLAN_NTS_OK) return Finish(session, step, detail);
+  session.certDates = times.dates ? 1 : 0;
+  session.certNotBefore = times.notBefore;
+  session.certNotAfter = times.notAfter;
   if (!ExportKeys(ssl.get(), session)) return Finish(session, HOROLAN_NTS_INTERNAL);
   step = SendRequest(ssl.get(), connection.fd, deadline);
   if (step != HOROLAN_NTS_OK) return Finish(session, step);
@@ -450,7 +462,7 @@ int32_t KeyExchange(const HorolanNtsKeRequest& request, HorolanNtsSession& sessi
   uint16_t port = request.port ? request.port : HOROLAN_NTS_DEFAULT_KE_PORT;
   uint32_t timeoutMs = request.timeoutMs ? request.timeoutMs : HOROLAN_NTS_DEFAULT_TIMEOUT_MS;
   ERR_clear_error();
-  int32_t result = Exchange(host, port, timeoutMs, session);
+  int32_t result = Exchange(host, port, timeoutMs, request.timeFloor, session);
   Describe(session, host, port, timeoutMs);
   return result;
 }

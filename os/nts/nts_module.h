@@ -25,6 +25,7 @@ enum HorolanNtsResult {
   HOROLAN_NTS_NOT_AUTHENTIC = 12, // an NTP answer that is not the authentic answer to our request; detail: HorolanNtsAnswerFault
   HOROLAN_NTS_INTERNAL = 13,      // the crypto library failed (no random bytes, no cipher)
   HOROLAN_NTS_UNREACHABLE = 14,   // no connection for another reason than a refusal; detail: errno
+  HOROLAN_NTS_CERT_EXPIRED = 15,  // a certificate of the chain had expired by the time checked (see timeFloor)
 };
 
 // Why an answer was refused (detail of HOROLAN_NTS_NOT_AUTHENTIC).
@@ -60,6 +61,7 @@ struct HorolanNtsKeRequest {
   const char* host;    // UTF-8 host name or IPv4/IPv6 literal ("::1" or "[::1]")
   uint16_t port;       // 0: 4460
   uint32_t timeoutMs;  // the whole key exchange, the name lookup included; 0: 5000
+  int64_t timeFloor;   // seconds since 1970: certificates are checked at no earlier time, whatever the clock says
 };
 
 // One NTS association: filled by the key exchange, used and refreshed by the
@@ -79,11 +81,18 @@ struct HorolanNtsSession {
   uint8_t requestUid[HOROLAN_NTS_UID_BYTES];  // the Unique Identifier of the request awaiting its answer
   uint32_t requestPending;        // 1 from building a request until its answer verifies
   char reason[HOROLAN_NTS_REASON_BYTES];  // the last failure in words (certificate, TLS, resolver, record), or empty
+  // The dates every certificate of the verified chain shares, in seconds since
+  // 1970: the time the answer gives must lie within them (certDates 1).
+  uint32_t certDates;
+  int64_t certNotBefore;
+  int64_t certNotAfter;
 };
 
 // The key exchange: TLS 1.3 with ALPN "ntske/1" to host:port, the server's
 // certificate verified for that name or address against the system's trust
-// store (SSL_CERT_FILE and SSL_CERT_DIR honoured), NTPv4 with
+// store (SSL_CERT_FILE and SSL_CERT_DIR honoured) at the later of the clock
+// and the request's timeFloor (one not valid yet passes, with its dates in
+// the session, for the caller to check against the answer), NTPv4 with
 // AEAD_AES_SIV_CMAC_256 asked for. Fills session (keys, cookies, NTP server)
 // and returns session->result.
 typedef int32_t (*HorolanNtsKeyExchangeFn)(const HorolanNtsKeRequest* request, HorolanNtsSession* session);

@@ -11,6 +11,7 @@
 #include "os/base/dynlib.h"
 #include "os/base/last_error.h"
 #include "os/base/text.h"
+#include "os/clock/clock.h"
 #include "os/net/sockets.h"
 
 namespace os {
@@ -65,6 +66,7 @@ uint32_t KeyExchangeCode(const HorolanNtsSession& session) {
     case HOROLAN_NTS_NO_COOKIE: return kNtsNoCookie;
     case HOROLAN_NTS_TIMEOUT: return kNtsKeTimeout;
     case HOROLAN_NTS_BAD_REPLY: return kNtsBadReply;
+    case HOROLAN_NTS_CERT_EXPIRED: return kNtsCertExpired;
     default: return kNtsUnavailable;
   }
 }
@@ -88,7 +90,7 @@ uint32_t NtsKeyExchange(const char16_t* server, uint32_t timeoutMs, NtsAssociati
   std::unique_ptr<char[]> host = NewAnsiFromWide(text, WideLength(text));
   if (!host) return Fail(wsa::kNoBuffers);
   if (!host[0]) return Fail(wsa::kHostNotFound);
-  HorolanNtsKeRequest request{sizeof(HorolanNtsKeRequest), host.get(), 0, timeoutMs};
+  HorolanNtsKeRequest request{sizeof(HorolanNtsKeRequest), host.get(), 0, timeoutMs, TimeFloor()};
   if (module.keyExchange(&request, &association.session) == HOROLAN_NTS_OK) return 0;
   return Fail(KeyExchangeCode(association.session));
 }
@@ -117,6 +119,12 @@ bool IsAuthenticNtsAnswer(NtsAssociation& association, const uint8_t* datagram, 
   const NtsModule& module = Module();
   if (length < 0 || !module.verifyAnswer) return false;
   return module.verifyAnswer(&association.session, datagram, static_cast<size_t>(length)) == HOROLAN_NTS_OK;
+}
+
+bool NtsCertificateDates(const NtsAssociation& association, int64_t& notBefore, int64_t& notAfter) {
+  notBefore = association.session.certNotBefore;
+  notAfter = association.session.certNotAfter;
+  return association.session.certDates == 1;
 }
 
 bool NtsFailureReason(const NtsAssociation& association, char16_t* out, size_t capacity) {

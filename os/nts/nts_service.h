@@ -23,6 +23,7 @@ constexpr uint32_t kNtsKeTimeout = static_cast<uint32_t>(-15);     // the key ex
 constexpr uint32_t kNtsBadReply = static_cast<uint32_t>(-16);      // a malformed key-exchange reply
 constexpr uint32_t kNtsUnavailable = static_cast<uint32_t>(-17);   // no module, or the crypto library failed
 constexpr uint32_t kNtsNotAuthentic = static_cast<uint32_t>(-1);   // an answer that does not authenticate
+constexpr uint32_t kNtsCertExpired = static_cast<uint32_t>(-20);   // a certificate had expired by the time checked
 
 constexpr int kNtsRequestCapacity = HOROLAN_NTS_MAX_REQUEST_BYTES;
 constexpr int kNtsAnswerCapacity = HOROLAN_NTS_ANSWER_BUFFER_BYTES;
@@ -52,6 +53,10 @@ bool NtsTimeServer(const NtsAssociation& association, char16_t* out, size_t capa
 int ProtectNtsRequest(NtsAssociation& association, const uint8_t* header, uint8_t* packet, int capacity);
 // True when the datagram is the authentic answer to the latest request.
 bool IsAuthenticNtsAnswer(NtsAssociation& association, const uint8_t* datagram, int length);
+// The dates the verified certificate chain of the key exchange shares, in
+// seconds since 1970; false when there are none. Certificates are checked at
+// the later of the clock and os::TimeFloor().
+bool NtsCertificateDates(const NtsAssociation& association, int64_t& notBefore, int64_t& notAfter);
 // The latest failure in words, cut to fit capacity; false when there is none.
 bool NtsFailureReason(const NtsAssociation& association, char16_t* out, size_t capacity);
 

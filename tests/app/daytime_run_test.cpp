@@ -7,6 +7,7 @@
 #include "app/entry_point.h"
 #include "app/result_report.h"
 #include "app/sync_run.h"
+#include "app/time_floor.h"
 #include "os/confine/confine.h"
 #include "os/net/url_service.h"
 #include "platform/registry.h"
@@ -39,7 +40,8 @@ TEST(DaytimeRun, OnlyAUsableAnswerSetsTheClockAndEveryCodeIsStored) {
   const std::tuple<std::string, int32_t, int32_t> cases[] = {  // answer, URL service's code, run's code
       {"", os::kUrlNotFound, os::kUrlNotFound}, {"", os::kUrlTimeout, os::kUrlTimeout}, {"", 0, -1},
       {"30 NOV 2008 12:34:56 UTC\r\n", 0, -3}, {"54800 08-11-30 12:34:56 00 0 2 50.0 UTC(NIST) *", 0, -1},
-      {worked, 0, 1}};  // the clock refuses: its reason
+      {worked, 0, kTimeBeforeFloor},  // 2008: before the build
+      {"61000 35-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *", 0, 1}};  // the clock refuses: its reason
   fake::RefuseSets(1);
   os::SetRunConfinementForTests(false);  // whole runs, in this process
   settings.onlyShow = false;
@@ -78,14 +80,47 @@ TEST(ResultReport, AFailureInWordsWithItsCode) {
   }
 }
 
-// The clock moves only by less than an hour; the exit status is the code's low 8 bits, never success for a failure.
+// The clock moves only by less than the limit (an hour by default), by anything finite with
+// "any"; the exit status is the code's low 8 bits, never success for a failure.
 TEST(RunRules, OffsetLimitAndExitStatus) {
-  for (double offset : {3599.9, -3599.999999}) EXPECT_TRUE(OffsetWithinLimit(offset));
+  char why[kReasonCapacity] = {};
+  for (double offset : {3599.9, -3599.999999})
+    EXPECT_TRUE(StepWithinLimit(offset, kSntpStepLimit, why));
   for (double offset : {3600.0, -3600.0, -1.7e9, std::nan(""), -std::nan(""), double(INFINITY), -double(INFINITY)})
-    EXPECT_FALSE(OffsetWithinLimit(offset)) << offset;
+    EXPECT_FALSE(StepWithinLimit(offset, kSntpStepLimit, why)) << offset;
+  EXPECT_EQ(StepWithinLimit(-6.4e9, kMaxStepAny, why), true);
+  EXPECT_EQ(StepWithinLimit(std::nan(""), kMaxStepAny, why), false);
+  EXPECT_EQ(StepWithinLimit(-7200.5, 7200, why), false);
+  EXPECT_EQ(std::string(why), "the local clock is 02:00:00 ahead of the server (offset -7200.500 "
+            "s), the limit is 7200 s: --max-step=any or #MAXSTEP(ANY) lets the run step it");
   for (auto [code, status] : {std::pair<int32_t, int>{0, 0}, {-2, 254}, {-1, 255}, {10060, 76}, {11001, 249}, {1, 1},
                               {static_cast<int32_t>(0x800C0005), 5}, {256, 1}, {static_cast<int32_t>(0x800C0000), 1}})
     EXPECT_EQ(ExitStatusForCode(code), status) << code;
+}
+
+// The floor: the build, raised by each later trusted time, never lowered; an answer before it or
+// outside the dates its certificates share is refused.
+TEST(RunRules, TimeFloorAndCertificateDates) {
+  IsolatedEnv env;
+  const char16_t* key = u"\\Software\\QV\\horol";
+  RegistryWriteValue(reg::kCurrentUser, key, u"LastSuccess", "\xFF\xFF\xFF\x7F", 4, u"REG_BINARY");
+  EXPECT_EQ(ReadTimeFloor(), BuildTime());
+  RaiseTimeFloor(BuildTime() + 100);
+  RaiseTimeFloor(BuildTime() + 50);
+  EXPECT_EQ(ReadTimeFloor(), BuildTime() + 100);
+  QueryRecord record;
+  record.certDates = 1, record.certNotBefore = 1000, record.certNotAfter = 2000;
+  char why[kReasonCapacity];
+  for (auto [at, code] : {std::pair{999.5, -19}, {1e3, 0}, {2e3, 0}, {2000.5, -20}, {499.9, -18}})
+    EXPECT_EQ(CheckAnswerTime(at, 500, record, why), code) << at;
+  // The record's dates: none for NTS, or an end before the start, is no answer.
+  RunSettings nts;
+  nts.nts = true, nts.mode = Sntp, record.stratum = 1, record.destination = 1;
+  EXPECT_EQ(CheckQueryRecord(record, nts, why), 0);
+  record.certNotAfter = 999;
+  EXPECT_EQ(CheckQueryRecord(record, nts, why), kNetworkPartFailed);
+  record.certDates = 0, record.certNotAfter = 2000;
+  EXPECT_EQ(CheckQueryRecord(record, nts, why), kNetworkPartFailed);
 }
 
 // The SNTP step (to the fake's 100 ns), the set only where the kernel cannot step, else the refusal.

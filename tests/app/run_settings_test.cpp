@@ -69,11 +69,27 @@ TEST(CommandLine, OptionsBecomeKeywordsAndEveryOtherDashIsAUsageError) {
       {{"--connection", "My LAN"}, "#CONNECTION(My LAN)"},
       {{"--connection"}, "E:option '--connection' needs a profile name"},
       {{"--connection=-x"}, "E:option '--connection' needs a profile name"},
-      {{"--sntp=1"}, "E:option '--sntp' takes no argument"}, {{"--server", ""}, "E:option '--server' needs a host name"}};
+      {{"--sntp=1"}, "E:option '--sntp' takes no argument"},
+      {{"--server", ""}, "E:option '--server' needs a host name"},
+      {{"--max-step=any", "--max-step", "86400"}, "#MAXSTEP(any) #MAXSTEP(86400)"},
+      {{"--max-step=1000000000000"}, "#MAXSTEP(1000000000000)"},
+      {{"--max-step=1000000000001"}, "E:option '--max-step' needs a number of seconds or 'any'"},
+      {{"--max-step=anyway"}, "E:option '--max-step' needs a number of seconds or 'any'"},
+      {{"--max-step=0"}, "E:option '--max-step' needs a number of seconds or 'any'"}};
   for (const auto& [args, expected] : cases) {
     std::vector<const char*> argv = {"horolan"};
     argv.insert(argv.end(), args.begin(), args.end());
     TranslatedCommandLine got = TranslateCommandLine(static_cast<int>(argv.size()), argv.data());
     EXPECT_EQ(std::vector<std::string>({"", "help", "version", "E:"})[int(got.action)] + got.text + got.message, expected);
   }
+}
+
+// The step limit: the file's, then the command line's; what is no limit leaves the one in force.
+TEST(RunSettings, MaxStepFromTheFileThenTheCommandLine) {
+  TempDir dir;
+  RunSettings s;
+  LoadConfigFile(U16(dir.Write("horolan.txt", "#maxstep(7200)\n#MAXSTEP(12x)")).c_str(), s);
+  EXPECT_EQ(s.maxStep, 7200);
+  ApplyCommandLine(u"#MAXSTEP(Any)", s);
+  EXPECT_EQ(s.maxStep, kMaxStepAny);
 }

@@ -3,7 +3,7 @@
 source "$(dirname "$0")/lib.sh"
 unset CURL_CA_BUNDLE SSL_CERT_FILE SSL_CERT_DIR  # this test says what is trusted
 install_app
-NIST_LINE=$'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
+NIST_LINE=$'\n64754 35-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
 CACHE=$WORK/cache/horolan/web
 WEB=http://127.0.0.1:8080
 fake_peer 13 line "$NIST_LINE"
@@ -12,14 +12,16 @@ mkdir -p "$WORK/web" && fake_peer 8080 web "$WORK/web"
 
 # Runs start from the real time: "set" when the virtual clock reads the NIST line's time, "kept" while it has not moved.
 START_SECONDS=0
+LINE_AT="2035-11-30 12:34"
 clock_state() {
   [ "$(offset_ns)" = 0 ] && echo kept && return
-  [ "$(virtual_date '+%F %R')" = "2008-11-30 12:34" ] && echo set
+  [ "$(virtual_date '+%F %R')" = "$LINE_AT" ] && echo set
 }
 
 LAST=00000000 expect "NIST line on port 13" 0 set '#SERVER(daytime.e2e.test)'
 check "NIST line on port 13: message with the server and the time, a copy in the web cache" \
-  eval 'out_has "Server daytime.e2e.test:13" && out_has "2008/11/30 12:34:5" && [ -f "$CACHE/daytime.e2e.test[1]" ]'
+  eval 'out_has "Server daytime.e2e.test:13" && out_has "2035/11/30 12:34:5" &&
+    [ -f "$CACHE/daytime.e2e.test[1]" ]'
 # Before a fetch the host's old copies go, unless #KEEPCACHE.
 touch "$CACHE/daytime.old" "$CACHE/ntp.old"
 expect "show-only, keeping the cache" 0 kept --nist --only-show --keep-cache --server=daytime.e2e.test
@@ -73,7 +75,10 @@ else
 fi
 
 # lighttpd: http, a redirect to https and https itself; a private CA trusted through the curl program's variables.
-mkdir -p "$WORK/www" && printf '%s' "$NIST_LINE" > "$WORK/www/nist.txt" && make_test_ca "$WORK/ca"
+# Over https the line's time lies within the certificate's dates (made now, 2 days): an hour ahead.
+LINE_AT=$(date -u -d '+1 hour' '+%F %R')
+mkdir -p "$WORK/www" && make_test_ca "$WORK/ca" &&
+  date -u -d "$LINE_AT" '+%n64000 %y-%m-%d %H:%M:00 00 0 0 50.0 UTC(NIST) * ' > "$WORK/www/nist.txt"
 cat > "$WORK/lighttpd.conf" <<CONF
 server.document-root = "$WORK/www"
 server.bind = "127.0.0.1"
@@ -93,6 +98,7 @@ if start_peer lighttpd -D -f "$WORK/lighttpd.conf" && wait_until listening tcp 8
 else
   echo "SKIPPED part: lighttpd with TLS did not start"
 fi
+LINE_AT="2035-11-30 12:34"
 
 mkdir -p "$WORK/lib/horolan" && mv "$APP/libhorolan_url.so" "$WORK/lib/horolan/"
 expect "URL module in ../lib/horolan" 0 set '#SERVER(daytime.e2e.test)'

@@ -1,6 +1,7 @@
 // The URL module: one blocking fetch with libcurl, and the web cache around
 // it. Loaded by the OS layer on the first fetch (os/url_service.cpp).
 #include <curl/curl.h>
+#include <strings.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "os/net/url/url_module.h"
 #include "os/net/url/web_cache.h"
 #include "os/net/url_service.h"
+#include "os/tls/cert_time.h"
 
 namespace {
 
@@ -73,6 +75,18 @@ int32_t CodeOfFailure(CURLcode result) {
     default:
       return os::kUrlDownloadFailure;
   }
+}
+
+struct CertWatch {
+  int64_t floor = 0;
+  tls::CertTimes times;
+};
+
+// Each https connection checks its chain at a time that can be trusted.
+CURLcode OnTlsContext(CURL*, void* context, void* watch) {
+  auto* w = static_cast<CertWatch*>(watch);
+  return tls::WatchCertificateTimes(static_cast<SSL_CTX*>(context), w->floor, &w->times) ? CURLE_OK
+                                                                                          : CURLE_SSL_CERTPROBLEM;
 }
 
 const char* NonEmptyVariable(const char* name) {
@@ -180,6 +194,12 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
              (!caFile || curl_easy_setopt(h, CURLOPT_CAINFO, caFile) == CURLE_OK) &&
              (!caFolder || curl_easy_setopt(h, CURLOPT_CAPATH, caFolder) == CURLE_OK);
   if (!set) return Finish(result, os::kUrlDownloadFailure, nullptr, false, "libcurl refused an option");
+  // Only libcurl built with OpenSSL takes this; with another TLS library the
+  // certificates are checked by the clock alone and the body carries no dates.
+  CertWatch watch;
+  watch.floor = request->timeFloor;
+  bool watching = curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, OnTlsContext) == CURLE_OK &&
+                  curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, &watch) == CURLE_OK;
 
   CURLcode done = curl_easy_perform(h);
   bool http09 = !transfer.statusSeen;
@@ -193,6 +213,9 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
     // line and closes without reading the request makes the kernel reset the
     // connection, and what arrived before the reset is the whole answer.
     code = 0;
+  } else if (done == CURLE_PEER_FAILED_VERIFICATION && watching && watch.times.expired) {
+    code = os::kUrlCertExpired;
+    tls::DescribeExpiry(watch.times, host.c_str(), reason, sizeof reason);
   } else if (done != CURLE_OK) {
     code = CodeOfFailure(done);
     snprintf(reason, sizeof reason, "%s", curlReason[0] ? curlReason : curl_easy_strerror(done));
@@ -204,6 +227,14 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
     snprintf(reason, sizeof reason, "HTTP status %ld", status);
   }
   if (code != 0) return Finish(result, code, nullptr, false, reason);
+  // The dates vouch for the body only when the last hop was https.
+  char* lastScheme = nullptr;
+  if (watching && watch.times.dates && curl_easy_getinfo(h, CURLINFO_SCHEME, &lastScheme) == CURLE_OK &&
+      lastScheme && strcasecmp(lastScheme, "https") == 0) {
+    result->certDates = 1;
+    result->certNotBefore = watch.times.notBefore;
+    result->certNotAfter = watch.times.notAfter;
+  }
 
   int64_t lifetime = http09 ? 0 : urlcache::FreshLifetime(transfer.freshness, request->now);
   urlcache::Store(folder, host, normalised, transfer.body, request->now, lifetime,

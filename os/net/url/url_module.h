@@ -16,6 +16,7 @@ struct HorolanUrlRequest {
   uint32_t totalMs;          // whole-fetch time-out
   size_t maxBytes;           // a larger resource fails the fetch
   uint32_t flags;            // HOROLAN_URL_NEVER_FROM_CACHE or 0
+  int64_t timeFloor;         // seconds since 1970: certificates are checked at no earlier time, whatever the clock says
 };
 
 // Always from the network: a cached copy, however fresh, never answers (a
@@ -31,6 +32,12 @@ struct HorolanUrlResult {
   size_t bodySize;
   int32_t fromCache;         // 1 when answered from a fresh cached copy
   char reason[128];          // why a fetch failed, in words; always terminated, empty on success
+  // Of a body that came over https: the dates every certificate of the
+  // verified chains shares, in seconds since 1970 (certDates 1). A chain not
+  // valid yet at the time checked passes: the caller checks the body's time.
+  int32_t certDates;
+  int64_t certNotBefore;
+  int64_t certNotAfter;
 };
 
 // Fetches one URL; fills result (always, also on failure) and returns its code.
