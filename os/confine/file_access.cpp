@@ -55,10 +55,12 @@ constexpr SystemPath kSystemPaths[] = {
     {"/proc/self", kRead},
     {"/dev/urandom", LANDLOCK_ACCESS_FS_READ_FILE},
 };
-// The privileged part is uid 0: of /etc it reads only the local time zone and
-// the terminal descriptions, never a secret of the system's (a file only root
-// may read is its own as owner, whatever its capabilities).
-constexpr const char* kPrivilegedEtc[] = {"/etc/localtime", "/etc/terminfo"};
+// The privileged part is uid 0: of /etc it reads only the local time zone, the
+// terminal descriptions and the user database (its home folder, where HOME is
+// not set), never a secret of the system's (a file only root may read is its
+// own as owner, whatever its capabilities).
+constexpr const char* kPrivilegedEtc[] = {"/etc/localtime", "/etc/terminfo", "/etc/nsswitch.conf", "/etc/passwd",
+                                          "/etc/group"};
 
 // The file rights each ABI version added; every one the kernel knows is
 // handled. Version 4 added network ports, left alone: a run connects to any.
