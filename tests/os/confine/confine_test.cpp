@@ -136,6 +136,15 @@ TEST(Confine, DeniesWhatARunNeverDoes) {
   for (const Case& c : cases) EXPECT_EQ(Confined({}, [&] { return Err(c.call()); }).status, c.expected) << c.what;
 }
 
+TEST(Confine, ThePrivilegedPartReadsTheUserDatabaseButNoRootOnlyFileOfEtc) {
+  if (os::confine::FileAccessAbi() == 0) GTEST_SKIP() << "the kernel has no Landlock: no file layer to test";
+  auto reads = [] {
+    printf("%d %d", Err(open("/etc/passwd", O_RDONLY)), Err(open("/etc/shadow", O_RDONLY)));
+    return fflush(stdout);
+  };
+  EXPECT_EQ(Confined({.part = os::RunPart::Privileged}, reads).out, "0 13");
+}
+
 TEST(Confine, HandlesEveryFileRightTheKernelsVersionKnows) {
   // Version 1: execute .. make symlink; 2 refer; 3 truncate; 5 device ioctl. The record grows at 4 and 6.
   const std::pair<uint64_t, size_t> byVersion[] = {{0, 8},       {0x1FFF, 8},  {0x3FFF, 8},  {0x7FFF, 8},
