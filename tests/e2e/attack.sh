@@ -1,56 +1,62 @@
-# Runs taken over from inside (tests/tools/attack preloaded: a parser bug turned into code execution) against chronyd
-# by SNTP and NTS and against a daytime line: every attack of either part is refused and the run still sets the clock.
-# Then network parts that send a spoilt record, or none: -4, LastResult written, the clock kept.
+# Runs taken over from inside (tests/tools/attack preloaded: a parser bug turned into code
+# execution), by SNTP and NTS against chronyd and by a daytime line: every attack of either part is
+# refused, and the run still sets the clock. Then network parts that send a spoilt record, or none:
+# -4, LastResult written, the clock kept.
 source "$(dirname "$0")/lib.sh"
 install_app
 cp "$BIN/libhorolan_nts.so" "$APP/"
 ATTACKER=${HOROLAN_ATTACKER:-$BIN/libhorolan_attack.so}
 [ -f "$ATTACKER" ] || skip "no $ATTACKER"
 unset SSL_CERT_FILE SSL_CERT_DIR CURL_CA_BUNDLE
-# The decoy secret the attacker looks for; a file the network part's user owns, in a folder it reaches.
+# The decoy secret the attacker looks for; a file the network part's user owns, where it reaches.
 printf 'horolan-decoy-shadow\n' > "$WORK/shadow" && chmod 600 "$WORK/shadow"
 mount --bind "$WORK/shadow" /etc/shadow || skip "cannot mount a decoy /etc/shadow"
-chmod 755 "$WORK" && touch "$APP/target" && chown "$(id -u horolan 2>/dev/null || id -u nobody)" "$APP/target"
-# The attacks' lines: from the run on descriptor 9, from the network part by UDP; a root-only Unix socket logs callers.
+chmod 755 "$WORK" && touch "$APP/target"
+chown "$(id -u horolan 2>/dev/null || id -u nobody)" "$APP/target"
+# The attacks' lines: the run's on descriptor 9, the network part's by UDP. A root-only Unix
+# socket logs who reached it.
 exec 9>>"$WORK/attacks"
 background python3 - "$WORK/attacks" "$WORK/root.sock" <<'PY'
 import os, selectors, socket, sys
 udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); udp.bind(("127.0.0.1", 11999))
-unix = socket.socket(socket.AF_UNIX); unix.bind(sys.argv[2]); os.chmod(sys.argv[2], 0o600); unix.listen()
-watch = selectors.DefaultSelector(); watch.register(udp, selectors.EVENT_READ); watch.register(unix, selectors.EVENT_READ)
+unix = socket.socket(socket.AF_UNIX); unix.bind(sys.argv[2]); os.chmod(sys.argv[2], 0o600)
+unix.listen()
+watch = selectors.DefaultSelector()
+for s in udp, unix: watch.register(s, selectors.EVENT_READ)
 while True:
     for key, _ in watch.select():
         line = udp.recv(512) if key.fileobj is udp else b"accepted\n"
         key.fileobj is unix and unix.accept()
         with open(sys.argv[1], "ab") as log: log.write(line)
 PY
-wait_until listening udp 11999 && wait_until test -S "$WORK/root.sock" || skip "the attacks' listener did not start"
+wait_until listening udp 11999 && wait_until test -S "$WORK/root.sock" ||
+  skip "the attacks' listener did not start"
 PKI=$WORK/pki
 make_test_ca "$PKI" || skip "openssl cannot make the test CA"
 start_chrony synchronised "ntsdumpdir $PKI" "ntsport 4460" "ntsservercert $PKI/server.pem" \
   "ntsserverkey $PKI/server.key" "ntsntpserver 127.0.0.1"
 answers() { run --sntp --server=127.0.0.1 --only-show --silent && [ "$(status)" = 0 ]; }
 ready chronyd "$CHRONY_PID" answers
-NIST_LINE=$'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
-fake_peer 13 line "$NIST_LINE"
+fake_peer 13 line $'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
 
-# Each part's run in a PID namespace and a session of its own: a kill(-1) or kill(0) let through reaches nothing else.
+# Each run in a PID namespace and a session of its own: a kill(-1) or kill(0) let through reaches
+# nothing else.
 RUN_WRAP=(unshare --pid --fork --kill-child setsid --fork --wait)
-ATTACKED=(LD_PRELOAD="$BIN/libhorolan_vclock.so $ATTACKER" HOROLAN_ATTACK_FD=9 HOROLAN_ATTACK_PORT=11999
-  HOROLAN_ATTACK_FILE="$APP/target" HOROLAN_ATTACK_UNIX="$WORK/root.sock" SSL_CERT_FILE="$PKI/ca.pem")
-NETWORK="shadow-read shadow-0666 registry-create fchmod-04755 fchmod-filter fchmod-0666 fchown fchown-filter chmod-path
-  chmod-filter mmap-exec mprotect-exec registry-write socket-unix unix-connect clock-settime settimeofday clock-adjtime
-  adjtimex cap-sys-time execve kill-all kill-group"
-# The run itself writes its registry and sets the clock; it never reads a secret, changes modes, opens a socket, maps
-# code or signals.
-RUN="shadow-read shadow-0666 fchmod-04755 fchmod-filter fchmod-0666 fchown fchown-filter chmod-path chmod-filter mmap-exec
-  mprotect-exec socket-unix unix-connect socket-inet execve kill-all kill-group"
+ATTACKED=(LD_PRELOAD="$BIN/libhorolan_vclock.so $ATTACKER" HOROLAN_ATTACK_FD=9
+  HOROLAN_ATTACK_PORT=11999 HOROLAN_ATTACK_FILE="$APP/target" HOROLAN_ATTACK_UNIX="$WORK/root.sock"
+  SSL_CERT_FILE="$PKI/ca.pem")
+MODES="fchmod-04755 fchmod-filter fchmod-0666 fchown fchown-filter chmod-path chmod-filter"
+NETWORK="shadow-read shadow-0666 registry-create $MODES mmap-exec mprotect-exec registry-write
+  socket-unix unix-connect clock-settime settimeofday clock-adjtime adjtimex cap-sys-time execve
+  kill-all kill-group"
+# The run itself writes its registry and sets the clock; it never reads a secret, changes modes,
+# opens a socket, maps code or signals.
+RUN="shadow-read shadow-0666 $MODES mmap-exec mprotect-exec socket-unix unix-connect socket-inet
+  execve kill-all kill-group"
+expected() { printf 'network %s\n' $NETWORK; printf 'run %s\n' $RUN; }
 unrefused() {  # the attacks of either part not refused, or not tried
-  local part attack
-  for part in network run; do
-    for attack in $([ $part = run ] && echo $RUN || echo $NETWORK); do
-      grep -qx "$part $attack refused:[A-Z]*" "$WORK/attacks" || echo "$part $attack"
-    done
+  expected | while read -r line; do
+    grep -qx "$line refused:[A-Z]*" "$WORK/attacks" || echo "$line"
   done
 }
 attacked() {  # attacked WHAT ARG...: a run taken over in both parts, from a clock START_SECONDS off
@@ -59,23 +65,27 @@ attacked() {  # attacked WHAT ARG...: a run taken over in both parts, from a clo
   expect "$1: taken over, the run still" 0 set "${@:2}"
   wait_until grep -q "^network kill-group refused" "$WORK/attacks"
   [ -n "${HOROLAN_ATTACK_KEEP:-}" ] && cp "$WORK/attacks" "$HOROLAN_ATTACK_KEEP/$1"
-  check "$1: every attack of either part refused" eval '[ -z "$(unrefused)" ] || { unrefused; false; }'
+  check "$1: every attack of either part refused" eval '[ -z "$(unrefused)" ] || ! unrefused'
 }
 attacked sntp --sntp --server=127.0.0.1
 attacked nts --nts --server=127.0.0.1
-check "nothing reached the root-only socket, the decoy and the part's file keep their modes" \
-  eval '! grep -qx accepted "$WORK/attacks" && [ "$(stat -c %a "$WORK/shadow")$(stat -c %a "$APP/target")" = 600644 ]'
+check "nothing reached the root-only socket, the decoy and the part's file keep their modes" eval \
+  '! grep -qx accepted "$WORK/attacks" && [ "$(stat -c %a "$WORK/shadow" "$APP/target")" = "600
+644" ]'
 START_SECONDS=0
-clock_state() { [ "$(offset_ns)" != 0 ] && [ "$(virtual_date '+%F %R')" = "2008-11-30 12:34" ] && echo set; }
+clock_state() { [ "$(offset_ns)" != 0 ] && [ "$(virtual_date '+%F %R')" = "2008-11-30 12:34" ] &&
+  echo set; }
 attacked daytime --server=127.0.0.1:13
 START_SECONDS=100
 clock_state() { [ "$(offset_ns)" = 100000000000 ] && echo kept; }
 
 # A network part that sends a record of another size, one with garbage in it, or none.
 for spoilt in short:"sent a record of the wrong size" long:"sent a record of the wrong size" \
-  mark:"sent a record of another kind" nan:"sent times that are no numbers" code:"sent a code no query ends with" \
-  stratum:"sent a stratum no answer has" reason:"sent a reason with no end" none:"ended without an answer"; do
+  mark:"sent a record of another kind" nan:"sent times that are no numbers" \
+  code:"sent a code no query ends with" stratum:"sent a stratum no answer has" \
+  reason:"sent a reason with no end" none:"ended without an answer"; do
   RUN_ENV=("${ATTACKED[@]}" HOROLAN_ATTACK_RECORD="${spoilt%%:*}")
-  LAST=FCFFFFFF ERR="network part ${spoilt#*:}" expect "a record spoilt ($spoilt)" 252 kept --sntp --server=127.0.0.1
+  LAST=FCFFFFFF ERR="network part ${spoilt#*:}" \
+    expect "a record spoilt (${spoilt%%:*})" 252 kept --sntp --server=127.0.0.1
 done
 finish

@@ -1,5 +1,6 @@
-// The network part's record seen from the run, with real parts (the tests run as root): one of exactly its size, a
-// send of another size, a part that ends without one, and one that never answers, ended by the limit.
+// The network part's record seen from the run, with real parts (the tests run as root): one of
+// exactly its size, a send of another size, a part that ends without one, and one that never
+// answers, ended by the limit.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -31,19 +32,21 @@ void Work(void* how, void* record, size_t size) {
 
 std::pair<os::PartEnd, int> Await(char how, char (&record)[kSize], uint32_t limitMs) {
   os::NetworkPart part;
-  if (!os::StartNetworkPart(part, {}, os::NetworkPartUser(), Work, &how, kSize)) return {os::PartEnd::NoUser, -1};
+  if (!os::StartNetworkPart(part, {}, os::NetworkPartUser(), Work, &how, kSize))
+    return {os::PartEnd::NoUser, -1};
   os::LetNetworkPartGo(part);
   os::PartResult result = os::AwaitNetworkRecord(part, record, kSize, limitMs);
   if (part.pid > 0) kill(part.pid, SIGKILL), waitpid(part.pid, nullptr, 0);
   return {result.end, result.detail};
 }
 
-TEST(NetworkPart, TheRunTakesARecordOfExactlyItsSizeAndEndsAPartThatNeverAnswersAtTheLimit) {
+TEST(NetworkPart, TakesARecordOfItsSizeAndEndsAPartThatNeverAnswersAtTheLimit) {
   char record[kSize] = {};
   EXPECT_EQ(Await('r', record, 10000), std::make_pair(os::PartEnd::Record, 0));
   EXPECT_EQ(std::string(record, kSize), std::string(kSize, 'x'));
   EXPECT_EQ(Await('s', record, 10000), std::make_pair(os::PartEnd::Malformed, 5));
-  EXPECT_EQ(Await('l', record, 10000), std::make_pair(os::PartEnd::Malformed, static_cast<int>(kSize) + 1));
+  const int longer = static_cast<int>(kSize) + 1;
+  EXPECT_EQ(Await('l', record, 10000), std::make_pair(os::PartEnd::Malformed, longer));
   EXPECT_EQ(Await('e', record, 10000), std::make_pair(os::PartEnd::Ended, 3 << 8));
   EXPECT_EQ(Await('h', record, 100), std::make_pair(os::PartEnd::TimedOut, 100));
 }

@@ -1,7 +1,7 @@
 // The attacker of tests/e2e/attack.sh: preloaded into a run (beside the
 // virtual-clock shim), it stands for a parser bug turned into code execution.
-// Once a process of the run is confined (Seccomp 2), at its first socket call
-// it tries, once, what a hijacked run would, and reports each result as a line
+// Once a process of the run is confined (Seccomp 2), at its next socket call
+// it tries once what a hijacked run would, and reports each result as a line
 // "PART ATTACK ok|refused:ERRNO" (PART: "run" for the process started,
 // "network" for a child of it). A process that still holds its descriptor
 // HOROLAN_ATTACK_FD writes there; one that closed it sends the line by UDP to
@@ -13,10 +13,10 @@
 // harm nothing. Calls that could set the clock get a bad pointer: whatever
 // lets them through, the kernel fails them with EFAULT, never sets the clock.
 //
-// HOROLAN_ATTACK_RECORD=short|long|mark|nan|code|stratum|reason|none|hang: the
+// HOROLAN_ATTACK_RECORD=short|long|mark|nan|code|stratum|reason|none: the
 // network part's record is sent one byte short, one byte long, with another
 // mark, a NaN offset, a code no query ends with, stratum 0, a reason with no
-// end, or not at all (the part ends, or hangs).
+// end, or not at all (the part ends).
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -58,7 +58,8 @@ __attribute__((constructor)) void Arm() {
   int fd = open("/etc/shadow", O_RDONLY | O_CLOEXEC);
   if (fd >= 0 && read(fd, decoy, 13) == 13) g_armed = strcmp(decoy, "horolan-decoy") == 0;
   if (fd >= 0) close(fd);
-  // A PID namespace of its own (a second id on the NSpid line): a kill(-1) let through reaches nothing outside.
+  // A PID namespace of its own (a second id on the NSpid line): a kill(-1)
+  // let through reaches nothing outside it.
   FILE* status = fopen("/proc/self/status", "re");
   char line[128];
   int outer = 0, inner = 0, ids = 0;
@@ -83,7 +84,8 @@ void Report(const char* attack, const char* result) {
   }
   const char* port = getenv("HOROLAN_ATTACK_PORT");
   int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in to = {AF_INET, htons(static_cast<uint16_t>(port ? atoi(port) : 0)), {htonl(INADDR_LOOPBACK)}, {}};
+  sockaddr_in to = {AF_INET, htons(static_cast<uint16_t>(port ? atoi(port) : 0)),
+                    {htonl(INADDR_LOOPBACK)}, {}};
   sendto(udp, line, static_cast<size_t>(length), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   close(udp);
   errno = error;
@@ -118,7 +120,8 @@ void ChangeModes(int fd, const char* path) {
 void Attack() {
   char buffer[64];
   int shadow = open("/etc/shadow", O_RDONLY | O_CLOEXEC);
-  Outcome("shadow-read", shadow < 0 ? -1 : read(shadow, buffer, sizeof buffer) > 0 ? 0 : (errno = EIO, -1));
+  long got = shadow < 0 ? -1 : read(shadow, buffer, sizeof buffer);
+  Outcome("shadow-read", got > 0 ? 0 : got == 0 ? (errno = ENODATA, -1) : -1);
   Outcome("shadow-0666", shadow < 0 ? -1 : fchmod(shadow, 0666));
   if (shadow >= 0) close(shadow);
 
@@ -129,13 +132,16 @@ void Attack() {
   int fd = open(made, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   Outcome("registry-create", fd);
   const char* target = made;
-  if (fd < 0 && getenv("HOROLAN_ATTACK_FILE")) fd = open(target = getenv("HOROLAN_ATTACK_FILE"), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 && getenv("HOROLAN_ATTACK_FILE"))
+    fd = open(target = getenv("HOROLAN_ATTACK_FILE"), O_RDONLY | O_CLOEXEC);
   ChangeModes(fd, target);
-  void* code = fd < 0 ? MAP_FAILED : mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE, fd, 0);
+  void* code = fd < 0 ? MAP_FAILED
+                      : mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE, fd, 0);
   Outcome("mmap-exec", code == MAP_FAILED ? -1 : 0);
   if (fd >= 0) close(fd);
   void* data = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  Outcome("mprotect-exec", data == MAP_FAILED ? -1 : mprotect(data, 4096, PROT_READ | PROT_EXEC));
+  Outcome("mprotect-exec",
+          data == MAP_FAILED ? -1 : mprotect(data, 4096, PROT_READ | PROT_EXEC));
 
   snprintf(made, sizeof made, "%s/horolan/registry.db", state ? state : "/nonexistent");
   int registry = open(made, O_RDWR | O_CLOEXEC);
@@ -147,7 +153,8 @@ void Attack() {
   sockaddr_un root = {AF_UNIX, {}};
   const char* rootOnly = getenv("HOROLAN_ATTACK_UNIX");
   snprintf(root.sun_path, sizeof root.sun_path, "%s", rootOnly ? rootOnly : "");
-  long connected = local < 0 ? -1 : connect(local, reinterpret_cast<sockaddr*>(&root), sizeof root);
+  long connected =
+      local < 0 ? -1 : connect(local, reinterpret_cast<sockaddr*>(&root), sizeof root);
   if (connected == 0) syscall(SYS_sendto, local, "attacked\n", 9, MSG_NOSIGNAL, nullptr, 0);
   Outcome("unix-connect", connected);
   if (local >= 0) close(local);
@@ -155,10 +162,11 @@ void Attack() {
   Outcome("socket-inet", inet);
   if (inet >= 0) close(inet);
 
-  Probe("clock-settime", syscall(SYS_clock_settime, CLOCK_REALTIME, reinterpret_cast<void*>(8)));
-  Probe("settimeofday", syscall(SYS_settimeofday, reinterpret_cast<void*>(8), nullptr));
-  Probe("clock-adjtime", syscall(SYS_clock_adjtime, CLOCK_REALTIME, reinterpret_cast<void*>(8)));
-  Probe("adjtimex", syscall(SYS_adjtimex, reinterpret_cast<void*>(8)));
+  void* bad = reinterpret_cast<void*>(8);
+  Probe("clock-settime", syscall(SYS_clock_settime, CLOCK_REALTIME, bad));
+  Probe("settimeofday", syscall(SYS_settimeofday, bad, nullptr));
+  Probe("clock-adjtime", syscall(SYS_clock_adjtime, CLOCK_REALTIME, bad));
+  Probe("adjtimex", syscall(SYS_adjtimex, bad));
   // The capability itself (the status line CapEff, bit 25).
   FILE* status = fopen("/proc/self/status", "re");
   unsigned long long effective = ~0ull;
@@ -177,14 +185,16 @@ void Attack() {
   Outcome("kill-group", kill(0, SIGTERM));
 }
 
-// Attacks once per process, once it is confined: the filter refuses prctl,
-// and the status says so.
+// Attacks once per process, once it is confined (the filter refuses prctl,
+// and the status says so), at its first send, recv, sendto, connect or poll.
 void MaybeAttack() {
-  if (!g_armed || t_busy || g_attacked.load() == getpid() || prctl(PR_GET_SECCOMP) == 0) return;
+  if (!g_armed || t_busy || g_attacked.load() == getpid() || prctl(PR_GET_SECCOMP) == 0)
+    return;
   FILE* status = fopen("/proc/self/status", "re");
   char line[128];
   bool confined = false;
-  while (status && fgets(line, sizeof line, status)) confined = confined || strcmp(line, "Seccomp:\t2\n") == 0;
+  while (status && fgets(line, sizeof line, status))
+    confined = confined || strcmp(line, "Seccomp:\t2\n") == 0;
   if (status) fclose(status);
   pid_t before = g_attacked.load(), self = getpid();
   if (!confined || before == self || !g_attacked.compare_exchange_strong(before, self)) return;
@@ -204,12 +214,12 @@ F Real(const char* name) {
 ssize_t SendRecord(const void* data, size_t size, int flags) {
   static auto send = Real<ssize_t (*)(int, const void*, size_t, int)>("send");
   const char* mode = getenv("HOROLAN_ATTACK_RECORD");
-  if (!mode || getpid() == g_started || size != sizeof(QueryRecord)) return send(3, data, size, flags);
+  if (!mode || getpid() == g_started || size != sizeof(QueryRecord))
+    return send(3, data, size, flags);
   static QueryRecord spoilt[2];
   memcpy(spoilt, data, size);
   QueryRecord& record = spoilt[0];
   if (!strcmp(mode, "none")) _exit(0);
-  if (!strcmp(mode, "hang")) for (;;) poll(nullptr, 0, -1);
   if (!strcmp(mode, "short")) --size;
   if (!strcmp(mode, "long")) ++size;
   if (!strcmp(mode, "mark")) record.mark ^= 1;
@@ -231,19 +241,11 @@ EXPORT ssize_t recv(int fd, void* data, size_t size, int flags) {
   MaybeAttack();
   return Real<ssize_t (*)(int, void*, size_t, int)>("recv")(fd, data, size, flags);
 }
-EXPORT ssize_t sendto(int fd, const void* data, size_t size, int flags, const sockaddr* to, socklen_t length) {
+EXPORT ssize_t sendto(int fd, const void* data, size_t size, int flags, const sockaddr* to,
+                      socklen_t length) {
   MaybeAttack();
-  return Real<ssize_t (*)(int, const void*, size_t, int, const sockaddr*, socklen_t)>("sendto")(fd, data, size,
-                                                                                                 flags, to, length);
-}
-EXPORT ssize_t recvfrom(int fd, void* data, size_t size, int flags, sockaddr* from, socklen_t* length) {
-  MaybeAttack();
-  return Real<ssize_t (*)(int, void*, size_t, int, sockaddr*, socklen_t*)>("recvfrom")(fd, data, size, flags, from,
-                                                                                        length);
-}
-EXPORT ssize_t recvmsg(int fd, msghdr* message, int flags) {
-  MaybeAttack();
-  return Real<ssize_t (*)(int, msghdr*, int)>("recvmsg")(fd, message, flags);
+  using SendTo = ssize_t (*)(int, const void*, size_t, int, const sockaddr*, socklen_t);
+  return Real<SendTo>("sendto")(fd, data, size, flags, to, length);
 }
 EXPORT int connect(int fd, const sockaddr* to, socklen_t length) {
   MaybeAttack();
