@@ -10,9 +10,12 @@
 
 #include <csignal>
 #include <cstring>
+#include <string>
+#include <tuple>
 #include <utility>
 
 #include "os/confine/split.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -49,6 +52,24 @@ TEST(NetworkPart, TakesARecordOfItsSizeAndEndsAPartThatNeverAnswersAtTheLimit) {
   EXPECT_EQ(Await('l', record, 10000), std::make_pair(os::PartEnd::Malformed, longer));
   EXPECT_EQ(Await('e', record, 10000), std::make_pair(os::PartEnd::Ended, 3 << 8));
   EXPECT_EQ(Await('h', record, 100), std::make_pair(os::PartEnd::TimedOut, 100));
+}
+
+using User = std::tuple<uint32_t, uint32_t, std::string>;
+User UserOf(const std::string& passwd, const std::string& group) {
+  os::PartUser user = os::NetworkPartUser(passwd.c_str(), group.c_str());
+  return {user.uid, user.gid, user.name};
+}
+
+TEST(NetworkPart, ItsUserIsHorolanElseNobodyWithNogroupRead) {
+  TempDir dir;
+  // A piece of a long line or a longer name that begins "horolan" names no one.
+  dir.Write("passwd", std::string(1023, 'x') + "horolan:x:1:1:\nhorolanx:x:2:2:\nnobody:x:7:8:\n");
+  dir.Write("group", "users:x:100:\nnogroup::9:\n");
+  dir.Write("own", "nobody:x:7:8:\nhorolan:x:999:998::/:/bin/false\n");
+  EXPECT_EQ(UserOf(dir.File("passwd"), dir.File("group")), User(7, 9, "nobody"));
+  EXPECT_EQ(UserOf(dir.File("passwd"), "/none"), User(7, 8, "nobody"));
+  EXPECT_EQ(UserOf(dir.File("own"), dir.File("group")), User(999, 998, "horolan"));
+  EXPECT_EQ(UserOf("/none", "/none"), User(65534, 65534, "nobody"));
 }
 
 }  // namespace
