@@ -53,6 +53,9 @@ NETWORK="shadow-read shadow-0666 registry-create $MODES mmap-exec mprotect-exec 
 # opens a socket, maps code or signals.
 RUN="shadow-read shadow-0666 $MODES mmap-exec mprotect-exec socket-unix unix-connect socket-inet
   execve kill-all kill-group"
+# Without Landlock only the file modes keep the run (uid 0, the owner) from a root-only file.
+python3 -c 'import ctypes; exit(ctypes.CDLL(None).syscall(444, None, 0, 1) <= 0)' ||  # its ABI version
+  RUN=${RUN/shadow-read /}
 expected() { printf 'network %s\n' $NETWORK; printf 'run %s\n' $RUN; }
 unrefused() {  # the attacks of either part not refused, or not tried
   expected | while read -r line; do
