@@ -14,19 +14,22 @@ mount --bind "$WORK/shadow" /etc/shadow || skip "cannot mount a decoy /etc/shado
 chmod 755 "$WORK" && touch "$APP/target"
 chown "$(id -u horolan 2>/dev/null || id -u nobody)" "$APP/target"
 # The attacks' lines: the run's on descriptor 9, the network part's by UDP. A root-only Unix
-# socket logs who reached it.
+# socket and a world-writable datagram one log who reached them.
 exec 9>>"$WORK/attacks"
 background python3 - "$WORK/attacks" "$WORK/root.sock" <<'PY'
 import os, selectors, socket, sys
 udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); udp.bind(("127.0.0.1", 11999))
 unix = socket.socket(socket.AF_UNIX); unix.bind(sys.argv[2]); os.chmod(sys.argv[2], 0o600)
 unix.listen()
+dgram = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM); dgram.bind(sys.argv[2] + ".dgram")
+os.chmod(sys.argv[2] + ".dgram", 0o666)  # as /dev/log
 watch = selectors.DefaultSelector()
-for s in udp, unix: watch.register(s, selectors.EVENT_READ)
+for s in udp, unix, dgram: watch.register(s, selectors.EVENT_READ)
 while True:
     for key, _ in watch.select():
         line = udp.recv(512) if key.fileobj is udp else b"accepted\n"
         key.fileobj is unix and unix.accept()
+        key.fileobj is dgram and dgram.recv(512)
         with open(sys.argv[1], "ab") as log: log.write(line)
 PY
 wait_until listening udp 11999 && wait_until test -S "$WORK/root.sock" ||
@@ -47,12 +50,12 @@ ATTACKED=(LD_PRELOAD="$BIN/libhorolan_vclock.so $ATTACKER" HOROLAN_ATTACK_FD=9
   SSL_CERT_FILE="$PKI/ca.pem")
 MODES="fchmod-04755 fchmod-filter fchmod-0666 fchown fchown-filter chmod-path chmod-filter"
 NETWORK="shadow-read shadow-0666 registry-create $MODES mmap-exec mprotect-exec registry-write
-  socket-unix unix-connect clock-settime settimeofday clock-adjtime adjtimex cap-sys-time execve
+  socket-unix unix-connect unix-dgram clock-settime settimeofday clock-adjtime adjtimex cap-sys-time execve
   kill-all kill-group"
 # The run itself writes its registry and sets the clock; it never reads a secret, changes modes,
 # opens a socket, maps code or signals.
-RUN="shadow-read shadow-0666 $MODES mmap-exec mprotect-exec socket-unix unix-connect socket-inet
-  execve kill-all kill-group"
+RUN="shadow-read shadow-0666 $MODES mmap-exec mprotect-exec socket-unix unix-connect unix-dgram
+  socket-inet execve kill-all kill-group"
 # Without Landlock only the file modes keep the run (uid 0, the owner) from a root-only file.
 python3 -c 'import ctypes; exit(ctypes.CDLL(None).syscall(444, None, 0, 1) <= 0)' ||  # its ABI version
   RUN=${RUN/shadow-read /}
@@ -72,7 +75,7 @@ attacked() {  # attacked WHAT ARG...: a run taken over in both parts, from a clo
 }
 attacked sntp --sntp --server=127.0.0.1
 attacked nts --nts --server=127.0.0.1
-check "nothing reached the root-only socket, the decoy and the part's file keep their modes" eval \
+check "nothing reached the Unix sockets, the decoy and the part's file keep their modes" eval \
   '! grep -qx accepted "$WORK/attacks" && [ "$(stat -c %a "$WORK/shadow" "$APP/target")" = "600
 644" ]'
 START_SECONDS=0

@@ -122,6 +122,7 @@ TEST(Confine, DeniesWhatARunNeverDoes) {
       {"fork", EPERM, [] { return syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0); }},
       {"clone3", ENOSYS, [] { return syscall(SYS_clone3, nullptr, 0); }},
       {"netlink other than routing", EPERM, [] { return socket(AF_NETLINK, SOCK_RAW, NETLINK_KOBJECT_UEVENT); }},
+      {"a datagram pair", EPERM, [] { int p[2]; return socketpair(AF_UNIX, SOCK_DGRAM, 0, p); }},
       {"bind", EPERM, [&] { return bind(socket(AF_INET, SOCK_DGRAM, 0), reinterpret_cast<sockaddr*>(&any), 16); }},
       {"typing into the terminal", EPERM, [] { return ioctl(0, TIOCSTI, "x"); }},
       {"changing a limit", EPERM, [&] { return setrlimit(RLIMIT_CORE, &none); }},

@@ -158,6 +158,14 @@ void Attack() {
   if (connected == 0) syscall(SYS_sendto, local, "attacked\n", 9, MSG_NOSIGNAL, nullptr, 0);
   Outcome("unix-connect", connected);
   if (local >= 0) close(local);
+  // A datagram pair may be sent from to any path (as /dev/log, world-writable).
+  int pair[2] = {-1, -1};
+  long sent = socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair);
+  snprintf(root.sun_path, sizeof root.sun_path, "%s.dgram", rootOnly ? rootOnly : "");
+  if (sent == 0)
+    sent = syscall(SYS_sendto, pair[0], "attacked\n", 9, MSG_NOSIGNAL, &root, sizeof root);
+  Outcome("unix-dgram", sent);
+  for (int end : pair) close(end);
   int inet = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   Outcome("socket-inet", inet);
   if (inet >= 0) close(inet);
