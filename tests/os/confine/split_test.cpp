@@ -24,10 +24,10 @@ constexpr size_t kSize = 64;
 // The part's work, as *how says: the record, a short or long send of its own, an exit, a hang.
 void Work(void* how, void* record, size_t size) {
   static char bytes[kSize + 8] = {};
-  switch (*static_cast<char*>(how)) {
+  const char what = *static_cast<char*>(how);
+  switch (what) {
     case 'r': memset(record, 'x', size); return;
-    case 's': send(3, bytes, 5, 0); _exit(0);
-    case 'l': send(3, bytes, sizeof bytes, 0); _exit(0);
+    case 's': case 'l': send(3, bytes, what == 's' ? 5 : sizeof bytes, 0); _exit(0);
     case 'e': _exit(3);
     default: for (;;) poll(nullptr, 0, -1);
   }
@@ -48,8 +48,7 @@ TEST(NetworkPart, TakesARecordOfItsSizeAndEndsAPartThatNeverAnswersAtTheLimit) {
   EXPECT_EQ(Await('r', record, 10000), std::make_pair(os::PartEnd::Record, 0));
   EXPECT_EQ(std::string(record, kSize), std::string(kSize, 'x'));
   EXPECT_EQ(Await('s', record, 10000), std::make_pair(os::PartEnd::Malformed, 5));
-  const int longer = static_cast<int>(kSize) + 1;
-  EXPECT_EQ(Await('l', record, 10000), std::make_pair(os::PartEnd::Malformed, longer));
+  EXPECT_EQ(Await('l', record, 10000), std::make_pair(os::PartEnd::Malformed, int{kSize} + 1));
   EXPECT_EQ(Await('e', record, 10000), std::make_pair(os::PartEnd::Ended, 3 << 8));
   EXPECT_EQ(Await('h', record, 100), std::make_pair(os::PartEnd::TimedOut, 100));
 }
