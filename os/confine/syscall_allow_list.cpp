@@ -163,9 +163,9 @@ void AddRules(RuleWriter& rules, const Rights& rights) {
   if (rights.internet) {
     for (int family : {AF_INET, AF_INET6}) rules.Allow(SCMP_SYS(socket), Equal(0, static_cast<uint32_t>(family)));
     rules.Allow(SCMP_SYS(socket), Equal(0, AF_NETLINK), Equal(2, NETLINK_ROUTE));
-    // The resolver thread's wake-up: a stream pair only. A datagram pair can
-    // still be sent from to any path (sendto, connect), as to /dev/log or the
-    // journal, past the refusal of Unix sockets.
+    // The resolver thread's wake-up: a stream pair only. From a datagram pair
+    // a part could send to any Unix datagram socket by its path (sendto), as
+    // to /dev/log or the journal's, past the refusal of Unix sockets.
     rules.Allow(SCMP_SYS(socketpair), Equal(0, AF_UNIX), Masked(1, kSocketTypeMask, SOCK_STREAM));
   }
   if (rights.unixSockets) rules.Allow(SCMP_SYS(socket), Equal(0, AF_UNIX));

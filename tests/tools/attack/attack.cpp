@@ -126,7 +126,7 @@ void Attack() {
   Outcome("unix-connect",
           local < 0 ? -1 : connect(local, reinterpret_cast<sockaddr*>(&root), sizeof root));
   close(local);
-  // A datagram pair may be sent from to any path (as /dev/log, world-writable).
+  // From a datagram pair to a Unix datagram socket by its path (as /dev/log, world-writable).
   int pair[2] = {-1, -1};
   long sent = socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair);
   snprintf(root.sun_path, sizeof root.sun_path, "%s.dgram", getenv("HOROLAN_ATTACK_UNIX") ?: "");
