@@ -2,6 +2,7 @@
 // over could send, and what the run then refuses to act on.
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "app/query_record.h"
 #include "os/clock/clock.h"
@@ -47,9 +48,12 @@ ResultCode Refuse(char (&why)[kReasonCapacity], const char* fault) {
 }  // namespace
 
 ResultCode CheckQueryRecord(QueryRecord& record, const RunSettings& settings, char (&why)[kReasonCapacity]) {
+  // The query ends its reason (snprintf): one with no end was not written by it.
+  const bool reasonEnds = memchr(record.reason, 0, sizeof record.reason) != nullptr;
   MakePrintable(record.reason);
   const int32_t mode = settings.mode == Nist && !settings.nts ? Nist : Sntp;
   if (record.mark != kQueryRecordMark || record.mode != mode) return Refuse(why, "a record of another kind");
+  if (!reasonEnds) return Refuse(why, "a reason with no end");
   if (record.reasonKind != ReasonKind::None && record.reasonKind != ReasonKind::Url &&
       record.reasonKind != ReasonKind::Nts)
     return Refuse(why, "a reason of no kind");

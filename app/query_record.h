@@ -43,7 +43,7 @@ void AskByDaytime(const RunSettings& settings, QueryRecord& record);
 
 // 0 when record is one the query could have sent for settings: its mark and
 // branch, a code the branch can end with, finite numbers in range, a time
-// that is a date, bounded sizes. Otherwise kNetworkPartFailed with the fault
-// in why. Control characters in the reason become '?' either way (it is
+// that is a date, bounded sizes, a reason that ends. Otherwise
+// kNetworkPartFailed with the fault in why. Control characters in the reason become '?' either way (it is
 // written to the user's terminal).
 ResultCode CheckQueryRecord(QueryRecord& record, const RunSettings& settings, char (&why)[kReasonCapacity]);

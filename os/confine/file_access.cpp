@@ -56,6 +56,12 @@ constexpr SystemPath kSystemPaths[] = {
     {"/proc/self", kRead},
     {"/dev/urandom", LANDLOCK_ACCESS_FS_READ_FILE},
 };
+// The privileged part is uid 0: of /etc it reads only the local time zone, the
+// terminal descriptions and the user database (its home folder, where HOME is
+// not set), never a secret of the system's (a file only root may read is its
+// own as owner, whatever its capabilities).
+constexpr const char* kPrivilegedEtc[] = {"/etc/localtime", "/etc/terminfo", "/etc/nsswitch.conf", "/etc/passwd",
+                                          "/etc/group"};
 
 // The file rights each ABI version added; every one the kernel knows is
 // handled. Version 4 added network ports, left alone: a run connects to any.
@@ -151,7 +157,13 @@ void GatherFileRules(const ConfinePlan& plan, FileRules& rules) {
   attr.scoped = kScopeAbstractUnixSocket | (plan.hangUpLinks ? 0 : kScopeSignal);
   rules.fd = static_cast<int>(syscall(SYS_landlock_create_ruleset, &attr, RulesetSize(rules.abi), 0));
   uint64_t handled = attr.handledAccessFs;
-  for (const SystemPath& system : kSystemPaths) AddPath(rules.fd, system.path, system.access & handled);
+  for (const SystemPath& system : kSystemPaths) {
+    if (plan.part == RunPart::Privileged && strcmp(system.path, "/etc") == 0) {
+      for (const char* path : kPrivilegedEtc) AddPath(rules.fd, path, system.access & handled);
+      continue;
+    }
+    AddPath(rules.fd, system.path, system.access & handled);
+  }
   AddProgramFolders(rules.fd);
   for (const char* path : plan.readablePaths) AddPath(rules.fd, path, kRead);
   struct stat root = {};

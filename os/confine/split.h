@@ -14,12 +14,13 @@
 namespace os {
 
 // The user the network part runs as: "horolan" when it exists, else
-// "nobody" (with "nogroup"), else 65534.
+// "nobody" (with "nogroup"), else 65534. Read from the files themselves, where
+// a system user is kept, not through the name service and its modules.
 struct PartUser {
   uint32_t uid = 65534, gid = 65534;
   char name[32] = "nobody";
 };
-PartUser NetworkPartUser();
+PartUser NetworkPartUser(const char* passwdFile = "/etc/passwd", const char* groupFile = "/etc/group");
 
 // The parent's end of a started part; the channel closes on every path,
 // which also ends a part still waiting to go.

@@ -106,6 +106,8 @@ constexpr unsigned long kSocketIoctls[] = {FIONREAD, FIONBIO};
 
 constexpr uint64_t kNamespaceFlags =
     CLONE_NEWNS | CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET | CLONE_NEWUTS | CLONE_NEWIPC | CLONE_NEWCGROUP;
+// The type of a socket, without the flags (SOCK_CLOEXEC, SOCK_NONBLOCK) beside it.
+constexpr uint64_t kSocketTypeMask = 0xF;
 // An open that could make, cut or write a file.
 constexpr uint64_t kWritingOpen = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND;
 
@@ -161,7 +163,10 @@ void AddRules(RuleWriter& rules, const Rights& rights) {
   if (rights.internet) {
     for (int family : {AF_INET, AF_INET6}) rules.Allow(SCMP_SYS(socket), Equal(0, static_cast<uint32_t>(family)));
     rules.Allow(SCMP_SYS(socket), Equal(0, AF_NETLINK), Equal(2, NETLINK_ROUTE));
-    rules.Allow(SCMP_SYS(socketpair), Equal(0, AF_UNIX));  // the resolver thread's wake-up
+    // The resolver thread's wake-up: a stream pair only. From a datagram pair
+    // a part could send to any Unix datagram socket by its path (sendto), as
+    // to /dev/log or the journal's, past the refusal of Unix sockets.
+    rules.Allow(SCMP_SYS(socketpair), Equal(0, AF_UNIX), Masked(1, kSocketTypeMask, SOCK_STREAM));
   }
   if (rights.unixSockets) rules.Allow(SCMP_SYS(socket), Equal(0, AF_UNIX));
   for (unsigned long request : kSocketIoctls) rules.Allow(SCMP_SYS(ioctl), Equal(1, request));

@@ -113,10 +113,11 @@ offset_ns() { cat "$WORK/offset" 2>/dev/null || echo 0; }
 virtual_date() { env LD_PRELOAD="$BIN/libhorolan_vclock.so" HOROLAN_VCLOCK_FILE="$WORK/offset" date -u "$@"; }
 abs() { echo "${1#-}"; }
 
-# run ARG...: horolan on the virtual clock (extra environment: RUN_ENV); $WORK/status, $WORK/out, $WORK/err.
-RUN_ENV=()
+# run ARG...: horolan on the virtual clock (extra environment: RUN_ENV; a command it runs under:
+# RUN_WRAP); $WORK/status, $WORK/out, $WORK/err.
+RUN_ENV=() RUN_WRAP=()
 run() {
-  env XDG_STATE_HOME="$WORK/state" XDG_CACHE_HOME="$WORK/cache" HOME="$WORK" \
+  "${RUN_WRAP[@]}" env XDG_STATE_HOME="$WORK/state" XDG_CACHE_HOME="$WORK/cache" HOME="$WORK" \
     LD_PRELOAD="$BIN/libhorolan_vclock.so" HOROLAN_VCLOCK_FILE="$WORK/offset" \
     "${RUN_ENV[@]}" "$APP/horolan" "$@" </dev/null >"$WORK/out" 2>"$WORK/err"
   echo $? > "$WORK/status"

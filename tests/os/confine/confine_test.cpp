@@ -122,6 +122,7 @@ TEST(Confine, DeniesWhatARunNeverDoes) {
       {"fork", EPERM, [] { return syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0); }},
       {"clone3", ENOSYS, [] { return syscall(SYS_clone3, nullptr, 0); }},
       {"netlink other than routing", EPERM, [] { return socket(AF_NETLINK, SOCK_RAW, NETLINK_KOBJECT_UEVENT); }},
+      {"a datagram pair", EPERM, [] { int p[2]; return socketpair(AF_UNIX, SOCK_DGRAM, 0, p); }},
       {"bind", EPERM, [&] { return bind(socket(AF_INET, SOCK_DGRAM, 0), reinterpret_cast<sockaddr*>(&any), 16); }},
       {"typing into the terminal", EPERM, [] { return ioctl(0, TIOCSTI, "x"); }},
       {"changing a limit", EPERM, [&] { return setrlimit(RLIMIT_CORE, &none); }},
@@ -134,6 +135,15 @@ TEST(Confine, DeniesWhatARunNeverDoes) {
        }},
   };
   for (const Case& c : cases) EXPECT_EQ(Confined({}, [&] { return Err(c.call()); }).status, c.expected) << c.what;
+}
+
+TEST(Confine, ThePrivilegedPartReadsTheUserDatabaseButNoRootOnlyFileOfEtc) {
+  if (os::confine::FileAccessAbi() == 0) GTEST_SKIP() << "the kernel has no Landlock";
+  auto reads = [] {
+    printf("%d %d", Err(open("/etc/passwd", O_RDONLY)), Err(open("/etc/shadow", O_RDONLY)));
+    return fflush(stdout);
+  };
+  EXPECT_EQ(Confined({.part = os::RunPart::Privileged}, reads).out, "0 13");
 }
 
 TEST(Confine, HandlesEveryFileRightTheKernelsVersionKnows) {
