@@ -29,7 +29,7 @@ start_chrony synchronised "ntsdumpdir $PKI" "ntsport 4460" "ntsservercert $PKI/s
   "ntsserverkey $PKI/server.key" "ntsntpserver 127.0.0.1"
 answers() { run --sntp --server=127.0.0.1 --only-show --silent && [ "$(status)" = 0 ]; }
 ready chronyd "$CHRONY_PID" answers
-fake_peer 13 line $'\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
+fake_peer 13 line $'\n64754 35-11-30 12:34:56 00 0 0 50.0 UTC(NIST) * \n'
 
 # Each run in a PID namespace and a session of its own: a kill(-1) or kill(0) let through reaches
 # nothing else.
@@ -73,7 +73,7 @@ for spoilt in short:"sent a record of the wrong size" long:"sent a record of the
     expect "a record spoilt (${spoilt%%:*})" 252 kept --sntp --server=127.0.0.1
 done
 START_SECONDS=0  # the daytime line's time is set
-clock_state() { [ "$(offset_ns)" != 0 ] && [ "$(virtual_date '+%F %R')" = "2008-11-30 12:34" ] &&
+clock_state() { [ "$(offset_ns)" != 0 ] && [ "$(virtual_date '+%F %R')" = "2035-11-30 12:34" ] &&
   echo set; }
 attacked daytime --server=127.0.0.1:13
 finish
