@@ -6,12 +6,14 @@
 
 #include "app/query_record.h"
 #include "app/result_report.h"
+#include "app/run_report.h"
 #include "os/base/last_error.h"
 #include "os/base/text.h"
 #include "os/base/wide_format.h"
 #include "os/clock/clock.h"
 #include "os/confine/confine.h"
 #include "os/confine/split.h"
+#include "os/fs/file_write.h"
 #include "os/net/url_service.h"
 #include "os/nts/nts_service.h"
 #include "os/term/terminal.h"
@@ -106,10 +108,13 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
       !settings.silent)
     ReportLine("the registry's web cache folder is not your own cache folder: nothing purged, no copy kept");
 
+  os::PendingFile metrics;
+  double lastSuccess = 0;
   os::RunNeeds needs{.webCache = daytime,
                      .nts = settings.nts,
                      .terminal = !settings.silent && os::IsInteractive(),
-                     .hangUpLinks = settings.useConnection};
+                     .hangUpLinks = settings.useConnection,
+                     .metricsFolder = PrepareRunReports(metrics, lastSuccess, settings)};
   os::LoadRunModules(needs);
   if (settings.useConnection) PrepareDataConnection(settings.connection.c_str(), !settings.silent);
   static QueryRecord record;  // large; one a run
@@ -133,10 +138,17 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
   }
   if (daytime && record.code == 0)
     KeepDaytimeCopy(settings.server.c_str(), record.answer, record.answerSize);
+  WriteRunReports(metrics, lastSuccess, {outcome, record, settings});
+  const bool json = TheReportOptions().json;
   if (!settings.silent) {
     os::SetCursor(nullptr);
     FillLocalTime(outcome);
-    ShowResultMessage(outcome, settings);
+    if (json) ReportFailureLines(outcome, settings);
+    else ShowResultMessage(outcome, settings);
+  }
+  if (json) {
+    std::string object = ComposeJson({outcome, record, settings});
+    fwrite(object.data(), 1, object.size(), stdout);
   }
   RegistryWriteDword(reg::kCurrentUser, kResultKey, kResultValue, static_cast<uint32_t>(outcome.code));
   if (!settings.silent) os::ReleaseEndSignals();
@@ -150,9 +162,16 @@ RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
   if (outcome.code != 0) return outcome;
   if (record.mode == Nist) {
     outcome.utc = record.utc;
+    CalendarTime now;
+    os::ReadUtcClock(now);
+    uint64_t before = 0, after = 0;
+    if (os::CalendarToCount(now, before) && os::CalendarToCount(outcome.utc, after))
+      outcome.offset = (static_cast<double>(after) - static_cast<double>(before)) / 1e7;
     if (!settings.onlyShow) outcome.code = SetClockTo(outcome.utc);
+    outcome.clockSet = !settings.onlyShow && outcome.code == 0;
     return outcome;
   }
+  outcome.offset = record.offset;
   if (settings.onlyShow) {
     // The server's time: the arrival time corrected by the measured offset.
     // The offset is neither tested nor applied to the clock. The era is the
@@ -168,6 +187,7 @@ RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
     return outcome;
   }
   outcome.code = StepClockBy(record.offset);
+  outcome.clockSet = outcome.code == 0;
   // What is shown is the clock read back just after it was set.
   if (outcome.code == 0) os::ReadUtcClock(outcome.utc);
   return outcome;

@@ -21,4 +21,9 @@ struct RunOutcome {
   // A failure in the failing service's own words (the URL service's reason,
   // why the network part failed): UTF-8, terminated, no control character.
   char reason[kReasonCapacity] = {};
+  // What the run measured, for the log, JSON and metrics: the clock's offset
+  // from the server in seconds (NaN when none was measured), and whether the
+  // clock was set.
+  double offset = __builtin_nan("");
+  bool clockSet = false;
 };

@@ -54,7 +54,9 @@ TEST_F(EditorOnATerminal, KeysAndTheMouseEditTheTextAndFileSaveWritesIt) {
 // Without a file the default text shows; after a resize and File, Exit the screen is back and nothing is written.
 TEST_F(EditorOnATerminal, WithoutAFileTheDefaultTextShowsAndExitLeavesTheScreenAsItWas) {
   ASSERT_TRUE(Open());
-  ASSERT_TRUE(pane_.WaitFor(" Horolan ") && pane_.WaitFor("\n ;#ONLYSHOW"));
+  // The caption names the file edited.
+  ASSERT_TRUE(pane_.WaitFor(" Horolan: " + dir_.File("horolan.txt") + " "));
+  ASSERT_TRUE(pane_.WaitFor("\n ;#ONLYSHOW"));
   ASSERT_TRUE(pane_.Press("-l typed", " typed;#ONLYSHOW"));
   pane_.Tmux("resize-window -t e2e -x 60 -y 20");
   ASSERT_TRUE(pane_.WaitFor(" File  Edit" + std::string(40, ' ') + "F10 Menu"));
