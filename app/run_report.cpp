@@ -77,12 +77,21 @@ void AppendNumber(std::string& out, const char* format, double value) {
   out += number;
 }
 
+
+bool Daytime(const RunSettings& settings) { return settings.mode == Nist && !settings.nts; }
+
 const char* ModeName(const RunSettings& settings) {
   if (settings.nts) return "nts";
   return settings.mode == Nist ? "daytime" : "sntp";
 }
 
-bool SntpAnswer(const RunFacts& run) { return run.outcome.code == 0 && run.record.mode == Sntp; }
+// An answer came and passed its checks (whatever the run then did with it).
+bool Answered(const RunFacts& run) {
+  if (run.record.code != 0) return false;
+  return Daytime(run.settings) ? run.record.answerSize > 0 : run.record.destination != 0;
+}
+
+bool SntpAnswer(const RunFacts& run) { return Answered(run) && !Daytime(run.settings); }
 
 // The failure in words without the server: "Connection refused (10061)".
 std::u16string FailureWords(const RunFacts& run) {
@@ -95,10 +104,10 @@ std::u16string FailureWords(const RunFacts& run) {
 
 // The time the run obtained, RFC 3339 UTC to the nanosecond; false when none.
 bool ObtainedTime(const RunFacts& run, std::string& out) {
-  if (run.outcome.code != 0) return false;
+  if (!Answered(run)) return false;
   CalendarTime time = run.record.utc;
   uint32_t nanoseconds = time.milliseconds * 1000000u;
-  if (run.record.mode == Sntp) {
+  if (!Daytime(run.settings)) {
     CalendarTime near;
     os::ReadUtcClock(near);
     NtpTimestamp server = NtpTimestamp::FromValue(run.record.destination).AddSeconds(run.record.offset);
@@ -154,12 +163,11 @@ bool ComposeLogLine(const RunFacts& run, std::string& line) {
   }
   line = "set the clock by ";
   AppendNumber(line, "%+.6f s", outcome.offset);
-  line += " from " + server + address + " (" + ModeName(run.settings);
+  line += " from " + server + address + ", " + ModeName(run.settings);
   if (SntpAnswer(run)) {
     AppendNumber(line, ", delay %.6f s", run.record.delay);
     line += ", stratum " + std::to_string(run.record.stratum);
   }
-  line += ")";
   return true;
 }
 
