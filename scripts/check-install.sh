@@ -70,7 +70,8 @@ root=$stage$prefix
 units=$root/lib/systemd/system
 for file in bin/horolan lib/horolan/libhorolan_url.so lib/horolan/libhorolan_tui.so lib/horolan/libhorolan_nts.so \
     lib/horolan/libhorolan_nm.so share/man/man1/horolan.1 share/doc/horolan/copyright lib/systemd/system/horolan-sync.service \
-    lib/systemd/system/horolan-sync.timer libexec/horolan/no-other-time-daemon lib/sysusers.d/horolan.conf; do
+    lib/systemd/system/horolan-sync.timer libexec/horolan/no-other-time-daemon lib/sysusers.d/horolan.conf \
+    etc/horolan/horolan.txt; do
   [ -f "$root/$file" ] || fail "not installed: $prefix/$file"
 done
 grep -qx "ExecStart=$prefix/bin/horolan --silent --sntp" "$units/horolan-sync.service" ||
@@ -166,6 +167,9 @@ uid=$(id -u horolan)
 ok "user horolan: $user"
 setpriv --bounding-set -sys_time --inh-caps -sys_time env LD_PRELOAD="$tests/bin/libhorolan_vclock.so" \
   HOROLAN_VCLOCK_FILE="$work/offset" /usr/bin/horolan --version || fail "/usr/bin/horolan --version"
+dpkg-query -W -f='${Conffiles}' horolan | grep -q '^ /etc/horolan/horolan.txt [0-9a-f]*$' &&
+  cmp -s /etc/horolan/horolan.txt "$root/etc/horolan/horolan.txt" ||
+  fail "/etc/horolan/horolan.txt is no conffile holding the default text"
 grep -qx "ExecStart=/usr/bin/horolan --silent --sntp" /lib/systemd/system/horolan-sync.service ||
   fail "the package's ExecStart does not name /usr/bin/horolan"
 systemd-analyze verify /lib/systemd/system/horolan-sync.service /lib/systemd/system/horolan-sync.timer \
