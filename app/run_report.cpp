@@ -158,7 +158,7 @@ bool ComposeLogLine(const RunFacts& run, std::string& line) {
   std::string server = Narrow(ServerShown(run.settings.server.c_str()));
   std::string address = run.record.address[0] ? std::string(" (") + run.record.address + ")" : "";
   if (outcome.code != 0) {
-    line = "no time: " + Narrow(FailureWords(run).c_str()) + " from " + server + address;
+    line = "sync failed: " + Narrow(FailureWords(run).c_str()) + " from " + server + address;
     return true;
   }
   line = "set the clock by ";

@@ -55,9 +55,9 @@ line() { sed -n "$1p" "$WORK/syslog"; }
 set_re='^<29>.* horolan\[[0-9]+\]: set the clock by -(99\.9|100\.0)[0-9]{5} s from 127\.0\.0\.1 \(127\.0\.0\.1\), sntp, '
 check "syslog: set, with offset, address, delay and stratum" eval '[[ "$(line 1)" =~ $set_re ]] &&
   [[ "$(line 1)" =~ ", delay 0."[0-9]{6}" s, stratum 8"$ ]]'
-check "syslog: failed, the reason and the code" eval '[[ "$(line 2)" =~ ^"<27>".*" horolan["[0-9]+"]: no time: "\
+check "syslog: failed, the reason and the code" eval '[[ "$(line 2)" =~ ^"<27>".*" horolan["[0-9]+"]: sync failed: "\
 "Connection refused (10061) from 127.0.0.2 (127.0.0.2)"$ ]]'
-check "syslog: failed silently" eval '[[ "$(line 3)" =~ " no time: Cannot connect (0x800C0004)".*" from 127.0.0.1:1"$ ]]'
+check "syslog: failed silently" eval '[[ "$(line 3)" =~ " sync failed: Cannot connect (0x800C0004)".*" from 127.0.0.1:1"$ ]]'
 
 # --json: one object on standard output for success and each kind of failure, whatever the server text.
 json() { python3 -c 'import json, sys; o = json.load(open(sys.argv[1])); print(*[o[k] for k in sys.argv[2:]])' \
