@@ -73,6 +73,22 @@ TEST(CommandLine, OptionsThatAreNoKeywordAndWordsThatHoldNone) {
   EXPECT_EQ(got.warnings, "'#x' holds no keyword: ignored\n'#SERVERx' holds no keyword: ignored\n");
 }
 
+// What the network part sends about the answer reaches the log and JSON: only values an answer has.
+TEST(QueryRecordCheck, TheLeapIndicatorAndTheAddressAreOnesAnAnswerHas) {
+  RunSettings sntp;
+  sntp.mode = Sntp;
+  char why[kReasonCapacity];
+  std::string results;
+  for (auto [address, leap] : {std::pair{"192.0.2.1", 2}, {"fe80::1", 3}, {"10.0.0.1\n", 0},
+                               {"a\"b", 0}, {"", 0}}) {
+    QueryRecord record;
+    record.destination = 1, record.stratum = 1, record.leap = leap;
+    snprintf(record.address, sizeof record.address, "%s", address);
+    results += std::to_string(CheckQueryRecord(record, sntp, why)) + " ";
+  }
+  EXPECT_EQ(results, "0 -4 -4 -4 0 ");
+}
+
 struct FakeRun {
   RunOutcome outcome;
   QueryRecord record;
