@@ -44,7 +44,7 @@ void RegisterWithShell() {
 // failed and none succeeded after it: then the code is the reason.
 int32_t EditConfiguration(const ConfigFiles& files) {
   if (files.edited < 0) {
-    os::ReportError(u"no configuration file to edit: neither XDG_CONFIG_HOME nor HOME names a folder");
+    os::ReportError(u"no configuration file to edit: no folder for it (XDG_CONFIG_HOME, HOME) or its path is too long");
     return 1;
   }
   const char16_t* path = files.paths[files.edited].c_str();
