@@ -6,8 +6,6 @@
 #include <random>
 
 #include "app/config_files.h"
-#include "app/long_options.h"
-#include "app/settings_report.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -39,40 +37,6 @@ TEST(ConfigFiles, BesideInABuildFolderElseSystemThenUserElseTheOneNamed) {
   EXPECT_EQ(Files(at), "3:n.txt* ");
 }
 
-TEST(SettingsReport, EachSettingWithWhereItCameFrom) {
-  TempDir dir;
-  std::string named = dir.Write("c.txt", "#SNTP\n\n#SSERVER(a)\n#NIST #SILENT");
-  ConfigPlace place{.named = named.c_str()};
-  ConfigFiles files = ChooseConfigFiles(place);
-  RunSettings settings;
-  SettingOrigins origins;
-  bool read[2] = {LoadConfigFile(files.paths[0].c_str(), settings, &origins, 0)};
-  ApplyCommandLine(u"#ONLYSHOW", settings, &origins);
-  std::string report = ComposeSettingsReport(settings, origins, files, read, u"#ONLYSHOW");
-  EXPECT_EQ(report.substr(report.find("Settings:")),
-            "Settings:\n  mode         daytime                 " + dir.File("c.txt") +
-                ":4\n"
-                "  server       http://a:13             " +
-                dir.File("c.txt") +
-                ":3\n"
-                "  only-show    on                      command line\n  silent       on            "
-                "          " +
-                dir.File("c.txt") +
-                ":4\n  keep-cache   off                     built in\n"
-                "  connect      off                     built in\n");
-}
-
-TEST(CommandLine, OptionsThatAreNoKeywordAndWordsThatHoldNone) {
-  const char* argv[] = {"horolan",        "--json", "--config-file=c", "#x",
-                        "--metrics-file", "m",      "--no-syslog",     "--show-settings",
-                        "#sntp",          "--",     "#SERVERx"};
-  TranslatedCommandLine got = TranslateCommandLine(11, argv);
-  EXPECT_EQ(got.text, "#x #sntp #SERVERx");
-  EXPECT_EQ(got.configFile + got.metricsFile, "cm");
-  EXPECT_EQ(got.json + 2 * got.noSyslog + 4 * got.showSettings, 7);
-  EXPECT_EQ(got.warnings, "'#x' holds no keyword: ignored\n'#SERVERx' holds no keyword: ignored\n");
-}
-
 // What the network part sends about the answer reaches the log and JSON: only values an answer has.
 TEST(QueryRecordCheck, TheLeapIndicatorAndTheAddressAreOnesAnAnswerHas) {
   RunSettings sntp;
@@ -101,9 +65,8 @@ FakeRun SntpRun(ResultCode code, bool set) {
   run.settings.mode = Sntp;
   run.settings.server.assign(u"ntp \"1\"\n\xDCFF");
   run.outcome.code = code, run.outcome.offset = -0.25, run.outcome.clockSet = set;
-  run.record.destination = uint64_t{3976000000} << 32, run.record.offset = -0.25,
-  run.record.delay = 0.5;
-  run.record.stratum = 2, run.record.leap = 1;
+  run.record.destination = uint64_t{3976000000} << 32, run.record.offset = -0.25;
+  run.record.delay = 0.5, run.record.stratum = 2, run.record.leap = 1;
   snprintf(run.record.address, sizeof run.record.address, "::1");
   return run;
 }
@@ -112,10 +75,8 @@ TEST(RunReport, TheLogLineTheJsonObjectAndTheMetrics) {
   std::string line;
   EXPECT_EQ(ComposeLogLine(SntpRun(0, false).Facts(), line), false);  // only shown
   ComposeLogLine(SntpRun(0, true).Facts(), line);
-  EXPECT_EQ(
-      line,
-      "set the clock by -0.250000 s from ntp \"1\"\n\xEF\xBF\xBD (::1), sntp, delay 0.500000 s, "
-      "stratum 2");
+  EXPECT_EQ(line, "set the clock by -0.250000 s from ntp \"1\"\n\xEF\xBF\xBD (::1), sntp, "
+                  "delay 0.500000 s, stratum 2");
   FakeRun failed = SntpRun(10061, false);
   failed.record.code = 10061, failed.outcome.offset = __builtin_nan("");
   ComposeLogLine(failed.Facts(), line);
@@ -124,8 +85,7 @@ TEST(RunReport, TheLogLineTheJsonObjectAndTheMetrics) {
             "{\"server\":\"ntp "
             "\\\"1\\\"\\u000a\xEF\xBF\xBD\",\"address\":\"::1\",\"mode\":\"sntp\",\"code\":0,"
             "\"text\":\"\",\"clock_set\":true,\"offset\":-0.250000000,\"delay\":0.500000000,"
-            "\"stratum\":2,"
-            "\"leap\":1,\"time\":\"2025-12-29T12:26:39.750000000Z\"}\n");
+            "\"stratum\":2,\"leap\":1,\"time\":\"2025-12-29T12:26:39.750000000Z\"}\n");
   std::string metrics = ComposeMetrics(failed.Facts(), 2000, 1000);
   size_t at = metrics.find("horolan_last_result{");
   EXPECT_EQ(metrics.substr(at, metrics.find('\n', at) - at),
