@@ -6,8 +6,8 @@ install_app
 # A private /dev: a tmpfs of this mount namespace, never a bind of the machine's (nothing here may
 # reach its nodes), with the devices the runs use made anew and /dev/log a socket of ours.
 mount -t tmpfs -o mode=755 none /dev || skip "cannot mount a private /dev"
-for node in null:1:3 zero:1:5 random:1:8 urandom:1:9 tty:5:0; do IFS=: read -r name major minor <<< "$node"
-  mknod -m 666 "/dev/$name" c "$major" "$minor" || skip "no mknod"; done
+for n in null:1:3 zero:1:5 random:1:8 urandom:1:9 tty:5:0; do IFS=: read -r n a b <<< "$n"
+  mknod -m 666 "/dev/$n" c "$a" "$b" || skip "no mknod"; done
 ln -s /proc/self/fd /dev/fd
 background python3 -c 'import socket, sys
 s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM); s.bind("/dev/log")
