@@ -21,6 +21,7 @@ std::string Files(const ConfigPlace& place) {
 }
 
 TEST(ConfigFiles, BesideInABuildFolderElseSystemThenUserElseTheOneNamed) {
+  EXPECT_EQ(Files({.modulePath = u"", .home = "/h"}), "");  // no executable's path: no file
   ConfigPlace at{.modulePath = u"/usr/bin/horolan", .configHome = "rel", .home = "/h"};
   EXPECT_EQ(Files(at), "1:/etc/horolan/horolan.txt 2:/h/.config/horolan/horolan.txt* ");
   at.root = true, at.configHome = "/x";
