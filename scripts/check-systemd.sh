@@ -190,6 +190,7 @@ ok "journal: the runs, the skip and the timer"
 grep -q '^horolan_last_result{server="127.0.0.1"} 0$' "$tree/var/lib/horolan-test/horolan.prom" ||
   fail "the service's metrics file: $(cat "$tree/var/lib/horolan-test/horolan.prom" 2>&1)"
 ok "the journal line of a run and its metrics file: $(grep -c '^horolan_' "$tree/var/lib/horolan-test/horolan.prom") series"
+grep '^horolan_' "$tree/var/lib/horolan-test/horolan.prom" | sed 's/^/    /'
 last=$(sqlite3 "$tree/var/lib/horolan/registry.db" "SELECT hex(data) FROM registry WHERE
   lower(ltrim(key, '\\')) = lower('Software\\QV\\horol') AND lower(value) = 'lastresult'")
 [ -n "$last" ] || fail "no LastResult in /var/lib/horolan/registry.db"
