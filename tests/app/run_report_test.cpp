@@ -64,7 +64,7 @@ struct FakeRun {
 FakeRun SntpRun(ResultCode code, bool set) {
   FakeRun run;
   run.settings.mode = Sntp;
-  run.settings.server.assign(u"ntp \"1\"\n\xDCFF");
+  run.settings.server.assign(u"ntp \"1\"\n\xDCFF\U0001F600");  // a byte, a pair
   run.outcome.code = code, run.outcome.offset = -0.25, run.outcome.clockSet = set;
   run.record.destination = uint64_t{3976000000} << 32, run.record.offset = -0.25;
   run.record.delay = 0.5, run.record.stratum = 2, run.record.leap = 1;
@@ -73,24 +73,25 @@ FakeRun SntpRun(ResultCode code, bool set) {
 }
 
 TEST(RunReport, TheLogLineTheJsonObjectAndTheMetrics) {
+  const std::string mark = "\xEF\xBF\xBD\xF0\x9F\x98\x80";  // the byte as U+FFFD, the pair as one
   std::string line;
   EXPECT_EQ(ComposeLogLine(SntpRun(0, false).Facts(), line), false);  // only shown
   ComposeLogLine(SntpRun(0, true).Facts(), line);
-  EXPECT_EQ(line, "set the clock by -0.250000 s from ntp \"1\"\n\xEF\xBF\xBD (::1), sntp, "
-                  "delay 0.500000 s, stratum 2");
+  EXPECT_EQ(line, "set the clock by -0.250000 s from ntp \"1\"\n" + mark +
+                      " (::1), sntp, delay 0.500000 s, stratum 2");
   FakeRun failed = SntpRun(10061, false);
   failed.record.code = 10061, failed.outcome.offset = __builtin_nan("");
   ComposeLogLine(failed.Facts(), line);
-  EXPECT_EQ(line, "sync failed: Connection refused (10061) from ntp \"1\"\n\xEF\xBF\xBD (::1)");
+  EXPECT_EQ(line, "sync failed: Connection refused (10061) from ntp \"1\"\n" + mark + " (::1)");
   EXPECT_EQ(ComposeJson(SntpRun(0, true).Facts()),
-            "{\"server\":\"ntp "
-            "\\\"1\\\"\\u000a\xEF\xBF\xBD\",\"address\":\"::1\",\"mode\":\"sntp\",\"code\":0,"
-            "\"text\":\"\",\"clock_set\":true,\"offset\":-0.250000000,\"delay\":0.500000000,"
-            "\"stratum\":2,\"leap\":1,\"time\":\"2025-12-29T12:26:39.750000000Z\"}\n");
+            "{\"server\":\"ntp \\\"1\\\"\\u000a" + mark +
+                "\",\"address\":\"::1\",\"mode\":\"sntp\",\"code\":0,\"text\":\"\","
+                "\"clock_set\":true,\"offset\":-0.250000000,\"delay\":0.500000000,\"stratum\":2,\"leap\":1,"
+                "\"time\":\"2025-12-29T12:26:39.750000000Z\"}\n");
   std::string metrics = ComposeMetrics(failed.Facts(), 2000, 1000);
   size_t at = metrics.find("horolan_last_result{");
   EXPECT_EQ(metrics.substr(at, metrics.find('\n', at) - at),
-            "horolan_last_result{server=\"ntp \\\"1\\\"\\n\xEF\xBF\xBD\"} 10061");
+            "horolan_last_result{server=\"ntp \\\"1\\\"\\n" + mark + "\"} 10061");
   EXPECT_EQ(LastSuccessIn(metrics.c_str(), failed.settings), 1000);
   EXPECT_EQ(LastSuccessIn(ComposeMetrics(failed.Facts(), 2000, 0).c_str(), failed.settings), 0);
 }
