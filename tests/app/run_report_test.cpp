@@ -86,8 +86,8 @@ TEST(RunReport, TheLogLineTheJsonObjectAndTheMetrics) {
   EXPECT_EQ(ComposeJson(SntpRun(0, true).Facts()),
             "{\"server\":\"ntp \\\"1\\\"\\u000a" + mark +
                 "\",\"address\":\"::1\",\"mode\":\"sntp\",\"code\":0,\"text\":\"\","
-                "\"clock_set\":true,\"offset\":-0.250000000,\"delay\":0.500000000,\"stratum\":2,\"leap\":1,"
-                "\"time\":\"2025-12-29T12:26:39.750000000Z\"}\n");
+                "\"clock_set\":true,\"offset\":-0.250000000,\"delay\":0.500000000,\"stratum\":2,"
+                "\"leap\":1,\"time\":\"2025-12-29T12:26:39.750000000Z\"}\n");
   std::string metrics = ComposeMetrics(failed.Facts(), 2000, 1000);
   size_t at = metrics.find("horolan_last_result{");
   EXPECT_EQ(metrics.substr(at, metrics.find('\n', at) - at),
