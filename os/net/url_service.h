@@ -62,6 +62,9 @@ void KeepUrlCopy(const char16_t* url, const void* bytes, size_t size);
 // ("Could not resolve host: alpha.beta", "HTTP status 500"); empty after a
 // success or when there are none. Never null.
 const char* UrlFailureReason();
+// The address the calling thread's last fetch connected to ("192.0.2.1"),
+// empty when it connected nowhere. Never null.
+const char* UrlPeerAddress();
 
 // The transfer behind OpenBlockingUrlStream: the URL module unless a test put
 // its own in (null puts the module back). The product never does.

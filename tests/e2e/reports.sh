@@ -91,7 +91,7 @@ check "a word with no keyword: a warning" err_has "'#bogus' holds no keyword: ig
 fake_peer 13 line "not a daytime line"
 run --json --nist --server=127.0.0.1
 check "--json: a daytime answer that is not NIST" eval '
-  [ "$(json mode code address stratum time)" = "daytime -3 None None None" ]'
+  [ "$(json mode code address stratum time)" = "daytime -3 127.0.0.1 None None" ]'
 
 # --metrics-file: replaced after each run, checked by promtool; the last success survives a failure.
 PROMTOOL=$BIN/../peers/prometheus/usr/bin/promtool PROM=$WORK/metrics/horolan.prom

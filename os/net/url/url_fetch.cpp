@@ -182,6 +182,9 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
   if (!set) return Finish(result, os::kUrlDownloadFailure, nullptr, false, "libcurl refused an option");
 
   CURLcode done = curl_easy_perform(h);
+  char* address = nullptr;
+  if (curl_easy_getinfo(h, CURLINFO_PRIMARY_IP, &address) == CURLE_OK && address)
+    snprintf(result->address, sizeof result->address, "%s", address);
   bool http09 = !transfer.statusSeen;
   int32_t code = 0;
   char reason[CURL_ERROR_SIZE] = "";

@@ -31,6 +31,7 @@ struct HorolanUrlResult {
   size_t bodySize;
   int32_t fromCache;         // 1 when answered from a fresh cached copy
   char reason[128];          // why a fetch failed, in words; always terminated, empty on success
+  char address[48];          // the address the fetch connected to (a proxy's through one); may be empty
 };
 
 // Fetches one URL; fills result (always, also on failure) and returns its code.
