@@ -44,7 +44,7 @@ TEST(QueryRecordCheck, TheLeapIndicatorAndTheAddressAreOnesAnAnswerHas) {
   sntp.mode = Sntp;
   char why[kReasonCapacity];
   std::string results;
-  for (auto [address, leap] : {std::pair{"192.0.2.1", 2}, {"fe80::1", 3}, {"10.0.0.1\n", 0},
+  for (auto [address, leap] : {std::pair{"FE80::A", 2}, {"fe80::1", 3}, {"10.0.0.1\n", 0},
                                {"a\"b", 0}, {"", 0}}) {
     QueryRecord record;
     record.destination = 1, record.stratum = 1, record.leap = leap;
