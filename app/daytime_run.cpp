@@ -10,6 +10,7 @@ void AskByDaytime(const RunSettings& settings, QueryRecord& record) {
   record.mode = Nist;
   DaytimeFetch fetch;
   record.code = FetchDaytimeAnswer(settings.server.c_str(), fetch);
+  snprintf(record.address, sizeof record.address, "%s", os::UrlPeerAddress());
   if (record.code != 0) {
     record.reasonKind = ReasonKind::Url;
     snprintf(record.reason, sizeof record.reason, "%s", os::UrlFailureReason());

@@ -5,6 +5,16 @@
 // The program's own instance handle, stored once at entry.
 extern void* programInstance;
 
+// What the options that are no keyword ask of a start (set by main).
+struct StartOptions {
+  const char* configFile = nullptr;  // --config-file: the one configuration file
+  bool showSettings = false;         // print the settings in effect, run nothing
+};
+StartOptions& TheStartOptions();
+
+// The exit status of a start whose configuration file cannot be read.
+constexpr int32_t kUsageStatus = 2;
+
 // The entry point: "#CONFIG" edits the configuration and returns 0;
 // "#REGISTER" reads the settings, registers with the shell and returns 0;
 // anything else makes one synchronisation run and returns its code.

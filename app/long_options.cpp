@@ -18,6 +18,9 @@ struct OptionRow {
   StartAction action = StartAction::Run;
   char shortName = 0;
   const char* argumentName = "a host name";
+  // An option that is no keyword sets one of these instead.
+  bool TranslatedCommandLine::*flag = nullptr;
+  std::string TranslatedCommandLine::*value = nullptr;
 };
 
 constexpr OptionRow kOptions[] = {
@@ -33,6 +36,13 @@ constexpr OptionRow kOptions[] = {
     {"keep-cache", no_argument, "#KEEPCACHE"},
     {"server", required_argument, "#SERVER"},
     {"max-step", required_argument, "#MAXSTEP", StartAction::Run, 0, "a number of seconds or 'any'"},
+    {"config-file", required_argument, nullptr, StartAction::Run, 0, "a file name", nullptr,
+     &TranslatedCommandLine::configFile},
+    {"show-settings", no_argument, nullptr, StartAction::Run, 0, "", &TranslatedCommandLine::showSettings},
+    {"json", no_argument, nullptr, StartAction::Run, 0, "", &TranslatedCommandLine::json},
+    {"metrics-file", required_argument, nullptr, StartAction::Run, 0, "a file name", nullptr,
+     &TranslatedCommandLine::metricsFile},
+    {"no-syslog", no_argument, nullptr, StartAction::Run, 0, "", &TranslatedCommandLine::noSyslog},
     {"help", no_argument, nullptr, StartAction::Help, 'h'},
     {"version", no_argument, nullptr, StartAction::Version, 'V'},
 };
@@ -53,6 +63,17 @@ int RowNamed(const char* argument) {
   for (int i = 0; i < kCount; ++i)
     if (std::strlen(kOptions[i].name) == length && !std::strncmp(kOptions[i].name, name, length)) return i;
   return -1;
+}
+
+// The keywords a command line can hold; "#CONNECTION(" holds "#CONNECT".
+constexpr const char* kKeywords[] = {"#CONFIG", "#REGISTER", "#SERVER(", "#NIST",    "#SNTP",
+                                     "#NTS",    "#SILENT",   "#ONLYSHOW", "#CONNECT", "#KEEPCACHE"};
+
+void WarnIfNoKeyword(const char* word, std::string& warnings) {
+  if (word[0] != '#') return;
+  for (const char* keyword : kKeywords)
+    if (strcasestr(word, keyword)) return;
+  warnings += std::string("'") + word + "' holds no keyword: ignored\n";
 }
 
 TranslatedCommandLine Usage(const std::string& message) {
@@ -96,6 +117,7 @@ TranslatedCommandLine TranslateCommandLine(int argc, const char* const* argv) {
     if (got == 1) {
       // A lone "-" names standard input to most tools; here it could only be a slip.
       if (!std::strcmp(optarg, "-")) return Usage("unknown option '-'");
+      WarnIfNoKeyword(optarg, result.warnings);
       add(optarg);
       continue;
     }
@@ -119,16 +141,22 @@ TranslatedCommandLine TranslateCommandLine(int argc, const char* const* argv) {
       done.action = option.action;
       return done;
     }
-    if (option.argument == no_argument) {
+    if (option.flag) {
+      result.*option.flag = true;
+    } else if (option.argument == no_argument) {
       add(option.keyword);
     } else {
       // No host or profile name is empty or begins with "-"; such a name is a forgotten one.
-      if (!optarg[0] || optarg[0] == '-' || (option.keyword == std::string("#MAXSTEP") && !IsMaxStep(optarg)))
+      if (!optarg[0] || optarg[0] == '-' || (option.keyword && strcmp(option.keyword, "#MAXSTEP") == 0 && !IsMaxStep(optarg)))
         return Usage(std::string("option '--") + option.name + "' needs " + option.argumentName);
-      add(std::string(option.keyword) + "(" + optarg + ")");
+      if (option.value) result.*option.value = optarg;
+      else add(std::string(option.keyword) + "(" + optarg + ")");
     }
   }
-  for (int i = optind; i < argc; ++i) add(args[i]);  // after "--": words, as they are
+  for (int i = optind; i < argc; ++i) {  // after "--": words, as they are
+    WarnIfNoKeyword(args[i], result.warnings);
+    add(args[i]);
+  }
   return result;
 }
 
@@ -147,7 +175,12 @@ const char* UsageText() {
          "  --keep-cache      '#KEEPCACHE'  do not purge the web cache before the fetch\n"
          "  --max-step=SECONDS|any '#MAXSTEP(SECONDS)' step the clock by less than SECONDS\n"
          "                    (default: under an hour for SNTP and NTS, no limit for daytime)\n"
-         "  --config          '#CONFIG'     edit the configuration file\n"
+         "  --config          '#CONFIG'     edit the configuration file (it says which)\n"
+         "  --config-file=FILE              read only FILE (also: HOROLAN_CONFIG=FILE)\n"
+         "  --show-settings                 print the settings in effect and their origin\n"
+         "  --json                          print the result as one JSON object\n"
+         "  --metrics-file=FILE             write the result for node_exporter to FILE\n"
+         "  --no-syslog                     no line in the system log\n"
          "  --register        '#REGISTER'   register with the shell and exit\n"
          "  -h, --help        show this help\n"
          "  -V, --version     show the version\n"

@@ -19,6 +19,16 @@ struct TranslatedCommandLine {
   StartAction action = StartAction::Run;
   std::string text;     // UTF-8
   std::string message;  // the usage error, for UsageError; names the argument
+  // Options that are no keyword: they change where the settings come from
+  // and how the result is reported, never what the run does.
+  std::string configFile;   // --config-file=PATH
+  std::string metricsFile;  // --metrics-file=PATH
+  bool showSettings = false;
+  bool json = false;
+  bool noSyslog = false;
+  // One line for each word that begins with "#" and holds no keyword: the
+  // run ignores it, the user is told.
+  std::string warnings;
 };
 
 TranslatedCommandLine TranslateCommandLine(int argc, const char* const* argv);

@@ -4,6 +4,7 @@
 
 #include "app/entry_point.h"
 #include "app/long_options.h"
+#include "app/run_report.h"
 #include "os/base/text.h"
 #include "os/registry/registry_store.h"
 #include "resources/version.h"
@@ -23,6 +24,14 @@ int main(int argc, char** argv) {
     case StartAction::Run:
       break;
   }
+  // A word the run ignores is said once; the run is the same with it.
+  for (size_t at = 0, end; (end = args.warnings.find('\n', at)) != std::string::npos; at = end + 1)
+    std::fprintf(stderr, "horolan: warning: %s\n", args.warnings.substr(at, end - at).c_str());
+  TheStartOptions() = {.configFile = args.configFile.empty() ? nullptr : args.configFile.c_str(),
+                       .showSettings = args.showSettings};
+  TheReportOptions() = {.json = args.json,
+                        .metricsFile = args.metricsFile.empty() ? nullptr : args.metricsFile.c_str(),
+                        .systemLog = !args.noSyslog};
   auto commandLine = os::NewWideFromAnsi(args.text.data(), args.text.size());
   if (!commandLine) {
     std::fputs("horolan: out of memory\n", stderr);

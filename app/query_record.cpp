@@ -40,6 +40,18 @@ void MakePrintable(char (&text)[kReasonCapacity]) {
   }
 }
 
+// Empty, or an address as the system writes one: digits, hex letters, dots
+// and colons (it reaches the log and JSON as it is).
+bool AddressText(char (&text)[48]) {
+  if (text[sizeof text - 1] != 0) return false;
+  for (char c : text) {
+    if (!c) return true;
+    bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    if (!hex && c != '.' && c != ':') return false;
+  }
+  return true;
+}
+
 ResultCode Refuse(char (&why)[kReasonCapacity], const char* fault) {
   snprintf(why, sizeof why, "the network part sent %s", fault);
   return kNetworkPartFailed;
@@ -57,6 +69,7 @@ ResultCode CheckQueryRecord(QueryRecord& record, const RunSettings& settings, ch
   if (record.reasonKind != ReasonKind::None && record.reasonKind != ReasonKind::Url &&
       record.reasonKind != ReasonKind::Nts)
     return Refuse(why, "a reason of no kind");
+  if (!AddressText(record.address)) return Refuse(why, "an address that is no address");
   if (record.code != 0)
     return KnownFailure(record.code, mode, settings.nts) ? record.code : Refuse(why, "a code no query ends with");
   // An authenticated answer comes with the dates that bound the time it may give.
@@ -75,5 +88,6 @@ ResultCode CheckQueryRecord(QueryRecord& record, const RunSettings& settings, ch
   if (!std::isfinite(record.offset) || !std::isfinite(record.delay) || record.destination == 0)
     return Refuse(why, "times that are no numbers");
   if (record.stratum < 1 || record.stratum > 15) return Refuse(why, "a stratum no answer has");
+  if (record.leap > 2) return Refuse(why, "a leap indicator no answer has");
   return 0;
 }

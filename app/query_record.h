@@ -18,11 +18,14 @@ struct QueryRecord {
   int32_t mode = Sntp;  // the branch that answered
   ResultCode code = 0;
   // SNTP and NTS: the clock offset and the round-trip delay in seconds, the
-  // arrival time (an NTP timestamp's value) and the server's stratum.
+  // arrival time (an NTP timestamp's value), the server's stratum and leap
+  // indicator, its address.
   double offset = 0.0;
   double delay = 0.0;
   uint64_t destination = 0;
   uint32_t stratum = 0;
+  uint32_t leap = 0;      // the server's leap indicator, 0 to 2
+  char address[48] = {};  // the address asked, as text; empty when none was reached
   // Daytime: the answer's time, and the answer itself for the web cache copy.
   CalendarTime utc;
   uint32_t answerSize = 0;

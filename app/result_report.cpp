@@ -1,5 +1,7 @@
 #include "app/result_report.h"
 
+#include "app/run_report.h"
+
 #include "os/base/text.h"
 #include "os/base/wide_format.h"
 #include "os/net/sockets.h"
@@ -117,7 +119,5 @@ void ShowResultMessage(const RunOutcome& outcome, const RunSettings& settings) {
   os::WideBuffer<kMessageCapacity> message;
   ComposeResultMessage(outcome, settings, message.data(), message.capacity);
   ShellMessageBox(os::ForegroundWindow(), 0, Text(res::kTextCaption), message.c_str(), kMessageStyle);
-  if (outcome.code == 0) return;
-  ComposeFailureLine(outcome, settings, message.data(), message.capacity);
-  os::ReportError(message.c_str());
+  ReportFailureLines(outcome, settings);
 }

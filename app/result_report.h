@@ -28,5 +28,5 @@ bool ComposeResultMessage(const RunOutcome& outcome, const RunSettings& settings
 bool ComposeFailureLine(const RunOutcome& outcome, const RunSettings& settings, char16_t* out, size_t capacity);
 
 // Composes the message and shows it; returns when the user has dismissed it.
-// A failure also gets its line on standard error.
+// A failure also gets its line on standard error (ReportFailureLines).
 void ShowResultMessage(const RunOutcome& outcome, const RunSettings& settings);

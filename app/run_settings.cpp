@@ -44,27 +44,34 @@ void ConfigText::Clear() {
 
 namespace {
 
-// The switch and mode keywords, in the order both sources apply them.
-void ApplySwitchKeywords(const char16_t* text, RunSettings& settings) {
-  if (FindNoCase(text, u"#KEEPCACHE")) settings.keepCache = true;
+// The switch and mode keywords, in the order both sources apply them; each
+// found marks its setting's origin.
+void ApplySwitchKeywords(const char16_t* text, RunSettings& settings, SettingOrigins* origins, SettingOrigin here) {
+  auto found = [&](const char16_t* keyword, SettingOrigin SettingOrigins::*origin) {
+    if (!FindNoCase(text, keyword)) return false;
+    if (origins) origins->*origin = here;
+    return true;
+  };
+  if (found(u"#KEEPCACHE", &SettingOrigins::keepCache)) settings.keepCache = true;
   // "#CONNECTION(NAME)" holds "#CONNECT": naming a profile asks for it.
-  if (FindNoCase(text, u"#CONNECT")) settings.useConnection = true;
-  if (FindNoCase(text, u"#CONNECTION("))
+  if (found(u"#CONNECT", &SettingOrigins::useConnection)) settings.useConnection = true;
+  if (found(u"#CONNECTION(", &SettingOrigins::connection))
     ExtractArgument(u"#CONNECTION", text, settings.connection.data(), settings.connection.capacity, u'(', u')');
-  if (FindNoCase(text, u"#NIST")) settings.mode = Nist;
-  if (FindNoCase(text, u"#SNTP")) settings.mode = Sntp;
-  if (FindNoCase(text, u"#ONLYSHOW")) settings.onlyShow = true;
-  if (FindNoCase(text, u"#SILENT")) settings.silent = true;
+  if (found(u"#NIST", &SettingOrigins::mode)) settings.mode = Nist;
+  if (found(u"#SNTP", &SettingOrigins::mode)) settings.mode = Sntp;
+  if (found(u"#ONLYSHOW", &SettingOrigins::onlyShow)) settings.onlyShow = true;
+  if (found(u"#SILENT", &SettingOrigins::silent)) settings.silent = true;
   // A value that is no number keeps the limit as it was: never a larger step by mistake.
   if (FindNoCase(text, u"#MAXSTEP(")) {
     char16_t value[32] = {};
     ExtractArgument(u"#MAXSTEP", text, value, 32, u'(', u')');
-    ParseMaxStep(value, settings.maxStep);
+    if (ParseMaxStep(value, settings.maxStep) && origins) origins->maxStep = here;
   }
   // NTS is SNTP, authenticated: the server lines that follow are SNTP's.
-  if (FindNoCase(text, u"#NTS")) {
+  if (found(u"#NTS", &SettingOrigins::nts)) {
     settings.nts = true;
     settings.mode = Sntp;
+    if (origins) origins->mode = here;
   }
 }
 
@@ -86,28 +93,33 @@ bool ParseMaxStep(const char16_t* text, int64_t& out) {
   return true;
 }
 
-void ApplyConfigLine(const char16_t* line, RunSettings& settings) {
-  ApplySwitchKeywords(line, settings);
+void ApplyConfigLine(const char16_t* line, RunSettings& settings, SettingOrigins* origins, SettingOrigin here) {
+  ApplySwitchKeywords(line, settings, origins, here);
   // A server line counts only in the mode that holds when it is read.
+  bool server = false;
   if (FindNoCase(line, u"#NSERVER(") && settings.mode == Nist)
-    ExtractArgument(u"#NSERVER", line, settings.server.data(), settings.server.capacity, u'(', u')');
+    server = ExtractArgument(u"#NSERVER", line, settings.server.data(), settings.server.capacity, u'(', u')');
   if (FindNoCase(line, u"#SSERVER(") && settings.mode == Sntp)
-    ExtractArgument(u"#SSERVER", line, settings.server.data(), settings.server.capacity, u'(', u')');
+    server = ExtractArgument(u"#SSERVER", line, settings.server.data(), settings.server.capacity, u'(', u')');
+  if (server && origins) origins->server = here;
 }
 
-void LoadConfigFile(const char16_t* path, RunSettings& settings) {
+bool LoadConfigFile(const char16_t* path, RunSettings& settings, SettingOrigins* origins, int fileIndex) {
   ConfigText text;
-  if (!text.Load(path)) return;
+  if (!text.Load(path)) return false;
   char16_t line[kConfigLineCapacity];
+  SettingOrigin here{fileIndex, 0};
   while (text.NextLine(line, kConfigLineCapacity)) {
+    ++here.line;
     ptrdiff_t comment = os::WideFindChar(line, u';');
     if (comment >= 0) line[comment] = 0;
-    ApplyConfigLine(line, settings);
+    ApplyConfigLine(line, settings, origins, here);
   }
+  return true;
 }
 
-void ApplyCommandLine(const char16_t* commandLine, RunSettings& settings) {
-  ApplySwitchKeywords(commandLine, settings);
+void ApplyCommandLine(const char16_t* commandLine, RunSettings& settings, SettingOrigins* origins) {
+  ApplySwitchKeywords(commandLine, settings, origins, {SettingOrigin::kCommandLine, 0});
 }
 
 bool MakeConfigPathFrom(const char16_t* modulePath, char16_t* out, size_t capacity) {

@@ -1,6 +1,6 @@
 #pragma once
-// The run settings: built-in starting values, then the configuration file
-// beside the executable, then the command-line keywords.
+// The run settings: built-in starting values, then the configuration files
+// (app/config_files.h), then the command-line keywords.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -63,13 +63,29 @@ constexpr size_t kConfigLineCapacity = 512;
 constexpr size_t kConfigReadCap = size_t{1} << 20;
 constexpr size_t kPathCapacity = 260;
 
-// Applies the keywords of one configuration line (already cut at ";").
-void ApplyConfigLine(const char16_t* line, RunSettings& settings);
+// Where a setting was last set, for --show-settings: built in, a line of one
+// of the configuration files read (by their index), or the command line.
+struct SettingOrigin {
+  static constexpr int kBuiltIn = -1;
+  static constexpr int kCommandLine = -2;
+  int file = kBuiltIn;
+  uint32_t line = 0;  // 1 for the first line
+};
+struct SettingOrigins {
+  SettingOrigin mode, onlyShow, silent, keepCache, useConnection, connection, nts, server, maxStep;
+};
+
+// Applies the keywords of one configuration line (already cut at ";"); with
+// origins, each setting a keyword names is marked as set at here.
+void ApplyConfigLine(const char16_t* line, RunSettings& settings, SettingOrigins* origins = nullptr,
+                     SettingOrigin here = {});
 // Reads the configuration file and applies its keywords; a file that cannot
-// be read leaves the settings as they were.
-void LoadConfigFile(const char16_t* path, RunSettings& settings = TheRunSettings());
+// be read leaves the settings as they were. False when nothing was read.
+bool LoadConfigFile(const char16_t* path, RunSettings& settings = TheRunSettings(),
+                    SettingOrigins* origins = nullptr, int fileIndex = 0);
 // Applies the switch and mode keywords of the command line.
-void ApplyCommandLine(const char16_t* commandLine, RunSettings& settings = TheRunSettings());
+void ApplyCommandLine(const char16_t* commandLine, RunSettings& settings = TheRunSettings(),
+                      SettingOrigins* origins = nullptr);
 
 // The configuration path for a module path: the first ".exe" (any case)
 // becomes ".txt"; a path without ".exe" gets ".txt" appended. False (and out

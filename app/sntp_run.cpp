@@ -36,7 +36,9 @@ bool Ask(SntpClient& client, const RunSettings& settings, SntpExchange& exchange
 void AskWithSockets(const RunSettings& settings, QueryRecord& record) {
   SntpClient client;
   SntpExchange exchange;
-  if (!Ask(client, settings, exchange, record)) {
+  bool answered = Ask(client, settings, exchange, record);
+  snprintf(record.address, sizeof record.address, "%s", exchange.address);
+  if (!answered) {
     record.code = static_cast<ResultCode>(os::GetLastError());
     return;
   }
@@ -45,6 +47,7 @@ void AskWithSockets(const RunSettings& settings, QueryRecord& record) {
                  NtpTimestamp::Difference(exchange.transmit, exchange.receive);
   record.destination = exchange.destination.Value();
   record.stratum = exchange.stratum;
+  record.leap = exchange.leap;
   record.code = 0;
 }
 

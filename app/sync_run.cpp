@@ -6,6 +6,7 @@
 
 #include "app/query_record.h"
 #include "app/result_report.h"
+#include "app/run_report.h"
 #include "app/time_floor.h"
 #include "os/base/last_error.h"
 #include "os/base/text.h"
@@ -13,6 +14,7 @@
 #include "os/clock/clock.h"
 #include "os/confine/confine.h"
 #include "os/confine/split.h"
+#include "os/fs/file_write.h"
 #include "os/net/url_service.h"
 #include "os/nts/nts_service.h"
 #include "os/term/terminal.h"
@@ -110,10 +112,13 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
       !settings.silent)
     ReportLine("the registry's web cache folder is not your own cache folder: nothing purged, no copy kept");
 
+  os::PendingFile metrics;
+  double lastSuccess = 0;
   os::RunNeeds needs{.webCache = daytime,
                      .nts = settings.nts,
                      .terminal = !settings.silent && os::IsInteractive(),
-                     .hangUpLinks = settings.useConnection};
+                     .hangUpLinks = settings.useConnection,
+                     .metricsFolder = PrepareRunReports(metrics, lastSuccess, settings)};
   os::LoadRunModules(needs);
   if (settings.useConnection) PrepareDataConnection(settings.connection.c_str(), !settings.silent);
   static QueryRecord record;  // large; one a run
@@ -137,10 +142,17 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
   }
   if (daytime && record.code == 0)
     KeepDaytimeCopy(settings.server.c_str(), record.answer, record.answerSize);
+  WriteRunReports(metrics, lastSuccess, {outcome, record, settings});
+  const bool json = TheReportOptions().json;
   if (!settings.silent) {
     os::SetCursor(nullptr);
     FillLocalTime(outcome);
-    ShowResultMessage(outcome, settings);
+    if (json) ReportFailureLines(outcome, settings);
+    else ShowResultMessage(outcome, settings);
+  }
+  if (json) {
+    std::string object = ComposeJson({outcome, record, settings});
+    fwrite(object.data(), 1, object.size(), stdout);
   }
   RegistryWriteDword(reg::kCurrentUser, kResultKey, kResultValue, static_cast<uint32_t>(outcome.code));
   if (outcome.trustedTime) RaiseTimeFloor(outcome.trustedTime);
@@ -161,6 +173,7 @@ RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
   const double answer = record.mode != Nist                          ? clock + record.offset
                         : os::CalendarToCount(record.utc, count) ? static_cast<double>(count) / 1e7 - kUnixEpoch
                                                                      : NAN;
+  outcome.offset = record.mode == Nist ? answer - clock : record.offset;
   outcome.code = CheckAnswerTime(answer, settings.timeFloor, record, outcome.reason);
   if (outcome.code != 0) return outcome;
   const int64_t vouched = record.certDates ? static_cast<int64_t>(std::floor(answer)) : 0;
@@ -172,6 +185,7 @@ RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
       outcome.code = kOffsetTooLarge;
     else if (!settings.onlyShow)
       outcome.code = SetClockTo(outcome.utc);
+    outcome.clockSet = !settings.onlyShow && outcome.code == 0;
     if (outcome.code == 0) outcome.trustedTime = vouched;
     return outcome;
   }
@@ -192,6 +206,7 @@ RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
     return outcome;
   }
   outcome.code = StepClockBy(record.offset);
+  outcome.clockSet = outcome.code == 0;
   // What is shown is the clock read back just after it was set.
   if (outcome.code == 0) {
     os::ReadUtcClock(outcome.utc);

@@ -30,4 +30,9 @@ struct RunOutcome {
   // Of a successful run whose time a certificate vouched for: that time in
   // seconds since 1970, which no later answer may go below; else 0.
   int64_t trustedTime = 0;
+  // What the run measured, for the log, JSON and metrics: the clock's offset
+  // from the server in seconds (NaN when none was measured), and whether the
+  // clock was set.
+  double offset = __builtin_nan("");
+  bool clockSet = false;
 };

@@ -46,6 +46,7 @@ void Create(os::WinHandle window, const os::CreateStruct* create) {
   ConfigEditorState& state = TheConfigEditor();
   state.activation = ShellActivationRecord{};
   state.saved = 0;
+  state.saveError = 0;
   state.edit = nullptr;
   state.title = create ? create->name : nullptr;
 
@@ -109,6 +110,7 @@ void Save(os::WinHandle window) {
     }
   }
   state.text.reset();
+  state.saveError = failed ? (error ? error : EIO) : 0;
   if (failed) {
     state.saved = 0;
     ShowSaveFailure(window, error);

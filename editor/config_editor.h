@@ -13,6 +13,7 @@
 struct ConfigEditorState {
   ShellActivationRecord activation;   // for the shell's two handlers
   int32_t saved = 0;                   // 1 once Save has been chosen
+  uint32_t saveError = 0;              // why the last save failed; 0 after one that worked
   std::unique_ptr<char16_t[]> text;    // the text loaded at start; Save's copy while it writes
   const char16_t* path = nullptr;      // borrowed from the caller
   os::WinHandle window = nullptr;      // set after creation, cleared when the loop ends

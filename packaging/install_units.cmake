@@ -3,7 +3,8 @@
 # prefix of this install and installs them into the system unit folder.
 # Given: HOROLAN_BINDIR (relative or absolute), HOROLAN_SYSTEMD_UNITDIR
 # (systemd's own folder, used for the prefix /usr; may be empty),
-# HOROLAN_UNIT_SOURCES, HOROLAN_UNIT_STAGING.
+# HOROLAN_UNIT_SOURCES, HOROLAN_UNIT_STAGING, HOROLAN_DEFAULT_CONFIG (the
+# system configuration file's text).
 if(IS_ABSOLUTE "${HOROLAN_BINDIR}")
   set(HOROLAN_INSTALLED_BINDIR "${HOROLAN_BINDIR}")
 else()
@@ -33,3 +34,13 @@ file(WRITE "${HOROLAN_UNIT_STAGING}/horolan-boot-sync.service" "${boot}\n[Instal
 file(INSTALL "${HOROLAN_UNIT_STAGING}/horolan-sync.service" "${HOROLAN_UNIT_STAGING}/horolan-sync.timer"
      "${HOROLAN_UNIT_STAGING}/horolan-boot-sync.service"
      DESTINATION "${unit_dir}" FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+
+# The system configuration file where the installed program looks for it
+# (app/config_files.h): PREFIX/etc/horolan, /etc/horolan for the prefix /usr.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr" OR CMAKE_INSTALL_PREFIX STREQUAL "/")
+  set(config_dir "/etc/horolan")
+else()
+  set(config_dir "${CMAKE_INSTALL_PREFIX}/etc/horolan")
+endif()
+file(INSTALL "${HOROLAN_DEFAULT_CONFIG}" DESTINATION "${config_dir}"
+     FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)

@@ -9,6 +9,7 @@
 #   3. the distribution's package: a build beside RELEASE_BUILD (RELEASE_BUILD-package: RelWithDebInfo, Debian's
 #      -O2 -g, with HOROLAN_SHARED_RUNTIME=ON, without tests) packed by `cpack -G DEB` with its dbgsym package;
 #      lintian -EvIL +pedantic without any E: or W: tag; dpkg -i gives a working /usr/bin/horolan (--version, show-only runs as in 2.), the user "horolan",
+#      /etc/horolan/horolan.txt as a conffile with the default text,
 #      units that verify, a condition that skips under another time daemon; dpkg -r keeps the state, dpkg -P
 #      removes it with the system configuration file, and leaves the file system as it found it;
 #   4. that package's service and timer under a real systemd (scripts/check-systemd.sh).
@@ -70,7 +71,8 @@ root=$stage$prefix
 units=$root/lib/systemd/system
 for file in bin/horolan lib/horolan/libhorolan_url.so lib/horolan/libhorolan_tui.so lib/horolan/libhorolan_nts.so \
     lib/horolan/libhorolan_nm.so share/man/man1/horolan.1 share/doc/horolan/copyright lib/systemd/system/horolan-sync.service \
-    lib/systemd/system/horolan-sync.timer libexec/horolan/no-other-time-daemon lib/sysusers.d/horolan.conf; do
+    lib/systemd/system/horolan-sync.timer libexec/horolan/no-other-time-daemon lib/sysusers.d/horolan.conf \
+    etc/horolan/horolan.txt; do
   [ -f "$root/$file" ] || fail "not installed: $prefix/$file"
 done
 grep -qx "ExecStart=$prefix/bin/horolan --silent --sntp" "$units/horolan-sync.service" ||
@@ -119,7 +121,8 @@ dpkg-deb -c "$deb" > "$work/contents"
 for file in usr/bin/horolan usr/lib/horolan/libhorolan_nts.so usr/lib/horolan/libhorolan_url.so \
     usr/lib/horolan/libhorolan_tui.so usr/lib/horolan/libhorolan_nm.so usr/share/man/man1/horolan.1.gz \
     usr/share/doc/horolan/changelog.gz usr/share/doc/horolan/copyright usr/libexec/horolan/no-other-time-daemon \
-    usr/lib/sysusers.d/horolan.conf lib/systemd/system/horolan-sync.service lib/systemd/system/horolan-sync.timer; do
+    usr/lib/sysusers.d/horolan.conf lib/systemd/system/horolan-sync.service lib/systemd/system/horolan-sync.timer \
+    etc/horolan/horolan.txt; do
   grep -q " ./$file\$" "$work/contents" || fail "$deb lacks /$file"
 done
 ok "$(basename "$deb"): Depends: $(cat "$work/depends")"
@@ -168,6 +171,9 @@ uid=$(id -u horolan)
 ok "user horolan: $user"
 setpriv --bounding-set -sys_time --inh-caps -sys_time env LD_PRELOAD="$tests/bin/libhorolan_vclock.so" \
   HOROLAN_VCLOCK_FILE="$work/offset" /usr/bin/horolan --version || fail "/usr/bin/horolan --version"
+dpkg-query -W -f='${Conffiles}' horolan | grep -q '^ /etc/horolan/horolan.txt [0-9a-f]*$' &&
+  cmp -s /etc/horolan/horolan.txt "$root/etc/horolan/horolan.txt" ||
+  fail "/etc/horolan/horolan.txt is no conffile holding the default text"
 grep -qx "ExecStart=/usr/bin/horolan --silent --sntp" /lib/systemd/system/horolan-sync.service ||
   fail "the package's ExecStart does not name /usr/bin/horolan"
 systemd-analyze verify /lib/systemd/system/horolan-sync.service /lib/systemd/system/horolan-sync.timer \

@@ -93,7 +93,7 @@ ConditionCapability=
 Environment=LD_PRELOAD=/opt/horolan-test/libhorolan_vclock.so HOROLAN_VCLOCK_FILE=/var/lib/horolan-test/offset
 ReadWritePaths=/var/lib/horolan-test
 ExecStart=
-ExecStart=/usr/bin/horolan --silent --sntp --server=127.0.0.1
+ExecStart=/usr/bin/horolan --silent --sntp --server=127.0.0.1 --metrics-file=/var/lib/horolan-test/horolan.prom
 EOF
 cat > "$tree/etc/systemd/system/horolan-sync.timer.d/test.conf" <<'EOF'
 [Timer]
@@ -185,6 +185,12 @@ ok "the checks inside the container passed"
 "${journal[@]}" -u horolan-sync.timer | grep -q 'Started horolan-sync.timer' ||
   fail "the journal does not show the timer"
 ok "journal: the runs, the skip and the timer"
+"${journal[@]}" -u horolan-sync.service | grep -E 'horolan\[[0-9]+\]: set the clock by .* from 127\.0\.0\.1 ' ||
+  fail "no journal line of a run that set the clock, attributed to horolan-sync.service"
+grep -q '^horolan_last_result{server="127.0.0.1"} 0$' "$tree/var/lib/horolan-test/horolan.prom" ||
+  fail "the service's metrics file: $(cat "$tree/var/lib/horolan-test/horolan.prom" 2>&1)"
+ok "the journal line of a run and its metrics file: $(grep -c '^horolan_' "$tree/var/lib/horolan-test/horolan.prom") series"
+grep '^horolan_' "$tree/var/lib/horolan-test/horolan.prom" | sed 's/^/    /'
 last=$(sqlite3 "$tree/var/lib/horolan/registry.db" "SELECT hex(data) FROM registry WHERE
   lower(ltrim(key, '\\')) = lower('Software\\QV\\horol') AND lower(value) = 'lastresult'")
 [ -n "$last" ] || fail "no LastResult in /var/lib/horolan/registry.db"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Unpacks the peers the tests and benchmarks run into BUILD_DIR/peers/NAME
 # (as root, Debian 12): chronyd, lighttpd with its TLS module, xinetd,
-# NetworkManager with a D-Bus daemon for its private bus, and the SNTP
-# clients bench/compare_clients.sh compares with. Their Debian
+# NetworkManager with a D-Bus daemon for its private bus, the SNTP
+# clients bench/compare_clients.sh compares with, and promtool (from
+# prometheus) that checks the metrics file. Their Debian
 # packages are downloaded (apt-get download) and unpacked (dpkg -x), never
 # installed: nothing is enabled, started or replaced on this machine. Only
 # the shared libraries they link with are installed as packages.
@@ -21,6 +22,7 @@ declare -A unpack=(
   [xinetd]="xinetd"
   [networkmanager]="network-manager dbus-daemon"
   [ntpsec]="ntpsec-ntpdig ntpsec-ntpdate python3-ntp"
+  [prometheus]="prometheus"
 )
 
 mkdir -p "$peers/debs"
@@ -38,7 +40,7 @@ for name in "${!unpack[@]}"; do
     dpkg -x "$deb" "$peers/$name"
     # Shared libraries it links with (lib* in Depends), installed as packages.
     for dep in $(dpkg-deb -f "$deb" Depends | tr ',|' '\n\n' | sed 's/(.*//; s/:any//' | awk '{print $1}'); do
-      case $dep in lib*) libraries+=("$dep") ;; esac
+      case $dep in libjs-*) ;; lib*) libraries+=("$dep") ;; esac  # not the web console's scripts
     done
   done
   touch "$peers/$name/.unpacked"

@@ -100,6 +100,7 @@ bool ReadSntpAnswer(const uint8_t* answer, int length, const NtpTimestamp& sent,
   exchange.receive = receive;
   exchange.transmit = transmit;
   exchange.stratum = stratum;
+  exchange.leap = leap;
   exchange.offset = (NtpTimestamp::Difference(receive, originate) +
                      NtpTimestamp::Difference(transmit, exchange.destination)) * 0.5;
   return true;
@@ -150,6 +151,7 @@ bool SntpClient::Query(const char16_t* server, SntpExchange& exchange, uint16_t 
   if (holder.handle == os::kInvalidSocket) return false;
 
   if (!ConnectToServer(holder, server, port)) return FailKeepingError(holder);
+  os::SocketPeerText(holder.handle, exchange.address, sizeof exchange.address);
 
   uint8_t request[kSntpRequestSize] = {};
   NtpTimestamp sent = StampRequest(request, 0x1B);  // version 3
@@ -178,6 +180,7 @@ bool SntpClient::QueryNts(const char16_t* server, SntpExchange& exchange, os::Nt
   holder.handle = os::OpenSocket(os::kAddressFamilyIpv4, os::kSocketTypeDatagram, 0);
   if (holder.handle == os::kInvalidSocket) return false;
   if (!ConnectToServer(holder, timeServer, port)) return FailKeepingError(holder);
+  os::SocketPeerText(holder.handle, exchange.address, sizeof exchange.address);
 
   uint8_t header[kSntpRequestSize] = {};
   NtpTimestamp sent = StampRequest(header, 0x23);  // version 4: NTS protects NTPv4 only

@@ -25,6 +25,8 @@ struct SntpExchange {
   NtpTimestamp destination;  // T4, the local clock when the answer became readable
   double offset = 0.0;       // seconds to add to the local clock
   uint32_t stratum = 0;      // the server's, 1 to 15
+  uint32_t leap = 0;         // the server's leap indicator, 0 to 2
+  char address[48] = {};     // the address the request went to, as text
 };
 
 // Owns the query's one socket; every exit closes it.

@@ -74,6 +74,7 @@ struct RunNeeds {
   bool nts = false;          // the NTS module
   bool terminal = false;     // the message box (on the terminal the run already holds)
   bool hangUpLinks = false;  // "#CONNECT": dial-up links are hung up afterwards
+  const char* metricsFolder = nullptr;  // --metrics-file: the folder the file is replaced in
 };
 
 // Loads, while new code may still be mapped, every module the run will use:

@@ -106,6 +106,7 @@ Confinement ConfineRunFor(const RunNeeds& needs, RunPart part, uint32_t uid, uin
   PlanPaths paths;
   if (part != RunPart::Network) paths.Write(RegistryFolder());
   if (needs.webCache && part != RunPart::Network) paths.Write(WebCacheFolder());
+  if (needs.metricsFolder && part != RunPart::Network) paths.Write(needs.metricsFolder);
   for (const char* trust : {"CURL_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR"}) paths.ReadVariable(trust);
   // Local times: a zone file TZ names by its path (":/path" or "/path"), or
   // the zone folder TZDIR.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -139,6 +140,64 @@ bool ReplaceFile(const char16_t* from, const char16_t* to) {
     close(dir);
   }
   return true;
+}
+
+bool MakeParentFolders(const char16_t* path) {
+  char native[PATH_MAX + 1];
+  if (!PathToNative(path, native, sizeof native)) return false;
+  char* last = strrchr(native, '/');
+  if (!last || last == native) return true;
+  *last = 0;
+  if (MakeFolders(native, 0755)) return true;
+  SetLastErrorFromErrno();
+  return false;
+}
+
+PendingFile::~PendingFile() {
+  if (fd < 0) return;
+  close(fd);
+  unlink(temp);
+}
+
+bool PreparePendingFile(PendingFile& file, const char* path) {
+  char folder[PATH_MAX + 1];
+  FolderOf(path, folder, sizeof folder);
+  const char* slash = strrchr(path, '/');
+  const char* name = slash ? slash + 1 : path;
+  if (!name[0]) {
+    errno = EISDIR;
+    return false;
+  }
+  // The folder by its real path: the file layer grants no folder through a link.
+  if (!realpath(folder, file.folder)) return false;
+  int made = snprintf(file.temp, sizeof file.temp, "%s/.%s.XXXXXX", file.folder, name);
+  int named = snprintf(file.target, sizeof file.target, "%s/%s", file.folder, name);
+  if (made < 0 || named < 0 || static_cast<size_t>(made) >= sizeof file.temp ||
+      static_cast<size_t>(named) >= sizeof file.target) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  file.fd = mkostemp(file.temp, O_CLOEXEC);
+  if (file.fd < 0) return false;
+  // Read by another user's collector; a result holds nothing secret.
+  fchmod(file.fd, 0644);
+  return true;
+}
+
+bool CommitPendingFile(PendingFile& file, const char* data, size_t size) {
+  if (file.fd < 0) {
+    errno = EBADF;
+    return false;
+  }
+  bool written = WriteFile(file.fd, data, size) && SyncFile(file.fd);
+  int error = errno;
+  bool closed = close(file.fd) == 0;
+  file.fd = -1;
+  if (written && closed && rename(file.temp, file.target) == 0) return true;
+  if (written && closed) error = errno;
+  unlink(file.temp);
+  errno = error;
+  return false;
 }
 
 }  // namespace os

@@ -27,4 +27,28 @@ bool CreateFileBeside(const char16_t* path, char16_t* tempPath, size_t capacity)
 // Renames from to to, replacing to in one step, and flushes the folder.
 bool ReplaceFile(const char16_t* from, const char16_t* to);
 
+// Makes the folders above path that are missing (0755 less the umask).
+// False with errno when one cannot be made.
+bool MakeParentFolders(const char16_t* path);
+
+// A file that a confined process replaces in one step (UTF-8 paths): the new
+// file is made beside the old one, readable by everyone (0644), while the
+// process may still set modes; it is written and renamed over the old one
+// later. Removed on every path that does not commit it.
+struct PendingFile {
+  int fd = -1;
+  char temp[4096] = {};
+  char target[4096] = {};
+  char folder[4096] = {};  // the target's folder, links resolved
+  PendingFile() = default;
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+  ~PendingFile();
+};
+// False with errno (ENOENT for a missing folder, ENAMETOOLONG, ...).
+bool PreparePendingFile(PendingFile& file, const char* path);
+// Writes the bytes, flushes them and renames the file over the target;
+// false with errno, the target as it was.
+bool CommitPendingFile(PendingFile& file, const char* data, size_t size);
+
 }  // namespace os

@@ -41,9 +41,10 @@ bool DeleteFile(const char16_t* path);
 // The path as UTF-8 into out; false when it does not fit.
 bool PathToNative(const char16_t* path, char* out, size_t capacity);
 
-// Makes folder (UTF-8) and the missing ones above it, each 0700; one that
-// exists is left as it is. True when folder is then a folder.
-bool MakeFolders(const char* folder);
+// Makes folder (UTF-8) and the missing ones above it with mode (less the
+// umask); one that exists is left as it is. True when folder is then a
+// folder, else false with errno.
+bool MakeFolders(const char* folder, unsigned mode = 0700);
 
 // True when folder (UTF-8, absolute) lies below the user's cache home (the
 // service's CACHE_DIRECTORY, XDG_CACHE_HOME, else ~/.cache), is reached from

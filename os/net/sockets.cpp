@@ -153,6 +153,19 @@ int ConnectSocket(SocketHandle s, const SocketAddress& address) {
   return result == 0 ? 0 : Fail(errno);
 }
 
+bool SocketPeerText(SocketHandle s, char* out, unsigned capacity) {
+  if (!out || capacity == 0) return false;
+  out[0] = 0;
+  sockaddr_storage peer{};
+  socklen_t size = sizeof peer;
+  if (getpeername(s, reinterpret_cast<sockaddr*>(&peer), &size) != 0) return false;
+  const void* bytes = peer.ss_family == AF_INET6 ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6&>(peer).sin6_addr)
+                                                 : &reinterpret_cast<sockaddr_in&>(peer).sin_addr;
+  if (inet_ntop(peer.ss_family, bytes, out, capacity)) return true;
+  out[0] = 0;
+  return false;
+}
+
 int SendOnSocket(SocketHandle s, const void* data, int length, int flags) {
   if (length < 0 || (length > 0 && !data)) return Fail(EINVAL);
   ssize_t sent;

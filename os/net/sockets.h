@@ -128,6 +128,10 @@ int SelectSockets(int ignored, SocketSet* readSet, SocketSet* writeSet, SocketSe
 // 0 or -1.
 int CloseSocket(SocketHandle s);
 
+// The address a connected socket talks to, as text ("192.0.2.1", "::1");
+// false (out empty) when there is none or it does not fit.
+bool SocketPeerText(SocketHandle s, char* out, unsigned capacity);
+
 // A dotted IPv4 address ("a.b.c.d", also the short and hexadecimal forms
 // the classic parser knows) in network byte order; kNoAddress for anything
 // else, trailing characters included.

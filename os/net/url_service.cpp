@@ -38,6 +38,7 @@ struct CertDates {
   int64_t notAfter = 0;
 };
 thread_local CertDates lastCertDates;
+thread_local char peerAddress[sizeof HorolanUrlResult{}.address] = "";
 
 std::atomic<uint32_t> connectMs{kDefaultConnectMs};
 std::atomic<uint32_t> totalMs{kDefaultTotalMs};
@@ -98,6 +99,7 @@ void ComEnd() {
 }
 
 int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream, uint32_t flags) {
+  peerAddress[0] = 0;
   if (!stream) return Fail(kUrlDownloadFailure, nullptr, "");
   *stream = nullptr;
   lastCertDates = CertDates{};
@@ -127,6 +129,8 @@ int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream, uint32_t 
 
   HorolanUrlResult result{};
   int32_t code = module.fetch(&request, &result);
+  result.address[sizeof result.address - 1] = 0;
+  memcpy(peerAddress, result.address, sizeof peerAddress);
   if (code != 0) {
     result.reason[sizeof result.reason - 1] = 0;  // a module is trusted with bounds no further than this
     std::string reason = result.reason;
@@ -166,6 +170,8 @@ void ReleaseUrlStream(UrlStream* stream) {
 }
 
 const char* UrlFailureReason() { return failureReason; }
+
+const char* UrlPeerAddress() { return peerAddress; }
 
 void KeepUrlCopy(const char16_t* url, const void* bytes, size_t size) {
   LibraryHandle library = LoadOsModule(HOROLAN_URL_MODULE);

@@ -65,6 +65,9 @@ void KeepUrlCopy(const char16_t* url, const void* bytes, size_t size);
 // ("Could not resolve host: alpha.beta", "HTTP status 500"); empty after a
 // success or when there are none. Never null.
 const char* UrlFailureReason();
+// The address the calling thread's last fetch connected to ("192.0.2.1"),
+// empty when it connected nowhere. Never null.
+const char* UrlPeerAddress();
 
 // Of the calling thread's last successful fetch over https: the dates its
 // certificate chains share, in seconds since 1970; false when it had none.

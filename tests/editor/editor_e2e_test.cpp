@@ -54,7 +54,9 @@ TEST_F(EditorOnATerminal, KeysAndTheMouseEditTheTextAndFileSaveWritesIt) {
 // Without a file the default text shows; after a resize and File, Exit the screen is back and nothing is written.
 TEST_F(EditorOnATerminal, WithoutAFileTheDefaultTextShowsAndExitLeavesTheScreenAsItWas) {
   ASSERT_TRUE(Open());
-  ASSERT_TRUE(pane_.WaitFor(" Horolan ") && pane_.WaitFor("\n ;#ONLYSHOW"));
+  // The caption names the file edited.
+  ASSERT_TRUE(pane_.WaitFor(" Horolan: " + dir_.File("horolan.txt") + " "));
+  ASSERT_TRUE(pane_.WaitFor("\n ;#ONLYSHOW"));
   ASSERT_TRUE(pane_.Press("-l typed", " typed;#ONLYSHOW"));
   pane_.Tmux("resize-window -t e2e -x 60 -y 20");
   ASSERT_TRUE(pane_.WaitFor(" File  Edit" + std::string(40, ' ') + "F10 Menu"));
@@ -68,6 +70,39 @@ TEST_F(EditorOnATerminal, WithoutATerminalThatCanPlaceTheCursorTheEditorDoesNotO
              " | cat; TERM=dumb " + HorolanCommand(dir_, "--config") + "; echo status $?");
   ASSERT_TRUE(pane_.WaitFor("needs a terminal\nhorolan: the configuration editor needs a terminal\n"
                             "horolan: the configuration editor needs a terminal\nstatus 0"));
+}
+
+// Installed (modules in ../lib/horolan) and run by a user who is not root: --config edits that user's
+// own file and makes its folder; where that cannot be saved, Exit says why and the status is the reason.
+TEST_F(EditorOnATerminal, AnInstalledProgramEditsTheUsersOwnFile) {
+  namespace fs = std::filesystem;
+  fs::create_directories(dir_.File("lib/horolan"));
+  fs::create_directories(dir_.File("bin"));
+  fs::create_directories(dir_.File("home"));
+  fs::copy_file(HOROLAN_BIN_DIR "/horolan", dir_.File("bin/horolan"));
+  fs::copy_file(HOROLAN_BIN_DIR "/libhorolan_tui.so", dir_.File("lib/horolan/libhorolan_tui.so"));
+  ASSERT_EQ(chown(dir_.File("home").c_str(), 65534, 65534), 0);
+  fs::permissions(dir_.path, fs::perms(0755));
+  std::string user = "setpriv --bounding-set -sys_time --inh-caps -sys_time --reuid 65534 "
+                     "--regid 65534 --clear-groups env XDG_STATE_HOME=/nonexistent HOME=";
+  std::string edit = " " + dir_.File("bin/horolan --config; echo status $?");
+  pane_.Line("clear; " + user + dir_.File("home") + edit);
+  std::string mine = dir_.File("home/.config/horolan/horolan.txt");
+  ASSERT_TRUE(pane_.WaitFor(" Horolan: " + mine + " "));
+  ASSERT_TRUE(pane_.Press("-l mine", " mine;#ONLYSHOW"));
+  ASSERT_TRUE(pane_.Press("Escape M-f", " Save "));
+  ASSERT_TRUE(pane_.Press("Enter", "status 0"));
+  std::ifstream saved(mine, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}).substr(0, 14), "mine;#ONLYSHOW");
+  EXPECT_EQ(fs::exists(dir_.File("bin/horolan.txt")), false);
+
+  pane_.Line("clear; " + user + "/proc" + edit);
+  ASSERT_TRUE(pane_.WaitFor(" Horolan: /proc/.config/horolan/horolan.txt "));
+  ASSERT_TRUE(pane_.Press("Escape M-f", " Save "));
+  ASSERT_TRUE(pane_.Press("Enter", "not saved ("));
+  ASSERT_TRUE(pane_.Press("F10", " Exit "));
+  ASSERT_TRUE(pane_.Press("Down Enter", "status "));
+  EXPECT_EQ(pane_.WaitFor("horolan.txt not saved: No such file or directory\nstatus 2"), true);
 }
 
 }  // namespace

@@ -202,6 +202,9 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
                   curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, &watch) == CURLE_OK;
 
   CURLcode done = curl_easy_perform(h);
+  char* address = nullptr;
+  if (curl_easy_getinfo(h, CURLINFO_PRIMARY_IP, &address) == CURLE_OK && address)
+    snprintf(result->address, sizeof result->address, "%s", address);
   bool http09 = !transfer.statusSeen;
   int32_t code = 0;
   char reason[CURL_ERROR_SIZE] = "";

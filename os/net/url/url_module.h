@@ -38,6 +38,7 @@ struct HorolanUrlResult {
   int32_t certDates;
   int64_t certNotBefore;
   int64_t certNotAfter;
+  char address[48];          // the address the fetch connected to (a proxy's through one); may be empty
 };
 
 // Fetches one URL; fills result (always, also on failure) and returns its code.
