@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -30,6 +31,8 @@ constexpr OptionRow kOptions[] = {
     {"connection", required_argument, "#CONNECTION", StartAction::Run, 0, "a profile name"},
     {"keep-cache", no_argument, "#KEEPCACHE"},
     {"server", required_argument, "#SERVER"},
+    {"samples", required_argument, "#SAMPLES", StartAction::Run, 0, "a count from 1 to 8"},
+    {"max-delay", required_argument, "#MAXDELAY", StartAction::Run, 0, "a number of seconds"},
     {"help", no_argument, nullptr, StartAction::Help, 'h'},
     {"version", no_argument, nullptr, StartAction::Version, 'V'},
 };
@@ -50,6 +53,18 @@ int RowNamed(const char* argument) {
   for (int i = 0; i < kCount; ++i)
     if (std::strlen(kOptions[i].name) == length && !std::strncmp(kOptions[i].name, name, length)) return i;
   return -1;
+}
+
+// The numbers the counting options take: --samples 1 to 8, --max-delay a
+// positive decimal number of seconds (up to an hour).
+bool NumberFits(const OptionRow& option, const char* text) {
+  bool samples = !std::strcmp(option.name, "samples");
+  if (!samples && std::strcmp(option.name, "max-delay")) return true;
+  if (std::strspn(text, samples ? "0123456789" : "0123456789.") != std::strlen(text)) return false;
+  char* end = nullptr;
+  double value = std::strtod(text, &end);
+  if (*end) return false;
+  return samples ? value >= 1 && value <= 8 : value > 0 && value <= 3600;
 }
 
 TranslatedCommandLine Usage(const std::string& message) {
@@ -113,7 +128,7 @@ TranslatedCommandLine TranslateCommandLine(int argc, const char* const* argv) {
       add(option.keyword);
     } else {
       // No host or profile name is empty or begins with "-"; such a name is a forgotten one.
-      if (!optarg[0] || optarg[0] == '-')
+      if (!optarg[0] || optarg[0] == '-' || !NumberFits(option, optarg))
         return Usage(std::string("option '--") + option.name + "' needs " + option.argumentName);
       add(std::string(option.keyword) + "(" + optarg + ")");
     }
@@ -130,6 +145,8 @@ const char* UsageText() {
          "  --nist            '#NIST'       ask a NIST daytime server over HTTP (default)\n"
          "  --nts             '#NTS'        SNTP authenticated with NTS (TLS key exchange, port 4460)\n"
          "  --server=HOST     '#SERVER(HOST)' the server (a host name or URL)\n"
+         "  --samples=K       '#SAMPLES(K)' a burst of K SNTP requests (1-8), the quickest used\n"
+         "  --max-delay=S     '#MAXDELAY(S)' refuse answers slower than S seconds (NTS: 1)\n"
          "  --only-show       '#ONLYSHOW'   show the time, leave the clock alone\n"
          "  --silent          '#SILENT'     show nothing; the exit status tells the result\n"
          "  --connect         '#CONNECT'    bring a data connection up and down around the query\n"

@@ -21,7 +21,14 @@ struct RunSettings {
   os::WideBuffer<256> connection;  // "#CONNECTION(NAME)": the profile "#CONNECT" brings up
   bool nts = false;  // authenticated SNTP (NTS); never an unauthenticated run
   os::WideBuffer<260> server;
+  int samples = 1;         // "#SAMPLES(K)": SNTP requests of a burst, 1 to 8
+  double maxDelay = 0.0;   // "#MAXDELAY(SECONDS)": the round-trip limit; 0: none given
 };
+
+// The round-trip delay limit of an SNTP run in seconds: the one given, else
+// 1 s for NTS (authentication bounds the time only to half the delay), else
+// none (0).
+double RoundTripLimit(const RunSettings& settings);
 
 // The one process-wide record.
 RunSettings& TheRunSettings();

@@ -32,17 +32,18 @@ bool Ask(SntpClient& client, const RunSettings& settings, SntpExchange& exchange
 
 void AskWithSockets(const RunSettings& settings, QueryRecord& record) {
   SntpClient client;
+  client.samples = settings.samples;
+  client.maxDelay = RoundTripLimit(settings);
   SntpExchange exchange;
-  if (!Ask(client, settings, exchange, record)) {
-    record.code = static_cast<ResultCode>(os::GetLastError());
-    return;
-  }
+  bool answered = Ask(client, settings, exchange, record);
+  record.code = answered ? 0 : static_cast<ResultCode>(os::GetLastError());
+  // Too slow: the quickest answer's delay tells by how much.
+  if (!answered && record.code != kDelayTooLarge) return;
   record.offset = exchange.offset;
-  record.delay = NtpTimestamp::Difference(exchange.destination, exchange.originate) -
-                 NtpTimestamp::Difference(exchange.transmit, exchange.receive);
+  record.delay = exchange.delay;
+  record.errorBound = exchange.errorBound;
   record.destination = exchange.destination.Value();
   record.stratum = exchange.stratum;
-  record.code = 0;
 }
 
 }  // namespace

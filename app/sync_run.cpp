@@ -147,6 +147,9 @@ RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
   RunOutcome outcome;
   outcome.code = record.code;
   if (record.reasonKind == ReasonKind::Url) snprintf(outcome.reason, sizeof outcome.reason, "%s", record.reason);
+  if (outcome.code == kDelayTooLarge)
+    snprintf(outcome.reason, sizeof outcome.reason, "round-trip delay %.3f s, over the limit of %g s (error bound %.3f s)",
+             record.delay, RoundTripLimit(settings), record.errorBound);
   if (outcome.code != 0) return outcome;
   if (record.mode == Nist) {
     outcome.utc = record.utc;

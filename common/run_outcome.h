@@ -11,6 +11,7 @@ constexpr ResultCode kUnknownAnswer = -1;  // "Unknown answer from server": no u
 constexpr ResultCode kOffsetTooLarge = -2; // an SNTP offset of an hour or more
 constexpr ResultCode kNotNist = -3;        // a daytime answer that is not a NIST line
 constexpr ResultCode kNetworkPartFailed = -4;  // the run's network part crashed, hung or sent what it may not
+constexpr ResultCode kDelayTooLarge = -23;     // only answers slower than the round-trip delay limit came
 
 constexpr unsigned kReasonCapacity = 256;
 

@@ -67,6 +67,7 @@ constexpr StringEntry kStringTable[] = {
     {125, u"Malformed NTS key exchange reply"},
     {126, u"NTS is not available"},
     {127, u"time.cloudflare.com"},
+    {140, u"Round-trip delay over the limit"},
 };
 
 }  // namespace

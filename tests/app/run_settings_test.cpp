@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/long_options.h"
+#include "app/query_record.h"
 #include "app/run_settings.h"
 #include "tests/support/temp_dir.h"
 
@@ -69,11 +70,35 @@ TEST(CommandLine, OptionsBecomeKeywordsAndEveryOtherDashIsAUsageError) {
       {{"--connection", "My LAN"}, "#CONNECTION(My LAN)"},
       {{"--connection"}, "E:option '--connection' needs a profile name"},
       {{"--connection=-x"}, "E:option '--connection' needs a profile name"},
-      {{"--sntp=1"}, "E:option '--sntp' takes no argument"}, {{"--server", ""}, "E:option '--server' needs a host name"}};
+      {{"--sntp=1"}, "E:option '--sntp' takes no argument"}, {{"--server", ""}, "E:option '--server' needs a host name"},
+      {{"--samples=8", "--max-delay", "0.5"}, "#SAMPLES(8) #MAXDELAY(0.5)"},
+      {{"--samples=9"}, "E:option '--samples' needs a count from 1 to 8"},
+      {{"--max-delay=1s"}, "E:option '--max-delay' needs a number of seconds"}};
   for (const auto& [args, expected] : cases) {
     std::vector<const char*> argv = {"horolan"};
     argv.insert(argv.end(), args.begin(), args.end());
     TranslatedCommandLine got = TranslateCommandLine(static_cast<int>(argv.size()), argv.data());
     EXPECT_EQ(std::vector<std::string>({"", "help", "version", "E:"})[int(got.action)] + got.text + got.message, expected);
   }
+}
+
+// The burst and the delay limit from keywords; a record over the limit is refused whatever the network part said.
+TEST(RunSettings, SamplesAndTheDelayLimitWhichTheRecordCheckEnforces) {
+  RunSettings settings;
+  ApplyCommandLine(u"#SAMPLES(9) #MAXDELAY(x)", settings);
+  EXPECT_EQ(settings.samples, 1);
+  EXPECT_EQ(RoundTripLimit(settings), 0.0);
+  ApplyCommandLine(u"#NTS #SAMPLES(8)", settings);
+  EXPECT_EQ(settings.samples, 8);
+  EXPECT_EQ(RoundTripLimit(settings), 1.0);
+  ApplyCommandLine(u"#MAXDELAY(0.25)", settings);
+  EXPECT_EQ(RoundTripLimit(settings), 0.25);
+  QueryRecord record;
+  record.stratum = 2, record.destination = 1, record.delay = 0.3, record.errorBound = 0.15;
+  char why[kReasonCapacity];
+  EXPECT_EQ(CheckQueryRecord(record, settings, why), kDelayTooLarge);
+  record.delay = 0.25;
+  EXPECT_EQ(CheckQueryRecord(record, settings, why), 0);
+  record.errorBound = 0.1;  // less than half the delay
+  EXPECT_EQ(CheckQueryRecord(record, settings, why), kNetworkPartFailed);
 }
