@@ -60,11 +60,11 @@ path() {
     local started=$(date +%s%N)
     for _ in $(seq "$runs"); do run_client $client >> "$work/found" || true; done
     local took=$((($(date +%s%N) - started) / 1000000 / runs))
-    sort -g "$work/found" | awk -v name="$1" -v client="$client" -v runs="$runs" -v took="$took" '
-      { e = $1 < 0 ? -$1 : $1; err[NR] = e } END {
-        n = asort(err)
+    awk '{print ($1 < 0 ? -$1 : $1) * 1000}' "$work/found" | sort -g |
+      awk -v name="$1" -v client="$client" -v runs="$runs" -v took="$took" '{ e[NR] = $1 } END {
+        p90 = int(NR * 0.9 + 0.5); if (p90 < 1) p90 = 1
         printf "| %s | %s | %d/%d | %s | %s | %d ms |\n", name, client, NR, runs,
-          n ? sprintf("%.2f", err[int((n + 1) / 2)] * 1000) : "-", n ? sprintf("%.2f", err[int(n * 0.9 + 0.5) ? int(n * 0.9 + 0.5) : 1] * 1000) : "-", took }'
+          NR ? sprintf("%.2f", e[int((NR + 1) / 2)]) : "-", NR ? sprintf("%.2f", e[p90]) : "-", took }'
   done
 }
 

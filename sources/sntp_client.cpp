@@ -109,14 +109,18 @@ bool ReadSntpAnswer(const uint8_t* answer, int length, const SentRequests& sent,
   for (int i = 0; i < sent.count && !request; ++i)
     if (sent.list[i].stamp == originate) request = &sent.list[i];
   if (!request) return false;
+  double delay = NtpTimestamp::Difference(exchange.destination, request->at) -
+                 NtpTimestamp::Difference(transmit, receive);
+  // The server cannot take longer than the whole round trip: a clock-rate
+  // difference explains a microsecond, not a millisecond.
+  if (!(delay >= -0.001)) return false;
   exchange.originate = request->at;
   exchange.receive = receive;
   exchange.transmit = transmit;
   exchange.stratum = stratum;
   exchange.offset = (NtpTimestamp::Difference(receive, request->at) +
                      NtpTimestamp::Difference(transmit, exchange.destination)) * 0.5;
-  exchange.delay = NtpTimestamp::Difference(exchange.destination, request->at) -
-                   NtpTimestamp::Difference(transmit, receive);
+  exchange.delay = delay;
   exchange.errorBound = exchange.delay * 0.5 + ShortSeconds(answer + 4) * 0.5 + ShortSeconds(answer + 8);
   return true;
 }
@@ -219,8 +223,8 @@ bool Converse(const SntpClient& client, SocketHolder& holder, uint8_t first, uin
     if (usable == 0 || candidate.delay < exchange.delay) exchange = candidate;
     if (++usable >= samples) break;
     if (usable == 1) {
-      uint32_t grace = (samples - 1) * kBurstGapMs + static_cast<uint32_t>(candidate.delay * 2000) + kGraceMs;
-      if (now + grace < doneBy) doneBy = now + grace;
+      double grace = (samples - 1) * kBurstGapMs + candidate.delay * 2000 + kGraceMs;
+      if (now + grace < doneBy) doneBy = now + static_cast<uint32_t>(grace);
     }
   }
   holder.Close();

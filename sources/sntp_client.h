@@ -80,7 +80,8 @@ bool WaitReadable(SocketHolder& holder, uint32_t timeoutMs, bool& readable);
 
 // Checks the received answer against the requests sent: at least 48 bytes,
 // mode 4, leap indicator not 3, stratum 1-15, a transmit time that is not
-// zero, and the originate time equal to one request's stamp. When it
+// zero, the originate time equal to one request's stamp, and a round trip
+// no shorter than the server's own time (less 1 ms). When it
 // passes, fills the exchange from that request's send time (destination must
 // already hold T4) and returns true; otherwise exchange is left as it was.
 bool ReadSntpAnswer(const uint8_t* answer, int length, const SentRequests& sent, SntpExchange& exchange);
