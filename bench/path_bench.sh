@@ -40,7 +40,9 @@ run_client() {
       echo 0 > "$work/offset"
       "${shim[@]}" "$build/bin/horolan" --silent --sntp --server=127.0.0.2 ${2:+"--samples=$2"} >/dev/null 2>&1 &&
         awk '{printf "%.9f\n", -$1 / 1e9}' "$work/offset" ;;
-    ntpdig) timeout 10 ntpdig -t 5 127.0.0.2 2>/dev/null | awk '{print $4 + 0; exit}' ;;
+    ntpdig)
+      LD_LIBRARY_PATH=$peers/ntpsec/usr/lib/x86_64-linux-gnu/ntp timeout 10 ntpdig -t 5 127.0.0.2 2>/dev/null |
+        awk '$4 ~ /^[-+][0-9]/ {print $4 + 0; exit}' ;;
     chronyd)
       timeout 10 "$chronyd" -Q -t 5 -u root -f /dev/null "server 127.0.0.2 iburst maxsamples 1" 2>&1 |
         awk '/System clock wrong by/ {print -$(NF-2); exit}' ;;
