@@ -2,7 +2,8 @@
 """A man in the middle for NTP over UDP: relays LISTEN_HOST:PORT to TARGET_HOST:PORT and back, doing MODE (joined by
 commas) to the traffic: pass, flip:N (bit 0 of answer byte N), strip (the header alone), replay (the first answer to
 every request), drop (no answer), junk (byte 1 flipped, then the answer), lose:N (request N, from 1, is lost), hold:S
-(answers held S seconds), hold-first:S (the first only), flood:N (N forgeries ahead of each answer). LOG: each
+(answers held S seconds), hold-first:S (the first only), flood:N (N forgeries, the request reflected, ahead of each
+answer). LOG: each
 request's cookie in hex, a line each."""
 import heapq, select, socket, sys, time
 
@@ -23,6 +24,11 @@ while True:
         requests += 1
         cookie = request[88:84 + int.from_bytes(request[86:88], "big")] if request[84:86] == b"\x02\x04" else b""
         log and log.write((cookie.hex() or "none") + "\n")  # the cookie field follows the Unique Identifier
+        if "flood" in mode:  # the request reflected costs a full check; the answer then waits as long: a symmetric path
+            started = time.monotonic()
+            for _ in range(int(mode["flood"])):
+                relay.sendto(request, client)
+            mode["hold"] = time.monotonic() - started
         if "replay" in mode and first is not None:
             relay.sendto(first, client)
         elif mode.get("lose") != str(requests):
@@ -35,7 +41,5 @@ while True:
                          bytes(b ^ (i == int(mode["flip"])) for i, b in enumerate(answer)), client)
         if "drop" in mode or "flip" in mode:
             continue
-        for _ in range(int(mode.get("flood") or 0)):
-            relay.sendto(answer[:-1] + bytes([answer[-1] ^ 1]), client)
         hold = float(mode.get("hold") or (answers == 1 and mode.get("hold-first")) or 0)
         heapq.heappush(due, (time.monotonic() + hold, answers, answer[:48] if "strip" in mode else answer))
