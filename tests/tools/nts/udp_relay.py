@@ -28,13 +28,16 @@ while True:
             started = time.monotonic()
             for _ in range(int(mode["flood"])):
                 relay.sendto(request, client)
-            mode["hold"] = time.monotonic() - started
+            mode["spin"] = time.monotonic() - started
         if "replay" in mode and first is not None:
             relay.sendto(first, client)
         elif mode.get("lose") != str(requests):
             upstream.send(request)
     if upstream in ready and client:
         answer = upstream.recv(4096)
+        until = time.monotonic() + mode.get("spin", 0)
+        while time.monotonic() < until:  # a timer would wake too late
+            pass
         answers, first = answers + 1, first or answer
         if "flip" in mode or "junk" in mode:
             relay.sendto(answer[:1] + bytes([answer[1] ^ 1]) + answer[2:] if "junk" in mode else
