@@ -6,6 +6,7 @@
 
 #include "app/long_options.h"
 #include "app/query_record.h"
+#include "os/nts/nts_service.h"
 #include "app/run_settings.h"
 #include "tests/support/temp_dir.h"
 
@@ -96,4 +97,8 @@ TEST(RunSettings, TheDelayLimitWhichTheRecordCheckEnforces) {
   EXPECT_EQ(CheckQueryRecord(record, settings, why), 0);
   record.errorBound = 0.1;  // less than half the delay
   EXPECT_EQ(CheckQueryRecord(record, settings, why), kNetworkPartFailed);
+  record.errorBound = 0.2, record.stratum = 16;
+  EXPECT_EQ(CheckQueryRecord(record, settings, why), kNetworkPartFailed);
+  record.code = static_cast<ResultCode>(os::kNtsUntrusted);  // the last of the NTS codes
+  EXPECT_EQ(CheckQueryRecord(record, settings, why), record.code);
 }
