@@ -71,9 +71,9 @@ TEST(CommandLine, OptionsBecomeKeywordsAndEveryOtherDashIsAUsageError) {
       {{"--connection", "My LAN"}, "#CONNECTION(My LAN)"},
       {{"--connection"}, "E:option '--connection' needs a profile name"},
       {{"--connection=-x"}, "E:option '--connection' needs a profile name"},
-      {{"--sntp=1"}, "E:option '--sntp' takes no argument"}, {{"--server", ""}, "E:option '--server' needs a host name"},
       {{"--samples=8", "--max-delay", "0.5"}, "#SAMPLES(8) #MAXDELAY(0.5)"},
-      {{"--samples=9"}, "E:option '--samples' needs a count from 1 to 8"}};
+      {{"--samples=9"}, "E:option '--samples' needs a count from 1 to 8"},
+      {{"--sntp=1"}, "E:option '--sntp' takes no argument"}, {{"--server", ""}, "E:option '--server' needs a host name"}};
   for (const auto& [args, expected] : cases) {
     std::vector<const char*> argv = {"horolan"};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -82,7 +82,7 @@ TEST(CommandLine, OptionsBecomeKeywordsAndEveryOtherDashIsAUsageError) {
   }
 }
 
-// The delay limit from a keyword (1 s for NTS); a record over it is refused whatever the network part said.
+// The delay limit from a keyword (1 s for NTS); a record over it is refused, whatever its code.
 TEST(RunSettings, TheDelayLimitWhichTheRecordCheckEnforces) {
   RunSettings settings;
   ApplyCommandLine(u"#NTS #MAXDELAY(x) #SAMPLES(9)", settings);

@@ -59,15 +59,17 @@ OUT="NTS key exchange timed out" expect "a key-exchange server that never answer
 ERR="NTS: no-such-host.e2e.test: Name or service not known" expect "an unknown host" 249 kept --nts --server=no-such-host.e2e.test
 # Key exchanges that do not finish: the time-out code, nothing of them used.
 ke_server() {
-  background python3 "$(dirname "$0")/../tools/nts/ke_server.py" "$1" "$PKI/server.pem" "$PKI/server.key" "$2"
+  local tool=$(dirname "$0")/../tools/nts/ke_server.py
+  background python3 "$tool" "$1" "$PKI/server.pem" "$PKI/server.key" "$2"
   KE_PID=$!
   wait_until listening tcp 4460 "$1"
 }
 ke_server 127.0.0.7 silent && ke_server 127.0.0.8 unfinished && ke_server 127.0.0.9 no-end &&
-  ke_server 127.0.0.10 names:no-such-host.e2e.test || skip "the hostile key-exchange server did not start"
+  ke_server 127.0.0.10 names:no-such-host.e2e.test || skip "a hostile key exchange is not up"
 OUT="NTS key exchange timed out" ERR="127.0.0.7 port 4460 within 5000 ms" \
   expect "a key-exchange server silent after the handshake" 241 kept --nts --server=127.0.0.7
-ERR="127.0.0.8 port 4460 within 5000 ms" expect "a key-exchange reply that never ends" 241 kept --nts --server=127.0.0.8
+ERR="127.0.0.8 port 4460 within 5000 ms" \
+  expect "a key-exchange reply that never ends" 241 kept --nts --server=127.0.0.8
 ERR="127.0.0.9 ended its key-exchange reply without its End record" \
   expect "a key-exchange reply closed before its End record" 241 kept --nts --server=127.0.0.9
 ERR="NTP server no-such-host.e2e.test named by the key exchange: Name or service not known" \
@@ -83,7 +85,7 @@ elapsed_ms=$((($(date +%s%N) - started) / 1000000))
 check "the lookup is given up with the key exchange (took $elapsed_ms ms of 30000)" [ "$elapsed_ms" -lt 15000 ]
 kill "$KE_PID" && wait "$KE_PID" 2>/dev/null; ke_server 127.0.0.10 names:silent.e2e.test
 ERR="NTP server silent.e2e.test named by the key exchange: Temporary failure" \
-  expect "the NTP server it names: the lookup ends with the key exchange" 250 kept --nts --server=127.0.0.10
+  expect "the NTP server it names: looked up by its deadline" 250 kept --nts --server=127.0.0.10
 printf 'hosts: files\n' > "$WORK/nsswitch.conf"
 mv "$APP/libhorolan_nts.so" "$WORK/"
 OUT="NTS is not available" expect "no NTS module" 239 kept --nts --server=127.0.0.1
@@ -103,7 +105,7 @@ ERR=replayed expect "replay: the same answer again" 255 kept --nts --server=127.
 relay drop
 expect "no answer" 76 kept --nts --server=127.0.0.1
 
-# A delay attack: answers held back are refused, with the delay, however authentic; one held alone is resent past.
+# A delay attack: answers held back are refused, however authentic; one held alone is resent past.
 relay hold:1.5
 OUT="Round-trip delay over the limit" ERR="over the limit of 1 s (error bound" \
   expect "every answer held 1.5 s" 233 kept --nts --server=127.0.0.1
@@ -114,9 +116,10 @@ relay lose:1 "$WORK/cookies"
 expect "the first request lost: the resend answered" 0 set --nts --server=127.0.0.1
 check "two requests, two cookies" eval '[ "$(sort -u "$WORK/cookies" | grep -vc none)" = 2 ] &&
   [ "$(wc -l < "$WORK/cookies")" = 2 ]'
-# Forgeries queued before the authentic answer: its arrival is the kernel's stamp, not when it was read.
+# Forgeries queued before the authentic answer: its arrival is the kernel's stamp, not its read.
 relay flood:100
 expect "100 forgeries ahead of the answer" 0 set --nts --server=127.0.0.1
-check "the clock within 1 ms of the server's after the flood ($(offset_ns) ns)" [ "$(abs "$(offset_ns)")" -lt 1000000 ]
+check "the clock within 1 ms of the server's after the flood ($(offset_ns) ns)" \
+  [ "$(abs "$(offset_ns)")" -lt 1000000 ]
 
 finish

@@ -105,7 +105,8 @@ TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithThei
       EXPECT_TRUE(request[0] == 0x1B && std::count(request.begin() + 1, request.begin() + 40, 0) == 39);
       EXPECT_EQ(NtpTimestamp::FromNetworkOrder(&request[40]), start);
       // T4: the arrival, by the kernel's stamp, at most a few ms before the clock was read.
-      EXPECT_NEAR(NtpTimestamp::Difference(NtpTimestamp::FromCalendar(fake::Now()), exchange.destination), 0, 5e-3);
+      NtpTimestamp read = NtpTimestamp::FromCalendar(fake::Now());
+      EXPECT_NEAR(NtpTimestamp::Difference(read, exchange.destination), 0, 5e-3);
       EXPECT_NEAR(exchange.offset, 0.95, 5e-3);
     }
   EXPECT_EQ(seams::Lookups(), 0);  // a dotted address needs no lookup
@@ -136,7 +137,7 @@ TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithThei
   fake::Uninstall();
 }
 
-// Requests resent while no answer comes, bursts, the delay limit: the test's server answers the requests it is told to.
+// Requests resent while no answer comes, bursts, the delay limit: the server answers as it is told.
 TEST(SntpQuery, ResendsEachWithItsOwnStampBurstsKeepTheQuickestAndSlowAnswersAreRefused) {
   if (!seams::LoopbackUp()) GTEST_SKIP() << "loopback (127.0.0.1) is down here";
   fake::Install(kStart.ToCalendar());

@@ -164,7 +164,8 @@ TEST(NtsPacket, OnlyTheAuthenticAnswerToAnOutstandingRequestPassesOnce) {
   EXPECT_EQ(exchange.Verify(older), HOROLAN_NTS_OK);
   EXPECT_EQ(fault(older), HOROLAN_NTS_ANSWER_WRONG_UID);
   EXPECT_EQ(exchange.session.requestPending, 1u);
-  EXPECT_EQ(exchange.Verify(exchange.Answer(Field(nts::kUniqueIdentifier, exchange.Uid()), {})), HOROLAN_NTS_OK);
+  Bytes newer = exchange.Answer(Field(nts::kUniqueIdentifier, exchange.Uid()), {});
+  EXPECT_EQ(exchange.Verify(newer), HOROLAN_NTS_OK);
 }
 
 }  // namespace

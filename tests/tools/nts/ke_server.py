@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""A hostile NTS key-exchange server on HOST:4460 (TLS 1.3, ALPN ntske/1, CERT and KEY); after the request: silent
-(nothing, kept open), unfinished (records without End, kept open), no-end (the same, then closed), or names:SERVER (a
-whole reply naming SERVER as the NTP server)."""
+"""A hostile NTS key-exchange server on HOST:4460 (TLS 1.3, ALPN ntske/1, CERT and KEY); after the
+request: silent (nothing, kept open), unfinished (records without End, kept open), no-end (the
+same, then closed), or names:SERVER (a whole reply naming SERVER as the NTP server)."""
 import socket, ssl, sys, time
 
 host, cert, key, mode = sys.argv[1:5]

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""A man in the middle for NTP over UDP: relays LISTEN_HOST:PORT to TARGET_HOST:PORT and back, doing MODE (joined by
-commas) to the traffic: pass, flip:N (bit 0 of answer byte N), strip (the header alone), replay (the first answer to
-every request), drop (no answer), junk (byte 1 flipped, then the answer), lose:N (request N, from 1, is lost), hold:S
-(answers held S seconds), hold-first:S (the first only), flood:N (N forgeries, the request reflected, ahead of each
-answer). LOG: each
-request's cookie in hex, a line each."""
+"""A man in the middle for NTP over UDP: relays LISTEN_HOST:PORT to TARGET_HOST:PORT and back,
+doing MODE (joined by commas): pass, flip:N (bit 0 of answer byte N), strip (the header alone),
+replay (the first answer to every request), drop (no answer), junk (byte 1 flipped, then the
+answer), lose:N (request N, from 1, is lost), hold:S (answers held S seconds), hold-first:S (the
+first only), flood:N (N forgeries, the request reflected, ahead of each answer).
+LOG: each request's cookie in hex, a line each."""
 import heapq, select, socket, sys, time
 
 listen_host, port, target_host, target_port, modes = sys.argv[1:6]
@@ -16,15 +16,17 @@ upstream = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 upstream.connect((target_host, int(target_port)))
 due, client, first, requests, answers = [], None, None, 0, 0  # due: (when, order, answer) held back
 while True:
-    ready = select.select([relay, upstream], [], [], max(0, due[0][0] - time.monotonic()) if due else None)[0]
+    wait = max(0, due[0][0] - time.monotonic()) if due else None
+    ready = select.select([relay, upstream], [], [], wait)[0]
     while due and due[0][0] <= time.monotonic():
         relay.sendto(heapq.heappop(due)[2], client)
     if relay in ready:
         request, client = relay.recvfrom(4096)
         requests += 1
-        cookie = request[88:84 + int.from_bytes(request[86:88], "big")] if request[84:86] == b"\x02\x04" else b""
-        log and log.write((cookie.hex() or "none") + "\n")  # the cookie field follows the Unique Identifier
-        if "flood" in mode:  # the request reflected costs a full check; the answer then waits as long: a symmetric path
+        # The cookie field follows the Unique Identifier's.
+        size = int.from_bytes(request[86:88], "big") if request[84:86] == b"\x02\x04" else 4
+        log and log.write((request[88:84 + size].hex() or "none") + "\n")
+        if "flood" in mode:  # each costs a full check; the answer waits as long: a symmetric path
             started = time.monotonic()
             for _ in range(int(mode["flood"])):
                 relay.sendto(request, client)
@@ -45,4 +47,5 @@ while True:
         if "drop" in mode or "flip" in mode:
             continue
         hold = float(mode.get("hold") or (answers == 1 and mode.get("hold-first")) or 0)
-        heapq.heappush(due, (time.monotonic() + hold, answers, answer[:48] if "strip" in mode else answer))
+        answer = answer[:48] if "strip" in mode else answer
+        heapq.heappush(due, (time.monotonic() + hold, answers, answer))
