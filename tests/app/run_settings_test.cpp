@@ -99,6 +99,10 @@ TEST(RunSettings, TheDelayLimitWhichTheRecordCheckEnforces) {
   EXPECT_EQ(CheckQueryRecord(record, settings, why), kNetworkPartFailed);
   record.errorBound = 0.2, record.stratum = 16;
   EXPECT_EQ(CheckQueryRecord(record, settings, why), kNetworkPartFailed);
+  RunSettings plain;  // SNTP without a limit given: none
+  plain.mode = Sntp;
+  record.stratum = 2, record.delay = 9, record.errorBound = 5;
+  EXPECT_EQ(CheckQueryRecord(record, plain, why), 0);
   record.code = static_cast<ResultCode>(os::kNtsUntrusted);  // the last of the NTS codes
   EXPECT_EQ(CheckQueryRecord(record, settings, why), record.code);
 }
