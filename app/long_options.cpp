@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -43,6 +44,8 @@ constexpr OptionRow kOptions[] = {
     {"metrics-file", required_argument, nullptr, StartAction::Run, 0, "a file name", nullptr,
      &TranslatedCommandLine::metricsFile},
     {"no-syslog", no_argument, nullptr, StartAction::Run, 0, "", &TranslatedCommandLine::noSyslog},
+    {"samples", required_argument, "#SAMPLES", StartAction::Run, 0, "a count from 1 to 8"},
+    {"max-delay", required_argument, "#MAXDELAY", StartAction::Run, 0, "a number of seconds"},
     {"help", no_argument, nullptr, StartAction::Help, 'h'},
     {"version", no_argument, nullptr, StartAction::Version, 'V'},
 };
@@ -66,8 +69,9 @@ int RowNamed(const char* argument) {
 }
 
 // The keywords a command line can hold; "#CONNECTION(" holds "#CONNECT".
-constexpr const char* kKeywords[] = {"#CONFIG", "#REGISTER", "#SERVER(", "#NIST",    "#SNTP",
-                                     "#NTS",    "#SILENT",   "#ONLYSHOW", "#CONNECT", "#KEEPCACHE"};
+constexpr const char* kKeywords[] = {"#CONFIG",   "#REGISTER", "#SERVER(",  "#NIST",     "#SNTP",
+                                     "#NTS",      "#SILENT",   "#ONLYSHOW", "#CONNECT",  "#KEEPCACHE",
+                                     "#MAXSTEP(", "#SAMPLES(", "#MAXDELAY("};
 
 void WarnIfNoKeyword(const char* word, std::string& warnings) {
   if (word[0] != '#') return;
@@ -76,18 +80,31 @@ void WarnIfNoKeyword(const char* word, std::string& warnings) {
   warnings += std::string("'") + word + "' holds no keyword: ignored\n";
 }
 
-TranslatedCommandLine Usage(const std::string& message) {
-  TranslatedCommandLine result;
-  result.action = StartAction::UsageError;
-  result.message = message;
-  return result;
-}
-
 // A limit that is no number must never become a larger step than asked for.
 bool IsMaxStep(const char* text) {
   std::u16string wide(text, text + std::strlen(text));
   int64_t seconds = 0;
   return ParseMaxStep(wide.c_str(), seconds);
+}
+
+// The numbers the counting options take: --samples 1 to 8, --max-delay a
+// positive decimal number of seconds (up to an hour), --max-step a step limit.
+bool NumberFits(const OptionRow& option, const char* text) {
+  if (!std::strcmp(option.name, "max-step")) return IsMaxStep(text);
+  bool samples = !std::strcmp(option.name, "samples");
+  if (!samples && std::strcmp(option.name, "max-delay")) return true;
+  if (std::strspn(text, samples ? "0123456789" : "0123456789.") != std::strlen(text)) return false;
+  char* end = nullptr;
+  double value = std::strtod(text, &end);
+  if (*end) return false;
+  return samples ? value >= 1 && value <= 8 : value > 0 && value <= 3600;
+}
+
+TranslatedCommandLine Usage(const std::string& message) {
+  TranslatedCommandLine result;
+  result.action = StartAction::UsageError;
+  result.message = message;
+  return result;
 }
 
 }  // namespace
@@ -147,7 +164,7 @@ TranslatedCommandLine TranslateCommandLine(int argc, const char* const* argv) {
       add(option.keyword);
     } else {
       // No host or profile name is empty or begins with "-"; such a name is a forgotten one.
-      if (!optarg[0] || optarg[0] == '-' || (option.keyword && strcmp(option.keyword, "#MAXSTEP") == 0 && !IsMaxStep(optarg)))
+      if (!optarg[0] || optarg[0] == '-' || !NumberFits(option, optarg))
         return Usage(std::string("option '--") + option.name + "' needs " + option.argumentName);
       if (option.value) result.*option.value = optarg;
       else add(std::string(option.keyword) + "(" + optarg + ")");
@@ -168,6 +185,8 @@ const char* UsageText() {
          "  --nist            '#NIST'       ask a NIST daytime server over HTTP (default)\n"
          "  --nts             '#NTS'        SNTP authenticated with NTS (TLS key exchange, port 4460)\n"
          "  --server=HOST     '#SERVER(HOST)' the server (a host name or URL)\n"
+         "  --samples=K       '#SAMPLES(K)' a burst of K SNTP requests (1-8), the quickest used\n"
+         "  --max-delay=S     '#MAXDELAY(S)' refuse answers slower than S seconds (NTS: 1)\n"
          "  --only-show       '#ONLYSHOW'   show the time, leave the clock alone\n"
          "  --silent          '#SILENT'     show nothing; the exit status tells the result\n"
          "  --connect         '#CONNECT'    bring a data connection up and down around the query\n"

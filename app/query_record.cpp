@@ -21,7 +21,8 @@ bool DaytimeCode(ResultCode code) {
 bool SntpCode(ResultCode code, bool nts) {
   auto asUnsigned = static_cast<uint32_t>(code);
   bool ntsCode = asUnsigned >= os::kNtsUnavailable && asUnsigned <= os::kNtsUntrusted;
-  return (code >= 10000 && code < 12000) || (nts && (ntsCode || asUnsigned == os::kNtsCertExpired));
+  return (code >= 10000 && code < 12000) || code == kDelayTooLarge ||
+         (nts && (ntsCode || asUnsigned == os::kNtsCertExpired));
 }
 
 // A failure the branch can end with: its own codes, the answer refused, an
@@ -89,5 +90,11 @@ ResultCode CheckQueryRecord(QueryRecord& record, const RunSettings& settings, ch
     return Refuse(why, "times that are no numbers");
   if (record.stratum < 1 || record.stratum > 15) return Refuse(why, "a stratum no answer has");
   if (record.leap > 2) return Refuse(why, "a leap indicator no answer has");
+  // A round trip a little below zero is the two clocks' rates; the bound
+  // covers at least half of it.
+  if (!std::isfinite(record.errorBound) || record.delay < -0.001 || record.errorBound < record.delay * 0.5)
+    return Refuse(why, "a delay or error bound no exchange has");
+  double limit = RoundTripLimit(settings);
+  if (limit > 0 && record.delay > limit) return kDelayTooLarge;
   return 0;
 }

@@ -26,6 +26,9 @@ struct QueryRecord {
   uint32_t stratum = 0;
   uint32_t leap = 0;      // the server's leap indicator, 0 to 2
   char address[48] = {};  // the address asked, as text; empty when none was reached
+  // How far the true offset can be from offset: half the round trip, plus
+  // the server's root delay / 2 and root dispersion.
+  double errorBound = 0.0;
   // Daytime: the answer's time, and the answer itself for the web cache copy.
   CalendarTime utc;
   uint32_t answerSize = 0;
@@ -47,6 +50,8 @@ void AskByDaytime(const RunSettings& settings, QueryRecord& record);
 // 0 when record is one the query could have sent for settings: its mark and
 // branch, a code the branch can end with, finite numbers in range, a time
 // that is a date, bounded sizes, a reason that ends. Otherwise
-// kNetworkPartFailed with the fault in why. Control characters in the reason become '?' either way (it is
+// kNetworkPartFailed with the fault in why. An answer slower than the run's
+// round-trip limit is refused here too, whatever the network part said:
+// kDelayTooLarge. Control characters in the reason become '?' either way (it is
 // written to the user's terminal).
 ResultCode CheckQueryRecord(QueryRecord& record, const RunSettings& settings, char (&why)[kReasonCapacity]);

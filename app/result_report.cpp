@@ -26,6 +26,7 @@ constexpr CodeText kCodeTexts[] = {
     {-2, res::kTextBigOffset},
     {-1, res::kTextUnknownAnswer},
     {kNetworkPartFailed, res::kTextNetworkPartFailed},
+    {kDelayTooLarge, res::kTextDelayTooLarge},
     {static_cast<ResultCode>(os::kNtsUntrusted), res::kTextNtsUntrusted},
     {static_cast<ResultCode>(os::kNtsNameMismatch), res::kTextNtsNameMismatch},
     {static_cast<ResultCode>(os::kNtsNoService), res::kTextNtsNoService},

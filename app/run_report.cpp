@@ -166,6 +166,7 @@ bool ComposeLogLine(const RunFacts& run, std::string& line) {
   line += " from " + server + address + ", " + ModeName(run.settings);
   if (SntpAnswer(run)) {
     AppendNumber(line, ", delay %.6f s", run.record.delay);
+    AppendNumber(line, ", error bound %.6f s", run.record.errorBound);
     line += ", stratum " + std::to_string(run.record.stratum);
   }
   return true;
@@ -185,6 +186,9 @@ std::string ComposeJson(const RunFacts& run) {
   else out += "null";
   out += ",\"delay\":";
   if (SntpAnswer(run)) AppendNumber(out, "%.9f", run.record.delay);
+  else out += "null";
+  out += ",\"error_bound\":";
+  if (SntpAnswer(run)) AppendNumber(out, "%.9f", run.record.errorBound);
   else out += "null";
   if (SntpAnswer(run))
     out += ",\"stratum\":" + std::to_string(run.record.stratum) + ",\"leap\":" + std::to_string(run.record.leap);

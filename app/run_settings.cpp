@@ -1,5 +1,7 @@
 #include "app/run_settings.h"
 
+#include <cstdlib>
+
 #include "common/file_helpers.h"
 #include "common/keyword_scanner.h"
 #include "os/base/text.h"
@@ -44,6 +46,24 @@ void ConfigText::Clear() {
 
 namespace {
 
+// The number in "KEYWORD(...)": false when the keyword is not there or its
+// argument is no plain decimal number (a value that is not understood keeps
+// the setting as it was).
+bool NumberArgument(const char16_t* text, const char16_t* keyword, double& out) {
+  char16_t argument[32] = {};
+  if (!ExtractArgument(keyword, text, argument, 32, u'(', u')')) return false;
+  char digits[32] = {};
+  size_t n = 0;
+  for (; argument[n]; ++n) {
+    if (n + 1 == sizeof digits) return false;  // cut to fit: not the number given
+    if (!(argument[n] >= u'0' && argument[n] <= u'9') && argument[n] != u'.') return false;
+    digits[n] = static_cast<char>(argument[n]);
+  }
+  char* end = nullptr;
+  out = std::strtod(digits, &end);
+  return n > 0 && end == digits + n;
+}
+
 // The switch and mode keywords, in the order both sources apply them; each
 // found marks its setting's origin.
 void ApplySwitchKeywords(const char16_t* text, RunSettings& settings, SettingOrigins* origins, SettingOrigin here) {
@@ -73,6 +93,13 @@ void ApplySwitchKeywords(const char16_t* text, RunSettings& settings, SettingOri
     settings.mode = Sntp;
     if (origins) origins->mode = here;
   }
+  double number = 0;
+  if (NumberArgument(text, u"#SAMPLES", number) && number >= 1 && number <= 8 && number == static_cast<int>(number) &&
+      found(u"#SAMPLES(", &SettingOrigins::samples))
+    settings.samples = static_cast<int>(number);
+  if (NumberArgument(text, u"#MAXDELAY", number) && number > 0 && number <= 3600 &&
+      found(u"#MAXDELAY(", &SettingOrigins::maxDelay))
+    settings.maxDelay = number;
 }
 
 }  // namespace
@@ -120,6 +147,11 @@ bool LoadConfigFile(const char16_t* path, RunSettings& settings, SettingOrigins*
 
 void ApplyCommandLine(const char16_t* commandLine, RunSettings& settings, SettingOrigins* origins) {
   ApplySwitchKeywords(commandLine, settings, origins, {SettingOrigin::kCommandLine, 0});
+}
+
+double RoundTripLimit(const RunSettings& settings) {
+  if (settings.maxDelay > 0) return settings.maxDelay;
+  return settings.nts ? 1.0 : 0.0;
 }
 
 bool MakeConfigPathFrom(const char16_t* modulePath, char16_t* out, size_t capacity) {

@@ -29,6 +29,8 @@ struct RunSettings {
   // the later of the build time and the last authenticated run, read by the
   // run before it asks. No answer before it is taken.
   int64_t timeFloor = 0;
+  int samples = 1;         // "#SAMPLES(K)": SNTP requests of a burst, 1 to 8
+  double maxDelay = 0.0;   // "#MAXDELAY(SECONDS)": the round-trip limit; 0: none given
 };
 
 constexpr int64_t kMaxStepDefault = 0;
@@ -37,6 +39,11 @@ constexpr int64_t kSntpStepLimit = 3600;
 // The number of seconds in "#MAXSTEP(...)" ("ANY" in any case, or a whole
 // number from 1 to 10^12); false, leaving out alone, for anything else.
 bool ParseMaxStep(const char16_t* text, int64_t& out);
+
+// The round-trip delay limit of an SNTP run in seconds: the one given, else
+// 1 s for NTS (authentication bounds the time only to half the delay), else
+// none (0).
+double RoundTripLimit(const RunSettings& settings);
 
 // The one process-wide record.
 RunSettings& TheRunSettings();
@@ -72,7 +79,7 @@ struct SettingOrigin {
   uint32_t line = 0;  // 1 for the first line
 };
 struct SettingOrigins {
-  SettingOrigin mode, onlyShow, silent, keepCache, useConnection, connection, nts, server, maxStep;
+  SettingOrigin mode, onlyShow, silent, keepCache, useConnection, connection, nts, server, maxStep, samples, maxDelay;
 };
 
 // Applies the keywords of one configuration line (already cut at ";"); with

@@ -65,6 +65,10 @@ std::string ComposeSettingsReport(const RunSettings& settings, const SettingOrig
                      : settings.maxStep == kMaxStepDefault ? (daytime ? "none" : "under 3600 s")
                                                            : "under " + std::to_string(settings.maxStep) + " s";
   AddLine(out, "max-step", step, OriginText(origins.maxStep, files));
+  AddLine(out, "samples", std::to_string(settings.samples), OriginText(origins.samples, files));
+  char delay[32];
+  snprintf(delay, sizeof delay, "%g s", RoundTripLimit(settings));
+  AddLine(out, "max-delay", RoundTripLimit(settings) > 0 ? delay : "none", OriginText(origins.maxDelay, files));
   if (!settings.connection.empty())
     AddLine(out, "connection", Narrow(settings.connection.c_str()), OriginText(origins.connection, files));
   return out;

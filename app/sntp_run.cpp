@@ -35,20 +35,20 @@ bool Ask(SntpClient& client, const RunSettings& settings, SntpExchange& exchange
 
 void AskWithSockets(const RunSettings& settings, QueryRecord& record) {
   SntpClient client;
+  client.samples = settings.samples;
+  client.maxDelay = RoundTripLimit(settings);
   SntpExchange exchange;
   bool answered = Ask(client, settings, exchange, record);
   snprintf(record.address, sizeof record.address, "%s", exchange.address);
-  if (!answered) {
-    record.code = static_cast<ResultCode>(os::GetLastError());
-    return;
-  }
+  record.code = answered ? 0 : static_cast<ResultCode>(os::GetLastError());
+  // Too slow: the quickest answer's delay tells by how much.
+  if (!answered && record.code != kDelayTooLarge) return;
   record.offset = exchange.offset;
-  record.delay = NtpTimestamp::Difference(exchange.destination, exchange.originate) -
-                 NtpTimestamp::Difference(exchange.transmit, exchange.receive);
+  record.delay = exchange.delay;
+  record.errorBound = exchange.errorBound;
   record.destination = exchange.destination.Value();
   record.stratum = exchange.stratum;
   record.leap = exchange.leap;
-  record.code = 0;
 }
 
 }  // namespace

@@ -164,6 +164,9 @@ RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
   RunOutcome outcome;
   outcome.code = record.code;
   if (record.reasonKind == ReasonKind::Url) snprintf(outcome.reason, sizeof outcome.reason, "%s", record.reason);
+  if (outcome.code == kDelayTooLarge)
+    snprintf(outcome.reason, sizeof outcome.reason, "round-trip delay %.3f s, over the limit of %g s (error bound %.3f s)",
+             record.delay, RoundTripLimit(settings), record.errorBound);
   if (outcome.code != 0) return outcome;
   // The time the answer gives and the clock, in seconds since 1970: no answer
   // before the time floor or outside its certificate's dates is taken.

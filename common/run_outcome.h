@@ -17,6 +17,7 @@ constexpr ResultCode kNetworkPartFailed = -4;  // the run's network part crashed
 constexpr ResultCode kTimeBeforeFloor = -18;  // the answer is before the earliest time possible
 constexpr ResultCode kCertNotYetValid = -19;  // the server's time is before its certificate is valid
 constexpr ResultCode kCertExpired = -20;      // its certificate has expired (by the time checked or the server's)
+constexpr ResultCode kDelayTooLarge = -23;     // only answers slower than the round-trip delay limit came
 
 constexpr unsigned kReasonCapacity = 256;
 

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   memset(&session, 0, sizeof session), memset(session.s2cKey, 2, sizeof session.s2cKey);
   memset(session.requestUid, 7, sizeof session.requestUid), session.size = sizeof session, session.requestPending = 1;
   std::vector<uint8_t> uid = {0x01, 0x04, 0x00, 0x24};  // the unique identifier field echoing the request's
-  uid.insert(uid.end(), session.requestUid, session.requestUid + 32);
+  uid.insert(uid.end(), session.requestUid[0], session.requestUid[0] + 32);
   static const uint8_t kCookie[20] = {0x02, 0x04, 0x00, 0x14};
 
   const uint8_t mode = data[0] % 3;

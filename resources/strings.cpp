@@ -70,6 +70,7 @@ constexpr StringEntry kStringTable[] = {
     {140, u"Server time before the earliest time possible"},
     {141, u"Server certificate not yet valid"},
     {142, u"Server certificate expired"},
+    {143, u"Round-trip delay over the limit"},
 };
 
 }  // namespace

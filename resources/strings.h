@@ -31,6 +31,7 @@ constexpr int kTextNetworkPartFailed = 128;
 constexpr int kTextTimeBeforeFloor = 140;
 constexpr int kTextCertNotYetValid = 141;
 constexpr int kTextCertExpired = 142;
+constexpr int kTextDelayTooLarge = 143;
 
 }  // namespace res
 

@@ -85,7 +85,16 @@ bool WaitReadable(SocketHolder& holder, uint32_t timeoutMs, bool& readable) {
   return true;
 }
 
-bool ReadSntpAnswer(const uint8_t* answer, int length, const NtpTimestamp& sent, SntpExchange& exchange) {
+namespace {
+
+// NTP's short format: 16.16 seconds.
+double ShortSeconds(const uint8_t* at) {
+  return (uint32_t{at[0]} << 24 | uint32_t{at[1]} << 16 | uint32_t{at[2]} << 8 | at[3]) / 65536.0;
+}
+
+}  // namespace
+
+bool ReadSntpAnswer(const uint8_t* answer, int length, const SentRequests& sent, SntpExchange& exchange) {
   if (!answer || length < kSntpRequestSize) return false;
   uint8_t leap = answer[0] >> 6;
   uint8_t mode = answer[0] & 0x07;
@@ -94,53 +103,137 @@ bool ReadSntpAnswer(const uint8_t* answer, int length, const NtpTimestamp& sent,
   NtpTimestamp originate = NtpTimestamp::FromNetworkOrder(answer + 24);
   NtpTimestamp receive = NtpTimestamp::FromNetworkOrder(answer + 32);
   NtpTimestamp transmit = NtpTimestamp::FromNetworkOrder(answer + 40);
-  // A stray or spoofed datagram cannot echo the time we sent.
-  if (transmit.Value() == 0 || !(originate == sent)) return false;
-  exchange.originate = originate;
+  if (transmit.Value() == 0) return false;
+  // A stray or spoofed datagram cannot echo a time we sent.
+  const SentRequests::Sent* request = nullptr;
+  for (int i = 0; i < sent.count && !request; ++i)
+    if (sent.list[i].stamp == originate) request = &sent.list[i];
+  if (!request) return false;
+  double delay = NtpTimestamp::Difference(exchange.destination, request->at) -
+                 NtpTimestamp::Difference(transmit, receive);
+  // The server cannot take longer than the whole round trip: a clock-rate
+  // difference explains a microsecond, not a millisecond.
+  if (!(delay >= -0.001)) return false;
+  exchange.originate = request->at;
   exchange.receive = receive;
   exchange.transmit = transmit;
   exchange.stratum = stratum;
   exchange.leap = leap;
-  exchange.offset = (NtpTimestamp::Difference(receive, originate) +
+  exchange.offset = (NtpTimestamp::Difference(receive, request->at) +
                      NtpTimestamp::Difference(transmit, exchange.destination)) * 0.5;
+  exchange.delay = delay;
+  exchange.errorBound = exchange.delay * 0.5 + ShortSeconds(answer + 4) * 0.5 + ShortSeconds(answer + 8);
   return true;
+}
+
+bool ReadSntpAnswer(const uint8_t* answer, int length, const NtpTimestamp& sent, SntpExchange& exchange) {
+  SentRequests one;
+  one.Add(sent, sent);
+  return ReadSntpAnswer(answer, length, one, exchange);
 }
 
 namespace {
 
-// Stamps T1 into a client request whose first byte is first (leap indicator
-// 0, the version, mode 3) and returns it, kept to recognise the answer.
+// The requests of a burst go out this far apart.
+constexpr uint32_t kBurstGapMs = 2;
+// After the first answer of a burst the others get the rest of the burst,
+// twice that answer's delay and this.
+constexpr uint32_t kGraceMs = 20;
+
+// Stamps a client request whose first byte is first (leap indicator 0, the
+// version, mode 3) with the current time, which the answer must echo.
 NtpTimestamp StampRequest(uint8_t (&request)[kSntpRequestSize], uint8_t first) {
   request[0] = first;
-  NtpTimestamp sent = NtpTimestamp::Now();
-  PutWord(request + 40, sent.seconds);
-  PutWord(request + 44, sent.fraction);
-  return sent;
+  NtpTimestamp stamp = NtpTimestamp::Now();
+  PutWord(request + 40, stamp.seconds);
+  PutWord(request + 44, stamp.fraction);
+  return stamp;
 }
 
-// Waits for a datagram that accept takes, to the one deadline counted from
-// started: anything else (a stray, a spoof, an empty one) is dropped and the
-// wait goes on. Returns its size, or 0 with the error left (-1 when only
-// refused datagrams came, 10060 when none) and the socket closed.
-template <typename Accept>
-int WaitForAnswer(SocketHolder& holder, uint32_t started, uint32_t timeoutMs, uint8_t* answer, int capacity,
-                  SntpExchange& exchange, Accept accept) {
-  bool refused = false;
+// The requests and answers of one query on a connected socket; the usable
+// answer with the lowest delay into exchange. build(header, request) makes
+// the whole request around a stamped header: its length, 0 with the reason
+// (the query fails), or -1 when no more can be made. authentic(datagram,
+// length) tells whether a datagram may be read as an answer at all.
+// Requests go out on the schedule (a burst of samples, again every resendMs
+// while no usable answer came) within the one deadline counted from the
+// first; anything that is not a usable answer is dropped and the wait goes
+// on. Closes the socket.
+template <typename Build, typename Authentic>
+bool Converse(const SntpClient& client, SocketHolder& holder, uint8_t first, uint8_t* answer, int capacity,
+              SntpExchange& exchange, Build build, Authentic authentic) {
+  SentRequests sent;
+  os::StampArrivals(holder.handle);  // without the kernel's stamps T4 is read at the receive
+  const int samples = client.samples < 1 ? 1 : client.samples > kMaxSntpSamples ? kMaxSntpSamples : client.samples;
+  const uint32_t started = os::TickCountMs();
+  uint32_t doneBy = client.timeoutMs, nextSend = 0, roundStart = 0;
+  int inRound = 0, usable = 0;
+  bool canSend = true, refused = false, slow = false;
+  SntpExchange quickestSlow;  // tells by how much the limit was missed
+  uint32_t waited = 0;  // at least: a wait that timed out ran to its end, however coarse the tick
   for (;;) {
-    uint32_t waited = os::TickCountMs() - started;
-    bool readable = false;
-    if (waited >= timeoutMs || !WaitReadable(holder, timeoutMs - waited, readable) || !readable) {
-      holder.Close();
-      os::SetLastError(refused ? kUnknownSntpAnswer : os::wsa::kTimedOut);
-      return 0;
+    uint32_t now = os::TickCountMs() - started;
+    if (now < waited) now = waited;
+    if (now >= doneBy) break;
+    // A burst goes out whole; a new one only while no usable answer came.
+    bool sending = canSend && nextSend < client.timeoutMs && (inRound > 0 || usable == 0);
+    if (sending && now >= nextSend) {
+      uint8_t header[kSntpRequestSize] = {};
+      uint8_t request[os::kNtsRequestCapacity];
+      NtpTimestamp stamp = StampRequest(header, first);
+      int length = build(header, request);
+      if (length == 0) return FailKeepingError(holder);
+      canSend = length > 0;
+      if (!canSend) continue;
+      // T1 as late as can be: after the authenticator, just before the send.
+      NtpTimestamp at = NtpTimestamp::Now();
+      if (os::SendOnSocket(holder.handle, request, length, 0) == os::kSocketError) return FailKeepingError(holder);
+      canSend = sent.Add(stamp, at) && sent.count < SentRequests::kCapacity;
+      if (++inRound < samples) {
+        nextSend = now + kBurstGapMs;
+      } else {
+        inRound = 0;
+        roundStart += client.resendMs;
+        nextSend = roundStart;
+      }
+      continue;
     }
-    exchange.destination = NtpTimestamp::Now();
+    uint32_t until = sending && nextSend < doneBy ? nextSend : doneBy;
+    bool readable = false;
+    if (!WaitReadable(holder, until - now, readable)) break;
+    if (!readable) {
+      waited = until;
+      continue;
+    }
+    int64_t ageNs = -1;
     std::memset(answer, 0, static_cast<size_t>(capacity));
-    int received = os::ReceiveFromSocket(holder.handle, answer, capacity, 0);
-    if (received == os::kSocketError) return FailKeepingError(holder), 0;
-    if (accept(received)) return received;
-    refused = true;
+    int received = os::ReceiveStamped(holder.handle, answer, capacity, ageNs);
+    SntpExchange candidate;
+    candidate.destination = NtpTimestamp::Now();
+    std::memcpy(candidate.address, exchange.address, sizeof candidate.address);
+    if (received == os::kSocketError) return FailKeepingError(holder);
+    if (ageNs > 0) candidate.destination = candidate.destination.AddSeconds(static_cast<double>(ageNs) * -1e-9);
+    if (received <= 0 || !authentic(answer, received) || !ReadSntpAnswer(answer, received, sent, candidate)) {
+      refused = true;
+      continue;
+    }
+    if (client.maxDelay > 0 && !(candidate.delay <= client.maxDelay)) {
+      if (!slow || candidate.delay < quickestSlow.delay) quickestSlow = candidate;
+      slow = true;
+      continue;
+    }
+    if (usable == 0 || candidate.delay < exchange.delay) exchange = candidate;
+    if (++usable >= samples) break;
+    if (usable == 1) {
+      double grace = (samples - 1) * kBurstGapMs + candidate.delay * 2000 + kGraceMs;
+      if (now + grace < doneBy) doneBy = now + static_cast<uint32_t>(grace);
+    }
   }
+  holder.Close();
+  if (usable > 0) return true;
+  if (slow) exchange = quickestSlow;
+  os::SetLastError(slow ? kSntpDelayTooLarge : refused ? kUnknownSntpAnswer : os::wsa::kTimedOut);
+  return false;
 }
 
 }  // namespace
@@ -149,29 +242,23 @@ bool SntpClient::Query(const char16_t* server, SntpExchange& exchange, uint16_t 
   SocketHolder holder;
   holder.handle = os::OpenSocket(os::kAddressFamilyIpv4, os::kSocketTypeDatagram, 0);
   if (holder.handle == os::kInvalidSocket) return false;
-
   if (!ConnectToServer(holder, server, port)) return FailKeepingError(holder);
   os::SocketPeerText(holder.handle, exchange.address, sizeof exchange.address);
 
-  uint8_t request[kSntpRequestSize] = {};
-  NtpTimestamp sent = StampRequest(request, 0x1B);  // version 3
-  // The wait's one deadline counts from the request.
-  uint32_t started = os::TickCountMs();
-  if (os::SendOnSocket(holder.handle, request, kSntpRequestSize, 0) == os::kSocketError)
-    return FailKeepingError(holder);
-
   uint8_t answer[kSntpAnswerCapacity];
-  auto isAnswer = [&](int received) { return received > 0 && ReadSntpAnswer(answer, received, sent, exchange); };
-  if (WaitForAnswer(holder, started, timeoutMs, answer, kSntpAnswerCapacity, exchange, isAnswer) == 0) return false;
-  holder.Close();
-  return true;
+  auto build = [](const uint8_t* header, uint8_t* request) {
+    std::memcpy(request, header, kSntpRequestSize);
+    return kSntpRequestSize;
+  };
+  auto any = [](const uint8_t*, int) { return true; };
+  return Converse(*this, holder, 0x1B, answer, kSntpAnswerCapacity, exchange, build, any);  // version 3
 }
 
 bool SntpClient::QueryNts(const char16_t* server, SntpExchange& exchange, os::NtsAssociation& association) {
   if (os::NtsKeyExchange(server, timeoutMs, association) != 0) return false;
-  char16_t timeServer[HOROLAN_NTS_MAX_SERVER_BYTES + 1];
+  char16_t timeServer[HOROLAN_NTS_MAX_ADDRESS_BYTES];
   uint16_t port = 0;
-  if (!os::NtsTimeServer(association, timeServer, HOROLAN_NTS_MAX_SERVER_BYTES + 1, port)) {
+  if (!os::NtsTimeServer(association, timeServer, HOROLAN_NTS_MAX_ADDRESS_BYTES, port)) {
     os::SetLastError(os::kNtsBadReply);
     return false;
   }
@@ -182,24 +269,20 @@ bool SntpClient::QueryNts(const char16_t* server, SntpExchange& exchange, os::Nt
   if (!ConnectToServer(holder, timeServer, port)) return FailKeepingError(holder);
   os::SocketPeerText(holder.handle, exchange.address, sizeof exchange.address);
 
-  uint8_t header[kSntpRequestSize] = {};
-  NtpTimestamp sent = StampRequest(header, 0x23);  // version 4: NTS protects NTPv4 only
-  uint8_t request[os::kNtsRequestCapacity];
-  int length = os::ProtectNtsRequest(association, header, request, os::kNtsRequestCapacity);
-  if (length == 0 || os::SendOnSocket(holder.handle, request, length, 0) == os::kSocketError)
-    return FailKeepingError(holder);
-
+  // Each request spends a cookie of its own; once they are spent, the
+  // requests out are waited for.
+  int built = 0;
+  auto build = [&](const uint8_t* header, uint8_t* request) {
+    int length = os::ProtectNtsRequest(association, header, request, os::kNtsRequestCapacity);
+    if (length == 0 && built > 0 && os::GetLastError() == os::kNtsNoCookie) return -1;
+    built += length > 0;
+    return length;
+  };
   // Anyone on the path can send datagrams from the server's address: only
-  // the authentic answer ends the wait before its deadline.
-  uint32_t started = os::TickCountMs();
+  // authentic answers count.
+  auto authentic = [&](const uint8_t* datagram, int length) {
+    return os::IsAuthenticNtsAnswer(association, datagram, length);
+  };
   uint8_t answer[os::kNtsAnswerCapacity];
-  auto isAuthentic = [&](int received) { return os::IsAuthenticNtsAnswer(association, answer, received); };
-  int received = WaitForAnswer(holder, started, timeoutMs, answer, os::kNtsAnswerCapacity, exchange, isAuthentic);
-  if (received == 0) return false;
-  if (!ReadSntpAnswer(answer, received, sent, exchange)) {
-    os::SetLastError(kUnknownSntpAnswer);
-    return FailKeepingError(holder);
-  }
-  holder.Close();
-  return true;
+  return Converse(*this, holder, 0x23, answer, os::kNtsAnswerCapacity, exchange, build, authentic);  // NTPv4 only
 }

@@ -184,6 +184,39 @@ int ReceiveFromSocket(SocketHandle s, void* buffer, int length, int flags) {
   return received < 0 ? Fail(errno) : static_cast<int>(received);
 }
 
+int StampArrivals(SocketHandle s) {
+  int on = 1;
+  return setsockopt(s, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0 ? 0 : Fail(errno);
+}
+
+int ReceiveStamped(SocketHandle s, void* buffer, int length, int64_t& ageNs) {
+  ageNs = -1;
+  if (length < 0 || (length > 0 && !buffer)) return Fail(EINVAL);
+  struct iovec part = {buffer, static_cast<size_t>(length)};
+  alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(struct timespec))];
+  struct msghdr message;
+  std::memset(&message, 0, sizeof message);
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  ssize_t received;
+  do {
+    received = recvmsg(s, &message, 0);
+  } while (received < 0 && errno == EINTR);
+  if (received < 0) return Fail(errno);
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  for (struct cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+    struct timespec arrived;
+    std::memcpy(&arrived, CMSG_DATA(c), sizeof arrived);
+    int64_t age = (static_cast<int64_t>(now.tv_sec) - arrived.tv_sec) * 1000000000 + (now.tv_nsec - arrived.tv_nsec);
+    ageNs = age < 0 ? 0 : age;  // the clock stepped back meanwhile: as good as now
+  }
+  return static_cast<int>(received);
+}
+
 int SelectSockets(int, SocketSet* readSet, SocketSet* writeSet, SocketSet* exceptSet,
                   const SocketWaitTime* waitTime) {
   if (writeSet || exceptSet || !readSet || readSet->count < 0 || readSet->count > SocketSet::kCapacity)

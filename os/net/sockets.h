@@ -118,6 +118,13 @@ int SendOnSocket(SocketHandle s, const void* data, int length, int flags);
 // Bytes received, 0 for an empty datagram, or -1. A datagram longer than the
 // buffer gives the bytes that fit.
 int ReceiveFromSocket(SocketHandle s, void* buffer, int length, int flags);
+// Asks the kernel to stamp the arrival of every datagram on s; 0 or -1.
+int StampArrivals(SocketHandle s);
+// ReceiveFromSocket for a socket that StampArrivals was asked of: also how
+// long ago, in nanoseconds, the datagram reached the machine (ageNs), so that
+// time spent in a queue of other datagrams does not count; -1 where the
+// kernel gave no stamp.
+int ReceiveStamped(SocketHandle s, void* buffer, int length, int64_t& ageNs);
 // Waits until a socket of readSet is readable (a pending error counts) or
 // the time is up; null waits without limit. Keeps in readSet only the ready
 // sockets and returns their number, 0 at the time limit, or -1. The first

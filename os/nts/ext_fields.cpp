@@ -38,8 +38,8 @@ bool ReadAuthenticator(const uint8_t* data, const Field& field, Authenticator& o
   return true;
 }
 
-int32_t CheckAnswerLayout(const uint8_t* data, size_t size, const uint8_t* uid, size_t& authOffset,
-                          Authenticator& auth) {
+int32_t CheckAnswerLayout(const uint8_t* data, size_t size, const uint8_t (*pending)[kUidBytes], size_t uidCount,
+                          size_t& authOffset, Authenticator& auth, size_t& matched) {
   if (size < kHeaderBytes) return HOROLAN_NTS_ANSWER_BAD_FIELDS;
   if (size == kHeaderBytes) return HOROLAN_NTS_ANSWER_NO_FIELDS;
   size_t at = kHeaderBytes;
@@ -64,9 +64,10 @@ int32_t CheckAnswerLayout(const uint8_t* data, size_t size, const uint8_t* uid, 
   }
   if (!authSeen) return HOROLAN_NTS_ANSWER_NO_AUTHENTICATOR;
   if (uids != 1) return HOROLAN_NTS_ANSWER_NO_UID;
-  if (uidField.length != 4 + kUidBytes || memcmp(data + uidField.offset + 4, uid, kUidBytes) != 0)
-    return HOROLAN_NTS_ANSWER_WRONG_UID;
-  return 0;
+  if (uidField.length != 4 + kUidBytes) return HOROLAN_NTS_ANSWER_WRONG_UID;
+  for (matched = 0; matched < uidCount; ++matched)
+    if (memcmp(data + uidField.offset + 4, pending[matched], kUidBytes) == 0) return 0;
+  return HOROLAN_NTS_ANSWER_WRONG_UID;
 }
 
 size_t PutField(uint8_t* out, size_t capacity, size_t at, uint16_t type, const uint8_t* body, size_t length) {

@@ -47,11 +47,11 @@ bool ReadAuthenticator(const uint8_t* data, const Field& field, Authenticator& o
 
 // The structure of an answer: fields filling the datagram after the
 // header, exactly one Unique Identifier before the authenticator and equal to
-// uid, exactly one authenticator, and it last. Returns 0 with authOffset
-// (the length of the associated data) and auth set, or a
-// HorolanNtsAnswerFault.
-int32_t CheckAnswerLayout(const uint8_t* data, size_t size, const uint8_t* uid, size_t& authOffset,
-                          Authenticator& auth);
+// one of pending[0, uidCount), exactly one authenticator, and it last. Returns
+// 0 with authOffset (the length of the associated data), auth and matched (the
+// index in pending) set, or a HorolanNtsAnswerFault.
+int32_t CheckAnswerLayout(const uint8_t* data, size_t size, const uint8_t (*pending)[kUidBytes], size_t uidCount,
+                          size_t& authOffset, Authenticator& auth, size_t& matched);
 
 // Appends one field, its body padded with zeros to a multiple of 4; the new
 // end, or 0 when it would not fit capacity.

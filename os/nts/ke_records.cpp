@@ -92,7 +92,9 @@ bool ParseKeReply(const uint8_t* data, size_t size, bool closed, const char* def
     if (size - at < 4 || size - at - 4 < Word(data + at + 2)) {
       if (!closed) return false;
       if (seen.error || seen.warning) return DecideReported(seen, session);
-      return Decide(session, HOROLAN_NTS_BAD_REPLY, -1);
+      // Cut off before its End record: an unfinished reply, as if it had
+      // never ended (-1: it was closed).
+      return Decide(session, HOROLAN_NTS_TIMEOUT, -1);
     }
     uint16_t head = Word(data + at);
     uint16_t type = head & ~kCriticalBit;

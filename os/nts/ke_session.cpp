@@ -160,11 +160,11 @@ struct Lookup {
 // getaddrinfo bounded by the key exchange's deadline: a name service that
 // does not answer in time gives EAI_AGAIN. An address literal needs no
 // lookup and is read at once.
-int Resolve(const char* host, uint16_t port, int64_t deadline, addrinfo*& found) {
+int Resolve(const char* host, uint16_t port, int64_t deadline, addrinfo*& found, int type = SOCK_STREAM) {
   std::unique_ptr<Lookup> lookup(new (std::nothrow) Lookup);
   if (!lookup) return EAI_MEMORY;
   lookup->hints.ai_family = AF_UNSPEC;
-  lookup->hints.ai_socktype = SOCK_STREAM;
+  lookup->hints.ai_socktype = type;
   lookup->hints.ai_flags = AI_NUMERICSERV;
   snprintf(lookup->service, sizeof lookup->service, "%u", static_cast<unsigned>(port));
   if (IsAddressLiteral(host)) {
@@ -375,7 +375,8 @@ int32_t ReadReply(SSL* ssl, int fd, int64_t deadline, const char* host, HorolanN
       closed = size == kMaxReplyBytes;  // a reply this long is no reply
     } else {
       int32_t waited = WaitForTls(ssl, outcome, fd, deadline);
-      if (waited == HOROLAN_NTS_TIMEOUT) return waited;
+      // A reply still unfinished at the deadline decides nothing: none of it is used.
+      if (waited == HOROLAN_NTS_TIMEOUT) return Finish(session, HOROLAN_NTS_TIMEOUT);
       if (waited == HOROLAN_NTS_OK) continue;
       closed = true;  // the server closed or reset the connection
     }
@@ -411,14 +412,45 @@ void Describe(HorolanNtsSession& session, const char* host, uint16_t port, uint3
     case HOROLAN_NTS_KE_WARNING: Say(session, "%s sent key-exchange warning %d", host, d); break;
     case HOROLAN_NTS_NO_AEAD: Say(session, "%s offers no AEAD_AES_SIV_CMAC_256", host); break;
     case HOROLAN_NTS_NO_COOKIE: Say(session, "%s gave no cookie", host); break;
-    case HOROLAN_NTS_TIMEOUT: Say(session, "no key exchange with %s port %u within %u ms", host, port, timeoutMs); break;
+    case HOROLAN_NTS_TIMEOUT:
+      if (d < 0) Say(session, "%s ended its key-exchange reply without its End record", host);
+      else Say(session, "no key exchange with %s port %u within %u ms", host, port, timeoutMs);
+      break;
     case HOROLAN_NTS_BAD_REPLY:
-      if (d < 0) Say(session, "%s ended its key-exchange reply early", host);
-      else Say(session, "malformed key-exchange reply from %s (record type %d)", host, d);
+      Say(session, "malformed key-exchange reply from %s (record type %d)", host, d);
       break;
     case HOROLAN_NTS_INTERNAL: Say(session, "OpenSSL failed: %s", TlsReason()); break;
     default: Say(session, "bad key-exchange request"); break;
   }
+}
+
+// The NTP server's first address as a literal into session.ntpAddress, by
+// the key exchange's deadline.
+int32_t ResolveNtpServer(int64_t deadline, HorolanNtsSession& session) {
+  addrinfo* found = nullptr;
+  char plain[HOROLAN_NTS_MAX_SERVER_BYTES + 1];  // an IPv6 literal may come in brackets
+  int resolved = PlainHost(session.ntpServer, plain) ? Resolve(plain, session.ntpPort, deadline, found, SOCK_DGRAM)
+                                                     : EAI_NONAME;
+  std::unique_ptr<addrinfo, AddressFree> list(resolved == 0 ? found : nullptr);
+  const void* bytes = nullptr;
+  uint32_t scope = 0;
+  if (resolved == 0 && found->ai_family == AF_INET) {
+    bytes = &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+  } else if (resolved == 0 && found->ai_family == AF_INET6) {
+    bytes = &reinterpret_cast<const sockaddr_in6*>(found->ai_addr)->sin6_addr;
+    scope = reinterpret_cast<const sockaddr_in6*>(found->ai_addr)->sin6_scope_id;
+  } else if (resolved == 0) {
+    resolved = EAI_ADDRFAMILY;
+  }
+  char text[INET6_ADDRSTRLEN] = {};
+  if (bytes && !inet_ntop(found->ai_family, bytes, text, sizeof text)) resolved = EAI_ADDRFAMILY;
+  if (resolved != 0) {
+    Say(session, "NTP server %s named by the key exchange: %s", session.ntpServer, gai_strerror(resolved));
+    return Finish(session, HOROLAN_NTS_UNKNOWN_HOST, resolved);
+  }
+  if (scope) snprintf(session.ntpAddress, sizeof session.ntpAddress, "%s%%%u", text, scope);
+  else snprintf(session.ntpAddress, sizeof session.ntpAddress, "%s", text);
+  return HOROLAN_NTS_OK;
 }
 
 int32_t Exchange(const char* host, uint16_t port, uint32_t timeoutMs, int64_t timeFloor, HorolanNtsSession& session) {
@@ -445,8 +477,11 @@ int32_t Exchange(const char* host, uint16_t port, uint32_t timeoutMs, int64_t ti
   if (!ExportKeys(ssl.get(), session)) return Finish(session, HOROLAN_NTS_INTERNAL);
   step = SendRequest(ssl.get(), connection.fd, deadline);
   if (step != HOROLAN_NTS_OK) return Finish(session, step);
-  if (ReadReply(ssl.get(), connection.fd, deadline, host, session) != HOROLAN_NTS_OK) return session.result;
+  step = ReadReply(ssl.get(), connection.fd, deadline, host, session);
+  if (step != HOROLAN_NTS_OK) return Finish(session, step, session.detail);
   SSL_shutdown(ssl.get());  // one close_notify, not waited for
+  step = ResolveNtpServer(deadline, session);
+  if (step != HOROLAN_NTS_OK) return step;
   return Finish(session, HOROLAN_NTS_OK);
 }
 

@@ -44,8 +44,10 @@ enum HorolanNtsAnswerFault {
 #define HOROLAN_NTS_KEY_BYTES 32
 #define HOROLAN_NTS_UID_BYTES 32
 #define HOROLAN_NTS_MAX_COOKIES 8
+#define HOROLAN_NTS_MAX_PENDING 16  // requests awaiting answers; beyond, the oldest is given up
 #define HOROLAN_NTS_MAX_COOKIE_BYTES 256  // a longer cookie is not kept
 #define HOROLAN_NTS_MAX_SERVER_BYTES 255
+#define HOROLAN_NTS_MAX_ADDRESS_BYTES 64  // an IPv6 literal with a zone, terminated
 #define HOROLAN_NTS_DEFAULT_KE_PORT 4460
 #define HOROLAN_NTS_DEFAULT_TIMEOUT_MS 5000
 #define HOROLAN_NTS_NTP_HEADER_BYTES 48
@@ -78,8 +80,14 @@ struct HorolanNtsSession {
   char ntpServer[HOROLAN_NTS_MAX_SERVER_BYTES + 1];  // the NTP server to ask: named by the key exchange, else its host
                                                      // (an IPv6 literal without brackets); zero-terminated
   uint16_t ntpPort;               // named by the key exchange, else 123
-  uint8_t requestUid[HOROLAN_NTS_UID_BYTES];  // the Unique Identifier of the request awaiting its answer
-  uint32_t requestPending;        // 1 from building a request until its answer verifies
+  // ntpServer's first address as a literal ("192.0.2.1", "2001:db8::1%2"):
+  // resolved within the key exchange's time limit, so the NTP exchange
+  // needs no lookup of its own.
+  char ntpAddress[HOROLAN_NTS_MAX_ADDRESS_BYTES];
+  // The Unique Identifiers of the requests awaiting their answers, oldest
+  // first: a resend leaves the earlier requests answerable.
+  uint8_t requestUid[HOROLAN_NTS_MAX_PENDING][HOROLAN_NTS_UID_BYTES];
+  uint32_t requestPending;        // how many; one leaves when its answer verifies
   char reason[HOROLAN_NTS_REASON_BYTES];  // the last failure in words (certificate, TLS, resolver, record), or empty
   // The dates every certificate of the verified chain shares, in seconds since
   // 1970: the time the answer gives must lie within them (certDates 1).
@@ -93,7 +101,9 @@ struct HorolanNtsSession {
 // store (SSL_CERT_FILE and SSL_CERT_DIR honoured) at the later of the clock
 // and the request's timeFloor (one not valid yet passes, with its dates in
 // the session, for the caller to check against the answer), NTPv4 with
-// AEAD_AES_SIV_CMAC_256 asked for. Fills session (keys, cookies, NTP server)
+// AEAD_AES_SIV_CMAC_256 asked for; then the NTP server it named resolved by
+// the same deadline (a failure there is HOROLAN_NTS_UNKNOWN_HOST, its reason
+// naming that server). Fills session (keys, cookies, NTP server and address)
 // and returns session->result.
 typedef int32_t (*HorolanNtsKeyExchangeFn)(const HorolanNtsKeRequest* request, HorolanNtsSession* session);
 
@@ -105,12 +115,13 @@ typedef int32_t (*HorolanNtsKeyExchangeFn)(const HorolanNtsKeRequest* request, H
 typedef int32_t (*HorolanNtsBuildRequestFn)(HorolanNtsSession* session, const uint8_t* header, uint8_t* packet,
                                             size_t capacity, size_t* length);
 
-// Verifies one received datagram as the answer to the pending request: our
+// Verifies one received datagram as the answer to a pending request: its
 // Unique Identifier, an authenticator that verifies with the
 // server-to-client key over everything before it, no field after it. The new
 // cookies it carries join the session. HOROLAN_NTS_OK, or
-// HOROLAN_NTS_NOT_AUTHENTIC with the fault as detail (the request stays
-// pending, so a later datagram may still be its answer). The NTP header
+// HOROLAN_NTS_NOT_AUTHENTIC with the fault as detail (the requests stay
+// pending, so a later datagram may still be an answer). An answered request
+// leaves the pending ones: its answer cannot count twice. The NTP header
 // itself (mode, stratum, leap, originate, transmit) is the caller's to check.
 typedef int32_t (*HorolanNtsVerifyAnswerFn)(HorolanNtsSession* session, const uint8_t* datagram, size_t length);
 

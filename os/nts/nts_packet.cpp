@@ -4,6 +4,7 @@
 #include <openssl/rand.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -88,8 +89,13 @@ int32_t BuildRequest(HorolanNtsSession& session, const uint8_t* header, uint8_t*
   memset(session.cookie[last], 0, sizeof session.cookie[last]);
   session.cookieLength[last] = 0;
   session.cookieCount = last;
-  memcpy(session.requestUid, uid, kUidBytes);
-  session.requestPending = 1;
+  uint32_t pending = std::min<uint32_t>(session.requestPending, HOROLAN_NTS_MAX_PENDING);
+  if (pending == HOROLAN_NTS_MAX_PENDING) {  // the oldest is given up for the newest
+    memmove(session.requestUid[0], session.requestUid[1], (pending - 1) * kUidBytes);
+    --pending;
+  }
+  memcpy(session.requestUid[pending], uid, kUidBytes);
+  session.requestPending = pending + 1;
   length = at;
   return Finish(session, HOROLAN_NTS_OK);
 }
@@ -100,7 +106,9 @@ int32_t VerifyAnswer(HorolanNtsSession& session, const uint8_t* datagram, size_t
   if (!datagram || length > kMaxDatagram) return Finish(session, HOROLAN_NTS_NOT_AUTHENTIC, HOROLAN_NTS_ANSWER_BAD_FIELDS);
   size_t authAt = 0;
   Authenticator auth;
-  int32_t fault = CheckAnswerLayout(datagram, length, session.requestUid, authAt, auth);
+  size_t matched = 0;
+  size_t pending = std::min<size_t>(session.requestPending, HOROLAN_NTS_MAX_PENDING);
+  int32_t fault = CheckAnswerLayout(datagram, length, session.requestUid, pending, authAt, auth, matched);
   if (fault) return Finish(session, HOROLAN_NTS_NOT_AUTHENTIC, fault);
 
   std::vector<uint8_t> plain(auth.cipherLength - kTagBytes);
@@ -113,7 +121,9 @@ int32_t VerifyAnswer(HorolanNtsSession& session, const uint8_t* datagram, size_t
   OPENSSL_cleanse(&taken, sizeof taken);  // no stray copy of the keys
   OPENSSL_cleanse(plain.data(), plain.size());
   if (!whole) return Finish(session, HOROLAN_NTS_NOT_AUTHENTIC, HOROLAN_NTS_ANSWER_BAD_PLAINTEXT);
-  session.requestPending = 0;
+  // Answered: its Unique Identifier leaves the pending ones.
+  memmove(session.requestUid[matched], session.requestUid[matched + 1], (pending - matched - 1) * kUidBytes);
+  session.requestPending = static_cast<uint32_t>(pending - 1);
   return Finish(session, HOROLAN_NTS_OK);
 }
 

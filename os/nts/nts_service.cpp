@@ -96,8 +96,8 @@ uint32_t NtsKeyExchange(const char16_t* server, uint32_t timeoutMs, NtsAssociati
 }
 
 bool NtsTimeServer(const NtsAssociation& association, char16_t* out, size_t capacity, uint16_t& port) {
-  const char* name = association.session.ntpServer;
-  size_t length = strnlen(name, sizeof association.session.ntpServer);
+  const char* name = association.session.ntpAddress;
+  size_t length = strnlen(name, sizeof association.session.ntpAddress);
   port = association.session.ntpPort;
   return WideFromAnsi(name, length, out, capacity) < capacity;
 }

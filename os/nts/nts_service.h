@@ -45,8 +45,9 @@ struct NtsAssociation {
 // lookup, a Windows Sockets number for a server that cannot be reached, or
 // a kNts... code.
 uint32_t NtsKeyExchange(const char16_t* server, uint32_t timeoutMs, NtsAssociation& association);
-// The NTP server and port the key exchange named (its own host and 123
-// where it named none); false when the name does not fit capacity.
+// The address of the NTP server the key exchange named (its own host and
+// 123 where it named none), as a literal, and its port; false when it does
+// not fit capacity.
 bool NtsTimeServer(const NtsAssociation& association, char16_t* out, size_t capacity, uint16_t& port);
 // The whole request for a 48-byte NTPv4 client header: its length, or 0
 // with the reason as the last-error value. A cookie is spent.

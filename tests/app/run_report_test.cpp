@@ -67,7 +67,8 @@ FakeRun SntpRun(ResultCode code, bool set) {
   run.settings.server.assign(u"ntp \"1\"\n\xDCFF\U0001F600");  // a byte, a pair
   run.outcome.code = code, run.outcome.offset = -0.25, run.outcome.clockSet = set;
   run.record.destination = uint64_t{3976000000} << 32, run.record.offset = -0.25;
-  run.record.delay = 0.5, run.record.stratum = 2, run.record.leap = 1;
+  run.record.delay = 0.5, run.record.errorBound = 0.375, run.record.stratum = 2;
+  run.record.leap = 1;
   snprintf(run.record.address, sizeof run.record.address, "::1");
   return run;
 }
@@ -78,7 +79,7 @@ TEST(RunReport, TheLogLineTheJsonObjectAndTheMetrics) {
   EXPECT_EQ(ComposeLogLine(SntpRun(0, false).Facts(), line), false);  // only shown
   ComposeLogLine(SntpRun(0, true).Facts(), line);
   EXPECT_EQ(line, "set the clock by -0.250000 s from ntp \"1\"\n" + mark +
-                      " (::1), sntp, delay 0.500000 s, stratum 2");
+                      " (::1), sntp, delay 0.500000 s, error bound 0.375000 s, stratum 2");
   FakeRun failed = SntpRun(10061, false);
   failed.record.code = 10061, failed.outcome.offset = __builtin_nan("");
   ComposeLogLine(failed.Facts(), line);
@@ -86,7 +87,8 @@ TEST(RunReport, TheLogLineTheJsonObjectAndTheMetrics) {
   EXPECT_EQ(ComposeJson(SntpRun(0, true).Facts()),
             "{\"server\":\"ntp \\\"1\\\"\\u000a" + mark +
                 "\",\"address\":\"::1\",\"mode\":\"sntp\",\"code\":0,\"text\":\"\","
-                "\"clock_set\":true,\"offset\":-0.250000000,\"delay\":0.500000000,\"stratum\":2,"
+                "\"clock_set\":true,\"offset\":-0.250000000,\"delay\":0.500000000,"
+                "\"error_bound\":0.375000000,\"stratum\":2,"
                 "\"leap\":1,\"time\":\"2025-12-29T12:26:39.750000000Z\"}\n");
   std::string metrics = ComposeMetrics(failed.Facts(), 2000, 1000);
   size_t at = metrics.find("horolan_last_result{");
@@ -96,7 +98,7 @@ TEST(RunReport, TheLogLineTheJsonObjectAndTheMetrics) {
   EXPECT_EQ(LastSuccessIn(ComposeMetrics(failed.Facts(), 2000, 0).c_str(), failed.settings), 0);
 }
 
-// Fuzzed: any server text gives one object of eleven members that Python's json module reads.
+// Fuzzed: any server text gives one object of twelve members that Python's json module reads.
 TEST(RunReport, TheJsonOfAnyServerTextParses) {
   TempDir dir;
   std::mt19937 random(2611);
@@ -112,7 +114,7 @@ TEST(RunReport, TheJsonOfAnyServerTextParses) {
   }
   std::string check =
       "python3 -c 'import json, sys\nn = 0\nfor line in open(sys.argv[1], encoding=\"utf-8\"):\n"
-      "  o = json.loads(line); n += len(o) == 11 and o[\"code\"] == -1\nprint(n)' ";
+      "  o = json.loads(line); n += len(o) == 12 and o[\"code\"] == -1\nprint(n)' ";
   FILE* python = popen((check + dir.Write("objects", objects)).c_str(), "r");
   char counted[16] = {};
   EXPECT_EQ(fgets(counted, sizeof counted, python), counted);

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "app/long_options.h"
+#include "app/query_record.h"
+#include "os/nts/nts_service.h"
 #include "app/run_settings.h"
 #include "tests/support/temp_dir.h"
 
@@ -75,7 +77,9 @@ TEST(CommandLine, OptionsBecomeKeywordsAndEveryOtherDashIsAUsageError) {
       {{"--max-step=1000000000000"}, "#MAXSTEP(1000000000000)"},
       {{"--max-step=1000000000001"}, "E:option '--max-step' needs a number of seconds or 'any'"},
       {{"--max-step=anyway"}, "E:option '--max-step' needs a number of seconds or 'any'"},
-      {{"--max-step=0"}, "E:option '--max-step' needs a number of seconds or 'any'"}};
+      {{"--max-step=0"}, "E:option '--max-step' needs a number of seconds or 'any'"},
+      {{"--samples=8", "--max-delay", "0.5"}, "#SAMPLES(8) #MAXDELAY(0.5)"},
+      {{"--samples=9"}, "E:option '--samples' needs a count from 1 to 8"}};
   for (const auto& [args, expected] : cases) {
     std::vector<const char*> argv = {"horolan"};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -92,4 +96,31 @@ TEST(RunSettings, MaxStepFromTheFileThenTheCommandLine) {
   EXPECT_EQ(s.maxStep, 7200);
   ApplyCommandLine(u"#MAXSTEP(Any)", s);
   EXPECT_EQ(s.maxStep, kMaxStepAny);
+}
+
+// The delay limit from a keyword (1 s for NTS); a record over it is refused, whatever its code.
+TEST(RunSettings, TheDelayLimitWhichTheRecordCheckEnforces) {
+  RunSettings settings;
+  ApplyCommandLine(u"#NTS #MAXDELAY(x) #SAMPLES(9)", settings);
+  EXPECT_EQ(RoundTripLimit(settings), 1.0);
+  EXPECT_EQ(settings.samples, 1);
+  ApplyCommandLine(u"#MAXDELAY(0.25)", settings);
+  settings.nts = false;  // an NTS success must carry its certificate's dates
+  QueryRecord record;
+  record.stratum = 2, record.destination = 1, record.delay = 0.3, record.errorBound = 0.15;
+  char why[kReasonCapacity];
+  EXPECT_EQ(CheckQueryRecord(record, settings, why), kDelayTooLarge);
+  record.delay = 0.25;
+  EXPECT_EQ(CheckQueryRecord(record, settings, why), 0);
+  record.errorBound = 0.1;  // less than half the delay
+  EXPECT_EQ(CheckQueryRecord(record, settings, why), kNetworkPartFailed);
+  record.errorBound = 0.2, record.stratum = 16;
+  EXPECT_EQ(CheckQueryRecord(record, settings, why), kNetworkPartFailed);
+  RunSettings plain;  // SNTP without a limit given: none
+  plain.mode = Sntp;
+  record.stratum = 2, record.delay = 9, record.errorBound = 5;
+  EXPECT_EQ(CheckQueryRecord(record, plain, why), 0);
+  record.code = static_cast<ResultCode>(os::kNtsUntrusted);  // the last of the NTS codes
+  settings.nts = true;
+  EXPECT_EQ(CheckQueryRecord(record, settings, why), record.code);
 }

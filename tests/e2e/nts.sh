@@ -12,9 +12,9 @@ start_chrony synchronised "port 11123" "bindaddress ::1" "allow ::1" "ntsdumpdir
   "ntsservercert $PKI/server.pem" "ntsserverkey $PKI/server.key" "ntsntpserver 127.0.0.2"
 wait_until listening tcp 4460 || skip "chronyd did not start: $(tail -3 "$WORK/peers.log")"
 RELAY=$(dirname "$0")/../tools/nts/udp_relay.py
-relay() {
+relay() {  # relay MODE [LOG]
   [ -n "${RELAY_PID:-}" ] && kill "$RELAY_PID" && wait "$RELAY_PID" 2>/dev/null
-  background python3 "$RELAY" 127.0.0.2 11123 127.0.0.1 11123 "$1"
+  background python3 "$RELAY" 127.0.0.2 11123 127.0.0.1 11123 "$@"
   RELAY_PID=$!
   wait_until listening udp 11123 127.0.0.2
 }
@@ -57,6 +57,23 @@ wait_until listening tcp 4460 127.0.0.4
 ERR=ntske/1 expect "a TLS 1.3 server without the NTS key exchange" 246 kept --nts --server=127.0.0.4
 OUT="NTS key exchange timed out" expect "a key-exchange server that never answers" 241 kept --nts --server=127.0.0.5
 ERR="NTS: no-such-host.e2e.test: Name or service not known" expect "an unknown host" 249 kept --nts --server=no-such-host.e2e.test
+# Key exchanges that do not finish: the time-out code, nothing of them used.
+ke_server() {
+  local tool=$(dirname "$0")/../tools/nts/ke_server.py
+  background python3 "$tool" "$1" "$PKI/server.pem" "$PKI/server.key" "$2"
+  KE_PID=$!
+  wait_until listening tcp 4460 "$1"
+}
+ke_server 127.0.0.7 silent && ke_server 127.0.0.8 unfinished && ke_server 127.0.0.9 no-end &&
+  ke_server 127.0.0.10 names:no-such-host.e2e.test || skip "a hostile key exchange is not up"
+OUT="NTS key exchange timed out" ERR="127.0.0.7 port 4460 within 5000 ms" \
+  expect "a key-exchange server silent after the handshake" 241 kept --nts --server=127.0.0.7
+ERR="127.0.0.8 port 4460 within 5000 ms" \
+  expect "a key-exchange reply that never ends" 241 kept --nts --server=127.0.0.8
+ERR="127.0.0.9 ended its key-exchange reply without its End record" \
+  expect "a key-exchange reply closed before its End record" 241 kept --nts --server=127.0.0.9
+ERR="NTP server no-such-host.e2e.test named by the key exchange: Name or service not known" \
+  expect "the NTP server it names does not resolve" 249 kept --nts --server=127.0.0.10
 # A name service that never answers (30 s): the lookup ends with the key exchange's 5 s limit, "try again" (11002).
 silent_peer udp 127.0.0.53 53
 printf 'nameserver 127.0.0.53\noptions timeout:30 attempts:1\n' > "$WORK/resolv.conf"
@@ -66,6 +83,9 @@ started=$(date +%s%N)
 expect "a name service that does not answer" 250 kept --nts --server=silent.e2e.test
 elapsed_ms=$((($(date +%s%N) - started) / 1000000))
 check "the lookup is given up with the key exchange (took $elapsed_ms ms of 30000)" [ "$elapsed_ms" -lt 15000 ]
+kill "$KE_PID" && wait "$KE_PID" 2>/dev/null; ke_server 127.0.0.10 names:silent.e2e.test
+ERR="NTP server silent.e2e.test named by the key exchange: Temporary failure" \
+  expect "the NTP server it names: looked up by its deadline" 250 kept --nts --server=127.0.0.10
 printf 'hosts: files\n' > "$WORK/nsswitch.conf"
 mv "$APP/libhorolan_nts.so" "$WORK/"
 OUT="NTS is not available" expect "no NTS module" 239 kept --nts --server=127.0.0.1
@@ -84,5 +104,23 @@ expect "replay: the first answer" 0 set --nts --server=127.0.0.1
 ERR=replayed expect "replay: the same answer again" 255 kept --nts --server=127.0.0.1
 relay drop
 expect "no answer" 76 kept --nts --server=127.0.0.1
+
+# A delay attack: answers held back are refused, however authentic; one held alone is resent past.
+relay hold:1.5
+OUT="Round-trip delay over the limit" ERR="over the limit of 1 s (error bound" \
+  expect "every answer held 1.5 s" 233 kept --nts --server=127.0.0.1
+relay hold-first:1.5
+expect "only the first answer held: the resend's answer" 0 set --nts --server=127.0.0.1
+# Lost requests are sent again, each time with a cookie of its own.
+relay lose:1 "$WORK/cookies"
+expect "the first request lost: the resend answered" 0 set --nts --server=127.0.0.1
+check "two requests, two cookies" eval '[ "$(sort -u "$WORK/cookies" | grep -vc none)" = 2 ] &&
+  [ "$(wc -l < "$WORK/cookies")" = 2 ]'
+# Forgeries queued before the authentic answer: its arrival is the kernel's stamp, not its read.
+relay flood:100
+expect "100 forgeries ahead of the answer" 0 set --nts --server=127.0.0.1
+# 5 ms, not the 1 ms aimed at: a loaded test machine delays the relay itself by that much.
+check "the clock within 5 ms of the server's after the flood ($(offset_ns) ns)" \
+  [ "$(abs "$(offset_ns)")" -lt 5000000 ]
 
 finish

@@ -25,7 +25,7 @@ printf '#NIST\n' > "$INST/bin/horolan.txt"
 APP=$INST/bin run --show-settings --server=a
 check "installed: the system file, then the user's, then the command line" eval '
   settings mode sntp "$SYS:1" && settings server a "command line" && settings silent on "$SYS:3" &&
-  settings only-show on "$MINE:2" && [ "$(wc -l < "$WORK/out")" = 11 ]'
+  settings only-show on "$MINE:2" && [ "$(wc -l < "$WORK/out")" = 13 ]'
 check "installed: --show-settings lists both files, root edits the system's" eval '
   [ "$(status)" = 0 ] && out_has "$SYS (the system file, edited by --config)" &&
   out_has "$MINE (your file)"'
@@ -104,7 +104,7 @@ wait_until [ "$(wc -l < "$WORK/syslog")" -ge 3 ]
 check "syslog: two lines before, one for the set, none for the show-only runs" \
   [ "$(wc -l < "$WORK/syslog")" = 3 ]
 re='^<29>.* horolan\[[0-9]+\]: set the clock by -(99\.9|100\.0)[0-9]{5} s from 127\.0\.0\.1 '
-re+='\(127\.0\.0\.1\), sntp, delay 0\.[0-9]{6} s, stratum 8$'
+re+='\(127\.0\.0\.1\), sntp, delay 0\.[0-9]{6} s, error bound 0\.[0-9]{6} s, stratum 8$'
 check "syslog: set, with offset, address, delay and stratum" eval '[[ "$(line 3)" =~ $re ]]'
 APP=$INST/bin expect "installed: a user's file cannot switch the system's #SILENT off" 0 kept
 check "installed: silent" [ ! -s "$WORK/out" ]

@@ -85,6 +85,11 @@ extern "C" ssize_t recv(int fd, void* buffer, size_t length, int flags) {
   return Injected(seams::kRecv) ? -1 : real(fd, buffer, length, flags);
 }
 
+extern "C" ssize_t recvmsg(int fd, msghdr* message, int flags) {
+  static auto real = Real(&recvmsg, "recvmsg");
+  return Injected(seams::kRecv) ? -1 : real(fd, message, flags);
+}
+
 extern "C" int poll(pollfd* fds, nfds_t count, int timeout) {
   static auto real = Real(&poll, "poll");
   if (Injected(seams::kPoll)) return -1;

@@ -106,7 +106,7 @@ TEST(NtsPacket, RequestsSpendOneCookieEachAndNeedRoomAndAnNtpV4ClientHeader) {
   }
 }
 
-TEST(NtsPacket, OnlyTheAuthenticAnswerToTheLatestRequestPasses) {
+TEST(NtsPacket, OnlyTheAuthenticAnswerToAnOutstandingRequestPassesOnce) {
   Exchange exchange;
   ASSERT_EQ(exchange.Build(), HOROLAN_NTS_OK);
   Bytes uid = Field(nts::kUniqueIdentifier, exchange.Uid()), cookie = Field(nts::kCookieField, Bytes(96, 7));
@@ -153,6 +153,19 @@ TEST(NtsPacket, OnlyTheAuthenticAnswerToTheLatestRequestPasses) {
   ASSERT_EQ(exchange.Build(), HOROLAN_NTS_OK);
   EXPECT_EQ(fault(good), HOROLAN_NTS_ANSWER_WRONG_UID);
   EXPECT_EQ(exchange.Verify(exchange.Answer(Field(nts::kUniqueIdentifier, exchange.Uid()), {}, 20)), HOROLAN_NTS_OK);
+  // A resend leaves the earlier request answerable; the answer to the older one passes, once.
+  exchange.session.cookieCount = 2;
+  exchange.session.cookieLength[0] = exchange.session.cookieLength[1] = 100;
+  exchange.request.resize(HOROLAN_NTS_MAX_REQUEST_BYTES);
+  ASSERT_EQ(exchange.Build(), HOROLAN_NTS_OK);
+  Bytes older = exchange.Answer(Field(nts::kUniqueIdentifier, exchange.Uid()), {});
+  ASSERT_EQ(exchange.Build(), HOROLAN_NTS_OK);
+  EXPECT_EQ(exchange.session.requestPending, 2u);
+  EXPECT_EQ(exchange.Verify(older), HOROLAN_NTS_OK);
+  EXPECT_EQ(fault(older), HOROLAN_NTS_ANSWER_WRONG_UID);
+  EXPECT_EQ(exchange.session.requestPending, 1u);
+  Bytes newer = exchange.Answer(Field(nts::kUniqueIdentifier, exchange.Uid()), {});
+  EXPECT_EQ(exchange.Verify(newer), HOROLAN_NTS_OK);
 }
 
 }  // namespace

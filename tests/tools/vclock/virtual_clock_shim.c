@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -140,6 +141,20 @@ static int Adjust(clockid_t id, struct timex* buffer) {
     return -1;
   buffer->modes = 0;
   return (int)syscall(SYS_clock_adjtime, id, buffer);
+}
+
+/* The kernel's arrival stamps of datagrams are on the real clock: moved onto the virtual one. */
+EXPORT ssize_t recvmsg(int fd, struct msghdr* message, int flags) {
+  ssize_t received = syscall(SYS_recvmsg, fd, message, flags);
+  if (received < 0 || !message->msg_control) return received;
+  for (struct cmsghdr* c = CMSG_FIRSTHDR(message); c; c = CMSG_NXTHDR(message, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+    struct timespec stamp;
+    memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+    ToTimespec((int64_t)stamp.tv_sec * kNsPerSecond + stamp.tv_nsec + ReadOffset(), &stamp);
+    memcpy(CMSG_DATA(c), &stamp, sizeof stamp);
+  }
+  return received;
 }
 
 EXPORT int adjtimex(struct timex* buffer) { return Adjust(CLOCK_REALTIME, buffer); }
