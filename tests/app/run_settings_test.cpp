@@ -88,16 +88,6 @@ TEST(CommandLine, OptionsBecomeKeywordsAndEveryOtherDashIsAUsageError) {
   }
 }
 
-// The step limit: the file's, then the command line's; what is no limit leaves the one in force.
-TEST(RunSettings, MaxStepFromTheFileThenTheCommandLine) {
-  TempDir dir;
-  RunSettings s;
-  LoadConfigFile(U16(dir.Write("horolan.txt", "#maxstep(7200)\n#MAXSTEP(12x)")).c_str(), s);
-  EXPECT_EQ(s.maxStep, 7200);
-  ApplyCommandLine(u"#MAXSTEP(Any)", s);
-  EXPECT_EQ(s.maxStep, kMaxStepAny);
-}
-
 // The delay limit from a keyword (1 s for NTS); a record over it is refused, whatever its code.
 TEST(RunSettings, TheDelayLimitWhichTheRecordCheckEnforces) {
   RunSettings settings;

@@ -116,11 +116,5 @@ relay lose:1 "$WORK/cookies"
 expect "the first request lost: the resend answered" 0 set --nts --server=127.0.0.1
 check "two requests, two cookies" eval '[ "$(sort -u "$WORK/cookies" | grep -vc none)" = 2 ] &&
   [ "$(wc -l < "$WORK/cookies")" = 2 ]'
-# Forgeries queued before the authentic answer: its arrival is the kernel's stamp, not its read.
-relay flood:100
-expect "100 forgeries ahead of the answer" 0 set --nts --server=127.0.0.1
-# 5 ms, not the 1 ms aimed at: a loaded test machine delays the relay itself by that much.
-check "the clock within 5 ms of the server's after the flood ($(offset_ns) ns)" \
-  [ "$(abs "$(offset_ns)")" -lt 5000000 ]
 
 finish

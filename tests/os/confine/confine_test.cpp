@@ -146,14 +146,6 @@ TEST(Confine, ThePrivilegedPartReadsTheUserDatabaseButNoRootOnlyFileOfEtc) {
   EXPECT_EQ(Confined({.part = os::RunPart::Privileged}, reads).out, "0 13");
 }
 
-TEST(Confine, HandlesEveryFileRightTheKernelsVersionKnows) {
-  // Version 1: execute .. make symlink; 2 refer; 3 truncate; 5 device ioctl. The record grows at 4 and 6.
-  const std::pair<uint64_t, size_t> byVersion[] = {{0, 8},       {0x1FFF, 8},  {0x3FFF, 8},  {0x7FFF, 8},
-                                                   {0x7FFF, 16}, {0xFFFF, 16}, {0xFFFF, 24}, {0xFFFF, 24}};
-  for (int abi = 0; abi < 8; ++abi)
-    EXPECT_EQ(std::make_pair(os::confine::HandledRights(abi), os::confine::RulesetSize(abi)), byVersion[abi]) << abi;
-}
-
 }  // namespace
 
 TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNamesButNeverALinkTheRootOrARelativeFolder) {

@@ -125,19 +125,6 @@ TEST(Sockets, Ipv6AddressesWithOrWithoutBracketsAndAZone) {
   }
 }
 
-TEST(Sockets, StartsFromVersionOnePointOneAreCountedAndEachStopEndsOne) {
-  for (auto [version, result] : {std::pair<uint16_t, int>{0x0000, 10092}, {0x0100, 10092}, {0x0001, 10092},
-                                 {0x0101, 0}, {0x0201, 0}, {0x0002, 0}}) {
-    os::SocketsStartInfo info;
-    EXPECT_EQ(os::StartSockets(version, &info), result) << version;
-    EXPECT_EQ(info.version, result ? 0 : 0x0101);
-  }
-  EXPECT_EQ(os::SocketsStartCount(), 3);  // each test runs in a process of its own
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(os::StopSockets(), 0);
-  EXPECT_EQ(Outcome(os::StopSockets()), "error 10093");
-  EXPECT_EQ(os::SocketsStartCount(), 0);
-}
-
 TEST(Sockets, DatagramsAndTheWaitForThem) {
   if (!seams::LoopbackUp()) GTEST_SKIP() << "loopback (127.0.0.1) is down here";
   Connected c, idle;

@@ -3,7 +3,7 @@
 doing MODE (joined by commas): pass, flip:N (bit 0 of answer byte N), strip (the header alone),
 replay (the first answer to every request), drop (no answer), junk (byte 1 flipped, then the
 answer), lose:N (request N, from 1, is lost), hold:S (answers held S seconds), hold-first:S (the
-first only), flood:N (N forgeries, the request reflected, ahead of each answer).
+first only).
 LOG: each request's cookie in hex, a line each."""
 import heapq, select, socket, sys, time
 
@@ -26,20 +26,12 @@ while True:
         # The cookie field follows the Unique Identifier's.
         size = int.from_bytes(request[86:88], "big") if request[84:86] == b"\x02\x04" else 4
         log and log.write((request[88:84 + size].hex() or "none") + "\n")
-        if "flood" in mode:  # each costs a full check; the answer waits as long: a symmetric path
-            started = time.monotonic()
-            for _ in range(int(mode["flood"])):
-                relay.sendto(request, client)
-            mode["spin"] = time.monotonic() - started
         if "replay" in mode and first is not None:
             relay.sendto(first, client)
         elif mode.get("lose") != str(requests):
             upstream.send(request)
     if upstream in ready and client:
         answer = upstream.recv(4096)
-        until = time.monotonic() + mode.get("spin", 0)
-        while time.monotonic() < until:  # a timer would wake too late
-            pass
         answers, first = answers + 1, first or answer
         if "flip" in mode or "junk" in mode:
             relay.sendto(answer[:1] + bytes([answer[1] ^ 1]) + answer[2:] if "junk" in mode else
