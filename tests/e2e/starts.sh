@@ -56,7 +56,8 @@ if [ -n "$CELLCORE_DIR" ] && [ -f "$CELLCORE_DIR/cellcore.dll" ]; then
     eval '[ "$(status)" = 0 ] && [ "$calls" = "load establish status release unload " ]'
   if mount -t tmpfs none /usr/local/lib; then
     connect /usr/local/lib "$WORK"
-    check "#CONNECT: found in a system library folder" [ "$calls" = "load establish status release unload " ]
+    check "#CONNECT: found in a system library folder" \
+      [ "$calls" = "load establish status release unload " ]
     umount /usr/local/lib
   fi
 else

@@ -72,8 +72,9 @@ TEST_F(EditorOnATerminal, WithoutATerminalThatCanPlaceTheCursorTheEditorDoesNotO
                             "horolan: the configuration editor needs a terminal\nstatus 0"));
 }
 
-// Installed (modules in ../lib/horolan) and run by a user who is not root: --config edits that user's
-// own file and makes its folder; where that cannot be saved, Exit says why and the status is the reason.
+// Installed (modules in ../lib/horolan) and run by a user who is not root: --config edits that
+// user's own file and makes its folder; where that cannot be saved, Exit says why and the status
+// is the reason.
 TEST_F(EditorOnATerminal, AnInstalledProgramEditsTheUsersOwnFile) {
   namespace fs = std::filesystem;
   fs::create_directories(dir_.File("lib/horolan"));

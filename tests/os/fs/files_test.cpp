@@ -132,7 +132,8 @@ TEST(Files, DirectoryScansOfAFolderOnlyWithReadOnlyWhatThisProcessMayNotWrite) {
   EXPECT_TRUE(!os::DeleteScannedEntry(scan, u"sub") && os::DeleteScannedEntry(scan, u"link"));
 }
 
-// A web cache folder named by the registry is used only below the user's cache home, without a link, and theirs.
+// A web cache folder named by the registry is used only below the user's cache home, without a
+// link, and theirs.
 TEST(CacheHome, OnlyTheUsersOwnFolderBelowTheCacheHome) {
   TempDir dir;
   setenv("XDG_CACHE_HOME", dir.File("home").c_str(), 1);
@@ -147,6 +148,7 @@ TEST(CacheHome, OnlyTheUsersOwnFolderBelowTheCacheHome) {
       {dir.File("home/link/web"), false},    {dir.File("home/../other"), false},
       {dir.File("home/theirs"), geteuid() != 0}, {"/etc", false},
       {dir.File("homely"), false}};
-  for (const auto& [folder, own] : cases) EXPECT_EQ(os::IsOwnCacheFolder(folder.c_str()), own) << folder;
+  for (const auto& [folder, own] : cases)
+    EXPECT_EQ(os::IsOwnCacheFolder(folder.c_str()), own) << folder;
   unsetenv("XDG_CACHE_HOME");
 }

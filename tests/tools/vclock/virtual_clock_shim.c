@@ -41,9 +41,11 @@ static int Refusing(int step) {
 /* The offset file, opened when the shim is loaded; -1 without one. */
 static int offsetFd = -1;
 static int offsetOpenError = EPERM;
-/* The last offset read: a process that closed the file (a run's network part closes all it inherited) keeps it. */
+/* The last offset read: a process that closed the file (a run's network part closes all it
+   inherited) keeps it. */
 static int64_t lastOffset;
-static struct stat offsetFile; /* what offsetFd was opened on: its number may be reused once closed */
+/* What offsetFd was opened on: its number may be reused once closed. */
+static struct stat offsetFile;
 static int64_t ReadOffset(void);
 
 __attribute__((constructor)) static void OpenOffsetFile(void) {
@@ -58,7 +60,8 @@ __attribute__((constructor)) static void OpenOffsetFile(void) {
 static int64_t ReadOffset(void) {
   if (offsetFd < 0) return 0;
   struct stat now;
-  if (fstat(offsetFd, &now) != 0 || now.st_ino != offsetFile.st_ino || now.st_dev != offsetFile.st_dev)
+  if (fstat(offsetFd, &now) != 0 || now.st_ino != offsetFile.st_ino ||
+      now.st_dev != offsetFile.st_dev)
     return lastOffset;
   char text[64];
   ssize_t n = pread(offsetFd, text, sizeof text - 1, 0);
