@@ -19,10 +19,7 @@ runs=${2:-200}
 source bench/chrony.sh
 chronyd=$(bench_chronyd "$build")
 
-if [ "${HOROLAN_BENCH_INSIDE:-}" != 1 ]; then
-  exec env HOROLAN_BENCH_INSIDE=1 setpriv --bounding-set -sys_time --inh-caps -sys_time \
-    unshare -n -m --propagation private bash "$0" "$@"
-fi
+bench_isolate "$@"
 
 executables=("$build/bin/horolan")
 for other in "${@:3}"; do executables+=("$(realpath "$other")"); done

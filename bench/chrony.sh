@@ -1,5 +1,20 @@
 # Sourced by the benchmarks: chronyd from the build's unpacked peers or the system (never installed here), run in
-# the benchmark's private network namespace.
+# the benchmark's private network namespace, and what every benchmark does before it measures.
+
+# bench_isolate ARG...: runs the calling script again with ARGs, once, without the right to set the clock, in
+# network and mount namespaces of its own.
+bench_isolate() {
+  [ "${HOROLAN_BENCH_INSIDE:-}" = 1 ] && return 0
+  exec env HOROLAN_BENCH_INSIDE=1 setpriv --bounding-set -sys_time --inh-caps -sys_time \
+    unshare -n -m --propagation private bash "$0" "$@"
+}
+
+# bench_ntpsec PEERS: the unpacked SNTP clients of ntpsec (ntpdig, ntpdate) on PATH, with their Python modules.
+bench_ntpsec() {
+  [ -d "$1/ntpsec/usr/bin" ] || return 0
+  export PATH=$1/ntpsec/usr/bin:$1/ntpsec/usr/sbin:$PATH
+  export PYTHONPATH=$1/ntpsec/usr/lib/python3/dist-packages
+}
 
 # bench_chronyd BUILD_DIR: the chronyd to run, or the reason there is none.
 bench_chronyd() {

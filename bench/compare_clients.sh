@@ -21,15 +21,9 @@ runs=${2:-30}
 peers=$build/peers
 source bench/chrony.sh
 chronyd=$(bench_chronyd "$build")
-if [ -d "$peers/ntpsec/usr/bin" ]; then
-  export PATH=$peers/ntpsec/usr/bin:$peers/ntpsec/usr/sbin:$PATH
-  export PYTHONPATH=$peers/ntpsec/usr/lib/python3/dist-packages
-fi
+bench_ntpsec "$peers"
 
-if [ "${HOROLAN_BENCH_INSIDE:-}" != 1 ]; then
-  exec env HOROLAN_BENCH_INSIDE=1 setpriv --bounding-set -sys_time --inh-caps -sys_time \
-    unshare -n -m --propagation private bash "$0" "$build" "$runs" "${@:3}"
-fi
+bench_isolate "$build" "$runs" "${@:3}"
 
 work=$(mktemp -d /tmp/horolan-bench.XXXXXX)
 trap 'kill $chrony 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT

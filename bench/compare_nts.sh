@@ -13,10 +13,7 @@ runs=${2:-30}
 source bench/chrony.sh
 chronyd=$(bench_chronyd "$build")
 
-if [ "${HOROLAN_BENCH_INSIDE:-}" != 1 ]; then
-  exec env HOROLAN_BENCH_INSIDE=1 setpriv --bounding-set -sys_time --inh-caps -sys_time \
-    unshare -n -m --propagation private bash "$0" "$build" "$runs"
-fi
+bench_isolate "$build" "$runs"
 
 work=$(mktemp -d /tmp/horolan-bench.XXXXXX)
 trap 'kill $chrony 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT

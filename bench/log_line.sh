@@ -13,10 +13,7 @@ build=$(realpath "${1:?usage: log_line.sh BUILD_DIR RUNS HOROLAN...}")
 runs=${2:?runs}
 source bench/chrony.sh
 chronyd=$(bench_chronyd "$build")
-if [ "${HOROLAN_BENCH_INSIDE:-}" != 1 ]; then
-  exec env HOROLAN_BENCH_INSIDE=1 setpriv --bounding-set -sys_time --inh-caps -sys_time \
-    unshare -n -m --propagation private bash "$0" "$build" "$runs" "${@:3}"
-fi
+bench_isolate "$build" "$runs" "${@:3}"
 
 work=$(mktemp -d /tmp/horolan-bench.XXXXXX)
 trap 'kill $chrony $listener 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT

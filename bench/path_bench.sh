@@ -15,14 +15,8 @@ runs=${2:-30}
 peers=$build/peers
 source bench/chrony.sh
 chronyd=$(bench_chronyd "$build")
-if [ -d "$peers/ntpsec/usr/bin" ]; then
-  export PATH=$peers/ntpsec/usr/bin:$PATH
-  export PYTHONPATH=$peers/ntpsec/usr/lib/python3/dist-packages
-fi
-if [ "${HOROLAN_BENCH_INSIDE:-}" != 1 ]; then
-  exec env HOROLAN_BENCH_INSIDE=1 setpriv --bounding-set -sys_time --inh-caps -sys_time \
-    unshare -n -m --propagation private bash "$0" "$build" "$runs"
-fi
+bench_ntpsec "$peers"
+bench_isolate "$build" "$runs"
 
 work=$(mktemp -d /tmp/horolan-path.XXXXXX)
 relay=
