@@ -153,9 +153,14 @@ TEST(Confine, ARunsPlanGrantsItsFoldersAndThePathsItsEnvironmentNamesButNeverALi
   TempDir dir;
   const std::string link = dir.File("link");
   ASSERT_EQ(symlink(dir.path.c_str(), link.c_str()), 0);
-  EXPECT_EQ(Confined({.writableFolders = {link.c_str(), "/", "relative"}}, [&] {
-    return Err(open((link + "/new").c_str(), O_WRONLY | O_CREAT, 0600)) + Err(mkdir("/horolan-new", 0700));
-  }).status, 2 * EACCES);
+  // The tests' root is read-only; a folder below it shows whether "/" was granted.
+  const std::string belowRoot = dir.File("new-folder");
+  auto writes = [&] {
+    int created = Err(open((link + "/new").c_str(), O_WRONLY | O_CREAT, 0600));
+    return created + Err(mkdir(belowRoot.c_str(), 0700));
+  };
+  auto run = Confined({.writableFolders = {link.c_str(), "/", "relative"}}, writes);
+  EXPECT_EQ(run.status, 2 * EACCES);
   const std::string reads[] = {"certs1/c", "certs2/c", "trust.pem", "zone", "terminfo/t", ".terminfo/t", "run/ppp0.pid", "outside"};
   for (const std::string& name : reads)
     std::filesystem::create_directories(std::filesystem::path(dir.File(name)).parent_path()), dir.Write(name, "x");

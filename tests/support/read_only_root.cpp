@@ -1,0 +1,45 @@
+#include "tests/support/read_only_root.h"
+
+#include <fcntl.h>
+#include <linux/mount.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool SetAttr(const char* path, unsigned long set, unsigned long clear) {
+  mount_attr attr{};
+  attr.attr_set = set;
+  attr.attr_clr = clear;
+  return syscall(SYS_mount_setattr, AT_FDCWD, path, AT_RECURSIVE, &attr, sizeof attr) == 0;
+}
+
+bool Failed(std::string& why, const char* step) {
+  why = std::string(step) + ": " + std::strerror(errno);
+  return false;
+}
+
+}  // namespace
+
+bool EnterReadOnlyRoot(std::string& why) {
+  if (geteuid() != 0) return true;
+  if (unshare(CLONE_NEWNS) != 0) return Failed(why, "unshare(CLONE_NEWNS)");
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    return Failed(why, "making / private");
+  if (!SetAttr("/", MOUNT_ATTR_RDONLY, 0)) return Failed(why, "making / read-only");
+  // Kernel interfaces stay writable: tests set sysctls and write device nodes.
+  for (const char* kernel : {"/proc", "/sys", "/dev"})
+    if (access(kernel, F_OK) == 0 && !SetAttr(kernel, 0, MOUNT_ATTR_RDONLY))
+      return Failed(why, kernel);
+  const char* tmp = std::getenv("TMPDIR");
+  for (const char* scratch : {"/tmp", "/var/tmp", tmp})
+    if (scratch && *scratch && mount("tmpfs", scratch, "tmpfs", 0, "mode=1777") != 0)
+      return Failed(why, scratch);
+  return true;
+}
