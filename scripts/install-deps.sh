@@ -15,7 +15,7 @@ build=(build-essential cmake ninja-build pkg-config g++
        libseccomp-dev libsystemd-dev)
 tests=(libgtest-dev libgmock-dev libbenchmark-dev sqlite3 curl tmux openssl
        iproute2 util-linux procps python3 bc groff-base man-db systemd devscripts
-       lintian debootstrap systemd-container)
+       lintian debootstrap systemd-container clang-format-14)
 fuzz=(clang libclang-rt-14-dev)
 
 packages=("${build[@]}")
