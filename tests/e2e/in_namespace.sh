@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs an end-to-end script without the right to set the clock, in private
-# network and mount namespaces where everything but fresh temporary folders
+# network and mount namespaces where everything but the temporary folders
 # and the kernel's interfaces is read-only (HOROLAN_SANDBOX, built with the
 # tests). Exit 77 (skipped) where that is impossible.
 script=${1:?usage: in_namespace.sh SCRIPT}

@@ -32,14 +32,19 @@ bool EnterReadOnlyRoot(std::string& why) {
   if (unshare(CLONE_NEWNS) != 0) return Failed(why, "unshare(CLONE_NEWNS)");
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
     return Failed(why, "making / private");
+  // Temporary folders become mounts of their own first, so that they can stay
+  // writable below the read-only root.
+  const char* tmp = std::getenv("TMPDIR");
+  const char* scratch[] = {"/tmp", "/var/tmp", tmp && *tmp ? tmp : "/tmp"};
+  for (const char* folder : scratch)
+    if (mount(folder, folder, nullptr, MS_BIND | MS_REC, nullptr) != 0)
+      return Failed(why, folder);
   if (!SetAttr("/", MOUNT_ATTR_RDONLY, 0)) return Failed(why, "making / read-only");
-  // Kernel interfaces stay writable: tests set sysctls and write device nodes.
+  // Kernel interfaces stay writable too: tests set sysctls and write device nodes.
   for (const char* kernel : {"/proc", "/sys", "/dev"})
     if (access(kernel, F_OK) == 0 && !SetAttr(kernel, 0, MOUNT_ATTR_RDONLY))
       return Failed(why, kernel);
-  const char* tmp = std::getenv("TMPDIR");
-  for (const char* scratch : {"/tmp", "/var/tmp", tmp})
-    if (scratch && *scratch && mount("tmpfs", scratch, "tmpfs", 0, "mode=1777") != 0)
-      return Failed(why, scratch);
+  for (const char* folder : scratch)
+    if (!SetAttr(folder, 0, MOUNT_ATTR_RDONLY)) return Failed(why, folder);
   return true;
 }
