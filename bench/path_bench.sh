@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Success and error over an impaired path: horolan (one request, resent every
-# second; and a burst of 8), ntpdig and `chronyd -Q` (one sample) against the
+# half second; and a burst of 8), ntpdig and `chronyd -Q` (one sample) against the
 # same chronyd, through bench/path_relay.py (loss each way, delay, one-sided
 # jitter), in a private network namespace, without the right to set the clock.
 # Each client gets RUNS runs per path, 5 s each at most. Error: the offset a
