@@ -19,7 +19,8 @@ void FreeLibrary(LibraryHandle library);
 
 // The executable's absolute path, NUL-terminated, into out; its length, or 0
 // with errno when it cannot be read or does not fit. Read once a process
-// (its network part included): each look into /proc costs a start time.
+// (its network part included): each look into /proc costs a start some
+// microseconds.
 size_t ExecutablePath(char* out, size_t capacity);
 
 // The OS layer's own optional modules (URL service, terminal UI, NTS), looked
