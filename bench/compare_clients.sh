@@ -48,8 +48,10 @@ export XDG_CACHE_HOME=$work/cache
 add horolan "$build/bin/horolan --silent --only-show --sntp --server=127.0.0.1"
 n=1
 for other in "${@:3}"; do add "horolan $((++n))" "$(realpath "$other") --silent --only-show --sntp --server=127.0.0.1"; done
-command -v ntpdig >/dev/null && add "ntpdig" "ntpdig 127.0.0.1"
-command -v ntpdate >/dev/null && add "ntpdate -q" "ntpdate -q 127.0.0.1"
+# ntpsec's Python clients load their C part, libntpc, from its own folder.
+ntpsec="env LD_LIBRARY_PATH=$peers/ntpsec/usr/lib/x86_64-linux-gnu/ntp"
+command -v ntpdig >/dev/null && add "ntpdig" "$ntpsec ntpdig 127.0.0.1"
+command -v ntpdate >/dev/null && add "ntpdate -q" "$ntpsec ntpdate -q 127.0.0.1"
 add "chronyd -Q" "$chronyd -Q -u root -f /dev/null server~127.0.0.1~iburst~maxsamples~1"
 
 printf '%-12s %10s %10s %10s %16s %10s %s\n' client "median ms" "min ms" "max ms" "peak KiB med/max" "CPU ms" \

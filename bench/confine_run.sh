@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# What confinement adds to a whole silent SNTP run: the executable next to the
-# same program linked without the call (bench_horolan_unconfined), in turns,
+# What confinement and the split add to a whole silent SNTP run: the executable
+# next to the same program with both turned off (bench_horolan_unconfined), in turns,
 # against chronyd on 127.0.0.1:123 in a private network namespace, without
 # the right to set the clock and on the virtual clock. Prints the median and
 # the lower quartile (less disturbed by other load) of each one's wall and

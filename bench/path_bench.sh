@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Success and error over an impaired path: horolan (one request, resent every
-# second; and a burst of 8), ntpdig and `chronyd -Q` (one sample) against the
+# half second; and a burst of 8), ntpdig and `chronyd -Q` (one sample) against the
 # same chronyd, through bench/path_relay.py (loss each way, delay, one-sided
 # jitter), in a private network namespace, without the right to set the clock.
 # Each client gets RUNS runs per path, 5 s each at most. Error: the offset a
 # successful run measured (horolan: what it left on its virtual clock, which
 # starts right), against a server on this very clock, so the truth is 0.
 #
-#   bench/path_bench.sh [BUILD_DIR] [RUNS]
+#   bench/path_bench.sh [BUILD_DIR] [RUNS] [OTHER_HOROLAN...]
+#
+# Other horolan executables (an older build) run in the same session, one
+# request each, as "horolan 2", "horolan 3", ...
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
@@ -16,7 +19,9 @@ peers=$build/peers
 source bench/chrony.sh
 chronyd=$(bench_chronyd "$build")
 bench_ntpsec "$peers"
-bench_isolate "$build" "$runs"
+bench_isolate "$build" "$runs" "${@:3}"
+others=()
+for other in "${@:3}"; do others+=("$(realpath "$other")"); done
 
 work=$(mktemp -d /tmp/horolan-path.XXXXXX)
 relay=
@@ -31,8 +36,10 @@ shim=(env LD_PRELOAD="$build/bin/libhorolan_vclock.so" HOROLAN_VCLOCK_FILE="$wor
 run_client() {
   case $1 in
     horolan*)
+      local executable=$build/bin/horolan samples=${2:-}
+      [ "$samples" = "${samples#+}" ] || executable=${others[${samples#+} - 1]} samples=
       echo 0 > "$work/offset"
-      "${shim[@]}" "$build/bin/horolan" --silent --sntp --server=127.0.0.2 ${2:+"--samples=$2"} >/dev/null 2>&1 &&
+      "${shim[@]}" "$executable" --silent --sntp --server=127.0.0.2 ${samples:+"--samples=$samples"} >/dev/null 2>&1 &&
         awk '{printf "%.9f\n", -$1 / 1e9}' "$work/offset" ;;
     ntpdig)
       LD_LIBRARY_PATH=$peers/ntpsec/usr/lib/x86_64-linux-gnu/ntp timeout 10 ntpdig -t 5 127.0.0.2 2>/dev/null |
@@ -50,14 +57,16 @@ path() {
   relay=$!
   sleep 0.3
   for _ in $(seq 50); do run_client horolan >/dev/null && break; done  # chronyd ready
-  local client
-  for client in "horolan" "horolan 8" ntpdig chronyd; do
+  local client clients=("horolan" "horolan 8") i
+  for ((i = 1; i <= ${#others[@]}; i++)); do clients+=("horolan +$i"); done
+  for client in "${clients[@]}" ntpdig chronyd; do
     : > "$work/found"
     local started=$(date +%s%N)
     for _ in $(seq "$runs"); do run_client $client >> "$work/found" || true; done
-    local took=$((($(date +%s%N) - started) / 1000000 / runs))
+    local took=$((($(date +%s%N) - started) / 1000000 / runs)) name=${client/+/}
+    [ "$name" = "$client" ] || name="horolan $((${client#horolan +} + 1))"
     awk '{print ($1 < 0 ? -$1 : $1) * 1000}' "$work/found" | sort -g |
-      awk -v name="$1" -v client="$client" -v runs="$runs" -v took="$took" '{ e[NR] = $1 } END {
+      awk -v name="$1" -v client="$name" -v runs="$runs" -v took="$took" '{ e[NR] = $1 } END {
         p90 = int(NR * 0.9 + 0.5); if (p90 < 1) p90 = 1
         printf "| %s | %s | %d/%d | %s | %s | %d ms |\n", name, client, NR, runs,
           NR ? sprintf("%.2f", e[int((NR + 1) / 2)]) : "-", NR ? sprintf("%.2f", e[p90]) : "-", took }'

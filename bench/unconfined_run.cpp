@@ -1,7 +1,8 @@
-// The executable without its confinement, for bench/confine_run.sh only:
-// linked ahead of the program's library, this takes the place of the call.
+// The executable without its confinement and without the split of a
+// privileged run, for bench/confine_run.sh and bench/phases.sh only: the
+// switch the tests use, thrown before main.
 #include "os/confine/confine.h"
 
-namespace os {
-Confinement ConfineRunFor(const RunNeeds&) { return {}; }
-}  // namespace os
+namespace {
+[[maybe_unused]] const bool kUnconfined = (os::SetRunConfinementForTests(false), true);
+}  // namespace

@@ -156,9 +156,9 @@ NtpTimestamp StampRequest(uint8_t (&request)[kSntpRequestSize], uint8_t first) {
 // (the query fails), or -1 when no more can be made. authentic(datagram,
 // length) tells whether a datagram may be read as an answer at all.
 // Requests go out on the schedule (a burst of samples, again every resendMs
-// while no usable answer came) within the one deadline counted from the
-// first; anything that is not a usable answer is dropped and the wait goes
-// on. Closes the socket.
+// while no usable answer came, kMaxSntpRounds at most) within the one
+// deadline counted from the first; anything that is not a usable answer is
+// dropped and the wait goes on. Closes the socket.
 template <typename Build, typename Authentic>
 bool Converse(const SntpClient& client, SocketHolder& holder, uint8_t first, uint8_t* answer, int capacity,
               SntpExchange& exchange, Build build, Authentic authentic) {
@@ -167,7 +167,7 @@ bool Converse(const SntpClient& client, SocketHolder& holder, uint8_t first, uin
   const int samples = client.samples < 1 ? 1 : client.samples > kMaxSntpSamples ? kMaxSntpSamples : client.samples;
   const uint32_t started = os::TickCountMs();
   uint32_t doneBy = client.timeoutMs, nextSend = 0, roundStart = 0;
-  int inRound = 0, usable = 0;
+  int inRound = 0, rounds = 0, usable = 0;
   bool canSend = true, refused = false, slow = false;
   SntpExchange quickestSlow;  // tells by how much the limit was missed
   uint32_t waited = 0;  // at least: a wait that timed out ran to its end, however coarse the tick
@@ -193,6 +193,7 @@ bool Converse(const SntpClient& client, SocketHolder& holder, uint8_t first, uin
         nextSend = now + kBurstGapMs;
       } else {
         inRound = 0;
+        canSend = canSend && ++rounds < kMaxSntpRounds;
         roundStart += client.resendMs;
         nextSend = roundStart;
       }

@@ -26,9 +26,7 @@ constexpr const char* kSystemLibraryFolders[] = {
 // "<folder of the executable>/<relative>/<fileName>" into out (relative may be
 // empty); false when it does not fit: a cut path is never used.
 bool BesideExecutable(const char* fileName, char* out, size_t capacity, const char* relative = "") {
-  ssize_t n = readlink("/proc/self/exe", out, capacity - 1);
-  if (n <= 0) return false;
-  out[n] = 0;
+  if (ExecutablePath(out, capacity) == 0) return false;
   char* slash = strrchr(out, '/');
   if (!slash) return false;
   size_t folder = static_cast<size_t>(slash - out) + 1;
@@ -41,6 +39,25 @@ bool BesideExecutable(const char* fileName, char* out, size_t capacity, const ch
 }
 
 }  // namespace
+
+size_t ExecutablePath(char* out, size_t capacity) {
+  struct Path {
+    char text[PATH_MAX] = {};
+    size_t length = 0;
+    int error = 0;
+  };
+  static const Path kPath = [] {
+    Path path;
+    ssize_t n = readlink("/proc/self/exe", path.text, PATH_MAX);
+    if (n > 0 && n < PATH_MAX) path.length = static_cast<size_t>(n);
+    else path.error = n < 0 ? errno : ENAMETOOLONG;  // a cut path is never used
+    return path;
+  }();
+  if (kPath.length == 0) return errno = kPath.error, 0;
+  if (!out || kPath.length + 1 > capacity) return errno = ENAMETOOLONG, 0;
+  memcpy(out, kPath.text, kPath.length + 1);
+  return kPath.length;
+}
 
 LibraryHandle LoadLibrary(const char* fileName) {
   if (!fileName || !*fileName || strchr(fileName, '/')) {

@@ -1,5 +1,7 @@
 #pragma once
 // Dynamic libraries: loading by name, looking up entry points, unloading.
+#include <cstddef>
+
 namespace os {
 
 using LibraryHandle = void*;
@@ -14,6 +16,12 @@ LibraryHandle LoadLibrary(const char* fileName);
 // An entry point by name, or null.
 void* FindEntryPoint(LibraryHandle library, const char* name);
 void FreeLibrary(LibraryHandle library);
+
+// The executable's absolute path, NUL-terminated, into out; its length, or 0
+// with errno when it cannot be read or does not fit. Read once a process
+// (its network part included): each look into /proc costs a start some
+// microseconds.
+size_t ExecutablePath(char* out, size_t capacity);
 
 // The OS layer's own optional modules (URL service, terminal UI, NTS), looked
 // for beside the executable, then in ../lib/horolan/ from its folder (the

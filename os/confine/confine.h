@@ -84,11 +84,11 @@ void LoadRunModules(const RunNeeds& needs);
 
 // Confines a run by the plan its needs make from where this layer keeps its
 // files: writable, the registry's folder and for the web cache the registry's
-// "Cache" folder; readable besides the system's, the trust store the
-// environment names (CURL_CA_BUNDLE, SSL_CERT_FILE, SSL_CERT_DIR), the time
-// zone file (TZ as a path, TZDIR), for the terminal its descriptions
-// (TERMINFO, TERMINFO_DIRS, ~/.terminfo), for hanging up links the run folder
-// and /proc.
+// "Cache" folder; readable besides the system's, where TLS is spoken (an NTS
+// or daytime run, not its privileged part) the trust store the environment
+// names (CURL_CA_BUNDLE, SSL_CERT_FILE, SSL_CERT_DIR), the time zone file
+// (TZ as a path, TZDIR), for the terminal its descriptions (TERMINFO,
+// TERMINFO_DIRS, ~/.terminfo), for hanging up links the run folder and /proc.
 // The web cache folder only where it is the user's (IsOwnCacheFolder). The
 // network part reads what the system and the trust store need and writes
 // nothing; it becomes uid and gid first.

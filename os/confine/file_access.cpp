@@ -13,6 +13,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "os/base/dynlib.h"
 #include "os/confine/confine_layers.h"
 #include "os/fs/files.h"
 
@@ -118,8 +119,8 @@ void AddWritableFolder(int rulesetFd, const char* folder, uint64_t rights, const
 void AddProgramFolders(int rulesetFd) {
   char path[PATH_MAX];
   constexpr char kModules[] = "/../lib/horolan";
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path - sizeof kModules);
-  char* slash = length > 0 ? static_cast<char*>(memrchr(path, '/', static_cast<size_t>(length))) : nullptr;
+  size_t length = os::ExecutablePath(path, sizeof path - sizeof kModules);
+  char* slash = length > 0 ? static_cast<char*>(memrchr(path, '/', length)) : nullptr;
   if (!slash || slash == path) return;
   *slash = 0;
   AddPath(rulesetFd, path, kRead);

@@ -107,7 +107,10 @@ Confinement ConfineRunFor(const RunNeeds& needs, RunPart part, uint32_t uid, uin
   if (part != RunPart::Network) paths.Write(RegistryFolder());
   if (needs.webCache && part != RunPart::Network) paths.Write(WebCacheFolder());
   if (needs.metricsFolder && part != RunPart::Network) paths.Write(needs.metricsFolder);
-  for (const char* trust : {"CURL_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR"}) paths.ReadVariable(trust);
+  // The trust store only where TLS is spoken: never by the privileged part,
+  // nor by a plain SNTP run.
+  if ((needs.nts || needs.webCache) && part != RunPart::Privileged)
+    for (const char* trust : {"CURL_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR"}) paths.ReadVariable(trust);
   // Local times: a zone file TZ names by its path (":/path" or "/path"), or
   // the zone folder TZDIR.
   const char* zone = getenv("TZ");

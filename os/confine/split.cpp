@@ -54,7 +54,7 @@ bool KeepOnlyChannel(int channel) {
 [[noreturn]] void BeNetworkPart(int channel, pid_t parent, const RunNeeds& needs, const PartUser& user, NetworkWork work,
                           void* context, size_t size) {
   if (!KeepOnlyChannel(channel)) _exit(kExitNoUser);
-  HandTrustStore();
+  if (needs.nts || needs.webCache) HandTrustStore();
   Confinement confined = ConfineRunFor(needs, RunPart::Network, user.uid, user.gid);
   if (!confined.user) _exit(kExitNoUser);
   if (getppid() != parent) _exit(0);  // the run ended before the part's end was bound to it

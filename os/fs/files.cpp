@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "os/base/dynlib.h"
 #include "os/base/last_error.h"
 #include "os/base/text.h"
 
@@ -24,18 +25,18 @@ bool PathToNative(const char16_t* path, char* out, size_t capacity) {
 
 size_t ModuleFileName(char16_t* out, size_t capacity) {
   char native[PATH_MAX + 1];
-  ssize_t n = readlink("/proc/self/exe", native, PATH_MAX);
-  if (n <= 0) {
+  size_t n = ExecutablePath(native, sizeof native);
+  if (n == 0) {
     SetLastErrorFromErrno();
     return 0;
   }
-  size_t units = WideFromAnsi(native, static_cast<size_t>(n), nullptr, 0);
+  size_t units = WideFromAnsi(native, n, nullptr, 0);
   if (!out || units + 1 > capacity) {
     SetLastError(ENAMETOOLONG);
     if (out && capacity) out[0] = 0;
     return 0;
   }
-  WideFromAnsi(native, static_cast<size_t>(n), out, capacity);
+  WideFromAnsi(native, n, out, capacity);
   return units;
 }
 

@@ -15,6 +15,8 @@ bool MakeFolders(const char* folder, unsigned mode) {
     errno = ENAMETOOLONG;
     return false;
   }
+  struct stat info;
+  if (stat(folder, &info) == 0 && S_ISDIR(info.st_mode)) return true;  // every run's case: one call
   char path[PATH_MAX];
   memcpy(path, folder, length + 1);
   // Each folder above, from the top; one that exists is left as it is.
@@ -24,7 +26,6 @@ bool MakeFolders(const char* folder, unsigned mode) {
     mkdir(path, mode);
     path[at] = '/';
   }
-  struct stat info;
   if (mkdir(path, mode) != 0 && errno != EEXIST) return false;
   if (stat(path, &info) != 0) return false;
   if (S_ISDIR(info.st_mode)) return true;
