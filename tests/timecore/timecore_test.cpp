@@ -10,8 +10,8 @@
 
 static NtpTimestamp Ts(uint32_t seconds, uint32_t fraction) { return NtpTimestamp{fraction, seconds}; }
 
-// Every day from 1601-01-01 to 30827-12-31, each at another time of day: the 100-ns count round-trips, and its date
-// and weekday are the C library's; in NTP era 0 a timestamp round-trips too.
+// Every day of the count (1601-01-01 to 30827-12-31), each at another time of day, round-trips
+// with the C library's date and weekday; in NTP era 0 a timestamp round-trips too.
 TEST(Calendar, EveryDayOfTheCountRoundTrips) {
   auto count = [](uint64_t day) { return day * 864000000000ull + day % 86400 * 10000000 + day % 1000 * 10000; };
   CalendarTime t;
