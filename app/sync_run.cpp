@@ -21,7 +21,6 @@
 #include "platform/data_connection.h"
 #include "platform/registry.h"
 #include "sources/web_cache_purge.h"
-#include "timecore/calendar.h"
 #include "timecore/ntp_timestamp.h"
 
 namespace {
@@ -199,7 +198,6 @@ RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
     CalendarTime local;
     os::ReadUtcClock(local);
     outcome.utc = NtpTimestamp::FromValue(record.destination).AddSeconds(record.offset).ToCalendarNear(local);
-    outcome.utc.dayOfWeek = static_cast<uint16_t>(DayOfWeek(outcome.utc.year, outcome.utc.month, outcome.utc.day));
     outcome.trustedTime = vouched;
     return outcome;
   }

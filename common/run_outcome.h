@@ -2,7 +2,7 @@
 // What a query branch returns to the run.
 #include <cstdint>
 
-#include "os/clock/clock.h"
+#include "os/base/calendar.h"
 
 using ResultCode = int32_t;
 

@@ -6,10 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/sync_run.h"
-#include "os/clock/clock.h"
+#include "app/run_settings.h"
+#include "app/time_floor.h"
+#include "os/base/calendar.h"
 #include "sources/sntp_client.h"
-#include "timecore/calendar.h"
+#include "tests/support/era_zero.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 8 + 32) return 0;
@@ -21,8 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!ReadSntpAnswer(answer, length, NtpTimestamp::FromNetworkOrder(answer + 24), exchange)) return 0;
   bool real = length >= 48 && (answer[0] & 7) == 4 && (answer[0] >> 6) != 3 && answer[1] >= 1 && answer[1] <= 15;
   if (!real || exchange.transmit.Value() == 0 || !std::isfinite(exchange.offset)) std::abort();
-  if (!OffsetWithinLimit(exchange.offset)) return 0;
-  CalendarTime c = exchange.destination.AddSeconds(exchange.offset).ToCalendar();
-  if (uint64_t count = 0; !os::CalendarToCount(c, count) || DayOfWeek(c.year, c.month, c.day) != c.dayOfWeek) std::abort();
+  char why[kReasonCapacity];
+  if (!StepWithinLimit(exchange.offset, kSntpStepLimit, why)) return 0;
+  CalendarTime c = fake::InEraZero(exchange.destination.AddSeconds(exchange.offset));
+  uint64_t count = 0;
+  if (!os::CalendarToCount(c, count)) std::abort();
+  if ((count / 864000000000ull + 1) % 7 != c.dayOfWeek) std::abort();  // 1601-01-01: a Monday
   return 0;
 }

@@ -13,7 +13,6 @@
 #include "os/net/url_service.h"
 #include "resources/strings.h"
 #include "sources/web_cache_purge.h"
-#include "timecore/calendar.h"
 
 namespace {
 
@@ -177,7 +176,6 @@ ResultCode DaytimeAnswerTime(const DaytimeFetch& fetch, const CalendarTime& devi
   utc.hour = static_cast<uint16_t>(fields.hour);
   utc.minute = static_cast<uint16_t>(fields.minute);
   utc.second = static_cast<uint16_t>(fields.second);
-  utc.dayOfWeek = static_cast<uint16_t>(DayOfWeek(fields.year, fields.month, fields.day));
   count = 0;
   uint32_t correction = 0;
   // "NIST" but no time in it: the clock is never set from such an answer.

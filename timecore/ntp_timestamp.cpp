@@ -1,57 +1,63 @@
 #include "timecore/ntp_timestamp.h"
 
+#include <array>
 #include <cmath>
 
 #include "os/clock/clock.h"
-#include "timecore/calendar.h"
 
 namespace {
 
-constexpr int32_t kJulianDay1900 = 2415021;
+// 1900-01-01, where NTP era 0 begins, as a day number of the calendar.
+constexpr int64_t kDays1601To1900 = 109207;
 // The fraction scale of differences and offsets (not 2^32: a fraction word of
 // all ones counts as one whole second).
 constexpr double kFractionScale = 4294967295.0;
 
+constexpr std::array<uint32_t, 1000> BuildMsToFraction() {
+  std::array<uint32_t, 1000> table{};
+  for (uint64_t i = 0; i < 1000; ++i) table[i] = static_cast<uint32_t>((i * 4294967296ull + 500) / 1000);
+  return table;
+}
+// Milliseconds 0-999 to a 32-bit fraction of a second: round(i * 2^32 / 1000),
+// built at compile time so that the conversion is a lookup.
+constexpr std::array<uint32_t, 1000> kMsToFraction = BuildMsToFraction();
+static_assert(kMsToFraction[1] == 4294967u && kMsToFraction[2] == 8589935u);
+static_assert(kMsToFraction[500] == 2147483648u && kMsToFraction[999] == 4290672329u);
+
+// A fraction of a second to milliseconds, on the scale 2^32 - 1 and rounded
+// to the nearest. The last 0.05 % of a second would round to 1000, which no
+// calendar record can hold: it stays 999.
+uint16_t FractionToMilliseconds(uint32_t fraction) {
+  static constexpr double kScale = 1000.0 / 4294967295.0;
+  uint32_t ms = static_cast<uint32_t>(static_cast<double>(fraction) * kScale + 0.5);
+  return static_cast<uint16_t>(ms > 999 ? 999 : ms);
+}
+
 }  // namespace
 
 NtpTimestamp NtpTimestamp::FromCalendar(const CalendarTime& time) {
-  int32_t jdn = DateToJulianDay(time.year, time.month, time.day);
-  // Unsigned 32-bit throughout, so times outside era 0 wrap instead of
+  // Unsigned 32-bit from the day on, so times outside era 0 wrap instead of
   // overflowing.
-  uint32_t s = static_cast<uint32_t>(jdn) - static_cast<uint32_t>(kJulianDay1900);
+  uint32_t s = static_cast<uint32_t>(os::DaysSince1601(time) - kDays1601To1900);
   s = ((s * 24u + time.hour) * 60u + time.minute) * 60u + time.second;
   NtpTimestamp out;
   out.seconds = s;
-  out.fraction = MsToFractionTable[time.milliseconds > 999 ? 999 : time.milliseconds];
+  out.fraction = kMsToFraction[time.milliseconds > 999 ? 999 : time.milliseconds];
   return out;
 }
 
 CalendarTime NtpTimestamp::ToCalendarNear(const CalendarTime& near) const {
-  int64_t days = int64_t{DateToJulianDay(near.year, near.month, near.day)} - kJulianDay1900;
+  int64_t days = os::DaysSince1601(near) - kDays1601To1900;
   int64_t pivot = ((days * 24 + near.hour) * 60 + near.minute) * 60 + near.second;
   // The signed 32-bit distance of the low words picks the nearest era.
   int64_t total = pivot + static_cast<int32_t>(seconds - static_cast<uint32_t>(pivot));
   int64_t day = total >= 0 ? total / 86400 : (total - 86399) / 86400;
   int64_t second = total - day * 86400;
   CalendarTime out;
-  int32_t julianDay = static_cast<int32_t>(day + kJulianDay1900);
-  out.dayOfWeek = static_cast<uint16_t>((julianDay + 1) % 7);
+  os::FillDate(day + kDays1601To1900, out);
   out.hour = static_cast<uint16_t>(second / 3600);
   out.minute = static_cast<uint16_t>(second / 60 % 60);
   out.second = static_cast<uint16_t>(second % 60);
-  JulianDayToDate(julianDay, out.year, out.month, out.day);
-  out.milliseconds = FractionToMilliseconds(fraction);
-  return out;
-}
-
-CalendarTime NtpTimestamp::ToCalendar() const {
-  CalendarTime out;
-  uint32_t days = seconds / 86400u;
-  out.dayOfWeek = static_cast<uint16_t>((days + static_cast<uint32_t>(kJulianDay1900 + 1)) % 7u);
-  out.hour = static_cast<uint16_t>((seconds / 3600u) % 24u);
-  out.minute = static_cast<uint16_t>((seconds / 60u) % 60u);
-  out.second = static_cast<uint16_t>(seconds % 60u);
-  JulianDayToDate(static_cast<int32_t>(days) + kJulianDay1900, out.year, out.month, out.day);
   out.milliseconds = FractionToMilliseconds(fraction);
   return out;
 }

@@ -7,7 +7,7 @@
 // milliseconds become fractions on the scale 2^32.
 #include <cstdint>
 
-#include "os/clock/clock.h"
+#include "os/base/calendar.h"
 
 struct NtpTimestamp {
   uint32_t fraction = 0;
@@ -16,10 +16,9 @@ struct NtpTimestamp {
   // dayOfWeek is not read. Times outside era 0 wrap modulo 2^32 seconds;
   // milliseconds above 999 count as 999.
   static NtpTimestamp FromCalendar(const CalendarTime& time);
-  // All eight fields filled, in era 0; milliseconds never exceed 999.
-  CalendarTime ToCalendar() const;
-  // As ToCalendar, in the era that puts the time nearest to near (the local
-  // clock): right when near is less than 68 years off, either way.
+  // All eight fields filled, in the era that puts the time nearest to near
+  // (the local clock): right when near is less than 68 years off, either
+  // way. Milliseconds never exceed 999.
   CalendarTime ToCalendarNear(const CalendarTime& near) const;
   // The current UTC time from the clock service, to 100 ns.
   static NtpTimestamp Now();

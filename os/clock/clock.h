@@ -1,21 +1,11 @@
 #pragma once
-// The clock service: the UTC clock, calendar records to and from the 100-ns
-// count since 1601-01-01 00:00 UTC, UTC to local time, the millisecond tick
-// count. Unit tests put a fake clock in through UseClockSource; the product
-// never does.
+// The clock service: the UTC clock as a calendar record or as the 100-ns
+// count since 1601-01-01 00:00 UTC (os/base/calendar.h), UTC to local time,
+// the millisecond tick count. Unit tests put a fake clock in through
+// UseClockSource; the product never does.
 #include <cstdint>
 
-struct CalendarTime {
-  uint16_t year = 0;
-  uint16_t month = 0;      // 1-12
-  uint16_t dayOfWeek = 0;  // 0 = Sunday
-  uint16_t day = 0;        // 1-31
-  uint16_t hour = 0;
-  uint16_t minute = 0;
-  uint16_t second = 0;
-  uint16_t milliseconds = 0;
-};
-
+#include "os/base/calendar.h"
 
 namespace os {
 
@@ -34,12 +24,6 @@ bool StepUtcClock(int64_t offsetNs);
 // here (EINVAL, ENOSYS): setting the clock outright may still work.
 bool StepUnsupported(uint32_t error);
 
-// false for a record that is not a valid date and time (month 1-12, a day
-// the month has, hour 0-23, minute and second 0-59, milliseconds 0-999, year
-// 1601-30827); dayOfWeek is not read.
-bool CalendarToCount(const CalendarTime& time, uint64_t& count);
-// Fills every field, dayOfWeek included; false when the count is out of range.
-bool CountToCalendar(uint64_t count, CalendarTime& time);
 // The same instant in local time, by the process's time zone (TZ).
 bool UtcCountToLocalCount(uint64_t utc, uint64_t& local);
 
@@ -63,8 +47,5 @@ struct ClockSource {
   uint32_t (*tickMs)();
 };
 void UseClockSource(const ClockSource* source);
-// The machine's own clock, whatever source is in use (a running fake clock
-// follows it).
-const ClockSource& MachineClock();
 
 }  // namespace os

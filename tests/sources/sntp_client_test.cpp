@@ -14,6 +14,7 @@
 #include "os/base/last_error.h"
 #include "sources/sntp_client.h"
 #include "tests/os/net/seams.h"
+#include "tests/support/era_zero.h"
 #include "tests/support/fake_clock.h"
 
 using Datagram = std::vector<uint8_t>;
@@ -75,7 +76,7 @@ TEST(SntpAnswer, OnlyARealAnswerToOurRequestIsTakenWithTheOffsetOfItsFourTimesta
 // Queries to the test's own server socket, which answers as soon as the request is sent; every path closes its socket.
 TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithTheirReason) {
   if (!seams::LoopbackUp()) GTEST_SKIP() << "loopback (127.0.0.1) is down here";
-  fake::Install(kStart.ToCalendar());
+  fake::Install(fake::InEraZero(kStart));
   sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t length = sizeof address;
   int server = Server(address, length);
@@ -98,7 +99,7 @@ TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithThei
   // Also across the end of era 0: the answer's times in era 1.
   for (const NtpTimestamp& start : {kStart, NtpTimestamp{2147483648u, 4294967295u}})
     for (int strayBytes : {-1, 0, 48}) {  // what comes first is dropped
-      fake::Install(start.ToCalendar());
+      fake::Install(fake::InEraZero(start));
       stray = strayBytes;
       ASSERT_TRUE(client.Query(u"127.0.0.1", exchange, port)) << strayBytes;
       ASSERT_EQ(request.size(), 48u);
@@ -140,7 +141,7 @@ TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithThei
 // Requests resent while no answer comes, bursts, the delay limit: the server answers as it is told.
 TEST(SntpQuery, ResendsEachWithItsOwnStampBurstsKeepTheQuickestAndSlowAnswersAreRefused) {
   if (!seams::LoopbackUp()) GTEST_SKIP() << "loopback (127.0.0.1) is down here";
-  fake::Install(kStart.ToCalendar());
+  fake::Install(fake::InEraZero(kStart));
   sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t length = sizeof address;
   int server = Server(address, length);
