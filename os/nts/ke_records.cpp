@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "os/nts/word.h"
+
 namespace nts {
 
 namespace {
@@ -18,8 +20,6 @@ enum RecordType : uint16_t {
 };
 constexpr uint16_t kCriticalBit = 0x8000;
 constexpr uint16_t kNtpV4 = 0;
-
-uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
 bool ListHolds(const uint8_t* body, size_t length, uint16_t value) {
   for (size_t i = 0; i + 2 <= length; i += 2)
