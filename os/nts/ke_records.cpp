@@ -43,9 +43,9 @@ struct Seen {
   uint16_t errorCode = 0, warningCode = 0;
 };
 
+// True: the reply is decided.
 bool Decide(HorolanNtsSession& session, int32_t result, int32_t detail) {
-  session.result = result;
-  session.detail = detail;
+  SetResult(session, result, detail);
   return true;
 }
 

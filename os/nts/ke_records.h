@@ -15,6 +15,13 @@ inline constexpr uint8_t kKeRequest[] = {0x80, 0x01, 0x00, 0x02, 0x00, 0x00,   /
 inline constexpr uint16_t kAeadAesSivCmac256 = 15;
 inline constexpr uint16_t kDefaultNtpPort = 123;
 
+// Sets the session's result and detail; returns the result.
+inline int32_t SetResult(HorolanNtsSession& session, int32_t result, int32_t detail = 0) {
+  session.result = result;
+  session.detail = detail;
+  return result;
+}
+
 // Adds a cookie to the session unless it is empty, longer than a session
 // keeps, or the session already holds eight.
 void KeepCookie(HorolanNtsSession& session, const uint8_t* cookie, size_t length);

@@ -37,12 +37,6 @@ constexpr uint8_t kAlpn[] = {7, 'n', 't', 's', 'k', 'e', '/', '1'};
 // every other record fit many times over.
 constexpr size_t kMaxReplyBytes = 16384;
 
-int32_t Finish(HorolanNtsSession& session, int32_t result, int32_t detail = 0) {
-  session.result = result;
-  session.detail = detail;
-  return result;
-}
-
 __attribute__((format(printf, 2, 3))) void Say(HorolanNtsSession& session, const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
@@ -376,7 +370,7 @@ int32_t ReadReply(SSL* ssl, int fd, int64_t deadline, const char* host, HorolanN
     } else {
       int32_t waited = WaitForTls(ssl, outcome, fd, deadline);
       // A reply still unfinished at the deadline decides nothing: none of it is used.
-      if (waited == HOROLAN_NTS_TIMEOUT) return Finish(session, HOROLAN_NTS_TIMEOUT);
+      if (waited == HOROLAN_NTS_TIMEOUT) return SetResult(session, HOROLAN_NTS_TIMEOUT);
       if (waited == HOROLAN_NTS_OK) continue;
       closed = true;  // the server closed or reset the connection
     }
@@ -446,7 +440,7 @@ int32_t ResolveNtpServer(int64_t deadline, HorolanNtsSession& session) {
   if (bytes && !inet_ntop(found->ai_family, bytes, text, sizeof text)) resolved = EAI_ADDRFAMILY;
   if (resolved != 0) {
     Say(session, "NTP server %s named by the key exchange: %s", session.ntpServer, gai_strerror(resolved));
-    return Finish(session, HOROLAN_NTS_UNKNOWN_HOST, resolved);
+    return SetResult(session, HOROLAN_NTS_UNKNOWN_HOST, resolved);
   }
   if (scope) snprintf(session.ntpAddress, sizeof session.ntpAddress, "%s%%%u", text, scope);
   else snprintf(session.ntpAddress, sizeof session.ntpAddress, "%s", text);
@@ -459,40 +453,40 @@ int32_t Exchange(const char* host, uint16_t port, uint32_t timeoutMs, int64_t ti
   Socket connection;
   int32_t detail = 0;
   int32_t connected = Connect(host, port, deadline, connection, detail);
-  if (connected != HOROLAN_NTS_OK) return Finish(session, connected, detail);
+  if (connected != HOROLAN_NTS_OK) return SetResult(session, connected, detail);
 
   std::unique_ptr<SSL_CTX, ContextFree> context(SSL_CTX_new(TLS_client_method()));
   tls::CertTimes times;
   if (!context || !ConfigureContext(context.get()) || !tls::WatchCertificateTimes(context.get(), timeFloor, &times))
-    return Finish(session, HOROLAN_NTS_INTERNAL);
+    return SetResult(session, HOROLAN_NTS_INTERNAL);
   std::unique_ptr<SSL, SslFree> ssl(SSL_new(context.get()));
   if (!ssl || !ConfigureSession(ssl.get(), host) || SSL_set_fd(ssl.get(), connection.fd) != 1)
-    return Finish(session, HOROLAN_NTS_INTERNAL);
+    return SetResult(session, HOROLAN_NTS_INTERNAL);
 
   int32_t step = Handshake(ssl.get(), connection.fd, deadline, detail, session, times, host);
-  if (step != HOROLAN_NTS_OK) return Finish(session, step, detail);
+  if (step != HOROLAN_NTS_OK) return SetResult(session, step, detail);
   session.certDates = times.dates ? 1 : 0;
   session.certNotBefore = times.notBefore;
   session.certNotAfter = times.notAfter;
-  if (!ExportKeys(ssl.get(), session)) return Finish(session, HOROLAN_NTS_INTERNAL);
+  if (!ExportKeys(ssl.get(), session)) return SetResult(session, HOROLAN_NTS_INTERNAL);
   step = SendRequest(ssl.get(), connection.fd, deadline);
-  if (step != HOROLAN_NTS_OK) return Finish(session, step);
+  if (step != HOROLAN_NTS_OK) return SetResult(session, step);
   step = ReadReply(ssl.get(), connection.fd, deadline, host, session);
-  if (step != HOROLAN_NTS_OK) return Finish(session, step, session.detail);
+  if (step != HOROLAN_NTS_OK) return SetResult(session, step, session.detail);
   SSL_shutdown(ssl.get());  // one close_notify, not waited for
   step = ResolveNtpServer(deadline, session);
   if (step != HOROLAN_NTS_OK) return step;
-  return Finish(session, HOROLAN_NTS_OK);
+  return SetResult(session, HOROLAN_NTS_OK);
 }
 
 }  // namespace
 
 int32_t KeyExchange(const HorolanNtsKeRequest& request, HorolanNtsSession& session) {
   char host[HOROLAN_NTS_MAX_SERVER_BYTES + 1];
-  if (!request.host) return Finish(session, HOROLAN_NTS_BAD_ARGUMENT);
+  if (!request.host) return SetResult(session, HOROLAN_NTS_BAD_ARGUMENT);
   if (!PlainHost(request.host, host)) {  // too long for a name, or brackets around no address
     Say(session, "%.64s: %s", request.host, gai_strerror(EAI_NONAME));
-    return Finish(session, HOROLAN_NTS_UNKNOWN_HOST, EAI_NONAME);
+    return SetResult(session, HOROLAN_NTS_UNKNOWN_HOST, EAI_NONAME);
   }
   uint16_t port = request.port ? request.port : HOROLAN_NTS_DEFAULT_KE_PORT;
   uint32_t timeoutMs = request.timeoutMs ? request.timeoutMs : HOROLAN_NTS_DEFAULT_TIMEOUT_MS;
