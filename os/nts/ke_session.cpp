@@ -24,6 +24,7 @@
 #include <memory>
 #include <new>
 
+#include "os/clock/monotonic.h"
 #include "os/nts/ke_records.h"
 #include "os/tls/cert_time.h"
 
@@ -48,14 +49,6 @@ __attribute__((format(printf, 2, 3))) void Say(HorolanNtsSession& session, const
 const char* TlsReason() {
   const char* reason = ERR_reason_error_string(ERR_peek_last_error());
   return reason ? reason : "";
-}
-
-// Milliseconds on the monotonic clock: deadlines do not move with the clock
-// this program sets.
-int64_t NowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 struct Socket {
@@ -112,7 +105,7 @@ struct PipeSignalHold {
 // out, -1 failure.
 int WaitFor(int fd, short events, int64_t deadline) {
   for (;;) {
-    int64_t left = deadline - NowMs();
+    int64_t left = deadline - os::MonotonicMs();
     if (left <= 0) return 0;
     pollfd entry{fd, events, 0};
     int ready = poll(&entry, 1, static_cast<int>(left));
@@ -177,7 +170,7 @@ int Resolve(const char* host, uint16_t port, int64_t deadline, addrinfo*& found,
       found = lookup->request.ar_result;
       return status;
     }
-    int64_t left = deadline - NowMs();
+    int64_t left = deadline - os::MonotonicMs();
     if (left <= 0) break;
     timespec wait{static_cast<time_t>(left / 1000), static_cast<long>(left % 1000 * 1000000)};
     gai_suspend(list, 1, &wait);  // back early when the lookup is done
@@ -448,7 +441,7 @@ int32_t ResolveNtpServer(int64_t deadline, HorolanNtsSession& session) {
 }
 
 int32_t Exchange(const char* host, uint16_t port, uint32_t timeoutMs, int64_t timeFloor, HorolanNtsSession& session) {
-  int64_t deadline = NowMs() + timeoutMs;
+  int64_t deadline = os::MonotonicMs() + timeoutMs;
   PipeSignalHold pipeHold;
   Socket connection;
   int32_t detail = 0;

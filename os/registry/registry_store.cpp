@@ -13,6 +13,7 @@
 
 #include "os/base/last_error.h"
 #include "os/base/text.h"
+#include "os/clock/monotonic.h"
 #include "os/fs/files.h"
 
 // Schema (user_version 1):
@@ -314,12 +315,6 @@ int AddDefaultContent(sqlite3* db) {
   value.BindBlob(3, bytes.data(), bytes.size());
   r = value.Step();
   return r == SQLITE_DONE ? SQLITE_OK : r;
-}
-
-int64_t MonotonicMs() {
-  timespec now {};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 void PauseMs(int tries) {
