@@ -121,8 +121,7 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
                      .metricsFolder = PrepareRunReports(metrics, lastSuccess, settings)};
   os::LoadRunModules(needs);
   if (settings.useConnection) PrepareDataConnection(settings.connection.c_str(), !settings.silent);
-  static QueryRecord record;  // large; one a run
-  record = QueryRecord{};
+  QueryRecord record;
   char why[kReasonCapacity] = {};
   if (outcome.code == 0) {
     Query(settings, needs, record, why);

@@ -3,6 +3,7 @@
 #include "os/confine/split.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -61,7 +62,7 @@ bool KeepOnlyChannel(int channel) {
   if (getppid() != parent) _exit(0);  // the run ended before the part's end was bound to it
   char go = 0;
   if (recv(kChannel, &go, 1, 0) != 1) _exit(0);  // the run ended before the query
-  static unsigned char record[kMaxNetworkRecord];
+  alignas(std::max_align_t) unsigned char record[kMaxNetworkRecord] = {};
   work(context, record, size);
   ssize_t sent = send(kChannel, record, size, MSG_NOSIGNAL);
   _exit(sent == static_cast<ssize_t>(size) ? 0 : 1);
@@ -158,7 +159,7 @@ void LetNetworkPartGo(NetworkPart& part) {
 PartResult AwaitNetworkRecord(NetworkPart& part, void* record, size_t size, uint32_t timeoutMs) {
   const int64_t deadline = MonotonicMs() + timeoutMs;
   if (!WaitReadable(part.channel, deadline)) return {PartEnd::TimedOut, static_cast<int>(timeoutMs)};
-  static unsigned char received[kMaxNetworkRecord + 1];
+  unsigned char received[kMaxNetworkRecord + 1];
   ssize_t got = recv(part.channel, received, size + 1, MSG_DONTWAIT);
   if (got == static_cast<ssize_t>(size)) {
     memcpy(record, received, size);
