@@ -11,6 +11,7 @@
 #include "os/confine/confine.h"
 #include "os/net/url_service.h"
 #include "platform/registry.h"
+#include "tests/support/daytime_branch.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_url_service.h"
 #include "tests/support/isolated_env.h"
