@@ -180,7 +180,7 @@ RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
   if (outcome.code != 0) return outcome;
   const int64_t vouched = record.certDates ? static_cast<int64_t>(std::floor(answer)) : 0;
   if (record.mode == Nist) {
-    outcome.utc = record.utc;
+    os::CountToCalendar(count, outcome.utc);  // the answer's time with its day of the week
     // Daytime steps by any amount unless a limit was asked for.
     if (!settings.onlyShow && settings.maxStep != kMaxStepDefault &&
         !StepWithinLimit(answer - clock, settings.maxStep, outcome.reason))
@@ -237,10 +237,9 @@ ResultCode StepClockBy(double offsetSeconds) {
 }
 
 void FillLocalTime(RunOutcome& outcome) {
-  uint64_t count = 0;
+  uint64_t utc = 0;
   uint64_t local = 0;
   outcome.local = outcome.utc;
-  if (!os::CalendarToCount(outcome.utc, count)) return;
-  os::CountToCalendar(count, outcome.utc);  // normalised, day of the week included
-  if (os::UtcCountToLocalCount(count, local)) os::CountToCalendar(local, outcome.local);
+  if (os::CalendarToCount(outcome.utc, utc) && os::UtcCountToLocalCount(utc, local))
+    os::CountToCalendar(local, outcome.local);
 }
