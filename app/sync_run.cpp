@@ -194,10 +194,10 @@ RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
   if (settings.onlyShow) {
     // The server's time: the arrival time corrected by the measured offset.
     // The offset is neither tested nor applied to the clock. The era is the
-    // one nearest the local clock.
-    CalendarTime local;
-    os::ReadUtcClock(local);
-    outcome.utc = NtpTimestamp::FromValue(record.destination).AddSeconds(record.offset).ToCalendarNear(local);
+    // one nearest the machine's clock.
+    CalendarTime now;
+    os::ReadUtcClock(now);
+    outcome.utc = NtpTimestamp::FromValue(record.destination).AddSeconds(record.offset).ToCalendarNear(now);
     outcome.utc.dayOfWeek = static_cast<uint16_t>(DayOfWeek(outcome.utc.year, outcome.utc.month, outcome.utc.day));
     outcome.trustedTime = vouched;
     return outcome;
@@ -231,9 +231,9 @@ ResultCode SetClockTo(const CalendarTime& utc) { return os::SetUtcClock(utc) ? 0
 ResultCode StepClockBy(double offsetSeconds) {
   if (os::StepUtcClock(std::llround(offsetSeconds * 1e9))) return 0;
   if (!os::StepUnsupported(os::GetLastError())) return Refusal();
-  CalendarTime local;
-  os::ReadUtcClock(local);
-  return SetClockTo(NtpTimestamp::Now().AddSeconds(offsetSeconds).ToCalendarNear(local));
+  CalendarTime now;
+  os::ReadUtcClock(now);
+  return SetClockTo(NtpTimestamp::Now().AddSeconds(offsetSeconds).ToCalendarNear(now));
 }
 
 void FillLocalTime(RunOutcome& outcome) {
