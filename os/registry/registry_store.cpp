@@ -317,7 +317,8 @@ int AddDefaultContent(sqlite3* db) {
   return r == SQLITE_DONE ? SQLITE_OK : r;
 }
 
-void PauseMs(int tries) {
+// The pause before try tries + 1: 100 µs longer each time up to 1 ms, then 2 ms.
+void PauseAfterTry(int tries) {
   timespec pause {0, (tries < 10 ? 100 + 100 * tries : 2000) * 1000L};
   nanosleep(&pause, nullptr);
 }
@@ -329,7 +330,7 @@ int WaitWhileBusy(void*, int tries) {
   static thread_local int64_t first = 0;
   if (tries == 0) first = MonotonicMs();
   if (MonotonicMs() - first >= kRegistryBusyWaitMs) return 0;
-  PauseMs(tries);
+  PauseAfterTry(tries);
   return 1;
 }
 
@@ -412,7 +413,7 @@ int32_t OpenStore(sqlite3** out) {
     if (r == SQLITE_OK && version == 0) r = Initialise(db, version, !waited);
     if ((r & 0xFF) != SQLITE_BUSY || waited) break;
     r = SQLITE_OK;
-    PauseMs(tries);
+    PauseAfterTry(tries);
   }
   if (r == SQLITE_OK && version != 1) r = SQLITE_NOTADB;  // another program's database
   if (r != SQLITE_OK) {
