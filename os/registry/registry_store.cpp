@@ -35,7 +35,7 @@ struct RegistryKeyRecord {
 namespace {
 
 // A statement of the kept connection, prepared once and reset after each
-// use; found by the address of its text.
+// use; found by its text (a literal, which lives as long as the process).
 struct CachedStatement {
   const char* sql = nullptr;
   sqlite3_stmt* stmt = nullptr;
@@ -189,7 +189,7 @@ CachedStatement* CacheSlot(sqlite3* db, const char* sql) {
   if (!IsKept(db)) return nullptr;
   CachedStatement* empty = nullptr;
   for (CachedStatement& slot : Kept().cached) {
-    if (slot.sql == sql) return slot.busy ? nullptr : &slot;
+    if (slot.sql && strcmp(slot.sql, sql) == 0) return slot.busy ? nullptr : &slot;
     if (!slot.sql && !empty) empty = &slot;
   }
   return empty;
@@ -239,6 +239,8 @@ struct Statement {
 
 // Runs a statement that returns no rows.
 int Run(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+
+constexpr char kSelectValue[] = "SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2";
 
 // One write transaction: taken at once (BEGIN IMMEDIATE) so that a writer
 // waits for another through the busy handler instead of failing later, and
@@ -443,7 +445,7 @@ int FindKey(sqlite3* db, uint32_t root, const std::string& folded, int64_t& id) 
 
 bool HoldsAlready(sqlite3* db, int64_t key, const std::string& folded, uint32_t type, const void* data,
                   uint32_t size) {
-  Statement s(db, "SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2");
+  Statement s(db, kSelectValue);
   s.BindInt(1, key);
   s.BindBlob(2, folded.data(), folded.size());
   if (s.Step() != SQLITE_ROW || static_cast<uint32_t>(sqlite3_column_int64(s.stmt, 0)) != type) return false;
@@ -523,7 +525,7 @@ int32_t QueryRegistryValue(const RegistryKey& key, const char16_t* valueName, ui
   if (!key) return Fail(kRegistryInvalidHandle);
   if (!size || !ValueNameFits(valueName)) return Fail(kRegistryInvalidParameter);
   std::string folded = Folded(Text(valueName));
-  Statement s(key->db, "SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2");
+  Statement s(key->db, kSelectValue);
   s.BindInt(1, key->id);
   s.BindBlob(2, folded.data(), folded.size());
   int r = s.Step();
