@@ -302,15 +302,20 @@ bool ConfigureSession(SSL* ssl, const char* host) {
   return X509_VERIFY_PARAM_set1_host(param, host, 0) == 1 && SSL_set_tlsext_host_name(ssl, host) == 1;
 }
 
+enum KeyDirection : uint8_t { kClientToServer = 0, kServerToClient = 1 };
+
+// One key from the TLS exporter. Its context (RFC 8915, section 5.1): the
+// next protocol and the AEAD algorithm agreed, two octets each in network
+// order, then the key's direction.
+bool ExportKey(SSL* ssl, KeyDirection direction, uint8_t (&key)[HOROLAN_NTS_KEY_BYTES]) {
+  const uint8_t context[] = {kProtocolNtpV4 >> 8, kProtocolNtpV4 & 0xFF, kAeadAesSivCmac256 >> 8,
+                             kAeadAesSivCmac256 & 0xFF, direction};
+  return SSL_export_keying_material(ssl, key, sizeof key, kExporterLabel, sizeof kExporterLabel - 1, context,
+                                    sizeof context, 1) == 1;
+}
+
 bool ExportKeys(SSL* ssl, HorolanNtsSession& session) {
-  // Context: protocol NTPv4 (0), the AEAD, then 0 for client-to-server, 1 for server-to-client.
-  uint8_t context[5] = {0, 0, 0, kAeadAesSivCmac256, 0};
-  if (SSL_export_keying_material(ssl, session.c2sKey, HOROLAN_NTS_KEY_BYTES, kExporterLabel, sizeof kExporterLabel - 1,
-                                 context, sizeof context, 1) != 1)
-    return false;
-  context[4] = 1;
-  return SSL_export_keying_material(ssl, session.s2cKey, HOROLAN_NTS_KEY_BYTES, kExporterLabel,
-                                    sizeof kExporterLabel - 1, context, sizeof context, 1) == 1;
+  return ExportKey(ssl, kClientToServer, session.c2sKey) && ExportKey(ssl, kServerToClient, session.s2cKey);
 }
 
 int32_t Handshake(SSL* ssl, int fd, int64_t deadline, int32_t& detail, HorolanNtsSession& session,
