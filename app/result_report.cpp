@@ -26,6 +26,7 @@ constexpr CodeText kCodeTexts[] = {
     {-2, res::kTextBigOffset},
     {-1, res::kTextUnknownAnswer},
     {kNetworkPartFailed, res::kTextNetworkPartFailed},
+    {kConfinementFailed, res::kTextConfinementFailed},
     {kDelayTooLarge, res::kTextDelayTooLarge},
     {static_cast<ResultCode>(os::kNtsUntrusted), res::kTextNtsUntrusted},
     {static_cast<ResultCode>(os::kNtsNameMismatch), res::kTextNtsNameMismatch},

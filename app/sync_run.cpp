@@ -77,8 +77,14 @@ void Query(RunSettings& settings, const os::RunNeeds& needs, QueryRecord& record
     }
   }
   // Network input comes next: the run first gives up, for good, all it will
-  // not need. It goes on however far that gets.
-  os::ConfineRunFor(needs, split ? os::RunPart::Privileged : os::RunPart::Whole);
+  // not need. A run that could not (a kernel without Landlock is no failure)
+  // asks no server; its network part, never let go, ends with it.
+  os::Confinement confined = os::ConfineRunFor(needs, split ? os::RunPart::Privileged : os::RunPart::Whole);
+  if (confined.error != 0) {
+    snprintf(why, sizeof why, "the run could not confine itself: %s", strerror(static_cast<int>(confined.error)));
+    record.code = kConfinementFailed;
+    return;
+  }
   if (!settings.silent) os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId));
   if (settings.useConnection) EstablishDataConnection();
   if (!split) {
@@ -125,14 +131,16 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
   char why[kReasonCapacity] = {};
   if (outcome.code == 0) {
     Query(settings, needs, record, why);
-    if (record.code != kNetworkPartFailed) record.code = CheckQueryRecord(record, settings, why);
+    const bool queried = record.code != kNetworkPartFailed && record.code != kConfinementFailed;
+    if (queried) record.code = CheckQueryRecord(record, settings, why);
     if (record.reasonKind == ReasonKind::Nts && !settings.silent) {
       char line[kReasonCapacity + 8];
       snprintf(line, sizeof line, "NTS: %s", record.reason);
       ReportLine(line);
     }
     outcome = ActOnRecord(record, settings);
-    if (outcome.code == kNetworkPartFailed) snprintf(outcome.reason, sizeof outcome.reason, "%s", why);
+    if (!queried || outcome.code == kNetworkPartFailed)
+      snprintf(outcome.reason, sizeof outcome.reason, "%s", why);
   }
 
   if (settings.useConnection) {
