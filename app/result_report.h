@@ -9,9 +9,6 @@
 // The message buffer, terminating zero included.
 constexpr size_t kMessageCapacity = 1024;
 
-// The text of a code that has one of its own, else the empty text. Never null.
-const char16_t* ErrorTextForCode(ResultCode code);
-
 // The server as the message shows it: what follows the first "//", or the
 // whole text when there is none. Points into server.
 const char16_t* ServerShown(const char16_t* server);
