@@ -1,6 +1,6 @@
 #pragma once
-// The result report: the error text of a result code, the composition of the
-// final message and the call that shows it.
+// The result report: the server as shown, the composition of the final
+// message and of the line on standard error, and the call that shows them.
 #include <cstddef>
 
 #include "app/run_settings.h"
