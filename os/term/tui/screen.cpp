@@ -173,8 +173,14 @@ void DrawCells(int row, int column, const HorolanTuiCell* cells, int count) {
       if (wide && x + 1 < COLS) PutCell(row, x + 1, L' ', attr);
       continue;
     }
-    if (wide && x + 1 >= COLS) {
+    // Blanks for a wide character cut by the right edge, and for one whose
+    // second half would be the bottom-right cell: ncurses guards that cell
+    // (a terminal that wraps at once would scroll) only for a character of
+    // its own.
+    const bool corner = row == LINES - 1 && x + 1 == COLS - 1;
+    if (wide && (x + 1 >= COLS || corner)) {
       PutCell(row, x, L' ', attr);
+      if (corner) PutCell(row, x + 1, L' ', attr);
       continue;
     }
     PutCell(row, x, static_cast<wchar_t>(ch), attr);
