@@ -106,7 +106,7 @@ int32_t Open(Bus& bus, uint64_t limitUsec) {
   return kOk;
 }
 
-// NetworkManager's unique name on the bus, as the sender of its messages.
+// Room for a unique bus name: NetworkManager's, as the sender of its answers.
 constexpr size_t kBusNameBytes = 64;
 
 // Property name of interface at path, of D-Bus type 'o' or 'u', into out;
