@@ -4,7 +4,6 @@
 #include "app/sync_run.h"
 #include "os/clock/clock.h"
 #include "os/net/url_service.h"
-#include "sources/web_cache_purge.h"
 
 void AskByDaytime(const RunSettings& settings, QueryRecord& record) {
   record.mode = Nist;
@@ -23,14 +22,4 @@ void AskByDaytime(const RunSettings& settings, QueryRecord& record) {
   os::ReadUtcClock(now);
   uint64_t count = 0;
   record.code = DaytimeAnswerTime(fetch, now, os::TickCountMs(), record.utc, count);
-}
-
-RunOutcome SynchroniseByDaytime(RunSettings& settings, const char16_t* commandLine) {
-  RunOutcome outcome;
-  outcome.code = ChooseDaytimeUrl(commandLine, settings.server);
-  if (outcome.code != 0) return outcome;
-  if (!settings.keepCache) PurgeWebCache(settings.server.c_str());
-  QueryRecord record;
-  AskByDaytime(settings, record);
-  return ActOnRecord(record, settings);
 }

@@ -26,6 +26,7 @@ constexpr CodeText kCodeTexts[] = {
     {-2, res::kTextBigOffset},
     {-1, res::kTextUnknownAnswer},
     {kNetworkPartFailed, res::kTextNetworkPartFailed},
+    {kConfinementFailed, res::kTextConfinementFailed},
     {kDelayTooLarge, res::kTextDelayTooLarge},
     {static_cast<ResultCode>(os::kNtsUntrusted), res::kTextNtsUntrusted},
     {static_cast<ResultCode>(os::kNtsNameMismatch), res::kTextNtsNameMismatch},
@@ -64,13 +65,14 @@ const char16_t* Text(int id) {
 // The shell's message box style the run passes; its meaning is the shell's.
 constexpr uint32_t kMessageStyle = 8;
 
-}  // namespace
-
+// The text of a code that has one of its own, else the empty text.
 const char16_t* ErrorTextForCode(ResultCode code) {
   for (const CodeText& entry : kCodeTexts)
     if (entry.code == code) return Text(entry.textId);
   return u"";
 }
+
+}  // namespace
 
 const char16_t* ServerShown(const char16_t* server) {
   if (!server) return u"";

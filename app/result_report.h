@@ -1,6 +1,6 @@
 #pragma once
-// The result report: the error text of a result code, the composition of the
-// final message and the call that shows it.
+// The result report: the server as shown, the composition of the final
+// message and of the line on standard error, and the call that shows them.
 #include <cstddef>
 
 #include "app/run_settings.h"
@@ -8,9 +8,6 @@
 
 // The message buffer, terminating zero included.
 constexpr size_t kMessageCapacity = 1024;
-
-// The text of a code that has one of its own, else the empty text. Never null.
-const char16_t* ErrorTextForCode(ResultCode code);
 
 // The server as the message shows it: what follows the first "//", or the
 // whole text when there is none. Points into server.

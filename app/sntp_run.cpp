@@ -70,10 +70,3 @@ void AskBySntp(const RunSettings& settings, QueryRecord& record) {
   }
   os::StopSockets();  // on every path, also after a failed start
 }
-
-RunOutcome SynchroniseBySntp(RunSettings& settings, const char16_t* commandLine) {
-  ChooseSntpServer(settings, commandLine);
-  QueryRecord record;
-  AskBySntp(settings, record);
-  return ActOnRecord(record, settings);
-}

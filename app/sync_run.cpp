@@ -76,8 +76,14 @@ void Query(RunSettings& settings, const os::RunNeeds& needs, QueryRecord& record
     }
   }
   // Network input comes next: the run first gives up, for good, all it will
-  // not need. It goes on however far that gets.
-  os::ConfineRunFor(needs, split ? os::RunPart::Privileged : os::RunPart::Whole);
+  // not need. A run that could not (a kernel without Landlock is no failure)
+  // asks no server; its network part, never let go, ends with it.
+  os::Confinement confined = os::ConfineRunFor(needs, split ? os::RunPart::Privileged : os::RunPart::Whole);
+  if (confined.error != 0) {
+    snprintf(why, sizeof why, "the run could not confine itself: %s", strerror(static_cast<int>(confined.error)));
+    record.code = kConfinementFailed;
+    return;
+  }
   if (!settings.silent) os::SetCursor(os::LoadStandardCursor(os::kWaitCursorId));
   if (settings.useConnection) EstablishDataConnection();
   if (!split) {
@@ -120,19 +126,20 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
                      .metricsFolder = PrepareRunReports(metrics, lastSuccess, settings)};
   os::LoadRunModules(needs);
   if (settings.useConnection) PrepareDataConnection(settings.connection.c_str(), !settings.silent);
-  static QueryRecord record;  // large; one a run
-  record = QueryRecord{};
+  QueryRecord record;
   char why[kReasonCapacity] = {};
   if (outcome.code == 0) {
     Query(settings, needs, record, why);
-    if (record.code != kNetworkPartFailed) record.code = CheckQueryRecord(record, settings, why);
+    const bool queried = record.code != kNetworkPartFailed && record.code != kConfinementFailed;
+    if (queried) record.code = CheckQueryRecord(record, settings, why);
     if (record.reasonKind == ReasonKind::Nts && !settings.silent) {
       char line[kReasonCapacity + 8];
       snprintf(line, sizeof line, "NTS: %s", record.reason);
       ReportLine(line);
     }
     outcome = ActOnRecord(record, settings);
-    if (outcome.code == kNetworkPartFailed) snprintf(outcome.reason, sizeof outcome.reason, "%s", why);
+    if (!queried || outcome.code == kNetworkPartFailed)
+      snprintf(outcome.reason, sizeof outcome.reason, "%s", why);
   }
 
   if (settings.useConnection) {
@@ -180,7 +187,7 @@ RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
   if (outcome.code != 0) return outcome;
   const int64_t vouched = record.certDates ? static_cast<int64_t>(std::floor(answer)) : 0;
   if (record.mode == Nist) {
-    outcome.utc = record.utc;
+    os::CountToCalendar(count, outcome.utc);  // the answer's time with its day of the week
     // Daytime steps by any amount unless a limit was asked for.
     if (!settings.onlyShow && settings.maxStep != kMaxStepDefault &&
         !StepWithinLimit(answer - clock, settings.maxStep, outcome.reason))
@@ -194,10 +201,10 @@ RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
   if (settings.onlyShow) {
     // The server's time: the arrival time corrected by the measured offset.
     // The offset is neither tested nor applied to the clock. The era is the
-    // one nearest the local clock.
-    CalendarTime local;
-    os::ReadUtcClock(local);
-    outcome.utc = NtpTimestamp::FromValue(record.destination).AddSeconds(record.offset).ToCalendarNear(local);
+    // one nearest the machine's clock.
+    CalendarTime now;
+    os::ReadUtcClock(now);
+    outcome.utc = NtpTimestamp::FromValue(record.destination).AddSeconds(record.offset).ToCalendarNear(now);
     outcome.trustedTime = vouched;
     return outcome;
   }
@@ -230,16 +237,15 @@ ResultCode SetClockTo(const CalendarTime& utc) { return os::SetUtcClock(utc) ? 0
 ResultCode StepClockBy(double offsetSeconds) {
   if (os::StepUtcClock(std::llround(offsetSeconds * 1e9))) return 0;
   if (!os::StepUnsupported(os::GetLastError())) return Refusal();
-  CalendarTime local;
-  os::ReadUtcClock(local);
-  return SetClockTo(NtpTimestamp::Now().AddSeconds(offsetSeconds).ToCalendarNear(local));
+  CalendarTime now;
+  os::ReadUtcClock(now);
+  return SetClockTo(NtpTimestamp::Now().AddSeconds(offsetSeconds).ToCalendarNear(now));
 }
 
 void FillLocalTime(RunOutcome& outcome) {
-  uint64_t count = 0;
+  uint64_t utc = 0;
   uint64_t local = 0;
   outcome.local = outcome.utc;
-  if (!os::CalendarToCount(outcome.utc, count)) return;
-  os::CountToCalendar(count, outcome.utc);  // normalised, day of the week included
-  if (os::UtcCountToLocalCount(count, local)) os::CountToCalendar(local, outcome.local);
+  if (os::CalendarToCount(outcome.utc, utc) && os::UtcCountToLocalCount(utc, local))
+    os::CountToCalendar(local, outcome.local);
 }

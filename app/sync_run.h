@@ -8,13 +8,6 @@
 // One run with these settings; its result code.
 ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine);
 
-// The SNTP branch: the exchange, the offset limit and the clock correction,
-// with the sockets started and cleaned up on every path.
-RunOutcome SynchroniseBySntp(RunSettings& settings, const char16_t* commandLine);
-// The daytime branch: the URL, the fetch, the answer's time and the clock.
-// The server text is rewritten in place to the URL that was fetched.
-RunOutcome SynchroniseByDaytime(RunSettings& settings, const char16_t* commandLine);
-
 struct QueryRecord;
 // "#SERVER(" of the command line, else the configured server, else the
 // branch's default.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times one whole NTS run of horolan (key exchange and one authenticated
 # exchange; silent, show-only) next to chronyd -Q with one NTS sample, both
-# against the same chronyd NTS server on 127.0.0.1 (test CA made here) in a
+# against the same chronyd NTS server on 127.0.0.1 (the tests' CA) in a
 # private network namespace, without the right to set the clock. Reports the
 # median wall time and the peak memory of each, and the ratio.
 #
@@ -11,6 +11,7 @@ cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 runs=${2:-30}
 source bench/chrony.sh
+source tests/e2e/test_ca.sh
 chronyd=$(bench_chronyd "$build")
 
 bench_isolate "$build" "$runs"
@@ -18,13 +19,7 @@ bench_isolate "$build" "$runs"
 work=$(mktemp -d /tmp/horolan-bench.XXXXXX)
 trap 'kill $chrony 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 ip link set lo up
-key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
-openssl req -x509 "${key[@]}" -keyout "$work/ca.key" -out "$work/ca.pem" -days 2 -subj "/CN=bench CA" \
-  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null
-openssl req "${key[@]}" -keyout "$work/server.key" -out "$work/server.csr" -subj /CN=localhost 2>/dev/null
-printf 'subjectAltName=IP:127.0.0.1\n' > "$work/server.ext"
-openssl x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial -days 2 \
-  -extfile "$work/server.ext" -out "$work/server.pem" 2>/dev/null
+make_test_ca "$work"
 start_bench_chrony "$chronyd" "$work" "ntsdumpdir $work" "ntsservercert $work/server.pem" "ntsserverkey $work/server.key"
 
 cc -O2 -o "$work/measure" bench/measure.c

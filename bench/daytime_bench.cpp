@@ -15,6 +15,7 @@
 #include "app/run_settings.h"
 #include "app/sync_run.h"
 #include "os/registry/registry_store.h"
+#include "tests/support/daytime_branch.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wide.h"

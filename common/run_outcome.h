@@ -11,6 +11,7 @@ constexpr ResultCode kUnknownAnswer = -1;  // "Unknown answer from server": no u
 constexpr ResultCode kOffsetTooLarge = -2; // an SNTP offset of an hour or more
 constexpr ResultCode kNotNist = -3;        // a daytime answer that is not a NIST line
 constexpr ResultCode kNetworkPartFailed = -4;  // the run's network part crashed, hung or sent what it may not
+constexpr ResultCode kConfinementFailed = -5;  // the run could not give up what it does not need: it asked no server
 // A time the run cannot trust: before the earliest time possible (the build,
 // the last authenticated run), or outside the dates of the certificate that
 // vouches for it.

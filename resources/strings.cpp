@@ -51,6 +51,7 @@ constexpr StringEntry kStringTable[] = {
     {110, u"Very big local clock offset"},
     {111, u"Unknown answer from server"},
     {128, u"The run's network part failed"},
+    {129, u"The run could not confine itself"},
     {112, u"Connection timed out"},
     {113, u"Unknown host"},
     {114, u"Resource not found"},

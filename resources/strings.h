@@ -28,6 +28,7 @@ constexpr int kTextNtsBadReply = 125;
 constexpr int kTextNtsUnavailable = 126;
 constexpr int kTextDefaultNtsServer = 127;
 constexpr int kTextNetworkPartFailed = 128;
+constexpr int kTextConfinementFailed = 129;
 constexpr int kTextTimeBeforeFloor = 140;
 constexpr int kTextCertNotYetValid = 141;
 constexpr int kTextCertExpired = 142;

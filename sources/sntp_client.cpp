@@ -237,14 +237,19 @@ bool Converse(const SntpClient& client, SocketHolder& holder, uint8_t first, uin
   return false;
 }
 
+// A socket of the server's family connected to it, and the address it
+// reached into exchange.address.
+bool ConnectForQuery(SocketHolder& holder, const char16_t* server, uint16_t port, SntpExchange& exchange) {
+  if (!ConnectToServer(holder, server, port)) return FailKeepingError(holder);
+  os::SocketPeerText(holder.handle, exchange.address, sizeof exchange.address);
+  return true;
+}
+
 }  // namespace
 
 bool SntpClient::Query(const char16_t* server, SntpExchange& exchange, uint16_t port) {
   SocketHolder holder;
-  holder.handle = os::OpenSocket(os::kAddressFamilyIpv4, os::kSocketTypeDatagram, 0);
-  if (holder.handle == os::kInvalidSocket) return false;
-  if (!ConnectToServer(holder, server, port)) return FailKeepingError(holder);
-  os::SocketPeerText(holder.handle, exchange.address, sizeof exchange.address);
+  if (!ConnectForQuery(holder, server, port, exchange)) return false;
 
   uint8_t answer[kSntpAnswerCapacity];
   auto build = [](const uint8_t* header, uint8_t* request) {
@@ -265,10 +270,7 @@ bool SntpClient::QueryNts(const char16_t* server, SntpExchange& exchange, os::Nt
   }
 
   SocketHolder holder;
-  holder.handle = os::OpenSocket(os::kAddressFamilyIpv4, os::kSocketTypeDatagram, 0);
-  if (holder.handle == os::kInvalidSocket) return false;
-  if (!ConnectToServer(holder, timeServer, port)) return FailKeepingError(holder);
-  os::SocketPeerText(holder.handle, exchange.address, sizeof exchange.address);
+  if (!ConnectForQuery(holder, timeServer, port, exchange)) return false;
 
   // Each request spends a cookie of its own; once they are spent, the
   // requests out are waited for.

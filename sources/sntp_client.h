@@ -78,7 +78,7 @@ struct SocketHolder {
 // Resolves the server (a dotted IPv4 or an IPv6 address, bracketed or not,
 // is used as it is, without a name lookup) and connects the holder's UDP
 // socket to it: to the first of the name's addresses that takes the connect,
-// reopening the socket for that address's family. Otherwise the last
+// opening the socket (again) for that address's family. Otherwise the last
 // address's reason.
 bool ConnectToServer(SocketHolder& holder, const char16_t* server, uint16_t port);
 // False when the wait itself failed; otherwise readable tells whether the

@@ -7,6 +7,7 @@
 #include <sys/timex.h>
 
 #include "os/base/last_error.h"
+#include "os/clock/monotonic.h"
 
 namespace os {
 
@@ -72,11 +73,7 @@ bool StepMachineUtc(int64_t offsetNs) {
   return true;
 }
 
-uint32_t MachineTickMs() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
-}
+uint32_t MachineTickMs() { return static_cast<uint32_t>(MonotonicMs()); }
 
 constexpr ClockSource kMachineClock = {MachineUtcCount, SetMachineUtcCount, StepMachineUtc, MachineTickMs};
 std::atomic<const ClockSource*> source{&kMachineClock};

@@ -41,8 +41,11 @@ struct ConfinePlan {
   // Absolute folders the run writes in: the registry's folder, the web cache
   // folder. A missing one is made (mode 0700, with the folders above it), as
   // the run makes it on first use: a folder must exist to be granted. "/",
-  // a relative path and a folder named through a symbolic link are never
-  // granted. Unused entries are null.
+  // a relative path and a path whose last part is a symbolic link are never
+  // granted. The folders above may be reached through links: the user's own
+  // environment names them, and the web cache folder, which the registry
+  // names, is used only when no link leads to it from the cache home
+  // (IsOwnCacheFolder). Unused entries are null.
   const char* writableFolders[kMaxWritable] = {};
   // Absolute files and folders the run reads besides the system's (/etc,
   // /usr, /lib, /proc/self, /dev/urandom) and the executable's folder with

@@ -15,6 +15,7 @@
 
 #include "os/base/dynlib.h"
 #include "os/confine/confine_layers.h"
+#include "os/fs/descriptor.h"
 #include "os/fs/files.h"
 
 namespace os::confine {
@@ -69,17 +70,6 @@ constexpr const char* kPrivilegedEtc[] = {"/etc/localtime", "/etc/terminfo", "/e
 constexpr uint64_t kRightsAddedBy[] = {0, (LANDLOCK_ACCESS_FS_MAKE_SYM << 1) - 1, LANDLOCK_ACCESS_FS_REFER, kTruncate,
                                        0, kIoctlDev};
 
-// A path opened only to name it in a rule, closed on every path. A path that
-// cannot be opened gives -1, which the kernel refuses as a rule.
-struct PathHandle {
-  int fd;
-  PathHandle(const char* path, int flags) : fd(open(path, O_PATH | O_CLOEXEC | flags)) {}
-  explicit PathHandle(int opened) : fd(opened) {}
-  ~PathHandle() { close(fd); }
-  PathHandle(const PathHandle&) = delete;
-  PathHandle& operator=(const PathHandle&) = delete;
-};
-
 // Adds a rule for what fd names. Folder rights on a file are refused: a file
 // gets the rights files have.
 void AddRule(int rulesetFd, int fd, uint64_t access) {
@@ -93,7 +83,9 @@ void AddRule(int rulesetFd, int fd, uint64_t access) {
 
 void AddPath(int rulesetFd, const char* path, uint64_t access) {
   if (!path || path[0] != '/') return;
-  PathHandle handle(path, 0);
+  // Opened only to name it in the rule. One that cannot be opened gives -1,
+  // which the kernel refuses as a rule.
+  os::Descriptor handle(open(path, O_PATH | O_CLOEXEC));
   AddRule(rulesetFd, handle.fd, access);
 }
 
@@ -108,7 +100,7 @@ void AddWritableFolder(int rulesetFd, const char* folder, uint64_t rights, const
     os::MakeFolders(folder);
     fd = open(folder, kFlags);
   }
-  PathHandle handle(fd);
+  os::Descriptor handle(fd);
   struct stat info;
   if (fstat(handle.fd, &info) == 0 && (info.st_dev != root.st_dev || info.st_ino != root.st_ino))
     AddRule(rulesetFd, handle.fd, rights);

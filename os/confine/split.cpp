@@ -3,11 +3,11 @@
 #include "os/confine/split.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <initializer_list>
 #include <poll.h>
@@ -15,6 +15,8 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "os/clock/monotonic.h"
 
 namespace os {
 
@@ -60,23 +62,18 @@ bool KeepOnlyChannel(int channel) {
   if (getppid() != parent) _exit(0);  // the run ended before the part's end was bound to it
   char go = 0;
   if (recv(kChannel, &go, 1, 0) != 1) _exit(0);  // the run ended before the query
-  static unsigned char record[kMaxNetworkRecord];
+  alignas(std::max_align_t) unsigned char record[kMaxNetworkRecord] = {};
   work(context, record, size);
   ssize_t sent = send(kChannel, record, size, MSG_NOSIGNAL);
   _exit(sent == static_cast<ssize_t>(size) ? 0 : 1);
 }
 
-int64_t Remaining(const timespec& deadline) {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (deadline.tv_sec - now.tv_sec) * 1000 + (deadline.tv_nsec - now.tv_nsec) / 1000000;
-}
-
-// Waits until fd is readable or the deadline passed; false at the deadline.
-bool WaitReadable(int fd, const timespec& deadline) {
+// Waits until fd is readable or the deadline (MonotonicMs) passed; false at
+// the deadline.
+bool WaitReadable(int fd, int64_t deadline) {
   pollfd waiting = {fd, POLLIN, 0};
   for (;;) {
-    int64_t left = Remaining(deadline);
+    int64_t left = deadline - MonotonicMs();
     if (left <= 0) return false;
     int ready = poll(&waiting, 1, static_cast<int>(left));
     if (ready > 0 || (ready < 0 && errno != EINTR)) return true;
@@ -160,13 +157,9 @@ void LetNetworkPartGo(NetworkPart& part) {
 }
 
 PartResult AwaitNetworkRecord(NetworkPart& part, void* record, size_t size, uint32_t timeoutMs) {
-  timespec deadline;
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  deadline.tv_sec += timeoutMs / 1000;
-  deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000;
-  if (deadline.tv_nsec >= 1000000000) deadline.tv_sec += 1, deadline.tv_nsec -= 1000000000;
+  const int64_t deadline = MonotonicMs() + timeoutMs;
   if (!WaitReadable(part.channel, deadline)) return {PartEnd::TimedOut, static_cast<int>(timeoutMs)};
-  static unsigned char received[kMaxNetworkRecord + 1];
+  unsigned char received[kMaxNetworkRecord + 1];
   ssize_t got = recv(part.channel, received, size + 1, MSG_DONTWAIT);
   if (got == static_cast<ssize_t>(size)) {
     memcpy(record, received, size);

@@ -161,6 +161,8 @@ void AddRules(RuleWriter& rules, const Rights& rights) {
   }
 
   if (rights.internet) {
+    // IPv4 and IPv6; of netlink only routing, the resolver's look at the
+    // machine's own addresses.
     for (int family : {AF_INET, AF_INET6}) rules.Allow(SCMP_SYS(socket), Equal(0, static_cast<uint32_t>(family)));
     rules.Allow(SCMP_SYS(socket), Equal(0, AF_NETLINK), Equal(2, NETLINK_ROUTE));
     // The resolver thread's wake-up: a stream pair only. From a datagram pair

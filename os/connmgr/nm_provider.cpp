@@ -71,33 +71,23 @@ uint64_t NowUsec() {
 }
 
 // Owners that let go on every path.
-struct Bus {
-  sd_bus* bus = nullptr;
-  Bus() = default;
-  Bus(const Bus&) = delete;
-  Bus& operator=(const Bus&) = delete;
-  ~Bus() { sd_bus_flush_close_unref(bus); }
+template <typename T, auto Free>
+struct Owned {
+  T* p = nullptr;
+  Owned() = default;
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+  ~Owned() { Free(p); }
 };
-struct Message {
-  sd_bus_message* m = nullptr;
-  Message() = default;
-  Message(const Message&) = delete;
-  Message& operator=(const Message&) = delete;
-  ~Message() { sd_bus_message_unref(m); }
-};
+using Bus = Owned<sd_bus, sd_bus_flush_close_unref>;
+using Message = Owned<sd_bus_message, sd_bus_message_unref>;
+using Slot = Owned<sd_bus_slot, sd_bus_slot_unref>;
 struct BusError {
   sd_bus_error e = SD_BUS_ERROR_NULL;
   BusError() = default;
   BusError(const BusError&) = delete;
   BusError& operator=(const BusError&) = delete;
   ~BusError() { sd_bus_error_free(&e); }
-};
-struct Slot {
-  sd_bus_slot* s = nullptr;
-  Slot() = default;
-  Slot(const Slot&) = delete;
-  Slot& operator=(const Slot&) = delete;
-  ~Slot() { sd_bus_slot_unref(s); }
 };
 
 // NetworkManager's words for a failed call, or the system's.
@@ -110,20 +100,25 @@ int32_t FailCall(const char* what, int r, const BusError& error) {
 }
 
 int32_t Open(Bus& bus, uint64_t limitUsec) {
-  int r = sd_bus_open_system(&bus.bus);
+  int r = sd_bus_open_system(&bus.p);
   if (r < 0) return Fail("no system bus, so no NetworkManager: %s", strerror(-r));
-  sd_bus_set_method_call_timeout(bus.bus, limitUsec);
+  sd_bus_set_method_call_timeout(bus.p, limitUsec);
   return kOk;
 }
 
-// Property name of interface at path, of D-Bus type 'o' or 'u', into out.
+// Room for a unique bus name: NetworkManager's, as the sender of its answers.
+constexpr size_t kBusNameBytes = 64;
+
+// Property name of interface at path, of D-Bus type 'o' or 'u', into out;
+// with sender, also who answered.
 int GetPath(sd_bus* bus, const char* path, const char* interface, const char* name, ObjectPath& out,
-            BusError& error) {
+            BusError& error, char (*sender)[kBusNameBytes] = nullptr) {
   Message reply;
   const char* value = nullptr;
-  int r = sd_bus_get_property(bus, kService, path, interface, name, &error.e, &reply.m, "o");
-  if (r >= 0) r = sd_bus_message_read(reply.m, "o", &value);
+  int r = sd_bus_get_property(bus, kService, path, interface, name, &error.e, &reply.p, "o");
+  if (r >= 0) r = sd_bus_message_read(reply.p, "o", &value);
   if (r >= 0 && !out.Assign(value)) r = -ENAMETOOLONG;
+  if (r >= 0 && sender) snprintf(*sender, sizeof *sender, "%s", sd_bus_message_get_sender(reply.p));
   return r;
 }
 int GetNumber(sd_bus* bus, const char* path, const char* interface, const char* name, uint32_t& out,
@@ -145,8 +140,8 @@ int ReadPaths(sd_bus_message* m, ObjectPath* out, int capacity) {
 int GetPaths(sd_bus* bus, const char* path, const char* interface, const char* name, ObjectPath* out, int capacity,
              BusError& error) {
   Message reply;
-  int r = sd_bus_get_property(bus, kService, path, interface, name, &error.e, &reply.m, "ao");
-  return r < 0 ? r : ReadPaths(reply.m, out, capacity);
+  int r = sd_bus_get_property(bus, kService, path, interface, name, &error.e, &reply.p, "ao");
+  return r < 0 ? r : ReadPaths(reply.p, out, capacity);
 }
 
 // A string setting into out; one too long for it is left empty, so that a
@@ -164,8 +159,8 @@ int ReadString(sd_bus_message* m, char* out, size_t capacity) {
 int ReadProfile(sd_bus* bus, Profile& p, BusError& error) {
   Message reply;
   int r = sd_bus_call_method(bus, kService, p.settings.text, "org.freedesktop.NetworkManager.Settings.Connection",
-                             "GetSettings", &error.e, &reply.m, "");
-  sd_bus_message* m = reply.m;
+                             "GetSettings", &error.e, &reply.p, "");
+  sd_bus_message* m = reply.p;
   if (r >= 0) r = sd_bus_message_enter_container(m, 'a', "{sa{sv}}");
   while (r >= 0 && (r = sd_bus_message_enter_container(m, 'e', "sa{sv}")) > 0) {
     const char* section = nullptr;
@@ -206,8 +201,8 @@ Profile* Find(Profile* profiles, int count, const ObjectPath& settings) {
 int ListProfiles(sd_bus* bus, Profile* profiles, BusError& error) {
   Message reply;
   ObjectPath paths[kMaxProfiles];
-  int r = sd_bus_call_method(bus, kService, kSettingsPath, kSettings, "ListConnections", &error.e, &reply.m, "");
-  int listed = r < 0 ? r : ReadPaths(reply.m, paths, kMaxProfiles);
+  int r = sd_bus_call_method(bus, kService, kSettingsPath, kSettings, "ListConnections", &error.e, &reply.p, "");
+  int listed = r < 0 ? r : ReadPaths(reply.p, paths, kMaxProfiles);
   if (listed < 0) return listed;
   int count = 0;
   for (int i = 0; i < listed; ++i) {
@@ -249,7 +244,7 @@ int ListProfiles(sd_bus* bus, Profile* profiles, BusError& error) {
 // The wait for one active connection: fed by its StateChanged signals and
 // those of its device.
 struct Wait {
-  char manager[64] = {};  // NetworkManager's unique name: signals from others are ignored
+  char manager[kBusNameBytes] = {};  // signals from others than NetworkManager are ignored
   ObjectPath active;
   ObjectPath device;
   uint32_t state = 0;     // the furthest state seen: the states only go forward
@@ -347,6 +342,15 @@ int AwaitState(sd_bus* bus, Wait& wait, uint32_t atLeast, uint64_t deadline) {
 
 int Subscribe(sd_bus* bus, Wait& wait, Slot& activeSlot, Slot& deviceSlot);
 
+// The active connection's state as it is now, where it is further than the
+// signals have told: the states only go forward. Negative when it is gone.
+int ReadActiveState(sd_bus* bus, Wait& wait, BusError& error) {
+  uint32_t state = 0;
+  int r = GetNumber(bus, wait.active.text, kActive, "State", state, error);
+  if (r >= 0 && state > wait.state) wait.state = state;
+  return r;
+}
+
 // Takes down an active connection and waits, within limitUsec, until it is
 // down: when the run ends, what it brought up is gone.
 void Deactivate(const ObjectPath& active, uint64_t limitUsec) {
@@ -356,16 +360,14 @@ void Deactivate(const ObjectPath& active, uint64_t limitUsec) {
   Wait wait;
   Slot activeSlot, deviceSlot;
   Message reply;
-  if (Open(bus, limitUsec) != kOk || Subscribe(bus.bus, wait, activeSlot, deviceSlot) < 0) return;
+  if (Open(bus, limitUsec) != kOk || Subscribe(bus.p, wait, activeSlot, deviceSlot) < 0) return;
   wait.active = active;
-  if (sd_bus_call_method(bus.bus, kService, kManagerPath, kService, "DeactivateConnection", &error.e, &reply.m, "o",
+  if (sd_bus_call_method(bus.p, kService, kManagerPath, kService, "DeactivateConnection", &error.e, &reply.p, "o",
                          active.text) < 0)
     return;  // down already
-  snprintf(wait.manager, sizeof wait.manager, "%s", sd_bus_message_get_sender(reply.m));
-  uint32_t state = 0;
-  if (GetNumber(bus.bus, active.text, kActive, "State", state, error) < 0) return;  // gone
-  if (state > wait.state) wait.state = state;
-  AwaitState(bus.bus, wait, kDeactivated, deadline);
+  snprintf(wait.manager, sizeof wait.manager, "%s", sd_bus_message_get_sender(reply.p));
+  if (ReadActiveState(bus.p, wait, error) < 0) return;  // gone
+  AwaitState(bus.p, wait, kDeactivated, deadline);
 }
 
 // Waits for wait.active to be activated or to fail; a profile we brought up
@@ -390,7 +392,7 @@ int32_t AwaitActivation(sd_bus* bus, Wait& wait, const Profile& profile, bool ou
 // device: before activating, since the active connection's object is gone
 // once it has failed.
 int Subscribe(sd_bus* bus, Wait& wait, Slot& activeSlot, Slot& deviceSlot) {
-  int r = sd_bus_add_match(bus, &activeSlot.s,
+  int r = sd_bus_add_match(bus, &activeSlot.p,
                            "type='signal',interface='org.freedesktop.NetworkManager.Connection.Active',"
                            "member='StateChanged',path_namespace='/org/freedesktop/NetworkManager/ActiveConnection'",
                            OnActiveState, &wait);
@@ -398,7 +400,7 @@ int Subscribe(sd_bus* bus, Wait& wait, Slot& activeSlot, Slot& deviceSlot) {
   char rule[256];
   snprintf(rule, sizeof rule, "type='signal',interface='%s',member='StateChanged',path='%s'", kDevice,
            wait.device.text);
-  return sd_bus_add_match(bus, &deviceSlot.s, rule, OnDeviceState, &wait);
+  return sd_bus_add_match(bus, &deviceSlot.p, rule, OnDeviceState, &wait);
 }
 
 int32_t Establish(uint32_t timeoutMs) {
@@ -411,17 +413,14 @@ int32_t Establish(uint32_t timeoutMs) {
   BusError error;
 
   // Connected already: a default route through an active connection.
-  Message reply;
-  const char* primary = nullptr;
-  int r = sd_bus_get_property(bus.bus, kService, kManagerPath, kService, "PrimaryConnection", &error.e, &reply.m, "o");
-  if (r >= 0) r = sd_bus_message_read(reply.m, "o", &primary);
-  if (r < 0) return FailCall("cannot ask NetworkManager", r, error);
-  if (strcmp(primary, "/") != 0) return kOk;
-
   Wait wait;
-  snprintf(wait.manager, sizeof wait.manager, "%s", sd_bus_message_get_sender(reply.m));
+  ObjectPath primary;
+  int r = GetPath(bus.p, kManagerPath, kService, "PrimaryConnection", primary, error, &wait.manager);
+  if (r < 0) return FailCall("cannot ask NetworkManager", r, error);
+  if (strcmp(primary.text, "/") != 0) return kOk;
+
   static Profile profiles[kMaxProfiles];  // 47 KiB: not on the stack
-  int count = ListProfiles(bus.bus, profiles, error);
+  int count = ListProfiles(bus.p, profiles, error);
   if (count < 0) return FailCall("cannot list the connection profiles", count, error);
   int chosen = ChooseProfile(profiles, count, g_profile);
   if (chosen < 0)
@@ -431,7 +430,7 @@ int32_t Establish(uint32_t timeoutMs) {
   wait.device = profile.device;
 
   Slot activeSlot, deviceSlot;
-  if ((r = Subscribe(bus.bus, wait, activeSlot, deviceSlot)) < 0)
+  if ((r = Subscribe(bus.p, wait, activeSlot, deviceSlot)) < 0)
     return Fail("cannot follow NetworkManager's signals: %s", strerror(-r));
   bool ours = profile.active.Empty();
   if (ours) {
@@ -439,9 +438,9 @@ int32_t Establish(uint32_t timeoutMs) {
     // signals that come before it wait in the queue.
     Message activated;
     const char* active = nullptr;
-    r = sd_bus_call_method(bus.bus, kService, kManagerPath, kService, "ActivateConnection", &error.e, &activated.m,
+    r = sd_bus_call_method(bus.p, kService, kManagerPath, kService, "ActivateConnection", &error.e, &activated.p,
                            "ooo", profile.settings.text, profile.device.Empty() ? "/" : profile.device.text, "/");
-    if (r >= 0) r = sd_bus_message_read(activated.m, "o", &active);
+    if (r >= 0) r = sd_bus_message_read(activated.p, "o", &active);
     char what[HOROLAN_CONNMGR_PROFILE_BYTES + 24];
     snprintf(what, sizeof what, "cannot bring up \"%s\"", profile.id);
     if (r < 0) return FailCall(what, r, error);
@@ -450,11 +449,9 @@ int32_t Establish(uint32_t timeoutMs) {
     // Up or coming up already, by someone else: never restarted, never
     // taken down by this run.
     wait.active = profile.active;
-    uint32_t state = 0;
-    if (GetNumber(bus.bus, wait.active.text, kActive, "State", state, error) < 0) state = kDeactivating;
-    if (state > wait.state) wait.state = state;
+    if (ReadActiveState(bus.p, wait, error) < 0 && wait.state < kDeactivating) wait.state = kDeactivating;
   }
-  return AwaitActivation(bus.bus, wait, profile, ours, deadline);
+  return AwaitActivation(bus.p, wait, profile, ours, deadline);
 }
 
 int32_t Status(uint32_t* status) {
@@ -467,7 +464,7 @@ int32_t Status(uint32_t* status) {
   BusError error;
   uint32_t state = 0;
   if (Open(bus, kReleaseLimitUsec) != kOk) return kFailed;
-  if (GetNumber(bus.bus, g_connection.active.text, kActive, "State", state, error) < 0) return kOk;  // it is gone
+  if (GetNumber(bus.p, g_connection.active.text, kActive, "State", state, error) < 0) return kOk;  // it is gone
   if (state == kActivated) *status = kStatusConnected;
   return kOk;
 }

@@ -12,21 +12,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "os/fs/descriptor.h"
 #include "os/fs/files.h"
 
 namespace os {
 
 namespace {
-
-struct Descriptor {
-  int fd;
-  explicit Descriptor(int opened) : fd(opened) {}
-  ~Descriptor() {
-    if (fd >= 0) close(fd);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-};
 
 // The folders a user's caches live in: the service's own (systemd's
 // CACHE_DIRECTORY), XDG_CACHE_HOME, else ~/.cache.

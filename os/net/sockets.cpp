@@ -15,6 +15,7 @@
 #include <ctime>
 
 #include "os/base/last_error.h"
+#include "os/clock/monotonic.h"
 
 namespace os {
 
@@ -25,12 +26,6 @@ std::atomic<int> startCount{0};
 int Fail(int error) {
   SetSocketsErrorFromErrno(error);
   return kSocketError;
-}
-
-int64_t MonotonicMs() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 // errno values and the Windows Sockets numbers that stand for them; any

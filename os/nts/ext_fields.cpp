@@ -3,14 +3,9 @@
 #include <cstring>
 
 #include "os/nts/nts_module.h"
+#include "os/nts/word.h"
 
 namespace nts {
-
-namespace {
-
-uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-
-}  // namespace
 
 Next NextField(const uint8_t* data, size_t size, size_t& at, Field& field) {
   if (at >= size) return Next::End;

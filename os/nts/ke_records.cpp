@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "os/nts/word.h"
+
 namespace nts {
 
 namespace {
@@ -17,9 +19,6 @@ enum RecordType : uint16_t {
   kPort = 7,
 };
 constexpr uint16_t kCriticalBit = 0x8000;
-constexpr uint16_t kNtpV4 = 0;
-
-uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
 bool ListHolds(const uint8_t* body, size_t length, uint16_t value) {
   for (size_t i = 0; i + 2 <= length; i += 2)
@@ -43,9 +42,9 @@ struct Seen {
   uint16_t errorCode = 0, warningCode = 0;
 };
 
+// True: the reply is decided.
 bool Decide(HorolanNtsSession& session, int32_t result, int32_t detail) {
-  session.result = result;
-  session.detail = detail;
+  SetResult(session, result, detail);
   return true;
 }
 
@@ -108,7 +107,7 @@ bool ParseKeReply(const uint8_t* data, size_t size, bool closed, const char* def
       case kNextProtocol:
         if (seen.nextProtocol || length % 2 != 0) return Decide(session, HOROLAN_NTS_BAD_REPLY, type);
         seen.nextProtocol = true;
-        seen.ntpV4 = ListHolds(body, length, kNtpV4);
+        seen.ntpV4 = ListHolds(body, length, kProtocolNtpV4);
         break;
       case kError:
       case kWarning: {

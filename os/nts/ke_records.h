@@ -12,8 +12,16 @@ namespace nts {
 inline constexpr uint8_t kKeRequest[] = {0x80, 0x01, 0x00, 0x02, 0x00, 0x00,   // next protocol: NTPv4 (0)
                                          0x80, 0x04, 0x00, 0x02, 0x00, 0x0F,   // AEAD: AES-SIV-CMAC-256 (15)
                                          0x80, 0x00, 0x00, 0x00};              // end of message
+inline constexpr uint16_t kProtocolNtpV4 = 0;
 inline constexpr uint16_t kAeadAesSivCmac256 = 15;
 inline constexpr uint16_t kDefaultNtpPort = 123;
+
+// Sets the session's result and detail; returns the result.
+inline int32_t SetResult(HorolanNtsSession& session, int32_t result, int32_t detail = 0) {
+  session.result = result;
+  session.detail = detail;
+  return result;
+}
 
 // Adds a cookie to the session unless it is empty, longer than a session
 // keeps, or the session already holds eight.

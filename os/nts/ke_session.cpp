@@ -24,6 +24,7 @@
 #include <memory>
 #include <new>
 
+#include "os/clock/monotonic.h"
 #include "os/nts/ke_records.h"
 #include "os/tls/cert_time.h"
 
@@ -37,12 +38,6 @@ constexpr uint8_t kAlpn[] = {7, 'n', 't', 's', 'k', 'e', '/', '1'};
 // every other record fit many times over.
 constexpr size_t kMaxReplyBytes = 16384;
 
-int32_t Finish(HorolanNtsSession& session, int32_t result, int32_t detail = 0) {
-  session.result = result;
-  session.detail = detail;
-  return result;
-}
-
 __attribute__((format(printf, 2, 3))) void Say(HorolanNtsSession& session, const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
@@ -54,14 +49,6 @@ __attribute__((format(printf, 2, 3))) void Say(HorolanNtsSession& session, const
 const char* TlsReason() {
   const char* reason = ERR_reason_error_string(ERR_peek_last_error());
   return reason ? reason : "";
-}
-
-// Milliseconds on the monotonic clock: deadlines do not move with the clock
-// this program sets.
-int64_t NowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 struct Socket {
@@ -118,7 +105,7 @@ struct PipeSignalHold {
 // out, -1 failure.
 int WaitFor(int fd, short events, int64_t deadline) {
   for (;;) {
-    int64_t left = deadline - NowMs();
+    int64_t left = deadline - os::MonotonicMs();
     if (left <= 0) return 0;
     pollfd entry{fd, events, 0};
     int ready = poll(&entry, 1, static_cast<int>(left));
@@ -183,7 +170,7 @@ int Resolve(const char* host, uint16_t port, int64_t deadline, addrinfo*& found,
       found = lookup->request.ar_result;
       return status;
     }
-    int64_t left = deadline - NowMs();
+    int64_t left = deadline - os::MonotonicMs();
     if (left <= 0) break;
     timespec wait{static_cast<time_t>(left / 1000), static_cast<long>(left % 1000 * 1000000)};
     gai_suspend(list, 1, &wait);  // back early when the lookup is done
@@ -315,15 +302,20 @@ bool ConfigureSession(SSL* ssl, const char* host) {
   return X509_VERIFY_PARAM_set1_host(param, host, 0) == 1 && SSL_set_tlsext_host_name(ssl, host) == 1;
 }
 
+enum KeyDirection : uint8_t { kClientToServer = 0, kServerToClient = 1 };
+
+// One key from the TLS exporter. Its context (RFC 8915, section 5.1): the
+// next protocol and the AEAD algorithm agreed, two octets each in network
+// order, then the key's direction.
+bool ExportKey(SSL* ssl, KeyDirection direction, uint8_t (&key)[HOROLAN_NTS_KEY_BYTES]) {
+  const uint8_t context[] = {kProtocolNtpV4 >> 8, kProtocolNtpV4 & 0xFF, kAeadAesSivCmac256 >> 8,
+                             kAeadAesSivCmac256 & 0xFF, direction};
+  return SSL_export_keying_material(ssl, key, sizeof key, kExporterLabel, sizeof kExporterLabel - 1, context,
+                                    sizeof context, 1) == 1;
+}
+
 bool ExportKeys(SSL* ssl, HorolanNtsSession& session) {
-  // Context: protocol NTPv4 (0), the AEAD, then 0 for client-to-server, 1 for server-to-client.
-  uint8_t context[5] = {0, 0, 0, kAeadAesSivCmac256, 0};
-  if (SSL_export_keying_material(ssl, session.c2sKey, HOROLAN_NTS_KEY_BYTES, kExporterLabel, sizeof kExporterLabel - 1,
-                                 context, sizeof context, 1) != 1)
-    return false;
-  context[4] = 1;
-  return SSL_export_keying_material(ssl, session.s2cKey, HOROLAN_NTS_KEY_BYTES, kExporterLabel,
-                                    sizeof kExporterLabel - 1, context, sizeof context, 1) == 1;
+  return ExportKey(ssl, kClientToServer, session.c2sKey) && ExportKey(ssl, kServerToClient, session.s2cKey);
 }
 
 int32_t Handshake(SSL* ssl, int fd, int64_t deadline, int32_t& detail, HorolanNtsSession& session,
@@ -376,7 +368,7 @@ int32_t ReadReply(SSL* ssl, int fd, int64_t deadline, const char* host, HorolanN
     } else {
       int32_t waited = WaitForTls(ssl, outcome, fd, deadline);
       // A reply still unfinished at the deadline decides nothing: none of it is used.
-      if (waited == HOROLAN_NTS_TIMEOUT) return Finish(session, HOROLAN_NTS_TIMEOUT);
+      if (waited == HOROLAN_NTS_TIMEOUT) return SetResult(session, HOROLAN_NTS_TIMEOUT);
       if (waited == HOROLAN_NTS_OK) continue;
       closed = true;  // the server closed or reset the connection
     }
@@ -446,7 +438,7 @@ int32_t ResolveNtpServer(int64_t deadline, HorolanNtsSession& session) {
   if (bytes && !inet_ntop(found->ai_family, bytes, text, sizeof text)) resolved = EAI_ADDRFAMILY;
   if (resolved != 0) {
     Say(session, "NTP server %s named by the key exchange: %s", session.ntpServer, gai_strerror(resolved));
-    return Finish(session, HOROLAN_NTS_UNKNOWN_HOST, resolved);
+    return SetResult(session, HOROLAN_NTS_UNKNOWN_HOST, resolved);
   }
   if (scope) snprintf(session.ntpAddress, sizeof session.ntpAddress, "%s%%%u", text, scope);
   else snprintf(session.ntpAddress, sizeof session.ntpAddress, "%s", text);
@@ -454,45 +446,45 @@ int32_t ResolveNtpServer(int64_t deadline, HorolanNtsSession& session) {
 }
 
 int32_t Exchange(const char* host, uint16_t port, uint32_t timeoutMs, int64_t timeFloor, HorolanNtsSession& session) {
-  int64_t deadline = NowMs() + timeoutMs;
+  int64_t deadline = os::MonotonicMs() + timeoutMs;
   PipeSignalHold pipeHold;
   Socket connection;
   int32_t detail = 0;
   int32_t connected = Connect(host, port, deadline, connection, detail);
-  if (connected != HOROLAN_NTS_OK) return Finish(session, connected, detail);
+  if (connected != HOROLAN_NTS_OK) return SetResult(session, connected, detail);
 
   std::unique_ptr<SSL_CTX, ContextFree> context(SSL_CTX_new(TLS_client_method()));
   tls::CertTimes times;
   if (!context || !ConfigureContext(context.get()) || !tls::WatchCertificateTimes(context.get(), timeFloor, &times))
-    return Finish(session, HOROLAN_NTS_INTERNAL);
+    return SetResult(session, HOROLAN_NTS_INTERNAL);
   std::unique_ptr<SSL, SslFree> ssl(SSL_new(context.get()));
   if (!ssl || !ConfigureSession(ssl.get(), host) || SSL_set_fd(ssl.get(), connection.fd) != 1)
-    return Finish(session, HOROLAN_NTS_INTERNAL);
+    return SetResult(session, HOROLAN_NTS_INTERNAL);
 
   int32_t step = Handshake(ssl.get(), connection.fd, deadline, detail, session, times, host);
-  if (step != HOROLAN_NTS_OK) return Finish(session, step, detail);
+  if (step != HOROLAN_NTS_OK) return SetResult(session, step, detail);
   session.certDates = times.dates ? 1 : 0;
   session.certNotBefore = times.notBefore;
   session.certNotAfter = times.notAfter;
-  if (!ExportKeys(ssl.get(), session)) return Finish(session, HOROLAN_NTS_INTERNAL);
+  if (!ExportKeys(ssl.get(), session)) return SetResult(session, HOROLAN_NTS_INTERNAL);
   step = SendRequest(ssl.get(), connection.fd, deadline);
-  if (step != HOROLAN_NTS_OK) return Finish(session, step);
+  if (step != HOROLAN_NTS_OK) return SetResult(session, step);
   step = ReadReply(ssl.get(), connection.fd, deadline, host, session);
-  if (step != HOROLAN_NTS_OK) return Finish(session, step, session.detail);
+  if (step != HOROLAN_NTS_OK) return SetResult(session, step, session.detail);
   SSL_shutdown(ssl.get());  // one close_notify, not waited for
   step = ResolveNtpServer(deadline, session);
   if (step != HOROLAN_NTS_OK) return step;
-  return Finish(session, HOROLAN_NTS_OK);
+  return SetResult(session, HOROLAN_NTS_OK);
 }
 
 }  // namespace
 
 int32_t KeyExchange(const HorolanNtsKeRequest& request, HorolanNtsSession& session) {
   char host[HOROLAN_NTS_MAX_SERVER_BYTES + 1];
-  if (!request.host) return Finish(session, HOROLAN_NTS_BAD_ARGUMENT);
+  if (!request.host) return SetResult(session, HOROLAN_NTS_BAD_ARGUMENT);
   if (!PlainHost(request.host, host)) {  // too long for a name, or brackets around no address
     Say(session, "%.64s: %s", request.host, gai_strerror(EAI_NONAME));
-    return Finish(session, HOROLAN_NTS_UNKNOWN_HOST, EAI_NONAME);
+    return SetResult(session, HOROLAN_NTS_UNKNOWN_HOST, EAI_NONAME);
   }
   uint16_t port = request.port ? request.port : HOROLAN_NTS_DEFAULT_KE_PORT;
   uint32_t timeoutMs = request.timeoutMs ? request.timeoutMs : HOROLAN_NTS_DEFAULT_TIMEOUT_MS;

@@ -13,6 +13,7 @@
 
 #include "os/base/last_error.h"
 #include "os/base/text.h"
+#include "os/clock/monotonic.h"
 #include "os/fs/files.h"
 
 // Schema (user_version 1):
@@ -34,7 +35,7 @@ struct RegistryKeyRecord {
 namespace {
 
 // A statement of the kept connection, prepared once and reset after each
-// use; found by the address of its text.
+// use; found by its text (a literal, which lives as long as the process).
 struct CachedStatement {
   const char* sql = nullptr;
   sqlite3_stmt* stmt = nullptr;
@@ -188,7 +189,7 @@ CachedStatement* CacheSlot(sqlite3* db, const char* sql) {
   if (!IsKept(db)) return nullptr;
   CachedStatement* empty = nullptr;
   for (CachedStatement& slot : Kept().cached) {
-    if (slot.sql == sql) return slot.busy ? nullptr : &slot;
+    if (slot.sql && strcmp(slot.sql, sql) == 0) return slot.busy ? nullptr : &slot;
     if (!slot.sql && !empty) empty = &slot;
   }
   return empty;
@@ -238,6 +239,8 @@ struct Statement {
 
 // Runs a statement that returns no rows.
 int Run(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+
+constexpr char kSelectValue[] = "SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2";
 
 // One write transaction: taken at once (BEGIN IMMEDIATE) so that a writer
 // waits for another through the busy handler instead of failing later, and
@@ -316,13 +319,8 @@ int AddDefaultContent(sqlite3* db) {
   return r == SQLITE_DONE ? SQLITE_OK : r;
 }
 
-int64_t MonotonicMs() {
-  timespec now {};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-void PauseMs(int tries) {
+// The pause before try tries + 1: 100 µs longer each time up to 1 ms, then 2 ms.
+void PauseAfterTry(int tries) {
   timespec pause {0, (tries < 10 ? 100 + 100 * tries : 2000) * 1000L};
   nanosleep(&pause, nullptr);
 }
@@ -334,7 +332,7 @@ int WaitWhileBusy(void*, int tries) {
   static thread_local int64_t first = 0;
   if (tries == 0) first = MonotonicMs();
   if (MonotonicMs() - first >= kRegistryBusyWaitMs) return 0;
-  PauseMs(tries);
+  PauseAfterTry(tries);
   return 1;
 }
 
@@ -417,7 +415,7 @@ int32_t OpenStore(sqlite3** out) {
     if (r == SQLITE_OK && version == 0) r = Initialise(db, version, !waited);
     if ((r & 0xFF) != SQLITE_BUSY || waited) break;
     r = SQLITE_OK;
-    PauseMs(tries);
+    PauseAfterTry(tries);
   }
   if (r == SQLITE_OK && version != 1) r = SQLITE_NOTADB;  // another program's database
   if (r != SQLITE_OK) {
@@ -447,7 +445,7 @@ int FindKey(sqlite3* db, uint32_t root, const std::string& folded, int64_t& id) 
 
 bool HoldsAlready(sqlite3* db, int64_t key, const std::string& folded, uint32_t type, const void* data,
                   uint32_t size) {
-  Statement s(db, "SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2");
+  Statement s(db, kSelectValue);
   s.BindInt(1, key);
   s.BindBlob(2, folded.data(), folded.size());
   if (s.Step() != SQLITE_ROW || static_cast<uint32_t>(sqlite3_column_int64(s.stmt, 0)) != type) return false;
@@ -527,7 +525,7 @@ int32_t QueryRegistryValue(const RegistryKey& key, const char16_t* valueName, ui
   if (!key) return Fail(kRegistryInvalidHandle);
   if (!size || !ValueNameFits(valueName)) return Fail(kRegistryInvalidParameter);
   std::string folded = Folded(Text(valueName));
-  Statement s(key->db, "SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2");
+  Statement s(key->db, kSelectValue);
   s.BindInt(1, key->id);
   s.BindBlob(2, folded.data(), folded.size());
   int r = s.Step();

@@ -2,6 +2,8 @@
 // set to, every path that leaves it alone, and the code stored as LastResult.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <cmath>
 
 #include "app/entry_point.h"
@@ -11,6 +13,7 @@
 #include "os/confine/confine.h"
 #include "os/net/url_service.h"
 #include "platform/registry.h"
+#include "tests/support/daytime_branch.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_url_service.h"
 #include "tests/support/isolated_env.h"
@@ -59,6 +62,23 @@ TEST(DaytimeRun, OnlyAUsableAnswerSetsTheClockAndEveryCodeIsStored) {
   EXPECT_EQ(fetched.size() + fake::SetCount(), 1u);
   EXPECT_EQ(os::ComStart(), 0);  // every path ended its COM start
   os::ComEnd(), fake_url::Uninstall(), fake::Uninstall(), unsetenv("TZ"), tzset();
+}
+
+// A filter already in place refuses the run's own: the run asks no server and says why in its code.
+TEST(SynchronisationRun, ARunThatCannotConfineItselfEndsWithItsOwnCode) {
+  IsolatedEnv env;
+  RunSettings settings;
+  settings.silent = true;
+  fflush(nullptr);
+  pid_t child = fork();
+  if (child == 0) {
+    os::ConfineRun({});
+    os::SetRunConfinementForTests(true);
+    _exit(-SynchronisationRun(settings, u""));
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), -kConfinementFailed);
 }
 
 // The line on standard error: the server, the system's or the program's words, the code (the URL service: e2e).

@@ -47,6 +47,13 @@ struct KeyMeaning {
 SCREEN* g_screen = nullptr;
 std::string g_savedLocale;
 std::map<int, KeyMeaning> g_keys;
+// Mouse reports taken from ncurses and not handed on yet, newest first.
+// ncurses reports the reports of one read (a press and its release) as one
+// KEY_MOUSE and gives them out newest first: all are taken at once and
+// handed on oldest first, so that no press is lost.
+constexpr int kMaxMouseReports = 16;
+MEVENT g_mouse[kMaxMouseReports];
+int g_mouseCount = 0;
 
 void RestoreLocale() {
   if (!g_savedLocale.empty()) setlocale(LC_CTYPE, g_savedLocale.c_str());
@@ -166,8 +173,14 @@ void DrawCells(int row, int column, const HorolanTuiCell* cells, int count) {
       if (wide && x + 1 < COLS) PutCell(row, x + 1, L' ', attr);
       continue;
     }
-    if (wide && x + 1 >= COLS) {
+    // Blanks for a wide character cut by the right edge, and for one whose
+    // second half would be the bottom-right cell: ncurses guards that cell
+    // (a terminal that wraps at once would scroll) only for a character of
+    // its own.
+    const bool corner = row == LINES - 1 && x + 1 == COLS - 1;
+    if (wide && (x + 1 >= COLS || corner)) {
       PutCell(row, x, L' ', attr);
+      if (corner) PutCell(row, x + 1, L' ', attr);
       continue;
     }
     PutCell(row, x, static_cast<wchar_t>(ch), attr);
@@ -179,9 +192,8 @@ bool Gone() {
   return poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
-int ReadMouse(HorolanTuiEvent* event) {
-  MEVENT mouse{};
-  if (getmouse(&mouse) != OK) return 0;
+// One mouse report as an event; 0 for one that means nothing here.
+int MouseEvent(const MEVENT& mouse, HorolanTuiEvent* event) {
   event->kind = HOROLAN_TUI_MOUSE;
   event->x = mouse.x;
   event->y = mouse.y;
@@ -202,6 +214,19 @@ int ReadMouse(HorolanTuiEvent* event) {
     return 0;
   }
   return 1;
+}
+
+// The oldest mouse report not handed on yet as an event, taking all that
+// ncurses holds when none is left; 0 for none.
+int ReadMouse(HorolanTuiEvent* event) {
+  MEVENT mouse{};
+  if (g_mouseCount == 0)
+    while (g_mouseCount < kMaxMouseReports && getmouse(&mouse) == OK) g_mouse[g_mouseCount++] = mouse;
+  while (g_mouseCount > 0) {
+    *event = HorolanTuiEvent{};
+    if (MouseEvent(g_mouse[--g_mouseCount], event)) return 1;
+  }
+  return 0;
 }
 
 // A key code of ncurses (function keys) as an event; 0 for none.
@@ -295,6 +320,7 @@ HOROLAN_EXPORT void horolan_tui_screen_end(void) {
   delscreen(g_screen);
   g_screen = nullptr;
   g_keys.clear();
+  g_mouseCount = 0;
   RestoreLocale();
   fflush(stdout);
 }
@@ -327,6 +353,7 @@ HOROLAN_EXPORT void horolan_tui_screen_present(int32_t row, int32_t column, int3
 HOROLAN_EXPORT int horolan_tui_screen_read(HorolanTuiEvent* event, int32_t timeoutMs) {
   if (!g_screen || !event) return -1;
   *event = HorolanTuiEvent{};
+  if (g_mouseCount > 0 && ReadMouse(event)) return 1;
   // An error that keeps coming back at once is a terminal that is gone.
   for (int failures = 0; failures < 100; ++failures) {
     timeout(timeoutMs < 0 ? -1 : timeoutMs);
