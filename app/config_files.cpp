@@ -66,7 +66,8 @@ ConfigFiles ChooseConfigFiles(const ConfigPlace& place) {
   }
   if (!place.modulePath || !place.modulePath[0]) return files;
   if (place.buildFolder) {
-    if (MakeConfigPathFrom(place.modulePath, path.data(), path.capacity)) Add(files, ConfigKind::Beside, path);
+    if (MakeConfigPathFrom(place.modulePath, path.data(), path.capacity))
+      Add(files, ConfigKind::Beside, path);
     files.edited = files.count - 1;
     return files;
   }

@@ -44,14 +44,18 @@ void RegisterWithShell() {
 // failed and none succeeded after it: then the code is the reason.
 int32_t EditConfiguration(const ConfigFiles& files) {
   if (files.edited < 0) {
-    os::ReportError(u"no configuration file to edit: no folder for it (XDG_CONFIG_HOME, HOME) or its path is too long");
+    os::ReportError(
+        u"no configuration file to edit: no folder for it (XDG_CONFIG_HOME, HOME) or its path is "
+        u"too long");
     return 1;
   }
   const char16_t* path = files.paths[files.edited].c_str();
-  if (files.kinds[files.edited] == ConfigKind::System || files.kinds[files.edited] == ConfigKind::User)
+  if (files.kinds[files.edited] == ConfigKind::System ||
+      files.kinds[files.edited] == ConfigKind::User)
     os::MakeParentFolders(path);
   os::WideBuffer<kPathCapacity + 16> title;
-  os::FormatWide(title.data(), title.capacity, u"%s: %s", {LoadResourceText(res::kTextCaption), path});
+  os::FormatWide(title.data(), title.capacity, u"%s: %s",
+                 {LoadResourceText(res::kTextCaption), path});
   if (RunConfigEditor(programInstance, kEditorClassName, path, title.c_str()) < 0) {
     os::ReportError(u"the configuration editor needs a terminal");
     return 0;
@@ -59,7 +63,8 @@ int32_t EditConfiguration(const ConfigFiles& files) {
   uint32_t error = TheConfigEditor().saveError;
   if (error == 0) return 0;
   os::WideBuffer<kPathCapacity + 128> line;
-  os::FormatWide(line.data(), line.capacity, u"%s not saved: %S", {path, strerror(static_cast<int>(error))});
+  os::FormatWide(line.data(), line.capacity, u"%s not saved: %S",
+                 {path, strerror(static_cast<int>(error))});
   os::ReportError(line.c_str());
   return static_cast<int32_t>(error);
 }
@@ -74,17 +79,20 @@ int32_t HorolanEntry(void* instance, const char16_t* commandLine) {
 
   // A file named on purpose must be there: a run on other settings than
   // those asked for could set the clock from another server.
-  if (files.count == 1 && files.kinds[0] == ConfigKind::Named && ProbePath(files.paths[0].c_str()) != 1) {
+  if (files.count == 1 && files.kinds[0] == ConfigKind::Named &&
+      ProbePath(files.paths[0].c_str()) != 1) {
     os::WideBuffer<kPathCapacity + 64> line;
     os::FormatWide(line.data(), line.capacity, u"configuration file %s: %S",
-                   {files.paths[0].c_str(), ProbePath(files.paths[0].c_str()) ? "not a file" : "no such file"});
+                   {files.paths[0].c_str(),
+                    ProbePath(files.paths[0].c_str()) ? "not a file" : "no such file"});
     os::ReportError(line.c_str());
     return kUsageStatus;
   }
   SettingOrigins origins;
   bool read[ConfigFiles::kMax] = {};
   for (int i = 0; i < files.count; ++i)
-    read[i] = ProbePath(files.paths[i].c_str()) == 1 && LoadConfigFile(files.paths[i].c_str(), TheRunSettings(), &origins, i);
+    read[i] = ProbePath(files.paths[i].c_str()) == 1 &&
+              LoadConfigFile(files.paths[i].c_str(), TheRunSettings(), &origins, i);
   ApplyCommandLine(commandLine, TheRunSettings(), &origins);
   if (TheStartOptions().showSettings) {
     PrintSettings(TheRunSettings(), origins, files, read, commandLine);

@@ -36,10 +36,12 @@ constexpr OptionRow kOptions[] = {
     {"connection", required_argument, "#CONNECTION", StartAction::Run, 0, "a profile name"},
     {"keep-cache", no_argument, "#KEEPCACHE"},
     {"server", required_argument, "#SERVER"},
-    {"max-step", required_argument, "#MAXSTEP", StartAction::Run, 0, "a number of seconds or 'any'"},
+    {"max-step", required_argument, "#MAXSTEP", StartAction::Run, 0,
+     "a number of seconds or 'any'"},
     {"config-file", required_argument, nullptr, StartAction::Run, 0, "a file name", nullptr,
      &TranslatedCommandLine::configFile},
-    {"show-settings", no_argument, nullptr, StartAction::Run, 0, "", &TranslatedCommandLine::showSettings},
+    {"show-settings", no_argument, nullptr, StartAction::Run, 0, "",
+     &TranslatedCommandLine::showSettings},
     {"json", no_argument, nullptr, StartAction::Run, 0, "", &TranslatedCommandLine::json},
     {"metrics-file", required_argument, nullptr, StartAction::Run, 0, "a file name", nullptr,
      &TranslatedCommandLine::metricsFile},
@@ -64,14 +66,15 @@ int RowNamed(const char* argument) {
   const char* name = argument + 2;
   size_t length = std::strcspn(name, "=");
   for (int i = 0; i < kCount; ++i)
-    if (std::strlen(kOptions[i].name) == length && !std::strncmp(kOptions[i].name, name, length)) return i;
+    if (std::strlen(kOptions[i].name) == length && !std::strncmp(kOptions[i].name, name, length))
+      return i;
   return -1;
 }
 
 // The keywords a command line can hold; "#CONNECTION(" holds "#CONNECT".
-constexpr const char* kKeywords[] = {"#CONFIG",   "#REGISTER", "#SERVER(",  "#NIST",     "#SNTP",
-                                     "#NTS",      "#SILENT",   "#ONLYSHOW", "#CONNECT",  "#KEEPCACHE",
-                                     "#MAXSTEP(", "#SAMPLES(", "#MAXDELAY("};
+constexpr const char* kKeywords[] = {
+    "#CONFIG",   "#REGISTER", "#SERVER(",   "#NIST",     "#SNTP",     "#NTS",      "#SILENT",
+    "#ONLYSHOW", "#CONNECT",  "#KEEPCACHE", "#MAXSTEP(", "#SAMPLES(", "#MAXDELAY("};
 
 void WarnIfNoKeyword(const char* word, std::string& warnings) {
   if (word[0] != '#') return;
@@ -117,7 +120,8 @@ TranslatedCommandLine TranslateCommandLine(int argc, const char* const* argv) {
   };
 
   option longOptions[kCount + 1] = {};
-  for (int i = 0; i < kCount; ++i) longOptions[i] = {kOptions[i].name, kOptions[i].argument, nullptr, kRowValue + i};
+  for (int i = 0; i < kCount; ++i)
+    longOptions[i] = {kOptions[i].name, kOptions[i].argument, nullptr, kRowValue + i};
   // getopt_long wants writable pointers; in this mode it never reorders them,
   // and this copy keeps the caller's array out of its reach anyway.
   std::vector<char*> args;
@@ -145,9 +149,10 @@ TranslatedCommandLine TranslateCommandLine(int argc, const char* const* argv) {
     if (got == '?' || got == ':' || row < 0 || (argument[1] == '-' && RowNamed(argument) != row)) {
       int named = RowNamed(argument);
       if (named >= 0)
-        return Usage(std::string("option '--") + kOptions[named].name +
-                     (kOptions[named].argument == required_argument ? "' needs " : "' takes no argument") +
-                     (kOptions[named].argument == required_argument ? kOptions[named].argumentName : ""));
+        return Usage(
+            std::string("option '--") + kOptions[named].name +
+            (kOptions[named].argument == required_argument ? "' needs " : "' takes no argument") +
+            (kOptions[named].argument == required_argument ? kOptions[named].argumentName : ""));
       if (argument[1] != '-' && optopt > 0 && optopt < 0x100)
         return Usage(std::string("unknown option '-") + char(optopt) + "'");
       return Usage(std::string("unknown option '") + argument + "'");
@@ -166,8 +171,10 @@ TranslatedCommandLine TranslateCommandLine(int argc, const char* const* argv) {
       // No host or profile name is empty or begins with "-"; such a name is a forgotten one.
       if (!optarg[0] || optarg[0] == '-' || !NumberFits(option, optarg))
         return Usage(std::string("option '--") + option.name + "' needs " + option.argumentName);
-      if (option.value) result.*option.value = optarg;
-      else add(std::string(option.keyword) + "(" + optarg + ")");
+      if (option.value)
+        result.*option.value = optarg;
+      else
+        add(std::string(option.keyword) + "(" + optarg + ")");
     }
   }
   for (int i = optind; i < argc; ++i) {  // after "--": words, as they are
@@ -183,7 +190,8 @@ const char* UsageText() {
          "\n"
          "  --sntp            '#SNTP'       ask an SNTP server (UDP port 123)\n"
          "  --nist            '#NIST'       ask a NIST daytime server over HTTP (default)\n"
-         "  --nts             '#NTS'        SNTP authenticated with NTS (TLS key exchange, port 4460)\n"
+         "  --nts             '#NTS'        SNTP authenticated with NTS (TLS key exchange, port "
+         "4460)\n"
          "  --server=HOST     '#SERVER(HOST)' the server (a host name or URL)\n"
          "  --samples=K       '#SAMPLES(K)' a burst of K SNTP requests (1-8), the quickest used\n"
          "  --max-delay=S     '#MAXDELAY(S)' refuse answers slower than S seconds (NTS: 1)\n"

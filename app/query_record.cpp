@@ -12,8 +12,9 @@
 namespace {
 
 bool DaytimeCode(ResultCode code) {
-  for (int32_t known : {os::kUrlSyntaxError, os::kUrlCannotConnect, os::kUrlNotFound, os::kUrlDownloadFailure,
-                        os::kUrlTimeout, os::kUrlUnknownProtocol, kNotNist, os::kUrlCertExpired})
+  for (int32_t known :
+       {os::kUrlSyntaxError, os::kUrlCannotConnect, os::kUrlNotFound, os::kUrlDownloadFailure,
+        os::kUrlTimeout, os::kUrlUnknownProtocol, kNotNist, os::kUrlCertExpired})
     if (code == known) return true;
   return false;
 }
@@ -60,24 +61,28 @@ ResultCode Refuse(char (&why)[kReasonCapacity], const char* fault) {
 
 }  // namespace
 
-ResultCode CheckQueryRecord(QueryRecord& record, const RunSettings& settings, char (&why)[kReasonCapacity]) {
+ResultCode CheckQueryRecord(QueryRecord& record, const RunSettings& settings,
+                            char (&why)[kReasonCapacity]) {
   // The query ends its reason (snprintf): one with no end was not written by it.
   const bool reasonEnds = memchr(record.reason, 0, sizeof record.reason) != nullptr;
   MakePrintable(record.reason);
   const int32_t mode = settings.mode == Nist && !settings.nts ? Nist : Sntp;
-  if (record.mark != kQueryRecordMark || record.mode != mode) return Refuse(why, "a record of another kind");
+  if (record.mark != kQueryRecordMark || record.mode != mode)
+    return Refuse(why, "a record of another kind");
   if (!reasonEnds) return Refuse(why, "a reason with no end");
   if (record.reasonKind != ReasonKind::None && record.reasonKind != ReasonKind::Url &&
       record.reasonKind != ReasonKind::Nts)
     return Refuse(why, "a reason of no kind");
   if (!AddressText(record.address)) return Refuse(why, "an address that is no address");
   if (record.code != 0)
-    return KnownFailure(record.code, mode, settings.nts) ? record.code : Refuse(why, "a code no query ends with");
+    return KnownFailure(record.code, mode, settings.nts) ? record.code
+                                                         : Refuse(why, "a code no query ends with");
   // An authenticated answer comes with the dates that bound the time it may give.
-  constexpr int64_t kFarOff = 1000000000000;  // seconds: over 30000 years, beyond any certificate's dates
+  constexpr int64_t kFarOff =
+      1000000000000;  // seconds: over 30000 years, beyond any certificate's dates
   if (record.certDates > 1 || (settings.nts && !record.certDates) ||
-      (record.certDates && (record.certNotBefore > record.certNotAfter || record.certNotBefore < -kFarOff ||
-                            record.certNotAfter > kFarOff)))
+      (record.certDates && (record.certNotBefore > record.certNotAfter ||
+                            record.certNotBefore < -kFarOff || record.certNotAfter > kFarOff)))
     return Refuse(why, "certificate dates that bound no time");
   if (mode == Nist) {
     uint64_t count = 0;
@@ -92,7 +97,8 @@ ResultCode CheckQueryRecord(QueryRecord& record, const RunSettings& settings, ch
   if (record.leap > 2) return Refuse(why, "a leap indicator no answer has");
   // A round trip a little below zero is the two clocks' rates; the bound
   // covers at least half of it.
-  if (!std::isfinite(record.errorBound) || record.delay < -0.001 || record.errorBound < record.delay * 0.5)
+  if (!std::isfinite(record.errorBound) || record.delay < -0.001 ||
+      record.errorBound < record.delay * 0.5)
     return Refuse(why, "a delay or error bound no exchange has");
   double limit = RoundTripLimit(settings);
   if (limit > 0 && record.delay > limit) return kDelayTooLarge;

@@ -54,4 +54,5 @@ void AskByDaytime(const RunSettings& settings, QueryRecord& record);
 // round-trip limit is refused here too, whatever the network part said:
 // kDelayTooLarge. Control characters in the reason become '?' either way (it is
 // written to the user's terminal).
-ResultCode CheckQueryRecord(QueryRecord& record, const RunSettings& settings, char (&why)[kReasonCapacity]);
+ResultCode CheckQueryRecord(QueryRecord& record, const RunSettings& settings,
+                            char (&why)[kReasonCapacity]);

@@ -85,18 +85,20 @@ bool ComposeResultMessage(const RunOutcome& outcome, const RunSettings& settings
                           size_t capacity) {
   const char16_t* server = ServerShown(settings.server.c_str());
   if (outcome.code != 0) {
-    return os::FormatWide(out, capacity, Text(res::kTextFailureFormat),
-                          {Text(res::kTextBanner), server, outcome.code, ErrorTextForCode(outcome.code)});
+    return os::FormatWide(
+        out, capacity, Text(res::kTextFailureFormat),
+        {Text(res::kTextBanner), server, outcome.code, ErrorTextForCode(outcome.code)});
   }
   const char16_t* status = settings.onlyShow ? u"" : Text(res::kTextClockSet);
   const CalendarTime& u = outcome.utc;
   const CalendarTime& l = outcome.local;
   return os::FormatWide(out, capacity, Text(res::kTextSuccessFormat),
-                        {Text(res::kTextBanner), server, u.year, u.month, u.day, u.hour, u.minute, u.second,
-                         l.year, l.month, l.day, l.hour, l.minute, l.second, status});
+                        {Text(res::kTextBanner), server, u.year, u.month, u.day, u.hour, u.minute,
+                         u.second, l.year, l.month, l.day, l.hour, l.minute, l.second, status});
 }
 
-bool ComposeFailureLine(const RunOutcome& outcome, const RunSettings& settings, char16_t* out, size_t capacity) {
+bool ComposeFailureLine(const RunOutcome& outcome, const RunSettings& settings, char16_t* out,
+                        size_t capacity) {
   const ResultCode code = outcome.code;
   const char16_t* server = ServerShown(settings.server.c_str());
   const char16_t* separator = server[0] ? u": " : u"";
@@ -106,21 +108,24 @@ bool ComposeFailureLine(const RunOutcome& outcome, const RunSettings& settings, 
     for (const auto& entry : kUrlTexts)
       if (entry.code == code) text = entry.text;
     const char* reason = outcome.reason;
-    return os::FormatWide(out, capacity, u"%s%s%s (0x%08X)%s%S",
-                          {server, separator, text, static_cast<unsigned>(code), reason[0] ? u": " : u"", reason});
+    return os::FormatWide(
+        out, capacity, u"%s%s%s (0x%08X)%s%S",
+        {server, separator, text, static_cast<unsigned>(code), reason[0] ? u": " : u"", reason});
   }
   const char16_t* own = code == kNotNist ? u"Not a NIST daytime answer" : ErrorTextForCode(code);
   const char* system = code > 0 ? os::SystemErrorText(static_cast<uint32_t>(code)) : nullptr;
   // The program's own codes have their own words; the others the system's.
   if (code < 0 || !system)
-    return os::FormatWide(out, capacity, u"%s%s%s (%d)%s%S", {server, separator, own[0] ? own : u"Unknown error",
-                                                              code, outcome.reason[0] ? u": " : u"", outcome.reason});
+    return os::FormatWide(out, capacity, u"%s%s%s (%d)%s%S",
+                          {server, separator, own[0] ? own : u"Unknown error", code,
+                           outcome.reason[0] ? u": " : u"", outcome.reason});
   return os::FormatWide(out, capacity, u"%s%s%S (%d)", {server, separator, system, code});
 }
 
 void ShowResultMessage(const RunOutcome& outcome, const RunSettings& settings) {
   os::WideBuffer<kMessageCapacity> message;
   ComposeResultMessage(outcome, settings, message.data(), message.capacity);
-  ShellMessageBox(os::ForegroundWindow(), 0, Text(res::kTextCaption), message.c_str(), kMessageStyle);
+  ShellMessageBox(os::ForegroundWindow(), 0, Text(res::kTextCaption), message.c_str(),
+                  kMessageStyle);
   ReportFailureLines(outcome, settings);
 }

@@ -22,7 +22,8 @@ bool ComposeResultMessage(const RunOutcome& outcome, const RunSettings& settings
 // shown and the failure in words, with its code ("alpha.beta:13: Resource
 // not found (0x800C0005): HTTP status 404", "127.0.0.1: Connection refused
 // (10061)"). Cut to fit and always terminated; true when it fitted.
-bool ComposeFailureLine(const RunOutcome& outcome, const RunSettings& settings, char16_t* out, size_t capacity);
+bool ComposeFailureLine(const RunOutcome& outcome, const RunSettings& settings, char16_t* out,
+                        size_t capacity);
 
 // Composes the message and shows it; returns when the user has dismissed it.
 // A failure also gets its line on standard error (ReportFailureLines).

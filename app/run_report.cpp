@@ -63,10 +63,14 @@ void AppendText(std::string& out, const char16_t* text, Escape escape) {
 // control characters cannot stand in a line of the format.
 void AppendLabelText(std::string& out, const char16_t* text) {
   AppendText(out, text, [](std::string& o, char32_t c) {
-    if (c == '\\' || c == '"') o += '\\', o += static_cast<char>(c);
-    else if (c == '\n') o += "\\n";
-    else if (c < 0x20 || c == 0x7F) AppendUtf8(o, kReplacement);
-    else return false;
+    if (c == '\\' || c == '"')
+      o += '\\', o += static_cast<char>(c);
+    else if (c == '\n')
+      o += "\\n";
+    else if (c < 0x20 || c == 0x7F)
+      AppendUtf8(o, kReplacement);
+    else
+      return false;
     return true;
   });
 }
@@ -76,7 +80,6 @@ void AppendNumber(std::string& out, const char* format, double value) {
   snprintf(number, sizeof number, format, value);
   out += number;
 }
-
 
 bool Daytime(const RunSettings& settings) { return settings.mode == Nist && !settings.nts; }
 
@@ -110,13 +113,14 @@ bool ObtainedTime(const RunFacts& run, std::string& out) {
   if (!Daytime(run.settings)) {
     CalendarTime near;
     os::ReadUtcClock(near);
-    NtpTimestamp server = NtpTimestamp::FromValue(run.record.destination).AddSeconds(run.record.offset);
+    NtpTimestamp server =
+        NtpTimestamp::FromValue(run.record.destination).AddSeconds(run.record.offset);
     time = server.ToCalendarNear(near);
     nanoseconds = static_cast<uint32_t>((uint64_t{server.fraction} * 1000000000u) >> 32);
   }
   char text[48];
-  snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%09uZ", time.year, time.month, time.day, time.hour,
-           time.minute, time.second, nanoseconds);
+  snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%09uZ", time.year, time.month,
+           time.day, time.hour, time.minute, time.second, nanoseconds);
   out = text;
   return true;
 }
@@ -176,22 +180,31 @@ std::string ComposeJson(const RunFacts& run) {
   const RunOutcome& outcome = run.outcome;
   std::string out = "{\"server\":\"";
   AppendJsonText(out, run.settings.server.c_str());
-  out += run.record.address[0] ? std::string("\",\"address\":\"") + run.record.address + "\"" : "\",\"address\":null";
-  out += std::string(",\"mode\":\"") + ModeName(run.settings) + "\",\"code\":" + std::to_string(outcome.code);
+  out += run.record.address[0] ? std::string("\",\"address\":\"") + run.record.address + "\""
+                               : "\",\"address\":null";
+  out += std::string(",\"mode\":\"") + ModeName(run.settings) +
+         "\",\"code\":" + std::to_string(outcome.code);
   out += ",\"text\":\"";
   if (outcome.code != 0) AppendJsonText(out, FailureWords(run).c_str());
   out += std::string("\",\"clock_set\":") + (outcome.clockSet ? "true" : "false");
   out += ",\"offset\":";
-  if (std::isfinite(outcome.offset)) AppendNumber(out, "%.9f", outcome.offset);
-  else out += "null";
+  if (std::isfinite(outcome.offset))
+    AppendNumber(out, "%.9f", outcome.offset);
+  else
+    out += "null";
   out += ",\"delay\":";
-  if (SntpAnswer(run)) AppendNumber(out, "%.9f", run.record.delay);
-  else out += "null";
-  out += ",\"error_bound\":";
-  if (SntpAnswer(run)) AppendNumber(out, "%.9f", run.record.errorBound);
-  else out += "null";
   if (SntpAnswer(run))
-    out += ",\"stratum\":" + std::to_string(run.record.stratum) + ",\"leap\":" + std::to_string(run.record.leap);
+    AppendNumber(out, "%.9f", run.record.delay);
+  else
+    out += "null";
+  out += ",\"error_bound\":";
+  if (SntpAnswer(run))
+    AppendNumber(out, "%.9f", run.record.errorBound);
+  else
+    out += "null";
+  if (SntpAnswer(run))
+    out += ",\"stratum\":" + std::to_string(run.record.stratum) +
+           ",\"leap\":" + std::to_string(run.record.leap);
   else
     out += ",\"stratum\":null,\"leap\":null";
   std::string time;
@@ -207,9 +220,10 @@ std::string LabelOf(const RunSettings& settings) {
   return label + "\"}";
 }
 
-void AddGauge(std::string& out, const char* name, const char* help, const std::string& label, const char* format,
-              double value) {
-  out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n" + name + label + " ";
+void AddGauge(std::string& out, const char* name, const char* help, const std::string& label,
+              const char* format, double value) {
+  out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n" + name +
+         label + " ";
   AppendNumber(out, format, value);
   out += "\n";
 }
@@ -223,15 +237,18 @@ std::string ComposeMetrics(const RunFacts& run, double now, double lastSuccess) 
   std::string out;
   AddGauge(out, "horolan_last_result", "Result code of the last run (0: success).", label, "%.0f",
            run.outcome.code);
-  AddGauge(out, "horolan_clock_set", "Whether the last run set the clock.", label, "%.0f", run.outcome.clockSet);
+  AddGauge(out, "horolan_clock_set", "Whether the last run set the clock.", label, "%.0f",
+           run.outcome.clockSet);
   if (std::isfinite(run.outcome.offset))
     AddGauge(out, "horolan_offset_seconds", "Clock offset measured by the last run.", label, "%.9f",
              run.outcome.offset);
   if (SntpAnswer(run))
-    AddGauge(out, "horolan_delay_seconds", "Round-trip delay of the last run's answer.", label, "%.9f",
-             run.record.delay);
-  AddGauge(out, "horolan_last_run_timestamp_seconds", "When the last run ended.", label, "%.3f", now);
-  if (lastSuccess > 0) AddGauge(out, kLastSuccess, "When a run last got the time.", label, "%.3f", lastSuccess);
+    AddGauge(out, "horolan_delay_seconds", "Round-trip delay of the last run's answer.", label,
+             "%.9f", run.record.delay);
+  AddGauge(out, "horolan_last_run_timestamp_seconds", "When the last run ended.", label, "%.3f",
+           now);
+  if (lastSuccess > 0)
+    AddGauge(out, kLastSuccess, "When a run last got the time.", label, "%.3f", lastSuccess);
   return out;
 }
 
@@ -248,7 +265,8 @@ double LastSuccessIn(const char* text, const RunSettings& settings) {
   return 0;
 }
 
-const char* PrepareRunReports(os::PendingFile& metrics, double& lastSuccess, const RunSettings& settings) {
+const char* PrepareRunReports(os::PendingFile& metrics, double& lastSuccess,
+                              const RunSettings& settings) {
   const ReportOptions& options = TheReportOptions();
   if (options.systemLog) os::OpenSystemLog();
   lastSuccess = 0;
@@ -264,11 +282,13 @@ const char* PrepareRunReports(os::PendingFile& metrics, double& lastSuccess, con
 
 void WriteRunReports(os::PendingFile& metrics, double lastSuccess, const RunFacts& run) {
   std::string line;
-  if (TheReportOptions().systemLog && ComposeLogLine(run, line)) os::WriteSystemLog(run.outcome.code != 0, line.c_str());
+  if (TheReportOptions().systemLog && ComposeLogLine(run, line))
+    os::WriteSystemLog(run.outcome.code != 0, line.c_str());
   if (metrics.fd < 0) return;
   double now = UnixNow();
   std::string text = ComposeMetrics(run, now, run.outcome.code == 0 ? now : lastSuccess);
-  if (!os::CommitPendingFile(metrics, text.data(), text.size())) Say("metrics file", TheReportOptions().metricsFile);
+  if (!os::CommitPendingFile(metrics, text.data(), text.size()))
+    Say("metrics file", TheReportOptions().metricsFile);
 }
 
 void ReportFailureLines(const RunOutcome& outcome, const RunSettings& settings) {
@@ -277,5 +297,6 @@ void ReportFailureLines(const RunOutcome& outcome, const RunSettings& settings) 
   ComposeFailureLine(outcome, settings, line.data(), line.capacity);
   os::ReportError(line.c_str());
   if (outcome.code == EPERM && !settings.onlyShow)
-    os::ReportError(u"setting the clock needs root or CAP_SYS_TIME; --only-show asks without setting");
+    os::ReportError(
+        u"setting the clock needs root or CAP_SYS_TIME; --only-show asks without setting");
 }

@@ -15,9 +15,9 @@ struct PendingFile;
 }
 
 struct ReportOptions {
-  bool json = false;                   // one JSON object on standard output instead of the message
-  const char* metricsFile = nullptr;   // replaced after the run
-  bool systemLog = true;               // --no-syslog turns the log line off
+  bool json = false;                  // one JSON object on standard output instead of the message
+  const char* metricsFile = nullptr;  // replaced after the run
+  bool systemLog = true;              // --no-syslog turns the log line off
 };
 ReportOptions& TheReportOptions();
 
@@ -49,7 +49,8 @@ double LastSuccessIn(const char* text, const RunSettings& settings);
 // Before the run confines itself: the log connection, the new metrics file
 // (the old one's last success read). The metrics folder for the file layer,
 // or null.
-const char* PrepareRunReports(os::PendingFile& metrics, double& lastSuccess, const RunSettings& settings);
+const char* PrepareRunReports(os::PendingFile& metrics, double& lastSuccess,
+                              const RunSettings& settings);
 // After the run: the log line, the metrics file; a file that cannot be
 // written is said on standard error, the code unchanged.
 void WriteRunReports(os::PendingFile& metrics, double lastSuccess, const RunFacts& run);

@@ -66,7 +66,8 @@ bool NumberArgument(const char16_t* text, const char16_t* keyword, double& out) 
 
 // The switch and mode keywords, in the order both sources apply them; each
 // found marks its setting's origin.
-void ApplySwitchKeywords(const char16_t* text, RunSettings& settings, SettingOrigins* origins, SettingOrigin here) {
+void ApplySwitchKeywords(const char16_t* text, RunSettings& settings, SettingOrigins* origins,
+                         SettingOrigin here) {
   auto found = [&](const char16_t* keyword, SettingOrigin SettingOrigins::*origin) {
     if (!FindNoCase(text, keyword)) return false;
     if (origins) origins->*origin = here;
@@ -76,7 +77,8 @@ void ApplySwitchKeywords(const char16_t* text, RunSettings& settings, SettingOri
   // "#CONNECTION(NAME)" holds "#CONNECT": naming a profile asks for it.
   if (found(u"#CONNECT", &SettingOrigins::useConnection)) settings.useConnection = true;
   if (found(u"#CONNECTION(", &SettingOrigins::connection))
-    ExtractArgument(u"#CONNECTION", text, settings.connection.data(), settings.connection.capacity, u'(', u')');
+    ExtractArgument(u"#CONNECTION", text, settings.connection.data(), settings.connection.capacity,
+                    u'(', u')');
   if (found(u"#NIST", &SettingOrigins::mode)) settings.mode = Nist;
   if (found(u"#SNTP", &SettingOrigins::mode)) settings.mode = Sntp;
   if (found(u"#ONLYSHOW", &SettingOrigins::onlyShow)) settings.onlyShow = true;
@@ -94,8 +96,8 @@ void ApplySwitchKeywords(const char16_t* text, RunSettings& settings, SettingOri
     if (origins) origins->mode = here;
   }
   double number = 0;
-  if (NumberArgument(text, u"#SAMPLES", number) && number >= 1 && number <= 8 && number == static_cast<int>(number) &&
-      found(u"#SAMPLES(", &SettingOrigins::samples))
+  if (NumberArgument(text, u"#SAMPLES", number) && number >= 1 && number <= 8 &&
+      number == static_cast<int>(number) && found(u"#SAMPLES(", &SettingOrigins::samples))
     settings.samples = static_cast<int>(number);
   if (NumberArgument(text, u"#MAXDELAY", number) && number > 0 && number <= 3600 &&
       found(u"#MAXDELAY(", &SettingOrigins::maxDelay))
@@ -120,18 +122,22 @@ bool ParseMaxStep(const char16_t* text, int64_t& out) {
   return true;
 }
 
-void ApplyConfigLine(const char16_t* line, RunSettings& settings, SettingOrigins* origins, SettingOrigin here) {
+void ApplyConfigLine(const char16_t* line, RunSettings& settings, SettingOrigins* origins,
+                     SettingOrigin here) {
   ApplySwitchKeywords(line, settings, origins, here);
   // A server line counts only in the mode that holds when it is read.
   bool server = false;
   if (FindNoCase(line, u"#NSERVER(") && settings.mode == Nist)
-    server = ExtractArgument(u"#NSERVER", line, settings.server.data(), settings.server.capacity, u'(', u')');
+    server = ExtractArgument(u"#NSERVER", line, settings.server.data(), settings.server.capacity,
+                             u'(', u')');
   if (FindNoCase(line, u"#SSERVER(") && settings.mode == Sntp)
-    server = ExtractArgument(u"#SSERVER", line, settings.server.data(), settings.server.capacity, u'(', u')');
+    server = ExtractArgument(u"#SSERVER", line, settings.server.data(), settings.server.capacity,
+                             u'(', u')');
   if (server && origins) origins->server = here;
 }
 
-bool LoadConfigFile(const char16_t* path, RunSettings& settings, SettingOrigins* origins, int fileIndex) {
+bool LoadConfigFile(const char16_t* path, RunSettings& settings, SettingOrigins* origins,
+                    int fileIndex) {
   ConfigText text;
   if (!text.Load(path)) return false;
   char16_t line[kConfigLineCapacity];

@@ -19,7 +19,7 @@ struct RunSettings {
   bool keepCache = false;
   bool useConnection = false;
   os::WideBuffer<256> connection;  // "#CONNECTION(NAME)": the profile "#CONNECT" brings up
-  bool nts = false;  // authenticated SNTP (NTS); never an unauthenticated run
+  bool nts = false;                // authenticated SNTP (NTS); never an unauthenticated run
   os::WideBuffer<260> server;
   // "#MAXSTEP(SECONDS)" or "#MAXSTEP(ANY)": the clock is stepped only by less
   // than this many seconds. kMaxStepDefault: under an hour for SNTP, no limit
@@ -29,8 +29,8 @@ struct RunSettings {
   // the later of the build time and the last authenticated run, read by the
   // run before it asks. No answer before it is taken.
   int64_t timeFloor = 0;
-  int samples = 1;         // "#SAMPLES(K)": SNTP requests of a burst, 1 to 8
-  double maxDelay = 0.0;   // "#MAXDELAY(SECONDS)": the round-trip limit; 0: none given
+  int samples = 1;        // "#SAMPLES(K)": SNTP requests of a burst, 1 to 8
+  double maxDelay = 0.0;  // "#MAXDELAY(SECONDS)": the round-trip limit; 0: none given
 };
 
 constexpr int64_t kMaxStepDefault = 0;
@@ -79,7 +79,8 @@ struct SettingOrigin {
   uint32_t line = 0;  // 1 for the first line
 };
 struct SettingOrigins {
-  SettingOrigin mode, onlyShow, silent, keepCache, useConnection, connection, nts, server, maxStep, samples, maxDelay;
+  SettingOrigin mode, onlyShow, silent, keepCache, useConnection, connection, nts, server, maxStep,
+      samples, maxDelay;
 };
 
 // Applies the keywords of one configuration line (already cut at ";"); with

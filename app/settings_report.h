@@ -9,8 +9,9 @@
 // line a setting: its name, its value (the server as the run would ask it)
 // and its origin (built in, FILE:LINE, the command line).
 std::string ComposeSettingsReport(const RunSettings& settings, const SettingOrigins& origins,
-                                  const ConfigFiles& files, const bool* read, const char16_t* commandLine);
+                                  const ConfigFiles& files, const bool* read,
+                                  const char16_t* commandLine);
 
 // Prints the report on standard output.
-void PrintSettings(const RunSettings& settings, const SettingOrigins& origins, const ConfigFiles& files,
-                   const bool* read, const char16_t* commandLine);
+void PrintSettings(const RunSettings& settings, const SettingOrigins& origins,
+                   const ConfigFiles& files, const bool* read, const char16_t* commandLine);

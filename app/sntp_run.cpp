@@ -16,11 +16,13 @@ constexpr uint16_t kSocketsVersion = 0x0101;
 
 // The query, authenticated for an NTS run; an NTS failure that can say more
 // than its code keeps its words for the run to show.
-bool Ask(SntpClient& client, const RunSettings& settings, SntpExchange& exchange, QueryRecord& record) {
+bool Ask(SntpClient& client, const RunSettings& settings, SntpExchange& exchange,
+         QueryRecord& record) {
   if (!settings.nts) return client.Query(settings.server.c_str(), exchange, kSntpPort);
   os::NtsAssociation association;
   if (client.QueryNts(settings.server.c_str(), exchange, association)) {
-    record.certDates = os::NtsCertificateDates(association, record.certNotBefore, record.certNotAfter) ? 1 : 0;
+    record.certDates =
+        os::NtsCertificateDates(association, record.certNotBefore, record.certNotAfter) ? 1 : 0;
     return true;
   }
   uint32_t code = os::GetLastError();
@@ -55,9 +57,11 @@ void AskWithSockets(const RunSettings& settings, QueryRecord& record) {
 
 void ChooseSntpServer(RunSettings& settings, const char16_t* commandLine) {
   if (FindNoCase(commandLine, u"#SERVER("))
-    ExtractArgument(u"#SERVER", commandLine, settings.server.data(), settings.server.capacity, u'(', u')');
+    ExtractArgument(u"#SERVER", commandLine, settings.server.data(), settings.server.capacity, u'(',
+                    u')');
   if (settings.server.empty())
-    settings.server.assign(LoadResourceText(settings.nts ? res::kTextDefaultNtsServer : res::kTextDefaultSntpServer));
+    settings.server.assign(
+        LoadResourceText(settings.nts ? res::kTextDefaultNtsServer : res::kTextDefaultSntpServer));
 }
 
 void AskBySntp(const RunSettings& settings, QueryRecord& record) {

@@ -42,19 +42,24 @@ void NetworkWorkOf(void* settings, void* record, size_t) {
 }
 
 // Why the network part gave no record, in words, as the run's code.
-ResultCode PartFailure(const os::PartResult& result, const os::PartUser& user, char (&why)[kReasonCapacity]) {
+ResultCode PartFailure(const os::PartResult& result, const os::PartUser& user,
+                       char (&why)[kReasonCapacity]) {
   switch (result.end) {
     case os::PartEnd::Record: return 0;
     case os::PartEnd::NoUser:
       snprintf(why, sizeof why, "the network part could not become user %s", user.name);
       break;
-    case os::PartEnd::Malformed: snprintf(why, sizeof why, "the network part sent a record of the wrong size"); break;
+    case os::PartEnd::Malformed:
+      snprintf(why, sizeof why, "the network part sent a record of the wrong size");
+      break;
     case os::PartEnd::TimedOut:
-      snprintf(why, sizeof why, "the network part did not answer within %d s", result.detail / 1000);
+      snprintf(why, sizeof why, "the network part did not answer within %d s",
+               result.detail / 1000);
       break;
     case os::PartEnd::Ended:
       if (WIFSIGNALED(result.detail))
-        snprintf(why, sizeof why, "the network part was ended by signal %d", WTERMSIG(result.detail));
+        snprintf(why, sizeof why, "the network part was ended by signal %d",
+                 WTERMSIG(result.detail));
       else
         snprintf(why, sizeof why, "the network part ended without an answer");
       break;
@@ -64,7 +69,8 @@ ResultCode PartFailure(const os::PartResult& result, const os::PartUser& user, c
 
 // The query, in an unprivileged network part where the run holds privilege,
 // else here; the run itself confined for what it does meanwhile.
-void Query(RunSettings& settings, const os::RunNeeds& needs, QueryRecord& record, char (&why)[kReasonCapacity]) {
+void Query(RunSettings& settings, const os::RunNeeds& needs, QueryRecord& record,
+           char (&why)[kReasonCapacity]) {
   bool split = os::RunConfinementOn() && os::RunHoldsPrivilege();
   os::NetworkPart part;
   os::PartUser user;
@@ -78,9 +84,11 @@ void Query(RunSettings& settings, const os::RunNeeds& needs, QueryRecord& record
   // Network input comes next: the run first gives up, for good, all it will
   // not need. A run that could not (a kernel without Landlock is no failure)
   // asks no server; its network part, never let go, ends with it.
-  os::Confinement confined = os::ConfineRunFor(needs, split ? os::RunPart::Privileged : os::RunPart::Whole);
+  os::Confinement confined =
+      os::ConfineRunFor(needs, split ? os::RunPart::Privileged : os::RunPart::Whole);
   if (confined.error != 0) {
-    snprintf(why, sizeof why, "the run could not confine itself: %s", strerror(static_cast<int>(confined.error)));
+    snprintf(why, sizeof why, "the run could not confine itself: %s",
+             strerror(static_cast<int>(confined.error)));
     record.code = kConfinementFailed;
     return;
   }
@@ -90,7 +98,8 @@ void Query(RunSettings& settings, const os::RunNeeds& needs, QueryRecord& record
     AskServer(settings, record);
   } else if (record.code == 0) {
     os::LetNetworkPartGo(part);
-    os::PartResult result = os::AwaitNetworkRecord(part, &record, sizeof record, kNetworkPartLimitMs);
+    os::PartResult result =
+        os::AwaitNetworkRecord(part, &record, sizeof record, kNetworkPartLimitMs);
     if (result.end != os::PartEnd::Record) record.code = PartFailure(result, user, why);
   }
 }
@@ -99,8 +108,10 @@ void Query(RunSettings& settings, const os::RunNeeds& needs, QueryRecord& record
 
 void AskServer(const RunSettings& settings, QueryRecord& record) {
   // An NTS run is never given up for unauthenticated daytime.
-  if (settings.mode == Nist && !settings.nts) AskByDaytime(settings, record);
-  else AskBySntp(settings, record);
+  if (settings.mode == Nist && !settings.nts)
+    AskByDaytime(settings, record);
+  else
+    AskBySntp(settings, record);
 }
 
 ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine) {
@@ -111,11 +122,15 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
   // Before the split, so that the network part checks certificates by it too.
   settings.timeFloor = ReadTimeFloor();
   os::SetTimeFloor(settings.timeFloor);
-  if (daytime) outcome.code = ChooseDaytimeUrl(commandLine, settings.server);
-  else ChooseSntpServer(settings, commandLine);
-  if (daytime && outcome.code == 0 && !settings.keepCache && !PurgeWebCache(settings.server.c_str()) &&
-      !settings.silent)
-    ReportLine("the registry's web cache folder is not your own cache folder: nothing purged, no copy kept");
+  if (daytime)
+    outcome.code = ChooseDaytimeUrl(commandLine, settings.server);
+  else
+    ChooseSntpServer(settings, commandLine);
+  if (daytime && outcome.code == 0 && !settings.keepCache &&
+      !PurgeWebCache(settings.server.c_str()) && !settings.silent)
+    ReportLine(
+        "the registry's web cache folder is not your own cache folder: nothing purged, no copy "
+        "kept");
 
   os::PendingFile metrics;
   double lastSuccess = 0;
@@ -153,14 +168,17 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
   if (!settings.silent) {
     os::SetCursor(nullptr);
     FillLocalTime(outcome);
-    if (json) ReportFailureLines(outcome, settings);
-    else ShowResultMessage(outcome, settings);
+    if (json)
+      ReportFailureLines(outcome, settings);
+    else
+      ShowResultMessage(outcome, settings);
   }
   if (json) {
     std::string object = ComposeJson({outcome, record, settings});
     fwrite(object.data(), 1, object.size(), stdout);
   }
-  RegistryWriteDword(reg::kCurrentUser, kResultKey, kResultValue, static_cast<uint32_t>(outcome.code));
+  RegistryWriteDword(reg::kCurrentUser, kResultKey, kResultValue,
+                     static_cast<uint32_t>(outcome.code));
   if (outcome.trustedTime) RaiseTimeFloor(outcome.trustedTime);
   if (!settings.silent) os::ReleaseEndSignals();
   return outcome.code;
@@ -169,19 +187,22 @@ ResultCode SynchronisationRun(RunSettings& settings, const char16_t* commandLine
 RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
   RunOutcome outcome;
   outcome.code = record.code;
-  if (record.reasonKind == ReasonKind::Url) snprintf(outcome.reason, sizeof outcome.reason, "%s", record.reason);
+  if (record.reasonKind == ReasonKind::Url)
+    snprintf(outcome.reason, sizeof outcome.reason, "%s", record.reason);
   if (outcome.code == kDelayTooLarge)
-    snprintf(outcome.reason, sizeof outcome.reason, "round-trip delay %.3f s, over the limit of %g s (error bound %.3f s)",
-             record.delay, RoundTripLimit(settings), record.errorBound);
+    snprintf(outcome.reason, sizeof outcome.reason,
+             "round-trip delay %.3f s, over the limit of %g s (error bound %.3f s)", record.delay,
+             RoundTripLimit(settings), record.errorBound);
   if (outcome.code != 0) return outcome;
   // The time the answer gives and the clock, in seconds since 1970: no answer
   // before the time floor or outside its certificate's dates is taken.
   constexpr double kUnixEpoch = 11644473600.0;
   const double clock = static_cast<double>(os::ReadUtcCount()) / 1e7 - kUnixEpoch;
   uint64_t count = 0;
-  const double answer = record.mode != Nist                          ? clock + record.offset
-                        : os::CalendarToCount(record.utc, count) ? static_cast<double>(count) / 1e7 - kUnixEpoch
-                                                                     : NAN;
+  const double answer = record.mode != Nist ? clock + record.offset
+                        : os::CalendarToCount(record.utc, count)
+                            ? static_cast<double>(count) / 1e7 - kUnixEpoch
+                            : NAN;
   outcome.offset = record.mode == Nist ? answer - clock : record.offset;
   outcome.code = CheckAnswerTime(answer, settings.timeFloor, record, outcome.reason);
   if (outcome.code != 0) return outcome;
@@ -204,7 +225,8 @@ RunOutcome ActOnRecord(const QueryRecord& record, const RunSettings& settings) {
     // one nearest the machine's clock.
     CalendarTime now;
     os::ReadUtcClock(now);
-    outcome.utc = NtpTimestamp::FromValue(record.destination).AddSeconds(record.offset).ToCalendarNear(now);
+    outcome.utc =
+        NtpTimestamp::FromValue(record.destination).AddSeconds(record.offset).ToCalendarNear(now);
     outcome.trustedTime = vouched;
     return outcome;
   }

@@ -20,7 +20,8 @@ void RaiseTimeFloor(int64_t unixSeconds);
 // Whether the time an answer gives (seconds since 1970) may be taken: 0, or
 // -18 before floor, -19 before the dates its certificate chain shares begin,
 // -20 after they end; why then says so with both times.
-ResultCode CheckAnswerTime(double answer, int64_t floor, const QueryRecord& record, char (&why)[kReasonCapacity]);
+ResultCode CheckAnswerTime(double answer, int64_t floor, const QueryRecord& record,
+                           char (&why)[kReasonCapacity]);
 
 // True when the clock may be stepped by offsetSeconds under limit (seconds,
 // or kMaxStepAny): a finite offset of smaller magnitude. Otherwise why gives

@@ -12,8 +12,13 @@ namespace {
 
 std::string MakeConfig(int64_t lines) {
   static const char* const kLines[] = {
-      ";#nserver(time-a-g.nist.gov)", "#NIST ", "#nserver(time.nist.gov) ; the daytime host",
-      ";#SNTP", "#sserver(pool.ntp.org)", "   #KEEPCACHE   #ONLYSHOW", "",
+      ";#nserver(time-a-g.nist.gov)",
+      "#NIST ",
+      "#nserver(time.nist.gov) ; the daytime host",
+      ";#SNTP",
+      "#sserver(pool.ntp.org)",
+      "   #KEEPCACHE   #ONLYSHOW",
+      "",
       "some text without any keyword at all, just to be read and searched",
   };
   std::string text;
@@ -46,5 +51,10 @@ void BM_LoadConfigFile(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_LoadConfigFile)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+BENCHMARK(BM_LoadConfigFile)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 BENCHMARK_MAIN();

@@ -36,7 +36,8 @@ double TimedInChild(const std::function<bool()>& step) {
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
     bool ok = step();
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
-    double seconds = static_cast<double>(end.tv_sec - start.tv_sec) + (end.tv_nsec - start.tv_nsec) * 1e-9;
+    double seconds =
+        static_cast<double>(end.tv_sec - start.tv_sec) + (end.tv_nsec - start.tv_nsec) * 1e-9;
     if (!ok) seconds = -1;
     _exit(write(out[1], &seconds, sizeof seconds) == sizeof seconds ? 0 : 1);
   }
@@ -61,7 +62,8 @@ void Run(benchmark::State& state, const std::function<bool()>& step) {
 
 void BM_ConfineRun(benchmark::State& state) {
   TempDir dir;
-  setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);  // the registry's folder, made by the first call
+  setenv("XDG_STATE_HOME", dir.File("state").c_str(),
+         1);  // the registry's folder, made by the first call
   Run(state, [] {
     os::Confinement confined = os::ConfineRunFor({});  // a silent SNTP run's
     return confined.capabilities && confined.noNewPrivileges && confined.systemCallFilter;
@@ -70,7 +72,9 @@ void BM_ConfineRun(benchmark::State& state) {
 BENCHMARK(BM_ConfineRun)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 void BM_LoadReadyFilter(benchmark::State& state) {
-  Run(state, [] { return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && os::confine::LoadSystemCallFilter({}); });
+  Run(state, [] {
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && os::confine::LoadSystemCallFilter({});
+  });
 }
 BENCHMARK(BM_LoadReadyFilter)->UseManualTime()->Unit(benchmark::kMicrosecond);
 

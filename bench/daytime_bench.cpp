@@ -28,7 +28,8 @@ namespace {
 const std::string kLine = "\n54800 08-11-30 12:34:56 00 0 0 50.0 UTC(NIST) *\n";
 
 testtools::FakeDaytimeServer& Server() {
-  static testtools::FakeDaytimeServer server(testtools::Daytime(testtools::ServeMode::LineAndClose, kLine));
+  static testtools::FakeDaytimeServer server(
+      testtools::Daytime(testtools::ServeMode::LineAndClose, kLine));
   return server;
 }
 
@@ -60,7 +61,8 @@ void BM_CurlProgramHttp09(benchmark::State& state) {
   for (auto _ : state) {
     pid_t pid = 0;
     int status = 0;
-    if (posix_spawnp(&pid, "curl", nullptr, nullptr, args.data(), environ) != 0 || waitpid(pid, &status, 0) != pid) {
+    if (posix_spawnp(&pid, "curl", nullptr, nullptr, args.data(), environ) != 0 ||
+        waitpid(pid, &status, 0) != pid) {
       state.SkipWithError("curl could not be run");
       break;
     }
@@ -72,8 +74,16 @@ void BM_CurlProgramHttp09(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_QueryDaytimeOverHttp)->Unit(benchmark::kMicrosecond)->UseRealTime()->Repetitions(15)->ReportAggregatesOnly(true);
-BENCHMARK(BM_CurlProgramHttp09)->Unit(benchmark::kMicrosecond)->UseRealTime()->Repetitions(15)->ReportAggregatesOnly(true);
+BENCHMARK(BM_QueryDaytimeOverHttp)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Repetitions(15)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_CurlProgramHttp09)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Repetitions(15)
+    ->ReportAggregatesOnly(true);
 
 // The console report, and the medians kept for the ratio.
 class MedianReporter : public benchmark::ConsoleReporter {
@@ -81,7 +91,8 @@ class MedianReporter : public benchmark::ConsoleReporter {
   std::map<std::string, double> medians;
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs)
-      if (run.aggregate_name == "median") medians[run.run_name.function_name] = run.GetAdjustedRealTime();
+      if (run.aggregate_name == "median")
+        medians[run.run_name.function_name] = run.GetAdjustedRealTime();
     ConsoleReporter::ReportRuns(runs);
   }
 };

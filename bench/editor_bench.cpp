@@ -17,7 +17,8 @@ intptr_t Plain(os::WinHandle window, uint32_t message, uintptr_t wParam, intptr_
 
 std::u16string Lines(int64_t count) {
   std::u16string text;
-  for (int64_t i = 0; i < count; ++i) text += u";#nserver(time-" + std::u16string(1, u'a' + i % 26) + u"-g.nist.gov)\r\n";
+  for (int64_t i = 0; i < count; ++i)
+    text += u";#nserver(time-" + std::u16string(1, u'a' + i % 26) + u"-g.nist.gov)\r\n";
   return text;
 }
 
@@ -29,11 +30,13 @@ struct Editor {
     windowClass.procedure = Plain;
     windowClass.className = u"BenchParent";
     os::RegisterClass(&windowClass);
-    top = os::CreateWindowEx(0, u"BenchParent", u"Bench", os::WS_VISIBLE, os::CW_USEDEFAULT, 0, os::CW_USEDEFAULT, 0,
-                             nullptr, nullptr, nullptr, nullptr);
-    edit = os::CreateWindowEx(0, u"EDIT", u"", os::WS_CHILD | os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL |
-                                                   os::ES_MULTILINE | os::ES_WANTRETURN,
-                              1, 1, 118, 36, top, reinterpret_cast<void*>(intptr_t{7}), nullptr, nullptr);
+    top = os::CreateWindowEx(0, u"BenchParent", u"Bench", os::WS_VISIBLE, os::CW_USEDEFAULT, 0,
+                             os::CW_USEDEFAULT, 0, nullptr, nullptr, nullptr, nullptr);
+    edit = os::CreateWindowEx(0, u"EDIT", u"",
+                              os::WS_CHILD | os::WS_VISIBLE | os::WS_VSCROLL | os::WS_HSCROLL |
+                                  os::ES_MULTILINE | os::ES_WANTRETURN,
+                              1, 1, 118, 36, top, reinterpret_cast<void*>(intptr_t{7}), nullptr,
+                              nullptr);
     os::SetFocus(edit);
   }
   ~Editor() {
@@ -63,7 +66,8 @@ void BM_SetText(benchmark::State& state) {
     os::SendMessage(editor.edit, os::WM_SETTEXT, 0, reinterpret_cast<intptr_t>(text.c_str()));
     os::UpdateWindow(editor.top);
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size() * 2));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(text.size() * 2));
   state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_SetText)->RangeMultiplier(10)->Range(10, 100000)->Complexity();

@@ -17,7 +17,9 @@ int main(int argc, char** argv) {
   if (inet_pton(AF_INET, address, &peer.sin_addr) != 1) return 2;
   int s = socket(AF_INET, SOCK_DGRAM, 0);
   unsigned char packet[68] = {0x1B};
-  if (s < 0 || connect(s, (struct sockaddr*)&peer, sizeof peer) != 0 || send(s, packet, 48, 0) != 48) return 1;
+  if (s < 0 || connect(s, (struct sockaddr*)&peer, sizeof peer) != 0 ||
+      send(s, packet, 48, 0) != 48)
+    return 1;
   struct pollfd wait = {s, POLLIN, 0};
   if (poll(&wait, 1, 5000) != 1 || recv(s, packet, sizeof packet, 0) < 48) return 1;
   close(s);

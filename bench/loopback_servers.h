@@ -27,8 +27,9 @@ class FakeSntpServer {
     thread_ = std::thread([this] {
       uint8_t packet[68];
       sockaddr_in peer{};
-      for (socklen_t length = sizeof peer; recvfrom(fd_, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&peer),
-                                                    &length) >= 48;
+      for (socklen_t length = sizeof peer;
+           recvfrom(fd_, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&peer), &length) >=
+           48;
            length = sizeof peer) {
         NtpTimestamp now = NtpTimestamp::Now();
         uint32_t words[2] = {htonl(now.seconds), htonl(now.fraction)};
@@ -82,7 +83,9 @@ class FakeDaytimeServer {
     thread_.join();
     close(fd_);
   }
-  std::string url(const std::string& path = "") const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  std::string url(const std::string& path = "") const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
 
  private:
   int fd_ = -1;

@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
     long us = (b.tv_sec - a.tv_sec) * 1000000L + (b.tv_nsec - a.tv_nsec) / 1000;
     long cpu = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000L + usage.ru_utime.tv_usec +
                usage.ru_stime.tv_usec;
-    printf("%ld %ld %d %ld\n", us, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : 128, cpu);
+    printf("%ld %ld %d %ld\n", us, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : 128,
+           cpu);
   }
   return 0;
 }

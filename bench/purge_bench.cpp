@@ -37,7 +37,8 @@ void MakeTree(const std::string& root, int files, int folders) {
   fs::create_directories(root);
   for (const std::string& d : dirs) mkdir(d.c_str(), 0755);
   for (int i = 0; i < files; ++i) {
-    std::string name = i % 10 == 0 ? "alpha.example.net[" : "host" + std::to_string(i % 37) + ".example.com[";
+    std::string name =
+        i % 10 == 0 ? "alpha.example.net[" : "host" + std::to_string(i % 37) + ".example.com[";
     std::string path = dirs[i % dirs.size()] + "/" + name + std::to_string(i) + "].htm";
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0 || write(fd, "cached\n", 7) != 7) {
@@ -91,10 +92,14 @@ int main(int argc, char** argv) {
   std::string base = fs::temp_directory_path().string();
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string option = argv[i];
-    if (option == "--files") files = atoi(argv[i + 1]);
-    else if (option == "--folders") folders = atoi(argv[i + 1]);
-    else if (option == "--rounds") rounds = atoi(argv[i + 1]);
-    else if (option == "--dir") base = argv[i + 1];
+    if (option == "--files")
+      files = atoi(argv[i + 1]);
+    else if (option == "--folders")
+      folders = atoi(argv[i + 1]);
+    else if (option == "--rounds")
+      rounds = atoi(argv[i + 1]);
+    else if (option == "--dir")
+      base = argv[i + 1];
   }
   if (files < 1 || folders < 1 || rounds < 1) return 2;
   std::string work = base + "/horolan-purge-bench-XXXXXX";
@@ -102,8 +107,8 @@ int main(int argc, char** argv) {
     perror("mkdtemp");
     return 1;
   }
-  printf("%d files in %d folders, one in ten matching \"alpha*\", %d rounds, in %s\n", files, folders, rounds,
-         work.c_str());
+  printf("%d files in %d folders, one in ten matching \"alpha*\", %d rounds, in %s\n", files,
+         folders, rounds, work.c_str());
   printf("round   purge (s)   find (s)   purge/find\n");
   std::vector<double> ratios;
   for (int r = 0; r < rounds; ++r) {

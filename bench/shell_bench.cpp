@@ -36,7 +36,8 @@ void BM_ShellRegistrationUnchanged(benchmark::State& state) {
   ShellRegistrationRecord record;
   BuildShellRegistration(u"/usr/local/bin/horolan", quoted, record);
   ShellRegistration(kShellRegistrationName, kShellRegistrationFlags, &record);
-  for (auto _ : state) benchmark::DoNotOptimize(ShellRegistration(kShellRegistrationName, 31, &record));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(ShellRegistration(kShellRegistrationName, 31, &record));
 }
 BENCHMARK(BM_ShellRegistrationUnchanged)->Unit(benchmark::kMicrosecond);
 
@@ -47,7 +48,8 @@ void BM_ShellRegistrationChanged(benchmark::State& state) {
   BuildShellRegistration(u"/usr/local/bin/horolan", quoted[0], records[0]);
   BuildShellRegistration(u"/opt/horolan/horolan", quoted[1], records[1]);
   int turn = 0;
-  for (auto _ : state) benchmark::DoNotOptimize(ShellRegistration(kShellRegistrationName, 31, &records[turn ^= 1]));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(ShellRegistration(kShellRegistrationName, 31, &records[turn ^= 1]));
 }
 BENCHMARK(BM_ShellRegistrationChanged)->Unit(benchmark::kMicrosecond);
 
@@ -58,7 +60,8 @@ void BM_ComposeResultMessage(benchmark::State& state) {
   outcome.utc = {2009, 3, 6, 7, 4, 5, 6, 0};
   outcome.local = outcome.utc;
   char16_t message[kMessageCapacity];
-  for (auto _ : state) benchmark::DoNotOptimize(ComposeResultMessage(outcome, settings, message, kMessageCapacity));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(ComposeResultMessage(outcome, settings, message, kMessageCapacity));
 }
 BENCHMARK(BM_ComposeResultMessage);
 

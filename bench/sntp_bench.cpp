@@ -23,7 +23,8 @@ void BM_SntpQuery(benchmark::State& state) {
   SntpClient client;
   SntpExchange exchange;
   for (auto _ : state) {
-    if (!client.Query(u"127.0.0.1", exchange, Server().port())) state.SkipWithError("the query failed");
+    if (!client.Query(u"127.0.0.1", exchange, Server().port()))
+      state.SkipWithError("the query failed");
     benchmark::DoNotOptimize(exchange);
   }
 }
@@ -86,7 +87,8 @@ BENCHMARK(BM_FromCalendar);
 
 void BM_ToCalendarNear(benchmark::State& state) {
   NtpTimestamp samples[256];
-  for (uint32_t i = 0; i < 256; ++i) samples[i] = NtpTimestamp{i * 2654435761u, i * 16777619u + 3155673600u};
+  for (uint32_t i = 0; i < 256; ++i)
+    samples[i] = NtpTimestamp{i * 2654435761u, i * 16777619u + 3155673600u};
   const CalendarTime near = Sample(2026);
   uint32_t i = 0;
   for (auto _ : state) {

@@ -10,7 +10,8 @@
 namespace {
 
 void TypicalNames(benchmark::State& state) {
-  const char16_t* names[] = {u"alpha.example.net[12].htm", u"host7.example.com[3].htm", u"alphabet", u"xalpha"};
+  const char16_t* names[] = {u"alpha.example.net[12].htm", u"host7.example.com[3].htm", u"alphabet",
+                             u"xalpha"};
   size_t i = 0;
   for (auto _ : state) benchmark::DoNotOptimize(MatchWildcard(u"alpha*", names[i++ & 3]));
 }
@@ -35,7 +36,9 @@ void LongLiteralAfterStar(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(MatchWildcard(pattern.c_str(), name.c_str()));
   state.SetComplexityN(state.range(0) * state.range(1));
 }
-BENCHMARK(LongLiteralAfterStar)->ArgsProduct({{256, 1024, 4096}, {8, 64, 256}})->Complexity(benchmark::oN);
+BENCHMARK(LongLiteralAfterStar)
+    ->ArgsProduct({{256, 1024, 4096}, {8, 64, 256}})
+    ->Complexity(benchmark::oN);
 
 // A long name that does match a long many-star pattern.
 void ManyStarsMatch(benchmark::State& state) {

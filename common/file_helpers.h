@@ -13,7 +13,8 @@ int ProbePath(const char16_t* path);
 // The whole file, or its first maxBytes when it is larger, followed by four
 // zero bytes, with the count of bytes read; null when the file cannot be
 // opened or read completely, is not a regular file, or memory runs out.
-std::unique_ptr<char[]> ReadWholeFile(const char16_t* path, size_t* bytesRead, size_t maxBytes = SIZE_MAX);
+std::unique_ptr<char[]> ReadWholeFile(const char16_t* path, size_t* bytesRead,
+                                      size_t maxBytes = SIZE_MAX);
 
 // A new wide copy of zero-terminated 8-bit text, or null when memory runs out.
 std::unique_ptr<char16_t[]> AnsiToWide(const char* text);

@@ -11,7 +11,8 @@ int32_t CompareNoCase(const char16_t* a, const char16_t* b, int32_t n) {
   for (int32_t i = 0;; ++i) {
     char16_t fa = os::FoldCase(a[i]);
     char16_t fb = os::FoldCase(b[i]);
-    if (fa != fb) return static_cast<int32_t>(static_cast<uint16_t>(fa)) - static_cast<uint16_t>(fb);
+    if (fa != fb)
+      return static_cast<int32_t>(static_cast<uint16_t>(fa)) - static_cast<uint16_t>(fb);
     if (i + 1 == n || a[i] == 0) return 0;  // both ended together: never read past them
     bool aEnds = a[i + 1] == 0;
     bool bEnds = b[i + 1] == 0;
@@ -37,7 +38,8 @@ char16_t* FindNoCase(char16_t* text, const char16_t* pattern) {
   return const_cast<char16_t*>(FindNoCase(static_cast<const char16_t*>(text), pattern));
 }
 
-char16_t* ReplaceFirstNoCase(char16_t* text, size_t capacity, const char16_t* what, const char16_t* with) {
+char16_t* ReplaceFirstNoCase(char16_t* text, size_t capacity, const char16_t* what,
+                             const char16_t* with) {
   char16_t* found = FindNoCase(text, what);
   if (!found) return nullptr;
   size_t textLength = os::WideLength(text);
@@ -57,8 +59,8 @@ char16_t* ReplaceFirstNoCase(char16_t* text, size_t capacity, const char16_t* wh
   return text + at + withLength;
 }
 
-int ExtractArgument(const char16_t* keyword, const char16_t* text, char16_t* out, size_t outCapacity,
-                    char16_t open, char16_t close) {
+int ExtractArgument(const char16_t* keyword, const char16_t* text, char16_t* out,
+                    size_t outCapacity, char16_t open, char16_t close) {
   os::WideBuffer<260> pattern;
   const char16_t openText[2] = {open, 0};
   pattern.assign(keyword);
@@ -74,7 +76,8 @@ int ExtractArgument(const char16_t* keyword, const char16_t* text, char16_t* out
   size_t end = 0;
   bool closed = false;
   for (; copy[end]; ++end) {
-    if (copy[end] == open) ++depth;
+    if (copy[end] == open)
+      ++depth;
     else if (copy[end] == close && --depth == 0) {
       closed = true;
       break;

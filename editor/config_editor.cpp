@@ -32,8 +32,8 @@ std::unique_ptr<char16_t[]> CopyOf(const char16_t* text) {
 }
 
 void PlaceEditControl(ConfigEditorState& state) {
-  os::SetWindowPos(state.edit, state.inner.left, state.inner.top, state.inner.right - state.inner.left,
-                   state.inner.bottom - state.inner.top);
+  os::SetWindowPos(state.edit, state.inner.left, state.inner.top,
+                   state.inner.right - state.inner.left, state.inner.bottom - state.inner.top);
 }
 
 void ReadRectangles(os::WinHandle window, ConfigEditorState& state) {
@@ -66,14 +66,16 @@ void Create(os::WinHandle window, const os::CreateStruct* create) {
   // close from a menu.
   if (!ShellCreateMenuBar(&menuBar)) return;
 
-  state.edit = os::CreateWindowEx(0, os::kEditClassName, u"", kEditStyle, os::CW_USEDEFAULT, os::CW_USEDEFAULT,
-                                  os::CW_USEDEFAULT, os::CW_USEDEFAULT, window,
-                                  reinterpret_cast<void*>(static_cast<intptr_t>(kEditControlId)), instance, nullptr);
+  state.edit = os::CreateWindowEx(0, os::kEditClassName, u"", kEditStyle, os::CW_USEDEFAULT,
+                                  os::CW_USEDEFAULT, os::CW_USEDEFAULT, os::CW_USEDEFAULT, window,
+                                  reinterpret_cast<void*>(static_cast<intptr_t>(kEditControlId)),
+                                  instance, nullptr);
   ReadRectangles(window, state);
   CreateEditorFont(&state.font, kEditorFontPoints);
   os::SendMessage(state.edit, os::WM_SETFONT, reinterpret_cast<uintptr_t>(state.font), 1);
   PlaceEditControl(state);
-  if (state.text) os::SendMessage(state.edit, os::WM_SETTEXT, 0, reinterpret_cast<intptr_t>(state.text.get()));
+  if (state.text)
+    os::SendMessage(state.edit, os::WM_SETTEXT, 0, reinterpret_cast<intptr_t>(state.text.get()));
 }
 
 // A save that failed keeps the window and the text: the caption row says
@@ -82,7 +84,8 @@ void ShowSaveFailure(os::WinHandle window, uint32_t error) {
   ConfigEditorState& state = TheConfigEditor();
   char16_t caption[512];
   os::FormatWide(caption, 512, u"%s: not saved (%S)",
-                 {state.title ? state.title : u"", error ? strerror(static_cast<int>(error)) : "unknown error"});
+                 {state.title ? state.title : u"",
+                  error ? strerror(static_cast<int>(error)) : "unknown error"});
   os::SetWindowText(window, caption);
 }
 
@@ -121,30 +124,19 @@ void Save(os::WinHandle window) {
 
 intptr_t Command(os::WinHandle window, uintptr_t wParam, intptr_t lParam) {
   ConfigEditorState& state = TheConfigEditor();
-  if (os::HighWord(wParam) == kEditUpdateNotification) os::InvalidateRect(state.edit, nullptr, false);
+  if (os::HighWord(wParam) == kEditUpdateNotification)
+    os::InvalidateRect(state.edit, nullptr, false);
   switch (os::LowWord(wParam)) {
-    case res::kCmdSave:
-      Save(window);
-      return 0;
+    case res::kCmdSave: Save(window); return 0;
     case res::kCmdExit:
       state.text.reset();
       os::SendMessage(window, os::WM_CLOSE, 0, 0);
       return 0;
-    case res::kCmdUndo:
-      os::SendMessage(state.edit, os::EM_UNDO, 0, 0);
-      return 0;
-    case res::kCmdCut:
-      os::SendMessage(state.edit, os::WM_CUT, 0, 0);
-      return 0;
-    case res::kCmdCopy:
-      os::SendMessage(state.edit, os::WM_COPY, 0, 0);
-      return 0;
-    case res::kCmdPaste:
-      os::SendMessage(state.edit, os::WM_PASTE, 0, 0);
-      return 0;
-    case res::kCmdSelectAll:
-      os::SendMessage(state.edit, os::EM_SETSEL, 0, -1);
-      return 0;
+    case res::kCmdUndo: os::SendMessage(state.edit, os::EM_UNDO, 0, 0); return 0;
+    case res::kCmdCut: os::SendMessage(state.edit, os::WM_CUT, 0, 0); return 0;
+    case res::kCmdCopy: os::SendMessage(state.edit, os::WM_COPY, 0, 0); return 0;
+    case res::kCmdPaste: os::SendMessage(state.edit, os::WM_PASTE, 0, 0); return 0;
+    case res::kCmdSelectAll: os::SendMessage(state.edit, os::EM_SETSEL, 0, -1); return 0;
     default:
       // The done button (1), the edit control's own notifications (7), ...
       return os::DefWindowProc(window, os::WM_COMMAND, wParam, lParam);
@@ -216,12 +208,11 @@ bool SaveTextReplacing(const char16_t* path, const char16_t* text) {
   return false;
 }
 
-intptr_t ConfigEditorWindowProc(os::WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+intptr_t ConfigEditorWindowProc(os::WinHandle window, uint32_t message, uintptr_t wParam,
+                                intptr_t lParam) {
   ConfigEditorState& state = TheConfigEditor();
   switch (message) {
-    case os::WM_CREATE:
-      Create(window, reinterpret_cast<const os::CreateStruct*>(lParam));
-      return 0;
+    case os::WM_CREATE: Create(window, reinterpret_cast<const os::CreateStruct*>(lParam)); return 0;
     case os::WM_DESTROY:
       if (state.font) {
         os::DeleteObject(state.font);
@@ -240,29 +231,24 @@ intptr_t ConfigEditorWindowProc(os::WinHandle window, uint32_t message, uintptr_
       else
         os::SendMessage(state.edit, os::WM_ACTIVATE, 0, lParam);
       return 0;
-    case os::WM_SETFOCUS:
-      os::SetFocus(state.edit);
-      return 0;
-    case os::WM_KILLFOCUS:
-      os::SendMessage(state.edit, os::WM_KILLFOCUS, wParam, lParam);
-      return 0;
+    case os::WM_SETFOCUS: os::SetFocus(state.edit); return 0;
+    case os::WM_KILLFOCUS: os::SendMessage(state.edit, os::WM_KILLFOCUS, wParam, lParam); return 0;
     case os::WM_SETTINGCHANGE:
       ShellHandleSettingChange(window, wParam, lParam, &state.activation);
       return 0;
-    case os::WM_COMMAND:
-      return Command(window, wParam, lParam);
+    case os::WM_COMMAND: return Command(window, wParam, lParam);
     case os::WM_CTLCOLOREDIT: {
       auto dc = reinterpret_cast<os::DcHandle>(wParam);
       os::SetBkMode(dc, os::TRANSPARENT);
       os::SetTextColor(dc, 0);
       return reinterpret_cast<intptr_t>(os::GetStockObject(os::WHITE_BRUSH));
     }
-    default:
-      return os::DefWindowProc(window, message, wParam, lParam);
+    default: return os::DefWindowProc(window, message, wParam, lParam);
   }
 }
 
-int RunConfigEditor(void* instance, const char16_t* className, const char16_t* path, const char16_t* title) {
+int RunConfigEditor(void* instance, const char16_t* className, const char16_t* path,
+                    const char16_t* title) {
   ConfigEditorState& state = TheConfigEditor();
   LoadEditorText(path);
 
@@ -274,8 +260,9 @@ int RunConfigEditor(void* instance, const char16_t* className, const char16_t* p
   windowClass.className = className;
   os::RegisterClass(&windowClass);
 
-  os::WinHandle window = os::CreateWindowEx(0, className, title, os::WS_VISIBLE, os::CW_USEDEFAULT, os::CW_USEDEFAULT,
-                                            os::CW_USEDEFAULT, os::CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+  os::WinHandle window =
+      os::CreateWindowEx(0, className, title, os::WS_VISIBLE, os::CW_USEDEFAULT, os::CW_USEDEFAULT,
+                         os::CW_USEDEFAULT, os::CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
   if (!window) return -1;
   state.window = window;
   os::UpdateWindow(window);

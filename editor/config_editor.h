@@ -11,17 +11,17 @@
 
 // The one editor of the process.
 struct ConfigEditorState {
-  ShellActivationRecord activation;   // for the shell's two handlers
-  int32_t saved = 0;                   // 1 once Save has been chosen
-  uint32_t saveError = 0;              // why the last save failed; 0 after one that worked
-  std::unique_ptr<char16_t[]> text;    // the text loaded at start; Save's copy while it writes
-  const char16_t* path = nullptr;      // borrowed from the caller
-  os::WinHandle window = nullptr;      // set after creation, cleared when the loop ends
+  ShellActivationRecord activation;  // for the shell's two handlers
+  int32_t saved = 0;                 // 1 once Save has been chosen
+  uint32_t saveError = 0;            // why the last save failed; 0 after one that worked
+  std::unique_ptr<char16_t[]> text;  // the text loaded at start; Save's copy while it writes
+  const char16_t* path = nullptr;    // borrowed from the caller
+  os::WinHandle window = nullptr;    // set after creation, cleared when the loop ends
   os::WinHandle edit = nullptr;
-  os::GdiHandle font = nullptr;        // deleted when the window is destroyed
+  os::GdiHandle font = nullptr;  // deleted when the window is destroyed
   os::Rect client;
-  os::Rect inner;                      // the client area less one cell on every side
-  const char16_t* title = nullptr;     // borrowed; the caption again after a failed save
+  os::Rect inner;                   // the client area less one cell on every side
+  const char16_t* title = nullptr;  // borrowed; the caption again after a failed save
 };
 
 ConfigEditorState& TheConfigEditor();
@@ -34,7 +34,8 @@ constexpr uint16_t kEditUpdateNotification = 0x400;
 // is gone. 1 when Save was chosen (and the text, if any, was written), 0
 // when the window closed without Save, -1 when the window could not be
 // created (no terminal, or no terminal UI module).
-int RunConfigEditor(void* instance, const char16_t* className, const char16_t* path, const char16_t* title);
+int RunConfigEditor(void* instance, const char16_t* className, const char16_t* path,
+                    const char16_t* title);
 
 // Records the path and loads the text: the file's (8-bit text in the UTF-8
 // code page, up to its first zero byte), else the default configuration
@@ -47,7 +48,8 @@ void CreateEditorFont(os::GdiHandle* slot, int points);
 // height asks for the character height).
 int32_t EditorFontHeight(int points, int dotsPerInch);
 
-intptr_t ConfigEditorWindowProc(os::WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+intptr_t ConfigEditorWindowProc(os::WinHandle window, uint32_t message, uintptr_t wParam,
+                                intptr_t lParam);
 
 // Opens the file for appending (created when absent), writes the text
 // verbatim in the UTF-8 code page, flushes it to the disk and closes it.

@@ -81,7 +81,8 @@ void ReportFailure(const ConnectionManager& manager) {
 void PrepareDataConnection(const char16_t* profile, bool reportFailure) {
   g_reportFailure = reportFailure;
   if (!g_kept) g_kept = os::LoadLibrary(kConnectionManagerLibrary);
-  auto use = reinterpret_cast<HorolanConnMgrUseProfileFn>(os::FindEntryPoint(g_kept, HOROLAN_CONNMGR_USE_PROFILE));
+  auto use = reinterpret_cast<HorolanConnMgrUseProfileFn>(
+      os::FindEntryPoint(g_kept, HOROLAN_CONNMGR_USE_PROFILE));
   size_t length = 0;
   auto name = profile ? os::NewAnsiFromWide(profile, os::WideLength(profile), &length) : nullptr;
   if (use) use(name ? name.get() : "");
@@ -100,7 +101,8 @@ int EstablishDataConnection() {
   ConnectionManager manager;
   if (!manager.library) return 0;
   auto status = manager.Entry<ConnMgrConnectionStatusFn>("ConnMgrConnectionStatus");
-  auto establish = manager.Entry<ConnMgrEstablishConnectionSyncFn>("ConnMgrEstablishConnectionSync");
+  auto establish =
+      manager.Entry<ConnMgrEstablishConnectionSyncFn>("ConnMgrEstablishConnectionSync");
   if (!status || !establish) return 0;
 
   alignas(8) std::array<uint8_t, kConnectionInfoSize> info = BuildConnectionInfo();

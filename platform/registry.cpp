@@ -14,13 +14,15 @@ constexpr uint32_t kReadLimit = 8096;
 
 }  // namespace
 
-std::unique_ptr<uint8_t[]> RegistryReadRaw(uint32_t root, const char16_t* keyPath, const char16_t* valueName,
-                                           uint32_t& size, uint32_t& type) {
+std::unique_ptr<uint8_t[]> RegistryReadRaw(uint32_t root, const char16_t* keyPath,
+                                           const char16_t* valueName, uint32_t& size,
+                                           uint32_t& type) {
   os::RegistryKey key;
   if (os::OpenRegistryKey(root, keyPath, key) != os::kRegistryOk) return nullptr;
   std::unique_ptr<uint8_t[]> work(new (std::nothrow) uint8_t[kReadLimit]);
   size = kReadLimit;
-  if (!work || os::QueryRegistryValue(key, valueName, &type, work.get(), &size) != os::kRegistryOk) {
+  if (!work ||
+      os::QueryRegistryValue(key, valueName, &type, work.get(), &size) != os::kRegistryOk) {
     size = 0;
     return nullptr;
   }
@@ -31,8 +33,8 @@ std::unique_ptr<uint8_t[]> RegistryReadRaw(uint32_t root, const char16_t* keyPat
   return copy;
 }
 
-int RegistryReadString(uint32_t root, const char16_t* keyPath, const char16_t* valueName, char16_t* out,
-                       int32_t capacity, int keepOnFailure) {
+int RegistryReadString(uint32_t root, const char16_t* keyPath, const char16_t* valueName,
+                       char16_t* out, int32_t capacity, int keepOnFailure) {
   // Nothing can be written into a buffer of no units, not even the zero.
   if (!out || capacity <= 0) return 0;
   if (keepOnFailure != 1) out[0] = 0;
@@ -52,30 +54,23 @@ int RegistryReadString(uint32_t root, const char16_t* keyPath, const char16_t* v
   return 1;
 }
 
-int32_t RegistryWriteValue(uint32_t root, const char16_t* keyPath, const char16_t* valueName, const void* data,
-                           uint32_t size, const char16_t* typeName) {
+int32_t RegistryWriteValue(uint32_t root, const char16_t* keyPath, const char16_t* valueName,
+                           const void* data, uint32_t size, const char16_t* typeName) {
   // The type is chosen first, so that a type name that selects none writes
   // nothing at all, not even the key. A number is always four bytes: a
   // caller's block of fewer cannot supply them.
   uint32_t type = 0;
   char16_t selector = os::WideLength(typeName) >= 5 ? typeName[4] : 0;
   switch (selector) {
-    case u'B':
-      type = reg::kTypeBinary;
-      break;
+    case u'B': type = reg::kTypeBinary; break;
     case u'D':
       type = reg::kTypeDword;
       if (size < 4) return os::kRegistryInvalidParameter;
       size = 4;
       break;
-    case u'M':
-      type = reg::kTypeMultiString;
-      break;
-    case u'S':
-      type = reg::kTypeString;
-      break;
-    default:
-      return -1;
+    case u'M': type = reg::kTypeMultiString; break;
+    case u'S': type = reg::kTypeString; break;
+    default: return -1;
   }
   os::RegistryKey key;
   int32_t code = os::CreateRegistryKey(root, keyPath, key, nullptr);
@@ -85,7 +80,8 @@ int32_t RegistryWriteValue(uint32_t root, const char16_t* keyPath, const char16_
   return code;
 }
 
-int32_t RegistryWriteDword(uint32_t root, const char16_t* keyPath, const char16_t* valueName, uint32_t value) {
+int32_t RegistryWriteDword(uint32_t root, const char16_t* keyPath, const char16_t* valueName,
+                           uint32_t value) {
   // Little-endian whatever the host, so the stored bytes read the same
   // everywhere: -2 is FE FF FF FF.
   const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),

@@ -26,7 +26,8 @@ int32_t WriteIfChanged(const char16_t* valueName, const void* data, uint32_t siz
   uint32_t storedSize = 0, storedType = 0;
   std::unique_ptr<uint8_t[]> stored =
       RegistryReadRaw(reg::kCurrentUser, kShellRegistryKey, valueName, storedSize, storedType);
-  if (stored && storedType == type && storedSize == size && memcmp(stored.get(), data, size) == 0) return 0;
+  if (stored && storedType == type && storedSize == size && memcmp(stored.get(), data, size) == 0)
+    return 0;
   return RegistryWriteValue(reg::kCurrentUser, kShellRegistryKey, valueName, data, size, typeName);
 }
 
@@ -72,12 +73,13 @@ int ShellRegistration(const char16_t* name, uint32_t flags, const ShellRegistrat
 
 // The owner, the zero and the style have no meaning on a terminal: the box
 // is modal for the whole terminal.
-int ShellMessageBox(void* /*owner*/, uint32_t /*zero*/, const char16_t* caption, const char16_t* text,
-                    uint32_t /*style*/) {
+int ShellMessageBox(void* /*owner*/, uint32_t /*zero*/, const char16_t* caption,
+                    const char16_t* text, uint32_t /*style*/) {
   return os::ShowMessageBox(caption, text);
 }
 
-bool BuildShellRegistration(const char16_t* programPath, char16_t* quoted, ShellRegistrationRecord& record) {
+bool BuildShellRegistration(const char16_t* programPath, char16_t* quoted,
+                            ShellRegistrationRecord& record) {
   record = ShellRegistrationRecord{};
   if (!quoted) return false;
   // A double quote inside cannot be quoted: the command would name another

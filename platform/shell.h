@@ -10,10 +10,10 @@
 // platform). The two texts are borrowed for the call.
 struct ShellRegistrationRecord {
   uint32_t reserved0 = 0;
-  const char16_t* name = nullptr;         // "HOROLAN"
-  const char16_t* quotedPath = nullptr;   // "\"<program path>\""
+  const char16_t* name = nullptr;        // "HOROLAN"
+  const char16_t* quotedPath = nullptr;  // "\"<program path>\""
   uint32_t reserved12 = 0;
-  uint32_t flags = 0;                     // 31
+  uint32_t flags = 0;  // 31
   uint32_t reserved20 = 0;
 };
 
@@ -23,7 +23,8 @@ int ShellRegistration(const char16_t* name, uint32_t flags, const ShellRegistrat
 // Shows text under caption with one button to dismiss it; returns when it is
 // dismissed (at once when not interactive). owner and the two numbers are
 // passed as the program passes them.
-int ShellMessageBox(void* owner, uint32_t zero, const char16_t* caption, const char16_t* text, uint32_t style);
+int ShellMessageBox(void* owner, uint32_t zero, const char16_t* caption, const char16_t* text,
+                    uint32_t style);
 
 // The editor's records.
 struct ShellActivationRecord {
@@ -33,9 +34,9 @@ struct ShellActivationRecord {
 };
 
 struct ShellInitRecord {
-  uint32_t mask = 1;     // flags valid
+  uint32_t mask = 1;  // flags valid
   void* window = nullptr;
-  uint32_t flags = 5;    // done button (1) + full screen (4)
+  uint32_t flags = 5;  // done button (1) + full screen (4)
 };
 
 struct ShellMenuBarRecord {
@@ -53,5 +54,7 @@ struct ShellMenuBarRecord {
 int ShellInitDialog(ShellInitRecord* record);
 // Nonzero when the menu bar exists.
 int ShellCreateMenuBar(ShellMenuBarRecord* record);
-int ShellHandleActivate(void* window, uintptr_t wParam, intptr_t lParam, ShellActivationRecord* record, uint32_t zero);
-int ShellHandleSettingChange(void* window, uintptr_t wParam, intptr_t lParam, ShellActivationRecord* record);
+int ShellHandleActivate(void* window, uintptr_t wParam, intptr_t lParam,
+                        ShellActivationRecord* record, uint32_t zero);
+int ShellHandleSettingChange(void* window, uintptr_t wParam, intptr_t lParam,
+                             ShellActivationRecord* record);

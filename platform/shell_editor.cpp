@@ -48,21 +48,25 @@ int ShellCreateMenuBar(ShellMenuBarRecord* record) {
   return bar ? 1 : 0;
 }
 
-int ShellHandleActivate(void* window, uintptr_t wParam, intptr_t /*lParam*/, ShellActivationRecord* record,
-                        uint32_t /*zero*/) {
+int ShellHandleActivate(void* window, uintptr_t wParam, intptr_t /*lParam*/,
+                        ShellActivationRecord* record, uint32_t /*zero*/) {
   if (!record || record->size != kActivationRecordSize) return 0;
   // Leaving the window, remember which of its windows had the focus.
   if (os::LowWord(wParam) == os::WA_INACTIVE) {
     os::WinHandle focus = os::GetFocus();
-    record->lastFocus = focus && (focus == AsWindow(window) || os::GetParent(focus) == AsWindow(window)) ? focus : nullptr;
+    record->lastFocus =
+        focus && (focus == AsWindow(window) || os::GetParent(focus) == AsWindow(window)) ? focus
+                                                                                         : nullptr;
   }
   return 1;
 }
 
-int ShellHandleSettingChange(void* window, uintptr_t wParam, intptr_t /*lParam*/, ShellActivationRecord* record) {
+int ShellHandleSettingChange(void* window, uintptr_t wParam, intptr_t /*lParam*/,
+                             ShellActivationRecord* record) {
   if (!record || record->size != kActivationRecordSize) return 0;
   // The work area changed (the terminal was resized): a full-screen window
   // fills it again.
-  if (wParam == os::SPI_SETWORKAREA && os::IsWindowFullScreen(AsWindow(window))) os::FitWindowToWorkArea(AsWindow(window));
+  if (wParam == os::SPI_SETWORKAREA && os::IsWindowFullScreen(AsWindow(window)))
+    os::FitWindowToWorkArea(AsWindow(window));
   return 1;
 }

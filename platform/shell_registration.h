@@ -16,7 +16,8 @@ constexpr const char16_t* kShellRegistryKey = u"\\Software\\QV\\horol\\Shell";
 
 // Quotes programPath into quoted (kQuotedPathCapacity units) and fills record
 // (zeroed; name, quoted path, flags 31). A path whose quoted form does not fit
-// (more than 257 units), a path holding a double quote, or an empty path, gives false, an empty quoted text and a zeroed record:
-// the caller skips the registration rather than register a cut path, which
-// would name another program.
-bool BuildShellRegistration(const char16_t* programPath, char16_t* quoted, ShellRegistrationRecord& record);
+// (more than 257 units), a path holding a double quote, or an empty path, gives false, an empty
+// quoted text and a zeroed record: the caller skips the registration rather than register a cut
+// path, which would name another program.
+bool BuildShellRegistration(const char16_t* programPath, char16_t* quoted,
+                            ShellRegistrationRecord& record);

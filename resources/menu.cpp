@@ -10,8 +10,10 @@ constexpr MenuItem kFileItems[] = {
 };
 
 constexpr MenuItem kEditItems[] = {
-    {u"Undo", kCmdUndo, 0},   {u"Cut", kCmdCut, 0},
-    {u"Copy", kCmdCopy, 0},   {u"Paste", kCmdPaste, 0},
+    {u"Undo", kCmdUndo, 0},
+    {u"Cut", kCmdCut, 0},
+    {u"Copy", kCmdCopy, 0},
+    {u"Paste", kCmdPaste, 0},
     {u"Select all", kCmdSelectAll, 0},
 };
 

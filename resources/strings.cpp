@@ -47,7 +47,9 @@ constexpr StringEntry kStringTable[] = {
     {106, u"Horolan"},
     {107, u"%s\n\nServer %s\nError %d\n%s"},
     {108, u"Time sync with device."},
-    {109, u"%s\n\nServer %s\n%04d/%02d/%02d %02d:%02d:%02d UTC\n%04d/%02d/%02d %02d:%02d:%02d Local\n%s"},
+    {109,
+     u"%s\n\nServer %s\n%04d/%02d/%02d %02d:%02d:%02d UTC\n%04d/%02d/%02d %02d:%02d:%02d "
+     u"Local\n%s"},
     {110, u"Very big local clock offset"},
     {111, u"Unknown answer from server"},
     {128, u"The run's network part failed"},

@@ -63,8 +63,8 @@ bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' &
 bool BeginsWithScheme(const char16_t* text) {
   if (!IsAsciiLetter(text[0])) return false;
   size_t i = 1;
-  while (IsAsciiLetter(text[i]) || (text[i] >= u'0' && text[i] <= u'9') || text[i] == u'+' || text[i] == u'-' ||
-         text[i] == u'.')
+  while (IsAsciiLetter(text[i]) || (text[i] >= u'0' && text[i] <= u'9') || text[i] == u'+' ||
+         text[i] == u'-' || text[i] == u'.')
     ++i;
   return text[i] == u':' && text[i + 1] == u'/' && text[i + 2] == u'/';
 }
@@ -75,9 +75,10 @@ bool BeginsWithScheme(const char16_t* text) {
 bool PlainNumbers(const char* answer) {
   int at[20];
   std::fill(std::begin(at), std::end(at), -1);
-  std::sscanf(answer, " %n%*d%n %n%*d%n-%n%*d%n-%n%*d%n %n%*d%n:%n%*d%n:%n%*d%n %n%*d%n %n%*d%n %n%*d%n", &at[0],
-              &at[1], &at[2], &at[3], &at[4], &at[5], &at[6], &at[7], &at[8], &at[9], &at[10], &at[11], &at[12],
-              &at[13], &at[14], &at[15], &at[16], &at[17], &at[18], &at[19]);
+  std::sscanf(
+      answer, " %n%*d%n %n%*d%n-%n%*d%n-%n%*d%n %n%*d%n:%n%*d%n:%n%*d%n %n%*d%n %n%*d%n %n%*d%n",
+      &at[0], &at[1], &at[2], &at[3], &at[4], &at[5], &at[6], &at[7], &at[8], &at[9], &at[10],
+      &at[11], &at[12], &at[13], &at[14], &at[15], &at[16], &at[17], &at[18], &at[19]);
   for (int field = 0; field < 10 && at[2 * field + 1] >= 0; ++field)
     for (int i = at[2 * field]; i < at[2 * field + 1]; ++i)
       if (answer[i] < '0' || answer[i] > '9') return false;
@@ -99,7 +100,8 @@ ResultCode ChooseDaytimeUrl(const char16_t* commandLine, os::WideBuffer<260>& se
   bool scheme = BeginsWithScheme(server.c_str());
   bool plainHttp = !scheme || CompareNoCase(server.c_str(), u"http://", 7) == 0;
   if (!scheme && !FindNoCase(server.c_str(), u"http://")) {
-    if (!os::FormatWide(work.data(), work.capacity, u"http://%s", {server.c_str()})) return os::kUrlSyntaxError;
+    if (!os::FormatWide(work.data(), work.capacity, u"http://%s", {server.c_str()}))
+      return os::kUrlSyntaxError;
   } else {
     work.assign(server.c_str());
   }
@@ -111,17 +113,25 @@ ResultCode ChooseDaytimeUrl(const char16_t* commandLine, os::WideBuffer<260>& se
 
 bool ScanDaytimeAnswer(const char* answer, DaytimeAnswer& fields) {
   fields = DaytimeAnswer{};
-  std::sscanf(answer, "%d %d-%d-%d %d:%d:%d %d %d %d %f", &fields.modifiedJulianDay, &fields.year, &fields.month,
-              &fields.day, &fields.hour, &fields.minute, &fields.second, &fields.daylightSaving,
-              &fields.leapSecond, &fields.health, &fields.advanceMs);
+  std::sscanf(answer, "%d %d-%d-%d %d:%d:%d %d %d %d %f", &fields.modifiedJulianDay, &fields.year,
+              &fields.month, &fields.day, &fields.hour, &fields.minute, &fields.second,
+              &fields.daylightSaving, &fields.leapSecond, &fields.health, &fields.advanceMs);
   // The same scan in 64 bits: where a number reached differs, the 32-bit scan
   // cut it (4294969304 would read as 2008), and the answer holds no time.
   long long wide[10] = {};
-  int reached = std::sscanf(answer, "%lld %lld-%lld-%lld %lld:%lld:%lld %lld %lld %lld", &wide[0], &wide[1],
-                            &wide[2], &wide[3], &wide[4], &wide[5], &wide[6], &wide[7], &wide[8], &wide[9]);
-  const int32_t narrow[10] = {fields.modifiedJulianDay, fields.year,   fields.month,          fields.day,
-                              fields.hour,              fields.minute, fields.second,         fields.daylightSaving,
-                              fields.leapSecond,        fields.health};
+  int reached =
+      std::sscanf(answer, "%lld %lld-%lld-%lld %lld:%lld:%lld %lld %lld %lld", &wide[0], &wide[1],
+                  &wide[2], &wide[3], &wide[4], &wide[5], &wide[6], &wide[7], &wide[8], &wide[9]);
+  const int32_t narrow[10] = {fields.modifiedJulianDay,
+                              fields.year,
+                              fields.month,
+                              fields.day,
+                              fields.hour,
+                              fields.minute,
+                              fields.second,
+                              fields.daylightSaving,
+                              fields.leapSecond,
+                              fields.health};
   for (int i = 0; i < reached && i < 10; ++i)
     if (wide[i] != narrow[i]) return false;
   return PlainNumbers(answer);
@@ -144,7 +154,8 @@ ResultCode FetchDaytimeAnswer(const char16_t* url, DaytimeFetch& fetch) {
   StreamHolder holder;
   // A stored time is a time of the past: the answer always comes from the
   // server.
-  int32_t opened = os::OpenBlockingUrlStream(url, &holder.stream, os::kUrlNeverFromCache | os::kUrlNoCopy);
+  int32_t opened =
+      os::OpenBlockingUrlStream(url, &holder.stream, os::kUrlNeverFromCache | os::kUrlNoCopy);
   fetch.fetchedTick = os::TickCountMs();
   if (opened != 0) return opened;
   if (holder.stream) os::ReadUrlStream(holder.stream, fetch.answer, kAnswerReadBytes, &fetch.size);
@@ -155,21 +166,24 @@ void KeepDaytimeCopy(const char16_t* url, const char* answer, uint32_t size) {
   os::KeepUrlCopy(url, answer, size < kAnswerReadBytes ? size : kAnswerReadBytes);
 }
 
-ResultCode DaytimeAnswerTime(const DaytimeFetch& fetch, const CalendarTime& deviceNow, uint32_t nowTick,
-                             CalendarTime& utc, uint64_t& count) {
+ResultCode DaytimeAnswerTime(const DaytimeFetch& fetch, const CalendarTime& deviceNow,
+                             uint32_t nowTick, CalendarTime& utc, uint64_t& count) {
   char16_t wideAnswer[kDaytimeAnswerCapacity];
-  os::FormatWide(wideAnswer, kDaytimeAnswerCapacity, u"%S", {static_cast<const char*>(fetch.answer)});
+  os::FormatWide(wideAnswer, kDaytimeAnswerCapacity, u"%S",
+                 {static_cast<const char*>(fetch.answer)});
   if (!FindNoCase(wideAnswer, u"NIST")) return kNotNist;
 
   DaytimeAnswer fields;
   bool scanned = ScanDaytimeAnswer(fetch.answer, fields);
   // A server that says its time is wrong or failed is not followed.
-  if (!scanned || fields.health == kHealthWrong || fields.health == kHealthFailed) return kUnknownAnswer;
+  if (!scanned || fields.health == kHealthWrong || fields.health == kHealthFailed)
+    return kUnknownAnswer;
 
   utc = deviceNow;  // keeps the device clock's own milliseconds
   if (fields.year < 100) fields.year += 2000;
-  bool fits = FitsUnsigned16(fields.year) && FitsUnsigned16(fields.month) && FitsUnsigned16(fields.day) &&
-              FitsUnsigned16(fields.hour) && FitsUnsigned16(fields.minute) && FitsUnsigned16(fields.second);
+  bool fits = FitsUnsigned16(fields.year) && FitsUnsigned16(fields.month) &&
+              FitsUnsigned16(fields.day) && FitsUnsigned16(fields.hour) &&
+              FitsUnsigned16(fields.minute) && FitsUnsigned16(fields.second);
   utc.year = static_cast<uint16_t>(fields.year);
   utc.month = static_cast<uint16_t>(fields.month);
   utc.day = static_cast<uint16_t>(fields.day);

@@ -53,8 +53,8 @@ void KeepDaytimeCopy(const char16_t* url, const char* answer, uint32_t size);
 // the announced advance. 0 with utc and count (its 100-ns count) filled; -3
 // for an answer without "NIST"; -1 for one without a usable time or whose
 // server reports itself wrong or failed.
-ResultCode DaytimeAnswerTime(const DaytimeFetch& fetch, const CalendarTime& deviceNow, uint32_t nowTick,
-                             CalendarTime& utc, uint64_t& count);
+ResultCode DaytimeAnswerTime(const DaytimeFetch& fetch, const CalendarTime& deviceNow,
+                             uint32_t nowTick, CalendarTime& utc, uint64_t& count);
 
 // Scans the 8-bit answer. False when a whole number the scan reached is not
 // plain digits (a sign, a blank after a separator) or does not fit its field

@@ -94,7 +94,8 @@ double ShortSeconds(const uint8_t* at) {
 
 }  // namespace
 
-bool ReadSntpAnswer(const uint8_t* answer, int length, const SentRequests& sent, SntpExchange& exchange) {
+bool ReadSntpAnswer(const uint8_t* answer, int length, const SentRequests& sent,
+                    SntpExchange& exchange) {
   if (!answer || length < kSntpRequestSize) return false;
   uint8_t leap = answer[0] >> 6;
   uint8_t mode = answer[0] & 0x07;
@@ -120,13 +121,16 @@ bool ReadSntpAnswer(const uint8_t* answer, int length, const SentRequests& sent,
   exchange.stratum = stratum;
   exchange.leap = leap;
   exchange.offset = (NtpTimestamp::Difference(receive, request->at) +
-                     NtpTimestamp::Difference(transmit, exchange.destination)) * 0.5;
+                     NtpTimestamp::Difference(transmit, exchange.destination)) *
+                    0.5;
   exchange.delay = delay;
-  exchange.errorBound = exchange.delay * 0.5 + ShortSeconds(answer + 4) * 0.5 + ShortSeconds(answer + 8);
+  exchange.errorBound =
+      exchange.delay * 0.5 + ShortSeconds(answer + 4) * 0.5 + ShortSeconds(answer + 8);
   return true;
 }
 
-bool ReadSntpAnswer(const uint8_t* answer, int length, const NtpTimestamp& sent, SntpExchange& exchange) {
+bool ReadSntpAnswer(const uint8_t* answer, int length, const NtpTimestamp& sent,
+                    SntpExchange& exchange) {
   SentRequests one;
   one.Add(sent, sent);
   return ReadSntpAnswer(answer, length, one, exchange);
@@ -160,11 +164,13 @@ NtpTimestamp StampRequest(uint8_t (&request)[kSntpRequestSize], uint8_t first) {
 // deadline counted from the first; anything that is not a usable answer is
 // dropped and the wait goes on. Closes the socket.
 template <typename Build, typename Authentic>
-bool Converse(const SntpClient& client, SocketHolder& holder, uint8_t first, uint8_t* answer, int capacity,
-              SntpExchange& exchange, Build build, Authentic authentic) {
+bool Converse(const SntpClient& client, SocketHolder& holder, uint8_t first, uint8_t* answer,
+              int capacity, SntpExchange& exchange, Build build, Authentic authentic) {
   SentRequests sent;
   os::StampArrivals(holder.handle);  // without the kernel's stamps T4 is read at the receive
-  const int samples = client.samples < 1 ? 1 : client.samples > kMaxSntpSamples ? kMaxSntpSamples : client.samples;
+  const int samples = client.samples < 1                 ? 1
+                      : client.samples > kMaxSntpSamples ? kMaxSntpSamples
+                                                         : client.samples;
   const uint32_t started = os::TickCountMs();
   uint32_t doneBy = client.timeoutMs, nextSend = 0, roundStart = 0;
   int inRound = 0, rounds = 0, usable = 0;
@@ -187,7 +193,8 @@ bool Converse(const SntpClient& client, SocketHolder& holder, uint8_t first, uin
       if (!canSend) continue;
       // T1 as late as can be: after the authenticator, just before the send.
       NtpTimestamp at = NtpTimestamp::Now();
-      if (os::SendOnSocket(holder.handle, request, length, 0) == os::kSocketError) return FailKeepingError(holder);
+      if (os::SendOnSocket(holder.handle, request, length, 0) == os::kSocketError)
+        return FailKeepingError(holder);
       canSend = sent.Add(stamp, at) && sent.count < SentRequests::kCapacity;
       if (++inRound < samples) {
         nextSend = now + kBurstGapMs;
@@ -213,8 +220,10 @@ bool Converse(const SntpClient& client, SocketHolder& holder, uint8_t first, uin
     candidate.destination = NtpTimestamp::Now();
     std::memcpy(candidate.address, exchange.address, sizeof candidate.address);
     if (received == os::kSocketError) return FailKeepingError(holder);
-    if (ageNs > 0) candidate.destination = candidate.destination.AddSeconds(static_cast<double>(ageNs) * -1e-9);
-    if (received <= 0 || !authentic(answer, received) || !ReadSntpAnswer(answer, received, sent, candidate)) {
+    if (ageNs > 0)
+      candidate.destination = candidate.destination.AddSeconds(static_cast<double>(ageNs) * -1e-9);
+    if (received <= 0 || !authentic(answer, received) ||
+        !ReadSntpAnswer(answer, received, sent, candidate)) {
       refused = true;
       continue;
     }
@@ -239,7 +248,8 @@ bool Converse(const SntpClient& client, SocketHolder& holder, uint8_t first, uin
 
 // A socket of the server's family connected to it, and the address it
 // reached into exchange.address.
-bool ConnectForQuery(SocketHolder& holder, const char16_t* server, uint16_t port, SntpExchange& exchange) {
+bool ConnectForQuery(SocketHolder& holder, const char16_t* server, uint16_t port,
+                     SntpExchange& exchange) {
   if (!ConnectToServer(holder, server, port)) return FailKeepingError(holder);
   os::SocketPeerText(holder.handle, exchange.address, sizeof exchange.address);
   return true;
@@ -257,10 +267,12 @@ bool SntpClient::Query(const char16_t* server, SntpExchange& exchange, uint16_t 
     return kSntpRequestSize;
   };
   auto any = [](const uint8_t*, int) { return true; };
-  return Converse(*this, holder, 0x1B, answer, kSntpAnswerCapacity, exchange, build, any);  // version 3
+  return Converse(*this, holder, 0x1B, answer, kSntpAnswerCapacity, exchange, build,
+                  any);  // version 3
 }
 
-bool SntpClient::QueryNts(const char16_t* server, SntpExchange& exchange, os::NtsAssociation& association) {
+bool SntpClient::QueryNts(const char16_t* server, SntpExchange& exchange,
+                          os::NtsAssociation& association) {
   if (os::NtsKeyExchange(server, timeoutMs, association) != 0) return false;
   char16_t timeServer[HOROLAN_NTS_MAX_ADDRESS_BYTES];
   uint16_t port = 0;
@@ -287,5 +299,6 @@ bool SntpClient::QueryNts(const char16_t* server, SntpExchange& exchange, os::Nt
     return os::IsAuthenticNtsAnswer(association, datagram, length);
   };
   uint8_t answer[os::kNtsAnswerCapacity];
-  return Converse(*this, holder, 0x23, answer, os::kNtsAnswerCapacity, exchange, build, authentic);  // NTPv4 only
+  return Converse(*this, holder, 0x23, answer, os::kNtsAnswerCapacity, exchange, build,
+                  authentic);  // NTPv4 only
 }

@@ -91,9 +91,11 @@ bool WaitReadable(SocketHolder& holder, uint32_t timeoutMs, bool& readable);
 // no shorter than the server's own time (less 1 ms). When it
 // passes, fills the exchange from that request's send time (destination must
 // already hold T4) and returns true; otherwise exchange is left as it was.
-bool ReadSntpAnswer(const uint8_t* answer, int length, const SentRequests& sent, SntpExchange& exchange);
+bool ReadSntpAnswer(const uint8_t* answer, int length, const SentRequests& sent,
+                    SntpExchange& exchange);
 // The same for one request stamped and sent at sent.
-bool ReadSntpAnswer(const uint8_t* answer, int length, const NtpTimestamp& sent, SntpExchange& exchange);
+bool ReadSntpAnswer(const uint8_t* answer, int length, const NtpTimestamp& sent,
+                    SntpExchange& exchange);
 
 struct SntpClient {
   uint32_t timeoutMs = 5000;

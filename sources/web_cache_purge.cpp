@@ -12,7 +12,8 @@
 namespace {
 
 constexpr size_t kPathCapacity = 260;
-constexpr char16_t kShellFoldersKey[] = u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr char16_t kShellFoldersKey[] =
+    u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 // "LABEL*" for the first label of the URL's host as the URL parser sees it
 // (the copies are named after that host): no user information, no port, no
@@ -23,7 +24,9 @@ bool FirstLabelPattern(const char16_t* url, os::WideBuffer<kPathCapacity>& patte
   work.assign(slashes ? slashes + 2 : url);
   const char16_t* text = work.c_str();
   size_t authority = 0;
-  while (text[authority] && text[authority] != u'/' && text[authority] != u'?' && text[authority] != u'#') ++authority;
+  while (text[authority] && text[authority] != u'/' && text[authority] != u'?' &&
+         text[authority] != u'#')
+    ++authority;
   size_t start = 0;
   for (size_t i = 0; i < authority; ++i)
     if (text[i] == u'@') start = i + 1;
@@ -41,7 +44,9 @@ bool FirstLabelPattern(const char16_t* url, os::WideBuffer<kPathCapacity>& patte
 
 bool PurgeWebCache(const char16_t* serverText) {
   os::WideBuffer<kPathCapacity> cache;
-  if (!RegistryReadString(reg::kCurrentUser, kShellFoldersKey, u"Cache", cache.data(), kPathCapacity, 0)) return true;
+  if (!RegistryReadString(reg::kCurrentUser, kShellFoldersKey, u"Cache", cache.data(),
+                          kPathCapacity, 0))
+    return true;
   // An empty value would make the walk start at "/", and a relative one
   // wherever the run happened to start: neither is a cache folder. (A value
   // cut to 259 units is never walked: its search path cannot fit.)
@@ -49,7 +54,8 @@ bool PurgeWebCache(const char16_t* serverText) {
   // The value is written by runs that read the network: a folder that is not
   // the user's own cache is never walked.
   char native[kPathCapacity * 3];
-  if (!os::PathToNative(cache.c_str(), native, sizeof native) || !os::IsOwnCacheFolder(native)) return false;
+  if (!os::PathToNative(cache.c_str(), native, sizeof native) || !os::IsOwnCacheFolder(native))
+    return false;
   if (!serverText) return true;
 
   os::WideBuffer<kPathCapacity> pattern;
@@ -64,8 +70,8 @@ namespace {
 // through the folder's descriptor, never by their path again, so a folder
 // swapped for a symbolic link during the walk cannot lead it out of the
 // cache; the path is kept only to leave alone what would not fit.
-void DeleteMatchingIn(os::DirectoryScan& scan, os::DirectoryEntry& entry, const char16_t* folderPath,
-                      const char16_t* pattern) {
+void DeleteMatchingIn(os::DirectoryScan& scan, os::DirectoryEntry& entry,
+                      const char16_t* folderPath, const char16_t* pattern) {
   do {
     if (os::WideEqual(entry.name, u".") || os::WideEqual(entry.name, u"..")) continue;
     os::WideBuffer<kPathCapacity> path;

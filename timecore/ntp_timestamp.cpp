@@ -15,7 +15,8 @@ constexpr double kFractionScale = 4294967295.0;
 
 constexpr std::array<uint32_t, 1000> BuildMsToFraction() {
   std::array<uint32_t, 1000> table{};
-  for (uint64_t i = 0; i < 1000; ++i) table[i] = static_cast<uint32_t>((i * 4294967296ull + 500) / 1000);
+  for (uint64_t i = 0; i < 1000; ++i)
+    table[i] = static_cast<uint32_t>((i * 4294967296ull + 500) / 1000);
   return table;
 }
 // Milliseconds 0-999 to a 32-bit fraction of a second: round(i * 2^32 / 1000),

@@ -29,8 +29,9 @@ void CivilFromDays(int64_t z, int64_t& y, int64_t& m, int64_t& d) {
 }
 
 constexpr int64_t kDaysTo1601 = DaysFromCivil(1601, 1, 1);
-static_assert(kLastCount ==
-              static_cast<uint64_t>(DaysFromCivil(30828, 1, 1) - kDaysTo1601) * static_cast<uint64_t>(kCountPerDay) - 1);
+static_assert(kLastCount == static_cast<uint64_t>(DaysFromCivil(30828, 1, 1) - kDaysTo1601) *
+                                    static_cast<uint64_t>(kCountPerDay) -
+                                1);
 static_assert(kLastCount < (1ull << 63));
 
 bool IsLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
@@ -42,7 +43,9 @@ int DaysInMonth(int64_t y, int64_t m) {
 
 }  // namespace
 
-int64_t DaysSince1601(const CalendarTime& date) { return DaysFromCivil(date.year, date.month, date.day) - kDaysTo1601; }
+int64_t DaysSince1601(const CalendarTime& date) {
+  return DaysFromCivil(date.year, date.month, date.day) - kDaysTo1601;
+}
 
 void FillDate(int64_t daysSince1601, CalendarTime& date) {
   int64_t y, m, d;

@@ -19,9 +19,12 @@ namespace {
 #ifndef HOROLAN_LIBRARY_ARCHITECTURE
 #define HOROLAN_LIBRARY_ARCHITECTURE ""
 #endif
-constexpr const char* kSystemLibraryFolders[] = {
-    "/usr/local/lib", "/usr/local/lib/" HOROLAN_LIBRARY_ARCHITECTURE, "/lib/" HOROLAN_LIBRARY_ARCHITECTURE,
-    "/usr/lib/" HOROLAN_LIBRARY_ARCHITECTURE, "/lib", "/usr/lib"};
+constexpr const char* kSystemLibraryFolders[] = {"/usr/local/lib",
+                                                 "/usr/local/lib/" HOROLAN_LIBRARY_ARCHITECTURE,
+                                                 "/lib/" HOROLAN_LIBRARY_ARCHITECTURE,
+                                                 "/usr/lib/" HOROLAN_LIBRARY_ARCHITECTURE,
+                                                 "/lib",
+                                                 "/usr/lib"};
 
 // "<folder of the executable>/<relative>/<fileName>" into out (relative may be
 // empty); false when it does not fit: a cut path is never used.
@@ -49,8 +52,10 @@ size_t ExecutablePath(char* out, size_t capacity) {
   static const Path kPath = [] {
     Path path;
     ssize_t n = readlink("/proc/self/exe", path.text, PATH_MAX);
-    if (n > 0 && n < PATH_MAX) path.length = static_cast<size_t>(n);
-    else path.error = n < 0 ? errno : ENAMETOOLONG;  // a cut path is never used
+    if (n > 0 && n < PATH_MAX)
+      path.length = static_cast<size_t>(n);
+    else
+      path.error = n < 0 ? errno : ENAMETOOLONG;  // a cut path is never used
     return path;
   }();
   if (kPath.length == 0) return errno = kPath.error, 0;
@@ -72,7 +77,8 @@ LibraryHandle LoadLibrary(const char* fileName) {
   if (BesideExecutable(fileName, path, sizeof path) && access(path, F_OK) == 0)
     library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   for (const char* folder : kSystemLibraryFolders)
-    if (!library && snprintf(path, sizeof path, "%s/%s", folder, fileName) < static_cast<int>(sizeof path) &&
+    if (!library &&
+        snprintf(path, sizeof path, "%s/%s", folder, fileName) < static_cast<int>(sizeof path) &&
         access(path, F_OK) == 0)
       library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   // The platform libraries this layer provides itself, when none of that

@@ -6,6 +6,8 @@ namespace os {
 
 void OpenSystemLog() { openlog("horolan", LOG_PID | LOG_NDELAY, LOG_DAEMON); }
 
-void WriteSystemLog(bool failure, const char* line) { syslog(failure ? LOG_ERR : LOG_NOTICE, "%s", line); }
+void WriteSystemLog(bool failure, const char* line) {
+  syslog(failure ? LOG_ERR : LOG_NOTICE, "%s", line);
+}
 
 }  // namespace os

@@ -44,8 +44,7 @@ bool WideEqual(const char16_t* a, const char16_t* b) {
   if (!a) a = empty;
   if (!b) b = empty;
   size_t i = 0;
-  for (; a[i] && a[i] == b[i]; ++i) {
-  }
+  for (; a[i] && a[i] == b[i]; ++i) {}
   return a[i] == b[i];
 }
 
@@ -80,7 +79,8 @@ char16_t FoldCase(char16_t ch) {
   if (!loc) return ch;
   wint_t folded = towlower_l(static_cast<wint_t>(ch), loc);
   // A fold that leaves the basic plane would not fit one unit: keep the letter.
-  return folded <= 0xFFFF && !(folded >= 0xD800 && folded <= 0xDFFF) ? static_cast<char16_t>(folded) : ch;
+  return folded <= 0xFFFF && !(folded >= 0xD800 && folded <= 0xDFFF) ? static_cast<char16_t>(folded)
+                                                                     : ch;
 }
 
 namespace {

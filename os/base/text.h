@@ -66,7 +66,9 @@ size_t WideFromAnsi(const char* src, size_t srcLength, char16_t* dst, size_t dst
 size_t AnsiFromWide(const char16_t* src, size_t srcLength, char* dst, size_t dstCapacity);
 
 // Heap copies. Null when memory runs out.
-std::unique_ptr<char16_t[]> NewWideFromAnsi(const char* src, size_t srcLength, size_t* outLength = nullptr);
-std::unique_ptr<char[]> NewAnsiFromWide(const char16_t* src, size_t srcLength, size_t* outLength = nullptr);
+std::unique_ptr<char16_t[]> NewWideFromAnsi(const char* src, size_t srcLength,
+                                            size_t* outLength = nullptr);
+std::unique_ptr<char[]> NewAnsiFromWide(const char16_t* src, size_t srcLength,
+                                        size_t* outLength = nullptr);
 
 }  // namespace os

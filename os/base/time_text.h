@@ -26,8 +26,11 @@ inline void FormatSpan(int64_t seconds, char (&out)[kTimeTextCapacity]) {
   left %= 86400;
   unsigned h = static_cast<unsigned>(left / 3600), m = static_cast<unsigned>(left / 60 % 60),
            s = static_cast<unsigned>(left % 60);
-  if (days == 0) snprintf(out, sizeof out, "%02u:%02u:%02u", h, m, s);
-  else snprintf(out, sizeof out, "%" PRIu64 " day%s %02u:%02u:%02u", days, days == 1 ? "" : "s", h, m, s);
+  if (days == 0)
+    snprintf(out, sizeof out, "%02u:%02u:%02u", h, m, s);
+  else
+    snprintf(out, sizeof out, "%" PRIu64 " day%s %02u:%02u:%02u", days, days == 1 ? "" : "s", h, m,
+             s);
 }
 
 }  // namespace os

@@ -43,8 +43,9 @@ size_t NumberText(int64_t value, unsigned base, bool upper, bool asUnsigned, cha
   char16_t reversed[24];
   size_t n = 0;
   bool negative = !asUnsigned && value < 0;
-  uint64_t magnitude = asUnsigned ? static_cast<uint32_t>(value)
-                                  : (negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value));
+  uint64_t magnitude =
+      asUnsigned ? static_cast<uint32_t>(value)
+                 : (negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value));
   const char* symbols = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   do {
     reversed[n++] = static_cast<char16_t>(symbols[magnitude % base]);
@@ -75,18 +76,19 @@ bool FormatWide(char16_t* out, size_t capacity, const char16_t* format,
     bool left = false;
     char16_t pad = u' ';
     for (; format[i] == u'-' || format[i] == u'0'; ++i) {
-      if (format[i] == u'-') left = true;
-      else pad = u'0';
+      if (format[i] == u'-')
+        left = true;
+      else
+        pad = u'0';
     }
     size_t width = 0;
-    for (; format[i] >= u'0' && format[i] <= u'9'; ++i) width = width < 4096 ? width * 10 + (format[i] - u'0') : width;
+    for (; format[i] >= u'0' && format[i] <= u'9'; ++i)
+      width = width < 4096 ? width * 10 + (format[i] - u'0') : width;
     if (left) pad = u' ';
     char16_t conv = format[i];
     char16_t digits[24];
     switch (conv) {
-      case u'%':
-        sink.Put(u'%');
-        break;
+      case u'%': sink.Put(u'%'); break;
       case u's':
       case u'S': {
         const FormatArg* a = next();
@@ -97,8 +99,10 @@ bool FormatWide(char16_t* out, size_t capacity, const char16_t* format,
           while (a->narrow[bytes]) ++bytes;
           size_t units = 0;
           auto wide = NewWideFromAnsi(a->narrow, bytes, &units);
-          if (wide) Field(sink, wide.get(), units, width, left, u' ');
-          else sink.fitted = false;
+          if (wide)
+            Field(sink, wide.get(), units, width, left, u' ');
+          else
+            sink.fitted = false;
         } else {
           Field(sink, u"", 0, width, left, u' ');
         }
@@ -113,13 +117,15 @@ bool FormatWide(char16_t* out, size_t capacity, const char16_t* format,
         int64_t value = (a && a->kind == FormatArg::Kind::Number) ? a->number : 0;
         bool isSigned = conv == u'd' || conv == u'i';
         if (isSigned) value = static_cast<int32_t>(value);
-        size_t len = NumberText(value, (conv == u'x' || conv == u'X') ? 16 : 10, conv == u'X', !isSigned, digits);
+        size_t len = NumberText(value, (conv == u'x' || conv == u'X') ? 16 : 10, conv == u'X',
+                                !isSigned, digits);
         Field(sink, digits, len, width, left, pad);
         break;
       }
       case u'c': {
         const FormatArg* a = next();
-        digits[0] = (a && a->kind == FormatArg::Kind::Number) ? static_cast<char16_t>(a->number) : u'?';
+        digits[0] =
+            (a && a->kind == FormatArg::Kind::Number) ? static_cast<char16_t>(a->number) : u'?';
         Field(sink, digits, 1, width, left, u' ');
         break;
       }

@@ -20,13 +20,15 @@ constexpr int64_t kUnixEpochSeconds = 11644473600ll;
 
 bool UtcCountToLocalCount(uint64_t utc, uint64_t& local) {
   if (utc > kLastCount) return false;
-  time_t seconds = static_cast<time_t>(static_cast<int64_t>(utc / kCountPerSecond) - kUnixEpochSeconds);
+  time_t seconds =
+      static_cast<time_t>(static_cast<int64_t>(utc / kCountPerSecond) - kUnixEpochSeconds);
   struct tm parts;
   if (!localtime_r(&seconds, &parts)) {
     SetLastErrorFromErrno();
     return false;
   }
-  int64_t shifted = static_cast<int64_t>(utc) + static_cast<int64_t>(parts.tm_gmtoff) * static_cast<int64_t>(kCountPerSecond);
+  int64_t shifted = static_cast<int64_t>(utc) +
+                    static_cast<int64_t>(parts.tm_gmtoff) * static_cast<int64_t>(kCountPerSecond);
   if (shifted < 0 || static_cast<uint64_t>(shifted) > kLastCount) return false;
   local = static_cast<uint64_t>(shifted);
   return true;
@@ -37,14 +39,16 @@ namespace {
 uint64_t MachineUtcCount() {
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  int64_t count = (static_cast<int64_t>(now.tv_sec) + kUnixEpochSeconds) * static_cast<int64_t>(kCountPerSecond) +
+  int64_t count = (static_cast<int64_t>(now.tv_sec) + kUnixEpochSeconds) *
+                      static_cast<int64_t>(kCountPerSecond) +
                   now.tv_nsec / 100;
   return count < 0 ? 0 : static_cast<uint64_t>(count);
 }
 
 bool SetMachineUtcCount(uint64_t count) {
   struct timespec target;
-  target.tv_sec = static_cast<time_t>(static_cast<int64_t>(count / kCountPerSecond) - kUnixEpochSeconds);
+  target.tv_sec =
+      static_cast<time_t>(static_cast<int64_t>(count / kCountPerSecond) - kUnixEpochSeconds);
   target.tv_nsec = static_cast<long>(count % kCountPerSecond * 100);
   if (clock_settime(CLOCK_REALTIME, &target) != 0) {
     SetLastErrorFromErrno();
@@ -75,12 +79,15 @@ bool StepMachineUtc(int64_t offsetNs) {
 
 uint32_t MachineTickMs() { return static_cast<uint32_t>(MonotonicMs()); }
 
-constexpr ClockSource kMachineClock = {MachineUtcCount, SetMachineUtcCount, StepMachineUtc, MachineTickMs};
+constexpr ClockSource kMachineClock = {MachineUtcCount, SetMachineUtcCount, StepMachineUtc,
+                                       MachineTickMs};
 std::atomic<const ClockSource*> source{&kMachineClock};
 
 }  // namespace
 
-void UseClockSource(const ClockSource* replacement) { source.store(replacement ? replacement : &kMachineClock); }
+void UseClockSource(const ClockSource* replacement) {
+  source.store(replacement ? replacement : &kMachineClock);
+}
 
 void ReadUtcClock(CalendarTime& out) {
   if (!CountToCalendar(source.load()->readUtcCount(), out)) out = CalendarTime{};

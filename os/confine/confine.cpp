@@ -70,8 +70,8 @@ void NoteFailure(Confinement& result) {
 // All three ids of each, so that nothing can switch back; no supplementary
 // group. Leaving uid 0 empties the capability sets.
 bool BecomeUser(uint32_t uid, uint32_t gid) {
-  return setgroups(0, nullptr) == 0 && setresgid(gid, gid, gid) == 0 && setresuid(uid, uid, uid) == 0 &&
-         getuid() == uid && getegid() == gid;
+  return setgroups(0, nullptr) == 0 && setresgid(gid, gid, gid) == 0 &&
+         setresuid(uid, uid, uid) == 0 && getuid() == uid && getegid() == gid;
 }
 
 }  // namespace
@@ -79,7 +79,8 @@ bool BecomeUser(uint32_t uid, uint32_t gid) {
 bool RunHoldsPrivilege() {
   CapabilitySets sets;
   ReadCapabilities(sets);
-  return geteuid() == 0 || getuid() == 0 || ((sets.effective | sets.permitted) & Bit(CAP_SYS_TIME)) != 0;
+  return geteuid() == 0 || getuid() == 0 ||
+         ((sets.effective | sets.permitted) & Bit(CAP_SYS_TIME)) != 0;
 }
 
 Confinement ConfineRun(const ConfinePlan& plan) {
@@ -100,12 +101,16 @@ Confinement ConfineRun(const ConfinePlan& plan) {
   result.noNewPrivileges = prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0;
   if (!result.noNewPrivileges) NoteFailure(result);
 
-  uint64_t keep = plan.part == RunPart::Network ? 0 : Bit(CAP_SYS_TIME) | (plan.hangUpLinks ? Bit(CAP_KILL) : 0);
+  uint64_t keep = plan.part == RunPart::Network
+                      ? 0
+                      : Bit(CAP_SYS_TIME) | (plan.hangUpLinks ? Bit(CAP_KILL) : 0);
   result.capabilities = KeepOnly(keep);
   if (!result.capabilities) NoteFailure(result);
 
-  if (confine::RestrictFileAccess(rules)) result.fileAccessAbi = rules.abi;
-  else if (rules.abi) NoteFailure(result);  // a kernel without Landlock is no failure
+  if (confine::RestrictFileAccess(rules))
+    result.fileAccessAbi = rules.abi;
+  else if (rules.abi)
+    NoteFailure(result);  // a kernel without Landlock is no failure
 
   result.systemCallFilter = confine::LoadSystemCallFilter(plan);
   if (!result.systemCallFilter) NoteFailure(result);

@@ -59,12 +59,12 @@ struct ConfinePlan {
 
 // Which layers are in force after ConfineRun.
 struct Confinement {
-  bool user = false;             // Network: the unprivileged user and group are the process's
-  bool capabilities = false;     // sets reduced (needs no privilege)
+  bool user = false;          // Network: the unprivileged user and group are the process's
+  bool capabilities = false;  // sets reduced (needs no privilege)
   bool noNewPrivileges = false;
   bool systemCallFilter = false;
-  int fileAccessAbi = 0;         // the Landlock ABI in force; 0: no file layer
-  uint32_t error = 0;            // errno of the first layer that failed
+  int fileAccessAbi = 0;  // the Landlock ABI in force; 0: no file layer
+  uint32_t error = 0;     // errno of the first layer that failed
 };
 
 // Confines the process for the rest of its life, as far as it can. The run
@@ -95,7 +95,8 @@ void LoadRunModules(const RunNeeds& needs);
 // The web cache folder only where it is the user's (IsOwnCacheFolder). The
 // network part reads what the system and the trust store need and writes
 // nothing; it becomes uid and gid first.
-Confinement ConfineRunFor(const RunNeeds& needs, RunPart part = RunPart::Whole, uint32_t uid = 0, uint32_t gid = 0);
+Confinement ConfineRunFor(const RunNeeds& needs, RunPart part = RunPart::Whole, uint32_t uid = 0,
+                          uint32_t gid = 0);
 
 // True when the process is root or holds CAP_SYS_TIME: then no network input
 // may be read by it, and the run splits (os/confine/split.h).

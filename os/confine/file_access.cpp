@@ -23,8 +23,8 @@ namespace os::confine {
 namespace {
 
 // Rights and fields newer than the Debian 12 kernel headers.
-constexpr uint64_t kTruncate = 1ull << 14;  // ABI 3
-constexpr uint64_t kIoctlDev = 1ull << 15;  // ABI 5
+constexpr uint64_t kTruncate = 1ull << 14;                // ABI 3
+constexpr uint64_t kIoctlDev = 1ull << 15;                // ABI 5
 constexpr uint64_t kScopeAbstractUnixSocket = 1ull << 0;  // ABI 6
 constexpr uint64_t kScopeSignal = 1ull << 1;              // ABI 6
 
@@ -37,8 +37,9 @@ struct RulesetAttr {
 constexpr uint64_t kRead = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
 // The registry and the web cache: files made, written, cut, read and removed;
 // no folders, links, devices or executables.
-constexpr uint64_t kWriteFolder = kRead | LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_MAKE_REG |
-                                  LANDLOCK_ACCESS_FS_REMOVE_FILE | kTruncate;
+constexpr uint64_t kWriteFolder = kRead | LANDLOCK_ACCESS_FS_WRITE_FILE |
+                                  LANDLOCK_ACCESS_FS_MAKE_REG | LANDLOCK_ACCESS_FS_REMOVE_FILE |
+                                  kTruncate;
 // The rights a rule on a file (not a folder) may hold.
 constexpr uint64_t kFileRights = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE |
                                  LANDLOCK_ACCESS_FS_READ_FILE | kTruncate | kIoctlDev;
@@ -62,13 +63,13 @@ constexpr SystemPath kSystemPaths[] = {
 // terminal descriptions and the user database (its home folder, where HOME is
 // not set), never a secret of the system's (a file only root may read is its
 // own as owner, whatever its capabilities).
-constexpr const char* kPrivilegedEtc[] = {"/etc/localtime", "/etc/terminfo", "/etc/nsswitch.conf", "/etc/passwd",
-                                          "/etc/group"};
+constexpr const char* kPrivilegedEtc[] = {"/etc/localtime", "/etc/terminfo", "/etc/nsswitch.conf",
+                                          "/etc/passwd", "/etc/group"};
 
 // The file rights each ABI version added; every one the kernel knows is
 // handled. Version 4 added network ports, left alone: a run connects to any.
-constexpr uint64_t kRightsAddedBy[] = {0, (LANDLOCK_ACCESS_FS_MAKE_SYM << 1) - 1, LANDLOCK_ACCESS_FS_REFER, kTruncate,
-                                       0, kIoctlDev};
+constexpr uint64_t kRightsAddedBy[] = {
+    0, (LANDLOCK_ACCESS_FS_MAKE_SYM << 1) - 1, LANDLOCK_ACCESS_FS_REFER, kTruncate, 0, kIoctlDev};
 
 // Adds a rule for what fd names. Folder rights on a file are refused: a file
 // gets the rights files have.
@@ -92,7 +93,8 @@ void AddPath(int rulesetFd, const char* path, uint64_t access) {
 // A folder the run writes in: absolute, made when missing, reached without a
 // final symbolic link, and never the root folder itself, however it is
 // spelled.
-void AddWritableFolder(int rulesetFd, const char* folder, uint64_t rights, const struct stat& root) {
+void AddWritableFolder(int rulesetFd, const char* folder, uint64_t rights,
+                       const struct stat& root) {
   if (!folder || folder[0] != '/') return;
   constexpr int kFlags = O_PATH | O_CLOEXEC | O_DIRECTORY | O_NOFOLLOW;
   int fd = open(folder, kFlags);
@@ -148,7 +150,8 @@ void GatherFileRules(const ConfinePlan& plan, FileRules& rules) {
   // Abstract Unix sockets reach past every folder rule; signals to other
   // processes are left to the system-call filter while links are hung up.
   attr.scoped = kScopeAbstractUnixSocket | (plan.hangUpLinks ? 0 : kScopeSignal);
-  rules.fd = static_cast<int>(syscall(SYS_landlock_create_ruleset, &attr, RulesetSize(rules.abi), 0));
+  rules.fd =
+      static_cast<int>(syscall(SYS_landlock_create_ruleset, &attr, RulesetSize(rules.abi), 0));
   uint64_t handled = attr.handledAccessFs;
   for (const SystemPath& system : kSystemPaths) {
     if (plan.part == RunPart::Privileged && strcmp(system.path, "/etc") == 0) {
@@ -161,9 +164,12 @@ void GatherFileRules(const ConfinePlan& plan, FileRules& rules) {
   for (const char* path : plan.readablePaths) AddPath(rules.fd, path, kRead);
   struct stat root = {};
   stat("/", &root);
-  for (const char* folder : plan.writableFolders) AddWritableFolder(rules.fd, folder, kWriteFolder & handled, root);
+  for (const char* folder : plan.writableFolders)
+    AddWritableFolder(rules.fd, folder, kWriteFolder & handled, root);
 }
 
-bool RestrictFileAccess(const FileRules& rules) { return syscall(SYS_landlock_restrict_self, rules.fd, 0) == 0; }
+bool RestrictFileAccess(const FileRules& rules) {
+  return syscall(SYS_landlock_restrict_self, rules.fd, 0) == 0;
+}
 
 }  // namespace os::confine

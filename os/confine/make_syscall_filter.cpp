@@ -36,7 +36,8 @@ std::vector<sock_filter> Compile(FilterKind kind) {
 std::vector<size_t> ProcessIdPlaces(const std::vector<sock_filter>& program) {
   std::vector<size_t> places;
   for (size_t i = 0; i < program.size(); ++i)
-    if (program[i].code == (BPF_JMP | BPF_JEQ | BPF_K) && program[i].k == os::confine::kProcessIdSlot)
+    if (program[i].code == (BPF_JMP | BPF_JEQ | BPF_K) &&
+        program[i].k == os::confine::kProcessIdSlot)
       places.push_back(i);
   return places;
 }
@@ -46,7 +47,8 @@ std::vector<size_t> ProcessIdPlaces(const std::vector<sock_filter>& program) {
 bool Write(FILE* out, const char* name, FilterKind kind) {
   std::vector<sock_filter> program = Compile(kind);
   std::vector<size_t> places = ProcessIdPlaces(program);
-  if (program.empty() || (kind != FilterKind::NoSignals && kind != FilterKind::NoGroupSignals && places.empty())) {
+  if (program.empty() ||
+      (kind != FilterKind::NoSignals && kind != FilterKind::NoGroupSignals && places.empty())) {
     fprintf(stderr, "make_syscall_filter: the filter %s could not be made\n", name);
     return false;
   }
@@ -71,12 +73,15 @@ int main(int argc, char** argv) {
     perror(argv[1]);
     return 1;
   }
-  fprintf(out, "// Generated from os/confine/syscall_allow_list.cpp by make_syscall_filter.\n#pragma once\n");
+  fprintf(out,
+          "// Generated from os/confine/syscall_allow_list.cpp by make_syscall_filter.\n#pragma "
+          "once\n");
   fprintf(out, "#include <linux/filter.h>\n\nnamespace os::confine::bpf {\n\n");
   bool made = Write(out, "kRun", FilterKind::Run) && Write(out, "kHangUp", FilterKind::HangUp) &&
               Write(out, "kPrivileged", FilterKind::Privileged) &&
               Write(out, "kPrivilegedConnect", FilterKind::PrivilegedConnect) &&
-              Write(out, "kNetwork", FilterKind::Network) && Write(out, "kNoSignals", FilterKind::NoSignals) &&
+              Write(out, "kNetwork", FilterKind::Network) &&
+              Write(out, "kNoSignals", FilterKind::NoSignals) &&
               Write(out, "kNoGroupSignals", FilterKind::NoGroupSignals);
   fprintf(out, "\n}  // namespace os::confine::bpf\n");
   if (fclose(out) != 0 || !made) {

@@ -28,7 +28,8 @@ struct PlanPaths {
   int writables = 0, readables = 0;
 
   void Write(std::string folder) {
-    if (!folder.empty() && writables < ConfinePlan::kMaxWritable) writable[writables++] = std::move(folder);
+    if (!folder.empty() && writables < ConfinePlan::kMaxWritable)
+      writable[writables++] = std::move(folder);
   }
   void Read(std::string_view path) {
     if (!path.empty() && readables < ConfinePlan::kMaxReadable) readable[readables++] = path;
@@ -54,9 +55,10 @@ std::string RegistryFolder() {
 // The registry's "Cache" value, as the URL service reads it.
 std::string WebCacheFolder() {
   char16_t folder[kPathUnits];
-  if (!RegistryStoreReadString(kRegistryCurrentUser,
-                               u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", u"Cache",
-                               folder, kPathUnits))
+  if (!RegistryStoreReadString(
+          kRegistryCurrentUser,
+          u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", u"Cache",
+          folder, kPathUnits))
     return {};
   size_t length = WideLength(folder);
   if (length >= kPathUnits - 1) return {};  // a cut value would name another folder
@@ -76,10 +78,13 @@ void LoadNameServiceModules() {
   while (fgets(line, sizeof line, file)) {
     if (strncmp(line, "hosts:", 6) != 0) continue;
     char* save = nullptr;
-    for (char* word = strtok_r(line + 6, " \t\n", &save); word; word = strtok_r(nullptr, " \t\n", &save)) {
-      if (word[0] == '[' || strchr(word, ']') || !strcmp(word, "files") || !strcmp(word, "dns")) continue;
+    for (char* word = strtok_r(line + 6, " \t\n", &save); word;
+         word = strtok_r(nullptr, " \t\n", &save)) {
+      if (word[0] == '[' || strchr(word, ']') || !strcmp(word, "files") || !strcmp(word, "dns"))
+        continue;
       char library[128];
-      if (snprintf(library, sizeof library, "libnss_%s.so.2", word) < static_cast<int>(sizeof library))
+      if (snprintf(library, sizeof library, "libnss_%s.so.2", word) <
+          static_cast<int>(sizeof library))
         LoadLibrary(library);  // kept for the rest of the run
     }
   }
@@ -110,7 +115,8 @@ Confinement ConfineRunFor(const RunNeeds& needs, RunPart part, uint32_t uid, uin
   // The trust store only where TLS is spoken: never by the privileged part,
   // nor by a plain SNTP run.
   if ((needs.nts || needs.webCache) && part != RunPart::Privileged)
-    for (const char* trust : {"CURL_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR"}) paths.ReadVariable(trust);
+    for (const char* trust : {"CURL_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR"})
+      paths.ReadVariable(trust);
   // Local times: a zone file TZ names by its path (":/path" or "/path"), or
   // the zone folder TZDIR.
   const char* zone = getenv("TZ");
@@ -127,7 +133,10 @@ Confinement ConfineRunFor(const RunNeeds& needs, RunPart part, uint32_t uid, uin
     paths.Read(DialupRunFolder());
     paths.Read("/proc");
   }
-  ConfinePlan plan{.part = part, .uid = uid, .gid = gid, .hangUpLinks = needs.hangUpLinks && part != RunPart::Network};
+  ConfinePlan plan{.part = part,
+                   .uid = uid,
+                   .gid = gid,
+                   .hangUpLinks = needs.hangUpLinks && part != RunPart::Network};
   for (int i = 0; i < paths.writables; ++i) plan.writableFolders[i] = paths.writable[i].c_str();
   for (int i = 0; i < paths.readables; ++i) plan.readablePaths[i] = paths.readable[i].c_str();
   return ConfineRun(plan);

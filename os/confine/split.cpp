@@ -53,8 +53,9 @@ bool KeepOnlyChannel(int channel) {
   return true;
 }
 
-[[noreturn]] void BeNetworkPart(int channel, pid_t parent, const RunNeeds& needs, const PartUser& user, NetworkWork work,
-                          void* context, size_t size) {
+[[noreturn]] void BeNetworkPart(int channel, pid_t parent, const RunNeeds& needs,
+                                const PartUser& user, NetworkWork work, void* context,
+                                size_t size) {
   if (!KeepOnlyChannel(channel)) _exit(kExitNoUser);
   if (needs.nts || needs.webCache) HandTrustStore();
   Confinement confined = ConfineRunFor(needs, RunPart::Network, user.uid, user.gid);
@@ -125,8 +126,8 @@ NetworkPart::~NetworkPart() {
   if (pid > 0) waitpid(pid, nullptr, WNOHANG);
 }
 
-bool StartNetworkPart(NetworkPart& part, const RunNeeds& needs, const PartUser& user, NetworkWork work,
-                      void* context, size_t size) {
+bool StartNetworkPart(NetworkPart& part, const RunNeeds& needs, const PartUser& user,
+                      NetworkWork work, void* context, size_t size) {
   if (size > kMaxNetworkRecord || size == 0) return errno = EINVAL, false;
   int ends[2];
   // Sequenced packets: a record arrives whole or not at all, and a second
@@ -158,7 +159,8 @@ void LetNetworkPartGo(NetworkPart& part) {
 
 PartResult AwaitNetworkRecord(NetworkPart& part, void* record, size_t size, uint32_t timeoutMs) {
   const int64_t deadline = MonotonicMs() + timeoutMs;
-  if (!WaitReadable(part.channel, deadline)) return {PartEnd::TimedOut, static_cast<int>(timeoutMs)};
+  if (!WaitReadable(part.channel, deadline))
+    return {PartEnd::TimedOut, static_cast<int>(timeoutMs)};
   unsigned char received[kMaxNetworkRecord + 1];
   ssize_t got = recv(part.channel, received, size + 1, MSG_DONTWAIT);
   if (got == static_cast<ssize_t>(size)) {

@@ -20,7 +20,8 @@ struct PartUser {
   uint32_t uid = 65534, gid = 65534;
   char name[32] = "nobody";
 };
-PartUser NetworkPartUser(const char* passwdFile = "/etc/passwd", const char* groupFile = "/etc/group");
+PartUser NetworkPartUser(const char* passwdFile = "/etc/passwd",
+                         const char* groupFile = "/etc/group");
 
 // The parent's end of a started part; the channel closes on every path,
 // which also ends a part still waiting to go.
@@ -42,8 +43,8 @@ constexpr size_t kMaxNetworkRecord = 8192;
 
 // Starts the part for a run with these needs (at most kMaxNetworkRecord
 // bytes). False, with errno, when it could not be started.
-bool StartNetworkPart(NetworkPart& part, const RunNeeds& needs, const PartUser& user, NetworkWork work,
-                      void* context, size_t size);
+bool StartNetworkPart(NetworkPart& part, const RunNeeds& needs, const PartUser& user,
+                      NetworkWork work, void* context, size_t size);
 // The part may begin (after the data connection came up).
 void LetNetworkPartGo(NetworkPart& part);
 

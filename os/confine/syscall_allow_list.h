@@ -18,9 +18,9 @@ enum class FilterKind {
   HangUp,      // the same for "#CONNECT": also SIGTERM to other processes, capset, one more filter
   Privileged,  // the privileged part of a split run: the clock, its files, the message; no network
   PrivilegedConnect,  // the same for "#CONNECT": Unix sockets (the system bus) and the hang-up
-  Network,     // the network part: sockets, threads, reading; no clock set, no file change
-  NoSignals,   // stacked after the hang-up: kill, capset and seccomp EPERM
-  NoGroupSignals,  // stacked on the hang-up kinds: kill to a group or to every process EPERM
+  Network,            // the network part: sockets, threads, reading; no clock set, no file change
+  NoSignals,          // stacked after the hang-up: kill, capset and seccomp EPERM
+  NoGroupSignals,     // stacked on the hang-up kinds: kill to a group or to every process EPERM
 };
 
 // A context holding the filter's rules, or null when libseccomp failed or a

@@ -37,8 +37,9 @@ bool LoadSystemCallFilter(const ConfinePlan& plan) {
       !Load(bpf::kNoGroupSignals, bpf::kNoGroupSignalsProcessIdAt))
     return false;
   switch (plan.part) {
-    case RunPart::Whole: return plan.hangUpLinks ? Load(bpf::kHangUp, bpf::kHangUpProcessIdAt)
-                                                 : Load(bpf::kRun, bpf::kRunProcessIdAt);
+    case RunPart::Whole:
+      return plan.hangUpLinks ? Load(bpf::kHangUp, bpf::kHangUpProcessIdAt)
+                              : Load(bpf::kRun, bpf::kRunProcessIdAt);
     case RunPart::Privileged:
       return plan.hangUpLinks ? Load(bpf::kPrivilegedConnect, bpf::kPrivilegedConnectProcessIdAt)
                               : Load(bpf::kPrivileged, bpf::kPrivilegedProcessIdAt);

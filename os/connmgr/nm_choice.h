@@ -24,9 +24,9 @@ struct Profile {
   bool deviceIdle = false;  // the device carries no other active connection
   char id[HOROLAN_CONNMGR_PROFILE_BYTES] = {};
   char uuid[40] = {};
-  char type[40] = {};       // "802-3-ethernet", "gsm", ...
-  int32_t priority = 0;     // autoconnect-priority
-  uint64_t timestamp = 0;   // last activated, seconds
+  char type[40] = {};      // "802-3-ethernet", "gsm", ...
+  int32_t priority = 0;    // autoconnect-priority
+  uint64_t timestamp = 0;  // last activated, seconds
 };
 
 // The profile named by its id or UUID (the first one, up or down, with a

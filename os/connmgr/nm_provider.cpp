@@ -137,8 +137,8 @@ int ReadPaths(sd_bus_message* m, ObjectPath* out, int capacity) {
   if (r >= 0) r = sd_bus_message_exit_container(m);
   return r < 0 ? r : count;
 }
-int GetPaths(sd_bus* bus, const char* path, const char* interface, const char* name, ObjectPath* out, int capacity,
-             BusError& error) {
+int GetPaths(sd_bus* bus, const char* path, const char* interface, const char* name,
+             ObjectPath* out, int capacity, BusError& error) {
   Message reply;
   int r = sd_bus_get_property(bus, kService, path, interface, name, &error.e, &reply.p, "ao");
   return r < 0 ? r : ReadPaths(reply.p, out, capacity);
@@ -158,8 +158,9 @@ int ReadString(sd_bus_message* m, char* out, size_t capacity) {
 // type, autoconnect-priority, timestamp.
 int ReadProfile(sd_bus* bus, Profile& p, BusError& error) {
   Message reply;
-  int r = sd_bus_call_method(bus, kService, p.settings.text, "org.freedesktop.NetworkManager.Settings.Connection",
-                             "GetSettings", &error.e, &reply.p, "");
+  int r = sd_bus_call_method(bus, kService, p.settings.text,
+                             "org.freedesktop.NetworkManager.Settings.Connection", "GetSettings",
+                             &error.e, &reply.p, "");
   sd_bus_message* m = reply.p;
   if (r >= 0) r = sd_bus_message_enter_container(m, 'a', "{sa{sv}}");
   while (r >= 0 && (r = sd_bus_message_enter_container(m, 'e', "sa{sv}")) > 0) {
@@ -173,12 +174,18 @@ int ReadProfile(sd_bus* bus, Profile& p, BusError& error) {
         const char* key = nullptr;
         r = sd_bus_message_read(m, "s", &key);
         if (r < 0) break;
-        if (!strcmp(key, "id")) r = ReadString(m, p.id, sizeof p.id);
-        else if (!strcmp(key, "uuid")) r = ReadString(m, p.uuid, sizeof p.uuid);
-        else if (!strcmp(key, "type")) r = ReadString(m, p.type, sizeof p.type);
-        else if (!strcmp(key, "autoconnect-priority")) r = sd_bus_message_read(m, "v", "i", &p.priority);
-        else if (!strcmp(key, "timestamp")) r = sd_bus_message_read(m, "v", "t", &p.timestamp);
-        else r = sd_bus_message_skip(m, "v");
+        if (!strcmp(key, "id"))
+          r = ReadString(m, p.id, sizeof p.id);
+        else if (!strcmp(key, "uuid"))
+          r = ReadString(m, p.uuid, sizeof p.uuid);
+        else if (!strcmp(key, "type"))
+          r = ReadString(m, p.type, sizeof p.type);
+        else if (!strcmp(key, "autoconnect-priority"))
+          r = sd_bus_message_read(m, "v", "i", &p.priority);
+        else if (!strcmp(key, "timestamp"))
+          r = sd_bus_message_read(m, "v", "t", &p.timestamp);
+        else
+          r = sd_bus_message_skip(m, "v");
         if (r >= 0) r = sd_bus_message_exit_container(m);
       }
       if (r >= 0) r = sd_bus_message_exit_container(m);
@@ -201,7 +208,8 @@ Profile* Find(Profile* profiles, int count, const ObjectPath& settings) {
 int ListProfiles(sd_bus* bus, Profile* profiles, BusError& error) {
   Message reply;
   ObjectPath paths[kMaxProfiles];
-  int r = sd_bus_call_method(bus, kService, kSettingsPath, kSettings, "ListConnections", &error.e, &reply.p, "");
+  int r = sd_bus_call_method(bus, kService, kSettingsPath, kSettings, "ListConnections", &error.e,
+                             &reply.p, "");
   int listed = r < 0 ? r : ReadPaths(reply.p, paths, kMaxProfiles);
   if (listed < 0) return listed;
   int count = 0;
@@ -213,7 +221,8 @@ int ListProfiles(sd_bus* bus, Profile* profiles, BusError& error) {
   }
 
   ObjectPath actives[kMaxDevices];
-  int activeCount = GetPaths(bus, kManagerPath, kService, "ActiveConnections", actives, kMaxDevices, error);
+  int activeCount =
+      GetPaths(bus, kManagerPath, kService, "ActiveConnections", actives, kMaxDevices, error);
   if (activeCount < 0) return activeCount;
   for (int i = 0; i < activeCount; ++i) {
     BusError gone;
@@ -230,7 +239,8 @@ int ListProfiles(sd_bus* bus, Profile* profiles, BusError& error) {
     ObjectPath carried, available[kMaxProfiles];
     if (GetPath(bus, devices[d].text, kDevice, "ActiveConnection", carried, gone) < 0) continue;
     bool idle = !strcmp(carried.text, "/");
-    int n = GetPaths(bus, devices[d].text, kDevice, "AvailableConnections", available, kMaxProfiles, gone);
+    int n = GetPaths(bus, devices[d].text, kDevice, "AvailableConnections", available, kMaxProfiles,
+                     gone);
     for (int i = 0; i < n; ++i) {
       Profile* p = Find(profiles, count, available[i]);
       if (!p || !(p->device.Empty() || (idle && !p->deviceIdle))) continue;
@@ -247,7 +257,7 @@ struct Wait {
   char manager[kBusNameBytes] = {};  // signals from others than NetworkManager are ignored
   ObjectPath active;
   ObjectPath device;
-  uint32_t state = 0;     // the furthest state seen: the states only go forward
+  uint32_t state = 0;  // the furthest state seen: the states only go forward
   uint32_t reason = 0;
   uint32_t deviceReason = 0;  // why the device failed, when it did
 };
@@ -261,7 +271,8 @@ bool FromManager(sd_bus_message* m, const Wait& wait, const ObjectPath& path) {
 int OnActiveState(sd_bus_message* m, void* data, sd_bus_error*) {
   Wait& wait = *static_cast<Wait*>(data);
   uint32_t state = 0, reason = 0;
-  if (FromManager(m, wait, wait.active) && sd_bus_message_read(m, "uu", &state, &reason) >= 0 && state > wait.state) {
+  if (FromManager(m, wait, wait.active) && sd_bus_message_read(m, "uu", &state, &reason) >= 0 &&
+      state > wait.state) {
     wait.state = state;
     wait.reason = reason;
   }
@@ -271,8 +282,8 @@ int OnActiveState(sd_bus_message* m, void* data, sd_bus_error*) {
 int OnDeviceState(sd_bus_message* m, void* data, sd_bus_error*) {
   Wait& wait = *static_cast<Wait*>(data);
   uint32_t state = 0, old = 0, reason = 0;
-  if (FromManager(m, wait, wait.device) && sd_bus_message_read(m, "uuu", &state, &old, &reason) >= 0 &&
-      state == kDeviceFailed)
+  if (FromManager(m, wait, wait.device) &&
+      sd_bus_message_read(m, "uuu", &state, &old, &reason) >= 0 && state == kDeviceFailed)
     wait.deviceReason = reason;
   return 0;
 }
@@ -280,12 +291,21 @@ int OnDeviceState(sd_bus_message* m, void* data, sd_bus_error*) {
 // NetworkManager's reasons, in its own words where they tell a user
 // something.
 const char* ActiveReasonText(uint32_t reason) {
-  static const char* const kTexts[] = {
-      "unknown reason", "no reason given", "disconnected by a user", "the device was disconnected",
-      "the service providing the VPN stopped", "the IP configuration is invalid", "the attempt timed out",
-      "the VPN service did not start in time", "the VPN service failed to start", "secrets were required but not given",
-      "the login failed", "the profile was deleted", "a connection it depends on failed",
-      "the device could not be created", "the device disappeared"};
+  static const char* const kTexts[] = {"unknown reason",
+                                       "no reason given",
+                                       "disconnected by a user",
+                                       "the device was disconnected",
+                                       "the service providing the VPN stopped",
+                                       "the IP configuration is invalid",
+                                       "the attempt timed out",
+                                       "the VPN service did not start in time",
+                                       "the VPN service failed to start",
+                                       "secrets were required but not given",
+                                       "the login failed",
+                                       "the profile was deleted",
+                                       "a connection it depends on failed",
+                                       "the device could not be created",
+                                       "the device disappeared"};
   return reason < sizeof kTexts / sizeof kTexts[0] ? kTexts[reason] : "an unknown reason";
 }
 
@@ -329,8 +349,7 @@ const char* DeviceReasonText(uint32_t reason) {
 int AwaitState(sd_bus* bus, Wait& wait, uint32_t atLeast, uint64_t deadline) {
   for (;;) {
     int r = 0;
-    while (wait.state < atLeast && (r = sd_bus_process(bus, nullptr)) > 0) {
-    }
+    while (wait.state < atLeast && (r = sd_bus_process(bus, nullptr)) > 0) {}
     if (wait.state >= atLeast) return 0;
     if (r < 0) return r;
     uint64_t now = NowUsec();
@@ -362,8 +381,8 @@ void Deactivate(const ObjectPath& active, uint64_t limitUsec) {
   Message reply;
   if (Open(bus, limitUsec) != kOk || Subscribe(bus.p, wait, activeSlot, deviceSlot) < 0) return;
   wait.active = active;
-  if (sd_bus_call_method(bus.p, kService, kManagerPath, kService, "DeactivateConnection", &error.e, &reply.p, "o",
-                         active.text) < 0)
+  if (sd_bus_call_method(bus.p, kService, kManagerPath, kService, "DeactivateConnection", &error.e,
+                         &reply.p, "o", active.text) < 0)
     return;  // down already
   snprintf(wait.manager, sizeof wait.manager, "%s", sd_bus_message_get_sender(reply.p));
   if (ReadActiveState(bus.p, wait, error) < 0) return;  // gone
@@ -372,7 +391,8 @@ void Deactivate(const ObjectPath& active, uint64_t limitUsec) {
 
 // Waits for wait.active to be activated or to fail; a profile we brought up
 // and that did not come up in time is taken down again.
-int32_t AwaitActivation(sd_bus* bus, Wait& wait, const Profile& profile, bool ours, uint64_t deadline) {
+int32_t AwaitActivation(sd_bus* bus, Wait& wait, const Profile& profile, bool ours,
+                        uint64_t deadline) {
   int r = AwaitState(bus, wait, kActivated, deadline);
   if (r == -ETIMEDOUT) {
     if (ours) Deactivate(wait.active, kReleaseLimitUsec);
@@ -382,7 +402,8 @@ int32_t AwaitActivation(sd_bus* bus, Wait& wait, const Profile& profile, bool ou
   if (r < 0) return Fail("lost the system bus while \"%s\" came up: %s", profile.id, strerror(-r));
   if (wait.state >= kDeactivating) {
     const char* device = DeviceReasonText(wait.deviceReason);
-    return Fail("\"%s\" failed to come up: %s", profile.id, device ? device : ActiveReasonText(wait.reason));
+    return Fail("\"%s\" failed to come up: %s", profile.id,
+                device ? device : ActiveReasonText(wait.reason));
   }
   if (ours) g_connection.active = wait.active;
   return kOk;
@@ -392,14 +413,15 @@ int32_t AwaitActivation(sd_bus* bus, Wait& wait, const Profile& profile, bool ou
 // device: before activating, since the active connection's object is gone
 // once it has failed.
 int Subscribe(sd_bus* bus, Wait& wait, Slot& activeSlot, Slot& deviceSlot) {
-  int r = sd_bus_add_match(bus, &activeSlot.p,
-                           "type='signal',interface='org.freedesktop.NetworkManager.Connection.Active',"
-                           "member='StateChanged',path_namespace='/org/freedesktop/NetworkManager/ActiveConnection'",
-                           OnActiveState, &wait);
+  int r = sd_bus_add_match(
+      bus, &activeSlot.p,
+      "type='signal',interface='org.freedesktop.NetworkManager.Connection.Active',"
+      "member='StateChanged',path_namespace='/org/freedesktop/NetworkManager/ActiveConnection'",
+      OnActiveState, &wait);
   if (r < 0 || wait.device.Empty()) return r;
   char rule[256];
-  snprintf(rule, sizeof rule, "type='signal',interface='%s',member='StateChanged',path='%s'", kDevice,
-           wait.device.text);
+  snprintf(rule, sizeof rule, "type='signal',interface='%s',member='StateChanged',path='%s'",
+           kDevice, wait.device.text);
   return sd_bus_add_match(bus, &deviceSlot.p, rule, OnDeviceState, &wait);
 }
 
@@ -415,7 +437,8 @@ int32_t Establish(uint32_t timeoutMs) {
   // Connected already: a default route through an active connection.
   Wait wait;
   ObjectPath primary;
-  int r = GetPath(bus.p, kManagerPath, kService, "PrimaryConnection", primary, error, &wait.manager);
+  int r =
+      GetPath(bus.p, kManagerPath, kService, "PrimaryConnection", primary, error, &wait.manager);
   if (r < 0) return FailCall("cannot ask NetworkManager", r, error);
   if (strcmp(primary.text, "/") != 0) return kOk;
 
@@ -438,8 +461,9 @@ int32_t Establish(uint32_t timeoutMs) {
     // signals that come before it wait in the queue.
     Message activated;
     const char* active = nullptr;
-    r = sd_bus_call_method(bus.p, kService, kManagerPath, kService, "ActivateConnection", &error.e, &activated.p,
-                           "ooo", profile.settings.text, profile.device.Empty() ? "/" : profile.device.text, "/");
+    r = sd_bus_call_method(bus.p, kService, kManagerPath, kService, "ActivateConnection", &error.e,
+                           &activated.p, "ooo", profile.settings.text,
+                           profile.device.Empty() ? "/" : profile.device.text, "/");
     if (r >= 0) r = sd_bus_message_read(activated.p, "o", &active);
     char what[HOROLAN_CONNMGR_PROFILE_BYTES + 24];
     snprintf(what, sizeof what, "cannot bring up \"%s\"", profile.id);
@@ -449,7 +473,8 @@ int32_t Establish(uint32_t timeoutMs) {
     // Up or coming up already, by someone else: never restarted, never
     // taken down by this run.
     wait.active = profile.active;
-    if (ReadActiveState(bus.p, wait, error) < 0 && wait.state < kDeactivating) wait.state = kDeactivating;
+    if (ReadActiveState(bus.p, wait, error) < 0 && wait.state < kDeactivating)
+      wait.state = kDeactivating;
   }
   return AwaitActivation(bus.p, wait, profile, ours, deadline);
 }
@@ -464,7 +489,8 @@ int32_t Status(uint32_t* status) {
   BusError error;
   uint32_t state = 0;
   if (Open(bus, kReleaseLimitUsec) != kOk) return kFailed;
-  if (GetNumber(bus.p, g_connection.active.text, kActive, "State", state, error) < 0) return kOk;  // it is gone
+  if (GetNumber(bus.p, g_connection.active.text, kActive, "State", state, error) < 0)
+    return kOk;  // it is gone
   if (state == kActivated) *status = kStatusConnected;
   return kOk;
 }
@@ -477,13 +503,14 @@ using os::connmgr::g_connection;
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
-EXPORT int32_t ConnMgrEstablishConnectionSync(const void* info, void** connection, uint32_t timeoutMs,
-                                              uint32_t* status) {
+EXPORT int32_t ConnMgrEstablishConnectionSync(const void* info, void** connection,
+                                              uint32_t timeoutMs, uint32_t* status) {
   os::connmgr::g_reason[0] = 0;
   if (!info || !connection || !status) return os::connmgr::kInvalidArgument;
   int32_t result = os::connmgr::Establish(timeoutMs);
   *connection = result == os::connmgr::kOk ? &g_connection : nullptr;
-  *status = result == os::connmgr::kOk ? os::connmgr::kStatusConnected : os::connmgr::kStatusDisconnected;
+  *status =
+      result == os::connmgr::kOk ? os::connmgr::kStatusConnected : os::connmgr::kStatusDisconnected;
   return result;
 }
 
@@ -498,7 +525,8 @@ EXPORT int32_t ConnMgrConnectionStatus(void* connection, uint32_t* status) {
 
 EXPORT int32_t ConnMgrReleaseConnection(void* connection, int32_t) {
   if (connection != &g_connection) return os::connmgr::kInvalidArgument;
-  if (!g_connection.active.Empty()) os::connmgr::Deactivate(g_connection.active, os::connmgr::kReleaseLimitUsec);
+  if (!g_connection.active.Empty())
+    os::connmgr::Deactivate(g_connection.active, os::connmgr::kReleaseLimitUsec);
   g_connection = os::connmgr::Connection{};
   return os::connmgr::kOk;
 }

@@ -81,7 +81,8 @@ bool CollectLinks(std::vector<Link>& links, uint32_t& error) {
   std::vector<std::string> names;
   while (dirent* entry = readdir(dir)) {
     size_t length = strlen(entry->d_name);
-    if (length >= 7 && strncmp(entry->d_name, "ppp", 3) == 0 && EndsWith(entry->d_name, length, ".pid"))
+    if (length >= 7 && strncmp(entry->d_name, "ppp", 3) == 0 &&
+        EndsWith(entry->d_name, length, ".pid"))
       names.emplace_back(entry->d_name, length);
   }
   closedir(dir);
@@ -89,7 +90,9 @@ bool CollectLinks(std::vector<Link>& links, uint32_t& error) {
 
   for (const std::string& file : names) {
     char path[PATH_MAX];
-    if (snprintf(path, sizeof path, "%s/%s", g_runFolder, file.c_str()) >= static_cast<int>(sizeof path)) continue;
+    if (snprintf(path, sizeof path, "%s/%s", g_runFolder, file.c_str()) >=
+        static_cast<int>(sizeof path))
+      continue;
     char text[64];
     if (ReadSmallFile(path, text, sizeof text) <= 0) continue;
     pid_t pid = ParsePid(text);
@@ -97,7 +100,8 @@ bool CollectLinks(std::vector<Link>& links, uint32_t& error) {
     std::string stem = file.substr(0, file.size() - 4);
     bool linkName = stem.size() >= 4 && stem[3] == '-';
     Link link{pid, linkName ? stem.substr(4) : stem, linkName};
-    auto same = std::find_if(links.begin(), links.end(), [&](const Link& l) { return l.pid == pid; });
+    auto same =
+        std::find_if(links.begin(), links.end(), [&](const Link& l) { return l.pid == pid; });
     if (same == links.end()) {
       links.push_back(link);
     } else if (linkName && !same->linkName) {
@@ -115,8 +119,8 @@ void EntryName(const std::string& bytes, char16_t (&out)[21]) {
   WideFromAnsi(bytes.data(), bytes.size(), wide.data(), wide.size());
   size_t keep = std::min(units, kDialupNameUnits);
   // Never split a surrogate pair.
-  if (keep < units && keep > 0 && wide[keep] >= 0xDC00 && wide[keep] <= 0xDFFF && wide[keep - 1] >= 0xD800 &&
-      wide[keep - 1] <= 0xDBFF)
+  if (keep < units && keep > 0 && wide[keep] >= 0xDC00 && wide[keep] <= 0xDFFF &&
+      wide[keep - 1] >= 0xD800 && wide[keep - 1] <= 0xDBFF)
     --keep;
   WideCopyN(out, 21, wide.data(), keep);
   bool markKept = std::find(wide.begin(), wide.begin() + keep, u'`') != wide.begin() + keep;

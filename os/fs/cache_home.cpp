@@ -27,8 +27,10 @@ int CacheHomes(std::string (&homes)[2]) {
   if (service && service[0] == '/' && !strchr(service, ':')) homes[count++] = service;
   const char* xdg = getenv("XDG_CACHE_HOME");
   const char* home = getenv("HOME");
-  if (xdg && xdg[0] == '/') homes[count++] = xdg;
-  else if (home && home[0] == '/') homes[count++] = std::string(home) + "/.cache";
+  if (xdg && xdg[0] == '/')
+    homes[count++] = xdg;
+  else if (home && home[0] == '/')
+    homes[count++] = std::string(home) + "/.cache";
   return count;
 }
 
@@ -74,7 +76,9 @@ bool IsOwnCacheFolder(const char* folder) {
   for (int i = 0; i < count; ++i) {
     std::string_view home(homes[i]);
     while (home.size() > 1 && home.back() == '/') home.remove_suffix(1);
-    if (path.substr(0, home.size()) != home || (path.size() > home.size() && path[home.size()] != '/')) continue;
+    if (path.substr(0, home.size()) != home ||
+        (path.size() > home.size() && path[home.size()] != '/'))
+      continue;
     std::string rest(path.size() > home.size() ? path.substr(home.size() + 1) : ".");
     while (!rest.empty() && rest.back() == '/') rest.pop_back();
     if (rest != "." && !PlainSteps(rest)) continue;
@@ -85,7 +89,8 @@ bool IsOwnCacheFolder(const char* folder) {
     if (top.fd < 0) continue;
     Descriptor found(OpenBeneath(top.fd, rest));
     struct stat info;
-    if (found.fd >= 0 && fstat(found.fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid())
+    if (found.fd >= 0 && fstat(found.fd, &info) == 0 && S_ISDIR(info.st_mode) &&
+        info.st_uid == geteuid())
       return true;
   }
   return false;

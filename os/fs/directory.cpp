@@ -80,7 +80,8 @@ bool ReadEntry(DirectoryScanRecord* scan, DirectoryEntry& entry) {
 
 // One entry's name as UTF-8; false for names that are no single entry.
 bool EntryName(const char16_t* name, char* out, size_t capacity) {
-  if (!name || WideEqual(name, u"") || WideEqual(name, u".") || WideEqual(name, u"..") || WideFindChar(name, u'/') >= 0)
+  if (!name || WideEqual(name, u"") || WideEqual(name, u".") || WideEqual(name, u"..") ||
+      WideFindChar(name, u'/') >= 0)
     return Fail(EINVAL);
   return PathToNative(name, out, capacity) || Fail(ENAMETOOLONG);
 }
@@ -114,9 +115,11 @@ bool StartDirectoryScan(const char16_t* searchPath, DirectoryScan& scan, Directo
   char16_t folder[PATH_MAX];
   char native[PATH_MAX];
   if (!searchPath || !searchPath[0]) return Fail(ENOENT);
-  if (!FolderOf(searchPath, folder, PATH_MAX)) return Fail(WideLength(searchPath) >= PATH_MAX ? ENAMETOOLONG : EINVAL);
+  if (!FolderOf(searchPath, folder, PATH_MAX))
+    return Fail(WideLength(searchPath) >= PATH_MAX ? ENAMETOOLONG : EINVAL);
   if (!PathToNative(folder, native, sizeof native)) return Fail(ENAMETOOLONG);
-  return StartScanOf(open(native, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), scan, entry, detail);
+  return StartScanOf(open(native, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), scan, entry,
+                     detail);
 }
 
 bool StartSubfolderScan(const DirectoryScan& parent, const char16_t* name, DirectoryScan& scan,
@@ -148,7 +151,8 @@ bool IsFilesystemRoot(const char16_t* path) {
   struct stat st {};
   struct stat root {};
   if (!PathToNative(path, native, sizeof native) || native[0] == 0) return false;
-  return stat(native, &st) == 0 && stat("/", &root) == 0 && st.st_dev == root.st_dev && st.st_ino == root.st_ino;
+  return stat(native, &st) == 0 && stat("/", &root) == 0 && st.st_dev == root.st_dev &&
+         st.st_ino == root.st_ino;
 }
 
 }  // namespace os

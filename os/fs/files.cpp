@@ -58,7 +58,8 @@ uint32_t FileAttributes(const char16_t* path) {
       for (size_t i = 0; i < len; ++i) parent[i] = native[i];
       parent[len] = '/', parent[len + 1] = '.', parent[len + 2] = '.', parent[len + 3] = 0;
       struct stat up {};
-      if (stat(parent, &up) == 0 && (up.st_dev != st.st_dev || up.st_ino == st.st_ino)) attrs |= kAttrMountRoot;
+      if (stat(parent, &up) == 0 && (up.st_dev != st.st_dev || up.st_ino == st.st_ino))
+        attrs |= kAttrMountRoot;
     }
   }
   if (access(native, W_OK) != 0 && errno == EACCES) attrs |= kAttrReadOnly;

@@ -34,18 +34,44 @@ constexpr struct {
   int error;
   uint32_t code;
 } kSocketsErrors[] = {
-    {EINTR, wsa::kInterrupted}, {EBADF, wsa::kBadHandle}, {EACCES, wsa::kAccessDenied},
-    {EPERM, wsa::kAccessDenied}, {EFAULT, wsa::kBadAddress}, {EINVAL, wsa::kInvalidArgument},
-    {EMFILE, wsa::kTooManyOpen}, {ENFILE, wsa::kTooManyOpen}, {EAGAIN, wsa::kWouldBlock}, {EINPROGRESS, 10036},
-    {EALREADY, 10037}, {ENOTSOCK, wsa::kNotASocket}, {EDESTADDRREQ, 10039}, {EMSGSIZE, wsa::kMessageTooLong},
-    {EPROTOTYPE, 10041}, {ENOPROTOOPT, 10042}, {EPROTONOSUPPORT, wsa::kProtocolNotSupported},
-    {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045}, {EPFNOSUPPORT, 10046},
-    {EAFNOSUPPORT, wsa::kFamilyNotSupported}, {EADDRINUSE, wsa::kAddressInUse},
-    {EADDRNOTAVAIL, wsa::kAddressNotAvailable}, {ENETDOWN, wsa::kNetworkDown},
-    {ENETUNREACH, wsa::kNetworkUnreachable}, {ENETRESET, 10052}, {ECONNABORTED, wsa::kConnectionAborted},
-    {ECONNRESET, wsa::kConnectionReset}, {ENOBUFS, wsa::kNoBuffers}, {ENOMEM, wsa::kNoBuffers},
-    {EISCONN, 10056}, {ENOTCONN, wsa::kNotConnected}, {ESHUTDOWN, 10058}, {ETIMEDOUT, wsa::kTimedOut},
-    {ECONNREFUSED, wsa::kConnectionRefused}, {ELOOP, 10062}, {ENAMETOOLONG, 10063}, {EHOSTDOWN, 10064},
+    {EINTR, wsa::kInterrupted},
+    {EBADF, wsa::kBadHandle},
+    {EACCES, wsa::kAccessDenied},
+    {EPERM, wsa::kAccessDenied},
+    {EFAULT, wsa::kBadAddress},
+    {EINVAL, wsa::kInvalidArgument},
+    {EMFILE, wsa::kTooManyOpen},
+    {ENFILE, wsa::kTooManyOpen},
+    {EAGAIN, wsa::kWouldBlock},
+    {EINPROGRESS, 10036},
+    {EALREADY, 10037},
+    {ENOTSOCK, wsa::kNotASocket},
+    {EDESTADDRREQ, 10039},
+    {EMSGSIZE, wsa::kMessageTooLong},
+    {EPROTOTYPE, 10041},
+    {ENOPROTOOPT, 10042},
+    {EPROTONOSUPPORT, wsa::kProtocolNotSupported},
+    {ESOCKTNOSUPPORT, 10044},
+    {EOPNOTSUPP, 10045},
+    {EPFNOSUPPORT, 10046},
+    {EAFNOSUPPORT, wsa::kFamilyNotSupported},
+    {EADDRINUSE, wsa::kAddressInUse},
+    {EADDRNOTAVAIL, wsa::kAddressNotAvailable},
+    {ENETDOWN, wsa::kNetworkDown},
+    {ENETUNREACH, wsa::kNetworkUnreachable},
+    {ENETRESET, 10052},
+    {ECONNABORTED, wsa::kConnectionAborted},
+    {ECONNRESET, wsa::kConnectionReset},
+    {ENOBUFS, wsa::kNoBuffers},
+    {ENOMEM, wsa::kNoBuffers},
+    {EISCONN, 10056},
+    {ENOTCONN, wsa::kNotConnected},
+    {ESHUTDOWN, 10058},
+    {ETIMEDOUT, wsa::kTimedOut},
+    {ECONNREFUSED, wsa::kConnectionRefused},
+    {ELOOP, 10062},
+    {ENAMETOOLONG, 10063},
+    {EHOSTDOWN, 10064},
     {EHOSTUNREACH, wsa::kHostUnreachable},
 };
 
@@ -63,8 +89,10 @@ const char* SystemErrorText(uint32_t code) {
   constexpr struct {
     uint32_t code;
     int error;
-  } kResolverErrors[] = {{wsa::kHostNotFound, EAI_NONAME}, {wsa::kTryAgain, EAI_AGAIN},
-                         {wsa::kNoRecovery, EAI_FAIL}, {wsa::kNoData, EAI_NODATA}};
+  } kResolverErrors[] = {{wsa::kHostNotFound, EAI_NONAME},
+                         {wsa::kTryAgain, EAI_AGAIN},
+                         {wsa::kNoRecovery, EAI_FAIL},
+                         {wsa::kNoData, EAI_NODATA}};
   for (const auto& known : kResolverErrors)
     if (known.code == code) return gai_strerror(known.error);
   int error = code < 10000 ? static_cast<int>(code) : 0;
@@ -91,8 +119,7 @@ int StartSockets(uint16_t version, SocketsStartInfo* info) {
 
 int StopSockets() {
   int current = startCount.load();
-  while (current > 0 && !startCount.compare_exchange_weak(current, current - 1)) {
-  }
+  while (current > 0 && !startCount.compare_exchange_weak(current, current - 1)) {}
   if (current <= 0) {
     SetLastError(wsa::kNotInitialised);
     return kSocketError;
@@ -105,7 +132,9 @@ int SocketsStartCount() { return startCount.load(); }
 uint32_t SocketsLastError() { return GetLastError(); }
 
 SocketHandle OpenSocket(int family, int type, int protocol) {
-  int systemFamily = family == kAddressFamilyIpv4 ? AF_INET : family == kAddressFamilyIpv6 ? AF_INET6 : -1;
+  int systemFamily = family == kAddressFamilyIpv4   ? AF_INET
+                     : family == kAddressFamilyIpv6 ? AF_INET6
+                                                    : -1;
   if (systemFamily < 0) return Fail(EAFNOSUPPORT);
   int systemType = type == kSocketTypeDatagram ? SOCK_DGRAM : type == 1 ? SOCK_STREAM : -1;
   if (systemType < 0) return Fail(ESOCKTNOSUPPORT);
@@ -154,8 +183,10 @@ bool SocketPeerText(SocketHandle s, char* out, unsigned capacity) {
   sockaddr_storage peer{};
   socklen_t size = sizeof peer;
   if (getpeername(s, reinterpret_cast<sockaddr*>(&peer), &size) != 0) return false;
-  const void* bytes = peer.ss_family == AF_INET6 ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6&>(peer).sin6_addr)
-                                                 : &reinterpret_cast<sockaddr_in&>(peer).sin_addr;
+  const void* bytes =
+      peer.ss_family == AF_INET6
+          ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6&>(peer).sin6_addr)
+          : &reinterpret_cast<sockaddr_in&>(peer).sin_addr;
   if (inet_ntop(peer.ss_family, bytes, out, capacity)) return true;
   out[0] = 0;
   return false;
@@ -196,9 +227,7 @@ int ReceiveStamped(SocketHandle s, void* buffer, int length, int64_t& ageNs) {
   message.msg_control = control;
   message.msg_controllen = sizeof control;
   ssize_t received;
-  do {
-    received = recvmsg(s, &message, 0);
-  } while (received < 0 && errno == EINTR);
+  do { received = recvmsg(s, &message, 0); } while (received < 0 && errno == EINTR);
   if (received < 0) return Fail(errno);
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
@@ -206,7 +235,8 @@ int ReceiveStamped(SocketHandle s, void* buffer, int length, int64_t& ageNs) {
     if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
     struct timespec arrived;
     std::memcpy(&arrived, CMSG_DATA(c), sizeof arrived);
-    int64_t age = (static_cast<int64_t>(now.tv_sec) - arrived.tv_sec) * 1000000000 + (now.tv_nsec - arrived.tv_nsec);
+    int64_t age = (static_cast<int64_t>(now.tv_sec) - arrived.tv_sec) * 1000000000 +
+                  (now.tv_nsec - arrived.tv_nsec);
     ageNs = age < 0 ? 0 : age;  // the clock stepped back meanwhile: as good as now
   }
   return static_cast<int>(received);
@@ -214,7 +244,8 @@ int ReceiveStamped(SocketHandle s, void* buffer, int length, int64_t& ageNs) {
 
 int SelectSockets(int, SocketSet* readSet, SocketSet* writeSet, SocketSet* exceptSet,
                   const SocketWaitTime* waitTime) {
-  if (writeSet || exceptSet || !readSet || readSet->count < 0 || readSet->count > SocketSet::kCapacity)
+  if (writeSet || exceptSet || !readSet || readSet->count < 0 ||
+      readSet->count > SocketSet::kCapacity)
     return Fail(EINVAL);
   if (waitTime && (waitTime->seconds < 0 || waitTime->microseconds < 0)) return Fail(EINVAL);
   struct pollfd polled[SocketSet::kCapacity];
@@ -225,7 +256,8 @@ int SelectSockets(int, SocketSet* readSet, SocketSet* writeSet, SocketSet* excep
   }
   // poll has no limit on descriptor numbers (select's fd_set has); a signal
   // does not cut the wait short.
-  int64_t limit = waitTime ? int64_t{waitTime->seconds} * 1000 + (waitTime->microseconds + 999) / 1000 : -1;
+  int64_t limit =
+      waitTime ? int64_t{waitTime->seconds} * 1000 + (waitTime->microseconds + 999) / 1000 : -1;
   int64_t deadline = limit >= 0 ? MonotonicMs() + limit : 0;
   int ready;
   for (;;) {
@@ -241,7 +273,8 @@ int SelectSockets(int, SocketSet* readSet, SocketSet* writeSet, SocketSet* excep
   int kept = 0;
   for (int i = 0; i < readSet->count; ++i) {
     if (polled[i].revents & POLLNVAL) return Fail(ENOTSOCK);
-    if (polled[i].revents & (POLLIN | POLLERR | POLLHUP)) readSet->sockets[kept++] = readSet->sockets[i];
+    if (polled[i].revents & (POLLIN | POLLERR | POLLHUP))
+      readSet->sockets[kept++] = readSet->sockets[i];
   }
   readSet->count = kept;
   return kept;
@@ -257,8 +290,8 @@ uint32_t ParseDottedAddress(const char* text) {
   if (!text || !*text) return kNoAddress;
   for (const char* p = text; *p; ++p) {
     char c = *p;
-    bool allowed = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == 'x' ||
-                   c == 'X' || c == '.';
+    bool allowed = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') ||
+                   c == 'x' || c == 'X' || c == '.';
     if (!allowed) return kNoAddress;
   }
   struct in_addr parsed;
@@ -283,7 +316,8 @@ bool ParseIpv6Address(const char* text, SocketAddress& out) {
   uint32_t scope = 0;
   if (char* zone = std::strchr(plain, '%')) {
     *zone++ = '\0';
-    bool numeric = *zone != '\0' && std::strspn(zone, "0123456789") == std::strlen(zone) && std::strlen(zone) < 10;
+    bool numeric = *zone != '\0' && std::strspn(zone, "0123456789") == std::strlen(zone) &&
+                   std::strlen(zone) < 10;
     scope = numeric ? static_cast<uint32_t>(std::strtoul(zone, nullptr, 10)) : if_nametoindex(zone);
     if (scope == 0) return false;
   }
@@ -324,7 +358,8 @@ const HostEntry* LookUpHost(const char* name) {
     SocketAddress& kept = entry.addresses[entry.addressCount];
     if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(struct sockaddr_in)) {
       kept.family = kAddressFamilyIpv4;
-      std::memcpy(kept.bytes, &reinterpret_cast<const struct sockaddr_in*>(a->ai_addr)->sin_addr, 4);
+      std::memcpy(kept.bytes, &reinterpret_cast<const struct sockaddr_in*>(a->ai_addr)->sin_addr,
+                  4);
     } else if (a->ai_family == AF_INET6 && a->ai_addrlen >= sizeof(struct sockaddr_in6)) {
       const auto* v6 = reinterpret_cast<const struct sockaddr_in6*>(a->ai_addr);
       kept.family = kAddressFamilyIpv6;

@@ -47,7 +47,8 @@ const UrlTransfer& UrlModule() {
   static UrlTransfer module = [] {
     UrlTransfer loaded{};
     if (LibraryHandle library = LoadOsModule(HOROLAN_URL_MODULE)) {
-      loaded.fetch = reinterpret_cast<HorolanUrlFetchFn>(FindEntryPoint(library, HOROLAN_URL_FETCH));
+      loaded.fetch =
+          reinterpret_cast<HorolanUrlFetchFn>(FindEntryPoint(library, HOROLAN_URL_FETCH));
       loaded.free = reinterpret_cast<HorolanUrlFreeFn>(FindEntryPoint(library, HOROLAN_URL_FREE));
       if (!loaded.fetch || !loaded.free) loaded = UrlTransfer{};
     }
@@ -59,8 +60,10 @@ const UrlTransfer& UrlModule() {
 // The web cache folder as UTF-8; empty when there is none.
 std::string CacheFolder() {
   char16_t folder[4096];
-  if (!RegistryStoreReadString(kRegistryCurrentUser, u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                               u"Cache", folder, 4096))
+  if (!RegistryStoreReadString(
+          kRegistryCurrentUser,
+          u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", u"Cache",
+          folder, 4096))
     return {};
   size_t length = WideLength(folder);
   if (length == 0 || length >= 4095) return {};  // a cut path would name another folder
@@ -113,7 +116,8 @@ int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream, uint32_t 
 
   const UrlTransfer* chosen = transferInUse.load();
   const UrlTransfer& module = chosen ? *chosen : UrlModule();
-  if (!module.fetch) return Fail(kUrlDownloadFailure, stream, "the URL module " HOROLAN_URL_MODULE " is missing");
+  if (!module.fetch)
+    return Fail(kUrlDownloadFailure, stream, "the URL module " HOROLAN_URL_MODULE " is missing");
 
   std::string folder = flags & kUrlNoCopy ? std::string() : CacheFolder();
   HorolanUrlRequest request{};
@@ -132,7 +136,8 @@ int32_t OpenBlockingUrlStream(const char16_t* url, UrlStream** stream, uint32_t 
   result.address[sizeof result.address - 1] = 0;
   memcpy(peerAddress, result.address, sizeof peerAddress);
   if (code != 0) {
-    result.reason[sizeof result.reason - 1] = 0;  // a module is trusted with bounds no further than this
+    result.reason[sizeof result.reason - 1] =
+        0;  // a module is trusted with bounds no further than this
     std::string reason = result.reason;
     module.free(&result);
     return Fail(code, stream, reason.c_str());
@@ -178,7 +183,8 @@ void KeepUrlCopy(const char16_t* url, const void* bytes, size_t size) {
   auto store = reinterpret_cast<HorolanUrlStoreFn>(FindEntryPoint(library, HOROLAN_URL_STORE));
   size_t length = WideLength(url);
   char native[kUrlMaxLength * 3 + 1];
-  if (!store || length == 0 || length > kUrlMaxLength || AnsiFromWide(url, length, native, sizeof native) >= sizeof native)
+  if (!store || length == 0 || length > kUrlMaxLength ||
+      AnsiFromWide(url, length, native, sizeof native) >= sizeof native)
     return;
   std::string folder = CacheFolder();
   if (!folder.empty())

@@ -17,12 +17,13 @@ namespace os {
 
 // The URL service's result codes.
 constexpr int32_t kUrlOk = 0;
-constexpr int32_t kUrlSyntaxError = static_cast<int32_t>(0x800C0002);     // unparsable or too long
-constexpr int32_t kUrlCannotConnect = static_cast<int32_t>(0x800C0004);   // refused or unreachable
-constexpr int32_t kUrlNotFound = static_cast<int32_t>(0x800C0005);        // host unknown, HTTP 404 or 410
-constexpr int32_t kUrlDownloadFailure = static_cast<int32_t>(0x800C0008); // any other failure
-constexpr int32_t kUrlTimeout = static_cast<int32_t>(0x800C000B);         // connect or transfer time-out
-constexpr int32_t kUrlUnknownProtocol = static_cast<int32_t>(0x800C000D); // scheme not http or https
+constexpr int32_t kUrlSyntaxError = static_cast<int32_t>(0x800C0002);    // unparsable or too long
+constexpr int32_t kUrlCannotConnect = static_cast<int32_t>(0x800C0004);  // refused or unreachable
+constexpr int32_t kUrlNotFound = static_cast<int32_t>(0x800C0005);  // host unknown, HTTP 404 or 410
+constexpr int32_t kUrlDownloadFailure = static_cast<int32_t>(0x800C0008);  // any other failure
+constexpr int32_t kUrlTimeout = static_cast<int32_t>(0x800C000B);  // connect or transfer time-out
+constexpr int32_t kUrlUnknownProtocol =
+    static_cast<int32_t>(0x800C000D);  // scheme not http or https
 // The program's own code, not the URL service's: an https certificate that had
 // expired by the time checked (the later of the clock and TimeFloor()).
 constexpr int32_t kUrlCertExpired = -20;

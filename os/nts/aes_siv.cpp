@@ -27,8 +27,10 @@ using Cipher = std::unique_ptr<EVP_CIPHER, CipherFree>;
 bool AddAssociated(EVP_CIPHER_CTX* context, const Bytes* ad, size_t adCount, bool encrypt) {
   for (size_t i = 0; i < adCount; ++i) {
     int length = 0;
-    int done = encrypt ? EVP_EncryptUpdate(context, nullptr, &length, ad[i].data, static_cast<int>(ad[i].size))
-                       : EVP_DecryptUpdate(context, nullptr, &length, ad[i].data, static_cast<int>(ad[i].size));
+    int done = encrypt ? EVP_EncryptUpdate(context, nullptr, &length, ad[i].data,
+                                           static_cast<int>(ad[i].size))
+                       : EVP_DecryptUpdate(context, nullptr, &length, ad[i].data,
+                                           static_cast<int>(ad[i].size));
     if (done != 1) return false;
   }
   return true;
@@ -50,14 +52,16 @@ bool Cmac(const uint8_t* key, const uint8_t* data, size_t size, uint8_t* out) {
   OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_CIPHER, cipherName, 0),
                          OSSL_PARAM_construct_end()};
   size_t length = 0;
-  return EVP_MAC_init(context.get(), key, kTag, params) == 1 && EVP_MAC_update(context.get(), data, size) == 1 &&
+  return EVP_MAC_init(context.get(), key, kTag, params) == 1 &&
+         EVP_MAC_update(context.get(), data, size) == 1 &&
          EVP_MAC_final(context.get(), out, &length, kTag) == 1 && length == kTag;
 }
 
 // Doubling in GF(2^128).
 void Double(uint8_t* block) {
   uint8_t carry = block[0] >> 7;
-  for (int i = 0; i < kTag - 1; ++i) block[i] = static_cast<uint8_t>(block[i] << 1 | block[i + 1] >> 7);
+  for (int i = 0; i < kTag - 1; ++i)
+    block[i] = static_cast<uint8_t>(block[i] << 1 | block[i + 1] >> 7);
   block[kTag - 1] = static_cast<uint8_t>(block[kTag - 1] << 1 ^ (carry ? 0x87 : 0));
 }
 
@@ -96,7 +100,8 @@ bool SivSeal(const uint8_t* key, const Bytes* ad, size_t adCount, Bytes plain, u
   int length = 0;
   return EVP_EncryptInit_ex(context.get(), cipher.get(), nullptr, key, nullptr) == 1 &&
          AddAssociated(context.get(), ad, adCount, true) &&
-         EVP_EncryptUpdate(context.get(), out + kTag, &length, plain.data, static_cast<int>(plain.size)) == 1 &&
+         EVP_EncryptUpdate(context.get(), out + kTag, &length, plain.data,
+                           static_cast<int>(plain.size)) == 1 &&
          EVP_EncryptFinal_ex(context.get(), out + kTag + length, &length) == 1 &&
          EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_AEAD_GET_TAG, kTag, out) == 1;
 }
@@ -108,7 +113,8 @@ bool SivOpen(const uint8_t* key, const Bytes* ad, size_t adCount, Bytes sealed, 
   size_t textSize = sealed.size - kTag;
   if (textSize == 0) {
     uint8_t expected[kTag];
-    return S2v(key, ad, adCount, Bytes{nullptr, 0}, expected) && CRYPTO_memcmp(expected, tag, kTag) == 0;
+    return S2v(key, ad, adCount, Bytes{nullptr, 0}, expected) &&
+           CRYPTO_memcmp(expected, tag, kTag) == 0;
   }
   Cipher cipher(EVP_CIPHER_fetch(nullptr, "AES-128-SIV", nullptr));
   CipherContext context(EVP_CIPHER_CTX_new());
@@ -117,7 +123,8 @@ bool SivOpen(const uint8_t* key, const Bytes* ad, size_t adCount, Bytes sealed, 
   bool opened = EVP_DecryptInit_ex(context.get(), cipher.get(), nullptr, key, nullptr) == 1 &&
                 EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_AEAD_SET_TAG, kTag, tag) == 1 &&
                 AddAssociated(context.get(), ad, adCount, false) &&
-                EVP_DecryptUpdate(context.get(), plain, &length, sealed.data + kTag, static_cast<int>(textSize)) == 1 &&
+                EVP_DecryptUpdate(context.get(), plain, &length, sealed.data + kTag,
+                                  static_cast<int>(textSize)) == 1 &&
                 EVP_DecryptFinal_ex(context.get(), plain + length, &length) == 1;
   if (!opened) memset(plain, 0, textSize);
   return opened;

@@ -33,8 +33,9 @@ bool ReadAuthenticator(const uint8_t* data, const Field& field, Authenticator& o
   return true;
 }
 
-int32_t CheckAnswerLayout(const uint8_t* data, size_t size, const uint8_t (*pending)[kUidBytes], size_t uidCount,
-                          size_t& authOffset, Authenticator& auth, size_t& matched) {
+int32_t CheckAnswerLayout(const uint8_t* data, size_t size, const uint8_t (*pending)[kUidBytes],
+                          size_t uidCount, size_t& authOffset, Authenticator& auth,
+                          size_t& matched) {
   if (size < kHeaderBytes) return HOROLAN_NTS_ANSWER_BAD_FIELDS;
   if (size == kHeaderBytes) return HOROLAN_NTS_ANSWER_NO_FIELDS;
   size_t at = kHeaderBytes;
@@ -46,8 +47,9 @@ int32_t CheckAnswerLayout(const uint8_t* data, size_t size, const uint8_t (*pend
     Next next = NextField(data, size, at, field);
     if (next == Next::Malformed) return HOROLAN_NTS_ANSWER_BAD_FIELDS;
     if (next == Next::End) break;
-    if (authSeen) return field.type == kAuthenticator ? HOROLAN_NTS_ANSWER_NO_AUTHENTICATOR
-                                                      : HOROLAN_NTS_ANSWER_AFTER_AUTHENTICATOR;
+    if (authSeen)
+      return field.type == kAuthenticator ? HOROLAN_NTS_ANSWER_NO_AUTHENTICATOR
+                                          : HOROLAN_NTS_ANSWER_AFTER_AUTHENTICATOR;
     if (field.type == kAuthenticator) {
       authSeen = true;
       authOffset = field.offset;
@@ -65,7 +67,8 @@ int32_t CheckAnswerLayout(const uint8_t* data, size_t size, const uint8_t (*pend
   return HOROLAN_NTS_ANSWER_WRONG_UID;
 }
 
-size_t PutField(uint8_t* out, size_t capacity, size_t at, uint16_t type, const uint8_t* body, size_t length) {
+size_t PutField(uint8_t* out, size_t capacity, size_t at, uint16_t type, const uint8_t* body,
+                size_t length) {
   size_t total = 4 + Padded(length);
   if (at > capacity || total > capacity - at || total > 0xFFFF) return 0;
   out[at] = static_cast<uint8_t>(type >> 8);

@@ -50,12 +50,14 @@ bool ReadAuthenticator(const uint8_t* data, const Field& field, Authenticator& o
 // one of pending[0, uidCount), exactly one authenticator, and it last. Returns
 // 0 with authOffset (the length of the associated data), auth and matched (the
 // index in pending) set, or a HorolanNtsAnswerFault.
-int32_t CheckAnswerLayout(const uint8_t* data, size_t size, const uint8_t (*pending)[kUidBytes], size_t uidCount,
-                          size_t& authOffset, Authenticator& auth, size_t& matched);
+int32_t CheckAnswerLayout(const uint8_t* data, size_t size, const uint8_t (*pending)[kUidBytes],
+                          size_t uidCount, size_t& authOffset, Authenticator& auth,
+                          size_t& matched);
 
 // Appends one field, its body padded with zeros to a multiple of 4; the new
 // end, or 0 when it would not fit capacity.
-size_t PutField(uint8_t* out, size_t capacity, size_t at, uint16_t type, const uint8_t* body, size_t length);
+size_t PutField(uint8_t* out, size_t capacity, size_t at, uint16_t type, const uint8_t* body,
+                size_t length);
 
 inline size_t Padded(size_t length) { return (length + 3) & ~size_t{3}; }
 

@@ -62,7 +62,8 @@ bool DecideEnded(const Seen& seen, const char* defaultServer, HorolanNtsSession&
   if (session.cookieCount == 0) return Decide(session, HOROLAN_NTS_NO_COOKIE, 0);
   if (!seen.server) {
     size_t length = defaultServer ? strnlen(defaultServer, sizeof session.ntpServer) : 0;
-    if (length == 0 || length >= sizeof session.ntpServer) return Decide(session, HOROLAN_NTS_BAD_ARGUMENT, 0);
+    if (length == 0 || length >= sizeof session.ntpServer)
+      return Decide(session, HOROLAN_NTS_BAD_ARGUMENT, 0);
     memcpy(session.ntpServer, defaultServer, length + 1);
   }
   if (!seen.port) session.ntpPort = kDefaultNtpPort;
@@ -74,7 +75,9 @@ bool DecideEnded(const Seen& seen, const char* defaultServer, HorolanNtsSession&
 void KeepCookie(HorolanNtsSession& session, const uint8_t* cookie, size_t length) {
   // Longer cookies are no use to a client that can keep only so much; more
   // than eight are more than one run ever spends.
-  if (length == 0 || length > HOROLAN_NTS_MAX_COOKIE_BYTES || session.cookieCount >= HOROLAN_NTS_MAX_COOKIES) return;
+  if (length == 0 || length > HOROLAN_NTS_MAX_COOKIE_BYTES ||
+      session.cookieCount >= HOROLAN_NTS_MAX_COOKIES)
+    return;
   memcpy(session.cookie[session.cookieCount], cookie, length);
   session.cookieLength[session.cookieCount] = static_cast<uint16_t>(length);
   ++session.cookieCount;
@@ -105,7 +108,8 @@ bool ParseKeReply(const uint8_t* data, size_t size, bool closed, const char* def
         if (length != 0) return Decide(session, HOROLAN_NTS_BAD_REPLY, type);
         return DecideEnded(seen, defaultServer, session);
       case kNextProtocol:
-        if (seen.nextProtocol || length % 2 != 0) return Decide(session, HOROLAN_NTS_BAD_REPLY, type);
+        if (seen.nextProtocol || length % 2 != 0)
+          return Decide(session, HOROLAN_NTS_BAD_REPLY, type);
         seen.nextProtocol = true;
         seen.ntpV4 = ListHolds(body, length, kProtocolNtpV4);
         break;
@@ -123,17 +127,17 @@ bool ParseKeReply(const uint8_t* data, size_t size, bool closed, const char* def
         seen.aead = true;
         seen.siv = ListHolds(body, length, kAeadAesSivCmac256);
         break;
-      case kCookie:
-        KeepCookie(session, body, length);
-        break;
+      case kCookie: KeepCookie(session, body, length); break;
       case kServer:
-        if (seen.server || !PlausibleServer(body, length)) return Decide(session, HOROLAN_NTS_BAD_REPLY, type);
+        if (seen.server || !PlausibleServer(body, length))
+          return Decide(session, HOROLAN_NTS_BAD_REPLY, type);
         seen.server = true;
         memcpy(session.ntpServer, body, length);
         session.ntpServer[length] = '\0';
         break;
       case kPort:
-        if (seen.port || length != 2 || Word(body) == 0) return Decide(session, HOROLAN_NTS_BAD_REPLY, type);
+        if (seen.port || length != 2 || Word(body) == 0)
+          return Decide(session, HOROLAN_NTS_BAD_REPLY, type);
         seen.port = true;
         session.ntpPort = Word(body);
         break;

@@ -9,9 +9,10 @@
 namespace nts {
 
 // Next protocol NTPv4, AEAD AEAD_AES_SIV_CMAC_256, end of message; all critical.
-inline constexpr uint8_t kKeRequest[] = {0x80, 0x01, 0x00, 0x02, 0x00, 0x00,   // next protocol: NTPv4 (0)
-                                         0x80, 0x04, 0x00, 0x02, 0x00, 0x0F,   // AEAD: AES-SIV-CMAC-256 (15)
-                                         0x80, 0x00, 0x00, 0x00};              // end of message
+inline constexpr uint8_t kKeRequest[] = {
+    0x80, 0x01, 0x00, 0x02, 0x00, 0x00,  // next protocol: NTPv4 (0)
+    0x80, 0x04, 0x00, 0x02, 0x00, 0x0F,  // AEAD: AES-SIV-CMAC-256 (15)
+    0x80, 0x00, 0x00, 0x00};             // end of message
 inline constexpr uint16_t kProtocolNtpV4 = 0;
 inline constexpr uint16_t kAeadAesSivCmac256 = 15;
 inline constexpr uint16_t kDefaultNtpPort = 123;

@@ -38,7 +38,8 @@ constexpr uint8_t kAlpn[] = {7, 'n', 't', 's', 'k', 'e', '/', '1'};
 // every other record fit many times over.
 constexpr size_t kMaxReplyBytes = 16384;
 
-__attribute__((format(printf, 2, 3))) void Say(HorolanNtsSession& session, const char* format, ...) {
+__attribute__((format(printf, 2, 3))) void Say(HorolanNtsSession& session, const char* format,
+                                               ...) {
   va_list arguments;
   va_start(arguments, format);
   vsnprintf(session.reason, sizeof session.reason, format, arguments);
@@ -147,7 +148,8 @@ struct Lookup {
 // getaddrinfo bounded by the key exchange's deadline: a name service that
 // does not answer in time gives EAI_AGAIN. An address literal needs no
 // lookup and is read at once.
-int Resolve(const char* host, uint16_t port, int64_t deadline, addrinfo*& found, int type = SOCK_STREAM) {
+int Resolve(const char* host, uint16_t port, int64_t deadline, addrinfo*& found,
+            int type = SOCK_STREAM) {
   std::unique_ptr<Lookup> lookup(new (std::nothrow) Lookup);
   if (!lookup) return EAI_MEMORY;
   lookup->hints.ai_family = AF_UNSPEC;
@@ -186,7 +188,8 @@ int Resolve(const char* host, uint16_t port, int64_t deadline, addrinfo*& found,
 }
 
 // Connects to the first address that takes the connection.
-int32_t Connect(const char* host, uint16_t port, int64_t deadline, Socket& socketOut, int32_t& detail) {
+int32_t Connect(const char* host, uint16_t port, int64_t deadline, Socket& socketOut,
+                int32_t& detail) {
   addrinfo* found = nullptr;
   int resolved = Resolve(host, port, deadline, found);
   if (resolved != 0) {
@@ -211,7 +214,8 @@ int32_t Connect(const char* host, uint16_t port, int64_t deadline, Socket& socke
       if (ready == 0) return HOROLAN_NTS_TIMEOUT;
       int error = 0;
       socklen_t size = sizeof error;
-      if (ready < 0 || getsockopt(candidate.fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+      if (ready < 0 || getsockopt(candidate.fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        error = errno;
       if (error != 0) {
         detail = error;
         continue;
@@ -234,7 +238,9 @@ int32_t Connect(const char* host, uint16_t port, int64_t deadline, Socket& socke
 // TIMEOUT, or NO_SERVICE when the call failed for good.
 int32_t WaitForTls(SSL* ssl, int outcome, int fd, int64_t deadline) {
   int error = SSL_get_error(ssl, outcome);
-  short events = error == SSL_ERROR_WANT_READ ? POLLIN : error == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
+  short events = error == SSL_ERROR_WANT_READ    ? POLLIN
+                 : error == SSL_ERROR_WANT_WRITE ? POLLOUT
+                                                 : 0;
   if (events == 0) return HOROLAN_NTS_NO_SERVICE;
   int ready = WaitFor(fd, events, deadline);
   if (ready == 0) return HOROLAN_NTS_TIMEOUT;
@@ -242,8 +248,8 @@ int32_t WaitForTls(SSL* ssl, int outcome, int fd, int64_t deadline) {
 }
 
 // Why the handshake failed: the certificate, or no NTS-KE service there.
-int32_t HandshakeFailure(SSL* ssl, int32_t& detail, HorolanNtsSession& session, const tls::CertTimes& times,
-                         const char* host) {
+int32_t HandshakeFailure(SSL* ssl, int32_t& detail, HorolanNtsSession& session,
+                         const tls::CertTimes& times, const char* host) {
   long verified = SSL_get_verify_result(ssl);
   detail = static_cast<int32_t>(verified);
   if (verified == X509_V_ERR_CERT_HAS_EXPIRED && times.expired) {
@@ -265,7 +271,8 @@ bool HashedFolder(const char* path) {
   if (!folder) return false;
   while (const dirent* entry = readdir(folder.get())) {
     const char* name = entry->d_name;
-    if (strlen(name) == 10 && strspn(name, "0123456789abcdef") == 8 && strcmp(name + 8, ".0") == 0) return true;
+    if (strlen(name) == 10 && strspn(name, "0123456789abcdef") == 8 && strcmp(name + 8, ".0") == 0)
+      return true;
   }
   return false;
 }
@@ -280,7 +287,8 @@ void LoadTrust(SSL_CTX* context) {
   X509_STORE* store = SSL_CTX_get_cert_store(context);
   const char* file = getenv(X509_get_default_cert_file_env());
   const char* folder = getenv(X509_get_default_cert_dir_env());
-  if (!file && (folder || !HashedFolder(X509_get_default_cert_dir()))) file = X509_get_default_cert_file();
+  if (!file && (folder || !HashedFolder(X509_get_default_cert_dir())))
+    file = X509_get_default_cert_file();
   if (!folder) folder = X509_get_default_cert_dir();
   if (file) X509_STORE_load_file(store, file);
   X509_STORE_load_path(store, folder);
@@ -299,7 +307,8 @@ bool ConfigureSession(SSL* ssl, const char* host) {
   X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
   if (IsAddressLiteral(host)) return X509_VERIFY_PARAM_set1_ip_asc(param, host) == 1;
   X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-  return X509_VERIFY_PARAM_set1_host(param, host, 0) == 1 && SSL_set_tlsext_host_name(ssl, host) == 1;
+  return X509_VERIFY_PARAM_set1_host(param, host, 0) == 1 &&
+         SSL_set_tlsext_host_name(ssl, host) == 1;
 }
 
 enum KeyDirection : uint8_t { kClientToServer = 0, kServerToClient = 1 };
@@ -310,12 +319,13 @@ enum KeyDirection : uint8_t { kClientToServer = 0, kServerToClient = 1 };
 bool ExportKey(SSL* ssl, KeyDirection direction, uint8_t (&key)[HOROLAN_NTS_KEY_BYTES]) {
   const uint8_t context[] = {kProtocolNtpV4 >> 8, kProtocolNtpV4 & 0xFF, kAeadAesSivCmac256 >> 8,
                              kAeadAesSivCmac256 & 0xFF, direction};
-  return SSL_export_keying_material(ssl, key, sizeof key, kExporterLabel, sizeof kExporterLabel - 1, context,
-                                    sizeof context, 1) == 1;
+  return SSL_export_keying_material(ssl, key, sizeof key, kExporterLabel, sizeof kExporterLabel - 1,
+                                    context, sizeof context, 1) == 1;
 }
 
 bool ExportKeys(SSL* ssl, HorolanNtsSession& session) {
-  return ExportKey(ssl, kClientToServer, session.c2sKey) && ExportKey(ssl, kServerToClient, session.s2cKey);
+  return ExportKey(ssl, kClientToServer, session.c2sKey) &&
+         ExportKey(ssl, kServerToClient, session.s2cKey);
 }
 
 int32_t Handshake(SSL* ssl, int fd, int64_t deadline, int32_t& detail, HorolanNtsSession& session,
@@ -326,7 +336,8 @@ int32_t Handshake(SSL* ssl, int fd, int64_t deadline, int32_t& detail, HorolanNt
     int outcome = SSL_connect(ssl);
     if (outcome == 1) break;
     int32_t waited = WaitForTls(ssl, outcome, fd, deadline);
-    if (waited == HOROLAN_NTS_NO_SERVICE) return HandshakeFailure(ssl, detail, session, times, host);
+    if (waited == HOROLAN_NTS_NO_SERVICE)
+      return HandshakeFailure(ssl, detail, session, times, host);
     if (waited != HOROLAN_NTS_OK) return waited;
   }
   const unsigned char* chosen = nullptr;
@@ -350,12 +361,14 @@ int32_t SendRequest(SSL* ssl, int fd, int64_t deadline) {
       continue;
     }
     int32_t waited = WaitForTls(ssl, outcome, fd, deadline);
-    if (waited != HOROLAN_NTS_OK) return waited == HOROLAN_NTS_TIMEOUT ? waited : HOROLAN_NTS_BAD_REPLY;
+    if (waited != HOROLAN_NTS_OK)
+      return waited == HOROLAN_NTS_TIMEOUT ? waited : HOROLAN_NTS_BAD_REPLY;
   }
   return HOROLAN_NTS_OK;
 }
 
-int32_t ReadReply(SSL* ssl, int fd, int64_t deadline, const char* host, HorolanNtsSession& session) {
+int32_t ReadReply(SSL* ssl, int fd, int64_t deadline, const char* host,
+                  HorolanNtsSession& session) {
   std::unique_ptr<uint8_t[]> reply(new uint8_t[kMaxReplyBytes]);
   size_t size = 0;
   for (;;) {
@@ -392,21 +405,27 @@ void Describe(HorolanNtsSession& session, const char* host, uint16_t port, uint3
   switch (session.result) {
     case HOROLAN_NTS_UNKNOWN_HOST: Say(session, "%s: %s", host, gai_strerror(d)); break;
     case HOROLAN_NTS_NO_SERVICE:
-      if (d < 0) Say(session, "%s offers no NTPv4 over NTS", host);
-      else Say(session, "%s port %u: %s", host, port, d ? strerror(d) : "no NTS key exchange");
+      if (d < 0)
+        Say(session, "%s offers no NTPv4 over NTS", host);
+      else
+        Say(session, "%s port %u: %s", host, port, d ? strerror(d) : "no NTS key exchange");
       break;
     case HOROLAN_NTS_UNREACHABLE: Say(session, "%s port %u: %s", host, port, strerror(d)); break;
     case HOROLAN_NTS_UNTRUSTED:
     case HOROLAN_NTS_NAME_MISMATCH:
       Say(session, "certificate of %s: %s", host, X509_verify_cert_error_string(d));
       break;
-    case HOROLAN_NTS_KE_ERROR: Say(session, "%s sent key-exchange error %d%s", host, d, KeErrorName(d)); break;
+    case HOROLAN_NTS_KE_ERROR:
+      Say(session, "%s sent key-exchange error %d%s", host, d, KeErrorName(d));
+      break;
     case HOROLAN_NTS_KE_WARNING: Say(session, "%s sent key-exchange warning %d", host, d); break;
     case HOROLAN_NTS_NO_AEAD: Say(session, "%s offers no AEAD_AES_SIV_CMAC_256", host); break;
     case HOROLAN_NTS_NO_COOKIE: Say(session, "%s gave no cookie", host); break;
     case HOROLAN_NTS_TIMEOUT:
-      if (d < 0) Say(session, "%s ended its key-exchange reply without its End record", host);
-      else Say(session, "no key exchange with %s port %u within %u ms", host, port, timeoutMs);
+      if (d < 0)
+        Say(session, "%s ended its key-exchange reply without its End record", host);
+      else
+        Say(session, "no key exchange with %s port %u within %u ms", host, port, timeoutMs);
       break;
     case HOROLAN_NTS_BAD_REPLY:
       Say(session, "malformed key-exchange reply from %s (record type %d)", host, d);
@@ -421,8 +440,9 @@ void Describe(HorolanNtsSession& session, const char* host, uint16_t port, uint3
 int32_t ResolveNtpServer(int64_t deadline, HorolanNtsSession& session) {
   addrinfo* found = nullptr;
   char plain[HOROLAN_NTS_MAX_SERVER_BYTES + 1];  // an IPv6 literal may come in brackets
-  int resolved = PlainHost(session.ntpServer, plain) ? Resolve(plain, session.ntpPort, deadline, found, SOCK_DGRAM)
-                                                     : EAI_NONAME;
+  int resolved = PlainHost(session.ntpServer, plain)
+                     ? Resolve(plain, session.ntpPort, deadline, found, SOCK_DGRAM)
+                     : EAI_NONAME;
   std::unique_ptr<addrinfo, AddressFree> list(resolved == 0 ? found : nullptr);
   const void* bytes = nullptr;
   uint32_t scope = 0;
@@ -437,15 +457,19 @@ int32_t ResolveNtpServer(int64_t deadline, HorolanNtsSession& session) {
   char text[INET6_ADDRSTRLEN] = {};
   if (bytes && !inet_ntop(found->ai_family, bytes, text, sizeof text)) resolved = EAI_ADDRFAMILY;
   if (resolved != 0) {
-    Say(session, "NTP server %s named by the key exchange: %s", session.ntpServer, gai_strerror(resolved));
+    Say(session, "NTP server %s named by the key exchange: %s", session.ntpServer,
+        gai_strerror(resolved));
     return SetResult(session, HOROLAN_NTS_UNKNOWN_HOST, resolved);
   }
-  if (scope) snprintf(session.ntpAddress, sizeof session.ntpAddress, "%s%%%u", text, scope);
-  else snprintf(session.ntpAddress, sizeof session.ntpAddress, "%s", text);
+  if (scope)
+    snprintf(session.ntpAddress, sizeof session.ntpAddress, "%s%%%u", text, scope);
+  else
+    snprintf(session.ntpAddress, sizeof session.ntpAddress, "%s", text);
   return HOROLAN_NTS_OK;
 }
 
-int32_t Exchange(const char* host, uint16_t port, uint32_t timeoutMs, int64_t timeFloor, HorolanNtsSession& session) {
+int32_t Exchange(const char* host, uint16_t port, uint32_t timeoutMs, int64_t timeFloor,
+                 HorolanNtsSession& session) {
   int64_t deadline = os::MonotonicMs() + timeoutMs;
   PipeSignalHold pipeHold;
   Socket connection;
@@ -455,7 +479,8 @@ int32_t Exchange(const char* host, uint16_t port, uint32_t timeoutMs, int64_t ti
 
   std::unique_ptr<SSL_CTX, ContextFree> context(SSL_CTX_new(TLS_client_method()));
   tls::CertTimes times;
-  if (!context || !ConfigureContext(context.get()) || !tls::WatchCertificateTimes(context.get(), timeFloor, &times))
+  if (!context || !ConfigureContext(context.get()) ||
+      !tls::WatchCertificateTimes(context.get(), timeFloor, &times))
     return SetResult(session, HOROLAN_NTS_INTERNAL);
   std::unique_ptr<SSL, SslFree> ssl(SSL_new(context.get()));
   if (!ssl || !ConfigureSession(ssl.get(), host) || SSL_set_fd(ssl.get(), connection.fd) != 1)

@@ -15,8 +15,8 @@ bool SessionUsable(const HorolanNtsSession* session) {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int32_t horolan_nts_key_exchange(const HorolanNtsKeRequest* request,
-                                                                                  HorolanNtsSession* session) {
+extern "C" __attribute__((visibility("default"))) int32_t horolan_nts_key_exchange(
+    const HorolanNtsKeRequest* request, HorolanNtsSession* session) {
   if (!SessionUsable(session)) return HOROLAN_NTS_BAD_ARGUMENT;
   uint32_t size = session->size;
   OPENSSL_cleanse(session, sizeof *session);  // nothing of an earlier association survives
@@ -40,10 +40,9 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_nts_key_exchan
   return result;
 }
 
-extern "C" __attribute__((visibility("default"))) int32_t horolan_nts_build_request(HorolanNtsSession* session,
-                                                                                   const uint8_t* header,
-                                                                                   uint8_t* packet, size_t capacity,
-                                                                                   size_t* length) {
+extern "C" __attribute__((visibility("default"))) int32_t horolan_nts_build_request(
+    HorolanNtsSession* session, const uint8_t* header, uint8_t* packet, size_t capacity,
+    size_t* length) {
   if (!SessionUsable(session)) return HOROLAN_NTS_BAD_ARGUMENT;
   size_t built = 0;
   int32_t result = nts::BuildRequest(*session, header, packet, capacity, built);
@@ -51,9 +50,8 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_nts_build_requ
   return result;
 }
 
-extern "C" __attribute__((visibility("default"))) int32_t horolan_nts_verify_answer(HorolanNtsSession* session,
-                                                                                   const uint8_t* datagram,
-                                                                                   size_t length) {
+extern "C" __attribute__((visibility("default"))) int32_t horolan_nts_verify_answer(
+    HorolanNtsSession* session, const uint8_t* datagram, size_t length) {
   if (!SessionUsable(session)) return HOROLAN_NTS_BAD_ARGUMENT;
   return nts::VerifyAnswer(*session, datagram, length);
 }

@@ -30,8 +30,10 @@ const char* Reason(int32_t result, int32_t fault) {
     case HOROLAN_NTS_ANSWER_BAD_FIELDS: return "an answer with malformed extension fields";
     case HOROLAN_NTS_ANSWER_NO_UID: return "an answer without one Unique Identifier";
     case HOROLAN_NTS_ANSWER_WRONG_UID: return "an answer to another request (replayed)";
-    case HOROLAN_NTS_ANSWER_NO_AUTHENTICATOR: return "an answer without a well-formed authenticator";
-    case HOROLAN_NTS_ANSWER_AFTER_AUTHENTICATOR: return "an answer with fields after its authenticator";
+    case HOROLAN_NTS_ANSWER_NO_AUTHENTICATOR:
+      return "an answer without a well-formed authenticator";
+    case HOROLAN_NTS_ANSWER_AFTER_AUTHENTICATOR:
+      return "an answer with fields after its authenticator";
     case HOROLAN_NTS_ANSWER_BAD_TAG: return "an answer whose authenticator does not verify";
     default: return "an answer whose encrypted fields are malformed";
   }
@@ -59,22 +61,26 @@ bool TakeCookies(HorolanNtsSession& session, const uint8_t* plain, size_t size) 
 
 }  // namespace
 
-int32_t BuildRequest(HorolanNtsSession& session, const uint8_t* header, uint8_t* packet, size_t capacity,
-                     size_t& length) {
+int32_t BuildRequest(HorolanNtsSession& session, const uint8_t* header, uint8_t* packet,
+                     size_t capacity, size_t& length) {
   length = 0;
   if (!header || !packet) return SetResultWithReason(session, HOROLAN_NTS_BAD_ARGUMENT);
-  if ((header[0] & 7) != kModeClient || (header[0] >> 3 & 7) != kVersion4) return SetResultWithReason(session, HOROLAN_NTS_BAD_ARGUMENT);
-  if (session.cookieCount == 0 || session.cookieCount > HOROLAN_NTS_MAX_COOKIES) return SetResultWithReason(session, HOROLAN_NTS_NO_COOKIE);
+  if ((header[0] & 7) != kModeClient || (header[0] >> 3 & 7) != kVersion4)
+    return SetResultWithReason(session, HOROLAN_NTS_BAD_ARGUMENT);
+  if (session.cookieCount == 0 || session.cookieCount > HOROLAN_NTS_MAX_COOKIES)
+    return SetResultWithReason(session, HOROLAN_NTS_NO_COOKIE);
   uint32_t last = session.cookieCount - 1;
   size_t cookieLength = session.cookieLength[last];
-  if (cookieLength == 0 || cookieLength > HOROLAN_NTS_MAX_COOKIE_BYTES) return SetResultWithReason(session, HOROLAN_NTS_NO_COOKIE);
+  if (cookieLength == 0 || cookieLength > HOROLAN_NTS_MAX_COOKIE_BYTES)
+    return SetResultWithReason(session, HOROLAN_NTS_NO_COOKIE);
   size_t authAt = kHeaderBytes + 4 + kUidBytes + 4 + Padded(cookieLength);
   size_t total = authAt + 4 + 4 + kNonceBytes + kTagBytes;
   if (capacity < total) return SetResultWithReason(session, HOROLAN_NTS_BAD_ARGUMENT);
 
   uint8_t uid[kUidBytes];
   uint8_t nonce[kNonceBytes];
-  if (RAND_bytes(uid, sizeof uid) != 1 || RAND_bytes(nonce, sizeof nonce) != 1) return SetResultWithReason(session, HOROLAN_NTS_INTERNAL);
+  if (RAND_bytes(uid, sizeof uid) != 1 || RAND_bytes(nonce, sizeof nonce) != 1)
+    return SetResultWithReason(session, HOROLAN_NTS_INTERNAL);
   memcpy(packet, header, kHeaderBytes);
   size_t at = PutField(packet, capacity, kHeaderBytes, kUniqueIdentifier, uid, sizeof uid);
   at = PutField(packet, capacity, at, kCookieField, session.cookie[last], cookieLength);
@@ -83,7 +89,8 @@ int32_t BuildRequest(HorolanNtsSession& session, const uint8_t* header, uint8_t*
   uint8_t body[4 + kNonceBytes + kTagBytes] = {0, kNonceBytes, 0, kTagBytes};
   memcpy(body + 4, nonce, kNonceBytes);
   Bytes ad[] = {{packet, authAt}, {nonce, kNonceBytes}};
-  if (!SivSeal(session.c2sKey, ad, 2, Bytes{nullptr, 0}, body + 4 + kNonceBytes)) return SetResultWithReason(session, HOROLAN_NTS_INTERNAL);
+  if (!SivSeal(session.c2sKey, ad, 2, Bytes{nullptr, 0}, body + 4 + kNonceBytes))
+    return SetResultWithReason(session, HOROLAN_NTS_INTERNAL);
   at = PutField(packet, capacity, at, kAuthenticator, body, sizeof body);
 
   // A cookie is never sent twice: two requests with one cookie could be linked.
@@ -102,28 +109,35 @@ int32_t BuildRequest(HorolanNtsSession& session, const uint8_t* header, uint8_t*
 }
 
 int32_t VerifyAnswer(HorolanNtsSession& session, const uint8_t* datagram, size_t length) {
-  if (!session.requestPending) return SetResultWithReason(session, HOROLAN_NTS_NOT_AUTHENTIC, HOROLAN_NTS_ANSWER_NO_REQUEST);
+  if (!session.requestPending)
+    return SetResultWithReason(session, HOROLAN_NTS_NOT_AUTHENTIC, HOROLAN_NTS_ANSWER_NO_REQUEST);
   // No UDP datagram is longer than 64 KiB.
-  if (!datagram || length > kMaxDatagram) return SetResultWithReason(session, HOROLAN_NTS_NOT_AUTHENTIC, HOROLAN_NTS_ANSWER_BAD_FIELDS);
+  if (!datagram || length > kMaxDatagram)
+    return SetResultWithReason(session, HOROLAN_NTS_NOT_AUTHENTIC, HOROLAN_NTS_ANSWER_BAD_FIELDS);
   size_t authAt = 0;
   Authenticator auth;
   size_t matched = 0;
   size_t pending = std::min<size_t>(session.requestPending, HOROLAN_NTS_MAX_PENDING);
-  int32_t fault = CheckAnswerLayout(datagram, length, session.requestUid, pending, authAt, auth, matched);
+  int32_t fault =
+      CheckAnswerLayout(datagram, length, session.requestUid, pending, authAt, auth, matched);
   if (fault) return SetResultWithReason(session, HOROLAN_NTS_NOT_AUTHENTIC, fault);
 
   std::vector<uint8_t> plain(auth.cipherLength - kTagBytes);
   Bytes ad[] = {{datagram, authAt}, {datagram + auth.nonceOffset, auth.nonceLength}};
-  if (!SivOpen(session.s2cKey, ad, 2, Bytes{datagram + auth.cipherOffset, auth.cipherLength}, plain.data()))
+  if (!SivOpen(session.s2cKey, ad, 2, Bytes{datagram + auth.cipherOffset, auth.cipherLength},
+               plain.data()))
     return SetResultWithReason(session, HOROLAN_NTS_NOT_AUTHENTIC, HOROLAN_NTS_ANSWER_BAD_TAG);
   HorolanNtsSession taken = session;
   bool whole = TakeCookies(taken, plain.data(), plain.size());
   if (whole) session = taken;
   OPENSSL_cleanse(&taken, sizeof taken);  // no stray copy of the keys
   OPENSSL_cleanse(plain.data(), plain.size());
-  if (!whole) return SetResultWithReason(session, HOROLAN_NTS_NOT_AUTHENTIC, HOROLAN_NTS_ANSWER_BAD_PLAINTEXT);
+  if (!whole)
+    return SetResultWithReason(session, HOROLAN_NTS_NOT_AUTHENTIC,
+                               HOROLAN_NTS_ANSWER_BAD_PLAINTEXT);
   // Answered: its Unique Identifier leaves the pending ones.
-  memmove(session.requestUid[matched], session.requestUid[matched + 1], (pending - matched - 1) * kUidBytes);
+  memmove(session.requestUid[matched], session.requestUid[matched + 1],
+          (pending - matched - 1) * kUidBytes);
   session.requestPending = static_cast<uint32_t>(pending - 1);
   return SetResultWithReason(session, HOROLAN_NTS_OK);
 }

@@ -9,8 +9,8 @@
 namespace nts {
 
 // See HorolanNtsBuildRequestFn and HorolanNtsVerifyAnswerFn.
-int32_t BuildRequest(HorolanNtsSession& session, const uint8_t* header, uint8_t* packet, size_t capacity,
-                     size_t& length);
+int32_t BuildRequest(HorolanNtsSession& session, const uint8_t* header, uint8_t* packet,
+                     size_t capacity, size_t& length);
 int32_t VerifyAnswer(HorolanNtsSession& session, const uint8_t* datagram, size_t length);
 
 }  // namespace nts

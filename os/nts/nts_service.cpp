@@ -31,15 +31,20 @@ const NtsModule& Module() {
     LibraryHandle library = LoadOsModule(HOROLAN_NTS_MODULE);
     if (!library) {
       const char* why = dlerror();
-      std::snprintf(loaded.missing, sizeof loaded.missing, "%s", why ? why : "cannot load " HOROLAN_NTS_MODULE);
+      std::snprintf(loaded.missing, sizeof loaded.missing, "%s",
+                    why ? why : "cannot load " HOROLAN_NTS_MODULE);
       return loaded;
     }
-    loaded.keyExchange = reinterpret_cast<HorolanNtsKeyExchangeFn>(FindEntryPoint(library, HOROLAN_NTS_KEY_EXCHANGE));
-    loaded.buildRequest = reinterpret_cast<HorolanNtsBuildRequestFn>(FindEntryPoint(library, HOROLAN_NTS_BUILD_REQUEST));
-    loaded.verifyAnswer = reinterpret_cast<HorolanNtsVerifyAnswerFn>(FindEntryPoint(library, HOROLAN_NTS_VERIFY_ANSWER));
+    loaded.keyExchange = reinterpret_cast<HorolanNtsKeyExchangeFn>(
+        FindEntryPoint(library, HOROLAN_NTS_KEY_EXCHANGE));
+    loaded.buildRequest = reinterpret_cast<HorolanNtsBuildRequestFn>(
+        FindEntryPoint(library, HOROLAN_NTS_BUILD_REQUEST));
+    loaded.verifyAnswer = reinterpret_cast<HorolanNtsVerifyAnswerFn>(
+        FindEntryPoint(library, HOROLAN_NTS_VERIFY_ANSWER));
     if (!loaded.keyExchange || !loaded.buildRequest || !loaded.verifyAnswer) {
       loaded = NtsModule{};
-      std::snprintf(loaded.missing, sizeof loaded.missing, "%s lacks an entry point", HOROLAN_NTS_MODULE);
+      std::snprintf(loaded.missing, sizeof loaded.missing, "%s lacks an entry point",
+                    HOROLAN_NTS_MODULE);
     }
     return loaded;
   }();
@@ -83,7 +88,8 @@ NtsAssociation::~NtsAssociation() { explicit_bzero(&session, sizeof session); }
 uint32_t NtsKeyExchange(const char16_t* server, uint32_t timeoutMs, NtsAssociation& association) {
   const NtsModule& module = Module();
   if (!module.keyExchange) {
-    std::snprintf(association.session.reason, sizeof association.session.reason, "%s", module.missing);
+    std::snprintf(association.session.reason, sizeof association.session.reason, "%s",
+                  module.missing);
     return Fail(kNtsUnavailable);
   }
   const char16_t* text = server ? server : u"";
@@ -95,21 +101,24 @@ uint32_t NtsKeyExchange(const char16_t* server, uint32_t timeoutMs, NtsAssociati
   return Fail(KeyExchangeCode(association.session));
 }
 
-bool NtsTimeServer(const NtsAssociation& association, char16_t* out, size_t capacity, uint16_t& port) {
+bool NtsTimeServer(const NtsAssociation& association, char16_t* out, size_t capacity,
+                   uint16_t& port) {
   const char* name = association.session.ntpAddress;
   size_t length = strnlen(name, sizeof association.session.ntpAddress);
   port = association.session.ntpPort;
   return WideFromAnsi(name, length, out, capacity) < capacity;
 }
 
-int ProtectNtsRequest(NtsAssociation& association, const uint8_t* header, uint8_t* packet, int capacity) {
+int ProtectNtsRequest(NtsAssociation& association, const uint8_t* header, uint8_t* packet,
+                      int capacity) {
   size_t length = 0;
   const NtsModule& module = Module();
   if (capacity < 0 || !module.buildRequest) {
     Fail(kNtsUnavailable);
     return 0;
   }
-  int32_t result = module.buildRequest(&association.session, header, packet, static_cast<size_t>(capacity), &length);
+  int32_t result = module.buildRequest(&association.session, header, packet,
+                                       static_cast<size_t>(capacity), &length);
   if (result == HOROLAN_NTS_OK) return static_cast<int>(length);
   Fail(result == HOROLAN_NTS_NO_COOKIE ? kNtsNoCookie : kNtsUnavailable);
   return 0;
@@ -118,7 +127,8 @@ int ProtectNtsRequest(NtsAssociation& association, const uint8_t* header, uint8_
 bool IsAuthenticNtsAnswer(NtsAssociation& association, const uint8_t* datagram, int length) {
   const NtsModule& module = Module();
   if (length < 0 || !module.verifyAnswer) return false;
-  return module.verifyAnswer(&association.session, datagram, static_cast<size_t>(length)) == HOROLAN_NTS_OK;
+  return module.verifyAnswer(&association.session, datagram, static_cast<size_t>(length)) ==
+         HOROLAN_NTS_OK;
 }
 
 bool NtsCertificateDates(const NtsAssociation& association, int64_t& notBefore, int64_t& notAfter) {

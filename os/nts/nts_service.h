@@ -12,18 +12,23 @@ namespace os {
 // The NTS service's result codes (negative numbers as 32-bit values), left as
 // the last-error value. Their exit statuses (low 8 bits 248 to 239) stay
 // clear of the resolver's 11001 to 11004 (249 to 252).
-constexpr uint32_t kNtsUntrusted = static_cast<uint32_t>(-8);      // the certificate does not verify
-constexpr uint32_t kNtsNameMismatch = static_cast<uint32_t>(-9);   // the certificate is for another server
-constexpr uint32_t kNtsNoService = static_cast<uint32_t>(-10);     // nothing speaks NTS-KE there
-constexpr uint32_t kNtsKeError = static_cast<uint32_t>(-11);       // the server sent an error record
-constexpr uint32_t kNtsKeWarning = static_cast<uint32_t>(-12);     // the server sent a warning record
-constexpr uint32_t kNtsNoAead = static_cast<uint32_t>(-13);        // no AEAD_AES_SIV_CMAC_256
-constexpr uint32_t kNtsNoCookie = static_cast<uint32_t>(-14);      // no cookie
-constexpr uint32_t kNtsKeTimeout = static_cast<uint32_t>(-15);     // the key exchange did not finish in time
-constexpr uint32_t kNtsBadReply = static_cast<uint32_t>(-16);      // a malformed key-exchange reply
-constexpr uint32_t kNtsUnavailable = static_cast<uint32_t>(-17);   // no module, or the crypto library failed
-constexpr uint32_t kNtsNotAuthentic = static_cast<uint32_t>(-1);   // an answer that does not authenticate
-constexpr uint32_t kNtsCertExpired = static_cast<uint32_t>(-20);   // a certificate had expired by the time checked
+constexpr uint32_t kNtsUntrusted = static_cast<uint32_t>(-8);  // the certificate does not verify
+constexpr uint32_t kNtsNameMismatch =
+    static_cast<uint32_t>(-9);  // the certificate is for another server
+constexpr uint32_t kNtsNoService = static_cast<uint32_t>(-10);  // nothing speaks NTS-KE there
+constexpr uint32_t kNtsKeError = static_cast<uint32_t>(-11);    // the server sent an error record
+constexpr uint32_t kNtsKeWarning = static_cast<uint32_t>(-12);  // the server sent a warning record
+constexpr uint32_t kNtsNoAead = static_cast<uint32_t>(-13);     // no AEAD_AES_SIV_CMAC_256
+constexpr uint32_t kNtsNoCookie = static_cast<uint32_t>(-14);   // no cookie
+constexpr uint32_t kNtsKeTimeout =
+    static_cast<uint32_t>(-15);  // the key exchange did not finish in time
+constexpr uint32_t kNtsBadReply = static_cast<uint32_t>(-16);  // a malformed key-exchange reply
+constexpr uint32_t kNtsUnavailable =
+    static_cast<uint32_t>(-17);  // no module, or the crypto library failed
+constexpr uint32_t kNtsNotAuthentic =
+    static_cast<uint32_t>(-1);  // an answer that does not authenticate
+constexpr uint32_t kNtsCertExpired =
+    static_cast<uint32_t>(-20);  // a certificate had expired by the time checked
 
 constexpr int kNtsRequestCapacity = HOROLAN_NTS_MAX_REQUEST_BYTES;
 constexpr int kNtsAnswerCapacity = HOROLAN_NTS_ANSWER_BUFFER_BYTES;
@@ -48,10 +53,12 @@ uint32_t NtsKeyExchange(const char16_t* server, uint32_t timeoutMs, NtsAssociati
 // The address of the NTP server the key exchange named (its own host and
 // 123 where it named none), as a literal, and its port; false when it does
 // not fit capacity.
-bool NtsTimeServer(const NtsAssociation& association, char16_t* out, size_t capacity, uint16_t& port);
+bool NtsTimeServer(const NtsAssociation& association, char16_t* out, size_t capacity,
+                   uint16_t& port);
 // The whole request for a 48-byte NTPv4 client header: its length, or 0
 // with the reason as the last-error value. A cookie is spent.
-int ProtectNtsRequest(NtsAssociation& association, const uint8_t* header, uint8_t* packet, int capacity);
+int ProtectNtsRequest(NtsAssociation& association, const uint8_t* header, uint8_t* packet,
+                      int capacity);
 // True when the datagram is the authentic answer to the latest request.
 bool IsAuthenticNtsAnswer(NtsAssociation& association, const uint8_t* datagram, int length);
 // The dates the verified certificate chain of the key exchange shares, in

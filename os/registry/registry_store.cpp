@@ -80,8 +80,8 @@ std::string& OverridePath() {
 }
 
 bool IsKnownRoot(uint32_t root) {
-  return root == kRegistryClassesRoot || root == kRegistryCurrentUser || root == kRegistryLocalMachine ||
-         root == kRegistryUsers;
+  return root == kRegistryClassesRoot || root == kRegistryCurrentUser ||
+         root == kRegistryLocalMachine || root == kRegistryUsers;
 }
 
 int32_t Fail(int32_t code) {
@@ -97,7 +97,8 @@ std::string HomeFolder() {
   struct passwd pw {};
   struct passwd* found = nullptr;
   char buffer[4096];
-  if (getpwuid_r(getuid(), &pw, buffer, sizeof buffer, &found) == 0 && found && pw.pw_dir && pw.pw_dir[0] == '/')
+  if (getpwuid_r(getuid(), &pw, buffer, sizeof buffer, &found) == 0 && found && pw.pw_dir &&
+      pw.pw_dir[0] == '/')
     return pw.pw_dir;
   return "";
 }
@@ -164,22 +165,17 @@ int32_t CodeFor(int result, bool writing) {
   switch (result & 0xFF) {
     case SQLITE_OK:
     case SQLITE_DONE:
-    case SQLITE_ROW:
-      return kRegistryOk;
+    case SQLITE_ROW: return kRegistryOk;
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
     case SQLITE_FORMAT:
     case SQLITE_SCHEMA:
     case SQLITE_ERROR:  // a database without our tables
       return kRegistryCorrupt;
-    case SQLITE_CANTOPEN:
-      return kRegistryCannotOpen;
-    case SQLITE_NOMEM:
-      return kRegistryOutOfMemory;
-    case SQLITE_TOOBIG:
-      return kRegistryInvalidParameter;
-    default:
-      return writing ? kRegistryCannotWrite : kRegistryCannotRead;
+    case SQLITE_CANTOPEN: return kRegistryCannotOpen;
+    case SQLITE_NOMEM: return kRegistryOutOfMemory;
+    case SQLITE_TOOBIG: return kRegistryInvalidParameter;
+    default: return writing ? kRegistryCannotWrite : kRegistryCannotRead;
   }
 }
 
@@ -291,9 +287,11 @@ int AddDefaultContent(sqlite3* db) {
   static const char kSchema[] =
       "CREATE TABLE keys(id INTEGER PRIMARY KEY, root INTEGER NOT NULL, path TEXT NOT NULL,"
       " folded BLOB NOT NULL, UNIQUE(root, folded));"
-      "CREATE TABLE vals(key INTEGER NOT NULL REFERENCES keys(id), name TEXT NOT NULL, folded BLOB NOT NULL,"
+      "CREATE TABLE vals(key INTEGER NOT NULL REFERENCES keys(id), name TEXT NOT NULL, folded BLOB "
+      "NOT NULL,"
       " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, folded)) WITHOUT ROWID;"
-      "CREATE VIEW registry AS SELECT k.root AS root, k.path AS key, v.name AS value, v.type AS type,"
+      "CREATE VIEW registry AS SELECT k.root AS root, k.path AS key, v.name AS value, v.type AS "
+      "type,"
       " v.data AS data FROM vals v JOIN keys k ON k.id = v.key;"
       "INSERT INTO keys(root, path, folded) VALUES"
       " (2147483648, '', x''), (2147483649, '', x''), (2147483650, '', x''), (2147483651, '', x'');"
@@ -309,7 +307,8 @@ int AddDefaultContent(sqlite3* db) {
   std::u16string key = u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
   bool made = false;
   if ((r = AddKeyLevels(db, kRegistryCurrentUser, key, made)) != SQLITE_OK) return r;
-  Statement value(db, "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, 'Cache', ?2, 1, ?3)");
+  Statement value(db,
+                  "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, 'Cache', ?2, 1, ?3)");
   value.BindInt(1, sqlite3_last_insert_rowid(db));
   std::string name = Folded(u"Cache");
   value.BindBlob(2, name.data(), name.size());
@@ -321,7 +320,7 @@ int AddDefaultContent(sqlite3* db) {
 
 // The pause before try tries + 1: 100 µs longer each time up to 1 ms, then 2 ms.
 void PauseAfterTry(int tries) {
-  timespec pause {0, (tries < 10 ? 100 + 100 * tries : 2000) * 1000L};
+  timespec pause{0, (tries < 10 ? 100 + 100 * tries : 2000) * 1000L};
   nanosleep(&pause, nullptr);
 }
 
@@ -387,8 +386,8 @@ int32_t OpenStore(sqlite3** out) {
   static const bool configured = (ConfigureSqlite(), true);
   (void)configured;
   sqlite3* db = nullptr;
-  int r = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                          nullptr);
+  int r = sqlite3_open_v2(
+      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (r != SQLITE_OK) {
     sqlite3_close_v2(db);
     return r == SQLITE_NOMEM ? kRegistryOutOfMemory : kRegistryCannotOpen;
@@ -443,12 +442,13 @@ int FindKey(sqlite3* db, uint32_t root, const std::string& folded, int64_t& id) 
   return r;  // SQLITE_DONE: no such key
 }
 
-bool HoldsAlready(sqlite3* db, int64_t key, const std::string& folded, uint32_t type, const void* data,
-                  uint32_t size) {
+bool HoldsAlready(sqlite3* db, int64_t key, const std::string& folded, uint32_t type,
+                  const void* data, uint32_t size) {
   Statement s(db, kSelectValue);
   s.BindInt(1, key);
   s.BindBlob(2, folded.data(), folded.size());
-  if (s.Step() != SQLITE_ROW || static_cast<uint32_t>(sqlite3_column_int64(s.stmt, 0)) != type) return false;
+  if (s.Step() != SQLITE_ROW || static_cast<uint32_t>(sqlite3_column_int64(s.stmt, 0)) != type)
+    return false;
   const void* stored = sqlite3_column_blob(s.stmt, 1);
   if (static_cast<uint32_t>(sqlite3_column_bytes(s.stmt, 1)) != size) return false;
   return size == 0 || (stored && memcmp(stored, data, size) == 0);
@@ -520,8 +520,8 @@ int32_t CreateRegistryKey(uint32_t root, const char16_t* path, RegistryKey& key,
   return kRegistryOk;
 }
 
-int32_t QueryRegistryValue(const RegistryKey& key, const char16_t* valueName, uint32_t* type, void* data,
-                           uint32_t* size) {
+int32_t QueryRegistryValue(const RegistryKey& key, const char16_t* valueName, uint32_t* type,
+                           void* data, uint32_t* size) {
   if (!key) return Fail(kRegistryInvalidHandle);
   if (!size || !ValueNameFits(valueName)) return Fail(kRegistryInvalidParameter);
   std::string folded = Folded(Text(valueName));
@@ -545,8 +545,8 @@ int32_t QueryRegistryValue(const RegistryKey& key, const char16_t* valueName, ui
   return kRegistryOk;
 }
 
-int32_t SetRegistryValue(const RegistryKey& key, const char16_t* valueName, uint32_t type, const void* data,
-                         uint32_t size) {
+int32_t SetRegistryValue(const RegistryKey& key, const char16_t* valueName, uint32_t type,
+                         const void* data, uint32_t size) {
   if (!key) return Fail(kRegistryInvalidHandle);
   if ((size && !data) || !ValueNameFits(valueName)) return Fail(kRegistryInvalidParameter);
   std::u16string name = Text(valueName);
@@ -560,9 +560,10 @@ int32_t SetRegistryValue(const RegistryKey& key, const char16_t* valueName, uint
   WriteTransaction t(key->db);
   int r = t.result;
   if (r == SQLITE_OK) {
-    Statement s(key->db,
-                "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"
-                " ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data");
+    Statement s(
+        key->db,
+        "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"
+        " ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data");
     s.BindInt(1, key->id);
     s.BindText(2, Utf8(name));
     s.BindBlob(3, folded.data(), folded.size());
@@ -592,18 +593,20 @@ void KeepRegistryStoreOpen(bool keep) {
   }
 }
 
-bool RegistryStoreReadString(uint32_t root, const char16_t* keyPath, const char16_t* valueName, char16_t* out,
-                             size_t capacity) {
+bool RegistryStoreReadString(uint32_t root, const char16_t* keyPath, const char16_t* valueName,
+                             char16_t* out, size_t capacity) {
   if (!out || capacity == 0) return false;
   out[0] = 0;
   RegistryKey key;
   if (OpenRegistryKey(root, keyPath, key) != kRegistryOk) return false;
   uint32_t type = 0;
   uint32_t size = 0;
-  if (QueryRegistryValue(key, valueName, &type, nullptr, &size) != kRegistryOk || type != kRegistryString)
+  if (QueryRegistryValue(key, valueName, &type, nullptr, &size) != kRegistryOk ||
+      type != kRegistryString)
     return false;
   std::string bytes(size, '\0');
-  if (QueryRegistryValue(key, valueName, &type, bytes.data(), &size) != kRegistryOk || type != kRegistryString)
+  if (QueryRegistryValue(key, valueName, &type, bytes.data(), &size) != kRegistryOk ||
+      type != kRegistryString)
     return false;
   size_t units = 0;
   while (units + 1 < capacity && units * 2 + 1 < size) {

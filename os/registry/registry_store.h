@@ -35,15 +35,15 @@ constexpr uint32_t kRegistryMultiString = 7;  // zero-separated strings, ending 
 
 // Error codes.
 constexpr int32_t kRegistryOk = 0;
-constexpr int32_t kRegistryNotFound = 2;          // no such key or value
-constexpr int32_t kRegistryInvalidHandle = 6;     // an unknown root or a closed key
+constexpr int32_t kRegistryNotFound = 2;       // no such key or value
+constexpr int32_t kRegistryInvalidHandle = 6;  // an unknown root or a closed key
 constexpr int32_t kRegistryOutOfMemory = 14;
-constexpr int32_t kRegistryInvalidParameter = 87; // a null or over-long name, data missing
-constexpr int32_t kRegistryMoreData = 234;        // the value is larger than the caller's buffer
-constexpr int32_t kRegistryCorrupt = 1009;        // the file is not a sound registry database
-constexpr int32_t kRegistryCannotOpen = 1011;     // the database cannot be opened or created
+constexpr int32_t kRegistryInvalidParameter = 87;  // a null or over-long name, data missing
+constexpr int32_t kRegistryMoreData = 234;         // the value is larger than the caller's buffer
+constexpr int32_t kRegistryCorrupt = 1009;         // the file is not a sound registry database
+constexpr int32_t kRegistryCannotOpen = 1011;      // the database cannot be opened or created
 constexpr int32_t kRegistryCannotRead = 1012;
-constexpr int32_t kRegistryCannotWrite = 1013;    // includes a store still busy after the wait
+constexpr int32_t kRegistryCannotWrite = 1013;  // includes a store still busy after the wait
 
 constexpr int kRegistryBusyWaitMs = 10000;
 constexpr size_t kRegistryMaxKeyPath = 32767;  // UTF-16 units
@@ -69,12 +69,12 @@ int32_t CreateRegistryKey(uint32_t root, const char16_t* path, RegistryKey& key,
 // only the type and size are reported; a value larger than size fails with
 // kRegistryMoreData (type and the needed size still reported, data
 // untouched).
-int32_t QueryRegistryValue(const RegistryKey& key, const char16_t* valueName, uint32_t* type, void* data,
-                           uint32_t* size);
+int32_t QueryRegistryValue(const RegistryKey& key, const char16_t* valueName, uint32_t* type,
+                           void* data, uint32_t* size);
 
 // Sets a value's type and data (size bytes), replacing any earlier value.
-int32_t SetRegistryValue(const RegistryKey& key, const char16_t* valueName, uint32_t type, const void* data,
-                         uint32_t size);
+int32_t SetRegistryValue(const RegistryKey& key, const char16_t* valueName, uint32_t type,
+                         const void* data, uint32_t size);
 
 void CloseRegistryKey(RegistryKey& key);
 
@@ -88,8 +88,8 @@ void KeepRegistryStoreOpen(bool keep);
 // the web cache folder): true when the value exists, is of string type and
 // was copied into out (cut to capacity - 1 units, always terminated). out is
 // emptied on failure.
-bool RegistryStoreReadString(uint32_t root, const char16_t* keyPath, const char16_t* valueName, char16_t* out,
-                             size_t capacity);
+bool RegistryStoreReadString(uint32_t root, const char16_t* keyPath, const char16_t* valueName,
+                             char16_t* out, size_t capacity);
 
 // The database file in use, as UTF-8 into out; false when it cannot be
 // determined (no home folder) or does not fit.

@@ -98,7 +98,8 @@ std::unique_ptr<wchar_t[]> ToWideChars(const char16_t* text, size_t length) {
   size_t n = 0;
   for (size_t i = 0; i < length; ++i) {
     char32_t ch = text[i];
-    if (ch >= 0xD800 && ch <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+    if (ch >= 0xD800 && ch <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
       ch = 0x10000 + ((ch - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     } else if (ch >= 0xD800 && ch <= 0xDFFF) {
@@ -111,7 +112,8 @@ std::unique_ptr<wchar_t[]> ToWideChars(const char16_t* text, size_t length) {
 }
 
 // The caption on one line, then the text and a newline.
-void PrintMessage(const char16_t* caption, size_t captionLength, const char16_t* text, size_t textLength) {
+void PrintMessage(const char16_t* caption, size_t captionLength, const char16_t* text,
+                  size_t textLength) {
   fflush(stdout);  // anything printed earlier through stdio comes first
   size_t captionBytes = 0, textBytes = 0;
   std::unique_ptr<char[]> captionUtf8 = NewAnsiFromWide(caption, captionLength, &captionBytes);
@@ -125,7 +127,8 @@ void PrintMessage(const char16_t* caption, size_t captionLength, const char16_t*
 HorolanTuiMessageBoxFn TuiMessageBox() {
   static HorolanTuiMessageBoxFn entry = [] {
     LibraryHandle module = LoadOsModule("libhorolan_tui.so");
-    return reinterpret_cast<HorolanTuiMessageBoxFn>(FindEntryPoint(module, HOROLAN_TUI_MESSAGE_BOX));
+    return reinterpret_cast<HorolanTuiMessageBoxFn>(
+        FindEntryPoint(module, HOROLAN_TUI_MESSAGE_BOX));
   }();
   return entry;
 }
@@ -223,7 +226,8 @@ int ShowMessageBox(const char16_t* caption, const char16_t* text) {
       std::unique_ptr<wchar_t[]> wideText = ToWideChars(safeText.get(), textLength);
       fflush(stdout);
       if (g_caught) CatchEndSignals(false);
-      if (wideCaption && wideText) box(wideCaption.get(), wideText.get(), g_caught ? &g_endSignal : nullptr);
+      if (wideCaption && wideText)
+        box(wideCaption.get(), wideText.get(), g_caught ? &g_endSignal : nullptr);
       if (g_caught) CatchEndSignals(true);
     }
   }

@@ -30,7 +30,9 @@ void KeepChainDates(X509_STORE_CTX* store, CertTimes& times) {
   for (int i = 0; chain && i < sk_X509_num(chain); ++i) {
     X509* certificate = sk_X509_value(chain, i);
     int64_t from = 0, until = 0;
-    if (!Seconds(X509_get0_notBefore(certificate), from) || !Seconds(X509_get0_notAfter(certificate), until)) continue;
+    if (!Seconds(X509_get0_notBefore(certificate), from) ||
+        !Seconds(X509_get0_notAfter(certificate), until))
+      continue;
     times.notBefore = times.dates && times.notBefore > from ? times.notBefore : from;
     times.notAfter = times.dates && times.notAfter < until ? times.notAfter : until;
     times.dates = true;
@@ -38,8 +40,11 @@ void KeepChainDates(X509_STORE_CTX* store, CertTimes& times) {
 }
 
 int OnVerify(int ok, X509_STORE_CTX* store) {
-  auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
-  auto* times = ssl ? static_cast<CertTimes*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), TimesIndex())) : nullptr;
+  auto* ssl =
+      static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  auto* times =
+      ssl ? static_cast<CertTimes*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), TimesIndex()))
+          : nullptr;
   if (!times) return ok;
   int error = X509_STORE_CTX_get_error(store);
   if (!ok && error == X509_V_ERR_CERT_NOT_YET_VALID) {
@@ -48,7 +53,8 @@ int OnVerify(int ok, X509_STORE_CTX* store) {
     ok = 1;
   }
   if (!ok && error == X509_V_ERR_CERT_HAS_EXPIRED) {
-    times->expired = Seconds(X509_get0_notAfter(X509_STORE_CTX_get_current_cert(store)), times->expiredAt);
+    times->expired =
+        Seconds(X509_get0_notAfter(X509_STORE_CTX_get_current_cert(store)), times->expiredAt);
   }
   if (ok) KeepChainDates(store, *times);
   return ok;
@@ -70,13 +76,15 @@ void DescribeExpiry(const CertTimes& times, const char* host, char* out, size_t 
   os::FormatUnixUtc(times.expiredAt, ended);
   if (times.checkedAt > times.clock) {
     os::FormatUnixUtc(times.checkedAt, floor);
-    snprintf(out, capacity, "certificate of %s expired %s, before the earliest time possible (%s)", host, ended, floor);
+    snprintf(out, capacity, "certificate of %s expired %s, before the earliest time possible (%s)",
+             host, ended, floor);
     return;
   }
   os::FormatSpan(times.clock - times.expiredAt, span);
   // The words that matter first: a reason may be cut to fit.
-  snprintf(out, capacity, "the local clock may be wrong: certificate of %s expired %s, %s before the clock", host, ended,
-           span);
+  snprintf(out, capacity,
+           "the local clock may be wrong: certificate of %s expired %s, %s before the clock", host,
+           ended, span);
 }
 
 }  // namespace tls

@@ -52,7 +52,8 @@ const ClassRecord* FindClass(const char16_t* name) {
 }  // namespace win
 
 uint16_t RegisterClass(const WindowClass* windowClass) {
-  if (!windowClass || !windowClass->procedure || !windowClass->className || !windowClass->className[0]) {
+  if (!windowClass || !windowClass->procedure || !windowClass->className ||
+      !windowClass->className[0]) {
     SetLastError(EINVAL);
     return 0;
   }

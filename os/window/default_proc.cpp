@@ -11,9 +11,7 @@ intptr_t DefWindowProc(WinHandle window, uint32_t message, uintptr_t wParam, int
   win::WindowRecord* record = win::Find(window);
   if (!record) return 0;
   switch (message) {
-    case WM_CLOSE:
-      DestroyWindow(window);
-      return 0;
+    case WM_CLOSE: DestroyWindow(window); return 0;
 
     case WM_ERASEBKGND: {
       if (!record->background) return 0;
@@ -48,8 +46,7 @@ intptr_t DefWindowProc(WinHandle window, uint32_t message, uintptr_t wParam, int
       return 0;
     }
 
-    default:
-      return 0;
+    default: return 0;
   }
 }
 

@@ -45,7 +45,8 @@ int32_t LineCount(const EditState& state) { return static_cast<int32_t>(state.mo
 void ClampView(WinHandle window, EditState& state) {
   int32_t columns = 0, rows = 0;
   ViewSize(window, &columns, &rows);
-  state.firstLine = std::clamp(state.firstLine, 0, std::max(0, LineCount(state) - std::max(rows, 1)));
+  state.firstLine =
+      std::clamp(state.firstLine, 0, std::max(0, LineCount(state) - std::max(rows, 1)));
   state.firstColumn = std::clamp(state.firstColumn, 0, std::max(0, edit::WidestLine(state.model)));
 }
 
@@ -73,14 +74,16 @@ void Refresh(WinHandle window, EditState& state) {
   ClampView(window, state);
   int32_t columns = 0, rows = 0;
   ViewSize(window, &columns, &rows);
-  ScrollInfo vertical{0, std::max(0, LineCount(state) - 1), static_cast<uint32_t>(std::max(rows, 0)), state.firstLine};
-  ScrollInfo horizontal{0, edit::WidestLine(state.model), static_cast<uint32_t>(std::max(columns, 0)),
-                        state.firstColumn};
+  ScrollInfo vertical{0, std::max(0, LineCount(state) - 1),
+                      static_cast<uint32_t>(std::max(rows, 0)), state.firstLine};
+  ScrollInfo horizontal{0, edit::WidestLine(state.model),
+                        static_cast<uint32_t>(std::max(columns, 0)), state.firstColumn};
   SetScrollInfo(window, SB_VERT, &vertical, true);
   SetScrollInfo(window, SB_HORZ, &horizontal, true);
   if (GetFocus() == window) {
     const int32_t line = static_cast<int32_t>(edit::LineOf(state.model, state.model.caret));
-    SetCaretPos(edit::ColumnOf(state.model, state.model.caret) - state.firstColumn, line - state.firstLine);
+    SetCaretPos(edit::ColumnOf(state.model, state.model.caret) - state.firstColumn,
+                line - state.firstLine);
   }
   InvalidateRect(window, nullptr, false);
 }
@@ -91,7 +94,8 @@ void Changed(WinHandle window) {
     ScrollCaretIntoView(window, *state);
     Refresh(window, *state);
   }
-  SendMessage(GetParent(window), WM_COMMAND, MakeWParam(static_cast<uint16_t>(GetControlId(window)), EN_UPDATE),
+  SendMessage(GetParent(window), WM_COMMAND,
+              MakeWParam(static_cast<uint16_t>(GetControlId(window)), EN_UPDATE),
               reinterpret_cast<intptr_t>(window));
 }
 
@@ -111,7 +115,8 @@ bool Paste(EditState& state) {
 size_t PositionAtPoint(const EditState& state, int32_t x, int32_t y) {
   int64_t line = static_cast<int64_t>(state.firstLine) + y;
   line = std::clamp<int64_t>(line, 0, static_cast<int64_t>(state.model.lines.size()) - 1);
-  return edit::PositionAt(state.model, static_cast<size_t>(line), std::max(0, state.firstColumn + x));
+  return edit::PositionAt(state.model, static_cast<size_t>(line),
+                          std::max(0, state.firstColumn + x));
 }
 
 void KeyDown(WinHandle window, EditState& state, uintptr_t key) {
@@ -126,27 +131,24 @@ void KeyDown(WinHandle window, EditState& state, uintptr_t key) {
       if (!shift && edit::HasSelection(model))
         edit::MoveTo(model, edit::SelectionStart(model), false);
       else
-        edit::MoveTo(model, ctrl ? edit::PreviousWord(model, model.caret) : edit::PreviousPosition(model, model.caret),
+        edit::MoveTo(model,
+                     ctrl ? edit::PreviousWord(model, model.caret)
+                          : edit::PreviousPosition(model, model.caret),
                      shift);
       break;
     case VK_RIGHT:
       if (!shift && edit::HasSelection(model))
         edit::MoveTo(model, edit::SelectionEnd(model), false);
       else
-        edit::MoveTo(model, ctrl ? edit::NextWord(model, model.caret) : edit::NextPosition(model, model.caret), shift);
+        edit::MoveTo(
+            model,
+            ctrl ? edit::NextWord(model, model.caret) : edit::NextPosition(model, model.caret),
+            shift);
       break;
-    case VK_UP:
-      edit::MoveLines(model, -1, shift);
-      break;
-    case VK_DOWN:
-      edit::MoveLines(model, 1, shift);
-      break;
-    case VK_HOME:
-      edit::MoveTo(model, ctrl ? 0 : line.start, shift);
-      break;
-    case VK_END:
-      edit::MoveTo(model, ctrl ? model.text.size() : line.end, shift);
-      break;
+    case VK_UP: edit::MoveLines(model, -1, shift); break;
+    case VK_DOWN: edit::MoveLines(model, 1, shift); break;
+    case VK_HOME: edit::MoveTo(model, ctrl ? 0 : line.start, shift); break;
+    case VK_END: edit::MoveTo(model, ctrl ? model.text.size() : line.end, shift); break;
     case VK_PRIOR:
     case VK_NEXT: {
       // A page moves the view and the caret together.
@@ -167,8 +169,7 @@ void KeyDown(WinHandle window, EditState& state, uintptr_t key) {
       if (ctrl) SendMessage(window, WM_COPY, 0, 0);
       if (shift) SendMessage(window, WM_PASTE, 0, 0);
       return;
-    default:
-      return;
+    default: return;
   }
   ScrollCaretIntoView(window, state);
   Refresh(window, state);
@@ -194,16 +195,12 @@ void Character(WinHandle window, EditState& state, char16_t ch) {
     case 0x1A:  // Ctrl+Z
       SendMessage(window, EM_UNDO, 0, 0);
       return;
-    case 0x08:
-      changed = edit::DeleteBackward(model);
-      break;
+    case 0x08: changed = edit::DeleteBackward(model); break;
     case u'\r':
     case u'\n':
       changed = edit::ReplaceSelection(model, u"\r\n", 2, edit::ChangeKind::Typing);
       break;
-    case u'\t':
-      changed = edit::ReplaceSelection(model, u"\t", 1, edit::ChangeKind::Typing);
-      break;
+    case u'\t': changed = edit::ReplaceSelection(model, u"\t", 1, edit::ChangeKind::Typing); break;
     default:
       if (ch < 0x20 || ch == 0x7F) return;
       changed = edit::ReplaceSelection(model, &ch, 1, edit::ChangeKind::Typing);
@@ -215,8 +212,9 @@ void Character(WinHandle window, EditState& state, char16_t ch) {
 void Paint(WinHandle window, EditState& state) {
   PaintStruct paint;
   DcHandle dc = BeginPaint(window, &paint);
-  auto brush = reinterpret_cast<GdiHandle>(
-      SendMessage(GetParent(window), WM_CTLCOLOREDIT, reinterpret_cast<uintptr_t>(dc), reinterpret_cast<intptr_t>(window)));
+  auto brush = reinterpret_cast<GdiHandle>(SendMessage(GetParent(window), WM_CTLCOLOREDIT,
+                                                       reinterpret_cast<uintptr_t>(dc),
+                                                       reinterpret_cast<intptr_t>(window)));
   ColorRef ignored = 0;
   if (!GetBrushColor(brush, &ignored)) brush = GetStockObject(WHITE_BRUSH);
   Rect client;
@@ -224,7 +222,8 @@ void Paint(WinHandle window, EditState& state) {
   FillRect(dc, &client, brush);
 
   const edit::EditText& model = state.model;
-  const size_t selectionStart = edit::SelectionStart(model), selectionEnd = edit::SelectionEnd(model);
+  const size_t selectionStart = edit::SelectionStart(model),
+               selectionEnd = edit::SelectionEnd(model);
   const int plainMode = GetBkMode(dc);
   const ColorRef plainText = GetTextColor(dc);
   ColorRef plainBackground = 0;
@@ -254,7 +253,8 @@ void Paint(WinHandle window, EditState& state) {
     size_t runStart = 0, runEnd = 0;
     int32_t runColumn = 0;
     auto flush = [&] {
-      if (runEnd > runStart) TextOut(dc, runColumn - left, row, model.text.data() + runStart, runEnd - runStart);
+      if (runEnd > runStart)
+        TextOut(dc, runColumn - left, row, model.text.data() + runStart, runEnd - runStart);
       runStart = runEnd = 0;
     };
     for (size_t i = line.start; i < line.end && column < right;) {
@@ -267,7 +267,8 @@ void Paint(WinHandle window, EditState& state) {
         if (model.text[i] == u'\t' || column < left) {
           // A tab, or a wide character cut by the left edge: blanks.
           flush();
-          for (int32_t c = std::max(column, left); c < std::min(next, right); ++c) TextOut(dc, c - left, row, u" ", 1);
+          for (int32_t c = std::max(column, left); c < std::min(next, right); ++c)
+            TextOut(dc, c - left, row, u" ", 1);
         } else {
           if (runEnd == runStart) runStart = i, runColumn = column;
           runEnd = i + units;
@@ -278,8 +279,8 @@ void Paint(WinHandle window, EditState& state) {
     }
     flush();
     // A selected line break shows as one selected blank.
-    if (line.next > line.end && line.end >= selectionStart && line.end < selectionEnd && column >= left &&
-        column < right) {
+    if (line.next > line.end && line.end >= selectionStart && line.end < selectionEnd &&
+        column >= left && column < right) {
       selected(true);
       TextOut(dc, column - left, row, u" ", 1);
     }
@@ -294,20 +295,11 @@ void Scroll(WinHandle window, EditState& state, bool vertical, uintptr_t wParam)
   int32_t& first = vertical ? state.firstLine : state.firstColumn;
   const int32_t page = std::max(1, (vertical ? rows : columns) - 1);
   switch (LowWord(wParam)) {
-    case SB_LINEUP:
-      first -= 1;
-      break;
-    case SB_LINEDOWN:
-      first += 1;
-      break;
-    case SB_PAGEUP:
-      first -= page;
-      break;
-    case SB_PAGEDOWN:
-      first += page;
-      break;
-    default:
-      return;
+    case SB_LINEUP: first -= 1; break;
+    case SB_LINEDOWN: first += 1; break;
+    case SB_PAGEUP: first -= page; break;
+    case SB_PAGEDOWN: first += page; break;
+    default: return;
   }
   if (!vertical) first = std::min(first, std::max(0, edit::WidestLine(state.model) - columns + 1));
   Refresh(window, state);
@@ -325,13 +317,11 @@ size_t TextLength(const char16_t* text) {
 }
 
 // Painting, size, the text and the font.
-bool TextMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t wParam, intptr_t lParam,
-                 intptr_t& result) {
+bool TextMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t wParam,
+                 intptr_t lParam, intptr_t& result) {
   edit::EditText& model = state.model;
   switch (message) {
-    case WM_PAINT:
-      Paint(window, state);
-      return true;
+    case WM_PAINT: Paint(window, state); return true;
     case WM_ERASEBKGND:
       result = 1;  // painting fills every cell
       return true;
@@ -355,15 +345,12 @@ bool TextMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t
       result = static_cast<intptr_t>(count);
       return true;
     }
-    case WM_GETTEXTLENGTH:
-      result = static_cast<intptr_t>(model.text.size());
-      return true;
+    case WM_GETTEXTLENGTH: result = static_cast<intptr_t>(model.text.size()); return true;
     case WM_SETFONT:
       // The terminal's own font shows every text: only the repaint is left.
       InvalidateRect(window, nullptr, true);
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -371,32 +358,27 @@ bool TextMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t
 void EditingMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t wParam) {
   edit::EditText& model = state.model;
   switch (message) {
-    case WM_KEYDOWN:
-      KeyDown(window, state, wParam);
-      return;
-    case WM_CHAR:
-      Character(window, state, static_cast<char16_t>(wParam));
-      return;
+    case WM_KEYDOWN: KeyDown(window, state, wParam); return;
+    case WM_CHAR: Character(window, state, static_cast<char16_t>(wParam)); return;
     case WM_CUT:
-      if (CopySelection(state) && edit::ReplaceSelection(model, nullptr, 0, edit::ChangeKind::Other)) Changed(window);
+      if (CopySelection(state) &&
+          edit::ReplaceSelection(model, nullptr, 0, edit::ChangeKind::Other))
+        Changed(window);
       return;
-    case WM_COPY:
-      CopySelection(state);
-      return;
+    case WM_COPY: CopySelection(state); return;
     case WM_PASTE:
       if (Paste(state)) Changed(window);
       return;
     case EM_UNDO:
       if (edit::Undo(model)) Changed(window);
       return;
-    default:
-      return;
+    default: return;
   }
 }
 
 // The selection, lines and the view's first line.
-bool SelectionMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t wParam, intptr_t lParam,
-                      intptr_t& result) {
+bool SelectionMessage(WinHandle window, EditState& state, uint32_t message, uintptr_t wParam,
+                      intptr_t lParam, intptr_t& result) {
   edit::EditText& model = state.model;
   switch (message) {
     case EM_SETSEL: {
@@ -416,8 +398,7 @@ bool SelectionMessage(WinHandle window, EditState& state, uint32_t message, uint
       result = static_cast<intptr_t>((start & 0xFFFF) | ((end & 0xFFFF) << 16));
       return true;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -427,9 +408,7 @@ void PointerAndFocusMessage(WinHandle window, EditState& state, uint32_t message
                             intptr_t lParam) {
   switch (message) {
     case WM_VSCROLL:
-    case WM_HSCROLL:
-      Scroll(window, state, message == WM_VSCROLL, wParam);
-      return;
+    case WM_HSCROLL: Scroll(window, state, message == WM_VSCROLL, wParam); return;
     case WM_MOUSEWHEEL:
       state.firstLine -= static_cast<int16_t>(HighWord(wParam)) / 120 * 3;
       Refresh(window, state);
@@ -438,7 +417,8 @@ void PointerAndFocusMessage(WinHandle window, EditState& state, uint32_t message
       if (GetFocus() != window) SetFocus(window);
       EditState* still = StateOf(window);  // taking the focus may have destroyed the window
       if (!still) return;
-      edit::MoveTo(still->model, PositionAtPoint(*still, LParamX(lParam), LParamY(lParam)), (wParam & MK_SHIFT) != 0);
+      edit::MoveTo(still->model, PositionAtPoint(*still, LParamX(lParam), LParamY(lParam)),
+                   (wParam & MK_SHIFT) != 0);
       still->selecting = true;
       ScrollCaretIntoView(window, *still);
       Refresh(window, *still);
@@ -464,8 +444,7 @@ void PointerAndFocusMessage(WinHandle window, EditState& state, uint32_t message
       state.selecting = false;
       DestroyCaret();
       return;
-    default:
-      return;
+    default: return;
   }
 }
 

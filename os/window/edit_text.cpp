@@ -28,13 +28,14 @@ int32_t Advance(char32_t ch, int32_t column) {
 
 int Class(char16_t ch) {
   if (ch == u' ' || ch == u'\t') return 0;
-  if ((ch >= u'0' && ch <= u'9') || (ch >= u'a' && ch <= u'z') || (ch >= u'A' && ch <= u'Z') || ch == u'_' ||
-      ch >= 0x80)
+  if ((ch >= u'0' && ch <= u'9') || (ch >= u'a' && ch <= u'z') || (ch >= u'A' && ch <= u'Z') ||
+      ch == u'_' || ch >= 0x80)
     return 1;
   return 2;
 }
 
-bool ReplaceRange(EditText& edit, size_t start, size_t end, const char16_t* text, size_t length, ChangeKind kind) {
+bool ReplaceRange(EditText& edit, size_t start, size_t end, const char16_t* text, size_t length,
+                  ChangeKind kind) {
   if (start == end && length == 0) return false;
   bool continues = kind != ChangeKind::Other && kind == edit.lastChange && !HasSelection(edit) &&
                    edit.caret == edit.lastChangeEnd && edit.canUndo;
@@ -159,7 +160,8 @@ size_t PreviousPosition(const EditText& edit, size_t position) {
   position = std::min(position, edit.text.size());
   size_t index = LineOf(edit, position);
   if (position == edit.lines[index].start && index > 0) return edit.lines[index - 1].end;
-  if (position >= 2 && IsLow(edit.text[position - 1]) && IsHigh(edit.text[position - 2])) return position - 2;
+  if (position >= 2 && IsLow(edit.text[position - 1]) && IsHigh(edit.text[position - 2]))
+    return position - 2;
   return position - 1;
 }
 

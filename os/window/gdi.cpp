@@ -48,8 +48,12 @@ GdiState& G() {
   return state;
 }
 
-GdiHandle ObjectHandle(uint32_t id) { return reinterpret_cast<GdiHandle>(static_cast<uintptr_t>(id)); }
-uint32_t ObjectId(GdiHandle handle) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)); }
+GdiHandle ObjectHandle(uint32_t id) {
+  return reinterpret_cast<GdiHandle>(static_cast<uintptr_t>(id));
+}
+uint32_t ObjectId(GdiHandle handle) {
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
+}
 
 GdiRecord* FindObject(GdiHandle handle) {
   auto it = G().objects.find(ObjectId(handle));
@@ -77,10 +81,11 @@ struct Range {
 };
 
 constexpr Range kWide[] = {
-    {0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},
-    {0xA000, 0xA4CF},   {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE19},
-    {0xFE30, 0xFE6F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x1F300, 0x1F64F}, {0x1F680, 0x1F6FF},
-    {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
+    {0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},
+    {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xA960, 0xA97F},   {0xAC00, 0xD7A3},
+    {0xF900, 0xFAFF},   {0xFE10, 0xFE19},   {0xFE30, 0xFE6F},   {0xFF00, 0xFF60},
+    {0xFFE0, 0xFFE6},   {0x1F300, 0x1F64F}, {0x1F680, 0x1F6FF}, {0x1F900, 0x1F9FF},
+    {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
 };
 
 // Characters of no width of their own: combining marks, joiners, directional
@@ -229,7 +234,8 @@ void FillRect(DcHandle dc, const Rect* rect, GdiHandle brush) {
   if (!surface) return;
   uint32_t attr = IsDark(fill->color) ? HOROLAN_TUI_REVERSE : 0;
   int32_t left = std::max(rect->left, 0), top = std::max(rect->top, 0);
-  int32_t right = std::min(rect->right, surface->width), bottom = std::min(rect->bottom, surface->height);
+  int32_t right = std::min(rect->right, surface->width),
+          bottom = std::min(rect->bottom, surface->height);
   for (int32_t y = top; y < bottom; ++y)
     for (int32_t x = left; x < right; ++x) *surface->At(x, y) = win::Cell{U' ', attr};
 }

@@ -15,7 +15,8 @@ namespace os {
 
 using ColorRef = uint32_t;  // 0x00BBGGRR
 constexpr ColorRef Rgb(uint8_t r, uint8_t g, uint8_t b) {
-  return static_cast<ColorRef>(r) | (static_cast<ColorRef>(g) << 8) | (static_cast<ColorRef>(b) << 16);
+  return static_cast<ColorRef>(r) | (static_cast<ColorRef>(g) << 8) |
+         (static_cast<ColorRef>(b) << 16);
 }
 
 // Stock objects: the white brush.

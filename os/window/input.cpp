@@ -15,7 +15,8 @@ constexpr uintptr_t MK_LBUTTON = 0x0001;
 constexpr uintptr_t MK_SHIFT = 0x0004;
 constexpr uintptr_t MK_CONTROL = 0x0008;
 
-void PostInput(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam, uint32_t modifiers) {
+void PostInput(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam,
+               uint32_t modifiers) {
   QueuedMessage queued;
   queued.message.window = window;
   queued.message.message = message;
@@ -26,7 +27,9 @@ void PostInput(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lP
   S().posted.push_back(queued);
 }
 
-bool Contains(const Rect& r, int32_t x, int32_t y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
+bool Contains(const Rect& r, int32_t x, int32_t y) {
+  return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+}
 
 WinHandle DeepestAt(WinHandle window, int32_t x, int32_t y) {
   WindowRecord* record = Find(window);
@@ -46,13 +49,17 @@ WinHandle WindowAt(int32_t x, int32_t y) {
   WinHandle top = S().top;
   WindowRecord* record = Find(top);
   Rect outer;
-  if (record && record->visible && GetWindowRect(top, &outer) && Contains(outer, x, y)) return DeepestAt(top, x, y);
+  if (record && record->visible && GetWindowRect(top, &outer) && Contains(outer, x, y))
+    return DeepestAt(top, x, y);
   return nullptr;
 }
 
 void PostKey(const HorolanTuiEvent& event) {
   State& s = S();
-  WinHandle target = Find(s.capture) ? s.capture : Find(s.focus) ? s.focus : Find(s.active) ? s.active : nullptr;
+  WinHandle target = Find(s.capture)  ? s.capture
+                     : Find(s.focus)  ? s.focus
+                     : Find(s.active) ? s.active
+                                      : nullptr;
   if (!target) return;
   const bool alt = (event.modifiers & HOROLAN_TUI_ALT) != 0;
   if (event.key != 0) {
@@ -78,8 +85,10 @@ void PostKey(const HorolanTuiEvent& event) {
     PostInput(target, WM_KEYDOWN, VK_PACKET, static_cast<intptr_t>(ch) << 16, event.modifiers);
   } else {
     char32_t v = ch - 0x10000;
-    PostInput(target, WM_KEYDOWN, VK_PACKET, static_cast<intptr_t>(0xD800 + (v >> 10)) << 16, event.modifiers);
-    PostInput(target, WM_KEYDOWN, VK_PACKET, static_cast<intptr_t>(0xDC00 + (v & 0x3FF)) << 16, event.modifiers);
+    PostInput(target, WM_KEYDOWN, VK_PACKET, static_cast<intptr_t>(0xD800 + (v >> 10)) << 16,
+              event.modifiers);
+    PostInput(target, WM_KEYDOWN, VK_PACKET, static_cast<intptr_t>(0xDC00 + (v & 0x3FF)) << 16,
+              event.modifiers);
   }
 }
 
@@ -93,7 +102,8 @@ void PostMouse(const HorolanTuiEvent& event) {
     if (!target) target = Find(s.focus) ? s.focus : nullptr;
     if (!target) return;
     int16_t delta = event.action == HOROLAN_TUI_WHEEL_UP ? 120 : -120;
-    PostInput(target, WM_MOUSEWHEEL, MakeWParam(static_cast<uint16_t>(keys), static_cast<uint16_t>(delta)),
+    PostInput(target, WM_MOUSEWHEEL,
+              MakeWParam(static_cast<uint16_t>(keys), static_cast<uint16_t>(delta)),
               MakeLParam(x, y), event.modifiers);
     return;
   }
@@ -113,19 +123,22 @@ void PostMouse(const HorolanTuiEvent& event) {
     WinHandle window = WindowAt(x, y);
     if (window && y > 0 && y < rows - 1 && Contains(VisibleClientArea(window), x, y)) {
       Point origin = ClientOrigin(window);
-      PostInput(window, WM_LBUTTONUP, keys, MakeLParam(x - origin.x, y - origin.y), event.modifiers);
+      PostInput(window, WM_LBUTTONUP, keys, MakeLParam(x - origin.x, y - origin.y),
+                event.modifiers);
     }
     return;
   }
   WindowRecord* active = Find(s.active);
   if (y == 0) {
     int32_t first = 0, last = 0;
-    if (active && active->doneButton && DoneButtonColumns(ScreenColumns(), &first, &last) && x >= first && x <= last)
+    if (active && active->doneButton && DoneButtonColumns(ScreenColumns(), &first, &last) &&
+        x >= first && x <= last)
       PostMessage(s.active, WM_COMMAND, MakeWParam(IDOK, 0), 0);
     return;
   }
   if (rows >= 2 && y == rows - 1) {
-    if (active && Find(active->menuBar)) PostInput(active->menuBar, WM_LBUTTONDOWN, keys, MakeLParam(x, 0), event.modifiers);
+    if (active && Find(active->menuBar))
+      PostInput(active->menuBar, WM_LBUTTONDOWN, keys, MakeLParam(x, 0), event.modifiers);
     return;
   }
   WinHandle window = WindowAt(x, y);
@@ -155,17 +168,10 @@ void Resize() {
 
 void PostInputEvent(const HorolanTuiEvent& event) {
   switch (event.kind) {
-    case HOROLAN_TUI_KEY:
-      PostKey(event);
-      break;
-    case HOROLAN_TUI_MOUSE:
-      PostMouse(event);
-      break;
-    case HOROLAN_TUI_RESIZE:
-      Resize();
-      break;
-    default:
-      break;
+    case HOROLAN_TUI_KEY: PostKey(event); break;
+    case HOROLAN_TUI_MOUSE: PostMouse(event); break;
+    case HOROLAN_TUI_RESIZE: Resize(); break;
+    default: break;
   }
 }
 

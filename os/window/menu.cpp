@@ -39,7 +39,8 @@ MenuBarData* DataOf(WinHandle bar) {
 
 int32_t TextWidth(const std::u16string& text) {
   int32_t width = 0;
-  for (size_t i = 0; i < text.size();) width += CellWidth(Drawn(NextCharacter(text.data(), text.size(), &i)));
+  for (size_t i = 0; i < text.size();)
+    width += CellWidth(Drawn(NextCharacter(text.data(), text.size(), &i)));
   return width;
 }
 
@@ -120,43 +121,26 @@ void Key(WinHandle bar, MenuBarData& data, uint32_t message, uintptr_t key, intp
   int popups = static_cast<int>(data.popups.size());
   int items = static_cast<int>(data.popups[static_cast<size_t>(data.open)].items.size());
   switch (key) {
-    case VK_LEFT:
-      Open(bar, data, (data.open + popups - 1) % popups);
-      break;
+    case VK_LEFT: Open(bar, data, (data.open + popups - 1) % popups); break;
     case VK_RIGHT:
-    case VK_TAB:
-      Open(bar, data, (data.open + 1) % popups);
-      break;
-    case VK_UP:
-      data.highlight = (data.highlight + items - 1) % items;
-      break;
-    case VK_DOWN:
-      data.highlight = (data.highlight + 1) % items;
-      break;
-    case VK_HOME:
-      data.highlight = 0;
-      break;
-    case VK_END:
-      data.highlight = items - 1;
-      break;
+    case VK_TAB: Open(bar, data, (data.open + 1) % popups); break;
+    case VK_UP: data.highlight = (data.highlight + items - 1) % items; break;
+    case VK_DOWN: data.highlight = (data.highlight + 1) % items; break;
+    case VK_HOME: data.highlight = 0; break;
+    case VK_END: data.highlight = items - 1; break;
     case VK_RETURN:
-    case VK_SPACE:
-      Choose(bar, data, data.highlight);
-      break;
+    case VK_SPACE: Choose(bar, data, data.highlight); break;
     case VK_ESCAPE:
-    case VK_F10:
-      Close(bar, data);
-      break;
-    case VK_PACKET:
-      ItemLetter(bar, data, HighWord(static_cast<uintptr_t>(lParam)));
-      break;
+    case VK_F10: Close(bar, data); break;
+    case VK_PACKET: ItemLetter(bar, data, HighWord(static_cast<uintptr_t>(lParam))); break;
     default:
       if ((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9')) {
         // Alt with a title's letter changes the pop-up; a plain letter
         // picks an item.
         if (message == WM_SYSKEYDOWN) {
           for (int i = 0; i < popups; ++i)
-            if (FirstLetterIs(data.popups[static_cast<size_t>(i)].title, static_cast<char16_t>(key))) {
+            if (FirstLetterIs(data.popups[static_cast<size_t>(i)].title,
+                              static_cast<char16_t>(key))) {
               Open(bar, data, i);
               return;
             }
@@ -198,21 +182,16 @@ intptr_t MenuBarProc(WinHandle bar, uint32_t message, uintptr_t wParam, intptr_t
   MenuBarData* data = DataOf(bar);
   switch (message) {
     case WM_KEYDOWN:
-    case WM_SYSKEYDOWN:
-      Key(bar, *data, message, wParam, lParam);
-      return 0;
+    case WM_SYSKEYDOWN: Key(bar, *data, message, wParam, lParam); return 0;
     case WM_CHAR:
-    case WM_SYSCHAR:
-      return 0;  // handled as key presses
+    case WM_SYSCHAR: return 0;  // handled as key presses
     case WM_LBUTTONDOWN: {
       Point origin = win::ClientOrigin(bar);
       Click(bar, *data, LParamX(lParam) + origin.x, LParamY(lParam) + origin.y);
       return 0;
     }
-    case WM_LBUTTONUP:
-      return 0;
-    default:
-      return DefWindowProc(bar, message, wParam, lParam);
+    case WM_LBUTTONUP: return 0;
+    default: return DefWindowProc(bar, message, wParam, lParam);
   }
 }
 
@@ -273,7 +252,8 @@ bool OpenMenuBarByLetter(WinHandle menuBar, char16_t letter) {
     return Open(menuBar, *data, 0);
   }
   for (size_t i = 0; i < data->popups.size(); ++i)
-    if (FirstLetterIs(data->popups[i].title, letter)) return Open(menuBar, *data, static_cast<int>(i));
+    if (FirstLetterIs(data->popups[i].title, letter))
+      return Open(menuBar, *data, static_cast<int>(i));
   return false;
 }
 
@@ -281,7 +261,8 @@ void DrawMenuBar(WinHandle menuBar, std::vector<Cell>& grid, int32_t columns, in
   MenuBarData* data = DataOf(menuBar);
   if (!data || rows < 1 || columns < 1) return;
   auto put = [&](int32_t x, int32_t y, char32_t ch, uint32_t attr) {
-    if (x >= 0 && y >= 0 && x < columns && y < rows) grid[static_cast<size_t>(y) * columns + x] = Cell{ch, attr};
+    if (x >= 0 && y >= 0 && x < columns && y < rows)
+      grid[static_cast<size_t>(y) * columns + x] = Cell{ch, attr};
   };
   // Text with its first letter underlined (the key that opens or picks it).
   auto text = [&](int32_t x, int32_t y, const std::u16string& s, int32_t limit, uint32_t attr) {
@@ -331,7 +312,8 @@ void DrawMenuBar(WinHandle menuBar, std::vector<Cell>& grid, int32_t columns, in
     size_t item = static_cast<size_t>(y - box.top - 1);
     uint32_t attr = static_cast<int>(item) == data->highlight ? HOROLAN_TUI_REVERSE : 0;
     for (int32_t x = box.left + 1; x < box.right - 1; ++x) put(x, y, U' ', attr);
-    if (item < popup.items.size()) text(box.left + 2, y, popup.items[item].text, box.right - 1, attr);
+    if (item < popup.items.size())
+      text(box.left + 2, y, popup.items[item].text, box.right - 1, attr);
   }
 }
 

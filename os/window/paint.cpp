@@ -15,13 +15,16 @@ namespace win {
 namespace {
 
 Rect Intersect(const Rect& a, const Rect& b) {
-  Rect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
+  Rect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+         std::min(a.bottom, b.bottom)};
   if (r.right < r.left) r.right = r.left;
   if (r.bottom < r.top) r.bottom = r.top;
   return r;
 }
 
-bool Contains(const Rect& r, int32_t x, int32_t y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
+bool Contains(const Rect& r, int32_t x, int32_t y) {
+  return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+}
 
 struct Grid {
   std::vector<Cell>& cells;
@@ -41,7 +44,8 @@ void Thumb(const ScrollInfo& info, int32_t track, int32_t* start, int32_t* lengt
     *length = 0;
     return;
   }
-  int32_t size = static_cast<int32_t>(std::max<int64_t>(1, track * static_cast<int64_t>(info.page) / range));
+  int32_t size =
+      static_cast<int32_t>(std::max<int64_t>(1, track * static_cast<int64_t>(info.page) / range));
   size = std::min(size, track);
   int64_t span = std::max<int64_t>(1, range - info.page);
   int64_t position = std::clamp<int64_t>(static_cast<int64_t>(info.position) - info.min, 0, span);
@@ -49,8 +53,8 @@ void Thumb(const ScrollInfo& info, int32_t track, int32_t* start, int32_t* lengt
   *length = size;
 }
 
-void DrawScrollBar(Grid& grid, const ScrollInfo& info, bool vertical, int32_t x, int32_t y, int32_t length,
-                   const Rect& clip) {
+void DrawScrollBar(Grid& grid, const ScrollInfo& info, bool vertical, int32_t x, int32_t y,
+                   int32_t length, const Rect& clip) {
   if (length <= 0) return;
   auto put = [&](int32_t i, char32_t ch) {
     grid.Put(vertical ? x : x + i, vertical ? y + i : y, Cell{ch, 0}, clip);
@@ -60,7 +64,8 @@ void DrawScrollBar(Grid& grid, const ScrollInfo& info, bool vertical, int32_t x,
   int32_t track = length - 2;
   int32_t start = 0, size = 0;
   Thumb(info, track, &start, &size);
-  for (int32_t i = 0; i < track; ++i) put(1 + i, (i >= start && i < start + size) ? U'\u2588' : U'\u2591');
+  for (int32_t i = 0; i < track; ++i)
+    put(1 + i, (i >= start && i < start + size) ? U'\u2588' : U'\u2591');
 }
 
 void ComposeWindow(WinHandle window, const Rect& clip, Grid& grid) {
@@ -73,27 +78,29 @@ void ComposeWindow(WinHandle window, const Rect& clip, Grid& grid) {
   if (visible.left == visible.right || visible.top == visible.bottom) return;
 
   if (record->style & WS_VSCROLL)
-    DrawScrollBar(grid, record->scroll[SB_VERT], true, outer.left + inset.right, outer.top + inset.top,
-                  inset.bottom - inset.top, clip);
+    DrawScrollBar(grid, record->scroll[SB_VERT], true, outer.left + inset.right,
+                  outer.top + inset.top, inset.bottom - inset.top, clip);
   if (record->style & WS_HSCROLL)
-    DrawScrollBar(grid, record->scroll[SB_HORZ], false, outer.left + inset.left, outer.top + inset.bottom,
-                  inset.right - inset.left, clip);
+    DrawScrollBar(grid, record->scroll[SB_HORZ], false, outer.left + inset.left,
+                  outer.top + inset.bottom, inset.right - inset.left, clip);
   if ((record->style & WS_VSCROLL) && (record->style & WS_HSCROLL))
     grid.Put(outer.left + inset.right, outer.top + inset.bottom, Cell{U' ', 0}, clip);
 
-  Rect client{outer.left + inset.left, outer.top + inset.top, outer.left + inset.right, outer.top + inset.bottom};
+  Rect client{outer.left + inset.left, outer.top + inset.top, outer.left + inset.right,
+              outer.top + inset.bottom};
   Rect clientClip = Intersect(client, clip);
   const Surface& surface = record->surface;
   for (int32_t y = 0; y < surface.height; ++y)
     for (int32_t x = 0; x < surface.width; ++x)
-      grid.Put(client.left + x, client.top + y, surface.cells[static_cast<size_t>(y) * surface.width + x],
-               clientClip);
+      grid.Put(client.left + x, client.top + y,
+               surface.cells[static_cast<size_t>(y) * surface.width + x], clientClip);
 
   std::vector<WinHandle> children = record->children;
   for (WinHandle child : children) ComposeWindow(child, clientClip, grid);
 }
 
-void PutText(Grid& grid, int32_t row, int32_t column, const std::u16string& text, int32_t limit, uint32_t attr) {
+void PutText(Grid& grid, int32_t row, int32_t column, const std::u16string& text, int32_t limit,
+             uint32_t attr) {
   Rect clip{0, row, limit, row + 1};
   for (size_t i = 0; i < text.size() && column < limit;) {
     char32_t ch = Drawn(NextCharacter(text.data(), text.size(), &i));
@@ -111,7 +118,8 @@ void MendWideCharacters(std::vector<Cell>& cells, int32_t columns, int32_t rows)
   for (int32_t y = 0; y < rows; ++y) {
     Cell* row = &cells[static_cast<size_t>(y) * columns];
     for (int32_t x = 0; x < columns; ++x) {
-      bool wide = row[x].ch >= 0x1100 && row[x].ch != HOROLAN_TUI_CONTINUATION && CellWidth(row[x].ch) == 2;
+      bool wide =
+          row[x].ch >= 0x1100 && row[x].ch != HOROLAN_TUI_CONTINUATION && CellWidth(row[x].ch) == 2;
       if (wide) {
         if (x + 1 < columns && row[x + 1].ch == HOROLAN_TUI_CONTINUATION) {
           ++x;
@@ -153,8 +161,8 @@ bool HitScrollBar(WinHandle window, int32_t x, int32_t y, int* bar, uintptr_t* r
     *bar = SB_VERT;
     along = y - outer.top - inset.top;
     length = inset.bottom - inset.top;
-  } else if ((record->style & WS_HSCROLL) && y == outer.top + inset.bottom && x >= outer.left + inset.left &&
-             x < outer.left + inset.right) {
+  } else if ((record->style & WS_HSCROLL) && y == outer.top + inset.bottom &&
+             x >= outer.left + inset.left && x < outer.left + inset.right) {
     *bar = SB_HORZ;
     along = x - outer.left - inset.left;
     length = inset.right - inset.left;
@@ -214,9 +222,12 @@ void ComposeAndPresent() {
   // The caption row.
   for (int32_t x = 0; x < columns; ++x) grid.Put(x, 0, Cell{U' ', HOROLAN_TUI_REVERSE}, all);
   int32_t doneFirst = columns, doneLast = columns;
-  bool done = activeRecord && activeRecord->doneButton && DoneButtonColumns(columns, &doneFirst, &doneLast);
-  if (activeRecord) PutText(grid, 0, 1, activeRecord->text, done ? doneFirst - 1 : columns, HOROLAN_TUI_REVERSE);
-  if (done) PutText(grid, 0, doneFirst, kDoneLabel, columns, HOROLAN_TUI_REVERSE | HOROLAN_TUI_BOLD);
+  bool done =
+      activeRecord && activeRecord->doneButton && DoneButtonColumns(columns, &doneFirst, &doneLast);
+  if (activeRecord)
+    PutText(grid, 0, 1, activeRecord->text, done ? doneFirst - 1 : columns, HOROLAN_TUI_REVERSE);
+  if (done)
+    PutText(grid, 0, doneFirst, kDoneLabel, columns, HOROLAN_TUI_REVERSE | HOROLAN_TUI_BOLD);
 
   // The menu bar row, with an open pop-up over everything else.
   WinHandle bar = activeRecord ? activeRecord->menuBar : nullptr;
@@ -226,7 +237,8 @@ void ComposeAndPresent() {
       DrawMenuBar(bar, cells, columns, rows);
       menuOpen = GetOpenMenuBarPopup(bar) >= 0;
     } else {
-      for (int32_t x = 0; x < columns; ++x) grid.Put(x, rows - 1, Cell{U' ', HOROLAN_TUI_REVERSE}, all);
+      for (int32_t x = 0; x < columns; ++x)
+        grid.Put(x, rows - 1, Cell{U' ', HOROLAN_TUI_REVERSE}, all);
     }
   }
   MendWideCharacters(cells, columns, rows);
@@ -279,7 +291,8 @@ DcHandle BeginPaint(WinHandle window, PaintStruct* paint) {
   paint->dc = dc;
   paint->erase = false;
   GetClientRect(window, &paint->paint);
-  if (erase) paint->erase = win::Deliver(window, WM_ERASEBKGND, reinterpret_cast<uintptr_t>(dc), 0) == 0;
+  if (erase)
+    paint->erase = win::Deliver(window, WM_ERASEBKGND, reinterpret_cast<uintptr_t>(dc), 0) == 0;
   return dc;
 }
 

@@ -77,13 +77,9 @@ using win::Find;
 
 int GetMessage(Message* message) {
   switch (win::Retrieve(message, 0, 0, true)) {
-    case win::Got::Message:
-      return 1;
-    case win::Got::Quit:
-      return 0;
-    default:
-      SetLastError(EIO);
-      return -1;
+    case win::Got::Message: return 1;
+    case win::Got::Quit: return 0;
+    default: SetLastError(EIO); return -1;
   }
 }
 

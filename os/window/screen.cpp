@@ -39,13 +39,19 @@ bool LoadModule(ScreenFunctions& f) {
     SetLastError(ENOENT);
     return false;
   }
-  f.start = reinterpret_cast<HorolanTuiScreenStartFn>(FindEntryPoint(module, HOROLAN_TUI_SCREEN_START));
+  f.start =
+      reinterpret_cast<HorolanTuiScreenStartFn>(FindEntryPoint(module, HOROLAN_TUI_SCREEN_START));
   f.end = reinterpret_cast<HorolanTuiScreenEndFn>(FindEntryPoint(module, HOROLAN_TUI_SCREEN_END));
-  f.size = reinterpret_cast<HorolanTuiScreenSizeFn>(FindEntryPoint(module, HOROLAN_TUI_SCREEN_SIZE));
-  f.draw = reinterpret_cast<HorolanTuiScreenDrawFn>(FindEntryPoint(module, HOROLAN_TUI_SCREEN_DRAW));
-  f.menuBar = reinterpret_cast<HorolanTuiScreenMenuBarFn>(FindEntryPoint(module, HOROLAN_TUI_SCREEN_MENU_BAR));
-  f.present = reinterpret_cast<HorolanTuiScreenPresentFn>(FindEntryPoint(module, HOROLAN_TUI_SCREEN_PRESENT));
-  f.read = reinterpret_cast<HorolanTuiScreenReadFn>(FindEntryPoint(module, HOROLAN_TUI_SCREEN_READ));
+  f.size =
+      reinterpret_cast<HorolanTuiScreenSizeFn>(FindEntryPoint(module, HOROLAN_TUI_SCREEN_SIZE));
+  f.draw =
+      reinterpret_cast<HorolanTuiScreenDrawFn>(FindEntryPoint(module, HOROLAN_TUI_SCREEN_DRAW));
+  f.menuBar = reinterpret_cast<HorolanTuiScreenMenuBarFn>(
+      FindEntryPoint(module, HOROLAN_TUI_SCREEN_MENU_BAR));
+  f.present = reinterpret_cast<HorolanTuiScreenPresentFn>(
+      FindEntryPoint(module, HOROLAN_TUI_SCREEN_PRESENT));
+  f.read =
+      reinterpret_cast<HorolanTuiScreenReadFn>(FindEntryPoint(module, HOROLAN_TUI_SCREEN_READ));
   if (!Complete(f)) {
     SetLastError(ENOENT);
     return false;
@@ -53,7 +59,9 @@ bool LoadModule(ScreenFunctions& f) {
   return true;
 }
 
-bool SameCell(const HorolanTuiCell& a, const HorolanTuiCell& b) { return a.ch == b.ch && a.attr == b.attr; }
+bool SameCell(const HorolanTuiCell& a, const HorolanTuiCell& b) {
+  return a.ch == b.ch && a.attr == b.attr;
+}
 
 }  // namespace
 
@@ -129,7 +137,8 @@ void ScreenForgetContents() { Screen().shown.clear(); }
 void ScreenDrawRow(int32_t row, const HorolanTuiCell* cells, int32_t count, bool menuBar) {
   ScreenState& screen = Screen();
   if (!screen.started || row < 0 || count < 0) return;
-  if (screen.shown.size() != static_cast<size_t>(screen.rows)) screen.shown.assign(static_cast<size_t>(screen.rows), {});
+  if (screen.shown.size() != static_cast<size_t>(screen.rows))
+    screen.shown.assign(static_cast<size_t>(screen.rows), {});
   if (static_cast<size_t>(row) >= screen.shown.size()) return;
   std::vector<HorolanTuiCell>& shown = screen.shown[static_cast<size_t>(row)];
   const bool whole = shown.size() != static_cast<size_t>(count);

@@ -24,7 +24,8 @@ using GdiHandle = GdiTag*;  // fonts and brushes
 struct DcTag;
 using DcHandle = DcTag*;
 
-using WindowProc = intptr_t (*)(WinHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+using WindowProc = intptr_t (*)(WinHandle window, uint32_t message, uintptr_t wParam,
+                                intptr_t lParam);
 
 struct Rect {
   int32_t left = 0, top = 0, right = 0, bottom = 0;
@@ -123,8 +124,12 @@ constexpr int32_t CW_USEDEFAULT = static_cast<int32_t>(0x80000000);
 constexpr uint16_t IDOK = 1;
 
 constexpr uint16_t LowWord(uintptr_t value) { return static_cast<uint16_t>(value & 0xFFFF); }
-constexpr uint16_t HighWord(uintptr_t value) { return static_cast<uint16_t>((value >> 16) & 0xFFFF); }
-constexpr uintptr_t MakeWParam(uint16_t low, uint16_t high) { return static_cast<uintptr_t>(low) | (static_cast<uintptr_t>(high) << 16); }
+constexpr uint16_t HighWord(uintptr_t value) {
+  return static_cast<uint16_t>((value >> 16) & 0xFFFF);
+}
+constexpr uintptr_t MakeWParam(uint16_t low, uint16_t high) {
+  return static_cast<uintptr_t>(low) | (static_cast<uintptr_t>(high) << 16);
+}
 // Client coordinates of mouse messages and the client size of WM_SIZE.
 constexpr intptr_t MakeLParam(int32_t low, int32_t high) {
   return static_cast<intptr_t>(static_cast<uint32_t>(static_cast<uint16_t>(low)) |

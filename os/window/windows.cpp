@@ -63,7 +63,8 @@ Rect VisibleClientArea(WinHandle window) {
   WindowRecord* record = Find(window);
   if (!record || !visible) return Rect{};
   Rect inset = ClientInset(*record);
-  Rect area{origin.x, origin.y, origin.x + inset.right - inset.left, origin.y + inset.bottom - inset.top};
+  Rect area{origin.x, origin.y, origin.x + inset.right - inset.left,
+            origin.y + inset.bottom - inset.top};
   for (WindowRecord* up = record; up && IsChildStyle(*up);) {
     WinHandle parent = up->parent;
     up = Find(parent);
@@ -105,7 +106,8 @@ void Unlink(WindowRecord& record) {
       parent->children.erase(std::remove(parent->children.begin(), parent->children.end(), handle),
                              parent->children.end());
   } else if (record.isMenuBar) {
-    if (WindowRecord* owner = Find(record.owner); owner && owner->menuBar == handle) owner->menuBar = nullptr;
+    if (WindowRecord* owner = Find(record.owner); owner && owner->menuBar == handle)
+      owner->menuBar = nullptr;
   } else if (S().top == handle) {
     S().top = nullptr;
   }
@@ -127,9 +129,9 @@ void CollectTree(WinHandle window, std::vector<WinHandle>& out) {
 using win::Find;
 using win::WindowRecord;
 
-WinHandle CreateWindowEx(uint32_t exStyle, const char16_t* className, const char16_t* windowName, uint32_t style,
-                         int32_t x, int32_t y, int32_t width, int32_t height, WinHandle parent, void* menu,
-                         void* instance, void* createParams) {
+WinHandle CreateWindowEx(uint32_t exStyle, const char16_t* className, const char16_t* windowName,
+                         uint32_t style, int32_t x, int32_t y, int32_t width, int32_t height,
+                         WinHandle parent, void* menu, void* instance, void* createParams) {
   const win::ClassRecord* windowClass = win::FindClass(className);
   if (!windowClass) {
     SetLastError(ENOENT);
@@ -172,8 +174,9 @@ WinHandle CreateWindowEx(uint32_t exStyle, const char16_t* className, const char
   else
     win::S().top = handle;
 
-  CreateStruct create{createParams, instance, menu, child ? parent : nullptr, height, width, y, x,
-                      style, windowName, className, exStyle};
+  CreateStruct create{createParams, instance,   menu,      child ? parent : nullptr,
+                      height,       width,      y,         x,
+                      style,        windowName, className, exStyle};
   win::Deliver(handle, WM_CREATE, 0, reinterpret_cast<intptr_t>(&create));
   Rect client;
   GetClientRect(handle, &client);
@@ -258,7 +261,9 @@ bool GetWindowRect(WinHandle window, Rect* rect) {
   return true;
 }
 
-void SetRect(Rect* rect, int32_t left, int32_t top, int32_t right, int32_t bottom) { *rect = {left, top, right, bottom}; }
+void SetRect(Rect* rect, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  *rect = {left, top, right, bottom};
+}
 
 void SetWindowPos(WinHandle window, int32_t x, int32_t y, int32_t width, int32_t height) {
   WindowRecord* record = Find(window);

@@ -62,18 +62,12 @@ std::string UrlPart(CURLU* url, CURLUPart part) {
 int32_t CodeOfFailure(CURLcode result) {
   switch (result) {
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-      return os::kUrlNotFound;
-    case CURLE_OPERATION_TIMEDOUT:
-      return os::kUrlTimeout;
-    case CURLE_COULDNT_CONNECT:
-      return os::kUrlCannotConnect;
-    case CURLE_URL_MALFORMAT:
-      return os::kUrlSyntaxError;
-    case CURLE_UNSUPPORTED_PROTOCOL:
-      return os::kUrlUnknownProtocol;
-    default:
-      return os::kUrlDownloadFailure;
+    case CURLE_COULDNT_RESOLVE_PROXY: return os::kUrlNotFound;
+    case CURLE_OPERATION_TIMEDOUT: return os::kUrlTimeout;
+    case CURLE_COULDNT_CONNECT: return os::kUrlCannotConnect;
+    case CURLE_URL_MALFORMAT: return os::kUrlSyntaxError;
+    case CURLE_UNSUPPORTED_PROTOCOL: return os::kUrlUnknownProtocol;
+    default: return os::kUrlDownloadFailure;
   }
 }
 
@@ -85,8 +79,9 @@ struct CertWatch {
 // Each https connection checks its chain at a time that can be trusted.
 CURLcode OnTlsContext(CURL*, void* context, void* watch) {
   auto* w = static_cast<CertWatch*>(watch);
-  return tls::WatchCertificateTimes(static_cast<SSL_CTX*>(context), w->floor, &w->times) ? CURLE_OK
-                                                                                          : CURLE_SSL_CERTPROBLEM;
+  return tls::WatchCertificateTimes(static_cast<SSL_CTX*>(context), w->floor, &w->times)
+             ? CURLE_OK
+             : CURLE_SSL_CERTPROBLEM;
 }
 
 const char* NonEmptyVariable(const char* name) {
@@ -140,17 +135,20 @@ int32_t Finish(HorolanUrlResult* result, int32_t code, std::string* body, bool f
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(const HorolanUrlRequest* request,
-                                                                           HorolanUrlResult* result) {
+extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(
+    const HorolanUrlRequest* request, HorolanUrlResult* result) {
   if (!result) return os::kUrlDownloadFailure;
   *result = HorolanUrlResult{};
   if (!request || request->size != sizeof(HorolanUrlRequest) || !request->url)
-    return Finish(result, os::kUrlDownloadFailure, nullptr, false, "the URL module does not match the program");
-  if (!GlobalInit()) return Finish(result, os::kUrlDownloadFailure, nullptr, false, "libcurl did not start");
+    return Finish(result, os::kUrlDownloadFailure, nullptr, false,
+                  "the URL module does not match the program");
+  if (!GlobalInit())
+    return Finish(result, os::kUrlDownloadFailure, nullptr, false, "libcurl did not start");
 
   UrlHandle url;
   if (!url.handle) return Finish(result, os::kUrlDownloadFailure, nullptr, false, "out of memory");
-  if (CURLUcode parsed = curl_url_set(url.handle, CURLUPART_URL, request->url, CURLU_NON_SUPPORT_SCHEME))
+  if (CURLUcode parsed =
+          curl_url_set(url.handle, CURLUPART_URL, request->url, CURLU_NON_SUPPORT_SCHEME))
     return Finish(result, os::kUrlSyntaxError, nullptr, false, curl_url_strerror(parsed));
   std::string scheme = UrlPart(url.handle, CURLUPART_SCHEME);
   if (scheme != "http" && scheme != "https") {
@@ -159,12 +157,14 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
   }
   std::string host = UrlPart(url.handle, CURLUPART_HOST);
   std::string normalised = UrlPart(url.handle, CURLUPART_URL);
-  if (host.empty() || normalised.empty()) return Finish(result, os::kUrlSyntaxError, nullptr, false, "no host");
+  if (host.empty() || normalised.empty())
+    return Finish(result, os::kUrlSyntaxError, nullptr, false, "no host");
 
   std::string folder = request->cacheFolder ? request->cacheFolder : "";
   Transfer transfer;
   transfer.maxBytes = request->maxBytes;
-  if (!(request->flags & HOROLAN_URL_NEVER_FROM_CACHE) && urlcache::LookUp(folder, host, normalised, request->now, request->maxBytes, transfer.body))
+  if (!(request->flags & HOROLAN_URL_NEVER_FROM_CACHE) &&
+      urlcache::LookUp(folder, host, normalised, request->now, request->maxBytes, transfer.body))
     return Finish(result, 0, &transfer.body, true);
 
   EasyHandle easy;
@@ -175,25 +175,28 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
   const char* caFile = NonEmptyVariable("CURL_CA_BUNDLE");
   if (!caFile) caFile = NonEmptyVariable("SSL_CERT_FILE");
   const char* caFolder = NonEmptyVariable("SSL_CERT_DIR");
-  bool set = curl_easy_setopt(h, CURLOPT_CURLU, url.handle) == CURLE_OK &&
-             curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-             curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-             curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
-             curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
-             // A daytime server ignores the request and sends its line alone.
-             curl_easy_setopt(h, CURLOPT_HTTP09_ALLOWED, 1L) == CURLE_OK &&
-             curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request->connectMs)) == CURLE_OK &&
-             curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(request->totalMs)) == CURLE_OK &&
-             curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-             curl_easy_setopt(h, CURLOPT_USERAGENT, "Horolan") == CURLE_OK &&
-             curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody) == CURLE_OK &&
-             curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer) == CURLE_OK &&
-             curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader) == CURLE_OK &&
-             curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer) == CURLE_OK &&
-             curl_easy_setopt(h, CURLOPT_ERRORBUFFER, curlReason) == CURLE_OK &&
-             (!caFile || curl_easy_setopt(h, CURLOPT_CAINFO, caFile) == CURLE_OK) &&
-             (!caFolder || curl_easy_setopt(h, CURLOPT_CAPATH, caFolder) == CURLE_OK);
-  if (!set) return Finish(result, os::kUrlDownloadFailure, nullptr, false, "libcurl refused an option");
+  bool set =
+      curl_easy_setopt(h, CURLOPT_CURLU, url.handle) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
+      // A daytime server ignores the request and sends its line alone.
+      curl_easy_setopt(h, CURLOPT_HTTP09_ALLOWED, 1L) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request->connectMs)) ==
+          CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(request->totalMs)) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_USERAGENT, "Horolan") == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_ERRORBUFFER, curlReason) == CURLE_OK &&
+      (!caFile || curl_easy_setopt(h, CURLOPT_CAINFO, caFile) == CURLE_OK) &&
+      (!caFolder || curl_easy_setopt(h, CURLOPT_CAPATH, caFolder) == CURLE_OK);
+  if (!set)
+    return Finish(result, os::kUrlDownloadFailure, nullptr, false, "libcurl refused an option");
   // Only libcurl built with OpenSSL takes this; with another TLS library the
   // certificates are checked by the clock alone and the body carries no dates.
   CertWatch watch;
@@ -225,15 +228,18 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
   } else if (!http09) {
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if (status == 404 || status == 410) code = os::kUrlNotFound;
-    else if (status < 200 || status > 299) code = os::kUrlDownloadFailure;
+    if (status == 404 || status == 410)
+      code = os::kUrlNotFound;
+    else if (status < 200 || status > 299)
+      code = os::kUrlDownloadFailure;
     snprintf(reason, sizeof reason, "HTTP status %ld", status);
   }
   if (code != 0) return Finish(result, code, nullptr, false, reason);
   // The dates vouch for the body only when the last hop was https.
   char* lastScheme = nullptr;
-  if (watching && watch.times.dates && curl_easy_getinfo(h, CURLINFO_SCHEME, &lastScheme) == CURLE_OK &&
-      lastScheme && strcasecmp(lastScheme, "https") == 0) {
+  if (watching && watch.times.dates &&
+      curl_easy_getinfo(h, CURLINFO_SCHEME, &lastScheme) == CURLE_OK && lastScheme &&
+      strcasecmp(lastScheme, "https") == 0) {
     result->certDates = 1;
     result->certNotBefore = watch.times.notBefore;
     result->certNotAfter = watch.times.notAfter;
@@ -245,11 +251,12 @@ extern "C" __attribute__((visibility("default"))) int32_t horolan_url_fetch(cons
   return Finish(result, 0, &transfer.body, false);
 }
 
-extern "C" __attribute__((visibility("default"))) int32_t horolan_url_store(const char* cacheFolder, const char* url,
-                                                                           const unsigned char* body,
-                                                                           size_t bodySize, int64_t now) {
+extern "C" __attribute__((visibility("default"))) int32_t horolan_url_store(
+    const char* cacheFolder, const char* url, const unsigned char* body, size_t bodySize,
+    int64_t now) {
   UrlHandle parsed;
-  if (!cacheFolder || !url || !parsed.handle || curl_url_set(parsed.handle, CURLUPART_URL, url, 0) != CURLUE_OK)
+  if (!cacheFolder || !url || !parsed.handle ||
+      curl_url_set(parsed.handle, CURLUPART_URL, url, 0) != CURLUE_OK)
     return os::kUrlSyntaxError;
   std::string host = UrlPart(parsed.handle, CURLUPART_HOST);
   std::string normalised = UrlPart(parsed.handle, CURLUPART_URL);

@@ -31,7 +31,9 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 void Trim(const char*& text, size_t& length) {
   while (length > 0 && IsBlank(*text)) ++text, --length;
-  while (length > 0 && (IsBlank(text[length - 1]) || text[length - 1] == '\r' || text[length - 1] == '\n')) --length;
+  while (length > 0 &&
+         (IsBlank(text[length - 1]) || text[length - 1] == '\r' || text[length - 1] == '\n'))
+    --length;
 }
 
 // Delta-seconds, optionally quoted; -1 when not a number. Saturates.
@@ -96,15 +98,18 @@ bool ReadSmallFile(const std::string& path, size_t limit, std::string& out) {
   int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st {};
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= limit;
+  bool ok =
+      fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= limit;
   if (ok) {
     out.assign(static_cast<size_t>(st.st_size), '\0');
     size_t done = 0;
     while (ok && done < out.size()) {
       ssize_t n = read(fd, out.data() + done, out.size() - done);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ok = false;
-      else done += static_cast<size_t>(n);
+      if (n <= 0)
+        ok = false;
+      else
+        done += static_cast<size_t>(n);
     }
   }
   close(fd);
@@ -120,8 +125,10 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
   while (ok && done < bytes.size()) {
     ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<size_t>(n);
   }
   if (close(fd) != 0) ok = false;
   return ok;
@@ -173,7 +180,8 @@ bool Exists(const std::string& path) {
 }
 
 // The slot holding url, or 0.
-int FindSlot(const std::string& folder, const std::string& hostName, const std::string& url, Meta* found) {
+int FindSlot(const std::string& folder, const std::string& hostName, const std::string& url,
+             Meta* found) {
   for (int slot = 1; slot <= kMaxCopiesPerHost; ++slot) {
     Meta meta;
     if (ReadMeta(SlotPath(folder, hostName, slot, true), meta) && meta.url == url) {
@@ -249,17 +257,19 @@ bool LookUp(const std::string& folder, const std::string& host, const std::strin
   int slot = FindSlot(folder, hostName, url, &meta);
   if (!slot) return false;
   // A copy stored "later" than now means the clock went back: not trusted.
-  if (meta.lifetime <= 0 || now < meta.storedAt || now - meta.storedAt >= meta.lifetime) return false;
+  if (meta.lifetime <= 0 || now < meta.storedAt || now - meta.storedAt >= meta.lifetime)
+    return false;
   if (meta.size > maxBytes) return false;
   std::string bytes;
-  if (!ReadSmallFile(SlotPath(folder, hostName, slot, false), maxBytes, bytes) || bytes.size() != meta.size)
+  if (!ReadSmallFile(SlotPath(folder, hostName, slot, false), maxBytes, bytes) ||
+      bytes.size() != meta.size)
     return false;
   body.swap(bytes);
   return true;
 }
 
-bool Store(const std::string& folder, const std::string& host, const std::string& url, const std::string& body,
-           int64_t now, int64_t lifetime, bool noStore) {
+bool Store(const std::string& folder, const std::string& host, const std::string& url,
+           const std::string& body, int64_t now, int64_t lifetime, bool noStore) {
   if (folder.empty() || url.find('\n') != std::string::npos) return false;
   std::string hostName = CacheNameOfHost(host);
   int slot = FindSlot(folder, hostName, url, nullptr);
@@ -272,7 +282,8 @@ bool Store(const std::string& folder, const std::string& host, const std::string
   }
   if (!os::MakeFolders(folder.c_str())) return false;
   for (int candidate = 1; !slot && candidate <= kMaxCopiesPerHost; ++candidate)
-    if (!Exists(SlotPath(folder, hostName, candidate, true)) && !Exists(SlotPath(folder, hostName, candidate, false)))
+    if (!Exists(SlotPath(folder, hostName, candidate, true)) &&
+        !Exists(SlotPath(folder, hostName, candidate, false)))
       slot = candidate;
   if (!slot) return false;
   std::string metaPath = SlotPath(folder, hostName, slot, true);
@@ -280,7 +291,8 @@ bool Store(const std::string& folder, const std::string& host, const std::string
   // The description goes last: a copy is only ever found whole.
   unlink(metaPath.c_str());
   std::string meta = std::string(kMetaMagic) + "\n" + url + "\n" + std::to_string(now) + "\n" +
-                     std::to_string(lifetime > 0 ? lifetime : 0) + "\n" + std::to_string(body.size()) + "\n";
+                     std::to_string(lifetime > 0 ? lifetime : 0) + "\n" +
+                     std::to_string(body.size()) + "\n";
   if (!WriteWholeFile(bodyPath, body) || !WriteWholeFile(metaPath, meta)) {
     unlink(metaPath.c_str());
     unlink(bodyPath.c_str());

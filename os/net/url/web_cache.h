@@ -17,9 +17,9 @@ struct Freshness {
   bool noStore = false;
   bool noCache = false;
   bool hasMaxAge = false;
-  int64_t maxAge = 0;       // seconds; negative: invalid
+  int64_t maxAge = 0;  // seconds; negative: invalid
   bool hasExpires = false;
-  int64_t expires = 0;      // seconds since 1970; -1: not a date (already stale)
+  int64_t expires = 0;  // seconds since 1970; -1: not a date (already stale)
   bool hasDate = false;
   int64_t date = 0;
   int64_t age = 0;
@@ -43,8 +43,8 @@ bool LookUp(const std::string& folder, const std::string& host, const std::strin
             size_t maxBytes, std::string& body);
 // Stores a copy of url (replacing an older one of the same URL); with
 // noStore only removes an older one. False when nothing could be written.
-bool Store(const std::string& folder, const std::string& host, const std::string& url, const std::string& body,
-           int64_t now, int64_t lifetime, bool noStore);
+bool Store(const std::string& folder, const std::string& host, const std::string& url,
+           const std::string& body, int64_t now, int64_t lifetime, bool noStore);
 
 constexpr int kMaxCopiesPerHost = 99;
 

@@ -136,8 +136,8 @@ bool IsDismissal(int status, wint_t key) {
     if (getmouse(&event) != OK) return false;
     // The release ends the click: dismissing on the press would leave the
     // release's bytes for whatever reads the terminal next.
-    constexpr mmask_t kEnds = BUTTON1_RELEASED | BUTTON1_CLICKED | BUTTON2_RELEASED | BUTTON2_CLICKED |
-                              BUTTON3_RELEASED | BUTTON3_CLICKED;
+    constexpr mmask_t kEnds = BUTTON1_RELEASED | BUTTON1_CLICKED | BUTTON2_RELEASED |
+                              BUTTON2_CLICKED | BUTTON3_RELEASED | BUTTON3_CLICKED;
     return (event.bstate & kEnds) != 0;
   }
   return false;
@@ -145,9 +145,8 @@ bool IsDismissal(int status, wint_t key) {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int horolan_tui_message_box(const wchar_t* caption,
-                                                                                const wchar_t* text,
-                                                                                const volatile sig_atomic_t* ended) {
+extern "C" __attribute__((visibility("default"))) int horolan_tui_message_box(
+    const wchar_t* caption, const wchar_t* text, const volatile sig_atomic_t* ended) {
   // Wide characters are drawn by the user's locale; the program's own locale
   // comes back afterwards.
   std::string savedLocale = setlocale(LC_CTYPE, nullptr) ? setlocale(LC_CTYPE, nullptr) : "C";

@@ -14,7 +14,8 @@
 #include <signal.h>
 
 extern "C" {
-typedef int (*HorolanTuiMessageBoxFn)(const wchar_t* caption, const wchar_t* text, const volatile sig_atomic_t* ended);
+typedef int (*HorolanTuiMessageBoxFn)(const wchar_t* caption, const wchar_t* text,
+                                      const volatile sig_atomic_t* ended);
 }
 
 #define HOROLAN_TUI_MESSAGE_BOX "horolan_tui_message_box"

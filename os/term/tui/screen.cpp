@@ -93,12 +93,18 @@ void LearnKeys() {
   static const struct {
     const char* name;
     uint32_t key;
-  } kNamed[] = {{"kUP", kUp},   {"kDN", kDown}, {"kLFT", kLeft}, {"kRIT", kRight}, {"kHOM", kHome},
-                {"kEND", kEnd}, {"kNXT", kNext}, {"kPRV", kPrior}, {"kDC", kDelete}, {"kIC", kInsert}};
-  static const uint32_t kModifiers[] = {
-      0, 0, HOROLAN_TUI_SHIFT, HOROLAN_TUI_ALT, HOROLAN_TUI_SHIFT | HOROLAN_TUI_ALT, HOROLAN_TUI_CTRL,
-      HOROLAN_TUI_SHIFT | HOROLAN_TUI_CTRL, HOROLAN_TUI_ALT | HOROLAN_TUI_CTRL,
-      HOROLAN_TUI_SHIFT | HOROLAN_TUI_ALT | HOROLAN_TUI_CTRL};
+  } kNamed[] = {{"kUP", kUp},     {"kDN", kDown},  {"kLFT", kLeft}, {"kRIT", kRight},
+                {"kHOM", kHome},  {"kEND", kEnd},  {"kNXT", kNext}, {"kPRV", kPrior},
+                {"kDC", kDelete}, {"kIC", kInsert}};
+  static const uint32_t kModifiers[] = {0,
+                                        0,
+                                        HOROLAN_TUI_SHIFT,
+                                        HOROLAN_TUI_ALT,
+                                        HOROLAN_TUI_SHIFT | HOROLAN_TUI_ALT,
+                                        HOROLAN_TUI_CTRL,
+                                        HOROLAN_TUI_SHIFT | HOROLAN_TUI_CTRL,
+                                        HOROLAN_TUI_ALT | HOROLAN_TUI_CTRL,
+                                        HOROLAN_TUI_SHIFT | HOROLAN_TUI_ALT | HOROLAN_TUI_CTRL};
   for (const auto& named : kNamed) {
     for (int level = 2; level <= 8; ++level) {
       char name[16];
@@ -221,7 +227,8 @@ int MouseEvent(const MEVENT& mouse, HorolanTuiEvent* event) {
 int ReadMouse(HorolanTuiEvent* event) {
   MEVENT mouse{};
   if (g_mouseCount == 0)
-    while (g_mouseCount < kMaxMouseReports && getmouse(&mouse) == OK) g_mouse[g_mouseCount++] = mouse;
+    while (g_mouseCount < kMaxMouseReports && getmouse(&mouse) == OK)
+      g_mouse[g_mouseCount++] = mouse;
   while (g_mouseCount > 0) {
     *event = HorolanTuiEvent{};
     if (MouseEvent(g_mouse[--g_mouseCount], event)) return 1;
@@ -330,7 +337,8 @@ HOROLAN_EXPORT void horolan_tui_screen_size(int32_t* columns, int32_t* rows) {
   if (rows) *rows = g_screen ? LINES : 0;
 }
 
-HOROLAN_EXPORT void horolan_tui_screen_draw(int32_t row, int32_t column, const HorolanTuiCell* cells, int32_t count) {
+HOROLAN_EXPORT void horolan_tui_screen_draw(int32_t row, int32_t column,
+                                            const HorolanTuiCell* cells, int32_t count) {
   DrawCells(row, column, cells, count);
 }
 
@@ -391,4 +399,6 @@ HOROLAN_EXPORT int horolan_tui_screen_read(HorolanTuiEvent* event, int32_t timeo
 }
 
 // Lets the loader check that the module beside the executable is ours.
-extern "C" __attribute__((visibility("default"))) const char* horolan_tui_module_name() { return "horolan_tui"; }
+extern "C" __attribute__((visibility("default"))) const char* horolan_tui_module_name() {
+  return "horolan_tui";
+}

@@ -42,8 +42,8 @@ struct HorolanTuiCell {
 
 struct HorolanTuiEvent {
   int32_t kind;
-  uint32_t key;        // virtual-key code, 0 when ch holds a typed character
-  uint32_t ch;         // a typed character (Unicode code point)
+  uint32_t key;  // virtual-key code, 0 when ch holds a typed character
+  uint32_t ch;   // a typed character (Unicode code point)
   uint32_t modifiers;
   int32_t x, y;
   int32_t action;
@@ -56,7 +56,8 @@ typedef int (*HorolanTuiScreenStartFn)(void);
 typedef void (*HorolanTuiScreenEndFn)(void);
 typedef void (*HorolanTuiScreenSizeFn)(int32_t* columns, int32_t* rows);
 // Draws count cells from row, column (clipped to the screen).
-typedef void (*HorolanTuiScreenDrawFn)(int32_t row, int32_t column, const struct HorolanTuiCell* cells, int32_t count);
+typedef void (*HorolanTuiScreenDrawFn)(int32_t row, int32_t column,
+                                       const struct HorolanTuiCell* cells, int32_t count);
 // Draws the menu bar: the whole bottom row.
 typedef void (*HorolanTuiScreenMenuBarFn)(const struct HorolanTuiCell* cells, int32_t count);
 // Shows what was drawn, with the cursor at row, column when visible.

@@ -26,7 +26,9 @@ struct Surface {
   std::vector<Cell> cells;
   void Resize(int32_t w, int32_t h);
   Cell* At(int32_t x, int32_t y) {
-    return (x >= 0 && y >= 0 && x < width && y < height) ? &cells[static_cast<size_t>(y) * width + x] : nullptr;
+    return (x >= 0 && y >= 0 && x < width && y < height)
+               ? &cells[static_cast<size_t>(y) * width + x]
+               : nullptr;
   }
 };
 
@@ -44,8 +46,8 @@ struct WindowRecord {
   GdiHandle background = nullptr;
   uint32_t style = 0;
   std::u16string text;
-  WinHandle parent = nullptr;  // child windows
-  WinHandle owner = nullptr;   // the menu bar's top-level window
+  WinHandle parent = nullptr;       // child windows
+  WinHandle owner = nullptr;        // the menu bar's top-level window
   std::vector<WinHandle> children;  // bottom to top
   Rect rect;  // relative to the parent's client area; screen cells for a top-level window
   int32_t controlId = 0;
@@ -94,8 +96,12 @@ State& S();
 // system's classes on first use.
 const ClassRecord* FindClass(const char16_t* name);
 
-inline WinHandle HandleOf(uint32_t id) { return reinterpret_cast<WinHandle>(static_cast<uintptr_t>(id)); }
-inline uint32_t IdOf(WinHandle window) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window)); }
+inline WinHandle HandleOf(uint32_t id) {
+  return reinterpret_cast<WinHandle>(static_cast<uintptr_t>(id));
+}
+inline uint32_t IdOf(WinHandle window) {
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
+}
 // The record of a live window, or null.
 WindowRecord* Find(WinHandle window);
 
