@@ -13,6 +13,8 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh tests
 bash scripts/fetch-peers.sh build
 
+bash scripts/format.sh --check
+
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHOROLAN_WERROR=ON -DHOROLAN_TESTS=ON -DHOROLAN_BENCH=ON
 cmake --build build
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHOROLAN_SANITIZE=ON -DHOROLAN_WERROR=ON
