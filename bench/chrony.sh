@@ -16,6 +16,15 @@ bench_ntpsec() {
   export PYTHONPATH=$1/ntpsec/usr/lib/python3/dist-packages
 }
 
+# bench_side_by_side BUILD_DIR RUNS [OTHER...]: what the benchmarks that run other clients beside ours do first: the
+# unpacked peers ($peers, $chronyd, ntpsec's clients), then the namespace (bench_isolate).
+bench_side_by_side() {
+  peers=$1/peers
+  chronyd=$(bench_chronyd "$1")
+  bench_ntpsec "$peers"
+  bench_isolate "$@"
+}
+
 # bench_chronyd BUILD_DIR: the chronyd to run, or the reason there is none.
 bench_chronyd() {
   local dir

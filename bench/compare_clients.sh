@@ -18,12 +18,8 @@ runs=${2:-30}
 
 # The peers come unpacked from their Debian packages (scripts/fetch-peers.sh
 # BUILD_DIR); nothing is installed here. A client that is missing is left out.
-peers=$build/peers
 source bench/chrony.sh
-chronyd=$(bench_chronyd "$build")
-bench_ntpsec "$peers"
-
-bench_isolate "$build" "$runs" "${@:3}"
+bench_side_by_side "$build" "$runs" "${@:3}"
 
 work=$(mktemp -d /tmp/horolan-bench.XXXXXX)
 trap 'kill $chrony 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT

@@ -15,11 +15,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 runs=${2:-30}
-peers=$build/peers
 source bench/chrony.sh
-chronyd=$(bench_chronyd "$build")
-bench_ntpsec "$peers"
-bench_isolate "$build" "$runs" "${@:3}"
+bench_side_by_side "$build" "$runs" "${@:3}"
 others=()
 for other in "${@:3}"; do others+=("$(realpath "$other")"); done
 
