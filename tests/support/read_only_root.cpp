@@ -35,9 +35,9 @@ bool EnterReadOnlyRoot(std::string& why) {
   // Temporary folders become mounts of their own first, so that they can stay
   // writable below the read-only root.
   const char* tmp = std::getenv("TMPDIR");
-  const char* scratch[] = {"/tmp", "/var/tmp", tmp && *tmp ? tmp : "/tmp"};
+  const char* scratch[] = {"/tmp", "/var/tmp", tmp && *tmp ? tmp : nullptr};
   for (const char* folder : scratch)
-    if (mount(folder, folder, nullptr, MS_BIND | MS_REC, nullptr) != 0)
+    if (folder && mount(folder, folder, nullptr, MS_BIND | MS_REC, nullptr) != 0)
       return Failed(why, folder);
   if (!SetAttr("/", MOUNT_ATTR_RDONLY, 0)) return Failed(why, "making / read-only");
   // Kernel interfaces stay writable too: tests set sysctls and write device nodes.
@@ -45,6 +45,6 @@ bool EnterReadOnlyRoot(std::string& why) {
     if (access(kernel, F_OK) == 0 && !SetAttr(kernel, 0, MOUNT_ATTR_RDONLY))
       return Failed(why, kernel);
   for (const char* folder : scratch)
-    if (!SetAttr(folder, 0, MOUNT_ATTR_RDONLY)) return Failed(why, folder);
+    if (folder && !SetAttr(folder, 0, MOUNT_ATTR_RDONLY)) return Failed(why, folder);
   return true;
 }

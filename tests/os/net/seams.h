@@ -1,6 +1,7 @@
 #pragma once
-// Seams for the socket and file tests: the test executable defines getaddrinfo, connect, send, recv, poll, read, write
-// and socket. Names resolve from a table here, never through the machine's resolver; a call can be made to fail once.
+// Seams for the socket and file tests: the test executable defines getaddrinfo, connect, send,
+// recv, poll, read, write and socket. Names resolve from a table here, never through the
+// machine's resolver; a call can be made to fail once.
 #include <functional>
 #include <string>
 #include <vector>
