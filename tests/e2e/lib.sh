@@ -1,6 +1,7 @@
 # Shared by the end-to-end scripts, run by in_namespace.sh: no right to set the clock, only loopback, private /etc/hosts.
 set -u
 BIN=${HOROLAN_BIN:?set HOROLAN_BIN to the bin folder of a build}
+PEERS=${HOROLAN_PEERS:-$BIN/../peers}  # scripts/fetch-peers.sh; another build's for a fresh clone
 WORK=$(mktemp -d /tmp/horolan-e2e.XXXXXX)
 APP=$WORK/app
 PIDS=()
@@ -48,7 +49,7 @@ s.bind((sys.argv[2], int(sys.argv[3]))); sys.argv[1] == "udp" or s.listen(); tim
 PEER_IN=()
 start_peer() {
   local dir modules=()
-  for dir in "$BIN"/../peers/*/usr/sbin "$BIN"/../peers/*/usr/bin ${PATH//:/ } /usr/sbin /sbin; do
+  for dir in "$PEERS"/*/usr/sbin "$PEERS"/*/usr/bin ${PATH//:/ } /usr/sbin /sbin; do
     [ -x "$dir/$1" ] || continue
     [ "$1" = lighttpd ] && modules=(-m "$dir/../lib/lighttpd")
     background "${PEER_IN[@]}" "$dir/$1" "${modules[@]}" "${@:2}" >>"$WORK/peers.log" 2>&1

@@ -2,7 +2,7 @@
 # private system bus without service activation (its dispatcher never runs), managing only nmv0,
 # one end of a veth pair whose other end, 10.77.0.2, lies in the namespace "ts" where chronyd
 # serves the time. Profiles: nm_profile.
-NM_PEER=$BIN/../peers/networkmanager
+NM_PEER=$PEERS/networkmanager
 NM=$WORK/nm
 export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$NM/bus
 nmcli() { "$NM_PEER/usr/bin/nmcli" "$@"; }

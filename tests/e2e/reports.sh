@@ -55,7 +55,7 @@ check "--json: a daytime set, the time obtained" eval '[ "$(status)" = 0 ] &&
   [[ "$(json clock_set time)" =~ ^"True 2035-11-30T12:34:56."[0-9]{3}000000Z$ ]]'
 
 # --metrics-file: replaced after each run, checked by promtool; the last success survives a failure.
-PROMTOOL=$BIN/../peers/prometheus/usr/bin/promtool PROM=$WORK/metrics/horolan.prom
+PROMTOOL=$PEERS/prometheus/usr/bin/promtool PROM=$WORK/metrics/horolan.prom
 mkdir "$WORK/metrics"
 metric() { awk -v name="$1" '$1 ~ "^" name "[{]" {print $2}' "$PROM"; }
 run --nist --server=127.0.0.1:14 --only-show --silent --metrics-file="$PROM"
@@ -90,7 +90,7 @@ check "syslog: failed, the reason and the code" eval '[[ "$(line 1)" =~ $re ]]'
 check "syslog: failed silently" eval '
   [[ "$(line 2)" =~ " sync failed: Cannot connect (0x800C0004)".*" from 127.0.0.1:1"$ ]]'
 
-if ! { ls "$BIN"/../peers/*/usr/sbin/chronyd || command -v chronyd; } >/dev/null 2>&1; then
+if ! { ls "$PEERS"/*/usr/sbin/chronyd || command -v chronyd; } >/dev/null 2>&1; then
   echo "SKIPPED part: chronyd is not unpacked (scripts/fetch-peers.sh)"
   finish; exit
 fi
