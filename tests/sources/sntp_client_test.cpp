@@ -83,7 +83,7 @@ TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithThei
   Datagram request;
   int answer = 48, stray = -1, takes = 100;  // bytes of the answer and of a stray before it (-1: none); its ms
   const uint16_t port = ntohs(address.sin_port);
-  seams::afterSend = [&] {
+  seams::AfterSend() = [&] {
     request.resize(512);
     request.resize(recvfrom(server, request.data(), 512, 0, reinterpret_cast<sockaddr*>(&address), &length));
     Datagram d = Answer(NtpTimestamp::FromNetworkOrder(&request[40]), 1.0, 1.0), other = Answer(kUntouched, 1.0, 1.0);
@@ -131,7 +131,7 @@ TEST(SntpQuery, OneStampedRequestTheOffsetOfTheFourTimestampsAndFailuresWithThei
     seams::FailNext(call, EMFILE);
     EXPECT_FALSE(client.Query(to, exchange, port) || os::GetLastError() != os::wsa::kTooManyOpen) << call;
   }
-  seams::afterSend = nullptr;
+  seams::AfterSend() = nullptr;
   close(server);  // nothing listens: the kernel's refusal arrives as the answer
   EXPECT_FALSE(client.Query(u"127.0.0.1", exchange, port) || os::GetLastError() != os::wsa::kConnectionRefused);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}), descriptors - 1);
@@ -148,7 +148,7 @@ TEST(SntpQuery, ResendsEachWithItsOwnStampBurstsKeepTheQuickestAndSlowAnswersAre
   std::vector<NtpTimestamp> stamps;
   std::vector<double> held;  // per request: the extra round trip its answer shows (< 0: none comes)
   int advance = 10;  // ms the fake clock moves at each request
-  seams::afterSend = [&] {
+  seams::AfterSend() = [&] {
     Datagram request(48);
     recvfrom(server, request.data(), 48, 0, reinterpret_cast<sockaddr*>(&address), &length);
     stamps.push_back(NtpTimestamp::FromNetworkOrder(&request[40]));
@@ -177,7 +177,7 @@ TEST(SntpQuery, ResendsEachWithItsOwnStampBurstsKeepTheQuickestAndSlowAnswersAre
   EXPECT_EQ(os::GetLastError(), kSntpDelayTooLarge);
   EXPECT_EQ(stamps.size(), 3u);  // one each 100 ms
   EXPECT_NEAR(exchange.delay, 0.3, 5e-3);  // the quickest of the slow ones
-  seams::afterSend = nullptr;
+  seams::AfterSend() = nullptr;
   close(server);
   fake::Uninstall();
 }

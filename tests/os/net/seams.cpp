@@ -35,7 +35,10 @@ F Real(F, const char* name) { return reinterpret_cast<F>(dlsym(RTLD_NEXT, name))
 }  // namespace
 
 namespace seams {
-thread_local std::function<void()> afterSend;
+std::function<void()>& AfterSend() {
+  thread_local std::function<void()> afterSend;
+  return afterSend;
+}
 void AddHost(const std::string& name, std::vector<std::string> entries, int error, int systemError) {
   hosts[name] = {std::move(entries), error, systemError};
 }
@@ -76,7 +79,7 @@ extern "C" int connect(int fd, const sockaddr* address, socklen_t length) {
 extern "C" ssize_t send(int fd, const void* buffer, size_t length, int flags) {
   static auto real = Real(&send, "send");
   ssize_t sent = Injected(seams::kSend) ? -1 : real(fd, buffer, length, flags);
-  if (sent >= 0 && seams::afterSend) seams::afterSend();
+  if (sent >= 0 && seams::AfterSend()) seams::AfterSend()();
   return sent;
 }
 

@@ -20,7 +20,8 @@ bool LoopbackUp();  // false where loopback is down (a fresh network namespace):
 // The next such call on this thread fails with error (kPollNothing: returns 0 at once, as if its time were up;
 // kSocket: an IPv4 socket, kSocketIpv6: an IPv6 one).
 void FailNext(Call call, int error = 0);
-// Runs after every successful send on this thread (empty: none).
-extern thread_local std::function<void()> afterSend;
+// Runs after every successful send on this thread (empty: none). A function, not the thread_local
+// itself: the optimised sanitizer build misreads a thread_local reached from another file.
+std::function<void()>& AfterSend();
 
 }  // namespace seams
