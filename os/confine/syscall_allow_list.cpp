@@ -270,7 +270,7 @@ scmp_filter_ctx MakeFilter(FilterKind kind) {
     // The process id as the kernel reads it, an int: the low 32 bits only,
     // whatever a caller put above them. 0 is the caller's group, below 0
     // another group or every process.
-    rules.Add(SCMP_ACT_ERRNO(EPERM), SCMP_SYS(kill), SCMP_A0_32(SCMP_CMP_EQ, 0));
+    rules.Add(SCMP_ACT_ERRNO(EPERM), SCMP_SYS(kill), Equal(0, 0));
     rules.Add(SCMP_ACT_ERRNO(EPERM), SCMP_SYS(kill),
               SCMP_A0_32(SCMP_CMP_MASKED_EQ, 0x80000000u, 0x80000000u));
   } else if (stacked) {
